@@ -1,0 +1,89 @@
+// Message boxes, reduced to one interface: the engine reports through a
+// MessageSink and never prints or exits. The command line prints each box as one
+// line on stderr; the window shows real modal boxes; tests record them.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marklode {
+
+// Platform message-box style codes the program uses.
+enum MsgStyle : int {
+  kOkOnly = 0,
+  kStopIcon = 16,
+  kWarningIcon = 48,
+  kInfoIcon = 64,
+  kOkCancelQuestion = 289,  // OK and Cancel, question icon, Cancel is the default
+};
+
+// Button codes a box returns.
+constexpr int kButtonOk = 1;
+constexpr int kButtonCancel = 2;
+
+// How much a message says about the run: it decides the exit status.
+enum class Severity {
+  Notice,   // results, information, questions
+  Problem,  // a file that could not be read or written, a skipped record
+  Stop,     // the request ended early
+};
+
+inline constexpr std::string_view kAppTitle = "Marklode";
+
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+
+  // Shows one modal box and returns the button chosen. An empty title means the
+  // application's title.
+  int Show(std::string_view text, int style, std::string_view title = kAppTitle,
+           Severity severity = Severity::Notice);
+
+  bool ProblemShown() const { return problems_ > 0; }
+  bool StopShown() const { return stops_ > 0; }
+
+ protected:
+  virtual int Present(std::string_view text, int style, std::string_view title) = 0;
+
+ private:
+  int problems_ = 0;
+  int stops_ = 0;
+};
+
+// The text ShowMessage builds: "&&" in the message filled from the detail, a
+// closing period, then two spaces and the rest of the detail in parentheses.
+std::string FormatMessageText(std::string_view message, std::string_view detail);
+
+// A file error: warning icon, OK button, the routine's own name as title.
+void ShowWarning(MessageSink& sink, std::string_view title, std::string_view message,
+                 std::string_view detail);
+
+// Command-line boxes: one line "TITLE: TEXT" on stderr, every line break of
+// the text shown as one space. Needs no answer (OK).
+class StderrMessageSink : public MessageSink {
+ protected:
+  int Present(std::string_view text, int style, std::string_view title) override;
+};
+
+// The one-line form of a box, as StderrMessageSink prints it (without newline).
+std::string OneLineMessage(std::string_view title, std::string_view text);
+
+// Keeps every box for tests; answers from a queue (OK when it runs dry).
+class RecordingMessageSink : public MessageSink {
+ public:
+  struct Box {
+    std::string title;
+    std::string text;
+    int style;
+  };
+  std::vector<Box> boxes;
+  std::vector<int> answers;
+
+  std::string Joined() const;  // every box as "TITLE: TEXT", one per line
+
+ protected:
+  int Present(std::string_view text, int style, std::string_view title) override;
+};
+
+}  // namespace marklode

@@ -1,0 +1,40 @@
+// Process and file-system services: the directory lookup, the program's folder,
+// the current directory. On POSIX "/" separates path components.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marklode {
+
+inline constexpr char kPathSep = '/';
+
+// Text up to and including the last "/" (empty when there is none).
+std::string_view DirectoryPart(std::string_view path);
+// Text after the last "/" (the whole text when there is none).
+std::string_view FileNamePart(std::string_view path);
+bool HasWildcards(std::string_view text);
+
+// True when name matches the pattern: "*" any run, "?" any one character,
+// letters compared without regard to case.
+bool WildcardMatch(std::string_view name, std::string_view pattern);
+
+// The directory lookup. Returns the bare names of the ordinary files that match
+// the last component of path (wildcards "*" and "?" allowed there), compared
+// without regard to case, sorted by name. An exactly named existing file comes
+// back alone under its own name. Directories never match; nor do hidden
+// (dot) files unless named exactly.
+std::vector<std::string> FindFiles(std::string_view path);
+// First name FindFiles gives, or empty text.
+std::string FindFirstFile(std::string_view path);
+// The path of the file to open for a name without wildcards: the name itself
+// when such a file exists, else the one file whose name differs only in case;
+// empty when there is none.
+std::string ResolveFile(std::string_view path);
+
+std::string ProgramFolder();  // folder of the running executable, no trailing "/"
+std::string CurrentDirectory();
+bool ChangeDirectory(std::string_view path);
+
+}  // namespace marklode

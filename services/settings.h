@@ -1,0 +1,52 @@
+// The per-user settings store: named text values. Reads of a missing or
+// unreadable value give empty text, a write creates the store, and failures are
+// silent: a setting that cannot be kept is simply not kept.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace marklode {
+
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual std::string GetRegistryValue(std::string_view name) = 0;
+  virtual void SetRegistryValue(std::string_view name, std::string_view value) = 0;
+};
+
+// True when a stored flag reads "true" (spaces around it and letter case ignored).
+bool IsStoredTrue(std::string_view value);
+
+// One "Name=Value" line per value; CR LF or LF line ends; spaces around the name
+// are ignored, the value is the rest of the line. Lines without "=" and lines
+// starting with ";" or "#" are kept as they are on rewrite but carry no value.
+std::vector<std::pair<std::string, std::string>> ParseSettingsText(std::string_view text);
+
+// The store as a human-editable file, read afresh on every call (nothing cached).
+class FileSettingsStore : public SettingsStore {
+ public:
+  explicit FileSettingsStore(std::string path) : path_(std::move(path)) {}
+  // $XDG_CONFIG_HOME/Orvel/Marklode.conf, or ~/.config/Orvel/Marklode.conf.
+  static std::string DefaultPath();
+
+  std::string GetRegistryValue(std::string_view name) override;
+  void SetRegistryValue(std::string_view name, std::string_view value) override;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// In-memory store for tests and for runs that must not touch the user's file.
+class MemorySettingsStore : public SettingsStore {
+ public:
+  std::map<std::string, std::string, std::less<>> values;
+  std::string GetRegistryValue(std::string_view name) override;
+  void SetRegistryValue(std::string_view name, std::string_view value) override;
+};
+
+}  // namespace marklode

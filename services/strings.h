@@ -1,0 +1,53 @@
+// Small text routines: separated lists, replacements, trimming, numbers, UTF-8
+// aware character counting and the match patterns of the filters.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace marklode {
+
+// Separated lists (";" file lists, "/" paths, "-" ranges); fields count from 1.
+int FieldCount(std::string_view text, char sep);                  // 0 for empty text
+std::string_view FieldRange(std::string_view text, int first, int last, char sep);
+std::string_view FieldAt(std::string_view text, int n, char sep);  // FieldRange(n, 0)
+
+// Replaces occurrences of find (not empty), at most limit of them when limit >=
+// 0; inserted text is never searched again.
+std::string ReplaceText(std::string_view text, std::string_view find, std::string_view repl,
+                        int limit = -1);
+// Every run of spaces becomes one space (only code 32 counts).
+std::string CollapseSpaces(std::string_view text);
+
+std::string_view TrimSpaces(std::string_view text);  // spaces only
+std::string_view TrimBlanks(std::string_view text);  // spaces and tabs
+std::string ToLowerAscii(std::string_view text);
+std::string ToUpperAscii(std::string_view text);
+bool IEquals(std::string_view a, std::string_view b);  // ASCII letters without case
+bool IStartsWith(std::string_view text, std::string_view prefix);
+std::size_t IFind(std::string_view text, std::string_view what, std::size_t from = 0);
+
+// Optional spaces, an optional sign, digits with at most one "." and at least one
+// digit, optional spaces. Nothing else: no exponents, no locale forms.
+bool IsDecimalNumber(std::string_view text);
+// A decimal number (as above, spaces removed first) within [-limit, limit].
+bool IsCoordinate(std::string_view text, int limit);
+
+// UTF-8. A text that is valid UTF-8 counts characters as code points; any other
+// text counts bytes, one character each.
+bool IsValidUtf8(std::string_view text);
+std::size_t CharCount(std::string_view text);
+// Characters first..last (from 1, both included) of text, clamped to the text.
+std::string_view CharSlice(std::string_view text, std::size_t first, std::size_t last);
+// The first n characters; never splits a UTF-8 sequence.
+std::string_view FirstChars(std::string_view text, std::size_t n);
+// Appends code point cp as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
+// The filters' match patterns, applied to the whole text, case-sensitively: "?"
+// any one character, "*" any run, "#" one digit, "[list]" and "[!list]" one
+// character in or not in the list (ranges like a-z allowed).
+bool LikeMatch(std::string_view text, std::string_view pattern);
+
+}  // namespace marklode

@@ -1,0 +1,105 @@
+// Line-oriented file input and output. Files are read in large blocks and
+// written through buffers; outputs go to a temporary file beside the target and
+// are renamed into place only when complete, so a failed or cancelled run leaves
+// an existing file as it was. Failures are reported as warnings titled with the
+// routine's name ("SYSgetTextLine", "PutTextLine", "SYSputTextLine").
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/messages.h"
+
+namespace marklode {
+
+// A source of bytes, read in blocks. Read returns 0 at the end or after an
+// error (already reported).
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::size_t Read(char* buf, std::size_t cap) = 0;
+  virtual std::uint64_t Size() const { return 0; }  // 0 when unknown
+};
+
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::string_view data) : data_(data) {}
+  std::size_t Read(char* buf, std::size_t cap) override;
+  std::uint64_t Size() const override { return data_.size(); }
+
+ private:
+  std::string_view data_;
+  std::size_t pos_ = 0;
+};
+
+class InputFile : public ByteSource {
+ public:
+  InputFile(MessageSink& sink, std::string_view title = "SYSgetTextLine")
+      : sink_(sink), title_(title) {}
+  ~InputFile() override;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool Open(const std::string& path);  // reports and returns false on failure
+  std::size_t Read(char* buf, std::size_t cap) override;
+  std::uint64_t Size() const override { return size_; }
+  bool failed() const { return failed_; }
+
+ private:
+  MessageSink& sink_;
+  std::string title_;
+  std::string path_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  bool failed_ = false;
+};
+
+// One output file written to a temporary beside its target. Commit renames it
+// into place; Discard (or destruction without Commit) removes it.
+class OutputFile {
+ public:
+  OutputFile(MessageSink& sink, std::string target, std::string title = "PutTextLine");
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Appends text. Creates the temporary on first use; false (reported) when it
+  // cannot be created or written.
+  bool Write(std::string_view text);
+  bool started() const { return !temp_.empty(); }
+  // Flushes and closes, keeping the temporary, so that many outputs need not
+  // all stay open; the next Write reopens it.
+  bool Park();
+  // Flushes, closes and renames into place; false (reported) on failure, and
+  // then the target is left as it was.
+  bool Commit();
+  void Discard();
+  const std::string& target() const { return target_; }
+
+ private:
+  bool OpenTemp();
+  bool Flush();
+  void Fail(int err);
+
+  MessageSink& sink_;
+  std::string target_;
+  std::string title_;
+  std::string temp_;
+  int fd_ = -1;
+  bool broken_ = false;  // a write failed: the temporary is incomplete
+  std::string buf_;
+};
+
+// Writes text followed by CR LF to path, replacing the file only when the whole
+// text was written (the way new profiles are written).
+bool SysPutTextFile(MessageSink& sink, const std::string& path, std::string_view text);
+
+// The platform's description of an errno value, as shown in file warnings.
+std::string ErrorDescription(int err);
+
+}  // namespace marklode

@@ -1,0 +1,56 @@
+#include "window/cli_progress.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+namespace marklode {
+namespace {
+volatile std::sig_atomic_t gInterrupted = 0;
+extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+}  // namespace
+
+void InstallInterruptHandler() {
+  struct sigaction sa = {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool Interrupted() { return gInterrupted != 0; }
+
+TerminalProgress::TerminalProgress() : tty_(isatty(STDERR_FILENO) == 1) {
+  start_ = lastDraw_ = std::chrono::steady_clock::now();
+}
+
+TerminalProgress::~TerminalProgress() { Clear(); }
+
+void TerminalProgress::Clear() {
+  if (shown_) std::fputs("\r\033[K", stderr);
+  shown_ = false;
+}
+
+bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
+  if (gInterrupted) return false;
+  if (!tty_) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (total != lastTotal_ && done == 0) {  // a new input file: restart the clock
+    Clear();
+    start_ = now;
+    lastTotal_ = total;
+  }
+  const double secs = std::chrono::duration<double>(now - start_).count();
+  if (secs < 1.0 || now - lastDraw_ < std::chrono::milliseconds(200)) return true;
+  lastDraw_ = now;
+  const double mb = 1024.0 * 1024.0;
+  std::fprintf(stderr, "\r\033[K%.0f of %.0f MB read, %.1f MB/s", done / mb, total / mb,
+               done / mb / secs);
+  std::fflush(stderr);
+  shown_ = true;
+  if (done >= total) Clear();
+  return true;
+}
+
+}  // namespace marklode

@@ -1,0 +1,75 @@
+// marklode: one executable for the command line and the window.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/run_main.h"
+#include "services/platform.h"
+#include "services/settings.h"
+#include "window/cli_progress.h"
+#ifndef MARKLODE_NO_WINDOW
+#include "window/window_host.h"
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  marklode                      open the window\n"
+    "  marklode FILE[.gpx]           convert a GPX file to POI-CSV (FILE.CSV beside it)\n"
+    "  marklode /r FILE[.csv]        convert a POI-CSV file or pattern to GPX (FILE.GPX)\n"
+    "  marklode /r 'DIR/*.csv'       every matching POI-CSV file into one GPX... needs a\n"
+    "                                profile naming the output (see below)\n"
+    "  marklode DIR/a.csv;b.csv      each listed POI-CSV file to its own GPX beside it\n"
+    "  marklode /p PROFILE.zvp       run a conversion profile (either direction)\n"
+    "  marklode --help | --version\n"
+    "\n"
+    "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
+    "2 done, but a file could not be read or written or a record was skipped.\n"
+    "Settings: $XDG_CONFIG_HOME/Orvel/Marklode.conf (TruncatePOIname=False keeps\n"
+    "long POI names whole).\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("Marklode version %s\n", marklode::kVersionText);
+    return 0;
+  }
+
+  marklode::FileSettingsStore settings(marklode::FileSettingsStore::DefaultPath());
+  const std::string programFolder = marklode::ProgramFolder();
+  const marklode::CommandLine cmd = marklode::ParseCommandLine(args, programFolder);
+
+  if (!cmd.request.empty()) {
+    marklode::StderrMessageSink messages;
+    marklode::RunContext ctx(messages, settings);
+    ctx.programFolder = programFolder;
+    marklode::TerminalProgress progress;  // silent unless stderr is a terminal
+    ctx.progress = &progress;
+    marklode::InstallInterruptHandler();
+    return marklode::RunMain(ctx, cmd, nullptr);
+  }
+
+#ifndef MARKLODE_NO_WINDOW
+  if (marklode::WindowSystemAvailable()) {
+    auto frontEnd = marklode::StartQtFrontEnd(argc, argv);
+    marklode::RunContext ctx(frontEnd->messages(), settings);
+    ctx.programFolder = programFolder;
+    return marklode::RunMain(ctx, cmd, &frontEnd->host());
+  }
+#endif
+  std::fputs("marklode: no display to show the window on (DISPLAY is not set); "
+             "give a file to convert on the command line.\n\n",
+             stderr);
+  std::fputs(kUsage, stderr);
+  return 2;
+}

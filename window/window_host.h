@@ -1,0 +1,23 @@
+// The bridge between the entry routine and the Qt window.
+#pragma once
+
+#include <memory>
+
+#include "engine/run_main.h"
+#include "services/messages.h"
+
+namespace marklode {
+
+// True when a window can be shown (a display, or QT_QPA_PLATFORM set).
+bool WindowSystemAvailable();
+
+// Starts the Qt application and returns the window host with the message sink
+// that shows real modal boxes. Call only when WindowSystemAvailable().
+struct QtFrontEnd {
+  virtual ~QtFrontEnd() = default;
+  virtual WindowHost& host() = 0;
+  virtual MessageSink& messages() = 0;
+};
+std::unique_ptr<QtFrontEnd> StartQtFrontEnd(int& argc, char** argv);
+
+}  // namespace marklode
