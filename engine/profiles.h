@@ -12,9 +12,9 @@
 namespace marklode {
 
 struct ConversionProfile {
-  std::string Input, Output, WaypointNameFilter, CommentFilter, CategoryFilter,
-      GenerateCSVFileName, GenerateWaypointName, GenerateWaypointComment, GenerateCategory,
-      GenerateIconName, GeneratePOIName, GenerateComment;
+  std::string Input, Output, WaypointNameFilter, CommentFilter, CategoryFilter, GenerateCSVFileName,
+      GenerateWaypointName, GenerateWaypointComment, GenerateCategory, GenerateIconName,
+      GeneratePOIName, GenerateComment;
   bool KeepCommentLineBreaks = false;
 };
 

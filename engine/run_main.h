@@ -39,8 +39,7 @@ class WindowHost {
 
 // Runs one request as the context describes it (profile, ";" list or single
 // input); sets entries and files for the report.
-RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files,
-                     bool& isList);
+RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files, bool& isList);
 
 // Runs the cycles. window may be null for command-line use. Returns the exit
 // status: 1 after a stop message, else 2 when a problem was shown, else 0.

@@ -9,7 +9,7 @@
 namespace marklode {
 
 // Separated lists (";" file lists, "/" paths, "-" ranges); fields count from 1.
-int FieldCount(std::string_view text, char sep);                  // 0 for empty text
+int FieldCount(std::string_view text, char sep);  // 0 for empty text
 std::string_view FieldRange(std::string_view text, int first, int last, char sep);
 std::string_view FieldAt(std::string_view text, int n, char sep);  // FieldRange(n, 0)
 

@@ -8,7 +8,9 @@
 namespace marklode {
 namespace {
 volatile std::sig_atomic_t gInterrupted = 0;
-extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+extern "C" void OnInterrupt(int) {
+  gInterrupted = 1;
+}
 }  // namespace
 
 void InstallInterruptHandler() {
@@ -19,13 +21,17 @@ void InstallInterruptHandler() {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
-bool Interrupted() { return gInterrupted != 0; }
+bool Interrupted() {
+  return gInterrupted != 0;
+}
 
 TerminalProgress::TerminalProgress() : tty_(isatty(STDERR_FILENO) == 1) {
   start_ = lastDraw_ = std::chrono::steady_clock::now();
 }
 
-TerminalProgress::~TerminalProgress() { Clear(); }
+TerminalProgress::~TerminalProgress() {
+  Clear();
+}
 
 void TerminalProgress::Clear() {
   if (shown_) std::fputs("\r\033[K", stderr);

@@ -67,9 +67,10 @@ int main(int argc, char** argv) {
     return marklode::RunMain(ctx, cmd, &frontEnd->host());
   }
 #endif
-  std::fputs("marklode: no display to show the window on (DISPLAY is not set); "
-             "give a file to convert on the command line.\n\n",
-             stderr);
+  std::fputs(
+      "marklode: no display to show the window on (DISPLAY is not set); "
+      "give a file to convert on the command line.\n\n",
+      stderr);
   std::fputs(kUsage, stderr);
   return 2;
 }

@@ -1,0 +1,138 @@
+#include "engine/gpx_to_csv.h"
+
+#include <array>
+#include <string>
+
+#include "engine/gpx_reader.h"
+#include "engine/output_set.h"
+#include "engine/templates.h"
+#include "services/platform.h"
+#include "services/strings.h"
+
+namespace marklode {
+namespace {
+
+constexpr std::size_t kPoiNameChars = 39;
+
+// "@" and a number ends a POI name as its speed suffix.
+bool IsSpeedComment(std::string_view comment) {
+  return !comment.empty() && comment[0] == '@' && IsDecimalNumber(comment.substr(1));
+}
+
+// A generated file name must stay in the output folder: no folder separators.
+std::string SafeFileName(std::string name) {
+  for (char& c : name)
+    if (c == kPathSep || c == '\0') c = '_';
+  return name;
+}
+
+// Cuts a POI name to 39 characters; with a speed suffix "@n" in it, only the
+// part before the "@" is cut, and anything from a second "@" on is dropped.
+std::string TruncatePoiName(std::string_view name) {
+  std::size_t at = name.find('@');
+  if (at == std::string_view::npos) return std::string(FirstChars(name, kPoiNameChars));
+  std::string out(FirstChars(name.substr(0, at), kPoiNameChars));
+  std::string_view rest = name.substr(at + 1);
+  out += '@';
+  out.append(rest.substr(0, rest.find('@')));
+  return out;
+}
+
+}  // namespace
+
+RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
+                          bool KeepCommentLineBreaks, std::string_view WaypointNameFilter,
+                          std::string_view CommentFilter, std::string_view CategoryFilter,
+                          std::string_view GenerateCSVFileName, std::string_view GeneratePOIName) {
+  ctx.EntriesConverted = 0;
+  std::string input = ctx.InputSpec;
+  if (FileNamePart(input).find('.') == std::string_view::npos) input += ".gpx";
+  if (FindFirstFile(input).empty()) {
+    ctx.messages.Show("Can't Find Input file: " + input, kStopIcon, "Can't Find File",
+                      Severity::Stop);
+    return RunStatus::Stopped;
+  }
+  const bool truncate =
+      !IEquals(TrimSpaces(ctx.settings.GetRegistryValue("TruncatePOIname")), "false");
+
+  const std::string_view dir = DirectoryPart(input);
+  const std::string basePath = input.substr(0, dir.size() + FileNamePart(input).rfind('.'));
+  const std::string F(FileNamePart(basePath));
+  const std::string outputName = ctx.OutputSpec.empty() ? basePath + ".CSV" : ctx.OutputSpec;
+  const std::string outDir(DirectoryPart(outputName));
+  const bool wildcardOut = outputName.find('*') != std::string::npos;
+
+  const std::string path = ResolveFile(input);
+  InputFile in(ctx.messages);
+  if (path.empty()) {  // a pattern: there is no one file to read
+    ShowWarning(ctx.messages, "SYSgetTextLine", "Bad file name", input);
+    return RunStatus::Done;
+  }
+  if (!in.Open(path)) return RunStatus::Done;
+
+  GpxReader reader(in, KeepCommentLineBreaks, ctx.progress);
+  OutputSet outputs(ctx.messages);
+  GpxWaypoint w;
+  std::string record, file, poiName, suffix, comment;
+  std::int64_t written = 0;
+
+  while (reader.Next(w)) {
+    if (!WaypointNameFilter.empty() && !LikeMatch(w.name, WaypointNameFilter)) continue;
+    if (!CommentFilter.empty() && !LikeMatch(w.comment, CommentFilter)) continue;
+    if (!CategoryFilter.empty() && !LikeMatch(w.category, CategoryFilter)) continue;
+    if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
+      ctx.messages.Show("Invalid lon/lat for: " + w.name + ".\r\n\r\nSkipping...", kOkOnly,
+                        kAppTitle, Severity::Problem);
+      continue;
+    }
+
+    const std::string_view W = truncate ? FirstChars(w.name, kPoiNameChars) : w.name;
+    const std::array<std::string_view, 4> values{F, W, w.comment, w.category};
+
+    if (!GenerateCSVFileName.empty()) {
+      file =
+          outDir + SafeFileName(ExpandTemplate(GenerateCSVFileName, kGpxLetters, values)) + ".CSV";
+    } else if (wildcardOut) {
+      file = outDir + F + ".CSV";
+    } else {
+      file = outputName;
+    }
+
+    bool generated = false;
+    suffix.clear();
+    if (!GeneratePOIName.empty()) {
+      poiName = ExpandTemplate(GeneratePOIName, kGpxLetters, values);
+      if (!poiName.empty()) {
+        generated = true;
+        std::size_t at = poiName.find('@');
+        if (at != std::string::npos && !IsDecimalNumber(std::string_view(poiName).substr(at + 1)))
+          poiName.resize(at);
+      }
+    }
+    if (!generated) {
+      poiName.assign(W);
+      if (IsSpeedComment(w.comment)) suffix = w.comment;
+    }
+    if (truncate) poiName = TruncatePoiName(poiName);
+
+    comment.clear();
+    if (!GenerateComment.empty()) comment = ExpandTemplate(GenerateComment, kGpxLetters, values);
+
+    record.assign(w.lon).append(",").append(w.lat).append(",\"");
+    record.append(poiName).append(suffix).append("\"");
+    if (!comment.empty()) record.append(",\"").append(comment).append("\"");
+
+    if (outputs.WriteRecord(file, record)) ++written;
+  }
+
+  if (reader.cancelled()) {
+    outputs.DiscardAll();
+    ctx.EntriesConverted = 0;
+    return RunStatus::Cancelled;
+  }
+  written -= outputs.CommitAll();
+  ctx.EntriesConverted = static_cast<std::int32_t>(written);
+  return RunStatus::Done;
+}
+
+}  // namespace marklode

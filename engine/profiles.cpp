@@ -1,0 +1,104 @@
+#include "engine/profiles.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/gpx_to_csv.h"
+#include "engine/poi_to_gpx.h"
+#include "services/platform.h"
+#include "services/strings.h"
+
+namespace marklode {
+
+namespace resources {
+std::string_view Find(std::string_view name);  // generated from resources/
+}
+
+std::string GetProfileValue(std::string_view text, std::string_view section, std::string_view key) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  bool inSection = false;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = TrimBlanks(text.substr(start, end - start));
+    start = end + 1;
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      std::size_t close = line.find(']');
+      inSection = close != std::string_view::npos &&
+                  IEquals(TrimBlanks(line.substr(1, close - 1)), section);
+      continue;
+    }
+    if (!inSection) continue;
+    std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos || !IEquals(TrimBlanks(line.substr(0, eq)), key)) continue;
+    std::string_view value = TrimBlanks(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+      value = value.substr(1, value.size() - 2);
+    return std::string(value);
+  }
+  return {};
+}
+
+ConversionProfile ParseProfile(std::string_view ini) {
+  ConversionProfile p;
+  auto get = [&](std::string_view key) { return GetProfileValue(ini, "Profile", key); };
+  p.Input = get("Input");
+  p.Output = get("Output");
+  p.WaypointNameFilter = get("WaypointNameFilter");
+  p.CommentFilter = get("CommentFilter");
+  p.CategoryFilter = get("CategoryFilter");
+  p.GenerateCSVFileName = get("GenerateCSVFileName");
+  p.GenerateWaypointName = get("GenerateWaypointName");
+  p.GenerateWaypointComment = get("GenerateWaypointComment");
+  p.GenerateCategory = get("GenerateCategory");
+  p.GenerateIconName = get("GenerateIconName");
+  p.GeneratePOIName = get("GeneratePOIName");
+  p.GenerateComment = get("GenerateComment");
+  p.KeepCommentLineBreaks = IEquals(TrimBlanks(get("KeepCommentLineBreaks")), "true");
+  return p;
+}
+
+RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
+  std::string text;
+  const std::string path = ctx.ProfileFile.empty() ? std::string() : ResolveFile(ctx.ProfileFile);
+  std::ifstream in;
+  if (!path.empty()) in.open(path, std::ios::binary);
+  if (!in) {
+    ctx.messages.Show("Can't open ZVP file!", kOkOnly, kAppTitle, Severity::Problem);
+  } else {
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    text = ss.str();
+  }
+  const ConversionProfile p = ParseProfile(text);
+  ctx.InputSpec = p.Input;
+  ctx.OutputSpec = p.Output;
+  RunStatus st;
+  if (p.Input.size() >= 4 &&
+      IEquals(std::string_view(p.Input).substr(p.Input.size() - 4), ".GPX")) {
+    st = ConvertGpxToCsv(ctx, p.GenerateComment, p.KeepCommentLineBreaks, p.WaypointNameFilter,
+                         p.CommentFilter, p.CategoryFilter, p.GenerateCSVFileName,
+                         p.GeneratePOIName);
+  } else {
+    st = ConvertPoiToGpx(ctx, p.GenerateWaypointComment, p.GenerateWaypointName, p.GenerateCategory,
+                         p.GenerateIconName);
+  }
+  entries = ctx.EntriesConverted;
+  return st;
+}
+
+std::string_view LoadProfileTemplate(std::string_view name) {
+  return resources::Find(ToUpperAscii(name));
+}
+
+std::string FillProfileTemplate(std::string_view templ, std::string_view inFile,
+                                std::string_view outFile, bool keepCommentBreaks) {
+  std::string t = ReplaceText(templ, "%INFILE%", inFile);
+  t = ReplaceText(t, "%OUTFILE%", outFile);
+  return ReplaceText(t, "%CMTBREAK%", keepCommentBreaks ? "True" : "False");
+}
+
+}  // namespace marklode

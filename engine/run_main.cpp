@@ -1,0 +1,115 @@
+#include "engine/run_main.h"
+
+#include "engine/batch.h"
+#include "engine/gpx_to_csv.h"
+#include "engine/poi_to_gpx.h"
+#include "engine/profiles.h"
+#include "services/platform.h"
+#include "services/strings.h"
+
+namespace marklode {
+namespace {
+
+// Drops everything up to and including the first argument equal to sw.
+bool TakeSwitch(std::vector<std::string>& args, std::string_view sw) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (IEquals(args[i], sw)) {
+      args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string s;
+  for (const std::string& a : args) {
+    if (!s.empty()) s += ' ';
+    s += a;
+  }
+  return std::string(TrimSpaces(s));
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& argsIn,
+                             const std::string& programFolder) {
+  CommandLine cmd;
+  std::vector<std::string> args = argsIn;
+  cmd.reverse = TakeSwitch(args, "/r");
+  if (TakeSwitch(args, "/p")) {
+    cmd.request = Joined(args);
+    if (!cmd.request.empty()) {
+      cmd.profile = true;
+      cmd.profileFile = cmd.request;
+      // A bare name: the current directory first, then the program's folder.
+      if (cmd.profileFile.find(kPathSep) == std::string::npos &&
+          FindFirstFile(cmd.profileFile).empty())
+        cmd.profileFile = programFolder + kPathSep + cmd.profileFile;
+    }
+    return cmd;
+  }
+  cmd.request = Joined(args);
+  return cmd;
+}
+
+RunStatus RunSingleRequest(RunContext& ctx) {
+  if ((!ctx.OutputSpec.empty() || ctx.ReverseSwitch) && !ctx.ModeGPX)
+    return ConvertPoiToGpx(ctx, "<T>", "", "", "");
+  return ConvertGpxToCsv(ctx, "<T>", ctx.KeepCommentLineBreak, "", "", "", "", "");
+}
+
+RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files, bool& isList) {
+  isList = false;
+  files = 0;
+  if (ctx.ProfileMode) return RunProfile(ctx, entries);
+  if (ctx.InputSpec.find(';') != std::string::npos) {
+    isList = true;
+    return RunBatch(ctx, entries, files);
+  }
+  RunStatus st = RunSingleRequest(ctx);
+  entries = ctx.EntriesConverted;
+  return st;
+}
+
+int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
+  ctx.ReverseSwitch = cmd.reverse;
+  if (cmd.profile) {
+    ctx.ProfileMode = true;
+    ctx.ProfileFile = cmd.profileFile;
+  }
+  auto exitStatus = [&ctx](RunStatus st) {
+    if (st == RunStatus::Stopped || ctx.messages.StopShown()) return 1;
+    return ctx.messages.ProblemShown() ? 2 : 0;
+  };
+
+  for (;;) {
+    ctx.ModeGPX = false;
+    ctx.KeepCommentLineBreak = false;
+    ctx.OutputSpec.clear();
+    ctx.InputSpec = cmd.request;
+    if (ctx.InputSpec.empty()) {
+      if (!window) return 2;
+      ctx.ProfileMode = false;
+      window->ShowMainWindowAndWait(ctx);
+      if (ctx.OutputSpec.empty() && !ctx.ProfileMode) return exitStatus(RunStatus::Done);
+    }
+
+    std::int32_t entries = 0, files = 0;
+    bool isList = false;
+    RunStatus st = RunRequest(ctx, entries, files, isList);
+    if (st == RunStatus::Stopped) return 1;  // a stop message ends the program
+    if (!cmd.request.empty()) return exitStatus(st);
+
+    std::string result;
+    if (st == RunStatus::Cancelled) {
+      result = "The conversion was cancelled; no file was changed.";
+    } else {
+      if (isList) result = std::to_string(files) + " Files processed.\r\n";
+      result += std::to_string(entries) + " entries converted.";
+    }
+    ctx.messages.Show(result, kOkOnly);
+  }
+}
+
+}  // namespace marklode

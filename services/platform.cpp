@@ -1,0 +1,109 @@
+#include "services/platform.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "services/strings.h"
+
+namespace marklode {
+
+std::string_view DirectoryPart(std::string_view path) {
+  std::size_t p = path.rfind(kPathSep);
+  return p == std::string_view::npos ? std::string_view() : path.substr(0, p + 1);
+}
+
+std::string_view FileNamePart(std::string_view path) {
+  std::size_t p = path.rfind(kPathSep);
+  return p == std::string_view::npos ? path : path.substr(p + 1);
+}
+
+bool HasWildcards(std::string_view text) {
+  return text.find_first_of("*?") != std::string_view::npos;
+}
+
+bool WildcardMatch(std::string_view name, std::string_view pat) {
+  std::size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+  while (n < name.size()) {
+    if (p < pat.size() && pat[p] == '*') {
+      starP = ++p;
+      starN = n;
+    } else if (p < pat.size() && (pat[p] == '?' || lower(pat[p]) == lower(name[n]))) {
+      ++p, ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pat.size() && pat[p] == '*') ++p;
+  return p == pat.size();
+}
+
+namespace {
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+std::vector<std::string> FindFiles(std::string_view path) {
+  std::string dir(DirectoryPart(path));
+  std::string_view pattern = FileNamePart(path);
+  if (pattern.empty()) return {};
+  // An exactly named file is found without reading the folder.
+  if (IsRegularFile(std::string(path))) return {std::string(pattern)};
+
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return names;
+  const bool exactDot = pattern[0] == '.';
+  while (dirent* e = ::readdir(d)) {
+    std::string_view name = e->d_name;
+    if (name[0] == '.' && !exactDot) continue;  // hidden files match only when asked for
+    if (!WildcardMatch(name, pattern)) continue;
+    if (IsRegularFile(dir + std::string(name))) names.emplace_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string FindFirstFile(std::string_view path) {
+  std::vector<std::string> names = FindFiles(path);
+  return names.empty() ? std::string() : names.front();
+}
+
+std::string ResolveFile(std::string_view path) {
+  std::string exact(path);
+  if (IsRegularFile(exact)) return exact;
+  if (HasWildcards(FileNamePart(path))) return {};
+  std::string name = FindFirstFile(path);
+  return name.empty() ? std::string() : std::string(DirectoryPart(path)) + name;
+}
+
+std::string ProgramFolder() {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return CurrentDirectory();
+  return exe.parent_path().string();
+}
+
+std::string CurrentDirectory() {
+  std::error_code ec;
+  std::string cwd = std::filesystem::current_path(ec).string();
+  return ec ? std::string(".") : cwd;
+}
+
+bool ChangeDirectory(std::string_view path) {
+  return ::chdir(std::string(path).c_str()) == 0;
+}
+
+}  // namespace marklode

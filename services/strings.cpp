@@ -1,0 +1,334 @@
+#include "services/strings.h"
+
+#include <vector>
+
+namespace marklode {
+
+int FieldCount(std::string_view text, char sep) {
+  if (text.empty()) return 0;
+  int count = 1;
+  for (char c : text)
+    if (c == sep) ++count;
+  return count;
+}
+
+std::string_view FieldRange(std::string_view text, int first, int last, char sep) {
+  if (first < 1) first = 1;
+  if (last < 0) last = INT32_MAX;
+  if (last < first) last = first;
+  // Walk the separators once: start is where field `first` begins, end where
+  // field `last` (or the text) ends.
+  std::size_t start = std::string_view::npos;
+  std::size_t pos = 0;
+  for (int i = 1;; ++i) {
+    if (i == first) start = pos;
+    std::size_t next = text.find(sep, pos);
+    if (next == std::string_view::npos) {
+      if (start == std::string_view::npos) return {};
+      return text.substr(start);
+    }
+    if (i == last) return text.substr(start, next - start);
+    pos = next + 1;
+  }
+}
+
+std::string_view FieldAt(std::string_view text, int n, char sep) {
+  return FieldRange(text, n, 0, sep);
+}
+
+std::string ReplaceText(std::string_view text, std::string_view find, std::string_view repl,
+                        int limit) {
+  std::string out;
+  if (find.empty()) return std::string(text);
+  std::size_t pos = 0;
+  int n = 0;
+  while (limit < 0 || n < limit) {
+    std::size_t at = text.find(find, pos);
+    if (at == std::string_view::npos) break;
+    out.append(text, pos, at - pos).append(repl);
+    pos = at + find.size();
+    ++n;
+  }
+  out.append(text.substr(pos));
+  return out;
+}
+
+std::string CollapseSpaces(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string_view TrimSpaces(std::string_view t) {
+  std::size_t b = t.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  return t.substr(b, t.find_last_not_of(' ') - b + 1);
+}
+
+std::string_view TrimBlanks(std::string_view t) {
+  std::size_t b = t.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  return t.substr(b, t.find_last_not_of(" \t") - b + 1);
+}
+
+namespace {
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
+char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
+}  // namespace
+
+std::string ToLowerAscii(std::string_view t) {
+  std::string s(t);
+  for (char& c : s) c = Lower(c);
+  return s;
+}
+
+std::string ToUpperAscii(std::string_view t) {
+  std::string s(t);
+  for (char& c : s) c = Upper(c);
+  return s;
+}
+
+bool IEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+bool IStartsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+}
+
+std::size_t IFind(std::string_view text, std::string_view what, std::size_t from) {
+  if (what.size() > text.size()) return std::string_view::npos;
+  for (std::size_t i = from; i + what.size() <= text.size(); ++i)
+    if (IEquals(text.substr(i, what.size()), what)) return i;
+  return std::string_view::npos;
+}
+
+bool IsDecimalNumber(std::string_view text) {
+  std::string_view t = TrimSpaces(text);
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  int digits = 0, dots = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] >= '0' && t[i] <= '9') {
+      ++digits;
+    } else if (t[i] == '.' && dots == 0) {
+      ++dots;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0;
+}
+
+bool IsCoordinate(std::string_view text, int limit) {
+  std::string_view t = TrimSpaces(text);
+  if (!IsDecimalNumber(t)) return false;
+  if (t[0] == '+' || t[0] == '-') t.remove_prefix(1);
+  // Compare the integer part as text so that any number of digits is exact.
+  std::string_view whole = t.substr(0, t.find('.'));
+  std::string_view frac =
+      t.find('.') == std::string_view::npos ? std::string_view() : t.substr(t.find('.') + 1);
+  whole = whole.substr(std::min(whole.find_first_not_of('0'), whole.size()));
+  if (whole.size() > 3) return false;
+  int w = 0;
+  for (char c : whole) w = w * 10 + (c - '0');
+  if (w < limit) return true;
+  if (w > limit) return false;
+  return frac.find_first_not_of('0') == std::string_view::npos;  // exactly the limit
+}
+
+namespace {
+
+// Length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
+std::size_t Utf8SeqLen(std::string_view s, std::size_t i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  char32_t min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  char32_t cp = c & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    unsigned char cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+// Byte offsets at which characters start (plus the end), by the text's rule.
+std::size_t CharStep(std::string_view s, std::size_t i, bool utf8) {
+  if (!utf8) return 1;
+  std::size_t n = Utf8SeqLen(s, i);
+  return n ? n : 1;
+}
+
+bool HasHighBytes(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  return false;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n = Utf8SeqLen(s, i);
+    if (!n) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::size_t CharCount(std::string_view s) {
+  if (!HasHighBytes(s) || !IsValidUtf8(s)) return s.size();
+  std::size_t n = 0;
+  for (char c : s)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+std::string_view CharSlice(std::string_view s, std::size_t first, std::size_t last) {
+  if (first < 1) first = 1;
+  if (last < first) return {};
+  const bool utf8 = HasHighBytes(s) && IsValidUtf8(s);
+  std::size_t i = 0, ch = 1;
+  while (i < s.size() && ch < first) i += CharStep(s, i, utf8), ++ch;
+  std::size_t b = i;
+  while (i < s.size() && ch <= last) i += CharStep(s, i, utf8), ++ch;
+  return s.substr(b, i - b);
+}
+
+std::string_view FirstChars(std::string_view s, std::size_t n) {
+  if (s.size() <= n) return s;
+  return n == 0 ? std::string_view() : CharSlice(s, 1, n);
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+namespace {
+
+// Text as a sequence of characters (code points, or bytes for non-UTF-8).
+std::vector<char32_t> Chars(std::string_view s) {
+  std::vector<char32_t> out;
+  out.reserve(s.size());
+  const bool utf8 = HasHighBytes(s) && IsValidUtf8(s);
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t n = CharStep(s, i, utf8);
+    char32_t cp = static_cast<unsigned char>(s[i]);
+    if (n > 1) {
+      cp &= (0x7F >> n);
+      for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    out.push_back(cp);
+    i += n;
+  }
+  return out;
+}
+
+// Matches one pattern element at p against c; advances p past the element.
+// Returns false when the element does not match.
+bool MatchOne(const std::vector<char32_t>& pat, std::size_t& p, char32_t c) {
+  char32_t e = pat[p];
+  if (e == '?') {
+    ++p;
+    return true;
+  }
+  if (e == '#') {
+    ++p;
+    return c >= '0' && c <= '9';
+  }
+  if (e == '[') {
+    std::size_t close = p + 1;
+    while (close < pat.size() && pat[close] != ']') ++close;
+    if (close >= pat.size()) {  // no closing bracket: "[" stands for itself
+      ++p;
+      return c == '[';
+    }
+    std::size_t i = p + 1;
+    bool negate = i < close && pat[i] == '!';
+    if (negate) ++i;
+    bool in = false;
+    for (; i < close; ++i) {
+      if (i + 2 < close && pat[i + 1] == '-') {
+        if (c >= pat[i] && c <= pat[i + 2]) in = true;
+        i += 2;
+      } else if (pat[i] == c) {
+        in = true;
+      }
+    }
+    p = close + 1;
+    return in != negate;
+  }
+  ++p;
+  return e == c;
+}
+
+}  // namespace
+
+bool LikeMatch(std::string_view text, std::string_view pattern) {
+  const std::vector<char32_t> t = Chars(text), pat = Chars(pattern);
+  // Greedy match with backtracking to the last "*": linear for one star,
+  // at worst text x pattern, and it never recurses.
+  std::size_t ti = 0, pi = 0, starP = std::string_view::npos, starT = 0;
+  while (ti < t.size()) {
+    if (pi < pat.size() && pat[pi] == '*') {
+      starP = ++pi;
+      starT = ti;
+      continue;
+    }
+    std::size_t np = pi;
+    if (pi < pat.size() && MatchOne(pat, np, t[ti])) {
+      pi = np;
+      ++ti;
+      continue;
+    }
+    if (starP == std::string_view::npos) return false;
+    pi = starP;
+    ti = ++starT;
+  }
+  while (pi < pat.size() && pat[pi] == '*') ++pi;
+  return pi == pat.size();
+}
+
+}  // namespace marklode

@@ -1,0 +1,231 @@
+#include "services/text_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "services/platform.h"
+
+namespace marklode {
+
+std::string ErrorDescription(int err) {
+  switch (err) {
+    case ENOENT:
+      return "File not found";
+    case ENOSPC:
+      return "Disk full";
+    case EACCES:
+    case EPERM:
+      return "Permission denied";
+    case EISDIR:
+      return "Is a folder, not a file";
+    default:
+      return std::strerror(err);
+  }
+}
+
+std::size_t MemorySource::Read(char* buf, std::size_t cap) {
+  std::size_t n = std::min(cap, data_.size() - pos_);
+  std::memcpy(buf, data_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool InputFile::Open(const std::string& path) {
+  path_ = path;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  int err = 0;
+  if (fd_ < 0) {
+    err = errno;
+  } else if (::fstat(fd_, &st) != 0) {
+    err = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    err = EISDIR;
+  } else {
+    size_t size = S_ISREG(st.st_mode) ? st.st_size : 0;
+    size_ = size;
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return true;
+  }
+  ShowWarning(sink_, title_, ErrorDescription(err), path);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  failed_ = true;
+  return false;
+}
+
+std::size_t InputFile::Read(char* buf, std::size_t cap) {
+  if (fd_ < 0) return 0;
+  for (;;) {
+    ssize_t n = ::read(fd_, buf, cap);
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ShowWarning(sink_, title_, ErrorDescription(errno), path_);
+      failed_ = true;
+    }
+    ::close(fd_);
+    fd_ = -1;
+    return 0;
+  }
+}
+
+namespace {
+constexpr std::size_t kWriteBuffer = 256 * 1024;
+
+bool WriteAll(int fd, const char* p, std::size_t n, int& err) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+}  // namespace
+
+OutputFile::OutputFile(MessageSink& sink, std::string target, std::string title)
+    : sink_(sink), target_(std::move(target)), title_(std::move(title)) {}
+
+OutputFile::~OutputFile() {
+  Discard();
+}
+
+void OutputFile::Fail(int err) {
+  ShowWarning(sink_, title_, ErrorDescription(err), target_);
+}
+
+bool OutputFile::OpenTemp() {
+  if (fd_ >= 0) return true;
+  if (!temp_.empty()) {  // parked: reopen and go on appending
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd_ < 0) {
+      Fail(errno);
+      return false;
+    }
+    return true;
+  }
+  // The temporary sits beside the target so that the final rename stays on one
+  // file system and is atomic; a hidden name keeps it out of directory lookups.
+  std::string dir(DirectoryPart(target_));
+  std::string name(FileNamePart(target_));
+  std::string tmpl = dir + "." + name + ".marklode-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    if (err == ENOENT) {  // the folder of the target is missing
+      ShowWarning(sink_, title_, "Path not found", target_);
+    } else {
+      Fail(err);
+    }
+    return false;
+  }
+  // mkstemp makes the file private; give it what a new file would get, or the
+  // mode of the file it replaces.
+  struct stat st;
+  mode_t mode;
+  if (::stat(target_.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+  fd_ = fd;
+  temp_.assign(buf.data());
+  buf_.reserve(kWriteBuffer);
+  return true;
+}
+
+bool OutputFile::Flush() {
+  if (buf_.empty()) return true;
+  int err = 0;
+  if (fd_ < 0 || !WriteAll(fd_, buf_.data(), buf_.size(), err)) {
+    buf_.clear();
+    broken_ = true;
+    Fail(err ? err : EBADF);
+    return false;
+  }
+  buf_.clear();
+  return true;
+}
+
+bool OutputFile::Write(std::string_view text) {
+  if (broken_) return false;
+  if (!OpenTemp()) return false;
+  if (buf_.size() + text.size() > kWriteBuffer) {
+    if (!Flush()) return false;
+    if (text.size() > kWriteBuffer) {
+      int err = 0;
+      if (!WriteAll(fd_, text.data(), text.size(), err)) {
+        broken_ = true;
+        Fail(err);
+        return false;
+      }
+      return true;
+    }
+  }
+  buf_.append(text);
+  return true;
+}
+
+bool OutputFile::Park() {
+  if (fd_ < 0) return !broken_;
+  bool ok = Flush();
+  ::close(fd_);
+  fd_ = -1;
+  std::string().swap(buf_);
+  return ok;
+}
+
+bool OutputFile::Commit() {
+  if (temp_.empty()) return false;
+  bool ok = !broken_ && Flush();
+  if (fd_ >= 0) {
+    if (::close(fd_) != 0 && ok) {
+      Fail(errno);
+      ok = false;
+    }
+    fd_ = -1;
+  }
+  if (ok && ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    Fail(errno);
+    ok = false;
+  }
+  if (!ok) ::unlink(temp_.c_str());
+  temp_.clear();
+  return ok;
+}
+
+void OutputFile::Discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+  buf_.clear();
+}
+
+bool SysPutTextFile(MessageSink& sink, const std::string& path, std::string_view text) {
+  OutputFile out(sink, path, "SYSputTextLine");
+  if (!out.Write(text) || !out.Write("\r\n")) return false;
+  return out.Commit();
+}
+
+}  // namespace marklode
