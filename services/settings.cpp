@@ -94,19 +94,21 @@ void FileSettingsStore::SetRegistryValue(std::string_view name, std::string_view
   value = value.substr(0, value.find_first_of("\r\n"));
   std::string text;
   ReadWhole(path_, text);
+  // Keep the file's own line ends (the user may have written it with CR LF).
+  const char* eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   std::string out;
   bool replaced = false;
   ForEachLine(text, [&](std::string_view line) {
     std::string_view n, v;
     if (ParseLine(line, n, v) && IEquals(n, name)) {
       if (replaced) return;  // drop duplicates of the same name
-      out.append(n).append("=").append(value).append("\n");
+      out.append(n).append("=").append(value).append(eol);
       replaced = true;
       return;
     }
-    out.append(line).append("\n");
+    out.append(line).append(eol);
   });
-  if (!replaced) out.append(name).append("=").append(value).append("\n");
+  if (!replaced) out.append(name).append("=").append(value).append(eol);
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
   SilentSink silent;

@@ -1,1 +1,324 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "engine/gpx_reader.h"
+#include "engine/gpx_to_csv.h"
+#include "test_util.h"
+
+namespace marklode {
+namespace {
+
+using test::Crlf;
+using test::ReadFile;
+using test::WriteFile;
+
+struct Options {
+  std::string comment = "<T>";
+  bool keepBreaks = false;
+  std::string nameFilter, commentFilter, categoryFilter, csvName, poiName;
+};
+
+class GpxToCsv : public ::testing::Test {
+ protected:
+  // Converts gpx (written as trip.gpx) and returns the default output's text.
+  std::string Convert(std::string_view gpx, const Options& o = {}) {
+    WriteFile(dir / "trip.gpx", gpx);
+    h.ctx.InputSpec = dir / "trip.gpx";
+    status = ConvertGpxToCsv(h.ctx, o.comment, o.keepBreaks, o.nameFilter, o.commentFilter,
+                             o.categoryFilter, o.csvName, o.poiName);
+    return ReadFile(dir / "trip.CSV");
+  }
+  static std::string Wpt(std::string_view lat, std::string_view lon, std::string_view inner) {
+    return "  <wpt lat=\"" + std::string(lat) + "\" lon=\"" + std::string(lon) + "\">\n" +
+           std::string(inner) + "  </wpt>\n";
+  }
+  static std::string Gpx(std::string_view body) {
+    return Crlf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\">\n" +
+                std::string(body) + "</gpx>\n");
+  }
+
+  test::TempDir dir;
+  test::Harness h;
+  RunStatus status = RunStatus::Done;
+};
+
+TEST_F(GpxToCsv, RecordsAreSeparatedByCrLfWithNoneAfterTheLast) {
+  std::string out = Convert(Gpx(Wpt("38.8977", "-77.0365", "    <name>White House</name>\n") +
+                                Wpt("51.5", "-0.12", "    <name>Big Ben</name>\n    <cmt>Nice view</cmt>\n")));
+  EXPECT_EQ(out, "-77.0365,38.8977,\"White House\"\r\n-0.12,51.5,\"Big Ben\",\"Nice view\"");
+  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_TRUE(h.messages.boxes.empty());
+}
+
+TEST_F(GpxToCsv, SpeedCommentBecomesTheNameSuffix) {
+  std::string out = Convert(Gpx(Wpt("1", "2", "    <name>Name</name>\n    <cmt>@50</cmt>\n") +
+                                Wpt("1", "2", "    <name>Cam</name>\n    <cmt>@fast</cmt>\n")));
+  EXPECT_EQ(out, "2,1,\"Name@50\",\"@50\"\r\n2,1,\"Cam\",\"@fast\"");
+}
+
+TEST_F(GpxToCsv, TruncationFollowsTheSetting) {
+  const std::string name45(45, 'n');
+  const std::string gpx = Gpx(Wpt("1", "2", "    <name>" + name45 + "</name>\n"));
+  EXPECT_EQ(Convert(gpx), "2,1,\"" + name45.substr(0, 39) + "\"");
+  h.settings.SetRegistryValue("TruncatePOIname", " FALSE ");
+  EXPECT_EQ(Convert(gpx), "2,1,\"" + name45 + "\"");
+  h.settings.SetRegistryValue("TruncatePOIname", "no");
+  EXPECT_EQ(Convert(gpx), "2,1,\"" + name45.substr(0, 39) + "\"");
+}
+
+TEST_F(GpxToCsv, TruncationCountsCharactersAndKeepsTheSpeed) {
+  // 19 + 1 + 19 characters, then more: the cut falls after the 39th character,
+  // which is two bytes longer than 39 bytes.
+  const std::string name = "Zürich Hauptbahnhof Zürich Hauptbahnhof Nord";
+  EXPECT_EQ(Convert(Gpx(Wpt("1", "2", "    <name>" + name + "</name>\n"))),
+            "2,1,\"Zürich Hauptbahnhof Zürich Hauptbahnhof\"");
+  Options o;
+  o.poiName = std::string(45, 'g') + "@30";
+  EXPECT_EQ(Convert(Gpx(Wpt("1", "2", "    <name>x</name>\n")), o),
+            "2,1,\"" + std::string(39, 'g') + "@30\"");
+}
+
+TEST_F(GpxToCsv, GeneratedNamesAndComments) {
+  const std::string gpx = Gpx(Wpt("1", "2",
+                                  "    <name>Joe</name>\n    <cmt>Open</cmt>\n"
+                                  "    <extensions><gpxx:WaypointExtension><gpxx:Categories>\n"
+                                  "      <gpxx:Category>Drinks</gpxx:Category>\n"
+                                  "      <gpxx:Category>Food</gpxx:Category>\n"
+                                  "    </gpxx:Categories></gpxx:WaypointExtension></extensions>\n"));
+  Options o;
+  o.poiName = "<W>-<C>";
+  EXPECT_EQ(Convert(gpx, o), "2,1,\"Joe-Food\",\"Open\"");  // the last category counts
+  o.poiName = "Cafe@Main St";
+  o.comment = "";
+  EXPECT_EQ(Convert(gpx, o), "2,1,\"Cafe\"");
+  o.poiName = "<F> <T1-2>";
+  o.comment = "[<C>]";
+  EXPECT_EQ(Convert(gpx, o), "2,1,\"trip Op\",\"[Food]\"");
+}
+
+TEST_F(GpxToCsv, MultiLineCommentsJoinByTheOption) {
+  const std::string gpx =
+      Gpx(Wpt("1", "2", "    <name>A</name>\n    <cmt>line1\n       line2\n  line3</cmt>\n"));
+  EXPECT_EQ(Convert(gpx), "2,1,\"A\",\"line1 - line2 - line3\"");
+  Options o;
+  o.keepBreaks = true;
+  EXPECT_EQ(Convert(gpx, o), "2,1,\"A\",\"line1\nline2\nline3\"");
+}
+
+TEST_F(GpxToCsv, FiltersJudgeNameCommentAndCategory) {
+  const std::string gpx =
+      Gpx(Wpt("1", "2", "    <name>Cam 1</name>\n    <desc>d</desc>\n    <cmt>speed</cmt>\n") +
+          Wpt("1", "2", "    <name>Cam 2</name>\n") +
+          Wpt("1", "2", "    <name>Pub</name>\n    <cmt>speed</cmt>\n"));
+  Options o;
+  o.nameFilter = "Cam #";
+  o.commentFilter = "sp*";  // judged on the comment as read, not on lines before it
+  EXPECT_EQ(Convert(gpx, o), "2,1,\"Cam 1\",\"speed\"");
+  EXPECT_EQ(h.ctx.EntriesConverted, 1);
+}
+
+TEST_F(GpxToCsv, NothingWrittenLeavesAnExistingFileAlone) {
+  WriteFile(dir / "trip.CSV", "keep me");
+  Options o;
+  o.nameFilter = "nothing matches";
+  EXPECT_EQ(Convert(Gpx(Wpt("1", "2", "    <name>A</name>\n")), o), "keep me");
+  EXPECT_EQ(Convert(""), "keep me");
+  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+}
+
+TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
+  auto wpt = [](const char* name, const char* cat) {
+    return Wpt("1", "2", std::string("    <name>") + name + "</name>\n    <gpxx:Category>" + cat +
+                             "</gpxx:Category>\n");
+  };
+  Options o;
+  o.csvName = "<C>";
+  Convert(Gpx(wpt("a", "Food") + wpt("b", "Food") + wpt("c", "Fuel") + wpt("d", "Food")), o);
+  EXPECT_EQ(ReadFile(dir / "Food.CSV"), "2,1,\"a\"\r\n2,1,\"b\"\r\n2,1,\"d\"");
+  EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "2,1,\"c\"");
+  EXPECT_EQ(h.ctx.EntriesConverted, 4);
+  EXPECT_EQ(test::Listing(dir.path()),
+            (std::vector<std::string>{"Food.CSV", "Fuel.CSV", "trip.gpx"}));
+}
+
+TEST_F(GpxToCsv, GeneratedFileNamesStayInTheOutputFolder) {
+  Options o;
+  o.csvName = "<W>";
+  Convert(Gpx(Wpt("1", "2", "    <name>../escape</name>\n")), o);
+  EXPECT_TRUE(test::Exists(dir / ".._escape.CSV"));
+}
+
+TEST_F(GpxToCsv, WildcardOutputUsesTheInputName) {
+  test::TempDir out;
+  WriteFile(dir / "trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
+  h.ctx.InputSpec = dir / "trip.gpx";
+  h.ctx.OutputSpec = out / "*.csv";
+  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  EXPECT_EQ(ReadFile(out / "trip.CSV"), "2,1,\"A\"");
+}
+
+TEST_F(GpxToCsv, InputWithoutExtensionAndDottedFolder) {
+  std::filesystem::create_directory(dir / "gps.old");
+  WriteFile(dir / "gps.old/trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
+  h.ctx.InputSpec = dir / "gps.old/trip";
+  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  EXPECT_EQ(ReadFile(dir / "gps.old/trip.CSV"), "2,1,\"A\"");
+}
+
+TEST_F(GpxToCsv, InputNameFoundWithoutRegardToCase) {
+  WriteFile(dir / "Trip.GPX", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
+  h.ctx.InputSpec = dir / "trip.gpx";
+  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  EXPECT_EQ(ReadFile(dir / "trip.CSV"), "2,1,\"A\"");
+}
+
+TEST_F(GpxToCsv, MissingInputStops) {
+  h.ctx.InputSpec = dir / "nope.gpx";
+  EXPECT_EQ(ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", ""), RunStatus::Stopped);
+  EXPECT_EQ(h.messages.Joined(), "Can't Find File: Can't Find Input file: " + dir / "nope.gpx" + "\n");
+  EXPECT_EQ(h.messages.boxes[0].style, kStopIcon);
+  EXPECT_TRUE(test::Listing(dir.path()).empty());
+}
+
+// Real files are written in many styles; each must yield the same points.
+TEST_F(GpxToCsv, LayoutsOtherThanOneElementPerLine) {
+  const std::string expected = "2.5,1.5,\"Fish & Chips\",\"Open\"\r\n4,3,\"B\"";
+  struct Case {
+    const char* what;
+    std::string gpx;
+  } cases[] = {
+      {"tab indentation",
+       "<gpx>\n\t<wpt lat=\"1.5\" lon=\"2.5\">\n\t\t<name>Fish &amp; Chips</name>\n\t\t<cmt>Open</cmt>"
+       "\n\t</wpt>\n\t<wpt lat=\"3\" lon=\"4\">\n\t\t<name>B</name>\n\t</wpt>\n</gpx>\n"},
+      {"one line",
+       "<gpx><wpt lat=\"1.5\" lon=\"2.5\"><name>Fish &amp; Chips</name><cmt>Open</cmt></wpt>"
+       "<wpt lat=\"3\" lon=\"4\"><name>B</name></wpt></gpx>"},
+      {"lon first, single quotes, CR line ends",
+       "<gpx>\r<wpt lon='2.5' lat='1.5'>\r<name>Fish &#38; Chips</name>\r<cmt>Open</cmt>\r</wpt>\r"
+       "<wpt lon='4' lat='3'><name>B</name></wpt></gpx>"},
+      {"CDATA and comments",
+       "<gpx><!-- <wpt lat=\"9\" lon=\"9\"><name>hidden</name></wpt> -->\n"
+       "<wpt lat=\"1.5\" lon=\"2.5\"><name><![CDATA[Fish & Chips]]></name>"
+       "<cmt><![CDATA[Open]]></cmt></wpt>\n<!--\n<wpt lat=\"9\" lon=\"9\"><name>x</name></wpt>\n-->"
+       "<wpt lat=\"3\" lon=\"4\"><name>B</name></wpt></gpx>"},
+      {"start tag over several lines",
+       "<gpx>\n<wpt\n  lat=\"1.5\"\n  lon=\"2.5\">\n<name>Fish &amp; Chips</name><cmt>Open</cmt>"
+       "</wpt><wpt lat=\"3\" lon=\"4\"><name>B</name></wpt></gpx>"},
+      {"upper-case start tag",
+       "<gpx>\n<WPT lat=\"1.5\" lon=\"2.5\">\n<name>Fish &amp; Chips</name>\n<cmt>Open</cmt>\n</wpt>\n"
+       "<wpt lat=\"3\" lon=\"4\">\n<NAME>B</NAME>\n</wpt>\n</gpx>"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Convert(c.gpx), expected) << c.what;
+    EXPECT_TRUE(h.messages.boxes.empty()) << c.what;
+  }
+}
+
+TEST_F(GpxToCsv, NamelessWaypointsNeverBorrowALaterName) {
+  std::string out = Convert(Gpx(
+      "  <wpt lat=\"1\" lon=\"1\">\n  </wpt>\n"
+      "  <wpt lat=\"2\" lon=\"2\"/>\n"
+      "  <wpt lat=\"3\" lon=\"3\">\n"  // no </wpt>: ends at the route
+      "  <rte>\n    <name>Route</name>\n  </rte>\n" +
+      Wpt("5", "5", "    <name>Real</name>\n") +
+      "  <wpt lat=\"6\" lon=\"6\"><name>Unclosed</name>\n" +  // ends at the next waypoint
+      Wpt("7", "7", "    <name>Last</name>\n")));
+  EXPECT_EQ(out, "5,5,\"Real\"\r\n6,6,\"Unclosed\"\r\n7,7,\"Last\"");
+}
+
+TEST_F(GpxToCsv, InvalidCoordinatesAreReportedAndSkipped) {
+  std::string out = Convert(Gpx(Wpt("inicio", "2", "    <name>Bad lat</name>\n") +
+                                "  <wpt lon=\"2\">\n    <name>No lat</name>\n  </wpt>\n" +
+                                Wpt("91", "2", "    <name>Too far</name>\n") +
+                                Wpt(" 45.5 ", "-180", "    <name>Edge</name>\n")));
+  EXPECT_EQ(out, "-180, 45.5 ,\"Edge\"");  // copied as written
+  EXPECT_EQ(h.messages.Joined(),
+            "Marklode: Invalid lon/lat for: Bad lat.  Skipping...\n"
+            "Marklode: Invalid lon/lat for: No lat.  Skipping...\n"
+            "Marklode: Invalid lon/lat for: Too far.  Skipping...\n");
+  EXPECT_EQ(h.ctx.EntriesConverted, 1);
+}
+
+TEST_F(GpxToCsv, OutputMayNameTheInput) {
+  WriteFile(dir / "trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
+  h.ctx.InputSpec = dir / "trip.gpx";
+  h.ctx.OutputSpec = dir / "trip.gpx";
+  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  EXPECT_EQ(ReadFile(dir / "trip.gpx"), "2,1,\"A\"");
+  EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"trip.gpx"});
+}
+
+TEST_F(GpxToCsv, UnwritableOutputIsReportedAndNotCounted) {
+  WriteFile(dir / "trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n") +
+                                  Wpt("1", "2", "    <name>B</name>\n")));
+  h.ctx.InputSpec = dir / "trip.gpx";
+  h.ctx.OutputSpec = dir / "missing/out.csv";
+  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  ASSERT_EQ(h.messages.boxes.size(), 2u);  // one warning per record that was lost
+  EXPECT_EQ(h.messages.boxes[0].title, "PutTextLine");
+  EXPECT_EQ(h.messages.boxes[0].text, "Path not found.  (" + dir / "missing/out.csv" + ").");
+  EXPECT_EQ(h.messages.boxes[0].style, kWarningIcon);
+}
+
+TEST_F(GpxToCsv, UnreadableInputIsReported) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  WriteFile(dir / "trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
+  ::chmod((dir / "trip.gpx").c_str(), 0);
+  h.ctx.InputSpec = dir / "trip.gpx";
+  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  EXPECT_EQ(h.messages.boxes.at(0).title, "SYSgetTextLine");
+  EXPECT_FALSE(test::Exists(dir / "trip.CSV"));
+}
+
+// The scanner reads in blocks; a source that hands out one byte at a time puts
+// every block boundary inside some tag, entity, comment or CDATA section.
+class Trickle : public ByteSource {
+ public:
+  explicit Trickle(std::string_view d) : d_(d) {}
+  std::size_t Read(char* buf, std::size_t cap) override {
+    if (pos_ >= d_.size() || cap == 0) return 0;
+    *buf = d_[pos_++];
+    return 1;
+  }
+
+ private:
+  std::string_view d_;
+  std::size_t pos_ = 0;
+};
+
+std::vector<std::string> ReadAll(ByteSource& src) {
+  GpxReader reader(src, true);
+  std::vector<std::string> out;
+  GpxWaypoint w;
+  while (reader.Next(w)) out.push_back(w.lat + "|" + w.lon + "|" + w.name + "|" + w.comment + "|" + w.category);
+  return out;
+}
+
+TEST(GpxReader, BlockBoundariesChangeNothing) {
+  const std::string gpx =
+      "<?xml version=\"1.0\"?>\r\n<gpx><!-- a -- b -->\r\n<wpt lat='1' lon='2'><name>A &lt;1&gt;</name>"
+      "<cmt><![CDATA[x]]y]]></cmt></wpt>\n<wpt lat=\"3\"\n lon=\"4\">\n<name>B</name>\n<cmt>l1\n l2</cmt>\n"
+      "<gpxx:Category>C&#xE9;</gpxx:Category></wpt><!--\n<wpt lat='9' lon='9'><name>no</name></wpt>-->"
+      "<wpt lat='5' lon='6'><name>&#26085;&#26412;</name></wpt>";
+  MemorySource whole(gpx);
+  Trickle bytes(gpx);
+  std::vector<std::string> expected{"1|2|A <1>|x]]y|", "3|4|B|l1\nl2|Cé", "5|6|日本||"};
+  EXPECT_EQ(ReadAll(whole), expected);
+  EXPECT_EQ(ReadAll(bytes), expected);
+}
+
+TEST(GpxReader, LinesLongerThanTheBufferAreReadWhole) {
+  const std::string longName(3'000'000, 'x');
+  const std::string gpx = "<gpx><wpt lat='1' lon='2'><name>" + longName + "</name></wpt></gpx>";
+  MemorySource src(gpx);
+  EXPECT_EQ(ReadAll(src), std::vector<std::string>{"1|2|" + longName + "||"});
+}
+
+TEST(GpxReader, DecodesEntitiesAndLeavesUnknownOnes) {
+  EXPECT_EQ(DecodeXmlText("a &amp; b &quot;c&apos; &#65;&#x42; &nbsp; &#0; &bogus"),
+            "a & b \"c' AB &nbsp; &#0; &bogus");
+}
+
+}  // namespace
+}  // namespace marklode

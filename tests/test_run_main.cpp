@@ -1,1 +1,99 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "engine/run_main.h"
+#include "test_util.h"
+
+namespace marklode {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+TEST(CommandLine, SwitchesAndRequest) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string request;
+    bool reverse, profile;
+    std::string profileFile;
+  } cases[] = {
+      {{}, "", false, false, ""},
+      {{"/r"}, "", true, false, ""},
+      {{"/R", "pts.csv"}, "pts.csv", true, false, ""},
+      {{"my", "trip.gpx"}, "my trip.gpx", false, false, ""},
+      {{"/p", "/a/b.zvp"}, "/a/b.zvp", false, true, "/a/b.zvp"},
+      {{"/P", "b.zvp"}, "b.zvp", false, true, "/prog/b.zvp"},
+      {{"/p", "x.zvp", "/r"}, "", true, false, ""},  // "/r" drops what stood before it
+      {{"/r", "/p", "/a/b.zvp"}, "/a/b.zvp", true, true, "/a/b.zvp"},
+      {{"/p"}, "", false, false, ""},
+      {{"x/r"}, "x/r", false, false, ""},  // a switch is a whole argument
+  };
+  for (const Case& c : cases) {
+    CommandLine cmd = ParseCommandLine(c.args, "/prog");
+    EXPECT_EQ(cmd.request, c.request);
+    EXPECT_EQ(cmd.reverse, c.reverse) << c.request;
+    EXPECT_EQ(cmd.profile, c.profile) << c.request;
+    EXPECT_EQ(cmd.profileFile, c.profileFile) << c.request;
+  }
+}
+
+// Runs the real program; returns its exit status and what it wrote to stderr.
+struct Result {
+  int status;
+  std::string err;
+};
+
+Result RunProgram(const std::string& args, const std::string& env = "") {
+  test::TempDir tmp;
+  std::string cmd = "cd '" + tmp.path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
+                    "-u QT_QPA_PLATFORM XDG_CONFIG_HOME='" + tmp.path() + "' " + env + " '" +
+                    MARKLODE_BINARY + "' " + args + " 2>'" + tmp.path() + "/err'";
+  int rc = std::system(cmd.c_str());
+  return {WEXITSTATUS(rc), ReadFile(tmp / "err")};
+}
+
+TEST(Program, MissingInputStopsWithStatusOne) {
+  Result r = RunProgram("/x/trip.gpx");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Can't Find File: Can't Find Input file: /x/trip.gpx\n");
+}
+
+TEST(Program, ConvertsAndReportsProblemsInTheStatus) {
+  test::TempDir dir;
+  WriteFile(dir / "my trip.gpx",
+            "<gpx><wpt lat='1' lon='2'><name>A</name></wpt>"
+            "<wpt lat='x' lon='2'><name>B</name></wpt></gpx>");
+  Result r = RunProgram("'" + dir.path() + "/my' trip");  // a path with a space, taken whole
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "Marklode: Invalid lon/lat for: B.  Skipping...\n");
+  EXPECT_EQ(ReadFile(dir / "my trip.CSV"), "2,1,\"A\"");
+
+  WriteFile(dir / "ok.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
+  r = RunProgram("'" + dir.path() + "/ok.gpx'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(Program, TruncationSettingComesFromTheSettingsFile) {
+  test::TempDir dir;
+  const std::string name(45, 'n');
+  WriteFile(dir / "t.gpx", "<gpx><wpt lat='1' lon='2'><name>" + name + "</name></wpt></gpx>");
+  std::filesystem::create_directories(dir / "cfg/Orvel");
+  WriteFile(dir / "cfg/Orvel/Marklode.conf", "TruncatePOIname = FALSE \r\n");
+  // The settings folder comes from XDG_CONFIG_HOME, set after the default one.
+  RunProgram("'" + dir.path() + "/t.gpx'", "XDG_CONFIG_HOME='" + dir.path() + "/cfg'");
+  EXPECT_EQ(ReadFile(dir / "t.CSV"), "2,1,\"" + name + "\"");
+}
+
+TEST(Program, HelpVersionAndNoDisplay) {
+  EXPECT_EQ(RunProgram("--version").status, 0);
+  Result r = RunProgram("");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no display"), std::string::npos);
+  EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace marklode

@@ -1,1 +1,93 @@
 #include <gtest/gtest.h>
+
+#include "services/messages.h"
+#include "services/strings.h"
+
+namespace marklode {
+namespace {
+
+TEST(SeparatedLists, CountAndFields) {
+  EXPECT_EQ(FieldCount("", ';'), 0);
+  EXPECT_EQ(FieldCount("a", ';'), 1);
+  EXPECT_EQ(FieldCount("a;;b", ';'), 3);
+  EXPECT_EQ(FieldCount(";", ';'), 2);
+  EXPECT_EQ(FieldAt("a;b;c", 2, ';'), "b");
+  EXPECT_EQ(FieldAt("a;b;c", 4, ';'), "");
+  EXPECT_EQ(FieldAt("a;b;c", 0, ';'), "a");
+  EXPECT_EQ(FieldRange("/gps/trip.gpx", 1, 2, '/'), "/gps");
+  EXPECT_EQ(FieldRange("C:/gps/trip.gpx", 1, 2, '/'), "C:/gps");
+  EXPECT_EQ(FieldRange("C:/gps/trip.gpx", 1, -1, '/'), "C:/gps/trip.gpx");
+  EXPECT_EQ(FieldRange("trip.gpx", 1, 0, '/'), "trip.gpx");  // no folder: the whole text
+}
+
+TEST(Replacing, LimitsAndCollapse) {
+  EXPECT_EQ(ReplaceText("aaa", "a", "aa"), "aaaaaa");
+  EXPECT_EQ(ReplaceText("aaa", "a", "aa", 1), "aaaa");
+  EXPECT_EQ(ReplaceText("aaa", "a", "aa", 0), "aaa");
+  EXPECT_EQ(CollapseSpaces("a   b  c"), "a b c");
+  EXPECT_EQ(CollapseSpaces("  a \t  b "), " a \t b ");  // tabs are not spaces
+}
+
+TEST(Numbers, DecimalNumberIsPlainDecimalOnly) {
+  struct Case {
+    const char* text;
+    bool number;
+  } cases[] = {{"50", true},   {"+7.5", true},  {".5", true},   {"5.", true},  {" -3 ", true},
+               {"", false},    {".", false},    {"1e5", false}, {"1,5", false}, {"1 2", false},
+               {"--1", false}, {"1.2.3", false}, {"0x10", false}, {"+", false}};
+  for (const Case& c : cases) EXPECT_EQ(IsDecimalNumber(c.text), c.number) << c.text;
+}
+
+TEST(Numbers, CoordinatesInRange) {
+  EXPECT_TRUE(IsCoordinate("90", 90));
+  EXPECT_TRUE(IsCoordinate("-90.000", 90));
+  EXPECT_FALSE(IsCoordinate("90.0001", 90));
+  EXPECT_TRUE(IsCoordinate(" 179.99999999999999999 ", 180));
+  EXPECT_TRUE(IsCoordinate("0000045.5", 90));
+  EXPECT_FALSE(IsCoordinate("180.5", 180));
+  EXPECT_FALSE(IsCoordinate("1000", 180));
+  EXPECT_FALSE(IsCoordinate("inicio", 90));
+}
+
+TEST(Characters, Utf8CountsCodePointsOtherTextCountsBytes) {
+  EXPECT_EQ(CharCount("Zürich"), 6u);
+  EXPECT_EQ(CharCount("Z\xFCrich"), 6u);  // Latin-1: bytes
+  EXPECT_EQ(FirstChars("Zürich", 2), "Zü");
+  EXPECT_EQ(CharSlice("Zürich", 2, 3), "ür");
+  EXPECT_EQ(CharSlice("Zürich", 9, 12), "");
+  EXPECT_EQ(FirstChars("\xC3", 1), "\xC3");  // a broken sequence is a byte
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong
+  EXPECT_TRUE(IsValidUtf8("日本"));
+}
+
+TEST(Patterns, LikeMatch) {
+  struct Case {
+    const char* text;
+    const char* pattern;
+    bool match;
+  } cases[] = {
+      {"", "*", true},           {"abc", "*", true},         {"abc", "a?c", true},
+      {"abc", "a?", false},      {"a1c", "a#c", true},       {"abc", "a#c", false},
+      {"b", "[a-c]", true},      {"d", "[a-c]", false},      {"d", "[!a-c]", true},
+      {"Food", "F*", true},      {"food", "F*", false},      {"xFoodx", "*Food*", true},
+      {"Zürich", "Z?rich", true}, {"aaab", "*a*b", true},    {"[x", "[x", true},
+      {"abc", "", false},        {"", "", true},             {"ab", "a*b*", true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(LikeMatch(c.text, c.pattern), c.match) << c.text << " ~ " << c.pattern;
+}
+
+TEST(Messages, WarningTextAndOneLineForm) {
+  EXPECT_EQ(FormatMessageText("File not found", "/gps/trip.gpx"),
+            "File not found.  (/gps/trip.gpx).");
+  EXPECT_EQ(FormatMessageText("Cannot copy && to &&", "a.txt && b.txt"),
+            "Cannot copy a.txt to b.txt.");
+  EXPECT_EQ(FormatMessageText("", "x"), "  (x).");
+  EXPECT_EQ(FormatMessageText("Sure?", ""), "Sure?");
+  EXPECT_EQ(OneLineMessage("Marklode", "Invalid lon/lat for: A.\r\n\r\nSkipping..."),
+            "Marklode: Invalid lon/lat for: A.  Skipping...");
+}
+
+}  // namespace
+}  // namespace marklode

@@ -1,0 +1,184 @@
+#include "window/qt_front_end.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLocale>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QUrl>
+
+#include "services/platform.h"
+#include "window/frm_get_command.h"
+
+#ifndef MARKLODE_DOC_DIR
+#define MARKLODE_DOC_DIR "/usr/local/share/doc/marklode"
+#endif
+
+namespace marklode {
+
+namespace {
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+}  // namespace
+
+MessageBoxLook LookOfStyle(int style) {
+  MessageBoxLook look;
+  switch (style & 0x70) {
+    case 16:
+      look.icon = QMessageBox::Critical;
+      break;
+    case 32:
+      look.icon = QMessageBox::Question;
+      break;
+    case 48:
+      look.icon = QMessageBox::Warning;
+      break;
+    case 64:
+      look.icon = QMessageBox::Information;
+      break;
+    default:
+      look.icon = QMessageBox::NoIcon;
+  }
+  if ((style & 0xF) == 1) {
+    look.buttons = QMessageBox::Ok | QMessageBox::Cancel;
+    look.defaultButton = (style & 0x300) == 0x100 ? QMessageBox::Cancel : QMessageBox::Ok;
+  }
+  return look;
+}
+
+QString MessageBoxText(std::string_view text) {
+  QString s = Q(text);
+  s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  return s;
+}
+
+int QtMessageSink::Present(std::string_view text, int style, std::string_view title) {
+  if (beforeShow) beforeShow();
+  const MessageBoxLook look = LookOfStyle(style);
+  QMessageBox box(look.icon, Q(title.empty() ? kAppTitle : title), MessageBoxText(text),
+                  look.buttons);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(look.defaultButton);
+  box.setEscapeButton(look.buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel
+                                                                 : QMessageBox::Ok);
+  return box.exec() == QMessageBox::Cancel ? kButtonCancel : kButtonOk;
+}
+
+FileDialogResult QtFileChooser::Choose(const FileDialogRequest& request) {
+  QFileDialog dialog;
+  if (!request.title.empty()) dialog.setWindowTitle(Q(request.title));
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  if (request.save)
+    dialog.setFileMode(QFileDialog::AnyFile);
+  else if (request.options & kDlgAllowMultiSelect)
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+  else
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, !(request.options & kDlgOverwritePrompt));
+  dialog.setOption(QFileDialog::ReadOnly, false);
+
+  QStringList filters;
+  for (const std::string& f : QtNameFilters(request.filter)) filters << Q(f);
+  dialog.setNameFilters(filters);
+  if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());
+
+  // A preset holding a folder decides where the dialog opens; otherwise the
+  // initial folder does when it exists, else the current directory.
+  const std::string_view presetFolder = DirectoryPart(request.presetName);
+  const std::string_view presetName = FileNamePart(request.presetName);
+  QString folder = Q(presetFolder);
+  if (folder.isEmpty() && QFileInfo(Q(request.initialFolder)).isDir())
+    folder = Q(request.initialFolder);
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::currentPath();
+  dialog.setDirectory(folder);
+  // A pattern in the name box is the filter's job in Qt's dialog.
+  if (!presetName.empty() && !HasWildcards(presetName)) dialog.selectFile(Q(presetName));
+
+  FileDialogResult result;
+  if (dialog.exec() != QDialog::Accepted) return result;
+  for (const QString& f : dialog.selectedFiles()) result.files.push_back(f.toStdString());
+  result.cancelled = result.files.empty();
+  return result;
+}
+
+void DesktopDocumentOpener::Open(const std::string& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+// ---------------------------------------------------------------------------
+
+QtProgressSink::QtProgressSink(std::chrono::milliseconds delay, Clock clock)
+    : delay_(delay), clock_(std::move(clock)) {}
+
+QtProgressSink::~QtProgressSink() { delete dialog_.data(); }
+
+void QtProgressSink::BeginRun() {
+  started_ = false;
+  cancelled_ = false;
+}
+
+void QtProgressSink::Finish() {
+  if (dialog_) dialog_->hide();
+}
+
+bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+  if (cancelled_) return false;
+  const auto now = clock_();
+  if (!started_) {
+    started_ = true;
+    start_ = now;
+    lastPump_ = now - std::chrono::seconds(1);
+  }
+  if (now - start_ < delay_) return true;
+  if (now - lastPump_ < std::chrono::milliseconds(50)) return true;
+  lastPump_ = now;
+  if (!dialog_) {
+    dialog_ = new QProgressDialog;
+    dialog_->setWindowTitle(Q(kAppTitle));
+    dialog_->setCancelButtonText(QObject::tr("Cancel"));
+    dialog_->setRange(0, 1000);
+    dialog_->setMinimumDuration(0);
+    dialog_->setAutoClose(false);
+    dialog_->setAutoReset(false);
+  }
+  const QLocale locale;
+  dialog_->setLabelText(QObject::tr("Converting... %1 of %2 read")
+                            .arg(locale.formattedDataSize(qint64(bytesDone)),
+                                 locale.formattedDataSize(qint64(bytesTotal))));
+  dialog_->setValue(bytesTotal == 0 ? 0 : int(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal));
+  if (!dialog_->isVisible()) dialog_->show();
+  QCoreApplication::processEvents();
+  if (dialog_ && dialog_->wasCanceled()) {
+    cancelled_ = true;
+    dialog_->hide();
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+
+void QtWindowHost::ShowMainWindowAndWait(RunContext& ctx) {
+  if (progress_ != nullptr) {
+    progress_->Finish();
+    if (ctx.progress == nullptr) ctx.progress = progress_;
+  }
+  frmGetCommand window(ctx, services_);
+  QEventLoop loop;
+  // Queued: a window closed before the loop runs still ends it.
+  QObject::connect(&window, &frmGetCommand::closed, &loop, &QEventLoop::quit,
+                   Qt::QueuedConnection);
+  window.show();
+  if (onShown) onShown(window);
+  loop.exec();  // sleeps between events: no polling while the window is open
+  if (progress_ != nullptr) progress_->BeginRun();
+}
+
+std::vector<std::string> NotesFolders(const std::string& programFolder) {
+  return {programFolder, programFolder + "/../share/doc/marklode", MARKLODE_DOC_DIR};
+}
+
+}  // namespace marklode

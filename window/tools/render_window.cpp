@@ -1,0 +1,47 @@
+// Draws the main window, filled with a sample conversion, into a PNG file:
+//   marklode_render_window OUT.png
+// Run with QT_QPA_PLATFORM=offscreen; nothing is shown and no setting of the
+// user's is read or written.
+#include <QApplication>
+#include <QPixmap>
+#include <cstdio>
+
+#include "services/settings.h"
+#include "window/frm_get_command.h"
+
+namespace {
+class NoChooser : public marklode::FileChooser {
+ public:
+  marklode::FileDialogResult Choose(const marklode::FileDialogRequest&) override { return {}; }
+};
+class NoOpener : public marklode::DocumentOpener {
+ public:
+  void Open(const std::string&) override {}
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fputs("usage: marklode_render_window OUT.png\n", stderr);
+    return 2;
+  }
+  marklode::MemorySettingsStore settings;
+  settings.values = {{"ModeGPX", "True"},
+                     {"InFileGPX", "/home/alex/gps/Coast trip.gpx"},
+                     {"OutFileGPX", "/home/alex/gps/Coast trip.CSV"},
+                     {"ProfileFile", "/home/alex/gps/Convert Coast trip-GPX to CSV.ZVP"}};
+  marklode::RecordingMessageSink messages;
+  marklode::RunContext ctx(messages, settings);
+  NoChooser chooser;
+  NoOpener opener;
+  marklode::frmGetCommand window(ctx, marklode::WindowServices{chooser, opener, {}});
+  window.resize(window.DesignWidth() + 60, window.DesignHeight());
+  window.show();
+  QApplication::processEvents();
+  if (!window.grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+    std::fprintf(stderr, "cannot write %s\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}
