@@ -1,0 +1,239 @@
+#include "engine/csv_fields.h"
+
+#include <array>
+#include <cstring>
+
+#include "services/strings.h"
+
+namespace marklode {
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+
+// Windows-1252 bytes 0x80 to 0x9F; the five it leaves undefined keep their own
+// number, as in Latin-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool ForbiddenControl(unsigned char c) {
+  return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+// Incremental UTF-8 check: feeds blocks, carrying an unfinished sequence over.
+class Utf8Check {
+ public:
+  void Feed(std::string_view block) {
+    if (!ok_) return;
+    std::string joined;
+    if (!carry_.empty()) {
+      joined = carry_ + std::string(block.substr(0, 4));
+      std::size_t need = SeqLen(joined);
+      if (need == 0) {
+        ok_ = false;
+        return;
+      }
+      if (need > joined.size()) {  // still unfinished (block shorter than the rest)
+        if (block.size() < 4) {
+          carry_ = joined;
+          return;
+        }
+        ok_ = false;
+        return;
+      }
+      if (!IsValidUtf8(std::string_view(joined).substr(0, need))) {
+        ok_ = false;
+        return;
+      }
+      block.remove_prefix(need - carry_.size());
+      carry_.clear();
+    }
+    // Validate up to the last sequence that may be cut by the block end.
+    std::size_t cut = block.size();
+    for (std::size_t back = 1; back <= 3 && back <= block.size(); ++back) {
+      unsigned char c = static_cast<unsigned char>(block[block.size() - back]);
+      if ((c & 0xC0) == 0xC0) {  // a lead byte: is its sequence complete?
+        std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        if (n > back) cut = block.size() - back;
+        break;
+      }
+      if ((c & 0x80) == 0) break;
+    }
+    if (!IsValidUtf8(block.substr(0, cut))) ok_ = false;
+    carry_.assign(block.substr(cut));
+  }
+  bool Finish() const { return ok_ && carry_.empty(); }
+
+ private:
+  static std::size_t SeqLen(std::string_view s) {
+    unsigned char c = static_cast<unsigned char>(s[0]);
+    if (c >= 0xC2 && c <= 0xDF) return 2;
+    if (c >= 0xE0 && c <= 0xEF) return 3;
+    if (c >= 0xF0 && c <= 0xF4) return 4;
+    return 0;
+  }
+  bool ok_ = true;
+  std::string carry_;
+};
+
+}  // namespace
+
+void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields) {
+  fields.clear();
+  bool quoted = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < record.size(); ++i) {
+    char c = record[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.push_back(record.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  fields.push_back(record.substr(start));
+}
+
+std::string CleanCsvField(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (char c : field)
+    if (c != '"') out += c;
+  return out;
+}
+
+CsvFileTraits CsvTraitsOf(std::string_view text) {
+  CsvFileTraits t;
+  t.utf8 = IsValidUtf8(text);
+  t.hasCR = text.find('\r') != std::string_view::npos;
+  return t;
+}
+
+CsvFileTraits ScanCsvTraits(ByteSource& src) {
+  CsvFileTraits t;
+  std::vector<char> buf(kBlock);
+  Utf8Check check;
+  while (std::size_t n = src.Read(buf.data(), buf.size())) {
+    std::string_view block(buf.data(), n);
+    if (!t.hasCR && std::memchr(block.data(), '\r', n)) t.hasCR = true;
+    check.Feed(block);
+  }
+  t.utf8 = check.Finish();
+  return t;
+}
+
+CsvRecordReader::CsvRecordReader(ByteSource& src, CsvFileTraits traits, ProgressSink* progress)
+    : src_(src), traits_(traits), progress_(progress), buf_(kBlock) {}
+
+bool CsvRecordReader::Fill() {
+  if (eof_) return false;
+  if (begin_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a record longer than the buffer
+  std::size_t n = src_.Read(buf_.data() + end_, buf_.size() - end_);
+  if (n == 0) {
+    eof_ = true;
+    return false;
+  }
+  end_ += n;
+  consumed_ += n;
+  if (progress_ && !progress_->Update(consumed_, src_.Size())) {
+    cancelled_ = true;
+    eof_ = true;
+  }
+  return true;
+}
+
+std::string_view CsvRecordReader::Clean(std::string_view raw) {
+  bool plain = true;
+  for (char c : raw) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (ForbiddenControl(u) || (u >= 0x80 && !traits_.utf8) || u == 0xEF) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return raw;
+  scratch_.clear();
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    unsigned char u = static_cast<unsigned char>(raw[i]);
+    if (ForbiddenControl(u)) continue;
+    if (u < 0x80) {
+      scratch_ += char(u);
+    } else if (!traits_.utf8) {
+      AppendUtf8(scratch_, u < 0xA0 ? kCp1252High[u - 0x80] : char32_t(u));
+    } else if (u == 0xEF && i + 2 < raw.size() && raw[i + 1] == '\xBF' &&
+               (raw[i + 2] == '\xBE' || raw[i + 2] == '\xBF')) {
+      i += 2;  // U+FFFE and U+FFFF are not characters XML allows
+    } else {
+      scratch_ += char(u);
+    }
+  }
+  return scratch_;
+}
+
+bool CsvRecordReader::Next(std::string_view& record) {
+  if (first_) {  // a UTF-8 byte-order mark is no part of the first record
+    first_ = false;
+    while (end_ - begin_ < 3 && Fill()) {
+    }
+    if (end_ - begin_ >= 3 && std::memcmp(buf_.data() + begin_, "\xEF\xBB\xBF", 3) == 0)
+      begin_ += 3;
+  }
+  while (!done_ && !cancelled_) {
+    std::size_t pos = begin_;
+    bool quoted = false;
+    std::size_t lineEnd = std::string_view::npos, next = 0;
+    for (;;) {
+      if (pos >= end_) {
+        std::size_t off = pos - begin_;
+        if (!Fill()) break;
+        pos = begin_ + off;
+        continue;
+      }
+      char c = buf_[pos];
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (c == '\r') {
+        lineEnd = pos;
+        next = pos + 1;
+        if (next >= end_) {  // is an LF next, in the following block?
+          std::size_t off = pos - begin_;
+          Fill();
+          pos = begin_ + off;
+          lineEnd = pos;
+          next = pos + 1;
+        }
+        if (next < end_ && buf_[next] == '\n') ++next;
+        break;
+      } else if (c == '\n' && !(quoted && traits_.hasCR)) {
+        lineEnd = pos;
+        next = pos + 1;
+        break;
+      }
+      ++pos;
+    }
+    if (cancelled_) return false;
+    if (lineEnd == std::string_view::npos) {  // the end of the input
+      lineEnd = next = end_;
+      done_ = true;
+    }
+    std::string_view raw(buf_.data() + begin_, lineEnd - begin_);
+    begin_ = next;
+    if (raw == "\x1A") {  // a DOS end-of-file mark ends the file
+      done_ = true;
+      return false;
+    }
+    if (raw.empty()) continue;
+    record = Clean(raw);
+    if (record.empty()) continue;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace marklode

@@ -1,10 +1,323 @@
 #include "engine/poi_to_gpx.h"
 
-namespace marklode {
+#include <array>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
-RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view, std::string_view, std::string_view,
-                          std::string_view) {
+#include "engine/csv_fields.h"
+#include "engine/templates.h"
+#include "services/platform.h"
+#include "services/strings.h"
+#include "services/text_files.h"
+
+namespace marklode {
+namespace {
+
+constexpr std::string_view kGpxNs = "http://www.topografix.com/GPX/1/1";
+constexpr std::string_view kXsiNs = "http://www.w3.org/2001/XMLSchema-instance";
+constexpr std::string_view kGpxxNs = "http://www.garmin.com/xmlschemas/GpxExtensions/v2";
+constexpr std::string_view kMakerWeb = "http://www.garmin.com";
+constexpr std::size_t kFlushAt = 256 * 1024;
+
+// Text as XML character data or attribute value.
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+// "~" and " - " mean line breaks; "&" reads as " and "; runs of spaces shrink.
+std::string CleanComment(std::string_view text, bool dashBreaks) {
+  std::string t = ReplaceText(text, "~", "\n");
+  t = ReplaceText(t, "&", " and ");
+  if (dashBreaks) t = ReplaceText(t, " - ", "\n");
+  return std::string(TrimSpaces(CollapseSpaces(t)));
+}
+
+// A coordinate as written: spaces removed; longitude 180 becomes -180, the same
+// meridian, because the schema excludes 180.
+std::string Coordinate(std::string_view text, bool longitude) {
+  std::string_view t = TrimSpaces(text);
+  if (longitude && t[0] != '-') {
+    std::string_view digits = t[0] == '+' ? t.substr(1) : t;
+    std::string_view whole = digits.substr(0, digits.find('.'));
+    whole = whole.substr(std::min(whole.find_first_not_of('0'), whole.size()));
+    std::string_view frac =
+        digits.find('.') == std::string_view::npos ? "" : digits.substr(digits.find('.') + 1);
+    if (whole == "180" && frac.find_first_not_of('0') == std::string_view::npos) return "-180";
+  }
+  return std::string(t);
+}
+
+class PoiConverter {
+ public:
+  using Flush = std::function<bool(std::string&)>;
+
+  PoiConverter(MessageSink& messages, const PoiTemplates& t, std::string& out, Flush flush)
+      : messages_(messages), t_(t), out_(out), flush_(std::move(flush)) {
+    anyTemplate_ = !t.comment.empty() || !t.name.empty() || !t.category.empty() || !t.icon.empty();
+  }
+
+  void Header() {
+    out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\r\n";
+    out_.append("<gpx xmlns=\"")
+        .append(kGpxNs)
+        .append("\" creator=\"Unknown\" version=\"1.1\" xmlns:xsi=\"");
+    out_.append(kXsiNs).append("\" xsi:schemaLocation=\"").append(kGpxNs).append(" ");
+    out_.append(kGpxNs).append("/gpx.xsd\">\r\n");
+    out_ += "  <metadata>\r\n";
+    out_.append("    <link href=\"").append(kMakerWeb).append("\">\r\n");
+    out_ += "      <text>Garmin International</text>\r\n    </link>\r\n  </metadata>\r\n\r\n";
+  }
+
+  // Converts every record of one file; false when the output failed or the run
+  // was cancelled.
+  bool File(ByteSource& src, std::string_view fileName, CsvFileTraits traits,
+            ProgressSink* progress) {
+    std::size_t dot = fileName.rfind('.');
+    fileBase_.assign(fileName.substr(0, dot));
+    CsvRecordReader reader(src, traits, progress);
+    std::string_view record;
+    while (reader.Next(record)) {
+      Record(record);
+      if (out_.size() >= kFlushAt && !flush_(out_)) return false;
+    }
+    cancelled_ = reader.cancelled();
+    return !cancelled_;
+  }
+
+  void Finish() {
+    if (inRoute_) CloseRoute();
+    out_ += routes_;
+    routes_.clear();
+    out_ += "</gpx>\r\n";
+  }
+
+  std::int32_t count() const { return count_; }
+  bool cancelled() const { return cancelled_; }
+
+ private:
+  void Record(std::string_view record) {
+    SplitCsvFields(record, fields_);
+    if (fields_.size() >= 3) {
+      Point();
+    } else if (fields_.size() == 1) {
+      RouteLine(CleanCsvField(fields_[0]));
+    }
+  }
+
+  void Point() {
+    const std::string lonText = CleanCsvField(fields_[0]);
+    const std::string latText = CleanCsvField(fields_[1]);
+    if (!IsCoordinate(latText, 90) || !IsCoordinate(lonText, 180)) {
+      messages_.Show("Invalid lon/lat for: " + CleanCsvField(fields_[2]) + ".\r\n\r\nSkipping...",
+                     kOkOnly, kAppTitle, Severity::Problem);
+      return;
+    }
+    const bool hasComment = fields_.size() >= 4;
+    std::string commentField;
+    if (hasComment) {
+      commentField.assign(fields_[3]);
+      for (std::size_t i = 4; i < fields_.size(); ++i)
+        if (!fields_[i].empty()) commentField.append(", ").append(fields_[i]);
+    }
+
+    std::string name(
+        TrimSpaces(CollapseSpaces(ReplaceText(CleanCsvField(fields_[2]), "&", " and "))));
+    std::string comment, speed;
+    if (std::size_t at = name.find('@'); at != std::string::npos) {
+      speed = name.substr(at + 1);
+      comment = CleanComment(std::string_view(name).substr(at), false);
+      name.resize(at);
+    }
+    if (anyTemplate_) {
+      const std::string T = hasComment ? CleanCsvField(commentField) : std::string();
+      std::array<std::string_view, 4> values{fileBase_, name, speed, T};
+      std::span<const std::string_view> list(values.data(), hasComment ? 4 : 3);
+      // Every template sees the values as read: the name changes last.
+      if (!t_.comment.empty())
+        comment = CleanComment(ExpandTemplate(t_.comment, kCsvLetters, list), true);
+      category_ =
+          t_.category.empty() ? std::string() : ExpandTemplate(t_.category, kCsvLetters, list);
+      symbol_ = t_.icon.empty() ? std::string() : ExpandTemplate(t_.icon, kCsvLetters, list);
+      if (!t_.name.empty()) name = ExpandTemplate(t_.name, kCsvLetters, list);
+    } else {
+      category_.clear();
+      symbol_.clear();
+    }
+    if (symbol_.empty()) symbol_ = "Waypoint";
+    MakeUnique(name);
+
+    std::string& out = inRoute_ ? routes_ : out_;
+    const char* tag = inRoute_ ? "rtept" : "wpt";
+    out.append("  <").append(tag).append(" lat=\"");
+    AppendEscaped(out, Coordinate(latText, false));
+    out += "\" lon=\"";
+    AppendEscaped(out, Coordinate(lonText, true));
+    out += "\">\r\n    <name>";
+    AppendEscaped(out, name);
+    out += "</name>\r\n    <cmt>";
+    AppendEscaped(out, comment);
+    out += "</cmt>\r\n    <desc>";
+    AppendEscaped(out, comment);
+    out += "</desc>\r\n    <sym>";
+    AppendEscaped(out, symbol_);
+    out += "</sym>\r\n    <extensions>\r\n";
+    out.append("      <gpxx:WaypointExtension xmlns:gpxx=\"").append(kGpxxNs);
+    out.append("\" xmlns:xsi=\"").append(kXsiNs).append("\" xsi:schemaLocation=\"");
+    out.append(kGpxxNs).append(" ").append(kGpxxNs).append("/GpxExtensionsv2.xsd\">\r\n");
+    out += "        <gpxx:DisplayMode>SymbolAndName</gpxx:DisplayMode>\r\n";
+    if (!category_.empty()) {
+      out += "        <gpxx:Categories>\r\n          <gpxx:Category>";
+      AppendEscaped(out, category_);
+      out += "</gpxx:Category>\r\n        </gpxx:Categories>\r\n";
+    }
+    out += "      </gpxx:WaypointExtension>\r\n    </extensions>\r\n  </";
+    out.append(tag).append(">\r\n\r\n");
+    ++count_;
+  }
+
+  // Names are unique across the whole output: Home, Home001, Home002, ... The
+  // next number to try is kept per base name, so many equal names stay linear.
+  void MakeUnique(std::string& name) {
+    if (used_.insert(name).second) return;
+    std::size_t& k = nextSuffix_[name];
+    std::string candidate;
+    do {
+      ++k;
+      candidate = name + std::to_string(1000 + k).substr(1);
+    } while (!used_.insert(candidate).second);
+    name = std::move(candidate);
+  }
+
+  void RouteLine(const std::string& v) {
+    const std::string l = ToLowerAscii(v);
+    if (l.compare(0, 13, "[begin-route:") == 0) {
+      if (inRoute_) CloseRoute();
+      std::size_t close = v.find(']', 13);
+      std::string_view routeName = std::string_view(v).substr(
+          13, close == std::string::npos ? std::string::npos : close - 13);
+      routes_ += "<rte>\r\n  <name>";
+      AppendEscaped(routes_, routeName);
+      routes_ += "</name>\r\n  <extensions>\r\n";
+      routes_.append("    <gpxx:RouteExtension xmlns:gpxx=\"").append(kGpxxNs);
+      routes_.append("\" xmlns:xsi=\"").append(kXsiNs).append("\" xsi:schemaLocation=\"");
+      routes_.append(kGpxxNs).append(" ").append(kGpxxNs).append("/GpxExtensionsv2.xsd\">\r\n");
+      routes_ += "      <gpxx:IsAutoNamed>false</gpxx:IsAutoNamed>\r\n";
+      routes_ += "    </gpxx:RouteExtension>\r\n  </extensions>\r\n";
+      inRoute_ = true;
+    } else if (l == "[end-route]" && inRoute_) {
+      CloseRoute();
+    }
+  }
+
+  void CloseRoute() {
+    routes_ += "</rte>\r\n\r\n";
+    inRoute_ = false;
+  }
+
+  MessageSink& messages_;
+  PoiTemplates t_;
+  std::string& out_;
+  Flush flush_;
+  bool anyTemplate_;
+  std::string routes_;  // route blocks wait for the end: waypoints come first in GPX
+  bool inRoute_ = false;
+  bool cancelled_ = false;
+  std::int32_t count_ = 0;
+  std::string fileBase_, category_, symbol_;
+  std::vector<std::string_view> fields_;
+  std::unordered_set<std::string> used_;
+  std::unordered_map<std::string, std::size_t> nextSuffix_;
+};
+
+}  // namespace
+
+std::string ConvertPoiTextToGpx(std::string_view csv, std::string_view fileName,
+                                const PoiTemplates& templates, MessageSink& messages,
+                                std::int32_t& count) {
+  std::string out;
+  PoiConverter conv(messages, templates, out, [](std::string&) { return true; });
+  conv.Header();
+  MemorySource src(csv);
+  conv.File(src, fileName, CsvTraitsOf(csv), nullptr);
+  conv.Finish();
+  count = conv.count();
+  return out;
+}
+
+RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
+                          std::string_view nameTemplate, std::string_view categoryTemplate,
+                          std::string_view iconTemplate) {
   ctx.EntriesConverted = 0;
+  std::string spec = ctx.InputSpec;
+  if (FileNamePart(spec).find('.') == std::string_view::npos) spec += ".CSV";
+  const std::vector<std::string> files = FindFiles(spec);
+  if (files.empty()) {
+    ctx.messages.Show("Can't Find Input file: " + spec, kStopIcon, "Can't Find File",
+                      Severity::Stop);
+    return RunStatus::Stopped;
+  }
+  const std::string_view dir = DirectoryPart(spec);
+  std::string outputName = ctx.OutputSpec;
+  if (outputName.empty())
+    outputName = spec.substr(0, dir.size() + FileNamePart(spec).rfind('.')) + ".GPX";
+  if (outputName.find('*') != std::string::npos) {
+    ctx.messages.Show("Can't use wildcard for GPX output file: " + outputName, kStopIcon,
+                      "Invalid file", Severity::Stop);
+    return RunStatus::Stopped;
+  }
+
+  OutputFile output(ctx.messages, outputName);
+  bool outputFailed = false;
+  std::string out;
+  auto flush = [&](std::string& text) {
+    if (!output.Write(text)) outputFailed = true;
+    text.clear();
+    return !outputFailed;
+  };
+  const PoiTemplates templates{commentTemplate, nameTemplate, categoryTemplate, iconTemplate};
+  PoiConverter conv(ctx.messages, templates, out, flush);
+  conv.Header();
+  if (!flush(out)) return RunStatus::Done;  // reported once; nothing can be written
+
+  for (const std::string& name : files) {
+    const std::string path = std::string(dir) + name;
+    CsvFileTraits traits;
+    {
+      InputFile scan(ctx.messages);
+      if (!scan.Open(path)) continue;
+      traits = ScanCsvTraits(scan);
+      if (scan.failed()) continue;
+    }
+    InputFile in(ctx.messages);
+    if (!in.Open(path)) continue;
+    if (!conv.File(in, name, traits, ctx.progress)) break;
+  }
+  if (conv.cancelled()) {
+    output.Discard();
+    return RunStatus::Cancelled;
+  }
+  if (outputFailed) return RunStatus::Done;
+  conv.Finish();
+  if (flush(out) && output.Commit()) ctx.EntriesConverted = conv.count();
   return RunStatus::Done;
 }
 

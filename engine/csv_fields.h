@@ -1,0 +1,62 @@
+// POI-CSV records: reading them from a stream, splitting them at commas, and
+// cleaning their fields. Double quotes pair from the left: the first and second
+// enclose one stretch, the third and fourth the next, and an odd last quote
+// protects the rest of the record. Commas inside a stretch do not split, and
+// every double quote is removed from the fields used. Characters are never
+// changed on the way: the text is tracked, not marked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/run_context.h"
+#include "services/text_files.h"
+
+namespace marklode {
+
+// Splits one record at the commas outside double-quoted stretches. The views
+// point into record and keep their quotes.
+void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields);
+
+// The field with every double quote removed.
+std::string CleanCsvField(std::string_view field);
+
+// What a first pass over a whole file tells: whether it is UTF-8 (else it is
+// Windows-1252) and whether it holds any CR.
+struct CsvFileTraits {
+  bool utf8 = true;
+  bool hasCR = false;
+};
+CsvFileTraits ScanCsvTraits(ByteSource& src);
+CsvFileTraits CsvTraitsOf(std::string_view text);
+
+// Yields the records of a POI-CSV stream as UTF-8 text. A record ends at CR,
+// CR LF or LF; in a file that holds any CR, an LF inside a quoted stretch
+// belongs to the field. A UTF-8 byte-order mark at the start is skipped, a
+// Windows-1252 file is converted, and characters XML cannot hold (controls
+// other than tab, LF and CR; U+FFFE, U+FFFF) are dropped. A record that is
+// exactly the DOS end-of-file character (26) ends the file. Empty records are
+// skipped.
+class CsvRecordReader {
+ public:
+  CsvRecordReader(ByteSource& src, CsvFileTraits traits, ProgressSink* progress = nullptr);
+  bool Next(std::string_view& record);
+  bool cancelled() const { return cancelled_; }
+
+ private:
+  bool Fill();
+  std::string_view Clean(std::string_view raw);
+
+  ByteSource& src_;
+  CsvFileTraits traits_;
+  ProgressSink* progress_;
+  std::vector<char> buf_;
+  std::size_t begin_ = 0, end_ = 0;
+  std::uint64_t consumed_ = 0;
+  bool eof_ = false, cancelled_ = false, first_ = true, done_ = false;
+  std::string scratch_;
+};
+
+}  // namespace marklode

@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "engine/csv_fields.h"
+#include "engine/poi_to_gpx.h"
+#include "test_util.h"
+
+namespace marklode {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+std::vector<std::string> Fields(std::string_view record) {
+  std::vector<std::string_view> views;
+  SplitCsvFields(record, views);
+  std::vector<std::string> out;
+  for (auto v : views) out.push_back(CleanCsvField(v));
+  return out;
+}
+
+TEST(CsvFields, QuotesPairFromTheLeft) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Fields("1.5,2.5,\"Smith, John\",x"), (V{"1.5", "2.5", "Smith, John", "x"}));
+  EXPECT_EQ(Fields("1,2,\"a \"\"b\"\" c\""), (V{"1", "2", "a b c"}));
+  // A stray inch mark protects the rest of the line: no comment column.
+  EXPECT_EQ(Fields("1,2,24\" screen, big,cheap"), (V{"1", "2", "24 screen, big,cheap"}));
+  EXPECT_EQ(Fields(""), (V{""}));
+  EXPECT_EQ(Fields("Café,ü"), (V{"Café", "ü"}));  // bytes above 127 pass unchanged
+}
+
+std::vector<std::string> Records(std::string_view text) {
+  MemorySource src(text);
+  CsvRecordReader reader(src, CsvTraitsOf(text));
+  std::vector<std::string> out;
+  std::string_view r;
+  while (reader.Next(r)) out.emplace_back(r);
+  return out;
+}
+
+TEST(CsvRecords, LineEndsEncodingAndControls) {
+  using V = std::vector<std::string>;
+  // With CR in the file, an LF inside quotes belongs to the field.
+  EXPECT_EQ(Records("1,2,\"a\",\"x\ny\"\r\n3,4,b\r\n"), (V{"1,2,\"a\",\"x\ny\"", "3,4,b"}));
+  // Without any CR every LF ends a record, quoted or not.
+  EXPECT_EQ(Records("1,2,\"a\",\"x\ny\"\n3,4,b"), (V{"1,2,\"a\",\"x", "y\"", "3,4,b"}));
+  EXPECT_EQ(Records("a\rb\r\n\r\nc"), (V{"a", "b", "c"}));
+  EXPECT_EQ(Records("\xEF\xBB\xBF"
+                    "1,2,Caf\xC3\xA9"),
+            (V{"1,2,Café"}));
+  EXPECT_EQ(Records("1,2,Caf\xE9 \x80\x81"), (V{"1,2,Café €\xC2\x81"}));  // Windows-1252
+  EXPECT_EQ(Records("1,2,a\x01\x0B"
+                    "b\tc"),
+            (V{"1,2,ab\tc"}));
+  EXPECT_EQ(Records("1,2,a\r\n\x1A\r\n3,4,b"), (V{"1,2,a"}));  // DOS end-of-file mark
+}
+
+TEST(CsvRecords, BlockBoundariesChangeNothing) {
+  // Records longer than the reader's block, with CR LF split across blocks.
+  std::string big(1 << 20, 'x');
+  std::string text = "1,2,\"" + big + "\r\n" + big + "\"\r\n3,4,\"" + big + "\"\n";
+  auto recs = Records(text);
+  ASSERT_EQ(recs.size(), 3u);  // the first quote runs to the next one, over the CR LF? no: CR ends
+  EXPECT_EQ(recs[1], big + "\"");
+  EXPECT_EQ(recs[2], "3,4,\"" + big + "\"");
+}
+
+// One point as the converter writes it, for exact comparisons.
+std::string Block(std::string_view tag, std::string_view lat, std::string_view lon,
+                  std::string_view name, std::string_view cmt, std::string_view sym = "Waypoint",
+                  std::string_view cat = "") {
+  std::string s = "  <" + std::string(tag) + " lat=\"" + std::string(lat) + "\" lon=\"" +
+                  std::string(lon) + "\">\r\n    <name>" + std::string(name) +
+                  "</name>\r\n    <cmt>" + std::string(cmt) + "</cmt>\r\n    <desc>" +
+                  std::string(cmt) + "</desc>\r\n    <sym>" + std::string(sym) +
+                  "</sym>\r\n    <extensions>\r\n"
+                  "      <gpxx:WaypointExtension xmlns:gpxx=\"http://www.garmin.com/xmlschemas/"
+                  "GpxExtensions/v2\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                  "xsi:schemaLocation=\"http://www.garmin.com/xmlschemas/GpxExtensions/v2 "
+                  "http://www.garmin.com/xmlschemas/GpxExtensions/v2/GpxExtensionsv2.xsd\">\r\n"
+                  "        <gpxx:DisplayMode>SymbolAndName</gpxx:DisplayMode>\r\n";
+  if (!cat.empty())
+    s += "        <gpxx:Categories>\r\n          <gpxx:Category>" + std::string(cat) +
+         "</gpxx:Category>\r\n        </gpxx:Categories>\r\n";
+  s += "      </gpxx:WaypointExtension>\r\n    </extensions>\r\n  </" + std::string(tag) +
+       ">\r\n\r\n";
+  return s;
+}
+
+const std::string kHeader =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\r\n"
+    "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" creator=\"Unknown\" version=\"1.1\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 "
+    "http://www.topografix.com/GPX/1/1/gpx.xsd\">\r\n"
+    "  <metadata>\r\n    <link href=\"http://www.garmin.com\">\r\n"
+    "      <text>Garmin International</text>\r\n    </link>\r\n  </metadata>\r\n\r\n";
+
+const std::string kRouteStart =
+    "<rte>\r\n  <name>Coast Road</name>\r\n  <extensions>\r\n"
+    "    <gpxx:RouteExtension xmlns:gpxx=\"http://www.garmin.com/xmlschemas/GpxExtensions/v2\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xsi:schemaLocation=\"http://www.garmin.com/xmlschemas/GpxExtensions/v2 "
+    "http://www.garmin.com/xmlschemas/GpxExtensions/v2/GpxExtensionsv2.xsd\">\r\n"
+    "      <gpxx:IsAutoNamed>false</gpxx:IsAutoNamed>\r\n    </gpxx:RouteExtension>\r\n"
+    "  </extensions>\r\n";
+
+struct Converted {
+  std::string gpx;
+  std::int32_t count = 0;
+  std::string messages;
+};
+
+Converted Convert(std::string_view csv, PoiTemplates t = {"<T>", "", "", ""},
+                  std::string_view file = "pts.csv") {
+  RecordingMessageSink sink;
+  Converted c;
+  c.gpx = ConvertPoiTextToGpx(csv, file, t, sink, c.count);
+  c.messages = sink.Joined();
+  return c;
+}
+
+TEST(PoiToGpx, ExactLayoutWithRoutesAfterWaypoints) {
+  Converted c = Convert(
+      "-0.12,51.5,\"Smith, John\",\"Open 9 - 5\",extra\r\n"
+      "[BEGIN-ROUTE:Coast Road]\r\n1,2,Start\r\n[End-Route]\r\n"
+      "3,4,After\r\n",
+      {"<T>", "", "<F>", "<S>"});
+  EXPECT_EQ(
+      c.gpx,
+      kHeader +
+          Block("wpt", "51.5", "-0.12", "Smith, John", "Open 9\n5, extra", "Waypoint", "pts") +
+          Block("wpt", "4", "3", "After", "", "Waypoint", "pts") + kRouteStart +
+          Block("rtept", "2", "1", "Start", "", "Waypoint", "pts") + "</rte>\r\n\r\n</gpx>\r\n");
+  EXPECT_EQ(c.count, 3);
+}
+
+TEST(PoiToGpx, NamesCommentsAndSpeed) {
+  struct Case {
+    const char* what;
+    const char* csv;
+    PoiTemplates t;
+    const char* name;
+    const char* cmt;
+  } cases[] = {
+      {"ampersand", "1,2,Fish & Chips", {"<T>", "", "", ""}, "Fish and Chips", ""},
+      {"speed, default templates",
+       "1,2,Speed Trap@45,slow down",
+       {"<T>", "", "", ""},
+       "Speed Trap",
+       "slow down"},
+      {"speed, no templates", "1,2,Camera @50", {"", "", "", ""}, "Camera ", "@50"},
+      {"speed for templates", "1,2,Cam@45,c", {"<S> km/h", "<D>!", "", ""}, "Cam!", "45 km/h"},
+      {"tilde and dash breaks", "1,2,A,a~b - c", {"<T>", "", "", ""}, "A", "a\nb\nc"},
+      {"collapsed spaces", "1,2,\"  A   B  \",\"x    y\"", {"<T>", "", "", ""}, "A B", "x y"},
+      {"markup is escaped",
+       "1,2,A,\"<b>&\"",
+       {"<T>", "<D>\"<T>\"", "", ""},
+       "A&quot;&lt;b&gt;&amp;&quot;",
+       "&lt;b&gt; and"},
+      {"no comment column for T", "1,2,A", {"[<T>]", "<F4-9>", "", ""}, "", "[]"},
+  };
+  for (const Case& c : cases) {
+    Converted r = Convert(c.csv, c.t);
+    EXPECT_EQ(r.gpx, kHeader + Block("wpt", "2", "1", c.name, c.cmt) + "</gpx>\r\n") << c.what;
+  }
+}
+
+TEST(PoiToGpx, NamesAreMadeUnique) {
+  Converted c = Convert("1,2,Home\n1,2,Home\n1,2,Home\n1,2,Home001\n1,2,home\n", {"", "", "", ""});
+  for (const char* n : {"Home", "Home001", "Home002", "Home001001", "home"})
+    EXPECT_NE(c.gpx.find(std::string("<name>") + n + "</name>"), std::string::npos) << n;
+  // Many equal names stay fast: the counter resumes where it left off.
+  std::string many;
+  for (int i = 0; i < 3000; ++i) many += "1,2,Same\n";
+  Converted m = Convert(many, {"", "", "", ""});
+  EXPECT_EQ(m.count, 3000);
+  // Past 999 the number keeps its three digits and then grows: Same000, ... Same0000.
+  EXPECT_NE(m.gpx.find("<name>Same000</name>"), std::string::npos);
+  EXPECT_NE(m.gpx.find("<name>Same0000</name>"), std::string::npos);
+}
+
+TEST(PoiToGpx, CoordinatesAreCheckedAndWrittenWithoutSpaces) {
+  Converted c = Convert(
+      "Longitude,Latitude,Name,Comment\n-1.5,,Empty\n1 2,3,Split\n181,0,Far\n1,-90.5,South\n"
+      "180,0,Dateline\n +7.5 , .5 ,Spaced\n");
+  EXPECT_EQ(c.messages,
+            "Marklode: Invalid lon/lat for: Name.  Skipping...\n"
+            "Marklode: Invalid lon/lat for: Empty.  Skipping...\n"
+            "Marklode: Invalid lon/lat for: Split.  Skipping...\n"
+            "Marklode: Invalid lon/lat for: Far.  Skipping...\n"
+            "Marklode: Invalid lon/lat for: South.  Skipping...\n");
+  EXPECT_EQ(c.gpx, kHeader + Block("wpt", "0", "-180", "Dateline", "") +
+                       Block("wpt", ".5", "+7.5", "Spaced", "") + "</gpx>\r\n");
+}
+
+TEST(PoiToGpx, RouteLines) {
+  Converted c = Convert(
+      "[end-route]\n[begin-route:A]\n1,2,a\n[begin-route:B]x]\n1,2,b\n[end-route] \n"
+      "[begin-route:C],\n1,2,c\n");
+  // "[end-route] " and "[begin-route:C]," are not route lines; the input ends inside B.
+  EXPECT_EQ(c.count, 3);
+  auto at = [&](const char* s) { return c.gpx.find(s); };
+  EXPECT_LT(at("<name>A</name>"), at("<name>a</name>"));
+  EXPECT_LT(at("<name>a</name>"), at("</rte>\r\n\r\n<rte>\r\n  <name>B</name>"));
+  EXPECT_NE(at("<rtept lat=\"2\" lon=\"1\">\r\n    <name>c</name>"), std::string::npos);
+  const std::string end = "  </rtept>\r\n\r\n</rte>\r\n\r\n</gpx>\r\n";
+  EXPECT_EQ(c.gpx.substr(c.gpx.size() - end.size()), end);
+}
+
+TEST(PoiToGpx, EmptyInputGivesAnEmptyGpx) {
+  Converted c = Convert("");
+  EXPECT_EQ(c.gpx, kHeader + "</gpx>\r\n");
+  EXPECT_EQ(c.count, 0);
+}
+
+// Every GPX written must validate against the GPX 1.1 and Garmin v2 schemas.
+void ExpectValid(const std::string& gpx) {
+  if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "xmllint is not installed (scripts/setup.sh installs libxml2-utils)";
+  const std::string schema =
+      std::string(MARKLODE_SOURCE_DIR) + "/../shared/schemas/gpx-with-gpxx.xsd";
+  if (!test::Exists(schema)) GTEST_SKIP() << "no schemas beside the repository: " << schema;
+  test::TempDir dir;
+  WriteFile(dir / "out.gpx", gpx);
+  std::string cmd = "xmllint --noout --nonet --schema '" + schema + "' '" + dir / "out.gpx" +
+                    "' 2>'" + dir / "err" + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(dir / "err");
+}
+
+TEST(PoiToGpx, OutputValidatesAgainstTheSchemas) {
+  ExpectValid(Convert("1,2,\"<A> & \"\"B\"\"\",\"c < d > e\",x\r\n180,90,Pole@30\r\n"
+                      "[begin-route:R <1> & \"2\"]\r\n3,4,In route,\"a\nb\"\r\n[end-route]\r\n"
+                      "5,6,After\r\n1,2,Ctl\x01\x1F",
+                      {"<T>&<S>", "<D>\"<F>", "<F>&<S>", "<D><S>"})
+                  .gpx);
+  ExpectValid(Convert("").gpx);
+}
+
+class PoiFiles : public ::testing::Test {
+ protected:
+  RunStatus Run(std::string input, std::string output = "") {
+    h.ctx.InputSpec = std::move(input);
+    h.ctx.OutputSpec = std::move(output);
+    return ConvertPoiToGpx(h.ctx, "<T>", "", "", "");
+  }
+  test::TempDir dir;
+  test::Harness h;
+};
+
+TEST_F(PoiFiles, ManyToOneKeepsNamesUniqueAcrossFiles) {
+  WriteFile(dir / "a.csv", "1,2,Home\r\n");
+  WriteFile(dir / "B.CSV", "3,4,Home\r\n");
+  WriteFile(dir / "c.txt", "5,6,Home\r\n");
+  EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
+  std::string gpx = ReadFile(dir / "all.gpx");
+  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_LT(gpx.find("<name>Home</name>"), gpx.find("<name>Home001</name>"));
+  EXPECT_EQ(gpx.find("lat=\"6\""), std::string::npos);
+}
+
+TEST_F(PoiFiles, StopsAndDerivedNames) {
+  EXPECT_EQ(Run(dir / "*.csv"), RunStatus::Stopped);  // nothing matches
+  WriteFile(dir / "p1.csv", "1,2,A\n");
+  EXPECT_EQ(Run(dir / "p*.csv"), RunStatus::Stopped);  // the derived output keeps the "*"
+  EXPECT_EQ(h.messages.Joined(),
+            "Can't Find File: Can't Find Input file: " + dir / "*.csv" + "\n" +
+                "Invalid file: Can't use wildcard for GPX output file: " + dir / "p*.GPX" + "\n");
+  EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"p1.csv"});
+
+  std::filesystem::create_directory(dir / "my.data");
+  WriteFile(dir / "my.data/points.CSV", "1,2,A\n");
+  EXPECT_EQ(Run(dir / "my.data/points"), RunStatus::Done);
+  EXPECT_TRUE(test::Exists(dir / "my.data/points.GPX"));
+}
+
+TEST_F(PoiFiles, EncodingIsDecidedPerFile) {
+  WriteFile(dir / "latin.csv", "1,2,Caf\xE9\r\n");
+  WriteFile(dir / "utf8.csv",
+            "\xEF\xBB\xBF"
+            "3,4,Café\r\n");
+  Run(dir / "*.csv", dir / "out.gpx");
+  std::string gpx = ReadFile(dir / "out.gpx");
+  EXPECT_NE(gpx.find("<name>Café</name>"), std::string::npos);
+  EXPECT_NE(gpx.find("<name>Café001</name>"), std::string::npos);
+}
+
+TEST_F(PoiFiles, UnwritableOutputIsReportedOnceAndNothingCounted) {
+  WriteFile(dir / "a.csv", "1,2,A\n3,4,B\n");
+  Run(dir / "a.csv", dir / "missing/out.gpx");
+  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  EXPECT_EQ(h.messages.Joined(),
+            "PutTextLine: Path not found.  (" + dir / "missing/out.gpx" + ").\n");
+}
+
+}  // namespace
+}  // namespace marklode
