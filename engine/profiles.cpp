@@ -66,7 +66,7 @@ RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   const std::string path = ctx.ProfileFile.empty() ? std::string() : ResolveFile(ctx.ProfileFile);
   std::ifstream in;
   if (!path.empty()) in.open(path, std::ios::binary);
-  if (!in) {
+  if (!in.is_open() || !in) {
     ctx.messages.Show("Can't open ZVP file!", kOkOnly, kAppTitle, Severity::Problem);
   } else {
     std::ostringstream ss;

@@ -11,8 +11,8 @@ cp examples/* build/demo/
 echo "== marklode build/demo/club-tour.gpx  (GPX -> POI-CSV)"
 ./build/dev/marklode build/demo/club-tour.gpx || true
 cat build/demo/club-tour.CSV; echo
-if [ -f build/demo/speed-cameras.csv ]; then
-  echo "== marklode /r build/demo/speed-cameras.csv  (POI-CSV -> GPX)"
-  ./build/dev/marklode /r build/demo/speed-cameras.csv || true
-  cat build/demo/speed-cameras.GPX
+if [ -f build/demo/europe-sights.csv ]; then
+  echo "== marklode /r build/demo/europe-sights.csv  (POI-CSV -> GPX)"
+  ./build/dev/marklode /r build/demo/europe-sights.csv || true
+  cat build/demo/europe-sights.GPX
 fi

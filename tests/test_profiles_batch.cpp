@@ -1,1 +1,181 @@
 #include <gtest/gtest.h>
+
+#include "engine/batch.h"
+#include "engine/profiles.h"
+#include "engine/run_main.h"
+#include "services/text_files.h"
+#include "test_util.h"
+
+namespace marklode {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+TEST(ProfileReader, IniRules) {
+  const std::string ini =
+      "; comment\r\nInput=not in a section\r\n[Other]\r\nOutput=wrong\r\n[ profile ]\r\n"
+      "input = /a/trip.gpx \r\nOUTPUT=\"/b/out.csv\"\r\nGenerateComment='<T>'\r\n"
+      ";CommentFilter=x\r\nCategoryFilter=\"half\r\nKeepCommentLineBreaks= TRUE \r\n"
+      "GeneratePOIName=" +
+      std::string(600, 'n') + "\r\n";
+  ConversionProfile p = ParseProfile(ini);
+  EXPECT_EQ(p.Input, "/a/trip.gpx");
+  EXPECT_EQ(p.Output, "/b/out.csv");
+  EXPECT_EQ(p.GenerateComment, "<T>");
+  EXPECT_EQ(p.CommentFilter, "");
+  EXPECT_EQ(p.CategoryFilter, "\"half");  // one quote is no pair
+  EXPECT_TRUE(p.KeepCommentLineBreaks);
+  EXPECT_EQ(p.GeneratePOIName, std::string(600, 'n'));  // values are read whole
+  EXPECT_FALSE(ParseProfile("[Profile]\nKeepCommentLineBreaks=yes\n").KeepCommentLineBreaks);
+}
+
+TEST(ProfileTemplates, StoredExactly) {
+  std::string_view g = LoadProfileTemplate("gpxtocsv"), c = LoadProfileTemplate("CSVTOGPX");
+  auto lines = [](std::string_view t) {
+    int n = 0;
+    for (std::size_t p = 0; (p = t.find("\r\n", p)) != std::string_view::npos; p += 2) ++n;
+    return n;
+  };
+  EXPECT_EQ(lines(g), 46);
+  EXPECT_EQ(lines(c), 40);
+  EXPECT_EQ(g.find('\n'), g.find("\r\n") + 1);
+  EXPECT_NE(g.find("; Note: Filters are SQL \"like\" match strings.  (E.g. *something*)\r\n"),
+            std::string_view::npos);
+  EXPECT_EQ(c.substr(0, 7), "\r\n\r\n\r\n;");
+  EXPECT_TRUE(LoadProfileTemplate("nope").empty());
+}
+
+TEST(ProfileTemplates, FilledTemplateReadsBack) {
+  std::string text = FillProfileTemplate(LoadProfileTemplate("GPXTOCSV"), "C:/maps/trip.gpx",
+                                         "C:/maps/trip.csv", true);
+  ConversionProfile p = ParseProfile(text);
+  EXPECT_EQ(p.Input, "C:/maps/trip.gpx");
+  EXPECT_EQ(p.Output, "C:/maps/trip.csv");
+  EXPECT_EQ(p.WaypointNameFilter, "*");
+  EXPECT_EQ(p.CommentFilter, "*");
+  EXPECT_EQ(p.CategoryFilter, "*");
+  EXPECT_EQ(p.GenerateCSVFileName, "");
+  EXPECT_EQ(p.GeneratePOIName, "");
+  EXPECT_EQ(p.GenerateComment, "<T>");
+  EXPECT_TRUE(p.KeepCommentLineBreaks);
+  EXPECT_EQ(FillProfileTemplate("%infile% %INFILE%", "x", "y", false), "%infile% x");
+}
+
+class Runs : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+  test::Harness h;
+};
+
+TEST_F(Runs, ProfilesWrittenFromBothTemplatesRun) {
+  WriteFile(dir / "trip.gpx",
+            "<gpx><wpt lat='1' lon='2'><name>A</name><cmt>x\ny</cmt></wpt>"
+            "<wpt lat='3' lon='4'><name>B</name></wpt></gpx>");
+  SysPutTextFile(h.messages, dir / "g.zvp",
+                 FillProfileTemplate(LoadProfileTemplate("GPXTOCSV"), dir / "trip.gpx",
+                                     dir / "out.csv", true));
+  h.ctx.ProfileFile = dir / "g.zvp";
+  std::int32_t entries = -1;
+  EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Done);
+  EXPECT_EQ(entries, 2);
+  EXPECT_EQ(ReadFile(dir / "out.csv"), "2,1,\"A\",\"x\ny\"\r\n4,3,\"B\"");
+
+  SysPutTextFile(h.messages, dir / "c.zvp",
+                 FillProfileTemplate(LoadProfileTemplate("CSVTOGPX"), dir / "out.csv",
+                                     dir / "back.gpx", false));
+  h.ctx.ProfileFile = dir / "C.ZVP";  // found without regard to case
+  EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Done);
+  EXPECT_EQ(entries, 2);
+  EXPECT_NE(ReadFile(dir / "back.gpx").find("<cmt>x\ny</cmt>"), std::string::npos);
+  EXPECT_TRUE(h.messages.boxes.empty());
+}
+
+TEST_F(Runs, ProfileTemplatesAndFiltersApply) {
+  WriteFile(dir / "trip.gpx",
+            "<gpx><wpt lat='1' lon='2'><name>Cam 1</name><cmt>@50</cmt>"
+            "<gpxx:Category>Speed</gpxx:Category></wpt>"
+            "<wpt lat='3' lon='4'><name>Pub</name><gpxx:Category>Food</gpxx:Category></wpt></gpx>");
+  WriteFile(dir / "p.zvp", "[Profile]\r\nInput=" + dir / "trip.GPX" +
+                               "\r\nOutput=" + dir / "*.csv" +
+                               "\r\nCategoryFilter=S*\r\nGenerateCSVFileName=<C>-<F>\r\n");
+  h.ctx.ProfileFile = dir / "p.zvp";
+  std::int32_t entries = 0;
+  RunProfile(h.ctx, entries);
+  EXPECT_EQ(entries, 1);
+  // No GenerateComment key: no comment column, unlike a request without a profile.
+  EXPECT_EQ(ReadFile(dir / "Speed-trip.CSV"), "2,1,\"Cam 1@50\"");
+}
+
+TEST_F(Runs, MissingProfileIsReported) {
+  h.ctx.ProfileFile = dir / "none.zvp";
+  std::int32_t entries = 0;
+  EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Stopped);  // the empty input is not found
+  EXPECT_EQ(h.messages.boxes.at(0).text, "Can't open ZVP file!");
+}
+
+TEST(BatchNames, CutAtTheFileNamesLastDot) {
+  EXPECT_EQ(BatchOutputName("/maps/a.gpx", "CSV"), "/maps/a.CSV");
+  EXPECT_EQ(BatchOutputName("/data/my.maps/points", "GPX"), "/data/my.maps/points.GPX");
+  EXPECT_EQ(BatchOutputName("/data/x.y.csv", "GPX"), "/data/x.y.GPX");
+  EXPECT_EQ(BatchOutputName("/data/", "GPX"), "/data/.GPX");
+}
+
+TEST_F(Runs, ListsConvertEachItemBesideIt) {
+  WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
+  WriteFile(dir / "b.gpx",
+            "<gpx><wpt lat='1' lon='2'><name>B</name></wpt><wpt lat='3' lon='4'><name>C</name>"
+            "</wpt></gpx>");
+  h.ctx.InputSpec = dir.path() + "/a.gpx;b.gpx";
+  h.ctx.ModeGPX = true;
+  std::int32_t entries = 0, files = 0;
+  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
+  EXPECT_EQ(files, 2);
+  EXPECT_EQ(entries, 3);
+  EXPECT_EQ(ReadFile(dir / "a.CSV"), "2,1,\"A\"");
+  EXPECT_EQ(ReadFile(dir / "b.CSV"), "2,1,\"B\"\r\n4,3,\"C\"");
+
+  // POI-CSV to GPX, with an item that would overwrite itself.
+  WriteFile(dir / "p.csv", "1,2,P\n");
+  WriteFile(dir / "q.GPX", "1,2,Q\n");
+  h.ctx.InputSpec = dir.path() + "/p.csv;q.GPX";
+  h.ctx.ModeGPX = false;
+  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
+  EXPECT_EQ(files, 1);
+  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(h.messages.Joined(), "Marklode: Can't create output file -- " + dir / "q.GPX" + "\n");
+  EXPECT_EQ(ReadFile(dir / "q.GPX"), "1,2,Q\n");
+  EXPECT_NE(ReadFile(dir / "p.GPX").find("<name>P</name>"), std::string::npos);
+
+  h.ctx.InputSpec = dir.path() + "/";  // nothing after the last "/": no items
+  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
+  EXPECT_EQ(files, 0);
+}
+
+// The window's cycle, driven by a stand-in window that sets up one request and
+// then closes without one.
+class ScriptedWindow : public WindowHost {
+ public:
+  explicit ScriptedWindow(std::string input) : input_(std::move(input)) {}
+  void ShowMainWindowAndWait(RunContext& ctx) override {
+    if (++shown_ == 1) {
+      ctx.ModeGPX = true;
+      ctx.InputSpec = input_;
+      ctx.OutputSpec = "Same as input but with .CSV";
+    }
+  }
+  int shown_ = 0;
+  std::string input_;
+};
+
+TEST_F(Runs, WindowCyclesReportCountsAndEndWithoutARequest) {
+  WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
+  WriteFile(dir / "b.gpx", "<gpx></gpx>");
+  ScriptedWindow window(dir.path() + "/a.gpx;b.gpx");
+  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
+  EXPECT_EQ(window.shown_, 2);
+  EXPECT_EQ(h.messages.Joined(), "Marklode: 2 Files processed. 1 entries converted.\n");
+}
+
+}  // namespace
+}  // namespace marklode

@@ -97,3 +97,37 @@ TEST(Program, HelpVersionAndNoDisplay) {
 
 }  // namespace
 }  // namespace marklode
+
+namespace marklode {
+namespace {
+
+TEST(Program, ReverseListsAndProfiles) {
+  test::TempDir dir;
+  WriteFile(dir / "pts.csv", "1,2,A\r\n3,4,B\r\n");
+  WriteFile(dir / "more.csv", "5,6,C\r\n");
+  Result r = RunProgram("/r '" + dir.path() + "/pts'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadFile(dir / "pts.GPX").find("<name>B</name>"), std::string::npos);
+
+  r = RunProgram("'" + dir.path() + "/pts.csv;more.csv'");  // a list converts POI-CSV to GPX
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadFile(dir / "more.GPX").find("<name>C</name>"), std::string::npos);
+
+  r = RunProgram("/r '" + dir.path() + "/*.csv'");  // a pattern needs an output name
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "Invalid file: Can't use wildcard for GPX output file: " + dir.path() + "/*.GPX\n");
+
+  WriteFile(dir / "all.zvp",
+            "[Profile]\r\nInput=" + dir.path() + "/*.csv\r\nOutput=" + dir.path() + "/all.gpx\r\n");
+  r = RunProgram("/P '" + dir.path() + "/all.zvp'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadFile(dir / "all.gpx").find("<name>C</name>"), std::string::npos);
+
+  r = RunProgram("/p nowhere.zvp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.substr(0, 30), "Marklode: Can't open ZVP file!");
+}
+
+}  // namespace
+}  // namespace marklode
