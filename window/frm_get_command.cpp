@@ -50,9 +50,13 @@ constexpr const char* kInputMissing = "Can't find input file -- ";
 constexpr const char* kOutputFailed = "Can't create output file -- ";
 constexpr const char* kSameAsInput = "Same as input but with .";
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
-const char* StoredFlag(bool on) { return on ? "True" : "False"; }
+const char* StoredFlag(bool on) {
+  return on ? "True" : "False";
+}
 
 // The text before the last "/" of a field: the folder a chooser opens in. A
 // text without "/" is its own folder (the toolkit then falls back to the
@@ -93,7 +97,9 @@ bool TestOpenForAppend(const std::string& path) {
 
 }  // namespace
 
-int TwipsToPixels(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+int TwipsToPixels(double twips) {
+  return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
 
 bool ParseStoredTwips(std::string_view text, double& twips) {
   text = TrimSpaces(text);
@@ -238,6 +244,11 @@ void frmGetCommand::BuildControls() {
   client->setFixedHeight(TwipsToPixels(3555));
   client->setMinimumWidth(TwipsToPixels(5460));
   setCentralWidget(client);
+  // The designed sizes fit a small dialog font (8 points at 96 dpi); a larger
+  // desktop font would clip the captions of the fixed-size controls.
+  QFont font = client->font();
+  font.setPixelSize(11);
+  client->setFont(font);
 
   // Every control sits where the design puts it, in twips.
   auto place = [](QWidget* w, const char* name, int left, int top, int width, int height) {
@@ -290,6 +301,18 @@ void frmGetCommand::BuildControls() {
   cmdCancel = new QPushButton(tr("&Close"), client);
   place(cmdCancel, "cmdCancel", 3750, 2940, 1365, 315);
 
+  // A caption that still does not fit its designed width (a wide font) is
+  // drawn a little smaller rather than clipped.
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{Option1, Option2, Label1, Label2, Label3, Check1, Command1,
+                                       Command2, Command3, Command4, cmdCancel}) {
+    QFont f = w->font();
+    while (w->sizeHint().width() > w->width() && f.pixelSize() > 8) {
+      f.setPixelSize(f.pixelSize() - 1);
+      w->setFont(f);
+    }
+  }
+
   // Never shown: it only carries the colour of an editable field.
   txtActiveModel = new QLineEdit(client);
   place(txtActiveModel, "txtActiveModel", 1245, 3480, 780, 315);
@@ -300,7 +323,8 @@ void frmGetCommand::BuildControls() {
   // takes Enter itself, as buttons do on the desktop. Qt buttons need no
   // correction for releases of other mouse buttons: they react to the left
   // button only.
-  for (QPushButton* b : {Command1, Command2, Command3, Command4, cmdCancel}) b->setAutoDefault(true);
+  for (QPushButton* b : {Command1, Command2, Command3, Command4, cmdCancel})
+    b->setAutoDefault(true);
   Command4->setDefault(true);
 
   QWidget::setTabOrder(Option1, Option2);
@@ -328,6 +352,9 @@ void frmGetCommand::BuildControls() {
   connect(Command2, &QPushButton::clicked, this, &frmGetCommand::Command2_Click);
   connect(cmdCancel, &QPushButton::clicked, this, &frmGetCommand::cmdCancel_Click);
 
+  // A joined selection of many files is far longer than a line edit's usual
+  // limit; every name must arrive whole.
+  for (QLineEdit* field : {Text1, Text2, Text3}) field->setMaxLength(1 << 24);
   Text2->installEventFilter(this);
   Text1->installEventFilter(this);
   Text1->setAcceptDrops(true);
@@ -439,30 +466,31 @@ bool frmGetCommand::eventFilter(QObject* watched, QEvent* event) {
       // Leaving the field for another control, not for a message box or a
       // menu, is what asks the overwrite question again.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-        Text2_Validate();
+      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) Text2_Validate();
     }
   } else if (watched == Text1) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+      return QMainWindow::eventFilter(watched, event);
+    auto* drop = static_cast<QDropEvent*>(event);
+    // Files only; dropped text is the field's own business.
+    if (drop->mimeData() == nullptr || !drop->mimeData()->hasUrls())
+      return QMainWindow::eventFilter(watched, event);
     std::string joined;
-    switch (event->type()) {
-      case QEvent::DragEnter:
-      case QEvent::DragMove:
-        if (!AcceptDrop(event, nullptr)) break;
-        static_cast<QDropEvent*>(event)->acceptProposedAction();
-        return true;
-      case QEvent::Drop:
-        if (!AcceptDrop(event, &joined)) break;
-        static_cast<QDropEvent*>(event)->acceptProposedAction();
-        // As the input chooser would have it: joined names, and the current
-        // directory at their folder for the bare second and later names.
-        ChangeDirectory(std::string(DirectoryPart(joined)));
-        SetText(Text1, joined);
-        CaretToEnd({Text1, Text2});
-        RefreshOutputField();
-        return true;
-      default:
-        break;
+    if (!AcceptDrop(event, &joined)) {
+      drop->ignore();
+      return true;
     }
+    drop->acceptProposedAction();
+    if (type == QEvent::Drop) {
+      // As the input chooser would have it: joined names, and the current
+      // directory at their folder for the bare second and later names.
+      ChangeDirectory(std::string(DirectoryPart(joined)));
+      SetText(Text1, joined);
+      CaretToEnd({Text1, Text2});
+      RefreshOutputField();
+    }
+    return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -544,7 +572,9 @@ void frmGetCommand::Check1_Click() {
   Store("ProfileMode", StoredFlag(Check1->isChecked()));
 }
 
-void frmGetCommand::Text2_Validate() { ctx_.OverwriteConfirmed = false; }
+void frmGetCommand::Text2_Validate() {
+  ctx_.OverwriteConfirmed = false;
+}
 
 void frmGetCommand::cmdCMTLineBreak_Click() {
   // The checkable item has already inverted its mark.
@@ -631,7 +661,9 @@ void frmGetCommand::cmdCancel_Click() {
   close();
 }
 
-void frmGetCommand::cmdExit_Click() { close(); }
+void frmGetCommand::cmdExit_Click() {
+  close();
+}
 
 // ---------------------------------------------------------------------------
 // File choosers
@@ -657,8 +689,8 @@ void frmGetCommand::Command3_Click() {
   request.filter = toCsv ? kGpxFilter : kCsvFilter;
   request.initialFolder = FolderOf(Text(Text2));
   request.presetName = current.empty() ? (toCsv ? "*.GPX" : "*.CSV") : current;
-  request.options = kDlgHideReadOnly | kDlgAllowMultiSelect | kDlgFileMustExist | kDlgExplorer |
-                    kDlgLongNames;
+  request.options =
+      kDlgHideReadOnly | kDlgAllowMultiSelect | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
   // Qt hands back every chosen name, however many: no name buffer to overflow.
   const FileDialogResult result = ShowFileDlg(request);
   if (result.cancelled) return;  // a typed pattern stays as it was
@@ -705,8 +737,8 @@ void frmGetCommand::Command2_Click() {
 
 void frmGetCommand::cmdFileMenu_Click() {
   const std::string input = Text(Text1);
-  const bool unavailable = input.empty() || FindFirstFile(input).empty() ||
-                           Text(Text2).empty() || Check1->isChecked();
+  const bool unavailable =
+      input.empty() || FindFirstFile(input).empty() || Text(Text2).empty() || Check1->isChecked();
   cmdCreateProfile->setEnabled(!unavailable);
 }
 
@@ -725,9 +757,8 @@ void frmGetCommand::cmdCreateProfile_Click() {
   if (result.cancelled) return;
   const std::string& path = result.files.front();
   if (path.find('*') != std::string::npos) return;
-  const std::string text =
-      FillProfileTemplate(LoadProfileTemplate(toCsv ? "GPXTOCSV" : "CSVTOGPX"), input,
-                          Text(Text2), cmdCMTLineBreak->isChecked());
+  const std::string text = FillProfileTemplate(LoadProfileTemplate(toCsv ? "GPXTOCSV" : "CSVTOGPX"),
+                                               input, Text(Text2), cmdCMTLineBreak->isChecked());
   SysPutTextFile(ctx_.messages, path, text);  // reports its own failures
 }
 
@@ -744,7 +775,9 @@ void frmGetCommand::cmdTerms_Click() {
   ctx_.messages.Show(kTermsOfUseText, kOkOnly, "Marklode Terms of Use");
 }
 
-void frmGetCommand::cmdAbout_Click() { ctx_.messages.Show(AboutText(), kInfoIcon); }
+void frmGetCommand::cmdAbout_Click() {
+  ctx_.messages.Show(AboutText(), kInfoIcon);
+}
 
 // ---------------------------------------------------------------------------
 // Small helpers
@@ -759,7 +792,9 @@ void frmGetCommand::SetFieldColour(QLineEdit* field, const QColor& colour) {
   field->setPalette(palette);
 }
 
-QColor frmGetCommand::WindowColour() const { return palette().color(QPalette::Window); }
+QColor frmGetCommand::WindowColour() const {
+  return palette().color(QPalette::Window);
+}
 
 QColor frmGetCommand::EnabledFieldColour() const {
   return txtActiveModel->palette().color(QPalette::Active, QPalette::Base);
@@ -769,7 +804,9 @@ std::string frmGetCommand::Text(const QLineEdit* field) const {
   return field->text().toStdString();
 }
 
-void frmGetCommand::SetText(QLineEdit* field, const std::string& text) { field->setText(Q(text)); }
+void frmGetCommand::SetText(QLineEdit* field, const std::string& text) {
+  field->setText(Q(text));
+}
 
 std::string frmGetCommand::Stored(std::string_view name) const {
   return ctx_.settings.GetRegistryValue(name);

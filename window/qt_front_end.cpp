@@ -21,7 +21,9 @@
 namespace marklode {
 
 namespace {
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 }  // namespace
 
 MessageBoxLook LookOfStyle(int style) {
@@ -113,7 +115,9 @@ void DesktopDocumentOpener::Open(const std::string& path) {
 QtProgressSink::QtProgressSink(std::chrono::milliseconds delay, Clock clock)
     : delay_(delay), clock_(std::move(clock)) {}
 
-QtProgressSink::~QtProgressSink() { delete dialog_.data(); }
+QtProgressSink::~QtProgressSink() {
+  delete dialog_.data();
+}
 
 void QtProgressSink::BeginRun() {
   started_ = false;
@@ -148,7 +152,9 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
   dialog_->setLabelText(QObject::tr("Converting... %1 of %2 read")
                             .arg(locale.formattedDataSize(qint64(bytesDone)),
                                  locale.formattedDataSize(qint64(bytesTotal))));
-  dialog_->setValue(bytesTotal == 0 ? 0 : int(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal));
+  dialog_->setValue(bytesTotal == 0
+                        ? 0
+                        : int(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal));
   if (!dialog_->isVisible()) dialog_->show();
   QCoreApplication::processEvents();
   if (dialog_ && dialog_->wasCanceled()) {
@@ -169,8 +175,7 @@ void QtWindowHost::ShowMainWindowAndWait(RunContext& ctx) {
   frmGetCommand window(ctx, services_);
   QEventLoop loop;
   // Queued: a window closed before the loop runs still ends it.
-  QObject::connect(&window, &frmGetCommand::closed, &loop, &QEventLoop::quit,
-                   Qt::QueuedConnection);
+  QObject::connect(&window, &frmGetCommand::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
   window.show();
   if (onShown) onShown(window);
   loop.exec();  // sleeps between events: no polling while the window is open

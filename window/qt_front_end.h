@@ -5,6 +5,7 @@
 
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -12,8 +13,6 @@
 #include "engine/run_main.h"
 #include "services/messages.h"
 #include "window/window_services.h"
-
-class QProgressDialog;
 
 namespace marklode {
 
