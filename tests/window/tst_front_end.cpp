@@ -1,0 +1,325 @@
+// The window's helpers and its Qt surroundings: stored numbers, joined
+// selections, preset names, dialog filters, message-box looks, the progress
+// dialog, and whole cycles of the entry routine with a real window.
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "engine/run_main.h"
+#include "window/frm_get_command.h"
+#include "window/qt_front_end.h"
+#include "window_fixture.h"
+
+using namespace marklode;
+using namespace marklode::testing;
+
+using Clock = std::chrono::steady_clock;
+
+class TestFrontEnd : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void storedTwips_data();
+  void storedTwips();
+  void joinSelection_data();
+  void joinSelection();
+  void profilePresetName_data();
+  void profilePresetName();
+  void nameFilters_data();
+  void nameFilters();
+  void messageBoxLook_data();
+  void messageBoxLook();
+  void messageBoxAnswers_data();
+  void messageBoxAnswers();
+  void progressStaysHiddenForShortRuns();
+  void progressCancelStopsTheRun();
+  void windowCycleConvertsAndComesBack();
+  void windowCycleCancelledRunChangesNothing();
+};
+
+void TestFrontEnd::storedTwips_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<bool>("number");
+  QTest::addColumn<double>("twips");
+  QTest::newRow("whole") << "4320" << true << 4320.0;
+  QTest::newRow("blanks and fraction") << "  1507.5 " << true << 1507.5;
+  QTest::newRow("signs") << "-100" << true << -100.0;
+  QTest::newRow("plus") << "+15" << true << 15.0;
+  QTest::newRow("empty") << "" << false << 0.0;
+  QTest::newRow("blank") << "   " << false << 0.0;
+  QTest::newRow("word") << "left" << false << 0.0;
+  QTest::newRow("unit behind") << "12px" << false << 0.0;
+  QTest::newRow("decimal comma") << "1507,5" << false << 0.0;
+  QTest::newRow("not a number") << "nan" << false << 0.0;
+  QTest::newRow("infinite") << "inf" << false << 0.0;
+  QTest::newRow("absurdly large") << "1e300" << false << 0.0;
+}
+
+void TestFrontEnd::storedTwips() {
+  QFETCH(QString, text);
+  QFETCH(bool, number);
+  QFETCH(double, twips);
+  double value = 0;
+  QCOMPARE(ParseStoredTwips(text.toStdString(), value), number);
+  if (number) QCOMPARE(value, twips);
+}
+
+void TestFrontEnd::joinSelection_data() {
+  QTest::addColumn<QStringList>("files");
+  QTest::addColumn<QString>("joined");
+  QTest::newRow("none") << QStringList{} << "";
+  QTest::newRow("one") << QStringList{"/m/a.gpx"} << "/m/a.gpx";
+  QTest::newRow("three") << QStringList{"/m/a.gpx", "/m/b.gpx", "/m/c.gpx"}
+                         << "/m/a.gpx;b.gpx;c.gpx";
+  QTest::newRow("two folders") << QStringList{"/m/a.gpx", "/n/b.gpx"} << "";
+  QTest::newRow("sub-folder") << QStringList{"/m/a.gpx", "/m/s/b.gpx"} << "";
+}
+
+void TestFrontEnd::joinSelection() {
+  QFETCH(QStringList, files);
+  QFETCH(QString, joined);
+  std::vector<std::string> list;
+  for (const QString& f : files) list.push_back(f.toStdString());
+  QCOMPARE(QString::fromStdString(JoinFileSelection(list)), joined);
+}
+
+void TestFrontEnd::profilePresetName_data() {
+  QTest::addColumn<QString>("base");
+  QTest::addColumn<QString>("ext");
+  QTest::addColumn<QString>("preset");
+  QTest::newRow("dots become dashes") << "Trip.Log.gpx"
+                                      << "CSV"
+                                      << "Convert Trip-Log-GPX to CSV.ZVP";
+  QTest::newRow("mixed case extension") << "points.Csv"
+                                        << "GPX"
+                                        << "Convert points-CSV to GPX.ZVP";
+  QTest::newRow("extension inside the name") << "a.gpx.b.CSV.x"
+                                             << "CSV"
+                                             << "Convert a-GPX-b-CSV-x to CSV.ZVP";
+  QTest::newRow("no file found") << ""
+                                 << "GPX"
+                                 << "Convert  to GPX.ZVP";
+}
+
+void TestFrontEnd::profilePresetName() {
+  QFETCH(QString, base);
+  QFETCH(QString, ext);
+  QFETCH(QString, preset);
+  QCOMPARE(QString::fromStdString(ProfilePresetName(base.toStdString(), ext.toStdString())),
+           preset);
+}
+
+void TestFrontEnd::nameFilters_data() {
+  QTest::addColumn<QString>("filter");
+  QTest::addColumn<QStringList>("qt");
+  QTest::newRow("GPX") << "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*"
+                       << QStringList{"GPX FIles (*.GPX *.gpx)", "All Files (*)"};
+  QTest::newRow("new profile") << "ZVP FIles (*.ZVP)|*.ZVP"
+                               << QStringList{"ZVP FIles (*.ZVP *.zvp)"};
+  QTest::newRow("several patterns")
+      << "Lists|*.csv;*.Txt" << QStringList{"Lists (*.csv *.CSV *.Txt *.TXT *.txt)"};
+}
+
+void TestFrontEnd::nameFilters() {
+  QFETCH(QString, filter);
+  QFETCH(QStringList, qt);
+  QStringList got;
+  for (const std::string& f : QtNameFilters(filter.toStdString())) got << QString::fromStdString(f);
+  QCOMPARE(got, qt);
+}
+
+void TestFrontEnd::messageBoxLook_data() {
+  QTest::addColumn<int>("style");
+  QTest::addColumn<int>("icon");
+  QTest::addColumn<bool>("cancel");
+  QTest::addColumn<int>("defaultButton");
+  QTest::newRow("0 notice") << 0 << int(QMessageBox::NoIcon) << false << int(QMessageBox::Ok);
+  QTest::newRow("16 stop") << 16 << int(QMessageBox::Critical) << false << int(QMessageBox::Ok);
+  QTest::newRow("48 warning") << 48 << int(QMessageBox::Warning) << false << int(QMessageBox::Ok);
+  QTest::newRow("64 information") << 64 << int(QMessageBox::Information) << false
+                                  << int(QMessageBox::Ok);
+  QTest::newRow("289 question") << 289 << int(QMessageBox::Question) << true
+                                << int(QMessageBox::Cancel);
+  QTest::newRow("33 question, OK default")
+      << 33 << int(QMessageBox::Question) << true << int(QMessageBox::Ok);
+}
+
+void TestFrontEnd::messageBoxLook() {
+  QFETCH(int, style);
+  QFETCH(int, icon);
+  QFETCH(bool, cancel);
+  QFETCH(int, defaultButton);
+  const MessageBoxLook look = LookOfStyle(style);
+  QCOMPARE(int(look.icon), icon);
+  QVERIFY(look.buttons.testFlag(QMessageBox::Ok));
+  QCOMPARE(look.buttons.testFlag(QMessageBox::Cancel), cancel);
+  QCOMPARE(int(look.defaultButton), defaultButton);
+}
+
+// The real box, answered by pressing keys once it is up.
+void TestFrontEnd::messageBoxAnswers_data() {
+  QTest::addColumn<int>("style");
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("answer");
+  QTest::newRow("Enter on a notice") << 0 << int(Qt::Key_Return) << kButtonOk;
+  QTest::newRow("Enter on the question takes Cancel")
+      << 289 << int(Qt::Key_Return) << kButtonCancel;
+  QTest::newRow("Esc on the question") << 289 << int(Qt::Key_Escape) << kButtonCancel;
+  QTest::newRow("Esc on a notice") << 64 << int(Qt::Key_Escape) << kButtonOk;
+}
+
+void TestFrontEnd::messageBoxAnswers() {
+  QFETCH(int, style);
+  QFETCH(int, key);
+  QFETCH(int, answer);
+  QtMessageSink sink;
+  QString shownText, shownTitle;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    QVERIFY(box != nullptr);
+    shownText = box->text();
+    shownTitle = box->windowTitle();
+    QTest::keyClick(box, Qt::Key(key));
+  });
+  QCOMPARE(sink.Show("one\r\ntwo", style), answer);
+  QCOMPARE(shownText, QString("one\ntwo"));
+  QCOMPARE(shownTitle, QString("Marklode"));
+}
+
+void TestFrontEnd::progressStaysHiddenForShortRuns() {
+  Clock::time_point now{};
+  QtProgressSink progress(std::chrono::milliseconds(500), [&now] { return now; });
+  progress.BeginRun();
+  for (int i = 0; i <= 10; ++i) {
+    now += std::chrono::milliseconds(40);
+    QVERIFY(progress.Update(std::uint64_t(i) * 100, 1000));
+  }
+  QVERIFY(progress.dialog() == nullptr);
+}
+
+void TestFrontEnd::progressCancelStopsTheRun() {
+  Clock::time_point now{};
+  QtProgressSink progress(std::chrono::milliseconds(500), [&now] { return now; });
+  progress.BeginRun();
+  QVERIFY(progress.Update(0, 4000));
+  now += std::chrono::milliseconds(600);
+  QVERIFY(progress.Update(1000, 4000));
+  QVERIFY(progress.dialog() != nullptr);
+  QVERIFY(progress.dialog()->isVisible());
+  QCOMPARE(progress.dialog()->value(), 250);
+  QVERIFY(progress.dialog()->labelText().contains("of"));
+
+  progress.dialog()->cancel();
+  now += std::chrono::milliseconds(100);
+  QVERIFY(!progress.Update(2000, 4000));
+  QVERIFY(progress.cancelled());
+  QVERIFY(!progress.Update(3000, 4000));  // stays cancelled for the rest of the run
+
+  progress.BeginRun();  // the next request starts afresh
+  QVERIFY(progress.Update(0, 10));
+}
+
+namespace {
+
+std::string Gpx(int points) {
+  std::string gpx =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<gpx version=\"1.1\" creator=\"test\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n";
+  for (int i = 0; i < points; ++i) {
+    gpx += "  <wpt lat=\"52." + std::to_string(i) + "\" lon=\"4." + std::to_string(i) +
+           "\">\n    <name>Point " + std::to_string(i) + "</name>\n    <cmt>Comment " +
+           std::to_string(i) + "</cmt>\n  </wpt>\n";
+  }
+  return gpx + "</gpx>\n";
+}
+
+int CountRecords(const std::string& csv) {
+  int n = 0;
+  for (std::size_t at = csv.find("\"Point "); at != std::string::npos;
+       at = csv.find("\"Point ", at + 1))
+    ++n;
+  return n;
+}
+
+}  // namespace
+
+// The whole round as a user sees it: the window comes up, the fields are
+// filled in, Convert closes it, the entry routine converts and reports, and a
+// fresh window comes back with the fields restored; Close ends the program.
+void TestFrontEnd::windowCycleConvertsAndComesBack() {
+  WindowFixture f;
+  const std::string input = f.dir / "club tour.gpx";
+  const std::string output = f.dir / "club tour.csv";
+  WriteFile(input, Gpx(3));
+  QtProgressSink progress;
+  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  int shown = 0;
+  std::vector<std::string> messagesSeenByWindow;
+  host.onShown = [&](frmGetCommand& w) {
+    ++shown;
+    QVERIFY(w.isVisible());
+    messagesSeenByWindow.push_back(f.LastMessage());
+    if (shown == 1) {
+      QTimer::singleShot(0, &w, [&w, input, output] {
+        w.Text1->setText(QString::fromStdString(input));
+        w.Text2->setText(QString::fromStdString(output));
+        QTest::mouseClick(w.Command4, Qt::LeftButton);
+      });
+    } else {
+      QCOMPARE(w.Text1->text().toStdString(), input);
+      QCOMPARE(w.Text2->text().toStdString(), output);
+      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+    }
+  };
+
+  const int status = RunMain(f.ctx, CommandLine{}, &host);
+  QCOMPARE(status, 0);
+  QCOMPARE(shown, 2);
+  QCOMPARE(messagesSeenByWindow, (std::vector<std::string>{"", "3 entries converted."}));
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+  const std::string csv = ReadFile(output);
+  QCOMPARE(CountRecords(csv), 3);
+  QVERIFY(f.ctx.progress == &progress);
+}
+
+void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
+  WindowFixture f;
+  const std::string input = f.dir / "big.gpx";
+  const std::string output = f.dir / "big.csv";
+  WriteFile(input, Gpx(20000));
+  WriteFile(output, "old content\r\n");
+  // Every report counts as long, and the first pump of events presses Cancel.
+  Clock::time_point now{};
+  QtProgressSink progress(std::chrono::milliseconds(0),
+                          [&now] { return now += std::chrono::milliseconds(100); });
+  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  int shown = 0;
+  host.onShown = [&](frmGetCommand& w) {
+    if (++shown == 1) {
+      w.Text1->setText(QString::fromStdString(input));
+      w.Text2->setText(QString::fromStdString(output));
+      QTimer::singleShot(0, w.Command4, &QPushButton::click);
+    } else {
+      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+    }
+  };
+  auto cancelWhenShown = std::make_unique<QTimer>();
+  QObject::connect(cancelWhenShown.get(), &QTimer::timeout, [&progress] {
+    if (progress.dialog() != nullptr && progress.dialog()->isVisible()) progress.dialog()->cancel();
+  });
+  cancelWhenShown->start(0);
+
+  RunMain(f.ctx, CommandLine{}, &host);
+  QCOMPARE(shown, 2);
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+  QCOMPARE(f.messages.boxes[0].text,
+           std::string("The conversion was cancelled; no file was changed."));
+  QCOMPARE(ReadFile(output), std::string("old content\r\n"));
+}
+
+QTEST_MAIN(TestFrontEnd)
+#include "tst_front_end.moc"

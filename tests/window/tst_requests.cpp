@@ -1,0 +1,553 @@
+// What the window hands on: Convert's checks, messages, request and stored
+// values; the three file choosers; Create Profile; files dropped on the input.
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QUrl>
+#include <QtTest>
+
+#include "engine/profiles.h"
+#include "window/frm_get_command.h"
+#include "window_fixture.h"
+
+using namespace marklode;
+using namespace marklode::testing;
+
+namespace {
+
+constexpr const char* kWarning =
+    "The output file names will be automatically generated from the input file names.  Any "
+    "existing files will be overwitten.";
+
+// "@" in a test table stands for the scratch folder.
+std::string At(const WindowFixture& f, const QString& text) {
+  return QString(text).replace("@", QString::fromStdString(f.dir.path())).toStdString();
+}
+
+}  // namespace
+
+class TestRequests : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void convertRefuses_data();
+  void convertRefuses();
+  void convertSingleRequest_data();
+  void convertSingleRequest();
+  void convertProfileRequest();
+  void convertListAsksOnceAndChecksEveryItem();
+  void convertListCancelStoresNothing();
+  void listOutputNamesFollowBatchRule_data();
+  void listOutputNamesFollowBatchRule();
+  void testOpenKeepsExistingOutput();
+  void choosersAskWithTheirSettings_data();
+  void choosersAskWithTheirSettings();
+  void inputChooserJoinsSelection_data();
+  void inputChooserJoinsSelection();
+  void choosersCancelled_data();
+  void choosersCancelled();
+  void profileChooserKeepsLastTitle();
+  void createProfileWritesTemplate_data();
+  void createProfileWritesTemplate();
+  void createProfileCancelledWritesNothing();
+  void droppedFilesFillInput_data();
+  void droppedFilesFillInput();
+};
+
+// ---------------------------------------------------------------------------
+// Convert
+
+void TestRequests::convertRefuses_data() {
+  QTest::addColumn<bool>("profile");
+  QTest::addColumn<QString>("input");
+  QTest::addColumn<QString>("output");
+  QTest::addColumn<bool>("reverse");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("profile field empty") << true << ""
+                                       << "" << false << "File name must be provided!";
+  QTest::newRow("input empty") << false << ""
+                               << "@/o.csv" << false << "File name must be provided!";
+  QTest::newRow("output empty") << false << "@/in.gpx"
+                                << "" << false << "File name must be provided!";
+  QTest::newRow("missing input") << false << "@/gone.gpx"
+                                 << "@/o.csv" << false << "Can't find input file -- @/gone.gpx";
+  QTest::newRow("output folder missing")
+      << false << "@/in.gpx"
+      << "@/no/such/o.csv" << false << "Can't create output file -- @/no/such/o.csv";
+  QTest::newRow("output is a folder") << false << "@/in.gpx"
+                                      << "@" << false << "Can't create output file -- @";
+  QTest::newRow("started with /r") << false << "@/in.gpx"
+                                   << "@/o.csv" << true << "Can't create output file -- @/o.csv";
+  QTest::newRow("second item missing") << false << "@/in.gpx;gone.gpx"
+                                       << "x" << false << "Can't find input file -- @/gone.gpx";
+  QTest::newRow("trailing separator") << false << "@/in.gpx;"
+                                      << "x" << false << "Can't find input file -- @/";
+}
+
+void TestRequests::convertRefuses() {
+  QFETCH(bool, profile);
+  QFETCH(QString, input);
+  QFETCH(QString, output);
+  QFETCH(bool, reverse);
+  QFETCH(QString, message);
+  WindowFixture f;
+  WriteFile(f.dir / "in.gpx", "<gpx/>");
+  f.ctx.ReverseSwitch = reverse;
+  f.ctx.OverwriteConfirmed = true;  // lists go straight to their checks
+  frmGetCommand& w = f.Load();
+  w.Text1->setText(QString::fromStdString(At(f, input)));
+  w.Text2->setText(QString::fromStdString(At(f, output)));
+  w.Check1->setChecked(profile);
+  f.settings.values.erase("ProfileMode");
+  const auto storedBefore = f.settings.values;
+  QSignalSpy closed(&w, &frmGetCommand::closed);
+  w.Command4->click();
+
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+  QCOMPARE(f.messages.boxes[0].text, At(f, message));
+  QCOMPARE(f.messages.boxes[0].style, int(kOkOnly));
+  QCOMPARE(f.messages.boxes[0].title, std::string("Marklode"));
+  QCOMPARE(closed.count(), 0);
+  QVERIFY(!f.ctx.ProfileMode);
+  QVERIFY(f.ctx.OutputSpec.empty());
+  QVERIFY(f.settings.values == storedBefore);
+  // The checks leave no empty output behind.
+  QVERIFY(!Exists(f.dir / "o.csv") && !Exists(f.dir / "in.CSV"));
+}
+
+void TestRequests::convertSingleRequest_data() {
+  QTest::addColumn<bool>("gpxToPoi");
+  QTest::addColumn<bool>("lineBreaks");
+  QTest::addColumn<QString>("inKey");
+  QTest::addColumn<QString>("outKey");
+  QTest::newRow("GPX --> POI") << true << true << "InFileGPX"
+                               << "OutFileGPX";
+  QTest::newRow("POI --> GPX") << false << false << "InFilePOI"
+                               << "OutFilePOI";
+}
+
+void TestRequests::convertSingleRequest() {
+  QFETCH(bool, gpxToPoi);
+  QFETCH(bool, lineBreaks);
+  QFETCH(QString, inKey);
+  QFETCH(QString, outKey);
+  WindowFixture f;
+  WriteFile(f.dir / "Trip.GPX", "<gpx/>");
+  frmGetCommand& w = f.Load();
+  (gpxToPoi ? w.Option1 : w.Option2)->click();
+  if (lineBreaks) w.cmdCMTLineBreak->trigger();
+  const std::string input = f.dir / "trip.gpx";  // found without regard to case
+  const std::string output = f.dir / "trip.out";
+  w.Text1->setText(QString::fromStdString(input));
+  w.Text2->setText(QString::fromStdString(output));
+  QSignalSpy closed(&w, &frmGetCommand::closed);
+  w.Command4->click();
+
+  QVERIFY(f.messages.boxes.empty());
+  QCOMPARE(closed.count(), 1);
+  QCOMPARE(f.ctx.InputSpec, input);
+  QCOMPARE(f.ctx.OutputSpec, output);
+  QCOMPARE(f.ctx.ModeGPX, gpxToPoi);
+  QCOMPARE(f.ctx.KeepCommentLineBreak, lineBreaks);
+  QVERIFY(!f.ctx.ProfileMode);
+  QCOMPARE(f.Stored("ModeGPX"), std::string(gpxToPoi ? "True" : "False"));
+  QCOMPARE(f.Stored(inKey.toStdString()), input);
+  QCOMPARE(f.Stored(outKey.toStdString()), output);
+  QVERIFY(!f.settings.values.count("ProfileFile"));
+  QVERIFY(!Exists(output));  // only tested: the converter writes it
+}
+
+void TestRequests::convertProfileRequest() {
+  WindowFixture f;
+  frmGetCommand& w = f.Load();
+  w.Check1->setChecked(true);
+  const std::string profile = f.dir / "not yet written.zvp";
+  w.Text3->setText(QString::fromStdString(profile));
+  f.ctx.InputSpec = "as the entry routine left it";
+  QSignalSpy closed(&w, &frmGetCommand::closed);
+  w.Command4->click();
+  QCOMPARE(closed.count(), 1);
+  QVERIFY(f.messages.boxes.empty());
+  QVERIFY(f.ctx.ProfileMode);
+  QCOMPARE(f.ctx.ProfileFile, profile);
+  QCOMPARE(f.ctx.InputSpec, std::string("as the entry routine left it"));
+  QCOMPARE(f.Stored("ProfileFile"), profile);
+  QVERIFY(!f.settings.values.count("ModeGPX"));
+}
+
+void TestRequests::convertListAsksOnceAndChecksEveryItem() {
+  WindowFixture f;
+  const std::string maps = f.dir / "maps";
+  QDir().mkpath(QString::fromStdString(maps));
+  WriteFile(maps + "/x.y.gpx", "<gpx/>");
+  WriteFile(maps + "/b.gpx", "<gpx/>");
+  f.settings.values = {{"OutFileGPX", "/earlier/out.csv"}};
+  const std::string list = maps + "/x.y.gpx;b.gpx";
+
+  frmGetCommand& w = f.Load();
+  w.Text1->setText(QString::fromStdString(list));
+  w.Command4->click();
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+  QCOMPARE(f.messages.boxes[0].text, std::string(kWarning));
+  QCOMPARE(f.messages.boxes[0].style, int(kOkCancelQuestion));
+  QVERIFY(f.ctx.OverwriteConfirmed);
+  QCOMPARE(f.ctx.InputSpec, list);
+  QCOMPARE(f.ctx.OutputSpec, std::string("Same as input but with .CSV"));
+  QCOMPARE(f.Stored("InFileGPX"), list);
+  QCOMPARE(f.Stored("OutFileGPX"), std::string("/earlier/out.csv"));
+
+  // The next window of the same run does not ask again...
+  frmGetCommand& again = f.Load();
+  QCOMPARE(again.Text1->text(), QString::fromStdString(list));
+  again.Command4->click();
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+
+  // ...unless the output field was entered and left in between.
+  frmGetCommand& third = f.Load();
+  QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+  QCoreApplication::sendEvent(third.Text2, &out);
+  f.messages.answers = {kButtonOk};
+  third.Command4->click();
+  QCOMPARE(f.messages.boxes.size(), std::size_t(2));
+}
+
+void TestRequests::convertListCancelStoresNothing() {
+  WindowFixture f;
+  WriteFile(f.dir / "a.gpx", "<gpx/>");
+  WriteFile(f.dir / "b.gpx", "<gpx/>");
+  frmGetCommand& w = f.Load();
+  w.Text1->setText(QString::fromStdString(f.dir / "a.gpx;b.gpx"));
+  const auto storedBefore = f.settings.values;
+  f.messages.answers = {kButtonCancel};
+  QSignalSpy closed(&w, &frmGetCommand::closed);
+  w.Command4->click();
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+  QCOMPARE(closed.count(), 0);
+  QVERIFY(!f.ctx.OverwriteConfirmed);
+  QVERIFY(f.ctx.OutputSpec.empty());
+  QVERIFY(f.settings.values == storedBefore);
+}
+
+// Each list item's output is found by blocking it with a folder of the same
+// name: the refusal message then names it.
+void TestRequests::listOutputNamesFollowBatchRule_data() {
+  QTest::addColumn<bool>("gpxToPoi");
+  QTest::addColumn<QString>("folder");
+  QTest::addColumn<QStringList>("names");
+  QTest::addColumn<QString>("blocked");
+  QTest::newRow("dots in the name")
+      << true << "m" << QStringList{"x.y.gpx", "b.gpx"} << "m/x.y.CSV";
+  QTest::newRow("second item, POI --> GPX")
+      << false << "m" << QStringList{"a.csv", "b.csv"} << "m/b.GPX";
+  QTest::newRow("no dot in the name, one in the folder")
+      << true << "maps.old" << QStringList{"a.gpx", "notes"} << "maps.old/notes.CSV";
+}
+
+void TestRequests::listOutputNamesFollowBatchRule() {
+  QFETCH(bool, gpxToPoi);
+  QFETCH(QString, folder);
+  QFETCH(QStringList, names);
+  QFETCH(QString, blocked);
+  WindowFixture f;
+  const std::string dir = f.dir / folder.toStdString();
+  QDir().mkpath(QString::fromStdString(dir));
+  for (const QString& n : names) WriteFile(dir + "/" + n.toStdString(), "x");
+  QDir().mkpath(QString::fromStdString(f.dir / blocked.toStdString()));
+  f.ctx.OverwriteConfirmed = true;
+  frmGetCommand& w = f.Load();
+  (gpxToPoi ? w.Option1 : w.Option2)->click();
+  w.Text1->setText(QString::fromStdString(dir + "/") + names.join(';'));
+  w.Command4->click();
+  QCOMPARE(f.LastMessage(), "Can't create output file -- " + (f.dir / blocked.toStdString()));
+}
+
+void TestRequests::testOpenKeepsExistingOutput() {
+  WindowFixture f;
+  WriteFile(f.dir / "in.gpx", "<gpx/>");
+  WriteFile(f.dir / "out.csv", "kept\r\n");
+  frmGetCommand& w = f.Load();
+  w.Text1->setText(QString::fromStdString(f.dir / "in.gpx"));
+  w.Text2->setText(QString::fromStdString(f.dir / "out.csv"));
+  w.Command4->click();
+  QVERIFY(f.messages.boxes.empty());
+  QCOMPARE(ReadFile(f.dir / "out.csv"), std::string("kept\r\n"));
+}
+
+// ---------------------------------------------------------------------------
+// File choosers
+
+void TestRequests::choosersAskWithTheirSettings_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<bool>("gpxToPoi");
+  QTest::addColumn<QString>("fieldText");  // put in the chooser's own field
+  QTest::addColumn<QString>("outputText");
+  QTest::addColumn<bool>("save");
+  QTest::addColumn<QString>("title");
+  QTest::addColumn<QString>("filter");
+  QTest::addColumn<QString>("folder");
+  QTest::addColumn<QString>("preset");
+  QTest::addColumn<uint>("options");
+  const QString gpx = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
+  const QString csv = "CSV FIles (*.CSV)|*.CSV|All Files (*.*)|*.*";
+  const QString zvp = "ZVP FIles (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+  QTest::newRow("input, empty fields") << "Command3" << true << ""
+                                       << "" << false << "Select file for input" << gpx << ""
+                                       << "*.GPX" << 0x281204u;
+  QTest::newRow("input opens in the output's folder")
+      << "Command3" << false << ""
+      << "/out/dir/o.gpx" << false << "Select file for input" << csv << "/out/dir"
+      << "*.CSV" << 0x281204u;
+  QTest::newRow("input, filled") << "Command3" << true << "/in/t.gpx"
+                                 << "" << false << "Select file for input" << gpx << ""
+                                 << "/in/t.gpx" << 0x281204u;
+  QTest::newRow("output, empty") << "Command1" << true << ""
+                                 << "" << true << "Select file for output" << csv << ""
+                                 << "*.CSV" << 0x200806u;
+  QTest::newRow("output, filled") << "Command1" << false << "/o/x.gpx"
+                                  << "/o/x.gpx" << true << "Select file for output" << gpx << "/o"
+                                  << "/o/x.gpx" << 0x200806u;
+  QTest::newRow("output, bare name")
+      << "Command1" << true << "x.csv"
+      << "x.csv" << true << "Select file for output" << csv << "x.csv"
+      << "x.csv" << 0x200806u;
+  QTest::newRow("profile, empty") << "Command2" << true << ""
+                                  << "" << false << "" << zvp << ""
+                                  << "*.ZVP" << 0x281004u;
+  QTest::newRow("profile, filled") << "Command2" << false << "/p/a.zvp"
+                                   << "" << false << "" << zvp << "/p"
+                                   << "/p/a.zvp" << 0x281004u;
+}
+
+void TestRequests::choosersAskWithTheirSettings() {
+  QFETCH(QString, button);
+  QFETCH(bool, gpxToPoi);
+  QFETCH(QString, fieldText);
+  QFETCH(QString, outputText);
+  QFETCH(bool, save);
+  QFETCH(QString, title);
+  QFETCH(QString, filter);
+  QFETCH(QString, folder);
+  QFETCH(QString, preset);
+  QFETCH(uint, options);
+  WindowFixture f;
+  frmGetCommand& w = f.Load();
+  (gpxToPoi ? w.Option1 : w.Option2)->click();
+  if (button == "Command2") w.Check1->setChecked(true);
+  w.Text2->setText(outputText);
+  QLineEdit* field = button == "Command3" ? w.Text1 : button == "Command1" ? w.Text2 : w.Text3;
+  field->setText(fieldText);
+  w.findChild<QPushButton*>(button)->click();
+
+  QCOMPARE(f.chooser.requests.size(), std::size_t(1));
+  const FileDialogRequest& r = f.chooser.requests[0];
+  QCOMPARE(r.save, save);
+  QCOMPARE(QString::fromStdString(r.title), title);
+  QCOMPARE(QString::fromStdString(r.filter), filter);
+  QCOMPARE(QString::fromStdString(r.initialFolder), folder);
+  QCOMPARE(QString::fromStdString(r.presetName), preset);
+  QCOMPARE(r.options, options);
+}
+
+void TestRequests::inputChooserJoinsSelection_data() {
+  QTest::addColumn<int>("count");
+  QTest::addColumn<int>("nameLength");
+  QTest::newRow("one file") << 1 << 6;
+  QTest::newRow("three files") << 3 << 6;
+  QTest::newRow("beyond any name buffer") << 400 << 120;  // over 48000 characters
+}
+
+void TestRequests::inputChooserJoinsSelection() {
+  QFETCH(int, count);
+  QFETCH(int, nameLength);
+  WindowFixture f;
+  const std::string sel = f.dir / "sel";
+  QDir().mkpath(QString::fromStdString(sel));
+  std::vector<std::string> files;
+  std::string expected;
+  for (int i = 0; i < count; ++i) {
+    std::string name = std::to_string(i);
+    name = std::string(std::size_t(nameLength) - name.size() - 4, 'n') + name + ".gpx";
+    files.push_back(sel + "/" + name);
+    expected += i == 0 ? files.back() : ";" + name;
+  }
+  f.chooser.Answer(files);
+  frmGetCommand& w = f.Load();
+  w.Command3->click();
+
+  QCOMPARE(w.Text1->text().toStdString(), expected);
+  QCOMPARE(CurrentDirectory(), sel);
+  QCOMPARE(w.Text1->cursorPosition(), int(expected.size()));
+  QCOMPARE(w.Text2->isEnabled(), count == 1);
+  if (count > 1) QCOMPARE(w.Text2->text(), QString("Same as input but with .CSV"));
+}
+
+void TestRequests::choosersCancelled_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<QString>("before");
+  QTest::addColumn<QString>("after");
+  QTest::newRow("input, empty field stays empty") << "Command3"
+                                                  << ""
+                                                  << "";
+  QTest::newRow("input, filled field kept") << "Command3"
+                                            << "/a/b.gpx"
+                                            << "/a/b.gpx";
+  QTest::newRow("input, typed pattern kept") << "Command3"
+                                             << "/a/*.gpx"
+                                             << "/a/*.gpx";
+  QTest::newRow("output, empty field stays empty") << "Command1"
+                                                   << ""
+                                                   << "";
+  QTest::newRow("output, filled field kept") << "Command1"
+                                             << "/a/o.csv"
+                                             << "/a/o.csv";
+  QTest::newRow("profile, empty field gets the pattern") << "Command2"
+                                                         << ""
+                                                         << "*.ZVP";
+  QTest::newRow("profile, filled field kept") << "Command2"
+                                              << "/p/a.zvp"
+                                              << "/p/a.zvp";
+}
+
+void TestRequests::choosersCancelled() {
+  QFETCH(QString, button);
+  QFETCH(QString, before);
+  QFETCH(QString, after);
+  WindowFixture f;
+  frmGetCommand& w = f.Load();
+  if (button == "Command2") w.Check1->setChecked(true);
+  QLineEdit* field = button == "Command3" ? w.Text1 : button == "Command1" ? w.Text2 : w.Text3;
+  field->setText(before);
+  const std::string cwd = CurrentDirectory();
+  w.findChild<QPushButton*>(button)->click();
+  QCOMPARE(field->text(), after);
+  QCOMPARE(CurrentDirectory(), cwd);
+}
+
+void TestRequests::profileChooserKeepsLastTitle() {
+  WindowFixture f;
+  frmGetCommand& w = f.Load();
+  w.Check1->setChecked(true);
+  w.Command2->click();
+  w.Check1->setChecked(false);
+  w.Command1->click();
+  w.Check1->setChecked(true);
+  w.Command2->click();
+  QCOMPARE(f.chooser.requests.size(), std::size_t(3));
+  QCOMPARE(f.chooser.requests[0].title, std::string());
+  QCOMPARE(f.chooser.requests[2].title, std::string("Select file for output"));
+}
+
+// ---------------------------------------------------------------------------
+// Create Profile
+
+void TestRequests::createProfileWritesTemplate_data() {
+  QTest::addColumn<bool>("gpxToPoi");
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<QString>("input");
+  QTest::addColumn<bool>("lineBreaks");
+  QTest::addColumn<QString>("preset");
+  QTest::newRow("GPX --> POI") << true << "Trip.Log.gpx"
+                               << "@/Trip.Log.gpx" << true << "Convert Trip-Log-GPX to CSV.ZVP";
+  QTest::newRow("POI --> GPX") << false << "points.Csv"
+                               << "@/points.Csv" << false << "Convert points-CSV to GPX.ZVP";
+  QTest::newRow("pattern takes the first match")
+      << false << "b.csv"
+      << "@/*.csv" << false << "Convert a-CSV to GPX.ZVP";
+}
+
+void TestRequests::createProfileWritesTemplate() {
+  QFETCH(bool, gpxToPoi);
+  QFETCH(QString, file);
+  QFETCH(QString, input);
+  QFETCH(bool, lineBreaks);
+  QFETCH(QString, preset);
+  WindowFixture f;
+  WriteFile(f.dir / file.toStdString(), "x");
+  WriteFile(f.dir / "a.csv", "x");
+  const std::string in = At(f, input);
+  const std::string profile = f.dir / "made.ZVP";
+  f.chooser.Answer({profile});
+  frmGetCommand& w = f.Load();
+  (gpxToPoi ? w.Option1 : w.Option2)->click();
+  if (lineBreaks) w.cmdCMTLineBreak->trigger();
+  w.Text1->setText(QString::fromStdString(in));
+  w.Text2->setText("/out/put.file");
+  w.cmdCreateProfile->trigger();
+
+  QCOMPARE(f.chooser.requests.size(), std::size_t(1));
+  const FileDialogRequest& r = f.chooser.requests[0];
+  QCOMPARE(QString::fromStdString(r.presetName), preset);
+  QCOMPARE(r.initialFolder, f.dir.path());
+  QVERIFY(r.save);
+  QCOMPARE(r.title, std::string("Select file to create as profile"));
+  QCOMPARE(r.filter, std::string("ZVP FIles (*.ZVP)|*.ZVP"));
+  QCOMPARE(r.options, 0x200806u);
+
+  const std::string written = ReadFile(profile);
+  const std::string templ(LoadProfileTemplate(gpxToPoi ? "GPXTOCSV" : "CSVTOGPX"));
+  QCOMPARE(written, FillProfileTemplate(templ, in, "/out/put.file", lineBreaks) + "\r\n");
+  QVERIFY(written.find("Input=" + in + "\r\n") != std::string::npos);
+  QVERIFY(written.find("Output=/out/put.file\r\n") != std::string::npos);
+  QVERIFY(f.messages.boxes.empty());
+}
+
+void TestRequests::createProfileCancelledWritesNothing() {
+  WindowFixture f;
+  WriteFile(f.dir / "t.gpx", "x");
+  frmGetCommand& w = f.Load();
+  w.Text1->setText(QString::fromStdString(f.dir / "t.gpx"));
+  w.Text2->setText("o.csv");
+  w.cmdCreateProfile->trigger();  // cancelled
+  f.chooser.Answer({f.dir / "*.ZVP"});
+  w.cmdCreateProfile->trigger();  // a pattern is no choice
+  QCOMPARE(f.chooser.requests.size(), std::size_t(2));
+  QCOMPARE(QDir(QString::fromStdString(f.dir.path())).entryList(QDir::Files), QStringList{"t.gpx"});
+}
+
+// ---------------------------------------------------------------------------
+// Drops
+
+void TestRequests::droppedFilesFillInput_data() {
+  QTest::addColumn<QStringList>("files");  // relative to the scratch folder
+  QTest::addColumn<QString>("input");      // "" when the drop is refused
+  QTest::newRow("one file") << QStringList{"d/a.gpx"} << "@/d/a.gpx";
+  QTest::newRow("two files") << QStringList{"d/a.gpx", "d/b.gpx"} << "@/d/a.gpx;b.gpx";
+  QTest::newRow("two folders") << QStringList{"d/a.gpx", "e/c.gpx"} << "";
+}
+
+void TestRequests::droppedFilesFillInput() {
+  QFETCH(QStringList, files);
+  QFETCH(QString, input);
+  WindowFixture f;
+  QList<QUrl> urls;
+  for (const QString& name : files) {
+    const std::string path = f.dir / name.toStdString();
+    QDir().mkpath(QFileInfo(QString::fromStdString(path)).path());
+    WriteFile(path, "x");
+    urls << QUrl::fromLocalFile(QString::fromStdString(path));
+  }
+  frmGetCommand& w = f.Load();
+  w.Text1->setText("before");
+  QMimeData mime;
+  mime.setUrls(urls);
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.Text1, &enter);
+  QCOMPARE(enter.isAccepted(), !input.isEmpty());
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.Text1, &drop);
+  if (input.isEmpty()) {
+    QCOMPARE(w.Text1->text(), QString("before"));
+  } else {
+    QCOMPARE(w.Text1->text().toStdString(), At(f, input));
+    QCOMPARE(CurrentDirectory(), f.dir / "d");
+    QCOMPARE(w.Text2->isEnabled(), files.size() == 1);
+  }
+}
+
+QTEST_MAIN(TestRequests)
+#include "tst_requests.moc"

@@ -1,0 +1,94 @@
+// Shared pieces of the window tests: a window over an in-memory settings store,
+// recorded message boxes, file dialogs answered from a queue, and a scratch
+// folder that also becomes the current directory for the test's duration.
+#pragma once
+
+#include <QTemporaryDir>
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/run_context.h"
+#include "services/messages.h"
+#include "services/platform.h"
+#include "services/settings.h"
+#include "window/frm_get_command.h"
+#include "window/window_services.h"
+
+namespace marklode::testing {
+
+class FakeFileChooser : public FileChooser {
+ public:
+  std::vector<FileDialogRequest> requests;
+  std::deque<FileDialogResult> answers;  // a cancel when it runs dry
+
+  FileDialogResult Choose(const FileDialogRequest& request) override {
+    requests.push_back(request);
+    if (answers.empty()) return {};
+    FileDialogResult r = answers.front();
+    answers.pop_front();
+    return r;
+  }
+  void Answer(std::vector<std::string> files) { answers.push_back({false, std::move(files)}); }
+};
+
+class RecordingOpener : public DocumentOpener {
+ public:
+  std::vector<std::string> opened;
+  void Open(const std::string& path) override { opened.push_back(path); }
+};
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline bool Exists(const std::string& path) {
+  return std::ifstream(path).good();
+}
+
+// A scratch folder, entered for the fixture's life (the choosers move the
+// current directory; every test starts and ends in a known one).
+class ScratchDir {
+ public:
+  ScratchDir() : previous_(CurrentDirectory()) { ChangeDirectory(path()); }
+  ~ScratchDir() { ChangeDirectory(previous_); }
+  std::string path() const { return dir_.path().toStdString(); }
+  std::string operator/(const std::string& name) const { return path() + "/" + name; }
+
+ private:
+  QTemporaryDir dir_;
+  std::string previous_;
+};
+
+struct WindowFixture {
+  ScratchDir dir;
+  MemorySettingsStore settings;
+  RecordingMessageSink messages;
+  RunContext ctx{messages, settings};
+  FakeFileChooser chooser;
+  RecordingOpener opener;
+  std::vector<std::string> notesFolders;
+  std::unique_ptr<frmGetCommand> window;
+
+  frmGetCommand& Load() {
+    window.reset();
+    window = std::make_unique<frmGetCommand>(ctx, WindowServices{chooser, opener, notesFolders});
+    return *window;
+  }
+  std::string Stored(const std::string& name) { return settings.GetRegistryValue(name); }
+  std::string LastMessage() const {
+    return messages.boxes.empty() ? "" : messages.boxes.back().text;
+  }
+};
+
+}  // namespace marklode::testing
