@@ -43,8 +43,9 @@ class GpxToCsv : public ::testing::Test {
 };
 
 TEST_F(GpxToCsv, RecordsAreSeparatedByCrLfWithNoneAfterTheLast) {
-  std::string out = Convert(Gpx(Wpt("38.8977", "-77.0365", "    <name>White House</name>\n") +
-                                Wpt("51.5", "-0.12", "    <name>Big Ben</name>\n    <cmt>Nice view</cmt>\n")));
+  std::string out =
+      Convert(Gpx(Wpt("38.8977", "-77.0365", "    <name>White House</name>\n") +
+                  Wpt("51.5", "-0.12", "    <name>Big Ben</name>\n    <cmt>Nice view</cmt>\n")));
   EXPECT_EQ(out, "-77.0365,38.8977,\"White House\"\r\n-0.12,51.5,\"Big Ben\",\"Nice view\"");
   EXPECT_EQ(h.ctx.EntriesConverted, 2);
   EXPECT_TRUE(h.messages.boxes.empty());
@@ -79,12 +80,13 @@ TEST_F(GpxToCsv, TruncationCountsCharactersAndKeepsTheSpeed) {
 }
 
 TEST_F(GpxToCsv, GeneratedNamesAndComments) {
-  const std::string gpx = Gpx(Wpt("1", "2",
-                                  "    <name>Joe</name>\n    <cmt>Open</cmt>\n"
-                                  "    <extensions><gpxx:WaypointExtension><gpxx:Categories>\n"
-                                  "      <gpxx:Category>Drinks</gpxx:Category>\n"
-                                  "      <gpxx:Category>Food</gpxx:Category>\n"
-                                  "    </gpxx:Categories></gpxx:WaypointExtension></extensions>\n"));
+  const std::string gpx =
+      Gpx(Wpt("1", "2",
+              "    <name>Joe</name>\n    <cmt>Open</cmt>\n"
+              "    <extensions><gpxx:WaypointExtension><gpxx:Categories>\n"
+              "      <gpxx:Category>Drinks</gpxx:Category>\n"
+              "      <gpxx:Category>Food</gpxx:Category>\n"
+              "    </gpxx:Categories></gpxx:WaypointExtension></extensions>\n"));
   Options o;
   o.poiName = "<W>-<C>";
   EXPECT_EQ(Convert(gpx, o), "2,1,\"Joe-Food\",\"Open\"");  // the last category counts
@@ -128,8 +130,9 @@ TEST_F(GpxToCsv, NothingWrittenLeavesAnExistingFileAlone) {
 
 TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
   auto wpt = [](const char* name, const char* cat) {
-    return Wpt("1", "2", std::string("    <name>") + name + "</name>\n    <gpxx:Category>" + cat +
-                             "</gpxx:Category>\n");
+    return Wpt("1", "2",
+               std::string("    <name>") + name + "</name>\n    <gpxx:Category>" + cat +
+                   "</gpxx:Category>\n");
   };
   Options o;
   o.csvName = "<C>";
@@ -175,7 +178,8 @@ TEST_F(GpxToCsv, InputNameFoundWithoutRegardToCase) {
 TEST_F(GpxToCsv, MissingInputStops) {
   h.ctx.InputSpec = dir / "nope.gpx";
   EXPECT_EQ(ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", ""), RunStatus::Stopped);
-  EXPECT_EQ(h.messages.Joined(), "Can't Find File: Can't Find Input file: " + dir / "nope.gpx" + "\n");
+  EXPECT_EQ(h.messages.Joined(),
+            "Can't Find File: Can't Find Input file: " + dir / "nope.gpx" + "\n");
   EXPECT_EQ(h.messages.boxes[0].style, kStopIcon);
   EXPECT_TRUE(test::Listing(dir.path()).empty());
 }
@@ -188,7 +192,8 @@ TEST_F(GpxToCsv, LayoutsOtherThanOneElementPerLine) {
     std::string gpx;
   } cases[] = {
       {"tab indentation",
-       "<gpx>\n\t<wpt lat=\"1.5\" lon=\"2.5\">\n\t\t<name>Fish &amp; Chips</name>\n\t\t<cmt>Open</cmt>"
+       "<gpx>\n\t<wpt lat=\"1.5\" lon=\"2.5\">\n\t\t<name>Fish &amp; "
+       "Chips</name>\n\t\t<cmt>Open</cmt>"
        "\n\t</wpt>\n\t<wpt lat=\"3\" lon=\"4\">\n\t\t<name>B</name>\n\t</wpt>\n</gpx>\n"},
       {"one line",
        "<gpx><wpt lat=\"1.5\" lon=\"2.5\"><name>Fish &amp; Chips</name><cmt>Open</cmt></wpt>"
@@ -205,7 +210,8 @@ TEST_F(GpxToCsv, LayoutsOtherThanOneElementPerLine) {
        "<gpx>\n<wpt\n  lat=\"1.5\"\n  lon=\"2.5\">\n<name>Fish &amp; Chips</name><cmt>Open</cmt>"
        "</wpt><wpt lat=\"3\" lon=\"4\"><name>B</name></wpt></gpx>"},
       {"upper-case start tag",
-       "<gpx>\n<WPT lat=\"1.5\" lon=\"2.5\">\n<name>Fish &amp; Chips</name>\n<cmt>Open</cmt>\n</wpt>\n"
+       "<gpx>\n<WPT lat=\"1.5\" lon=\"2.5\">\n<name>Fish &amp; "
+       "Chips</name>\n<cmt>Open</cmt>\n</wpt>\n"
        "<wpt lat=\"3\" lon=\"4\">\n<NAME>B</NAME>\n</wpt>\n</gpx>"},
   };
   for (const Case& c : cases) {
@@ -215,14 +221,14 @@ TEST_F(GpxToCsv, LayoutsOtherThanOneElementPerLine) {
 }
 
 TEST_F(GpxToCsv, NamelessWaypointsNeverBorrowALaterName) {
-  std::string out = Convert(Gpx(
-      "  <wpt lat=\"1\" lon=\"1\">\n  </wpt>\n"
-      "  <wpt lat=\"2\" lon=\"2\"/>\n"
-      "  <wpt lat=\"3\" lon=\"3\">\n"  // no </wpt>: ends at the route
-      "  <rte>\n    <name>Route</name>\n  </rte>\n" +
-      Wpt("5", "5", "    <name>Real</name>\n") +
-      "  <wpt lat=\"6\" lon=\"6\"><name>Unclosed</name>\n" +  // ends at the next waypoint
-      Wpt("7", "7", "    <name>Last</name>\n")));
+  std::string out = Convert(
+      Gpx("  <wpt lat=\"1\" lon=\"1\">\n  </wpt>\n"
+          "  <wpt lat=\"2\" lon=\"2\"/>\n"
+          "  <wpt lat=\"3\" lon=\"3\">\n"  // no </wpt>: ends at the route
+          "  <rte>\n    <name>Route</name>\n  </rte>\n" +
+          Wpt("5", "5", "    <name>Real</name>\n") +
+          "  <wpt lat=\"6\" lon=\"6\"><name>Unclosed</name>\n" +  // ends at the next waypoint
+          Wpt("7", "7", "    <name>Last</name>\n")));
   EXPECT_EQ(out, "5,5,\"Real\"\r\n6,6,\"Unclosed\"\r\n7,7,\"Last\"");
 }
 
@@ -249,8 +255,8 @@ TEST_F(GpxToCsv, OutputMayNameTheInput) {
 }
 
 TEST_F(GpxToCsv, UnwritableOutputIsReportedAndNotCounted) {
-  WriteFile(dir / "trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n") +
-                                  Wpt("1", "2", "    <name>B</name>\n")));
+  WriteFile(dir / "trip.gpx",
+            Gpx(Wpt("1", "2", "    <name>A</name>\n") + Wpt("1", "2", "    <name>B</name>\n")));
   h.ctx.InputSpec = dir / "trip.gpx";
   h.ctx.OutputSpec = dir / "missing/out.csv";
   ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
@@ -291,15 +297,19 @@ std::vector<std::string> ReadAll(ByteSource& src) {
   GpxReader reader(src, true);
   std::vector<std::string> out;
   GpxWaypoint w;
-  while (reader.Next(w)) out.push_back(w.lat + "|" + w.lon + "|" + w.name + "|" + w.comment + "|" + w.category);
+  while (reader.Next(w))
+    out.push_back(w.lat + "|" + w.lon + "|" + w.name + "|" + w.comment + "|" + w.category);
   return out;
 }
 
 TEST(GpxReader, BlockBoundariesChangeNothing) {
   const std::string gpx =
-      "<?xml version=\"1.0\"?>\r\n<gpx><!-- a -- b -->\r\n<wpt lat='1' lon='2'><name>A &lt;1&gt;</name>"
-      "<cmt><![CDATA[x]]y]]></cmt></wpt>\n<wpt lat=\"3\"\n lon=\"4\">\n<name>B</name>\n<cmt>l1\n l2</cmt>\n"
-      "<gpxx:Category>C&#xE9;</gpxx:Category></wpt><!--\n<wpt lat='9' lon='9'><name>no</name></wpt>-->"
+      "<?xml version=\"1.0\"?>\r\n<gpx><!-- a -- b -->\r\n<wpt lat='1' lon='2'><name>A "
+      "&lt;1&gt;</name>"
+      "<cmt><![CDATA[x]]y]]></cmt></wpt>\n<wpt lat=\"3\"\n lon=\"4\">\n<name>B</name>\n<cmt>l1\n "
+      "l2</cmt>\n"
+      "<gpxx:Category>C&#xE9;</gpxx:Category></wpt><!--\n<wpt lat='9' "
+      "lon='9'><name>no</name></wpt>-->"
       "<wpt lat='5' lon='6'><name>&#26085;&#26412;</name></wpt>";
   MemorySource whole(gpx);
   Trickle bytes(gpx);

@@ -12,7 +12,8 @@ using test::ReadFile;
 using test::WriteFile;
 
 TEST(Settings, ParsesNameValueLines) {
-  auto values = ParseSettingsText(" ModeGPX = True\r\nInFileGPX=/a b/c.gpx \r\n; note\nnoequals\n=x\n");
+  auto values =
+      ParseSettingsText(" ModeGPX = True\r\nInFileGPX=/a b/c.gpx \r\n; note\nnoequals\n=x\n");
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[0], (std::pair<std::string, std::string>{"ModeGPX", " True"}));
   EXPECT_EQ(values[1], (std::pair<std::string, std::string>{"InFileGPX", "/a b/c.gpx "}));

@@ -32,8 +32,8 @@ TEST(Numbers, DecimalNumberIsPlainDecimalOnly) {
   struct Case {
     const char* text;
     bool number;
-  } cases[] = {{"50", true},   {"+7.5", true},  {".5", true},   {"5.", true},  {" -3 ", true},
-               {"", false},    {".", false},    {"1e5", false}, {"1,5", false}, {"1 2", false},
+  } cases[] = {{"50", true},   {"+7.5", true},   {".5", true},    {"5.", true},   {" -3 ", true},
+               {"", false},    {".", false},     {"1e5", false},  {"1,5", false}, {"1 2", false},
                {"--1", false}, {"1.2.3", false}, {"0x10", false}, {"+", false}};
   for (const Case& c : cases) EXPECT_EQ(IsDecimalNumber(c.text), c.number) << c.text;
 }
@@ -55,7 +55,7 @@ TEST(Characters, Utf8CountsCodePointsOtherTextCountsBytes) {
   EXPECT_EQ(FirstChars("Zürich", 2), "Zü");
   EXPECT_EQ(CharSlice("Zürich", 2, 3), "ür");
   EXPECT_EQ(CharSlice("Zürich", 9, 12), "");
-  EXPECT_EQ(FirstChars("\xC3", 1), "\xC3");  // a broken sequence is a byte
+  EXPECT_EQ(FirstChars("\xC3", 1), "\xC3");   // a broken sequence is a byte
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong
   EXPECT_TRUE(IsValidUtf8("日本"));
@@ -67,12 +67,24 @@ TEST(Patterns, LikeMatch) {
     const char* pattern;
     bool match;
   } cases[] = {
-      {"", "*", true},           {"abc", "*", true},         {"abc", "a?c", true},
-      {"abc", "a?", false},      {"a1c", "a#c", true},       {"abc", "a#c", false},
-      {"b", "[a-c]", true},      {"d", "[a-c]", false},      {"d", "[!a-c]", true},
-      {"Food", "F*", true},      {"food", "F*", false},      {"xFoodx", "*Food*", true},
-      {"Zürich", "Z?rich", true}, {"aaab", "*a*b", true},    {"[x", "[x", true},
-      {"abc", "", false},        {"", "", true},             {"ab", "a*b*", true},
+      {"", "*", true},
+      {"abc", "*", true},
+      {"abc", "a?c", true},
+      {"abc", "a?", false},
+      {"a1c", "a#c", true},
+      {"abc", "a#c", false},
+      {"b", "[a-c]", true},
+      {"d", "[a-c]", false},
+      {"d", "[!a-c]", true},
+      {"Food", "F*", true},
+      {"food", "F*", false},
+      {"xFoodx", "*Food*", true},
+      {"Zürich", "Z?rich", true},
+      {"aaab", "*a*b", true},
+      {"[x", "[x", true},
+      {"abc", "", false},
+      {"", "", true},
+      {"ab", "a*b*", true},
   };
   for (const Case& c : cases)
     EXPECT_EQ(LikeMatch(c.text, c.pattern), c.match) << c.text << " ~ " << c.pattern;

@@ -13,15 +13,28 @@ TEST(ExpandTemplate, TokensRangesAndLiterals) {
     const char* templ;
     const char* result;
   } cases[] = {
-      {"<W>", "Harbour View"},  {"<w>", "Harbour View"},  {"<W1-7>", "Harbour"},
-      {"<W9>", "View"},         {"<W-3>", "Har"},         {"<W9-99>", "View"},
-      {"<W20>", ""},            {"<W5-2>", "our View"},   {"<Wx-y>", "Harbour View"},
-      {"<F>-<C>.txt", "trip-Food.txt"}, {"POI <C>", "POI Food"}, {"<X>abc", "abc"},
-      {"a < b", "a < b"},       {"<W> <3", "<W> <3"},     {"plain", "plain"},
-      {"<>", "trip"},           {"<W1.5-2.5>", "a"},      {"<W99999999999-2>", "Ha"},
+      {"<W>", "Harbour View"},
+      {"<w>", "Harbour View"},
+      {"<W1-7>", "Harbour"},
+      {"<W9>", "View"},
+      {"<W-3>", "Har"},
+      {"<W9-99>", "View"},
+      {"<W20>", ""},
+      {"<W5-2>", "our View"},
+      {"<Wx-y>", "Harbour View"},
+      {"<F>-<C>.txt", "trip-Food.txt"},
+      {"POI <C>", "POI Food"},
+      {"<X>abc", "abc"},
+      {"a < b", "a < b"},
+      {"<W> <3", "<W> <3"},
+      {"plain", "plain"},
+      {"<>", "trip"},
+      {"<W1.5-2.5>", "a"},
+      {"<W99999999999-2>", "Ha"},
       {"<T1-4>", "Open"},
   };
-  for (const Case& c : cases) EXPECT_EQ(ExpandTemplate(c.templ, kGpxLetters, v), c.result) << c.templ;
+  for (const Case& c : cases)
+    EXPECT_EQ(ExpandTemplate(c.templ, kGpxLetters, v), c.result) << c.templ;
 }
 
 TEST(ExpandTemplate, MissingValuesVanish) {

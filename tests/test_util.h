@@ -44,7 +44,9 @@ inline std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+inline bool Exists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 // Names of the entries in a folder, sorted, to show that nothing else was written.
 inline std::vector<std::string> Listing(const std::string& dir) {
