@@ -37,6 +37,7 @@ std::string_view Replacement(std::string_view inner, std::string_view letters,
   if (k == 0 || k > values.size()) return {};
   std::string_view v = values[k - 1];
   std::string_view range = inner.empty() ? inner : inner.substr(1);
+  if (range.empty()) return v;  // the common case: the whole value
   long long a = Bound(FieldAt(range, 1, '-'));
   long long b = FieldCount(range, '-') >= 2 ? Bound(FieldAt(range, 2, '-')) : 0;
   if (a < 1) a = 1;

@@ -64,15 +64,17 @@ std::string CollapseSpaces(std::string_view text) {
 }
 
 std::string_view TrimSpaces(std::string_view t) {
-  std::size_t b = t.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  return t.substr(b, t.find_last_not_of(' ') - b + 1);
+  std::size_t b = 0, e = t.size();
+  while (b < e && t[b] == ' ') ++b;
+  while (e > b && t[e - 1] == ' ') --e;
+  return t.substr(b, e - b);
 }
 
 std::string_view TrimBlanks(std::string_view t) {
-  std::size_t b = t.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  return t.substr(b, t.find_last_not_of(" \t") - b + 1);
+  std::size_t b = 0, e = t.size();
+  while (b < e && (t[b] == ' ' || t[b] == '\t')) ++b;
+  while (e > b && (t[e - 1] == ' ' || t[e - 1] == '\t')) --e;
+  return t.substr(b, e - b);
 }
 
 namespace {
@@ -104,7 +106,10 @@ bool IEquals(std::string_view a, std::string_view b) {
 }
 
 bool IStartsWith(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (text[i] != prefix[i] && Lower(text[i]) != Lower(prefix[i])) return false;
+  return true;
 }
 
 std::size_t IFind(std::string_view text, std::string_view what, std::size_t from) {
