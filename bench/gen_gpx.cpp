@@ -1,0 +1,173 @@
+// Writes a large, deterministic GPX 1.1 file for the benchmark: one element per
+// line, 2-space indentation, CR LF line ends, Garmin categories, multi-line and
+// speed-suffix comments, and UTF-8 names. The same size always gives the same
+// bytes.
+//
+//   gen_gpx SIZE OUT.gpx      SIZE in bytes, or with a K, M or G suffix
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct Rng {  // splitmix64: small, fast and the same everywhere
+  std::uint64_t s;
+  std::uint64_t Next() {
+    std::uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  std::uint64_t Below(std::uint64_t n) { return Next() % n; }
+};
+
+const char* const kPlaces[] = {
+    "Café",       "Bäckerei",          "Müller Tankstelle", "Zürich HB",         "Ørsted Park",
+    "Łódź Rynek", "Église Saint-Jean", "Fish & Chips",      "Speed Camera",      "Parkplatz",
+    "Hütte",      "Señor Taco",        "Smith, John",       "Aussicht \"Nord\"", "Παραλία",
+    "Малый мост"};
+const char* const kCategories[] = {"Food",   "Fuel",    "Speed Camera", "Lodging",
+                                   "Sights", "Parking", "Größe & Co"};
+const char* const kWords[] = {"open",  "late", "closed", "Mondays", "view", "over",  "the",
+                              "lake",  "from", "top",    "parking", "free", "after", "6 pm",
+                              "steep", "road", "cash",   "only",    "<b>",  "&",     "Ausfahrt"};
+
+std::uint64_t ParseSize(const char* text) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  switch (*end) {
+    case 'k':
+    case 'K':
+      v *= 1024.0;
+      break;
+    case 'm':
+    case 'M':
+      v *= 1024.0 * 1024.0;
+      break;
+    case 'g':
+    case 'G':
+      v *= 1024.0 * 1024.0 * 1024.0;
+      break;
+    default:
+      break;
+  }
+  return v > 0 ? static_cast<std::uint64_t>(v) : 0;
+}
+
+void Escape(std::string& out, const char* text) {
+  for (const char* p = text; *p; ++p) {
+    switch (*p) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += *p;
+    }
+  }
+}
+
+void Coordinate(std::string& out, Rng& rng, int maxDegrees) {
+  const std::uint64_t micro = rng.Below(static_cast<std::uint64_t>(maxDegrees) * 2000000);
+  const std::int64_t v = static_cast<std::int64_t>(micro) - maxDegrees * 1000000ll;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%" PRId64 ".%06" PRId64, v < 0 ? "-" : "",
+                (v < 0 ? -v : v) / 1000000, (v < 0 ? -v : v) % 1000000);
+  out += buf;
+}
+
+void Waypoint(std::string& out, Rng& rng, std::uint64_t index) {
+  out += "  <wpt lat=\"";
+  Coordinate(out, rng, 89);
+  out += "\" lon=\"";
+  Coordinate(out, rng, 179);
+  out += "\">\r\n";
+  out += "    <ele>" + std::to_string(rng.Below(3000)) + ".0</ele>\r\n";
+  out += "    <name>";
+  Escape(out, kPlaces[rng.Below(std::size(kPlaces))]);
+  out += " " + std::to_string(index) + "</name>\r\n";
+  const std::uint64_t kind = rng.Below(4);
+  if (kind == 0) {  // a speed camera: the comment is the speed suffix
+    out += "    <cmt>@" + std::to_string(30 + 10 * rng.Below(10)) + "</cmt>\r\n";
+  } else if (kind != 3) {  // a comment over one to three lines
+    const std::uint64_t lines = 1 + rng.Below(3);
+    out += "    <cmt>";
+    for (std::uint64_t l = 0; l < lines; ++l) {
+      if (l) out += "\r\n";
+      const std::uint64_t words = 2 + rng.Below(5);
+      for (std::uint64_t w = 0; w < words; ++w) {
+        if (w) out += ' ';
+        Escape(out, kWords[rng.Below(std::size(kWords))]);
+      }
+    }
+    out += "</cmt>\r\n";
+  }
+  out += "    <sym>Waypoint</sym>\r\n";
+  if (rng.Below(5) != 0) {
+    out += "    <extensions>\r\n";
+    out += "      <gpxx:WaypointExtension>\r\n";
+    out += "        <gpxx:Categories>\r\n";
+    out += "          <gpxx:Category>";
+    Escape(out, kCategories[rng.Below(std::size(kCategories))]);
+    out += "</gpxx:Category>\r\n";
+    out += "        </gpxx:Categories>\r\n";
+    out += "      </gpxx:WaypointExtension>\r\n";
+    out += "    </extensions>\r\n";
+  }
+  out += "  </wpt>\r\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx\n", argv[0]);
+    return 2;
+  }
+  const std::uint64_t target = ParseSize(argv[1]);
+  std::FILE* f = std::fopen(argv[2], "wb");
+  if (!f) {
+    std::perror(argv[2]);
+    return 1;
+  }
+  const std::string tail = "</gpx>\r\n";
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\r\n"
+      "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" "
+      "xmlns:gpxx=\"http://www.garmin.com/xmlschemas/GpxExtensions/v3\" "
+      "creator=\"marklode bench\" version=\"1.1\">\r\n"
+      "  <metadata>\r\n"
+      "    <name>Benchmark waypoints</name>\r\n"
+      "  </metadata>\r\n";
+  Rng rng{42};
+  std::uint64_t written = 0, count = 0;
+  while (written + out.size() + tail.size() < target) {
+    if (out.size() > (1u << 20)) {
+      if (std::fwrite(out.data(), 1, out.size(), f) != out.size()) {
+        std::perror(argv[2]);
+        return 1;
+      }
+      written += out.size();
+      out.clear();
+    }
+    Waypoint(out, rng, ++count);
+  }
+  out += tail;
+  if (std::fwrite(out.data(), 1, out.size(), f) != out.size() || std::fclose(f) != 0) {
+    std::perror(argv[2]);
+    return 1;
+  }
+  std::fprintf(stderr, "%s: %" PRIu64 " waypoints, %" PRIu64 " bytes\n", argv[2], count,
+               written + out.size());
+  return 0;
+}

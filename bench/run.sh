@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Benchmark: Marklode beside GPSBabel on the same large files, both directions.
+#
+#   bench/run.sh [SIZE]        SIZE of the generated GPX, default 100M (K, M, G)
+#
+# Environment:
+#   MARKLODE=path      the marklode binary to measure (default: build/dev/marklode,
+#                      built with the dev preset when missing)
+#   RUNS=n             best of n runs for Marklode and grep (default 3)
+#   NO_GPSBABEL=1      measure Marklode and grep only (for sizes GPSBabel
+#                      cannot hold in memory)
+#   KEEP=1             keep the generated and converted files in bench/data/
+#
+# Prints wall time and peak RSS (from /usr/bin/time -v) of each command, and
+# the ratios the project aims at:
+#   GPX -> POI-CSV: Marklode >= 100x faster than GPSBabel, <= 3x the time of
+#                   grep -c '<wpt' on the same file, peak RSS < 32 MB;
+#   POI-CSV -> GPX: Marklode >= 20x faster than GPSBabel, peak RSS under a
+#                   quarter of GPSBabel's.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+size=${1:-100M}
+runs=${RUNS:-3}
+data=bench/data
+mkdir -p "$data" build/bench
+
+for tool in /usr/bin/time gpsbabel; do
+  if [ "$tool" = gpsbabel ] && [ -n "${NO_GPSBABEL:-}" ]; then continue; fi
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+done
+
+if [ -z "${MARKLODE:-}" ]; then
+  MARKLODE=build/dev/marklode
+  if [ ! -x "$MARKLODE" ]; then
+    cmake --preset dev >/dev/null
+    cmake --build --preset dev --target marklode -j2
+  fi
+fi
+
+gen=build/bench/gen_gpx
+if [ ! -x "$gen" ] || [ bench/gen_gpx.cpp -nt "$gen" ]; then
+  c++ -std=c++20 -O2 -Wall -Wextra -Werror -o "$gen" bench/gen_gpx.cpp
+fi
+
+in="$data/bench-$size.gpx"
+[ -f "$in" ] || "$gen" "$size" "$in"
+csv="$data/bench-$size.CSV"
+gpx_back="$data/bench-$size.GPX"
+
+calc() { awk "BEGIN { print $1 }"; }
+
+# measure NAME CMD...: best wall time of $runs runs (1 for GPSBabel) and the
+# peak RSS of that run; sets SECS and RSS_KB. Output goes to a file, not to
+# /dev/null: GNU grep stops at the first match when its output is /dev/null.
+measure() {
+  local name=$1 n=$runs; shift
+  [ "$name" = gpsbabel ] && n=1
+  SECS=""; RSS_KB=""
+  local log=build/bench/time.log i t0 t1 s
+  for ((i = 0; i < n; i++)); do
+    t0=$(date +%s.%N)
+    /usr/bin/time -v -o "$log" "$@" >build/bench/stdout.log 2>build/bench/stderr.log || {
+      echo "bench: '$*' failed:" >&2; cat build/bench/stderr.log "$log" >&2; exit 1; }
+    t1=$(date +%s.%N)
+    s=$(calc "$t1 - $t0")
+    if [ -z "$SECS" ] || [ "$(calc "$s < $SECS")" = 1 ]; then
+      SECS=$s
+      RSS_KB=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+    fi
+  done
+  printf '  %-9s %8.3f s  %8.1f MB peak RSS   %s\n' "$name" "$SECS" "$(calc "$RSS_KB / 1024")" "$*"
+}
+
+cat "$in" >/dev/null  # into the page cache, so every command reads it alike
+echo "GPX -> POI-CSV, $in ($(stat -c %s "$in") bytes, $(grep -c '<wpt' "$in") waypoints)"
+measure grep grep -c '<wpt' "$in"; grep_s=$SECS
+rm -f "$csv"
+measure marklode "$MARKLODE" "$in"; ml_s=$SECS; ml_rss=$RSS_KB
+if [ -z "${NO_GPSBABEL:-}" ]; then
+  measure gpsbabel gpsbabel -i gpx -f "$in" -o garmin_poi -F "$data/bench-$size.gpsbabel.csv"
+  gb_s=$SECS; gb_rss=$RSS_KB
+  printf '  GPSBabel / Marklode time: %.1fx (target >= 100x)\n' "$(calc "$gb_s / $ml_s")"
+fi
+printf '  Marklode / grep time:     %.2fx (target <= 3x)\n' "$(calc "$ml_s / $grep_s")"
+printf '  Marklode peak RSS:        %.1f MB (target < 32 MB)\n' "$(calc "$ml_rss / 1024")"
+
+if "$MARKLODE" /r "$csv" >/dev/null 2>&1 && [ -s "$gpx_back" ]; then
+  echo "POI-CSV -> GPX, $csv ($(stat -c %s "$csv") bytes)"
+  cat "$csv" >/dev/null
+  measure marklode "$MARKLODE" /r "$csv"; ml_s=$SECS; ml_rss=$RSS_KB
+  if [ -z "${NO_GPSBABEL:-}" ]; then
+    measure gpsbabel gpsbabel -i garmin_poi -f "$csv" -o gpx -F "$data/bench-$size.gpsbabel.gpx"
+    gb_s=$SECS; gb_rss=$RSS_KB
+    printf '  GPSBabel / Marklode time: %.1fx (target >= 20x)\n' "$(calc "$gb_s / $ml_s")"
+    printf '  Marklode / GPSBabel RSS:  %.3f (target < 0.25)\n' "$(calc "$ml_rss / $gb_rss")"
+  fi
+else
+  echo "POI-CSV -> GPX: skipped ('marklode /r' did not convert $csv)"
+fi
+
+if [ -z "${KEEP:-}" ]; then
+  rm -f "$csv" "$gpx_back" "$data/bench-$size.gpsbabel.csv" "$data/bench-$size.gpsbabel.gpx"
+fi
