@@ -617,7 +617,7 @@ void frmGetCommand::Command4_Click() {
   // A list is the folder before its last "/" and bare names after it, the way
   // the batch runs it; each item is checked under the name the batch will use.
   const std::string_view listFolder = DirectoryPart(input);
-  const std::string_view listNames = input.substr(listFolder.size());
+  const std::string_view listNames = std::string_view(input).substr(listFolder.size());
   for (int i = 1; i <= n; ++i) {
     std::string item;
     std::string outputName;

@@ -1,6 +1,6 @@
 #include "window/qt_front_end.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
@@ -60,8 +60,9 @@ QString MessageBoxText(std::string_view text) {
 int QtMessageSink::Present(std::string_view text, int style, std::string_view title) {
   if (beforeShow) beforeShow();
   const MessageBoxLook look = LookOfStyle(style);
+  // Over the main window when it is open, so the box shows where the user looks.
   QMessageBox box(look.icon, Q(title.empty() ? kAppTitle : title), MessageBoxText(text),
-                  look.buttons);
+                  look.buttons, QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(look.defaultButton);
   box.setEscapeButton(look.buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel
@@ -70,7 +71,7 @@ int QtMessageSink::Present(std::string_view text, int style, std::string_view ti
 }
 
 FileDialogResult QtFileChooser::Choose(const FileDialogRequest& request) {
-  QFileDialog dialog;
+  QFileDialog dialog(QApplication::activeWindow());
   if (!request.title.empty()) dialog.setWindowTitle(Q(request.title));
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   if (request.save)
@@ -156,7 +157,7 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
                         ? 0
                         : int(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal));
   if (!dialog_->isVisible()) dialog_->show();
-  QCoreApplication::processEvents();
+  QApplication::processEvents();
   if (dialog_ && dialog_->wasCanceled()) {
     cancelled_ = true;
     dialog_->hide();
