@@ -2,6 +2,7 @@
 // selections, preset names, dialog filters, message-box looks, the progress
 // dialog, and whole cycles of the entry routine with a real window.
 #include <QApplication>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -35,6 +36,8 @@ class TestFrontEnd : public QObject {
   void messageBoxLook();
   void messageBoxAnswers_data();
   void messageBoxAnswers();
+  void qtFileDialogFollowsRequest_data();
+  void qtFileDialogFollowsRequest();
   void progressStaysHiddenForShortRuns();
   void progressCancelStopsTheRun();
   void windowCycleConvertsAndComesBack();
@@ -188,6 +191,71 @@ void TestFrontEnd::messageBoxAnswers() {
   QCOMPARE(sink.Show("one\r\ntwo", style), answer);
   QCOMPARE(shownText, QString("one\ntwo"));
   QCOMPARE(shownTitle, QString("Marklode"));
+}
+
+// Qt's own dialog, driven through its name box: the request's folder, filters
+// and mode arrive, and the chosen names come back as full paths.
+void TestFrontEnd::qtFileDialogFollowsRequest_data() {
+  QTest::addColumn<bool>("save");
+  QTest::addColumn<uint>("options");
+  QTest::addColumn<QString>("preset");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QStringList>("chosen");
+  QTest::addColumn<int>("mode");
+  QTest::newRow("open several") << false << 0x281204u << "*.GPX"
+                                << "\"a.gpx\" \"b.GPX\"" << QStringList{"a.gpx", "b.GPX"}
+                                << int(QFileDialog::ExistingFiles);
+  QTest::newRow("open one, preset with folder")
+      << false << 0x281004u << "@/b.GPX"
+      << "" << QStringList{"b.GPX"} << int(QFileDialog::ExistingFile);
+  QTest::newRow("save a new name")
+      << true << 0x200806u << ""
+      << "new.csv" << QStringList{"new.csv"} << int(QFileDialog::AnyFile);
+}
+
+void TestFrontEnd::qtFileDialogFollowsRequest() {
+  QFETCH(bool, save);
+  QFETCH(uint, options);
+  QFETCH(QString, preset);
+  QFETCH(QString, typed);
+  QFETCH(QStringList, chosen);
+  QFETCH(int, mode);
+  ScratchDir dir;
+  const QString folder = QString::fromStdString(dir.path());
+  WriteFile(dir / "a.gpx", "x");
+  WriteFile(dir / "b.GPX", "x");
+  ChangeDirectory("/");
+  FileDialogRequest request;
+  request.save = save;
+  request.title = "Pick";
+  request.filter = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
+  request.initialFolder = dir.path();
+  request.presetName = QString(preset).replace("@", folder).toStdString();
+  request.options = options;
+
+  QString seenFolder, seenFilter, seenTitle;
+  int seenMode = -1;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    QVERIFY(dialog != nullptr);
+    seenFolder = dialog->directory().absolutePath();
+    seenFilter = dialog->selectedNameFilter();
+    seenTitle = dialog->windowTitle();
+    seenMode = int(dialog->fileMode());
+    if (!typed.isEmpty()) dialog->findChild<QLineEdit*>("fileNameEdit")->setText(typed);
+    static_cast<QDialog*>(dialog)->accept();  // as the Open or Save button does
+  });
+  const FileDialogResult result = QtFileChooser().Choose(request);
+
+  QCOMPARE(seenFolder, folder);
+  QCOMPARE(seenFilter, QString("GPX FIles (*.GPX *.gpx)"));
+  QCOMPARE(seenTitle, QString("Pick"));
+  QCOMPARE(seenMode, mode);
+  QVERIFY(!result.cancelled);
+  QStringList files;
+  for (const std::string& f : result.files) files << QString::fromStdString(f);
+  for (QString& c : chosen) c = folder + "/" + c;
+  QCOMPARE(files, chosen);
 }
 
 void TestFrontEnd::progressStaysHiddenForShortRuns() {

@@ -59,6 +59,7 @@ class TestMainWindow : public QObject {
   void profileModeEnablesOnlyProfileControls_data();
   void profileModeEnablesOnlyProfileControls();
   void commentLineBreakItemIsStored();
+  void enteringOutputFieldSelectsIt();
   void leavingOutputFieldAsksAgain_data();
   void leavingOutputFieldAsksAgain();
   void closingWays_data();
@@ -436,6 +437,16 @@ void TestMainWindow::commentLineBreakItemIsStored() {
   w.cmdCMTLineBreak->trigger();
   QVERIFY(!w.cmdCMTLineBreak->isChecked());
   QCOMPARE(f.Stored("KeepCommentLineBreak"), std::string("False"));
+}
+
+void TestMainWindow::enteringOutputFieldSelectsIt() {
+  WindowFixture f;
+  f.settings.values = {{"OutFileGPX", "/m/out.csv"}};
+  frmGetCommand& w = f.Load();
+  QVERIFY(!w.Text2->hasSelectedText());
+  QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+  QCoreApplication::sendEvent(w.Text2, &in);
+  QTRY_COMPARE(w.Text2->selectedText(), QString("/m/out.csv"));
 }
 
 void TestMainWindow::leavingOutputFieldAsksAgain_data() {

@@ -105,6 +105,7 @@ void TestRequests::convertRefuses() {
   w.Check1->setChecked(profile);
   f.settings.values.erase("ProfileMode");
   const auto storedBefore = f.settings.values;
+  f.ctx.ProfileMode = true;  // cleared by every click, before any check
   QSignalSpy closed(&w, &frmGetCommand::closed);
   w.Command4->click();
 
