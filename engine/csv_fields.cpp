@@ -17,6 +17,12 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+constexpr std::array<bool, 256> kRecordSpecial = [] {
+  std::array<bool, 256> t{};
+  t['"'] = t['\r'] = t['\n'] = true;
+  return t;
+}();
+
 bool ForbiddenControl(unsigned char c) {
   return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
 }
@@ -83,11 +89,13 @@ void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fiel
   fields.clear();
   bool quoted = false;
   std::size_t start = 0;
+  const char* data = record.data();
   for (std::size_t i = 0; i < record.size(); ++i) {
-    char c = record[i];
+    const char c = data[i];
+    if (c != ',' && c != '"') continue;
     if (c == '"') {
       quoted = !quoted;
-    } else if (c == ',' && !quoted) {
+    } else if (!quoted) {
       fields.push_back(record.substr(start, i - start));
       start = i + 1;
     }
@@ -98,9 +106,12 @@ void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fiel
 std::string CleanCsvField(std::string_view field) {
   std::string out;
   out.reserve(field.size());
-  for (char c : field)
-    if (c != '"') out += c;
-  return out;
+  for (std::size_t start = 0;;) {
+    std::size_t q = field.find('"', start);
+    out.append(field.substr(start, q - start));
+    if (q == std::string_view::npos) return out;
+    start = q + 1;
+  }
 }
 
 CsvFileTraits CsvTraitsOf(std::string_view text) {
@@ -149,10 +160,11 @@ bool CsvRecordReader::Fill() {
 }
 
 std::string_view CsvRecordReader::Clean(std::string_view raw) {
+  // Most records need nothing: plain ASCII text, or UTF-8 without controls.
   bool plain = true;
   for (char c : raw) {
     unsigned char u = static_cast<unsigned char>(c);
-    if (ForbiddenControl(u) || (u >= 0x80 && !traits_.utf8) || u == 0xEF) {
+    if (u < 0x20 ? ForbiddenControl(u) : (u >= 0x80 && (!traits_.utf8 || u == 0xEF))) {
       plain = false;
       break;
     }
@@ -195,6 +207,9 @@ bool CsvRecordReader::Next(std::string_view& record) {
         pos = begin_ + off;
         continue;
       }
+      // Most bytes end nothing: run past them.
+      while (pos < end_ && !kRecordSpecial[static_cast<unsigned char>(buf_[pos])]) ++pos;
+      if (pos >= end_) continue;
       char c = buf_[pos];
       if (c == '"') {
         quoted = !quoted;

@@ -21,10 +21,23 @@ constexpr std::string_view kGpxxNs = "http://www.garmin.com/xmlschemas/GpxExtens
 constexpr std::string_view kMakerWeb = "http://www.garmin.com";
 constexpr std::size_t kFlushAt = 256 * 1024;
 
-// Text as XML character data or attribute value.
+constexpr std::array<bool, 256> kMarkup = [] {
+  std::array<bool, 256> t{};
+  t['<'] = t['>'] = t['&'] = t['"'] = true;
+  return t;
+}();
+
+// Text as XML character data or attribute value; runs without markup
+// characters are copied whole.
 void AppendEscaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
+  const char* p = text.data();
+  const char* e = p + text.size();
+  for (;;) {
+    const char* run = p;
+    while (p < e && !kMarkup[static_cast<unsigned char>(*p)]) ++p;
+    out.append(run, p - run);
+    if (p == e) return;
+    switch (*p++) {
       case '<':
         out += "&lt;";
         break;
@@ -34,21 +47,27 @@ void AppendEscaped(std::string& out, std::string_view text) {
       case '&':
         out += "&amp;";
         break;
-      case '"':
-        out += "&quot;";
-        break;
       default:
-        out += c;
+        out += "&quot;";
     }
   }
 }
 
-// "~" and " - " mean line breaks; "&" reads as " and "; runs of spaces shrink.
-std::string CleanComment(std::string_view text, bool dashBreaks) {
-  std::string t = ReplaceText(text, "~", "\n");
-  t = ReplaceText(t, "&", " and ");
-  if (dashBreaks) t = ReplaceText(t, " - ", "\n");
-  return std::string(TrimSpaces(CollapseSpaces(t)));
+// The clean-up of names and comments read from CSV, in place: "~" (and, for
+// comments built from a template, " - ") are line breaks, "&" reads as " and ",
+// runs of spaces shrink to one, and spaces around the text go. Each step runs
+// only when its text occurs: most values need none.
+void CleanText(std::string& t, bool tildeBreaks, bool dashBreaks) {
+  if (tildeBreaks)
+    for (char& c : t)
+      if (c == '~') c = '\n';
+  if (t.find('&') != std::string::npos) t = ReplaceText(t, "&", " and ");
+  if (dashBreaks && t.find(" - ") != std::string::npos) t = ReplaceText(t, " - ", "\n");
+  if (t.find("  ") != std::string::npos) t = CollapseSpaces(t);
+  if (!t.empty() && (t.front() == ' ' || t.back() == ' ')) {
+    std::string_view trimmed = TrimSpaces(t);
+    t = std::string(trimmed);
+  }
 }
 
 // A coordinate as written: spaces removed; longitude 180 becomes -180, the same
@@ -132,28 +151,31 @@ class PoiConverter {
       return;
     }
     const bool hasComment = fields_.size() >= 4;
-    std::string commentField;
-    if (hasComment) {
-      commentField.assign(fields_[3]);
-      for (std::size_t i = 4; i < fields_.size(); ++i)
-        if (!fields_[i].empty()) commentField.append(", ").append(fields_[i]);
-    }
-
-    std::string name(
-        TrimSpaces(CollapseSpaces(ReplaceText(CleanCsvField(fields_[2]), "&", " and "))));
+    std::string name = CleanCsvField(fields_[2]);
+    CleanText(name, false, false);
     std::string comment, speed;
     if (std::size_t at = name.find('@'); at != std::string::npos) {
       speed = name.substr(at + 1);
-      comment = CleanComment(std::string_view(name).substr(at), false);
+      comment = name.substr(at);
+      CleanText(comment, true, false);
       name.resize(at);
     }
     if (anyTemplate_) {
-      const std::string T = hasComment ? CleanCsvField(commentField) : std::string();
+      // Further columns join the comment column.
+      std::string T;
+      if (hasComment) {
+        std::string commentField(fields_[3]);
+        for (std::size_t i = 4; i < fields_.size(); ++i)
+          if (!fields_[i].empty()) commentField.append(", ").append(fields_[i]);
+        T = CleanCsvField(commentField);
+      }
       std::array<std::string_view, 4> values{fileBase_, name, speed, T};
       std::span<const std::string_view> list(values.data(), hasComment ? 4 : 3);
       // Every template sees the values as read: the name changes last.
-      if (!t_.comment.empty())
-        comment = CleanComment(ExpandTemplate(t_.comment, kCsvLetters, list), true);
+      if (!t_.comment.empty()) {
+        comment = ExpandTemplate(t_.comment, kCsvLetters, list);
+        CleanText(comment, true, true);
+      }
       category_ =
           t_.category.empty() ? std::string() : ExpandTemplate(t_.category, kCsvLetters, list);
       symbol_ = t_.icon.empty() ? std::string() : ExpandTemplate(t_.icon, kCsvLetters, list);

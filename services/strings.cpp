@@ -1,5 +1,7 @@
 #include "services/strings.h"
 
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace marklode {
@@ -56,11 +58,16 @@ std::string ReplaceText(std::string_view text, std::string_view find, std::strin
 std::string CollapseSpaces(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == ' ' && !out.empty() && out.back() == ' ') continue;
-    out += text[i];
+  for (std::size_t start = 0;;) {
+    std::size_t run = text.find("  ", start);
+    if (run == std::string_view::npos) {
+      out.append(text.substr(start));
+      return out;
+    }
+    out.append(text.substr(start, run + 1 - start));  // keeps one space
+    start = text.find_first_not_of(' ', run);
+    if (start == std::string_view::npos) return out;
   }
-  return out;
 }
 
 std::string_view TrimSpaces(std::string_view t) {
@@ -198,6 +205,14 @@ bool HasHighBytes(std::string_view s) {
 
 bool IsValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
+    // ASCII runs, eight bytes at a time.
+    while (i + 8 <= s.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, s.data() + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= s.size()) break;
     if (static_cast<unsigned char>(s[i]) < 0x80) {
       ++i;
       continue;
