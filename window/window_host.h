@@ -8,7 +8,8 @@
 
 namespace marklode {
 
-// True when a window can be shown (a display, or QT_QPA_PLATFORM set).
+// True when a window can be shown: QT_QPA_PLATFORM names a platform, or the
+// Wayland or X display named in the environment answers.
 bool WindowSystemAvailable();
 
 // Starts the Qt application and returns the window host with the message sink
