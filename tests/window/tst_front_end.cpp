@@ -1,18 +1,26 @@
 // The window's helpers and its Qt surroundings: stored numbers, joined
 // selections, preset names, dialog filters, message-box looks, the progress
 // dialog, and whole cycles of the entry routine with a real window.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <cstring>
 
 #include "engine/run_main.h"
 #include "window/frm_get_command.h"
 #include "window/qt_front_end.h"
+#include "window/window_host.h"
 #include "window_fixture.h"
 
 using namespace marklode;
@@ -38,10 +46,14 @@ class TestFrontEnd : public QObject {
   void messageBoxAnswers();
   void qtFileDialogFollowsRequest_data();
   void qtFileDialogFollowsRequest();
+  void windowSystemProbe_data();
+  void windowSystemProbe();
   void progressStaysHiddenForShortRuns();
   void progressCancelStopsTheRun();
   void windowCycleConvertsAndComesBack();
   void windowCycleCancelledRunChangesNothing();
+  void windowCycleListFromChooser();
+  void windowCycleProfileFromCreateProfile();
 };
 
 void TestFrontEnd::storedTwips_data() {
@@ -258,6 +270,71 @@ void TestFrontEnd::qtFileDialogFollowsRequest() {
   QCOMPARE(files, chosen);
 }
 
+// A display named in the environment but not there must not reach Qt, which
+// would end the program.
+void TestFrontEnd::windowSystemProbe_data() {
+  QTest::addColumn<QString>("platform");
+  QTest::addColumn<QString>("display");
+  QTest::addColumn<QString>("wayland");  // "@socket": a listening socket made here
+  QTest::addColumn<bool>("available");
+  QTest::newRow("nothing named") << ""
+                                 << ""
+                                 << "" << false;
+  QTest::newRow("platform named") << "offscreen"
+                                  << ""
+                                  << "" << true;
+  QTest::newRow("local X display gone") << ""
+                                        << ":987654"
+                                        << "" << false;
+  QTest::newRow("malformed X display") << ""
+                                       << "nonsense"
+                                       << "" << false;
+  QTest::newRow("remote X display trusted") << ""
+                                            << "remote.example:10.0"
+                                            << "" << true;
+  QTest::newRow("Wayland socket gone") << ""
+                                       << ""
+                                       << "/nonexistent/wayland-9" << false;
+  QTest::newRow("Wayland socket listening") << ""
+                                            << ":987654"
+                                            << "@socket" << true;
+}
+
+void TestFrontEnd::windowSystemProbe() {
+  QFETCH(QString, platform);
+  QFETCH(QString, display);
+  QFETCH(QString, wayland);
+  QFETCH(bool, available);
+  ScratchDir dir;
+  int listener = -1;
+  if (wayland == "@socket") {
+    wayland = QString::fromStdString(dir / "wayland-test");
+    listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, wayland.toLocal8Bit().constData(), sizeof(addr.sun_path) - 1);
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0);
+    QVERIFY(::listen(listener, 1) == 0);
+  }
+  const QByteArray saved[3] = {qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"),
+                               qgetenv("WAYLAND_DISPLAY")};
+  auto set = [](const char* name, const QByteArray& value) {
+    if (value.isEmpty())
+      qunsetenv(name);
+    else
+      qputenv(name, value);
+  };
+  set("QT_QPA_PLATFORM", platform.toLocal8Bit());
+  set("DISPLAY", display.toLocal8Bit());
+  set("WAYLAND_DISPLAY", wayland.toLocal8Bit());
+  const bool got = WindowSystemAvailable();
+  set("QT_QPA_PLATFORM", saved[0]);
+  set("DISPLAY", saved[1]);
+  set("WAYLAND_DISPLAY", saved[2]);
+  if (listener >= 0) ::close(listener);
+  QCOMPARE(got, available);
+}
+
 void TestFrontEnd::progressStaysHiddenForShortRuns() {
   Clock::time_point now{};
   QtProgressSink progress(std::chrono::milliseconds(500), [&now] { return now; });
@@ -311,6 +388,25 @@ int CountRecords(const std::string& csv) {
        at = csv.find("\"Point ", at + 1))
     ++n;
   return n;
+}
+
+// Runs the entry routine with a real window; each shown window gets the next
+// step, queued so that it runs inside the window's event loop. A window
+// beyond the steps is closed, and the count of windows shown is returned.
+int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetCommand&)>> steps,
+                    int& status) {
+  QtProgressSink progress;
+  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  int shown = 0;
+  host.onShown = [&](frmGetCommand& w) {
+    const std::size_t step = std::size_t(shown++);
+    if (step < steps.size())
+      QTimer::singleShot(0, &w, [&w, &steps, step] { steps[step](w); });
+    else
+      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+  };
+  status = RunMain(f.ctx, CommandLine{}, &host);
+  return shown;
 }
 
 }  // namespace
@@ -387,6 +483,72 @@ void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
   QCOMPARE(f.messages.boxes[0].text,
            std::string("The conversion was cancelled; no file was changed."));
   QCOMPARE(ReadFile(output), std::string("old content\r\n"));
+}
+
+// Several files chosen together run as a list, each into its own output.
+void TestFrontEnd::windowCycleListFromChooser() {
+  WindowFixture f;
+  const std::string trips = f.dir / "trips";
+  QDir().mkpath(QString::fromStdString(trips));
+  WriteFile(trips + "/a.gpx", Gpx(2));
+  WriteFile(trips + "/b.gpx", Gpx(3));
+  f.chooser.Answer({trips + "/a.gpx", trips + "/b.gpx"});
+  const std::string list = trips + "/a.gpx;b.gpx";
+  int status = -1;
+  const int shown = RunWindowCycles(f,
+                                    {[](frmGetCommand& w) {
+                                       w.Command3->click();
+                                       w.Command4->click();
+                                     },
+                                     [&](frmGetCommand& w) {
+                                       QCOMPARE(w.Text1->text().toStdString(), list);
+                                       QVERIFY(!w.Text2->isEnabled());
+                                       w.cmdExit->trigger();
+                                     }},
+                                    status);
+  QCOMPARE(shown, 2);
+  QCOMPARE(status, 0);
+  QCOMPARE(f.messages.boxes.size(), std::size_t(2));
+  QCOMPARE(f.messages.boxes[0].style, int(kOkCancelQuestion));
+  QCOMPARE(f.messages.boxes[1].text, std::string("2 Files processed.\r\n5 entries converted."));
+  QCOMPARE(CountRecords(ReadFile(trips + "/a.CSV")), 2);
+  QCOMPARE(CountRecords(ReadFile(trips + "/b.CSV")), 3);
+}
+
+// A profile written by Create Profile, then run in profile mode; the close
+// box of the next window ends the program without running it again.
+void TestFrontEnd::windowCycleProfileFromCreateProfile() {
+  WindowFixture f;
+  const std::string input = f.dir / "trip.gpx";
+  const std::string output = f.dir / "trip-out.csv";
+  const std::string profile = f.dir / "trip.ZVP";
+  WriteFile(input, Gpx(4));
+  f.chooser.Answer({profile});  // Create Profile's save dialog
+  f.chooser.Answer({profile});  // the profile chooser
+  int status = -1;
+  const int shown = RunWindowCycles(f,
+                                    {[&](frmGetCommand& w) {
+                                       w.Text1->setText(QString::fromStdString(input));
+                                       w.Text2->setText(QString::fromStdString(output));
+                                       emit w.cmdFileMenu->aboutToShow();
+                                       QVERIFY(w.cmdCreateProfile->isEnabled());
+                                       w.cmdCreateProfile->trigger();
+                                       w.Check1->click();
+                                       w.Command2->click();
+                                       QCOMPARE(w.Text3->text().toStdString(), profile);
+                                       w.Command4->click();
+                                     },
+                                     [&](frmGetCommand& w) {
+                                       QVERIFY(w.Check1->isChecked());
+                                       QCOMPARE(w.Text3->text().toStdString(), profile);
+                                       w.close();
+                                     }},
+                                    status);
+  QCOMPARE(shown, 2);
+  QCOMPARE(status, 0);
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+  QCOMPARE(f.messages.boxes[0].text, std::string("4 entries converted."));
+  QCOMPARE(CountRecords(ReadFile(output)), 4);
 }
 
 QTEST_MAIN(TestFrontEnd)
