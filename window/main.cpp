@@ -56,7 +56,13 @@ int main(int argc, char** argv) {
     marklode::TerminalProgress progress;  // silent unless stderr is a terminal
     ctx.progress = &progress;
     marklode::InstallInterruptHandler();
-    return marklode::RunMain(ctx, cmd, nullptr);
+    const int status = marklode::RunMain(ctx, cmd, nullptr);
+    if (marklode::Interrupted()) {
+      // The converter has removed its unfinished outputs by now.
+      std::fputs("Marklode: Interrupted; no output file was changed.\n", stderr);
+      return 130;
+    }
+    return status;
   }
 
 #ifndef MARKLODE_NO_WINDOW
