@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
   }
 #endif
   std::fputs(
-      "marklode: no display to show the window on (DISPLAY is not set); "
+      "marklode: no display to show the window on (DISPLAY is not set or not answering); "
       "give a file to convert on the command line.\n\n",
       stderr);
   std::fputs(kUsage, stderr);

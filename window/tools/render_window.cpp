@@ -28,9 +28,9 @@ int main(int argc, char** argv) {
   }
   marklode::MemorySettingsStore settings;
   settings.values = {{"ModeGPX", "True"},
-                     {"InFileGPX", "/home/alex/gps/Coast trip.gpx"},
-                     {"OutFileGPX", "/home/alex/gps/Coast trip.CSV"},
-                     {"ProfileFile", "/home/alex/gps/Convert Coast trip-GPX to CSV.ZVP"}};
+                     {"InFileGPX", "/home/user/gps/Coast trip.gpx"},
+                     {"OutFileGPX", "/home/user/gps/Coast trip.CSV"},
+                     {"ProfileFile", "/home/user/gps/Convert Coast trip-GPX to CSV.ZVP"}};
   marklode::RecordingMessageSink messages;
   marklode::RunContext ctx(messages, settings);
   NoChooser chooser;
