@@ -70,6 +70,13 @@ void CleanText(std::string& t, bool tildeBreaks, bool dashBreaks) {
   }
 }
 
+// The start tag of a Garmin extension element, which names its own schema.
+void AppendExtensionStart(std::string& out, std::string_view indentedTag) {
+  out.append(indentedTag).append(" xmlns:gpxx=\"").append(kGpxxNs);
+  out.append("\" xmlns:xsi=\"").append(kXsiNs).append("\" xsi:schemaLocation=\"");
+  out.append(kGpxxNs).append(" ").append(kGpxxNs).append("/GpxExtensionsv2.xsd\">\r\n");
+}
+
 // A coordinate as written: spaces removed; longitude 180 becomes -180, the same
 // meridian, because the schema excludes 180.
 std::string Coordinate(std::string_view text, bool longitude) {
@@ -202,9 +209,7 @@ class PoiConverter {
     out += "</desc>\r\n    <sym>";
     AppendEscaped(out, symbol_);
     out += "</sym>\r\n    <extensions>\r\n";
-    out.append("      <gpxx:WaypointExtension xmlns:gpxx=\"").append(kGpxxNs);
-    out.append("\" xmlns:xsi=\"").append(kXsiNs).append("\" xsi:schemaLocation=\"");
-    out.append(kGpxxNs).append(" ").append(kGpxxNs).append("/GpxExtensionsv2.xsd\">\r\n");
+    AppendExtensionStart(out, "      <gpxx:WaypointExtension");
     out += "        <gpxx:DisplayMode>SymbolAndName</gpxx:DisplayMode>\r\n";
     if (!category_.empty()) {
       out += "        <gpxx:Categories>\r\n          <gpxx:Category>";
@@ -239,9 +244,7 @@ class PoiConverter {
       routes_ += "<rte>\r\n  <name>";
       AppendEscaped(routes_, routeName);
       routes_ += "</name>\r\n  <extensions>\r\n";
-      routes_.append("    <gpxx:RouteExtension xmlns:gpxx=\"").append(kGpxxNs);
-      routes_.append("\" xmlns:xsi=\"").append(kXsiNs).append("\" xsi:schemaLocation=\"");
-      routes_.append(kGpxxNs).append(" ").append(kGpxxNs).append("/GpxExtensionsv2.xsd\">\r\n");
+      AppendExtensionStart(routes_, "    <gpxx:RouteExtension");
       routes_ += "      <gpxx:IsAutoNamed>false</gpxx:IsAutoNamed>\r\n";
       routes_ += "    </gpxx:RouteExtension>\r\n  </extensions>\r\n";
       inRoute_ = true;
