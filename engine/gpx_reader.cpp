@@ -11,7 +11,12 @@
 namespace marklode {
 namespace {
 
-constexpr std::size_t kBlock = 1 << 20;
+// The fuzz build reads in tiny blocks, so that small inputs reach the refill
+// and growth paths.
+#ifndef MARKLODE_READ_BLOCK
+#define MARKLODE_READ_BLOCK (1 << 20)
+#endif
+constexpr std::size_t kBlock = MARKLODE_READ_BLOCK;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -106,9 +111,10 @@ bool GpxLineScanner::Fill() {
 
 bool GpxLineScanner::Ensure(std::size_t& pos, std::size_t k) {
   while (pos + k > end_) {
-    std::size_t off = pos - begin_;
-    if (!Fill()) return false;
-    pos = begin_ + off;
+    const std::size_t off = pos - begin_;
+    const bool more = Fill();
+    pos = begin_ + off;  // Fill moves the data to the front even when nothing more comes
+    if (!more) return false;
   }
   return true;
 }
