@@ -60,8 +60,9 @@ inline bool HaveTool(const std::string& name) {
   return std::system(("command -v " + Quote(name) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Empty when the file validates; else xmllint's complaint. Skips the calling
-// test when xmllint or the schemas are missing (say so in the skip reason).
+// Expects the file to validate against the GPX 1.1 and Garmin GPX Extensions
+// v2 schemas ("--huge" lifts libxml2's 10 MB limit on one text). Skips the
+// calling test, with the reason, when xmllint or the schemas are missing.
 #define MARKLODE_EXPECT_VALID_GPX(path)                                                     \
   do {                                                                                      \
     if (!::marklode::test::HaveTool("xmllint"))                                             \
@@ -70,7 +71,7 @@ inline bool HaveTool(const std::string& name) {
     if (!::marklode::test::Exists(schema_))                                                 \
       GTEST_SKIP() << "the GPX schemas are not beside the repository: " << schema_;         \
     const auto r_ = ::marklode::test::RunCommand(                                           \
-        {"xmllint", "--noout", "--nonet", "--schema", schema_, (path)});                    \
+        {"xmllint", "--noout", "--nonet", "--huge", "--schema", schema_, (path)});          \
     EXPECT_EQ(r_.status, 0) << (path) << " does not validate:\n" << r_.err;                 \
   } while (0)
 

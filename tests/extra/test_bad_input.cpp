@@ -1,0 +1,296 @@
+// Bad input and hostile surroundings, through the program as users run it:
+// each case gives its message and exit status, never crashes or hangs, and
+// leaves every file it should not write exactly as it was.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/extra/extra_util.h"
+
+namespace marklode {
+namespace {
+
+using test::ReadFile;
+using test::RunMarklode;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+constexpr const char* kDirectory = "<directory>";
+constexpr const char* kValidGpx = "<a GPX file that validates>";
+
+std::string Fill(std::string text, const std::string& dir) {
+  for (std::size_t p = text.find("{dir}"); p != std::string::npos; p = text.find("{dir}"))
+    text.replace(p, 5, dir);
+  return text;
+}
+
+// Every entry of a folder: file contents, or kDirectory.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::directory_iterator(dir))
+    out[e.path().filename().string()] = e.is_directory() ? kDirectory : ReadFile(e.path().string());
+  return out;
+}
+
+std::string Garbage(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng() & 0xFF);
+  return s;
+}
+
+const std::string kOneWpt = "<gpx><wpt lat=\"1\" lon=\"2\"><name>A</name></wpt></gpx>";
+
+struct BadCase {
+  const char* name;
+  std::map<std::string, std::string> before;  // folder contents; kDirectory makes a folder
+  std::vector<std::string> args;              // "{dir}" stands for the folder
+  int status;
+  std::string err;
+  std::map<std::string, std::string> after;  // the whole folder afterwards
+};
+
+void PrintTo(const BadCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const BadCase kCases[] = {
+    {"TruncatedInsideAName",
+     {{"a.gpx",
+       "<gpx><wpt lat=\"1\" lon=\"2\"><name>A</name></wpt>\n<wpt lat=\"3\" lon=\"4\">"
+       "<name>Cut he"}},
+     {"{dir}/a.gpx"},
+     0,
+     "",
+     {{"a.gpx",
+       "<gpx><wpt lat=\"1\" lon=\"2\"><name>A</name></wpt>\n<wpt lat=\"3\" lon=\"4\">"
+       "<name>Cut he"},
+      {"a.CSV", "2,1,\"A\"\r\n4,3,\"Cut he\""}}},
+    {"TruncatedInsideAStartTag",
+     {{"a.gpx", "<gpx><wpt lat=\"1\" lon=\"2\"><name>A</name></wpt><wpt lat=\"3\" lo"}},
+     {"{dir}/a.gpx"},
+     0,
+     "",
+     {{"a.gpx", "<gpx><wpt lat=\"1\" lon=\"2\"><name>A</name></wpt><wpt lat=\"3\" lo"},
+      {"a.CSV", "2,1,\"A\""}}},
+    {"BinaryGarbageGpxWritesNothing",
+     {{"g.gpx", Garbage(1 << 16, 1)}, {"g.CSV", "OLD"}},
+     {"{dir}/g.gpx"},
+     0,
+     "",
+     {{"g.gpx", Garbage(1 << 16, 1)}, {"g.CSV", "OLD"}}},
+    {"GpxInputIsAFolder",
+     {{"d.gpx", kDirectory}, {"d.CSV", "OLD"}},
+     {"{dir}/d.gpx"},
+     1,
+     "Can't Find File: Can't Find Input file: {dir}/d.gpx\n",
+     {{"d.gpx", kDirectory}, {"d.CSV", "OLD"}}},
+    {"CsvInputIsAFolder",
+     {{"d.csv", kDirectory}, {"d.GPX", "OLD"}},
+     {"/r", "{dir}/d.csv"},
+     1,
+     "Can't Find File: Can't Find Input file: {dir}/d.csv\n",
+     {{"d.csv", kDirectory}, {"d.GPX", "OLD"}}},
+    {"GpxOutputFolderMissing",
+     {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/no/a.csv\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "PutTextLine: Path not found.  ({dir}/no/a.csv).\n",
+     {{"a.gpx", kOneWpt},
+      {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/no/a.csv\r\n"}}},
+    {"CsvOutputFolderMissing",
+     {{"b.csv", "1,2,\"B\""},
+      {"p.zvp", "[Profile]\r\nInput={dir}/b.csv\r\nOutput={dir}/no/b.gpx\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "PutTextLine: Path not found.  ({dir}/no/b.gpx).\n",
+     {{"b.csv", "1,2,\"B\""},
+      {"p.zvp", "[Profile]\r\nInput={dir}/b.csv\r\nOutput={dir}/no/b.gpx\r\n"}}},
+    {"GpxOutputIsTheInput",
+     {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/a.gpx\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     0,
+     "",
+     {{"a.gpx", "2,1,\"A\""},
+      {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/a.gpx\r\n"}}},
+    {"ListItemWhoseOutputIsItsInput",
+     {{"a.gpx", kOneWpt}, {"b.csv", "1,2,\"B\""}},
+     {"{dir}/a.gpx;b.csv"},
+     2,
+     "Marklode: Can't create output file -- {dir}/a.GPX\n",
+     {{"a.gpx", kOneWpt}, {"b.csv", "1,2,\"B\""}, {"b.GPX", kValidGpx}}},
+};
+
+class BadInput : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(BadInput, GivesItsMessageAndStatusAndKeepsFiles) {
+  const BadCase& c = GetParam();
+  test::TempDir dir;
+  for (const auto& [name, content] : c.before) {
+    if (content == kDirectory)
+      fs::create_directory(dir / name);
+    else
+      WriteFile(dir / name, Fill(content, dir.path()));
+  }
+  std::vector<std::string> args;
+  for (const auto& a : c.args) args.push_back(Fill(a, dir.path()));
+  const auto ran = RunMarklode(args);
+  EXPECT_EQ(ran.status, c.status);
+  EXPECT_EQ(ran.err, Fill(c.err, dir.path()));
+
+  auto after = Snapshot(dir.path());
+  for (const auto& [name, content] : c.after) {
+    ASSERT_TRUE(after.count(name)) << name << " is missing";
+    if (content == kValidGpx) {
+      MARKLODE_EXPECT_VALID_GPX(dir / name);
+    } else {
+      EXPECT_EQ(after[name], Fill(content, dir.path())) << name;
+    }
+    after.erase(name);
+  }
+  for (const auto& [name, content] : after) ADD_FAILURE() << "unexpected file " << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadInput, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadInputFiles, BinaryGarbageCsvGivesAValidGpx) {
+  test::TempDir dir;
+  WriteFile(dir / "g.csv", Garbage(1 << 16, 2));
+  const auto ran = RunMarklode({"/r", dir / "g.csv"});
+  // Garbage lines with enough commas are points without valid coordinates:
+  // each is reported and skipped.
+  EXPECT_TRUE(ran.status == 0 || ran.status == 2) << ran.status << "\n" << ran.err;
+  EXPECT_EQ(ReadFile(dir / "g.csv"), Garbage(1 << 16, 2));
+  MARKLODE_EXPECT_VALID_GPX(dir / "g.GPX");
+}
+
+TEST(BadInputFiles, UnreadableInputIsReportedAndNothingWritten) {
+  const bool root = ::geteuid() == 0;
+  if (root && !test::HaveTool("setpriv"))
+    GTEST_SKIP() << "runs as root, who reads any file, and setpriv (util-linux) is missing to "
+                    "run the program as another user";
+  test::TempDir dir;
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  WriteFile(dir / "u.gpx", kOneWpt);
+  WriteFile(dir / "u.CSV", "OLD");
+  fs::permissions(dir / "u.gpx", fs::perms::none);
+  // As root, the program runs as "nobody", who may see the file but not read it.
+  const auto ran = root ? test::RunCommand({"setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups", MARKLODE_BINARY, dir / "u.gpx"})
+                        : RunMarklode({dir / "u.gpx"});
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err, "SYSgetTextLine: Permission denied.  (" + dir / "u.gpx" + ").\n");
+  fs::permissions(dir / "u.gpx", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadFile(dir / "u.CSV"), "OLD");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"u.CSV", "u.gpx"}));
+}
+
+// A small tmpfs stands for a full disk. Mounting needs root (or the right
+// capability); elsewhere the test is skipped and says so.
+class FullDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mnt_ = dir_ / "full";
+    fs::create_directory(mnt_);
+    if (::mount("tmpfs", mnt_.c_str(), "tmpfs", 0, "size=64k") != 0)
+      GTEST_SKIP() << "cannot mount a small tmpfs here to fill (" << std::strerror(errno)
+                   << "): needs root or CAP_SYS_ADMIN";
+    mounted_ = true;
+  }
+  void TearDown() override {
+    if (mounted_) ::umount(mnt_.c_str());
+  }
+  test::TempDir dir_;
+  std::string mnt_;
+  bool mounted_ = false;
+};
+
+std::string ManyWaypoints(int n) {
+  std::string g = "<gpx>\n";
+  for (int i = 0; i < n; ++i)
+    g += "<wpt lat=\"1.5\" lon=\"2.5\"><name>Point " + std::to_string(i) +
+         " with a longer name</name><cmt>a comment</cmt></wpt>\n";
+  return g + "</gpx>\n";
+}
+
+TEST_F(FullDisk, GpxToCsvKeepsTheOldOutputAndLeavesNoTemporary) {
+  WriteFile(dir_ / "big.gpx", ManyWaypoints(20000));
+  WriteFile(mnt_ + "/out.csv", "OLD");
+  WriteFile(dir_ / "p.zvp",
+            "[Profile]\r\nInput=" + dir_ / "big.gpx" + "\r\nOutput=" + mnt_ + "/out.csv\r\n");
+  const auto ran = RunMarklode({"/p", dir_ / "p.zvp"});
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err, "PutTextLine: Disk full.  (" + mnt_ + "/out.csv).\n");
+  EXPECT_EQ(ReadFile(mnt_ + "/out.csv"), "OLD");
+  EXPECT_EQ(test::Listing(mnt_), std::vector<std::string>{"out.csv"});
+}
+
+TEST_F(FullDisk, CsvToGpxKeepsTheOldOutputAndLeavesNoTemporary) {
+  std::string csv;
+  for (int i = 0; i < 5000; ++i) csv += "2.5,1.5,\"Point " + std::to_string(i) + "\"\r\n";
+  WriteFile(dir_ / "big.csv", csv);
+  WriteFile(mnt_ + "/out.gpx", "OLD");
+  WriteFile(dir_ / "p.zvp",
+            "[Profile]\r\nInput=" + dir_ / "big.csv" + "\r\nOutput=" + mnt_ + "/out.gpx\r\n");
+  const auto ran = RunMarklode({"/p", dir_ / "p.zvp"});
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err, "PutTextLine: Disk full.  (" + mnt_ + "/out.gpx).\n");
+  EXPECT_EQ(ReadFile(mnt_ + "/out.gpx"), "OLD");
+  EXPECT_EQ(test::Listing(mnt_), std::vector<std::string>{"out.gpx"});
+}
+
+// Nothing gathers the whole input or a whole line in a fixed buffer: a file
+// that is one 100 MB line, and lines of 10 MB, convert whole.
+TEST(BadInputFiles, HundredMegabyteSingleLineConvertsEveryWaypoint) {
+  test::TempDir dir;
+  const std::string wpt = "<wpt lat=\"-12.25\" lon=\"130.5\"><name>P</name><cmt>c</cmt></wpt>";
+  const std::size_t n = (100u << 20) / wpt.size() + 1;
+  {
+    std::ofstream out(dir / "one.gpx", std::ios::binary);
+    out << "<?xml version=\"1.0\"?><gpx>";
+    for (std::size_t i = 0; i < n; ++i) out << wpt;
+    out << "</gpx>";
+  }
+  ASSERT_GE(fs::file_size(dir / "one.gpx"), 100u << 20);
+  const auto ran = RunMarklode({dir / "one.gpx"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  std::string want;
+  want.reserve(n * 24);
+  for (std::size_t i = 0; i < n; ++i)
+    want += (i ? "\r\n" : "") + std::string("130.5,-12.25,\"P\",\"c\"");
+  EXPECT_TRUE(ReadFile(dir / "one.CSV") == want) << "the records differ";
+}
+
+TEST(BadInputFiles, TenMegabyteLinesConvertWhole) {
+  test::TempDir dir;
+  const std::string big(10u << 20, 'x');
+  WriteFile(dir / "long.gpx", "<gpx>\r\n<wpt lat=\"1\" lon=\"2\">\r\n<name>" + big +
+                                  "</name>\r\n<cmt>" + big + "</cmt>\r\n</wpt>\r\n</gpx>\r\n");
+  auto ran = RunMarklode({dir / "long.gpx"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_TRUE(ReadFile(dir / "long.CSV") == "2,1,\"" + big.substr(0, 39) + "\",\"" + big + "\"");
+
+  WriteFile(dir / "long.csv", "1,2,\"" + big + "\",\"" + big + "\"\r\n3,4,\"Short\"\r\n");
+  ran = RunMarklode({"/r", dir / "long.csv"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  const std::string gpx = ReadFile(dir / "long.GPX");
+  EXPECT_NE(gpx.find("<name>" + big + "</name>"), std::string::npos);
+  EXPECT_NE(gpx.find("<cmt>" + big + "</cmt>"), std::string::npos);
+  EXPECT_NE(gpx.find("<name>Short</name>"), std::string::npos);
+  MARKLODE_EXPECT_VALID_GPX(dir / "long.GPX");
+}
+
+}  // namespace
+}  // namespace marklode
