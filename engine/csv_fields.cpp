@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "engine/byte_scan.h"
 #include "services/strings.h"
 
 namespace marklode {
@@ -16,12 +17,6 @@ constexpr char16_t kCp1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-constexpr std::array<bool, 256> kRecordSpecial = [] {
-  std::array<bool, 256> t{};
-  t['"'] = t['\r'] = t['\n'] = true;
-  return t;
-}();
 
 bool ForbiddenControl(unsigned char c) {
   return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
@@ -88,19 +83,20 @@ class Utf8Check {
 void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields) {
   fields.clear();
   bool quoted = false;
-  std::size_t start = 0;
-  const char* data = record.data();
-  for (std::size_t i = 0; i < record.size(); ++i) {
-    const char c = data[i];
-    if (c != ',' && c != '"') continue;
-    if (c == '"') {
+  const char* p = record.data();
+  const char* const e = p + record.size();
+  const char* start = p;
+  for (;; ++p) {
+    p = FindFirstOf<',', '"'>(p, e);
+    if (p == e) break;
+    if (*p == '"') {
       quoted = !quoted;
     } else if (!quoted) {
-      fields.push_back(record.substr(start, i - start));
-      start = i + 1;
+      fields.emplace_back(start, p - start);
+      start = p + 1;
     }
   }
-  fields.push_back(record.substr(start));
+  fields.emplace_back(start, e - start);
 }
 
 std::string CleanCsvField(std::string_view field) {
@@ -162,12 +158,11 @@ bool CsvRecordReader::Fill() {
 std::string_view CsvRecordReader::Clean(std::string_view raw) {
   // Most records need nothing: plain ASCII text, or UTF-8 without controls.
   bool plain = true;
-  for (char c : raw) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 ? ForbiddenControl(u) : (u >= 0x80 && (!traits_.utf8 || u == 0xEF))) {
-      plain = false;
-      break;
-    }
+  for (const char *p = raw.data(), *e = p + raw.size(); plain; ++p) {
+    p = FindControlOrHigh(p, e);
+    if (p == e) break;
+    const auto u = static_cast<unsigned char>(*p);
+    plain = u < 0x20 ? !ForbiddenControl(u) : traits_.utf8 && u != 0xEF;
   }
   if (plain) return raw;
   scratch_.clear();
@@ -208,7 +203,7 @@ bool CsvRecordReader::Next(std::string_view& record) {
         continue;
       }
       // Most bytes end nothing: run past them.
-      while (pos < end_ && !kRecordSpecial[static_cast<unsigned char>(buf_[pos])]) ++pos;
+      pos = FindFirstOf<'"', '\r', '\n'>(buf_.data() + pos, buf_.data() + end_) - buf_.data();
       if (pos >= end_) continue;
       char c = buf_[pos];
       if (c == '"') {

@@ -2,10 +2,8 @@
 
 #include <array>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
+#include "engine/byte_scan.h"
 #include "services/strings.h"
 
 namespace marklode {
@@ -28,46 +26,6 @@ constexpr std::array<bool, 256> kSpecial = [] {
   t['\r'] = t['\n'] = t['<'] = t[']'] = true;
   return t;
 }();
-
-bool IsSpacing(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// The first byte in [p, e) that may end ordinary text, or e. Sixteen bytes at a
-// time where the processor allows: this loop sees nearly every byte of a file.
-const unsigned char* FindSpecial(const unsigned char* p, const unsigned char* e) {
-#if defined(__SSE2__)
-  const __m128i lt = _mm_set1_epi8('<'), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
-                rb = _mm_set1_epi8(']');
-  while (e - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)),
-                                   _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, rb)));
-    if (int bits = _mm_movemask_epi8(m)) return p + __builtin_ctz(static_cast<unsigned>(bits));
-    p += 16;
-  }
-#endif
-  while (p < e && !kSpecial[*p]) ++p;
-  return p;
-}
-
-// The first byte in [p, e) that is not a blank or a line end, or e.
-const unsigned char* SkipSpacing(const unsigned char* p, const unsigned char* e) {
-#if defined(__SSE2__)
-  const __m128i sp = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), cr = _mm_set1_epi8('\r'),
-                lf = _mm_set1_epi8('\n');
-  while (e - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sp), _mm_cmpeq_epi8(v, tab)),
-                                   _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-    const unsigned bits = ~static_cast<unsigned>(_mm_movemask_epi8(m)) & 0xFFFFu;
-    if (bits) return p + __builtin_ctz(bits);
-    p += 16;
-  }
-#endif
-  while (p < e && IsSpacing(*p)) ++p;
-  return p;
-}
 
 bool Matches(const std::vector<char>& buf, std::size_t pos, std::string_view what) {
   return std::memcmp(buf.data() + pos, what.data(), what.size()) == 0;
@@ -130,8 +88,8 @@ bool GpxLineScanner::Next(std::string_view& line) {
     if (cancelled_) return false;
     // Blanks and line ends between lines are never part of one: skip them at once.
     for (;;) {
-      const auto* base = reinterpret_cast<const unsigned char*>(buf_.data());
-      begin_ = SkipSpacing(base + begin_, base + end_) - base;
+      const char* base = buf_.data();
+      begin_ = FindFirstNotOf<' ', '\t', '\r', '\n'>(base + begin_, base + end_) - base;
       if (begin_ < end_ || !Fill()) break;
     }
     std::size_t pos = begin_;
@@ -174,8 +132,8 @@ bool GpxLineScanner::Next(std::string_view& line) {
         if (IsBlank(c)) continue;
         // Ordinary text: run to the next byte that may end it.
         content = true;
-        const auto* base = reinterpret_cast<const unsigned char*>(buf_.data());
-        pos = FindSpecial(base + pos, base + end_) - base;
+        const char* base = buf_.data();
+        pos = FindFirstOf<'<', '\r', '\n', ']'>(base + pos, base + end_) - base;
         continue;
       }
       if (c == '\r' || c == '\n') {

@@ -3,10 +3,11 @@
 #include <array>
 #include <functional>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "engine/byte_scan.h"
 #include "engine/csv_fields.h"
+#include "engine/name_set.h"
 #include "engine/templates.h"
 #include "services/platform.h"
 #include "services/strings.h"
@@ -21,20 +22,14 @@ constexpr std::string_view kGpxxNs = "http://www.garmin.com/xmlschemas/GpxExtens
 constexpr std::string_view kMakerWeb = "http://www.garmin.com";
 constexpr std::size_t kFlushAt = 256 * 1024;
 
-constexpr std::array<bool, 256> kMarkup = [] {
-  std::array<bool, 256> t{};
-  t['<'] = t['>'] = t['&'] = t['"'] = true;
-  return t;
-}();
-
 // Text as XML character data or attribute value; runs without markup
 // characters are copied whole.
 void AppendEscaped(std::string& out, std::string_view text) {
   const char* p = text.data();
-  const char* e = p + text.size();
+  const char* const e = p + text.size();
   for (;;) {
     const char* run = p;
-    while (p < e && !kMarkup[static_cast<unsigned char>(*p)]) ++p;
+    p = FindFirstOf<'<', '>', '&', '"'>(p, e);
     out.append(run, p - run);
     if (p == e) return;
     switch (*p++) {
@@ -224,13 +219,13 @@ class PoiConverter {
   // Names are unique across the whole output: Home, Home001, Home002, ... The
   // next number to try is kept per base name, so many equal names stay linear.
   void MakeUnique(std::string& name) {
-    if (used_.insert(name).second) return;
+    if (used_.Insert(name)) return;
     std::size_t& k = nextSuffix_[name];
     std::string candidate;
     do {
       ++k;
       candidate = name + std::to_string(1000 + k).substr(1);
-    } while (!used_.insert(candidate).second);
+    } while (!used_.Insert(candidate));
     name = std::move(candidate);
   }
 
@@ -269,7 +264,7 @@ class PoiConverter {
   std::int32_t count_ = 0;
   std::string fileBase_, category_, symbol_;
   std::vector<std::string_view> fields_;
-  std::unordered_set<std::string> used_;
+  NameSet used_;
   std::unordered_map<std::string, std::size_t> nextSuffix_;
 };
 

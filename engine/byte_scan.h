@@ -1,0 +1,65 @@
+// Searches for bytes of interest, sixteen at a time where the processor allows.
+// The readers and writers spend most of their time skipping ordinary text, so
+// these loops see nearly every byte of a conversion.
+#pragma once
+
+#include <cstddef>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace marklode {
+
+// The first byte in [p, e) equal to one of Cs, or e.
+template <char... Cs>
+const char* FindFirstOf(const char* p, const char* e) {
+#if defined(__SSE2__)
+  while (e - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
+    if (const int bits = _mm_movemask_epi8(hit))
+      return p + __builtin_ctz(static_cast<unsigned>(bits));
+    p += 16;
+  }
+#endif
+  while (p < e && ((*p != Cs) && ...)) ++p;
+  return p;
+}
+
+// The first byte in [p, e) equal to none of Cs, or e.
+template <char... Cs>
+const char* FindFirstNotOf(const char* p, const char* e) {
+#if defined(__SSE2__)
+  while (e - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
+    if (const unsigned bits = ~static_cast<unsigned>(_mm_movemask_epi8(hit)) & 0xFFFFu)
+      return p + __builtin_ctz(bits);
+    p += 16;
+  }
+#endif
+  while (p < e && ((*p == Cs) || ...)) ++p;
+  return p;
+}
+
+// The first byte in [p, e) below 0x20 or above 0x7F (a control or part of a
+// non-ASCII character), or e.
+inline const char* FindControlOrHigh(const char* p, const char* e) {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  while (e - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Signed: bytes above 0x7F count as negative, so one compare finds both.
+    if (const int bits = _mm_movemask_epi8(_mm_cmplt_epi8(v, space)))
+      return p + __builtin_ctz(static_cast<unsigned>(bits));
+    p += 16;
+  }
+#endif
+  while (p < e && static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) < 0x80)
+    ++p;
+  return p;
+}
+
+}  // namespace marklode

@@ -1,0 +1,32 @@
+// A set of names that only grows, kept compact: the names live end to end in
+// large blocks, and an open-addressing table holds one pointer per name. A
+// GPX file of millions of points needs every name it has written, so the set
+// costs little more than the names themselves.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace marklode {
+
+class NameSet {
+ public:
+  NameSet() : slots_(1024, nullptr) {}
+  // Adds name; false when it was there already.
+  bool Insert(std::string_view name);
+  std::size_t size() const { return count_; }
+
+ private:
+  static std::string_view Stored(const char* entry);  // a length, then the bytes
+  const char* Keep(std::string_view name);
+  void Grow();
+
+  std::vector<const char*> slots_;
+  std::size_t count_ = 0;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t blockUsed_ = 0, blockSize_ = 0;
+};
+
+}  // namespace marklode
