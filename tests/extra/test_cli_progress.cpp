@@ -1,0 +1,177 @@
+// The command line's progress line: after a conversion has run a second, a
+// line "N of M MB read, R MB/s" on stderr, rewritten in place and cleared at
+// the end; nothing at all when stderr is not a terminal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "tests/extra/extra_util.h"
+#include "window/cli_progress.h"
+
+namespace marklode {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr const char* kClear = "\r\033[K";
+
+// Points fd 2 at another file for the life of the object.
+class StderrTo {
+ public:
+  explicit StderrTo(int fd) : saved_(::dup(2)) { ::dup2(fd, 2); }
+  ~StderrTo() {
+    ::dup2(saved_, 2);
+    ::close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+std::string Drain(int fd) {
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return out;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+TEST(TerminalProgress, ShowsAfterASecondOnATerminalAndClearsAtTheEnd) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  {
+    StderrTo redirect(slave);
+    TerminalProgress progress;
+    const std::uint64_t total = 50u << 20;
+    EXPECT_TRUE(progress.Update(0, total));
+    EXPECT_TRUE(progress.Update(total / 10, total));  // under a second: nothing yet
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(Drain(master), "");
+    std::this_thread::sleep_for(1100ms);
+    EXPECT_TRUE(progress.Update(total / 2, total));
+    const std::string shown = Drain(master);
+    EXPECT_EQ(shown.rfind(kClear, 0), 0u) << shown;
+    EXPECT_NE(shown.find("25 of 50 MB read"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("MB/s"), std::string::npos) << shown;
+    EXPECT_TRUE(progress.Update(total, total));
+  }
+  EXPECT_EQ(Drain(master), kClear) << "cleared once, at the end";
+  ::close(master);
+  ::close(slave);
+}
+
+TEST(TerminalProgress, SilentWhenStderrIsNotATerminal) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  {
+    StderrTo redirect(fds[1]);
+    TerminalProgress progress;
+    progress.Update(0, 100);
+    std::this_thread::sleep_for(1100ms);
+    progress.Update(50, 100);
+    progress.Update(100, 100);
+  }
+  ::close(fds[1]);
+  EXPECT_EQ(Drain(fds[0]), "");
+  ::close(fds[0]);
+}
+
+// The program itself, on a file large enough to be caught half way: it is
+// stopped for over a second there, so that its next read finds the second
+// passed, whatever the speed of the machine or the build.
+class ProgramProgress : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir;
+    std::ofstream out(*dir_ / "big.gpx", std::ios::binary);
+    out << "<gpx>\r\n";
+    const std::string wpt =
+        "  <wpt lat=\"51.5\" lon=\"-0.12\">\r\n    <name>Point</name>\r\n  </wpt>\r\n";
+    for (std::size_t size = 0; size < (150u << 20); size += wpt.size()) out << wpt;
+    out << "</gpx>\r\n";
+  }
+  static void TearDownTestSuite() { delete dir_; }
+
+  // Runs the program on big.gpx with stderr on a terminal (master gets its
+  // output) or on a file; pauses it once it has read a few megabytes.
+  // Returns the exit status, or -1 when it ended before it could be paused.
+  static int RunPaused(bool terminal, std::string& err) {
+    int master = -1;
+    const std::string errFile = *dir_ / "err";
+    pid_t pid = terminal ? ::forkpty(&master, nullptr, nullptr, nullptr) : ::fork();
+    if (pid == 0) {
+      if (!terminal) {
+        const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+      }
+      ::unsetenv("DISPLAY");
+      ::unsetenv("WAYLAND_DISPLAY");
+      ::setenv("XDG_CONFIG_HOME", dir_->path().c_str(), 1);
+      const std::string input = *dir_ / "big.gpx";
+      ::execl(MARKLODE_BINARY, "marklode", input.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    bool paused = false;
+    const std::string io = "/proc/" + std::to_string(pid) + "/io";
+    for (int i = 0; i < 20000 && !paused; ++i) {
+      std::ifstream in(io);
+      std::string key;
+      unsigned long long value = 0;
+      while (in >> key >> value)
+        if (key == "rchar:" && value > (4u << 20)) paused = ::kill(pid, SIGSTOP) == 0;
+      siginfo_t info = {};
+      if (!in.is_open() || ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+          info.si_pid != 0)
+        break;
+      if (!paused) std::this_thread::sleep_for(100us);
+    }
+    if (paused) {
+      std::this_thread::sleep_for(1300ms);
+      ::kill(pid, SIGCONT);
+    }
+    if (terminal) err = Drain(master);  // until the program closes its side
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (terminal)
+      ::close(master);
+    else
+      err = test::ReadFile(errFile);
+    if (!paused) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  static test::TempDir* dir_;
+};
+test::TempDir* ProgramProgress::dir_ = nullptr;
+
+TEST_F(ProgramProgress, ShownOnATerminalAndClearedAtTheEnd) {
+  std::string err;
+  const int status = RunPaused(true, err);
+  if (status == -1) GTEST_SKIP() << "the conversion ended before it could be paused";
+  EXPECT_EQ(status, 0) << err;
+  const std::size_t last = err.rfind("MB read");
+  ASSERT_NE(last, std::string::npos) << err;
+  EXPECT_NE(err.find(" of 150 MB read, "), std::string::npos) << err;
+  EXPECT_NE(err.find(kClear, last), std::string::npos) << "not cleared at the end: " << err;
+  EXPECT_EQ(err.substr(err.size() - 4), kClear) << "something was left after the progress line";
+}
+
+TEST_F(ProgramProgress, NothingWhenStderrIsNotATerminal) {
+  std::string err = "unset";
+  const int status = RunPaused(false, err);
+  if (status == -1) GTEST_SKIP() << "the conversion ended before it could be paused";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(err, "");
+}
+
+}  // namespace
+}  // namespace marklode
