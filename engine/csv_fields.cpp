@@ -99,15 +99,20 @@ void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fiel
   fields.emplace_back(start, e - start);
 }
 
-std::string CleanCsvField(std::string_view field) {
-  std::string out;
-  out.reserve(field.size());
+void CleanCsvFieldInto(std::string& out, std::string_view field) {
+  out.clear();
   for (std::size_t start = 0;;) {
     std::size_t q = field.find('"', start);
     out.append(field.substr(start, q - start));
-    if (q == std::string_view::npos) return out;
+    if (q == std::string_view::npos) return;
     start = q + 1;
   }
+}
+
+std::string CleanCsvField(std::string_view field) {
+  std::string out;
+  CleanCsvFieldInto(out, field);
+  return out;
 }
 
 CsvFileTraits CsvTraitsOf(std::string_view text) {

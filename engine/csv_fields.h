@@ -22,6 +22,8 @@ void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fiel
 
 // The field with every double quote removed.
 std::string CleanCsvField(std::string_view field);
+// The same, into out (replacing what it held).
+void CleanCsvFieldInto(std::string& out, std::string_view field);
 
 // What a first pass over a whole file tells: whether it is UTF-8 (else it is
 // Windows-1252) and whether it holds any CR.

@@ -1,6 +1,7 @@
 #include "engine/poi_to_gpx.h"
 
 #include <array>
+#include <cstring>
 #include <functional>
 #include <unordered_map>
 #include <vector>
@@ -57,12 +58,23 @@ void CleanText(std::string& t, bool tildeBreaks, bool dashBreaks) {
     for (char& c : t)
       if (c == '~') c = '\n';
   if (t.find('&') != std::string::npos) t = ReplaceText(t, "&", " and ");
-  if (dashBreaks && t.find(" - ") != std::string::npos) t = ReplaceText(t, " - ", "\n");
-  if (t.find("  ") != std::string::npos) t = CollapseSpaces(t);
-  if (!t.empty() && (t.front() == ' ' || t.back() == ' ')) {
-    std::string_view trimmed = TrimSpaces(t);
-    t = std::string(trimmed);
+  if (std::size_t hit; dashBreaks && (hit = t.find(" - ")) != std::string::npos) {
+    // The text only shrinks: replace in place, left to right.
+    std::size_t w = 0, r = 0;
+    do {
+      std::memmove(t.data() + w, t.data() + r, hit - r);
+      w += hit - r;
+      t[w++] = '\n';
+      r = hit + 3;
+    } while ((hit = t.find(" - ", r)) != std::string::npos);
+    std::memmove(t.data() + w, t.data() + r, t.size() - r);
+    t.resize(w + t.size() - r);
   }
+  if (t.find("  ") != std::string::npos) t = CollapseSpaces(t);
+  std::size_t b = 0, e = t.size();
+  while (b < e && t[b] == ' ') ++b;
+  while (e > b && t[e - 1] == ' ') --e;
+  if (b > 0 || e < t.size()) t = t.substr(b, e - b);
 }
 
 // The start tag of a Garmin extension element, which names its own schema.
@@ -145,62 +157,64 @@ class PoiConverter {
   }
 
   void Point() {
-    const std::string lonText = CleanCsvField(fields_[0]);
-    const std::string latText = CleanCsvField(fields_[1]);
-    if (!IsCoordinate(latText, 90) || !IsCoordinate(lonText, 180)) {
+    CleanCsvFieldInto(lon_, fields_[0]);
+    CleanCsvFieldInto(lat_, fields_[1]);
+    if (!IsCoordinate(lat_, 90) || !IsCoordinate(lon_, 180)) {
       messages_.Show("Invalid lon/lat for: " + CleanCsvField(fields_[2]) + ".\r\n\r\nSkipping...",
                      kOkOnly, kAppTitle, Severity::Problem);
       return;
     }
     const bool hasComment = fields_.size() >= 4;
-    std::string name = CleanCsvField(fields_[2]);
-    CleanText(name, false, false);
-    std::string comment, speed;
-    if (std::size_t at = name.find('@'); at != std::string::npos) {
-      speed = name.substr(at + 1);
-      comment = name.substr(at);
-      CleanText(comment, true, false);
-      name.resize(at);
+    CleanCsvFieldInto(name_, fields_[2]);
+    CleanText(name_, false, false);
+    comment_.clear();
+    speed_.clear();
+    if (std::size_t at = name_.find('@'); at != std::string::npos) {
+      speed_.assign(name_, at + 1);
+      comment_.assign(name_, at);
+      CleanText(comment_, true, false);
+      name_.resize(at);
     }
+    category_.clear();
+    symbol_.clear();
     if (anyTemplate_) {
       // Further columns join the comment column.
-      std::string T;
+      T_.clear();
       if (hasComment) {
-        std::string commentField(fields_[3]);
+        scratch_.assign(fields_[3]);
         for (std::size_t i = 4; i < fields_.size(); ++i)
-          if (!fields_[i].empty()) commentField.append(", ").append(fields_[i]);
-        T = CleanCsvField(commentField);
+          if (!fields_[i].empty()) scratch_.append(", ").append(fields_[i]);
+        CleanCsvFieldInto(T_, scratch_);
       }
-      std::array<std::string_view, 4> values{fileBase_, name, speed, T};
+      std::array<std::string_view, 4> values{fileBase_, name_, speed_, T_};
       std::span<const std::string_view> list(values.data(), hasComment ? 4 : 3);
       // Every template sees the values as read: the name changes last.
       if (!t_.comment.empty()) {
-        comment = ExpandTemplate(t_.comment, kCsvLetters, list);
-        CleanText(comment, true, true);
+        ExpandTemplateInto(comment_, t_.comment, kCsvLetters, list);
+        CleanText(comment_, true, true);
       }
-      category_ =
-          t_.category.empty() ? std::string() : ExpandTemplate(t_.category, kCsvLetters, list);
-      symbol_ = t_.icon.empty() ? std::string() : ExpandTemplate(t_.icon, kCsvLetters, list);
-      if (!t_.name.empty()) name = ExpandTemplate(t_.name, kCsvLetters, list);
-    } else {
-      category_.clear();
-      symbol_.clear();
+      if (!t_.category.empty()) ExpandTemplateInto(category_, t_.category, kCsvLetters, list);
+      if (!t_.icon.empty()) ExpandTemplateInto(symbol_, t_.icon, kCsvLetters, list);
+      if (!t_.name.empty()) {
+        ExpandTemplateInto(scratch_, t_.name, kCsvLetters, list);
+        name_.swap(scratch_);
+      }
     }
     if (symbol_.empty()) symbol_ = "Waypoint";
-    MakeUnique(name);
+    MakeUnique(name_);
 
     std::string& out = inRoute_ ? routes_ : out_;
     const char* tag = inRoute_ ? "rtept" : "wpt";
     out.append("  <").append(tag).append(" lat=\"");
-    AppendEscaped(out, Coordinate(latText, false));
+    AppendEscaped(out, Coordinate(lat_, false));
     out += "\" lon=\"";
-    AppendEscaped(out, Coordinate(lonText, true));
+    AppendEscaped(out, Coordinate(lon_, true));
     out += "\">\r\n    <name>";
-    AppendEscaped(out, name);
+    AppendEscaped(out, name_);
     out += "</name>\r\n    <cmt>";
-    AppendEscaped(out, comment);
+    AppendEscaped(out, comment_);
     out += "</cmt>\r\n    <desc>";
-    AppendEscaped(out, comment);
+    AppendEscaped(out, comment_);
     out += "</desc>\r\n    <sym>";
     AppendEscaped(out, symbol_);
     out += "</sym>\r\n    <extensions>\r\n";
@@ -262,7 +276,9 @@ class PoiConverter {
   bool inRoute_ = false;
   bool cancelled_ = false;
   std::int32_t count_ = 0;
-  std::string fileBase_, category_, symbol_;
+  std::string fileBase_;
+  // Per point, kept between points so their buffers are reused.
+  std::string lon_, lat_, name_, comment_, speed_, T_, category_, symbol_, scratch_;
   std::vector<std::string_view> fields_;
   NameSet used_;
   std::unordered_map<std::string, std::size_t> nextSuffix_;

@@ -47,21 +47,29 @@ std::string_view Replacement(std::string_view inner, std::string_view letters,
 
 }  // namespace
 
-std::string ExpandTemplate(std::string_view templ, std::string_view letters,
-                           std::span<const std::string_view> values) {
-  std::string out;
-  out.reserve(templ.size() + 32);
+void ExpandTemplateInto(std::string& out, std::string_view templ, std::string_view letters,
+                        std::span<const std::string_view> values) {
+  out.clear();
   std::size_t pos = 0;
   for (;;) {
     std::size_t lt = templ.find('<', pos);
     if (lt == std::string_view::npos) break;
     std::size_t gt = templ.find('>', lt + 1);
-    if (gt == std::string_view::npos) return std::string(templ);
+    if (gt == std::string_view::npos) {
+      out.assign(templ);
+      return;
+    }
     out.append(templ, pos, lt - pos);
     out.append(Replacement(templ.substr(lt + 1, gt - lt - 1), letters, values));
     pos = gt + 1;
   }
   out.append(templ.substr(pos));
+}
+
+std::string ExpandTemplate(std::string_view templ, std::string_view letters,
+                           std::span<const std::string_view> values) {
+  std::string out;
+  ExpandTemplateInto(out, templ, letters, values);
   return out;
 }
 

@@ -19,5 +19,8 @@ inline constexpr std::string_view kCsvLetters = "FDST";  // POI-CSV to GPX
 // for tokens again, so the expansion always ends.
 std::string ExpandTemplate(std::string_view templ, std::string_view letters,
                            std::span<const std::string_view> values);
+// The same, into out (replacing what it held), so a caller can reuse one buffer.
+void ExpandTemplateInto(std::string& out, std::string_view templ, std::string_view letters,
+                        std::span<const std::string_view> values);
 
 }  // namespace marklode
