@@ -135,31 +135,6 @@ CsvFileTraits ScanCsvTraits(ByteSource& src) {
   return t;
 }
 
-CsvRecordReader::CsvRecordReader(ByteSource& src, CsvFileTraits traits, ProgressSink* progress)
-    : src_(src), traits_(traits), progress_(progress), buf_(kBlock) {}
-
-bool CsvRecordReader::Fill() {
-  if (eof_) return false;
-  if (begin_ > 0) {
-    std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a record longer than the buffer
-  std::size_t n = src_.Read(buf_.data() + end_, buf_.size() - end_);
-  if (n == 0) {
-    eof_ = true;
-    return false;
-  }
-  end_ += n;
-  consumed_ += n;
-  if (progress_ && !progress_->Update(consumed_, src_.Size())) {
-    cancelled_ = true;
-    eof_ = true;
-  }
-  return true;
-}
-
 std::string_view CsvRecordReader::Clean(std::string_view raw) {
   // Most records need nothing: plain ASCII text, or UTF-8 without controls.
   bool plain = true;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/block_reader.h"
 #include "engine/run_context.h"
 #include "services/text_files.h"
 
@@ -41,23 +42,17 @@ CsvFileTraits CsvTraitsOf(std::string_view text);
 // other than tab, LF and CR; U+FFFE, U+FFFF) are dropped. A record that is
 // exactly the DOS end-of-file character (26) ends the file. Empty records are
 // skipped.
-class CsvRecordReader {
+class CsvRecordReader : public BlockReader {
  public:
-  CsvRecordReader(ByteSource& src, CsvFileTraits traits, ProgressSink* progress = nullptr);
+  CsvRecordReader(ByteSource& src, CsvFileTraits traits, ProgressSink* progress = nullptr)
+      : BlockReader(src, progress), traits_(traits) {}
   bool Next(std::string_view& record);
-  bool cancelled() const { return cancelled_; }
 
  private:
-  bool Fill();
   std::string_view Clean(std::string_view raw);
 
-  ByteSource& src_;
   CsvFileTraits traits_;
-  ProgressSink* progress_;
-  std::vector<char> buf_;
-  std::size_t begin_ = 0, end_ = 0;
-  std::uint64_t consumed_ = 0;
-  bool eof_ = false, cancelled_ = false, first_ = true, done_ = false;
+  bool first_ = true, done_ = false;
   std::string scratch_;
 };
 

@@ -11,10 +11,6 @@ namespace {
 
 // The fuzz build reads in tiny blocks, so that small inputs reach the refill
 // and growth paths.
-#ifndef MARKLODE_READ_BLOCK
-#define MARKLODE_READ_BLOCK (1 << 20)
-#endif
-constexpr std::size_t kBlock = MARKLODE_READ_BLOCK;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -41,31 +37,6 @@ bool IsStartTag(std::string_view line, std::string_view open) {
 }
 
 }  // namespace
-
-GpxLineScanner::GpxLineScanner(ByteSource& src, ProgressSink* progress)
-    : src_(src), progress_(progress), buf_(kBlock) {}
-
-bool GpxLineScanner::Fill() {
-  if (eof_) return false;
-  if (begin_ > 0) {
-    std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // one line longer than the buffer
-  std::size_t n = src_.Read(buf_.data() + end_, buf_.size() - end_);
-  if (n == 0) {
-    eof_ = true;
-    return false;
-  }
-  end_ += n;
-  consumed_ += n;
-  if (progress_ && !progress_->Update(consumed_, src_.Size())) {
-    cancelled_ = true;
-    eof_ = true;
-  }
-  return true;
-}
 
 bool GpxLineScanner::Ensure(std::size_t& pos, std::size_t k) {
   while (pos + k > end_) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/block_reader.h"
 #include "engine/run_context.h"
 #include "services/text_files.h"
 
@@ -17,27 +18,19 @@ namespace marklode {
 
 // Splits a byte stream into logical lines, trimmed of spaces and tabs, never
 // empty. XML comments are skipped; CDATA sections are never split at "<".
-class GpxLineScanner {
+class GpxLineScanner : public BlockReader {
  public:
-  explicit GpxLineScanner(ByteSource& src, ProgressSink* progress = nullptr);
+  explicit GpxLineScanner(ByteSource& src, ProgressSink* progress = nullptr)
+      : BlockReader(src, progress) {}
   bool Next(std::string_view& line);
-  bool cancelled() const { return cancelled_; }
 
  private:
   enum class Mode { Text, Cdata, Comment };
-  bool Fill();  // moves the unread part to the front and reads more
   // Makes k bytes from pos available when the input has them; pos follows the
   // data if it moves.
   bool Ensure(std::size_t& pos, std::size_t k);
   std::string_view Take(std::size_t lineEnd, std::size_t next);
 
-  ByteSource& src_;
-  ProgressSink* progress_;
-  std::vector<char> buf_;
-  std::size_t begin_ = 0, end_ = 0;
-  std::uint64_t consumed_ = 0;
-  bool eof_ = false;
-  bool cancelled_ = false;
   Mode mode_ = Mode::Text;
 };
 
