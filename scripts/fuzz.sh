@@ -6,8 +6,9 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     default: 10 seconds, every target
 #
 # Targets: gpx_reader poi_reader template profile command_line. Each starts from
-# its seed corpus in tests/fuzz/corpus/TARGET; inputs it finds go to
-# build/fuzz/corpus/TARGET and are kept for the next run.
+# its seed corpus in tests/fuzz/corpus/TARGET and the inputs that once failed in
+# tests/fuzz/regressions/TARGET; inputs it finds go to build/fuzz/corpus/TARGET
+# and are kept for the next run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-10}
@@ -23,6 +24,9 @@ mkdir -p tests/fuzz/artifacts
 for t in "${targets[@]}"; do
   work="build/fuzz/corpus/$t"
   mkdir -p "$work"
+  # Inputs that once failed are run first, every time.
+  dirs=("$root/$work" "$root/tests/fuzz/corpus/$t")
+  [ -d "tests/fuzz/regressions/$t" ] && dirs+=("$root/tests/fuzz/regressions/$t")
   echo "=== fuzz_$t for ${secs}s"
   # Run inside the build folder: the command-line target looks names up in the
   # current directory.
@@ -31,7 +35,7 @@ for t in "${targets[@]}"; do
      "./tests/fuzz/fuzz_$t" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
        -max_len=65536 -print_final_stats=1 \
        -artifact_prefix="$root/tests/fuzz/artifacts/$t-" \
-       "$root/$work" "$root/tests/fuzz/corpus/$t" 2>&1 | tail -n 25) || {
+       "${dirs[@]}" 2>&1 | tail -n 25) || {
     echo "fuzz_$t failed: see tests/fuzz/artifacts/ (replay: build/fuzz/tests/fuzz/fuzz_$t FILE)" >&2
     exit 1
   }
