@@ -197,6 +197,22 @@ TEST(BadInputFiles, UnreadableInputIsReportedAndNothingWritten) {
   EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"u.CSV", "u.gpx"}));
 }
 
+// A profile saved by a Windows editor holds its templates in Windows-1252, and
+// a template may hold control characters; the GPX must still be proper UTF-8
+// XML. (Found by fuzzing the POI-CSV reader with templates.)
+TEST(BadInputFiles, ProfileTemplatesInWindows1252StillGiveAValidGpx) {
+  test::TempDir dir;
+  WriteFile(dir / "b.csv", "1,2,\"A\",\"c\"\r\n");
+  WriteFile(dir / "p.zvp", "[Profile]\r\nInput=" + dir / "b.csv" + "\r\nOutput=" + dir / "b.gpx" +
+                               "\r\nGenerateWaypointComment=<T>\x02 caf\xe9\r\n"
+                               "GenerateCategory=Caf\xe9\r\n");
+  const auto ran = RunMarklode({"/p", dir / "p.zvp"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  MARKLODE_EXPECT_VALID_GPX(dir / "b.gpx");
+  EXPECT_NE(ReadFile(dir / "b.gpx").find("<gpxx:Category>Caf\xC3\xA9</gpxx:Category>"),
+            std::string::npos);
+}
+
 // A small tmpfs stands for a full disk. Mounting needs root (or the right
 // capability); elsewhere the test is skipped and says so.
 class FullDisk : public ::testing::Test {
