@@ -58,18 +58,17 @@ bool ValidUtf8(std::string_view s) {
   return true;
 }
 
-bool PlainText(std::string_view s) {
-  for (unsigned char c : s)
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-  return ValidUtf8(s);
-}
-
 // Characters XML 1.0 does not allow, even escaped.
 bool XmlChars(std::string_view s) {
   for (unsigned char c : s)
     if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
   return s.find("\xEF\xBF\xBE") == std::string_view::npos &&
          s.find("\xEF\xBF\xBF") == std::string_view::npos;
+}
+
+// Text a template may hold: proper UTF-8 of characters XML allows.
+bool PlainText(std::string_view s) {
+  return ValidUtf8(s) && XmlChars(s);
 }
 
 // Well-formedness as far as this writer can get it wrong: tags nest, every "&"
