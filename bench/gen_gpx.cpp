@@ -3,7 +3,10 @@
 // speed-suffix comments, and UTF-8 names. The same size always gives the same
 // bytes.
 //
-//   gen_gpx SIZE OUT.gpx      SIZE in bytes, or with a K, M or G suffix
+//   gen_gpx SIZE OUT.gpx [--no-end-tags]
+//
+// SIZE is in bytes, or with a K, M or G suffix. --no-end-tags leaves out every
+// </wpt>, the pathological case where each waypoint runs on to the next.
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -86,7 +89,7 @@ void Coordinate(std::string& out, Rng& rng, int maxDegrees) {
   out += buf;
 }
 
-void Waypoint(std::string& out, Rng& rng, std::uint64_t index) {
+void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags) {
   out += "  <wpt lat=\"";
   Coordinate(out, rng, 89);
   out += "\" lon=\"";
@@ -124,14 +127,15 @@ void Waypoint(std::string& out, Rng& rng, std::uint64_t index) {
     out += "      </gpxx:WaypointExtension>\r\n";
     out += "    </extensions>\r\n";
   }
-  out += "  </wpt>\r\n";
+  if (endTags) out += "  </wpt>\r\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx\n", argv[0]);
+  const bool endTags = !(argc == 4 && std::string(argv[3]) == "--no-end-tags");
+  if (argc != 3 && endTags) {
+    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx [--no-end-tags]\n", argv[0]);
     return 2;
   }
   const std::uint64_t target = ParseSize(argv[1]);
@@ -160,7 +164,7 @@ int main(int argc, char** argv) {
       written += out.size();
       out.clear();
     }
-    Waypoint(out, rng, ++count);
+    Waypoint(out, rng, ++count, endTags);
   }
   out += tail;
   if (std::fwrite(out.data(), 1, out.size(), f) != out.size() || std::fclose(f) != 0) {

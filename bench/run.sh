@@ -84,6 +84,16 @@ fi
 printf '  Marklode / grep time:     %.2fx (target <= 3x)\n' "$(calc "$ml_s / $grep_s")"
 printf '  Marklode peak RSS:        %.1f MB (target < 32 MB)\n' "$(calc "$ml_rss / 1024")"
 
+# The pathological shape: no waypoint has its </wpt>, so each runs on to the
+# next. Must take about as long as the well-formed file.
+broken="$data/bench-$size-no-end-tags.gpx"
+[ -f "$broken" ] || "$gen" "$size" "$broken" --no-end-tags
+echo "GPX -> POI-CSV without any </wpt>, $broken"
+cat "$broken" >/dev/null
+measure marklode "$MARKLODE" "$broken"
+printf '  time / well-formed file:  %.2fx\n' "$(calc "$SECS / $ml_s")"
+rm -f "$data/bench-$size-no-end-tags.CSV"
+
 if "$MARKLODE" /r "$csv" >/dev/null 2>&1 && [ -s "$gpx_back" ]; then
   echo "POI-CSV -> GPX, $csv ($(stat -c %s "$csv") bytes)"
   cat "$csv" >/dev/null
@@ -99,5 +109,5 @@ else
 fi
 
 if [ -z "${KEEP:-}" ]; then
-  rm -f "$csv" "$gpx_back" "$data/bench-$size.gpsbabel.csv" "$data/bench-$size.gpsbabel.gpx"
+  rm -f "$broken" "$csv" "$gpx_back" "$data/bench-$size.gpsbabel.csv" "$data/bench-$size.gpsbabel.gpx"
 fi
