@@ -135,32 +135,48 @@ CsvFileTraits ScanCsvTraits(ByteSource& src) {
   return t;
 }
 
-std::string_view CsvRecordReader::Clean(std::string_view raw) {
-  // Most records need nothing: plain ASCII text, or UTF-8 without controls.
+namespace {
+
+// raw as UTF-8 without the characters XML forbids; null when raw needs no change.
+const std::string* XmlSafe(std::string_view raw, bool utf8, std::string& out) {
+  // Most text needs nothing: plain ASCII, or UTF-8 without controls.
   bool plain = true;
   for (const char *p = raw.data(), *e = p + raw.size(); plain; ++p) {
     p = FindControlOrHigh(p, e);
     if (p == e) break;
     const auto u = static_cast<unsigned char>(*p);
-    plain = u < 0x20 ? !ForbiddenControl(u) : traits_.utf8 && u != 0xEF;
+    plain = u < 0x20 ? !ForbiddenControl(u) : utf8 && u != 0xEF;
   }
-  if (plain) return raw;
-  scratch_.clear();
+  if (plain) return nullptr;
+  out.clear();
   for (std::size_t i = 0; i < raw.size(); ++i) {
     unsigned char u = static_cast<unsigned char>(raw[i]);
     if (ForbiddenControl(u)) continue;
     if (u < 0x80) {
-      scratch_ += char(u);
-    } else if (!traits_.utf8) {
-      AppendUtf8(scratch_, u < 0xA0 ? kCp1252High[u - 0x80] : char32_t(u));
+      out += char(u);
+    } else if (!utf8) {
+      AppendUtf8(out, u < 0xA0 ? kCp1252High[u - 0x80] : char32_t(u));
     } else if (u == 0xEF && i + 2 < raw.size() && raw[i + 1] == '\xBF' &&
                (raw[i + 2] == '\xBE' || raw[i + 2] == '\xBF')) {
       i += 2;  // U+FFFE and U+FFFF are not characters XML allows
     } else {
-      scratch_ += char(u);
+      out += char(u);
     }
   }
-  return scratch_;
+  return &out;
+}
+
+}  // namespace
+
+std::string ToXmlText(std::string_view text) {
+  std::string out;
+  const std::string* changed = XmlSafe(text, IsValidUtf8(text), out);
+  return changed ? out : std::string(text);
+}
+
+std::string_view CsvRecordReader::Clean(std::string_view raw) {
+  const std::string* changed = XmlSafe(raw, traits_.utf8, scratch_);
+  return changed ? std::string_view(*changed) : raw;
 }
 
 bool CsvRecordReader::Next(std::string_view& record) {

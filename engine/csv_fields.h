@@ -26,6 +26,10 @@ std::string CleanCsvField(std::string_view field);
 // The same, into out (replacing what it held).
 void CleanCsvFieldInto(std::string& out, std::string_view field);
 
+// Text as a GPX file can hold it: UTF-8 (text that is not valid UTF-8 is read
+// as Windows-1252) without the characters XML forbids.
+std::string ToXmlText(std::string_view text);
+
 // What a first pass over a whole file tells: whether it is UTF-8 (else it is
 // Windows-1252) and whether it holds any CR.
 struct CsvFileTraits {

@@ -57,10 +57,14 @@ std::string_view GpxLineScanner::Take(std::size_t lineEnd, std::size_t next) {
 bool GpxLineScanner::Next(std::string_view& line) {
   for (;;) {
     if (cancelled_) return false;
-    // Blanks and line ends between lines are never part of one: skip them at once.
+    // Blanks and empty lines between lines are never part of one: skip them at
+    // once, unless the caller wants empty lines (inside a multi-line comment).
     for (;;) {
       const char* base = buf_.data();
-      begin_ = FindFirstNotOf<' ', '\t', '\r', '\n'>(base + begin_, base + end_) - base;
+      begin_ =
+          (keepEmptyLines ? FindFirstNotOf<' ', '\t'>(base + begin_, base + end_)
+                          : FindFirstNotOf<' ', '\t', '\r', '\n'>(base + begin_, base + end_)) -
+          base;
       if (begin_ < end_ || !Fill()) break;
     }
     std::size_t pos = begin_;
@@ -108,8 +112,11 @@ bool GpxLineScanner::Next(std::string_view& line) {
         continue;
       }
       if (c == '\r' || c == '\n') {
-        line = Take(pos, pos + 1);
-        if (!line.empty()) return true;
+        // CR LF ends one line, as a lone CR or LF does.
+        std::size_t next = pos + 1;
+        if (c == '\r' && Ensure(pos, 2) && buf_[pos + 1] == '\n') next = pos + 2;
+        line = Take(pos, next);
+        if (!line.empty() || keepEmptyLines) return true;
         break;  // an empty line: look again
       }
       if (c == ']') {
@@ -310,7 +317,7 @@ bool GpxReader::Finish() {
 
 bool GpxReader::ProcessLine(std::string_view line) {
   if (awaitingTagEnd_) {
-    if (line[0] != '<') {
+    if (line.empty() || line[0] != '<') {
       tagText_ += ' ';
       tagText_.append(line);
       if (line.find('>') == std::string_view::npos) return false;
@@ -323,7 +330,7 @@ bool GpxReader::ProcessLine(std::string_view line) {
   }
 
   // Every line of interest starts with "<": sort by the letter after it.
-  if (line[0] != '<' && !commentPending_) return false;
+  if ((line.empty() || line[0] != '<') && !commentPending_) return false;
   const char tagLetter = line.size() > 1 ? static_cast<char>(line[1] | 0x20) : '\0';
   const bool wptStart = tagLetter == 'w' && IsStartTag(line, "<wpt");
   const bool boundary = wptStart || (tagLetter == '/' && line == "</wpt>") ||
@@ -372,7 +379,11 @@ bool GpxReader::ProcessLine(std::string_view line) {
 
 bool GpxReader::Next(GpxWaypoint& wpt) {
   std::string_view line;
-  while (scanner_.Next(line)) {
+  for (;;) {
+    // An empty line counts only inside a comment that goes on over lines.
+    scanner_.keepEmptyLines = commentPending_;
+    if (!scanner_.Next(line)) break;
+    if (line.empty() && !commentPending_) continue;
     if (ProcessLine(line)) {
       wpt = std::move(ready_);
       return true;

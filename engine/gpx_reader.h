@@ -16,13 +16,14 @@
 
 namespace marklode {
 
-// Splits a byte stream into logical lines, trimmed of spaces and tabs, never
-// empty. XML comments are skipped; CDATA sections are never split at "<".
+// Splits a byte stream into logical lines, trimmed of spaces and tabs; empty
+// ones only on request. XML comments are skipped; CDATA sections are never split at "<".
 class GpxLineScanner : public BlockReader {
  public:
   explicit GpxLineScanner(ByteSource& src, ProgressSink* progress = nullptr)
       : BlockReader(src, progress) {}
   bool Next(std::string_view& line);
+  bool keepEmptyLines = false;  // also yield lines that are empty once trimmed
 
  private:
   enum class Mode { Text, Cdata, Comment };

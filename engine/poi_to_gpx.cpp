@@ -103,8 +103,16 @@ class PoiConverter {
  public:
   using Flush = std::function<bool(std::string&)>;
 
+  // Templates come from profiles that any editor may have saved: their text
+  // is made fit for XML once, here, like every file name and CSV record.
   PoiConverter(MessageSink& messages, const PoiTemplates& t, std::string& out, Flush flush)
-      : messages_(messages), t_(t), out_(out), flush_(std::move(flush)) {
+      : messages_(messages),
+        commentT_(ToXmlText(t.comment)),
+        nameT_(ToXmlText(t.name)),
+        categoryT_(ToXmlText(t.category)),
+        iconT_(ToXmlText(t.icon)),
+        out_(out),
+        flush_(std::move(flush)) {
     anyTemplate_ = !t.comment.empty() || !t.name.empty() || !t.category.empty() || !t.icon.empty();
   }
 
@@ -125,7 +133,7 @@ class PoiConverter {
   bool File(ByteSource& src, std::string_view fileName, CsvFileTraits traits,
             ProgressSink* progress) {
     std::size_t dot = fileName.rfind('.');
-    fileBase_.assign(fileName.substr(0, dot));
+    fileBase_ = ToXmlText(fileName.substr(0, dot));
     CsvRecordReader reader(src, traits, progress);
     std::string_view record;
     while (reader.Next(record)) {
@@ -189,14 +197,14 @@ class PoiConverter {
       std::array<std::string_view, 4> values{fileBase_, name_, speed_, T_};
       std::span<const std::string_view> list(values.data(), hasComment ? 4 : 3);
       // Every template sees the values as read: the name changes last.
-      if (!t_.comment.empty()) {
-        ExpandTemplateInto(comment_, t_.comment, kCsvLetters, list);
+      if (!commentT_.empty()) {
+        ExpandTemplateInto(comment_, commentT_, kCsvLetters, list);
         CleanText(comment_, true, true);
       }
-      if (!t_.category.empty()) ExpandTemplateInto(category_, t_.category, kCsvLetters, list);
-      if (!t_.icon.empty()) ExpandTemplateInto(symbol_, t_.icon, kCsvLetters, list);
-      if (!t_.name.empty()) {
-        ExpandTemplateInto(scratch_, t_.name, kCsvLetters, list);
+      if (!categoryT_.empty()) ExpandTemplateInto(category_, categoryT_, kCsvLetters, list);
+      if (!iconT_.empty()) ExpandTemplateInto(symbol_, iconT_, kCsvLetters, list);
+      if (!nameT_.empty()) {
+        ExpandTemplateInto(scratch_, nameT_, kCsvLetters, list);
         name_.swap(scratch_);
       }
     }
@@ -268,7 +276,7 @@ class PoiConverter {
   }
 
   MessageSink& messages_;
-  PoiTemplates t_;
+  const std::string commentT_, nameT_, categoryT_, iconT_;
   std::string& out_;
   Flush flush_;
   bool anyTemplate_;
