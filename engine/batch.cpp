@@ -21,9 +21,9 @@ std::string BatchOutputName(std::string_view item, std::string_view ext) {
 }
 
 RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) {
-  const std::string spec = ctx.InputSpec;
-  const std::string folder(DirectoryPart(spec));
-  const std::string_view names = std::string_view(spec).substr(folder.size());
+  const std::string listText = ctx.InputSpec;
+  const std::string folder(DirectoryPart(listText));
+  const std::string_view names = std::string_view(listText).substr(folder.size());
   const int n = FieldCount(names, ';');
   entries = 0;
   files = 0;

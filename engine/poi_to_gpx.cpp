@@ -311,18 +311,18 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
                           std::string_view nameTemplate, std::string_view categoryTemplate,
                           std::string_view iconTemplate) {
   ctx.EntriesConverted = 0;
-  std::string spec = ctx.InputSpec;
-  if (FileNamePart(spec).find('.') == std::string_view::npos) spec += ".CSV";
-  const std::vector<std::string> files = FindFiles(spec);
+  std::string pattern = ctx.InputSpec;
+  if (FileNamePart(pattern).find('.') == std::string_view::npos) pattern += ".CSV";
+  const std::vector<std::string> files = FindFiles(pattern);
   if (files.empty()) {
-    ctx.messages.Show("Can't Find Input file: " + spec, kStopIcon, "Can't Find File",
+    ctx.messages.Show("Can't Find Input file: " + pattern, kStopIcon, "Can't Find File",
                       Severity::Stop);
     return RunStatus::Stopped;
   }
-  const std::string_view dir = DirectoryPart(spec);
+  const std::string_view dir = DirectoryPart(pattern);
   std::string outputName = ctx.OutputSpec;
   if (outputName.empty())
-    outputName = spec.substr(0, dir.size() + FileNamePart(spec).rfind('.')) + ".GPX";
+    outputName = pattern.substr(0, dir.size() + FileNamePart(pattern).rfind('.')) + ".GPX";
   if (outputName.find('*') != std::string::npos) {
     ctx.messages.Show("Can't use wildcard for GPX output file: " + outputName, kStopIcon,
                       "Invalid file", Severity::Stop);
