@@ -66,11 +66,6 @@ bool XmlChars(std::string_view s) {
          s.find("\xEF\xBF\xBF") == std::string_view::npos;
 }
 
-// Text a template may hold: proper UTF-8 of characters XML allows.
-bool PlainText(std::string_view s) {
-  return ValidUtf8(s) && XmlChars(s);
-}
-
 // Well-formedness as far as this writer can get it wrong: tags nest, every "&"
 // starts an entity, and no "<" or "&" stands raw in text or attribute values.
 bool WellFormed(std::string_view xml) {
@@ -137,13 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string_view csv = parts[0];
   marklode::PoiTemplates templates{"<T>", "", "", ""};
-  // Templates come from profiles, whose own text must be proper UTF-8 without
-  // control characters for the GPX to be; that case is tested apart, so here
-  // only such templates are tried, to keep the search on the CSV reader.
-  bool plainTemplates = true;
-  for (std::size_t i = 1; i < parts.size(); ++i)
-    plainTemplates = plainTemplates && PlainText(parts[i]);
-  if (parts.size() > 1 && plainTemplates) {
+  if (parts.size() > 1) {
     templates.comment = parts[1];
     templates.name = parts.size() > 2 ? parts[2] : "";
     templates.category = parts.size() > 3 ? parts[3] : "";
