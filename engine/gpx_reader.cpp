@@ -113,8 +113,9 @@ bool GpxLineScanner::Next(std::string_view& line) {
       }
       if (c == '\r' || c == '\n') {
         // CR LF ends one line, as a lone CR or LF does.
-        std::size_t next = pos + 1;
-        if (c == '\r' && Ensure(pos, 2) && buf_[pos + 1] == '\n') next = pos + 2;
+        // (Ensure may move the data: pos follows it, so take next afterwards.)
+        const bool crlf = c == '\r' && Ensure(pos, 2) && buf_[pos + 1] == '\n';
+        const std::size_t next = pos + (crlf ? 2 : 1);
         line = Take(pos, next);
         if (!line.empty() || keepEmptyLines) return true;
         break;  // an empty line: look again
