@@ -29,27 +29,28 @@ const char* NameSet::Keep(std::string_view name) {
   return entry;
 }
 
-void NameSet::Grow() {
-  std::vector<const char*> old(slots_.size() * 2, nullptr);
+void NameSet::Rehash(std::size_t slots) {
+  std::vector<Slot> old(slots);
   old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
-  for (const char* entry : old) {
-    if (!entry) continue;
-    std::size_t i = std::hash<std::string_view>{}(Stored(entry)) & mask;
-    while (slots_[i]) i = (i + 1) & mask;
-    slots_[i] = entry;
+  for (const Slot& slot : old) {
+    if (!slot.entry) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].entry) i = (i + 1) & mask;
+    slots_[i] = slot;
   }
 }
 
 bool NameSet::Insert(std::string_view name) {
-  if ((count_ + 1) * 2 > slots_.size()) Grow();  // at most half full
+  if ((count_ + 1) * 2 > slots_.size()) Rehash(slots_.size() * 2);  // at most half full
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = std::hash<std::string_view>{}(name)&mask;
-  while (const char* entry = slots_[i]) {
-    if (Stored(entry) == name) return false;
+  const std::size_t hash = std::hash<std::string_view>{}(name);
+  std::size_t i = hash & mask;
+  while (const char* entry = slots_[i].entry) {
+    if (slots_[i].hash == hash && Stored(entry) == name) return false;
     i = (i + 1) & mask;
   }
-  slots_[i] = Keep(name);
+  slots_[i] = {hash, Keep(name)};
   ++count_;
   return true;
 }

@@ -13,7 +13,7 @@ namespace marklode {
 
 class NameSet {
  public:
-  NameSet() : slots_(1024, nullptr) {}
+  NameSet() : slots_(1024) {}
   // Adds name; false when it was there already.
   bool Insert(std::string_view name);
   std::size_t size() const { return count_; }
@@ -21,9 +21,15 @@ class NameSet {
  private:
   static std::string_view Stored(const char* entry);  // a length, then the bytes
   const char* Keep(std::string_view name);
-  void Grow();
+  void Rehash(std::size_t slots);
 
-  std::vector<const char*> slots_;
+  // The hash is kept beside the name: a probe compares names only when the
+  // hashes agree, and growing never hashes a name again.
+  struct Slot {
+    std::size_t hash = 0;
+    const char* entry = nullptr;
+  };
+  std::vector<Slot> slots_;
   std::size_t count_ = 0;
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t blockUsed_ = 0, blockSize_ = 0;
