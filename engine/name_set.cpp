@@ -42,7 +42,8 @@ void NameSet::Rehash(std::size_t slots) {
 }
 
 bool NameSet::Insert(std::string_view name) {
-  if ((count_ + 1) * 2 > slots_.size()) Rehash(slots_.size() * 2);  // at most half full
+  // At most three quarters full: with the hashes at hand a probe costs little.
+  if ((count_ + 1) * 4 > slots_.size() * 3) Rehash(slots_.size() * 2);
   const std::size_t mask = slots_.size() - 1;
   const std::size_t hash = std::hash<std::string_view>{}(name);
   std::size_t i = hash & mask;
