@@ -20,23 +20,6 @@
 
 namespace {
 
-class ChunkedSource : public marklode::ByteSource {
- public:
-  ChunkedSource(std::string_view data, std::size_t step) : data_(data), step_(step) {}
-  std::size_t Read(char* buf, std::size_t cap) override {
-    std::size_t n = std::min({cap, step_, data_.size() - pos_});
-    std::copy_n(data_.data() + pos_, n, buf);
-    pos_ += n;
-    return n;
-  }
-  std::uint64_t Size() const override { return data_.size(); }
-
- private:
-  std::string_view data_;
-  std::size_t step_;
-  std::size_t pos_ = 0;
-};
-
 std::vector<std::string> Records(marklode::ByteSource& src, marklode::CsvFileTraits traits) {
   marklode::CsvRecordReader reader(src, traits);
   std::vector<std::string> out;
