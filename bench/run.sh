@@ -52,12 +52,15 @@ calc() { awk "BEGIN { print $1 }"; }
 # measure NAME CMD...: best wall time of $runs runs (1 for GPSBabel) and the
 # peak RSS of that run; sets SECS and RSS_KB. Output goes to a file, not to
 # /dev/null: GNU grep stops at the first match when its output is /dev/null.
+# When FRESH names a file, it is removed before each run, untimed: every tool
+# then writes a new file instead of some replacing (and freeing) an old one.
 measure() {
   local name=$1 n=$runs; shift
   [ "$name" = gpsbabel ] && n=1
   SECS=""; RSS_KB=""
   local log=build/bench/time.log i t0 t1 s
   for ((i = 0; i < n; i++)); do
+    [ -n "${FRESH:-}" ] && rm -f "$FRESH"
     t0=$(date +%s.%N)
     /usr/bin/time -v -o "$log" "$@" >build/bench/stdout.log 2>build/bench/stderr.log || {
       echo "bench: '$*' failed:" >&2; cat build/bench/stderr.log "$log" >&2; exit 1; }
@@ -74,10 +77,10 @@ measure() {
 cat "$in" >/dev/null  # into the page cache, so every command reads it alike
 echo "GPX -> POI-CSV, $in ($(stat -c %s "$in") bytes, $(grep -c '<wpt' "$in") waypoints)"
 measure grep grep -c '<wpt' "$in"; grep_s=$SECS
-rm -f "$csv"
-measure marklode "$MARKLODE" "$in"; ml_s=$SECS; ml_rss=$RSS_KB
+FRESH=$csv measure marklode "$MARKLODE" "$in"; ml_s=$SECS; ml_rss=$RSS_KB
 if [ -z "${NO_GPSBABEL:-}" ]; then
-  measure gpsbabel gpsbabel -i gpx -f "$in" -o garmin_poi -F "$data/bench-$size.gpsbabel.csv"
+  FRESH=$data/bench-$size.gpsbabel.csv \
+    measure gpsbabel gpsbabel -i gpx -f "$in" -o garmin_poi -F "$data/bench-$size.gpsbabel.csv"
   gb_s=$SECS; gb_rss=$RSS_KB
   printf '  GPSBabel / Marklode time: %.1fx (target >= 100x)\n' "$(calc "$gb_s / $ml_s")"
 fi
@@ -90,16 +93,17 @@ broken="$data/bench-$size-no-end-tags.gpx"
 [ -f "$broken" ] || "$gen" "$size" "$broken" --no-end-tags
 echo "GPX -> POI-CSV without any </wpt>, $broken"
 cat "$broken" >/dev/null
-measure marklode "$MARKLODE" "$broken"
+FRESH=${broken%.gpx}.CSV measure marklode "$MARKLODE" "$broken"
 printf '  time / well-formed file:  %.2fx\n' "$(calc "$SECS / $ml_s")"
 rm -f "$data/bench-$size-no-end-tags.CSV"
 
 if "$MARKLODE" /r "$csv" >/dev/null 2>&1 && [ -s "$gpx_back" ]; then
   echo "POI-CSV -> GPX, $csv ($(stat -c %s "$csv") bytes)"
   cat "$csv" >/dev/null
-  measure marklode "$MARKLODE" /r "$csv"; ml_s=$SECS; ml_rss=$RSS_KB
+  FRESH=$gpx_back measure marklode "$MARKLODE" /r "$csv"; ml_s=$SECS; ml_rss=$RSS_KB
   if [ -z "${NO_GPSBABEL:-}" ]; then
-    measure gpsbabel gpsbabel -i garmin_poi -f "$csv" -o gpx -F "$data/bench-$size.gpsbabel.gpx"
+    FRESH=$data/bench-$size.gpsbabel.gpx \
+      measure gpsbabel gpsbabel -i garmin_poi -f "$csv" -o gpx -F "$data/bench-$size.gpsbabel.gpx"
     gb_s=$SECS; gb_rss=$RSS_KB
     printf '  GPSBabel / Marklode time: %.1fx (target >= 20x)\n' "$(calc "$gb_s / $ml_s")"
     printf '  Marklode / GPSBabel RSS:  %.3f (target < 0.25)\n' "$(calc "$ml_rss / $gb_rss")"

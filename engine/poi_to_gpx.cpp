@@ -21,7 +21,7 @@ constexpr std::string_view kGpxNs = "http://www.topografix.com/GPX/1/1";
 constexpr std::string_view kXsiNs = "http://www.w3.org/2001/XMLSchema-instance";
 constexpr std::string_view kGpxxNs = "http://www.garmin.com/xmlschemas/GpxExtensions/v2";
 constexpr std::string_view kMakerWeb = "http://www.garmin.com";
-constexpr std::size_t kFlushAt = 256 * 1024;
+constexpr std::size_t kFlushAt = 1 << 20;
 
 // Text as XML character data or attribute value; runs without markup
 // characters are copied whole.
@@ -333,8 +333,7 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   bool outputFailed = false;
   std::string out;
   auto flush = [&](std::string& text) {
-    if (!output.Write(text)) outputFailed = true;
-    text.clear();
+    if (!output.WriteChunk(text)) outputFailed = true;
     return !outputFailed;
   };
   const PoiTemplates templates{commentTemplate, nameTemplate, categoryTemplate, iconTemplate};

@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "services/platform.h"
 
@@ -98,6 +102,78 @@ bool WriteAll(int fd, const char* p, std::size_t n, int& err) {
 }
 }  // namespace
 
+// Writes whole chunks to one descriptor, in order, on its own thread. At most
+// kQueued chunks wait, so memory stays bounded however fast they come; emptied
+// buffers go back to the caller with their capacity. The first error stops the
+// writing and is kept for the caller to report: messages belong to the caller's
+// thread.
+class OutputFile::Background {
+ public:
+  explicit Background(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+  ~Background() { Stop(); }
+
+  // false when an earlier chunk failed (chunk is then dropped).
+  bool Submit(std::string& chunk) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return queue_.size() < kQueued || err_ != 0; });
+    if (err_ != 0) {
+      chunk.clear();
+      return false;
+    }
+    queue_.push_back(std::move(chunk));
+    chunk = std::string();
+    if (!spare_.empty()) {
+      chunk.swap(spare_.back());
+      spare_.pop_back();
+    }
+    changed_.notify_all();
+    return true;
+  }
+
+  // Writes what is queued, ends the thread and returns the first error (0).
+  int Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      changed_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+    return err_;
+  }
+
+ private:
+  static constexpr std::size_t kQueued = 2;
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
+      if (queue_.empty()) return;
+      std::string chunk = std::move(queue_.front());
+      queue_.pop_front();
+      if (err_ == 0) {
+        lock.unlock();
+        int err = 0;
+        WriteAll(fd_, chunk.data(), chunk.size(), err);
+        lock.lock();
+        err_ = err;
+      }
+      chunk.clear();
+      spare_.push_back(std::move(chunk));
+      changed_.notify_all();
+    }
+  }
+
+  const int fd_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;
+  std::vector<std::string> spare_;
+  bool stopping_ = false;
+  int err_ = 0;
+  std::thread thread_;  // last: starts once the rest is ready
+};
+
 OutputFile::OutputFile(MessageSink& sink, std::string target, std::string title)
     : sink_(sink), target_(std::move(target)), title_(std::move(title)) {}
 
@@ -156,6 +232,7 @@ bool OutputFile::OpenTemp() {
 
 bool OutputFile::Flush() {
   if (buf_.empty()) return true;
+  if (background_) return Submit(buf_);
   int err = 0;
   if (fd_ < 0 || !WriteAll(fd_, buf_.data(), buf_.size(), err)) {
     buf_.clear();
@@ -172,7 +249,7 @@ bool OutputFile::Write(std::string_view text) {
   if (!OpenTemp()) return false;
   if (buf_.size() + text.size() > kWriteBuffer) {
     if (!Flush()) return false;
-    if (text.size() > kWriteBuffer) {
+    if (text.size() > kWriteBuffer && !background_) {
       int err = 0;
       if (!WriteAll(fd_, text.data(), text.size(), err)) {
         broken_ = true;
@@ -186,9 +263,45 @@ bool OutputFile::Write(std::string_view text) {
   return true;
 }
 
+bool OutputFile::WriteChunk(std::string& chunk) {
+  if (broken_) {
+    chunk.clear();
+    return false;
+  }
+  if (!OpenTemp()) {
+    chunk.clear();
+    return false;
+  }
+  if (!buf_.empty() && !Flush()) {  // what came before goes first
+    chunk.clear();
+    return false;
+  }
+  if (!background_) background_ = std::make_unique<Background>(fd_);
+  return Submit(chunk);
+}
+
+bool OutputFile::Submit(std::string& chunk) {
+  if (background_->Submit(chunk)) return true;
+  StopBackground();
+  return false;
+}
+
+// Ends the writing thread; false (reported once) when a chunk failed.
+bool OutputFile::StopBackground() {
+  if (!background_) return !broken_;
+  const int err = background_->Stop();
+  background_.reset();
+  if (err != 0 && !broken_) {
+    broken_ = true;
+    Fail(err);
+  }
+  return !broken_;
+}
+
 bool OutputFile::Park() {
   if (fd_ < 0) return !broken_;
   bool ok = Flush();
+  ok = StopBackground() && ok;
   ::close(fd_);
   fd_ = -1;
   std::string().swap(buf_);
@@ -198,6 +311,7 @@ bool OutputFile::Park() {
 bool OutputFile::Commit() {
   if (temp_.empty()) return false;
   bool ok = !broken_ && Flush();
+  ok = StopBackground() && ok;
   if (fd_ >= 0) {
     if (::close(fd_) != 0 && ok) {
       Fail(errno);
@@ -215,6 +329,8 @@ bool OutputFile::Commit() {
 }
 
 void OutputFile::Discard() {
+  if (background_) background_->Stop();
+  background_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());

@@ -71,6 +71,11 @@ class OutputFile {
   // Appends text. Creates the temporary on first use; false (reported) when it
   // cannot be created or written.
   bool Write(std::string_view text);
+  // Takes the text in chunk and gives back an empty buffer to fill next. The
+  // chunks of a big output are written on a thread of their own, so the kernel
+  // copies one while the caller makes the next. false (reported) when this or
+  // an earlier chunk could not be written.
+  bool WriteChunk(std::string& chunk);
   bool started() const { return !temp_.empty(); }
   // Flushes and closes, keeping the temporary, so that many outputs need not
   // all stay open; the next Write reopens it.
@@ -82,8 +87,12 @@ class OutputFile {
   const std::string& target() const { return target_; }
 
  private:
+  class Background;
+
   bool OpenTemp();
   bool Flush();
+  bool Submit(std::string& chunk);
+  bool StopBackground();
   void Fail(int err);
 
   MessageSink& sink_;
@@ -93,6 +102,7 @@ class OutputFile {
   int fd_ = -1;
   bool broken_ = false;  // a write failed: the temporary is incomplete
   std::string buf_;
+  std::unique_ptr<Background> background_;  // while chunks are being written
 };
 
 // Writes text followed by CR LF to path, replacing the file only when the whole

@@ -86,6 +86,44 @@ TEST(OutputFile, ReplacesTheTargetOnlyWhenComplete) {
   EXPECT_TRUE(sink.boxes.empty());
 }
 
+// Chunks go out on a writing thread; text written before, between and after
+// them, a park and a discard must keep their order and meaning.
+TEST(OutputFile, ChunksKeepTheirOrderWithPlainWrites) {
+  test::TempDir dir;
+  RecordingMessageSink sink;
+  std::string expected;
+  {
+    OutputFile out(sink, dir / "out.gpx");
+    ASSERT_TRUE(out.Write("head;"));
+    expected = "head;";
+    for (int i = 0; i < 50; ++i) {  // more chunks than ever wait at once
+      std::string chunk(i * 997 + 1, static_cast<char>('a' + i % 26));
+      expected += chunk;
+      ASSERT_TRUE(out.WriteChunk(chunk));
+      EXPECT_TRUE(chunk.empty());
+      if (i == 20) {
+        ASSERT_TRUE(out.Write(std::string(300'000, '-')));  // more than one buffer
+        expected += std::string(300'000, '-');
+      }
+      if (i == 30) {
+        ASSERT_TRUE(out.Park());
+      }
+    }
+    ASSERT_TRUE(out.Write(";tail"));
+    expected += ";tail";
+    ASSERT_TRUE(out.Commit());
+  }
+  EXPECT_EQ(ReadFile(dir / "out.gpx"), expected);
+  {
+    OutputFile out(sink, dir / "out.gpx");
+    std::string chunk(1 << 20, 'z');
+    ASSERT_TRUE(out.WriteChunk(chunk));
+  }  // dropped while the thread may still be writing
+  EXPECT_EQ(ReadFile(dir / "out.gpx"), expected);
+  EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"out.gpx"});
+  EXPECT_TRUE(sink.boxes.empty());
+}
+
 TEST(OutputFile, UncreatableTargetIsReported) {
   test::TempDir dir;
   RecordingMessageSink sink;
