@@ -41,11 +41,14 @@ void NameSet::Rehash(std::size_t slots) {
   }
 }
 
-bool NameSet::Insert(std::string_view name) {
+std::size_t NameSet::Hash(std::string_view name) {
+  return std::hash<std::string_view>{}(name);
+}
+
+bool NameSet::Insert(std::string_view name, std::size_t hash) {
   // At most three quarters full: with the hashes at hand a probe costs little.
   if ((count_ + 1) * 4 > slots_.size() * 3) Rehash(slots_.size() * 2);
   const std::size_t mask = slots_.size() - 1;
-  const std::size_t hash = std::hash<std::string_view>{}(name);
   std::size_t i = hash & mask;
   while (const char* entry = slots_[i].entry) {
     if (slots_[i].hash == hash && Stored(entry) == name) return false;

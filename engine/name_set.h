@@ -15,7 +15,17 @@ class NameSet {
  public:
   NameSet() : slots_(1024) {}
   // Adds name; false when it was there already.
-  bool Insert(std::string_view name);
+  bool Insert(std::string_view name) { return Insert(name, Hash(name)); }
+  // The same with the name's Hash worked out earlier.
+  bool Insert(std::string_view name, std::size_t hash);
+
+  static std::size_t Hash(std::string_view name);
+  // Starts loading the table slot a later Insert of this hash looks at first.
+  // The table is far bigger than the caches: a caller that asks early enough
+  // finds the slot at hand instead of waiting for memory.
+  void Prefetch(std::size_t hash) const {
+    __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+  }
   std::size_t size() const { return count_; }
 
  private:

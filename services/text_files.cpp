@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -113,7 +114,7 @@ class OutputFile::Background {
   ~Background() { Stop(); }
 
   // false when an earlier chunk failed (chunk is then dropped).
-  bool Submit(std::string& chunk) {
+  bool Submit(ByteBuffer& chunk) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return queue_.size() < kQueued || err_ != 0; });
     if (err_ != 0) {
@@ -121,9 +122,9 @@ class OutputFile::Background {
       return false;
     }
     queue_.push_back(std::move(chunk));
-    chunk = std::string();
+    chunk = ByteBuffer();
     if (!spare_.empty()) {
-      chunk.swap(spare_.back());
+      chunk = std::move(spare_.back());
       spare_.pop_back();
     }
     changed_.notify_all();
@@ -149,7 +150,7 @@ class OutputFile::Background {
     for (;;) {
       changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
       if (queue_.empty()) return;
-      std::string chunk = std::move(queue_.front());
+      ByteBuffer chunk = std::move(queue_.front());
       queue_.pop_front();
       if (err_ == 0) {
         lock.unlock();
@@ -167,12 +168,20 @@ class OutputFile::Background {
   const int fd_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::string> queue_;
-  std::vector<std::string> spare_;
+  std::deque<ByteBuffer> queue_;
+  std::vector<ByteBuffer> spare_;
   bool stopping_ = false;
   int err_ = 0;
   std::thread thread_;  // last: starts once the rest is ready
 };
+
+void ByteBuffer::Grow(std::size_t more) {
+  const std::size_t cap = std::max({cap_ * 2, size_ + more, std::size_t{4096}});
+  auto bigger = std::make_unique_for_overwrite<char[]>(cap);
+  if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+  data_ = std::move(bigger);
+  cap_ = cap;
+}
 
 OutputFile::OutputFile(MessageSink& sink, std::string target, std::string title)
     : sink_(sink), target_(std::move(target)), title_(std::move(title)) {}
@@ -226,7 +235,7 @@ bool OutputFile::OpenTemp() {
   ::fchmod(fd, mode);
   fd_ = fd;
   temp_.assign(buf.data());
-  buf_.reserve(kWriteBuffer);
+  buf_.Reserve(kWriteBuffer);
   return true;
 }
 
@@ -259,11 +268,11 @@ bool OutputFile::Write(std::string_view text) {
       return true;
     }
   }
-  buf_.append(text);
+  buf_.Append(text);
   return true;
 }
 
-bool OutputFile::WriteChunk(std::string& chunk) {
+bool OutputFile::WriteChunk(ByteBuffer& chunk) {
   if (broken_) {
     chunk.clear();
     return false;
@@ -271,6 +280,11 @@ bool OutputFile::WriteChunk(std::string& chunk) {
   if (!OpenTemp()) {
     chunk.clear();
     return false;
+  }
+  if (!background_ && chunk.size() < kWriteBuffer) {  // small: no thread for it
+    const bool ok = Write(chunk.view());
+    chunk.clear();
+    return ok;
   }
   if (!buf_.empty() && !Flush()) {  // what came before goes first
     chunk.clear();
@@ -280,7 +294,7 @@ bool OutputFile::WriteChunk(std::string& chunk) {
   return Submit(chunk);
 }
 
-bool OutputFile::Submit(std::string& chunk) {
+bool OutputFile::Submit(ByteBuffer& chunk) {
   if (background_->Submit(chunk)) return true;
   StopBackground();
   return false;
@@ -304,7 +318,7 @@ bool OutputFile::Park() {
   ok = StopBackground() && ok;
   ::close(fd_);
   fd_ = -1;
-  std::string().swap(buf_);
+  buf_ = ByteBuffer();
   return ok;
 }
 

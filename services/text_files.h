@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -59,6 +60,36 @@ class InputFile : public ByteSource {
   bool failed_ = false;
 };
 
+// A growable byte buffer that leaves new room unfilled: a writer asks for the
+// most a piece can take, writes through the pointer and then says where it
+// ended, so building text costs one check per piece instead of one per append.
+class ByteBuffer {
+ public:
+  // Room for at least more bytes after the end; returns the end.
+  char* Reserve(std::size_t more) {
+    if (cap_ - size_ < more) Grow(more);
+    return data_.get() + size_;
+  }
+  // The bytes written from the last Reserve up to end now belong to the text.
+  void Commit(const char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+  void Append(std::string_view text) {
+    char* p = Reserve(text.size());
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    size_ += text.size();
+  }
+  const char* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  void clear() { size_ = 0; }
+  std::string_view view() const { return {data_.get(), size_}; }
+
+ private:
+  void Grow(std::size_t more);
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0, cap_ = 0;
+};
+
 // One output file written to a temporary beside its target. Commit renames it
 // into place; Discard (or destruction without Commit) removes it.
 class OutputFile {
@@ -75,7 +106,7 @@ class OutputFile {
   // chunks of a big output are written on a thread of their own, so the kernel
   // copies one while the caller makes the next. false (reported) when this or
   // an earlier chunk could not be written.
-  bool WriteChunk(std::string& chunk);
+  bool WriteChunk(ByteBuffer& chunk);
   bool started() const { return !temp_.empty(); }
   // Flushes and closes, keeping the temporary, so that many outputs need not
   // all stay open; the next Write reopens it.
@@ -91,7 +122,7 @@ class OutputFile {
 
   bool OpenTemp();
   bool Flush();
-  bool Submit(std::string& chunk);
+  bool Submit(ByteBuffer& chunk);
   bool StopBackground();
   void Fail(int err);
 
@@ -101,7 +132,7 @@ class OutputFile {
   std::string temp_;
   int fd_ = -1;
   bool broken_ = false;  // a write failed: the temporary is incomplete
-  std::string buf_;
+  ByteBuffer buf_;
   std::unique_ptr<Background> background_;  // while chunks are being written
 };
 
