@@ -1,5 +1,6 @@
 #include "engine/poi_to_gpx.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <span>
@@ -143,29 +144,43 @@ bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks) {
 
 // The clean-up of names and comments read from CSV, in place: "~" (and, for
 // comments built from a template, " - ") are line breaks, "&" reads as " and ",
-// runs of spaces shrink to one, and spaces around the text go.
+// runs of spaces shrink to one, and spaces around the text go. The steps apply
+// in that order, each to the text the one before left, though all but the
+// first two run in one pass: a " - " that a replaced "&" completes also breaks.
 void CleanTextInPlace(std::string& t, bool tildeBreaks, bool dashBreaks) {
   if (tildeBreaks)
     for (char& c : t)
       if (c == '~') c = '\n';
-  if (t.find('&') != std::string::npos) t = ReplaceText(t, "&", " and ");
-  if (std::size_t hit; dashBreaks && (hit = t.find(" - ")) != std::string::npos) {
-    // The text only shrinks: replace in place, left to right.
-    std::size_t w = 0, r = 0;
-    do {
-      std::memmove(t.data() + w, t.data() + r, hit - r);
-      w += hit - r;
-      t[w++] = '\n';
-      r = hit + 3;
-    } while ((hit = t.find(" - ", r)) != std::string::npos);
-    std::memmove(t.data() + w, t.data() + r, t.size() - r);
-    t.resize(w + t.size() - r);
+  if (const auto amps = std::count(t.begin(), t.end(), '&')) {
+    // Widen in place, filling from the back.
+    std::size_t r = t.size(), w = r + 4 * static_cast<std::size_t>(amps);
+    t.resize(w);
+    while (r > 0) {
+      if (t[--r] == '&') {
+        w -= 5;
+        std::memcpy(&t[w], " and ", 5);
+      } else {
+        t[--w] = t[r];
+      }
+    }
   }
-  if (t.find("  ") != std::string::npos) t = CollapseSpaces(t);
-  std::size_t b = 0, e = t.size();
-  while (b < e && t[b] == ' ') ++b;
-  while (e > b && t[e - 1] == ' ') --e;
-  if (b > 0 || e < t.size()) t = t.substr(b, e - b);
+  // The text only shrinks from here: write behind the reading position.
+  char* const s = t.data();
+  const std::size_t n = t.size();
+  std::size_t w = 0;
+  for (std::size_t r = 0; r < n;) {
+    char c = s[r];
+    if (dashBreaks && c == ' ' && n - r >= 3 && s[r + 1] == '-' && s[r + 2] == ' ') {
+      c = '\n';
+      r += 3;
+    } else {
+      ++r;
+    }
+    if (c == ' ' && (w == 0 || s[w - 1] == ' ')) continue;  // a run, or the front
+    s[w++] = c;
+  }
+  if (w > 0 && s[w - 1] == ' ') --w;
+  t.resize(w);
 }
 
 // The clean-up above as a view: text itself when nothing changes, else the

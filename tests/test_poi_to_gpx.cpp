@@ -154,6 +154,18 @@ TEST(PoiToGpx, NamesCommentsAndSpeed) {
       {"speed for templates", "1,2,Cam@45,c", {"<S> km/h", "<D>!", "", ""}, "Cam!", "45 km/h"},
       {"tilde and dash breaks", "1,2,A,a~b - c", {"<T>", "", "", ""}, "A", "a\nb\nc"},
       {"collapsed spaces", "1,2,\"  A   B  \",\"x    y\"", {"<T>", "", "", ""}, "A B", "x y"},
+      // The steps apply in order: "&" turns "&- " into " and - ", which then breaks;
+      // " - - " breaks once; long text is checked past its first sixteen bytes.
+      {"clean-up order",
+       "1,2,A,\"a &- b - - c  -  d ~ e\"",
+       {"<T>", "", "", ""},
+       "A",
+       "a and\nb\n- c \n d \n e"},
+      {"long text, nothing to clean",
+       "1,2,\"A name that is longer than two blocks, - fine\",\"one-two, three-four, five-six\"",
+       {"<T>", "", "", ""},
+       "A name that is longer than two blocks, - fine",
+       "one-two, three-four, five-six"},
       {"markup is escaped",
        "1,2,A,\"<b>&\"",
        {"<T>", "<D>\"<T>\"", "", ""},
