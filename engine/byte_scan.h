@@ -62,4 +62,24 @@ inline const char* FindControlOrHigh(const char* p, const char* e) {
   return p;
 }
 
+// The first byte in [p, e) below 0x20 or equal to 0xEF, or e. In UTF-8 text
+// these are all that may need a look before XML can hold it: the controls,
+// and the lead byte of U+FFFE and U+FFFF.
+inline const char* FindControlOrEF(const char* p, const char* e) {
+#if defined(__SSE2__)
+  const __m128i top = _mm_set1_epi8(0x1F);
+  const __m128i ef = _mm_set1_epi8(static_cast<char>(0xEF));
+  while (e - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, top), v);  // unsigned v <= 0x1F
+    if (const int bits = _mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(v, ef))))
+      return p + __builtin_ctz(static_cast<unsigned>(bits));
+    p += 16;
+  }
+#endif
+  while (p < e && static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) != 0xEF)
+    ++p;
+  return p;
+}
+
 }  // namespace marklode

@@ -142,7 +142,7 @@ const std::string* XmlSafe(std::string_view raw, bool utf8, std::string& out) {
   // Most text needs nothing: plain ASCII, or UTF-8 without controls.
   bool plain = true;
   for (const char *p = raw.data(), *e = p + raw.size(); plain; ++p) {
-    p = FindControlOrHigh(p, e);
+    p = utf8 ? FindControlOrEF(p, e) : FindControlOrHigh(p, e);
     if (p == e) break;
     const auto u = static_cast<unsigned char>(*p);
     plain = u < 0x20 ? !ForbiddenControl(u) : utf8 && u != 0xEF;

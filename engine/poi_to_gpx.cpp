@@ -148,14 +148,14 @@ bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks) {
 // in that order, each to the text the one before left, though all but the
 // first two run in one pass: a " - " that a replaced "&" completes also breaks.
 void CleanTextInPlace(std::string& t, bool tildeBreaks, bool dashBreaks) {
-  if (tildeBreaks)
-    for (char& c : t)
-      if (c == '~') c = '\n';
-  if (const auto amps = std::count(t.begin(), t.end(), '&')) {
-    // Widen in place, filling from the back.
+  if (tildeBreaks && t.find('~') != std::string::npos) std::replace(t.begin(), t.end(), '~', '\n');
+  const std::size_t firstAmp = t.find('&');
+  if (firstAmp != std::string::npos) {
+    const auto amps = std::count(t.begin() + firstAmp, t.end(), '&');
+    // Widen in place, filling from the back up to the first "&".
     std::size_t r = t.size(), w = r + 4 * static_cast<std::size_t>(amps);
     t.resize(w);
-    while (r > 0) {
+    while (w != r) {
       if (t[--r] == '&') {
         w -= 5;
         std::memcpy(&t[w], " and ", 5);
@@ -164,20 +164,24 @@ void CleanTextInPlace(std::string& t, bool tildeBreaks, bool dashBreaks) {
       }
     }
   }
-  // The text only shrinks from here: write behind the reading position.
+  // The text only shrinks from here: write behind the reading position. Only
+  // spaces matter; the runs between them move whole.
   char* const s = t.data();
   const std::size_t n = t.size();
-  std::size_t w = 0;
-  for (std::size_t r = 0; r < n;) {
-    char c = s[r];
-    if (dashBreaks && c == ' ' && n - r >= 3 && s[r + 1] == '-' && s[r + 2] == ' ') {
-      c = '\n';
+  std::size_t w = 0, r = 0;
+  for (;;) {
+    const std::size_t run = FindFirstOf<' '>(s + r, s + n) - (s + r);
+    if (w != r) std::memmove(s + w, s + r, run);
+    w += run;
+    r += run;
+    if (r == n) break;
+    if (dashBreaks && n - r >= 3 && s[r + 1] == '-' && s[r + 2] == ' ') {
+      s[w++] = '\n';
       r += 3;
-    } else {
-      ++r;
+      continue;
     }
-    if (c == ' ' && (w == 0 || s[w - 1] == ' ')) continue;  // a run, or the front
-    s[w++] = c;
+    ++r;
+    if (w > 0 && s[w - 1] != ' ') s[w++] = ' ';  // not a run, nor the front
   }
   if (w > 0 && s[w - 1] == ' ') --w;
   t.resize(w);
@@ -208,16 +212,17 @@ std::string_view Unquoted(std::string_view field, std::string& scratch) {
 // A coordinate as written: spaces removed; longitude 180 becomes -180, the same
 // meridian, because the schema excludes 180.
 std::string_view Coordinate(std::string_view text, bool longitude) {
-  std::string_view t = TrimSpaces(text);
-  if (longitude && t[0] != '-') {
-    std::string_view digits = t[0] == '+' ? t.substr(1) : t;
-    std::string_view whole = digits.substr(0, digits.find('.'));
-    whole = whole.substr(std::min(whole.find_first_not_of('0'), whole.size()));
-    std::string_view frac =
-        digits.find('.') == std::string_view::npos ? "" : digits.substr(digits.find('.') + 1);
-    if (whole == "180" && frac.find_first_not_of('0') == std::string_view::npos) return "-180";
-  }
-  return t;
+  const std::string_view t = TrimSpaces(text);
+  if (!longitude || t[0] == '-') return t;
+  // A checked number: [+] digits [. digits]. Is it 180 (with any zeros)?
+  std::size_t i = t[0] == '+' ? 1 : 0;
+  while (i < t.size() && t[i] == '0') ++i;
+  if (t.compare(i, 3, "180") != 0) return t;
+  i += 3;
+  if (i < t.size() && t[i] != '.') return t;
+  for (++i; i < t.size(); ++i)
+    if (t[i] != '0') return t;
+  return "-180";
 }
 
 // A template from a profile, made fit for XML once. The usual kind, one token

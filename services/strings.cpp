@@ -144,20 +144,29 @@ bool IsDecimalNumber(std::string_view text) {
 }
 
 bool IsCoordinate(std::string_view text, int limit) {
-  std::string_view t = TrimSpaces(text);
-  if (!IsDecimalNumber(t)) return false;
-  if (t[0] == '+' || t[0] == '-') t.remove_prefix(1);
-  // Compare the integer part as text so that any number of digits is exact.
-  std::string_view whole = t.substr(0, t.find('.'));
-  std::string_view frac =
-      t.find('.') == std::string_view::npos ? std::string_view() : t.substr(t.find('.') + 1);
-  whole = whole.substr(std::min(whole.find_first_not_of('0'), whole.size()));
-  if (whole.size() > 3) return false;
-  int w = 0;
-  for (char c : whole) w = w * 10 + (c - '0');
-  if (w < limit) return true;
-  if (w > limit) return false;
-  return frac.find_first_not_of('0') == std::string_view::npos;  // exactly the limit
+  // One pass over a decimal number: the integer part is compared as text, so
+  // any number of digits is exact.
+  const std::string_view t = TrimSpaces(text);
+  std::size_t i = 0;
+  const std::size_t n = t.size();
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  int whole = 0, significant = 0;
+  bool digits = false, fraction = false;
+  for (; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
+    digits = true;
+    if (whole == 0 && t[i] == '0') continue;  // leading zeros
+    if (++significant > 3) return false;  // 1000 or more
+    whole = whole * 10 + (t[i] - '0');
+  }
+  if (i < n && t[i] == '.') {
+    for (++i; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
+      digits = true;
+      fraction = fraction || t[i] != '0';
+    }
+  }
+  if (i != n || !digits) return false;
+  if (whole != limit) return whole < limit;
+  return !fraction;  // exactly the limit
 }
 
 namespace {
