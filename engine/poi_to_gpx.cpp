@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <span>
+#include <thread>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -15,6 +17,7 @@
 #include "engine/csv_fields.h"
 #include "engine/name_set.h"
 #include "engine/templates.h"
+#include "services/handoff.h"
 #include "services/platform.h"
 #include "services/strings.h"
 #include "services/text_files.h"
@@ -251,51 +254,60 @@ class PoiTemplate {
   int whole_ = -1;
 };
 
-// A point read and cleaned, waiting to be written: its values end to end in
-// one buffer of its own, since the record they came from is soon overwritten.
-struct PendingPoint {
+// Records read and cleaned, in input order, ready to be written: their values
+// lie end to end in one buffer, since the records they came from are soon
+// overwritten.
+struct Batch {
   enum Piece { kLat, kLon, kName, kComment, kSymbol, kCategory, kPieces };
-  ByteBuffer text;
-  std::array<std::size_t, kPieces> ends{};
-  std::size_t nameHash = 0;
-  bool inRoute = false;
+  struct Item {
+    enum Kind : std::uint8_t { kPoint, kRouteBegin, kRouteEnd } kind;
+    std::size_t nameHash;  // of a point's name, worked out on the reading side
+    std::size_t begin;     // in text
+    std::array<std::size_t, kPieces> ends;  // a point's pieces; a route's name ends at ends[0]
+  };
 
-  void Clear() { text.clear(); }
-  void Add(Piece piece, std::string_view value) {
-    text.Append(value);
-    ends[piece] = text.size();
+  ByteBuffer text;
+  std::vector<Item> items;
+
+  void clear() {
+    text.clear();
+    items.clear();
   }
-  void AddEscaped(Piece piece, std::string_view value) {
-    AppendEscaped(text, value);
-    ends[piece] = text.size();
+  bool full() const { return items.size() >= 4096 || text.size() >= (512u << 10); }
+  std::string_view Get(const Item& item, Piece piece) const {
+    const std::size_t b = piece == kLat ? item.begin : item.ends[piece - 1];
+    return text.view().substr(b, item.ends[piece] - b);
   }
-  std::string_view Get(Piece piece) const {
-    const std::size_t b = piece == kLat ? 0 : ends[piece - 1];
-    return text.view().substr(b, ends[piece] - b);
+  // A new item, starting at the end of the text.
+  Item& Add(Item::Kind kind) {
+    Item& item = items.emplace_back();
+    item.kind = kind;
+    item.begin = text.size();
+    return item;
   }
 };
 
-class PoiConverter {
+// The reading side: records of CSV files into batches of points and route
+// marks. It shows every message about the input itself.
+class PoiReader {
  public:
-  using Flush = std::function<bool(ByteBuffer&)>;
+  // Gives a full batch away and gets an empty one back; false to stop.
+  using HandOff = std::function<bool(Batch&)>;
 
   // Templates come from profiles that any editor may have saved: their text
   // is made fit for XML once, here, like every file name and CSV record.
-  PoiConverter(MessageSink& messages, const PoiTemplates& t, ByteBuffer& out, Flush flush)
+  PoiReader(MessageSink& messages, const PoiTemplates& t, HandOff handOff)
       : messages_(messages),
         commentT_(t.comment),
         nameT_(t.name),
         categoryT_(t.category),
         iconT_(t.icon),
-        out_(out),
-        flush_(std::move(flush)) {
+        handOff_(std::move(handOff)) {
     anyTemplate_ = !t.comment.empty() || !t.name.empty() || !t.category.empty() || !t.icon.empty();
   }
 
-  void Header() { out_.Append(kHeader); }
-
-  // Converts every record of one file; false when the output failed or the run
-  // was cancelled.
+  // Reads every record of one file; false when the run was cancelled or the
+  // writing side stopped.
   bool File(ByteSource& src, std::string_view fileName, CsvFileTraits traits,
             ProgressSink* progress) {
     std::size_t dot = fileName.rfind('.');
@@ -304,51 +316,41 @@ class PoiConverter {
     std::string_view record;
     while (reader.Next(record)) {
       Record(record);
-      if (out_.size() >= kFlushAt && !flush_(out_)) return false;
+      if (batch_.full() && !HandOffBatch()) return false;
     }
-    WriteWaiting();
     cancelled_ = reader.cancelled();
     return !cancelled_;
   }
 
-  void Finish() {
-    WriteWaiting();
-    if (inRoute_) CloseRoute();
-    out_.Append(routes_.view());
-    routes_.clear();
-    out_.Append("</gpx>\r\n");
-  }
-
-  std::int32_t count() const { return count_; }
+  // Gives away what is left; false when the writing side stopped.
+  bool Finish() { return batch_.items.empty() || HandOffBatch(); }
   bool cancelled() const { return cancelled_; }
 
  private:
-  // Each point is written one record late: its name's place in the set of
-  // names is fetched from memory while the next record is read.
+  bool HandOffBatch() {
+    if (!handOff_(batch_)) return false;
+    batch_.clear();
+    return true;
+  }
+
   void Record(std::string_view record) {
     SplitCsvFields(record, fields_);
     if (fields_.size() >= 3) {
-      PendingPoint& point = pending_[next_];
-      if (!ReadPoint(point)) return;
-      used_.Prefetch(point.nameHash);
-      WriteWaiting();
-      waiting_ = true;
-      next_ ^= 1;
+      ReadPoint();
     } else if (fields_.size() == 1) {
-      WriteWaiting();  // a route line decides where the points after it go
       RouteLine(CleanCsvField(fields_[0]));
     }
   }
 
-  // Reads the point in fields_ into point; false (reported) when its
-  // coordinates are not valid.
-  bool ReadPoint(PendingPoint& point) {
+  // Adds the point in fields_ to the batch, or reports its coordinates as not
+  // valid.
+  void ReadPoint() {
     const std::string_view lon = Unquoted(fields_[0], lonQ_);
     const std::string_view lat = Unquoted(fields_[1], latQ_);
     if (!IsCoordinate(lat, 90) || !IsCoordinate(lon, 180)) {
       messages_.Show("Invalid lon/lat for: " + CleanCsvField(fields_[2]) + ".\r\n\r\nSkipping...",
                      kOkOnly, kAppTitle, Severity::Problem);
-      return false;
+      return;
     }
     const bool hasComment = fields_.size() >= 4;
     std::string_view name = CleanText(Unquoted(fields_[2], nameQ_), false, false, nameC_);
@@ -380,37 +382,114 @@ class PoiConverter {
     }
     if (symbol.empty()) symbol = "Waypoint";
 
-    // Checked above to be plain numbers: nothing to escape.
-    point.Clear();
-    point.Add(PendingPoint::kLat, Coordinate(lat, false));
-    point.Add(PendingPoint::kLon, Coordinate(lon, true));
-    point.Add(PendingPoint::kName, name);
-    point.AddEscaped(PendingPoint::kComment, comment);
-    point.AddEscaped(PendingPoint::kSymbol, symbol);
-    point.AddEscaped(PendingPoint::kCategory, category);
-    point.nameHash = NameSet::Hash(name);
-    point.inRoute = inRoute_;
+    Batch::Item& item = batch_.Add(Batch::Item::kPoint);
+    item.nameHash = NameSet::Hash(name);
+    ByteBuffer& text = batch_.text;
+    // Coordinates are checked above to be plain numbers: nothing to escape.
+    text.Append(Coordinate(lat, false));
+    item.ends[Batch::kLat] = text.size();
+    text.Append(Coordinate(lon, true));
+    item.ends[Batch::kLon] = text.size();
+    text.Append(name);  // escaped once it is made unique
+    item.ends[Batch::kName] = text.size();
+    AppendEscaped(text, comment);
+    item.ends[Batch::kComment] = text.size();
+    AppendEscaped(text, symbol);
+    item.ends[Batch::kSymbol] = text.size();
+    AppendEscaped(text, category);
+    item.ends[Batch::kCategory] = text.size();
+  }
+
+  void RouteLine(const std::string& v) {
+    const std::string l = ToLowerAscii(v);
+    if (l.compare(0, 13, "[begin-route:") == 0) {
+      std::size_t close = v.find(']', 13);
+      Batch::Item& item = batch_.Add(Batch::Item::kRouteBegin);
+      AppendEscaped(batch_.text, std::string_view(v).substr(
+                                     13, close == std::string::npos ? std::string::npos : close - 13));
+      item.ends[0] = batch_.text.size();
+    } else if (l == "[end-route]") {
+      Batch::Item& item = batch_.Add(Batch::Item::kRouteEnd);
+      item.ends[0] = batch_.text.size();
+    }
+  }
+
+  MessageSink& messages_;
+  const PoiTemplate commentT_, nameT_, categoryT_, iconT_;
+  HandOff handOff_;
+  bool anyTemplate_;
+  bool cancelled_ = false;
+  std::string fileBase_;
+  std::vector<std::string_view> fields_;
+  Batch batch_;
+  // Per point, kept between points so their buffers are reused.
+  std::string lonQ_, latQ_, nameQ_, nameC_, speedC_, commentQ_, joined_, commentX_, commentC_,
+      categoryX_, symbolX_, nameX_;
+};
+
+// The writing side: batches into GPX text, handed on in chunks. Names are made
+// unique here, in input order. It shows no messages, so it may run on a thread
+// of its own.
+class GpxWriter {
+ public:
+  // Takes a chunk of text and gives back an empty buffer; false to stop.
+  using Flush = std::function<bool(ByteBuffer&)>;
+
+  explicit GpxWriter(Flush flush) : flush_(std::move(flush)) { out_.Append(kHeader); }
+
+  // false when the output failed.
+  bool Write(const Batch& batch) {
+    constexpr std::size_t kAhead = 8;  // points whose slot in the set of names is on its way
+    const std::size_t n = batch.items.size();
+    for (std::size_t i = 0; i < n && i < kAhead; ++i) used_.Prefetch(batch.items[i].nameHash);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + kAhead < n) used_.Prefetch(batch.items[i + kAhead].nameHash);
+      const Batch::Item& item = batch.items[i];
+      switch (item.kind) {
+        case Batch::Item::kPoint:
+          WritePoint(batch, item);
+          break;
+        case Batch::Item::kRouteBegin:
+          if (inRoute_) CloseRoute();
+          routes_.Append("<rte>\r\n  <name>");
+          routes_.Append(batch.Get(item, Batch::kLat));
+          routes_.Append(kRouteNameToPoints);
+          inRoute_ = true;
+          break;
+        case Batch::Item::kRouteEnd:
+          if (inRoute_) CloseRoute();
+          break;
+      }
+      if (out_.size() >= kFlushAt && !flush_(out_)) return false;
+    }
     return true;
   }
 
-  void WriteWaiting() {
-    if (!waiting_) return;
-    WritePoint(pending_[next_ ^ 1]);
-    waiting_ = false;
+  // Closes the file: routes come after every waypoint. false when the output
+  // failed.
+  bool Finish() {
+    if (inRoute_) CloseRoute();
+    out_.Append(routes_.view());
+    routes_.clear();
+    out_.Append("</gpx>\r\n");
+    return flush_(out_);
   }
 
-  void WritePoint(const PendingPoint& point) {
-    using P = PendingPoint;
-    const std::string_view name = MakeUnique(point.Get(P::kName), point.nameHash);
-    const std::string_view comment = point.Get(P::kComment);
-    const std::string_view category = point.Get(P::kCategory);
-    ByteBuffer& out = point.inRoute ? routes_ : out_;
-    char* p = out.Reserve(kPointFixedMost + point.text.size() + comment.size() +
-                          kEscapedMost * name.size());
-    p = Put(p, point.inRoute ? "  <rtept lat=\"" : "  <wpt lat=\"");
-    p = Put(p, point.Get(P::kLat));
+  std::int32_t count() const { return count_; }
+
+ private:
+  void WritePoint(const Batch& batch, const Batch::Item& item) {
+    using B = Batch;
+    const std::string_view name = MakeUnique(batch.Get(item, B::kName), item.nameHash);
+    const std::string_view comment = batch.Get(item, B::kComment);
+    const std::string_view category = batch.Get(item, B::kCategory);
+    ByteBuffer& out = inRoute_ ? routes_ : out_;
+    char* p = out.Reserve(kPointFixedMost + item.ends[B::kCategory] - item.begin +
+                          comment.size() + kEscapedMost * name.size());
+    p = Put(p, inRoute_ ? "  <rtept lat=\"" : "  <wpt lat=\"");
+    p = Put(p, batch.Get(item, B::kLat));
     p = Put(p, "\" lon=\"");
-    p = Put(p, point.Get(P::kLon));
+    p = Put(p, batch.Get(item, B::kLon));
     p = Put(p, "\">\r\n    <name>");
     p = PutEscaped(p, name);
     p = Put(p, "</name>\r\n    <cmt>");
@@ -418,7 +497,7 @@ class PoiConverter {
     p = Put(p, "</cmt>\r\n    <desc>");
     p = Put(p, comment);
     p = Put(p, "</desc>\r\n    <sym>");
-    p = Put(p, point.Get(P::kSymbol));
+    p = Put(p, batch.Get(item, B::kSymbol));
     p = Put(p, kSymbolToDisplayMode);
     if (!category.empty()) {
       p = Put(p, kCategoryOpen);
@@ -426,7 +505,7 @@ class PoiConverter {
       p = Put(p, kCategoryClose);
     }
     p = Put(p, kExtensionsClose);
-    p = Put(p, point.inRoute ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
+    p = Put(p, inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
     out.Commit(p);
     ++count_;
   }
@@ -443,47 +522,61 @@ class PoiConverter {
     return candidate_;
   }
 
-  void RouteLine(const std::string& v) {
-    const std::string l = ToLowerAscii(v);
-    if (l.compare(0, 13, "[begin-route:") == 0) {
-      if (inRoute_) CloseRoute();
-      std::size_t close = v.find(']', 13);
-      std::string_view routeName = std::string_view(v).substr(
-          13, close == std::string::npos ? std::string::npos : close - 13);
-      routes_.Append("<rte>\r\n  <name>");
-      AppendEscaped(routes_, routeName);
-      routes_.Append(kRouteNameToPoints);
-      inRoute_ = true;
-    } else if (l == "[end-route]" && inRoute_) {
-      CloseRoute();
-    }
-  }
-
   void CloseRoute() {
     routes_.Append("</rte>\r\n\r\n");
     inRoute_ = false;
   }
 
-  MessageSink& messages_;
-  const PoiTemplate commentT_, nameT_, categoryT_, iconT_;
-  ByteBuffer& out_;
   Flush flush_;
-  bool anyTemplate_;
+  ByteBuffer out_;
   ByteBuffer routes_;  // route blocks wait for the end: waypoints come first in GPX
   bool inRoute_ = false;
-  bool cancelled_ = false;
   std::int32_t count_ = 0;
-  std::string fileBase_;
-  std::vector<std::string_view> fields_;
-  // The point read last and the one waiting to be written.
-  std::array<PendingPoint, 2> pending_;
-  std::size_t next_ = 0;
-  bool waiting_ = false;
-  // Per point, kept between points so their buffers are reused.
-  std::string lonQ_, latQ_, nameQ_, nameC_, speedC_, commentQ_, joined_, commentX_, commentC_,
-      categoryX_, symbolX_, nameX_, candidate_;
   NameSet used_;
   std::unordered_map<std::string, std::size_t> nextSuffix_;
+  std::string candidate_;
+};
+
+// Runs a GpxWriter on a thread of its own, fed through a short queue, while
+// the caller reads. Joined on destruction; a writer that stops (its output
+// failed) closes the queue, so the reading side stops too.
+class WriterThread {
+ public:
+  explicit WriterThread(GpxWriter& writer)
+      : writer_(writer), thread_([this] { Run(); }) {}
+  ~WriterThread() {
+    queue_.Close();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // Reading side: a full batch goes, an empty one comes back.
+  bool Put(Batch& batch) {
+    if (!queue_.Put(batch)) return false;
+    batch.clear();
+    return true;
+  }
+  // Waits for the writer to finish the file; false when the output failed.
+  bool Finish() {
+    queue_.End();
+    if (thread_.joinable()) thread_.join();
+    return ok_;
+  }
+
+ private:
+  void Run() {
+    Batch batch;
+    while (queue_.Take(batch))
+      if (!writer_.Write(batch)) {
+        queue_.Close();
+        return;
+      }
+    ok_ = !queue_.closed() && writer_.Finish();
+  }
+
+  GpxWriter& writer_;
+  Handoff<Batch> queue_{3};
+  bool ok_ = false;
+  std::thread thread_;  // last: starts once the rest is ready
 };
 
 }  // namespace
@@ -491,14 +584,19 @@ class PoiConverter {
 std::string ConvertPoiTextToGpx(std::string_view csv, std::string_view fileName,
                                 const PoiTemplates& templates, MessageSink& messages,
                                 std::int32_t& count) {
-  ByteBuffer out;
-  PoiConverter conv(messages, templates, out, [](ByteBuffer&) { return true; });
-  conv.Header();
+  std::string gpx;
+  GpxWriter writer([&](ByteBuffer& text) {
+    gpx += text.view();
+    text.clear();
+    return true;
+  });
+  PoiReader reader(messages, templates, [&](Batch& batch) { return writer.Write(batch); });
   MemorySource src(csv);
-  conv.File(src, fileName, CsvTraitsOf(csv), nullptr);
-  conv.Finish();
-  count = conv.count();
-  return std::string(out.view());
+  reader.File(src, fileName, CsvTraitsOf(csv), nullptr);
+  reader.Finish();
+  writer.Finish();
+  count = writer.count();
+  return gpx;
 }
 
 RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
@@ -524,17 +622,16 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   }
 
   OutputFile output(ctx.messages, outputName);
-  bool outputFailed = false;
-  ByteBuffer out;
-  auto flush = [&](ByteBuffer& text) {
-    if (!output.WriteChunk(text)) outputFailed = true;
-    return !outputFailed;
-  };
-  const PoiTemplates templates{commentTemplate, nameTemplate, categoryTemplate, iconTemplate};
-  PoiConverter conv(ctx.messages, templates, out, flush);
-  conv.Header();
-  if (!flush(out)) return RunStatus::Done;  // reported once; nothing can be written
+  ChunkSink* chunks = output.Chunks();
+  if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
 
+  // Reading here, writing on a thread of its own: messages and progress stay
+  // on this thread.
+  GpxWriter writer([chunks](ByteBuffer& text) { return chunks->Submit(text); });
+  std::optional<WriterThread> writing(std::in_place, writer);
+  const PoiTemplates templates{commentTemplate, nameTemplate, categoryTemplate, iconTemplate};
+  PoiReader reader(ctx.messages, templates, [&](Batch& batch) { return writing->Put(batch); });
+  bool writerGoesOn = true;
   for (const std::string& name : files) {
     const std::string path = std::string(dir) + name;
     CsvFileTraits traits;
@@ -546,15 +643,20 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
     }
     InputFile in(ctx.messages);
     if (!in.Open(path)) continue;
-    if (!conv.File(in, name, traits, ctx.progress)) break;
+    if (!reader.File(in, name, traits, ctx.progress)) {
+      writerGoesOn = false;
+      break;
+    }
   }
-  if (conv.cancelled()) {
+  if (reader.cancelled()) {
+    writing.reset();
     output.Discard();
     return RunStatus::Cancelled;
   }
-  if (outputFailed) return RunStatus::Done;
-  conv.Finish();
-  if (flush(out) && output.Commit()) ctx.EntriesConverted = conv.count();
+  const bool written = writerGoesOn && reader.Finish() && writing->Finish();
+  writing.reset();
+  // A failed output is reported here, once, and its temporary removed.
+  if (output.Commit() && written) ctx.EntriesConverted = writer.count();
   return RunStatus::Done;
 }
 

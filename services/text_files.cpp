@@ -108,13 +108,13 @@ bool WriteAll(int fd, const char* p, std::size_t n, int& err) {
 // buffers go back to the caller with their capacity. The first error stops the
 // writing and is kept for the caller to report: messages belong to the caller's
 // thread.
-class OutputFile::Background {
+class OutputFile::Background : public ChunkSink {
  public:
   explicit Background(int fd) : fd_(fd), thread_([this] { Run(); }) {}
-  ~Background() { Stop(); }
+  ~Background() override { Stop(); }
 
   // false when an earlier chunk failed (chunk is then dropped).
-  bool Submit(ByteBuffer& chunk) {
+  bool Submit(ByteBuffer& chunk) override {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return queue_.size() < kQueued || err_ != 0; });
     if (err_ != 0) {
@@ -298,6 +298,13 @@ bool OutputFile::Submit(ByteBuffer& chunk) {
   if (background_->Submit(chunk)) return true;
   StopBackground();
   return false;
+}
+
+ChunkSink* OutputFile::Chunks() {
+  if (broken_ || !OpenTemp()) return nullptr;
+  if (!buf_.empty() && !Flush()) return nullptr;  // what came before goes first
+  if (!background_) background_ = std::make_unique<Background>(fd_);
+  return background_.get();
 }
 
 // Ends the writing thread; false (reported once) when a chunk failed.

@@ -90,6 +90,15 @@ class ByteBuffer {
   std::size_t size_ = 0, cap_ = 0;
 };
 
+// The way in for chunks from a thread other than the output's owner. Submit
+// takes the text in chunk and gives back an empty buffer; it never shows a
+// message: after a failure it returns false, and the owner's Commit reports it.
+class ChunkSink {
+ public:
+  virtual ~ChunkSink() = default;
+  virtual bool Submit(ByteBuffer& chunk) = 0;
+};
+
 // One output file written to a temporary beside its target. Commit renames it
 // into place; Discard (or destruction without Commit) removes it.
 class OutputFile {
@@ -107,6 +116,9 @@ class OutputFile {
   // copies one while the caller makes the next. false (reported) when this or
   // an earlier chunk could not be written.
   bool WriteChunk(ByteBuffer& chunk);
+  // Opens the output for chunks from another thread; null (reported) when it
+  // cannot be created. Until Commit or Discard, only the sink may be used.
+  ChunkSink* Chunks();
   bool started() const { return !temp_.empty(); }
   // Flushes and closes, keeping the temporary, so that many outputs need not
   // all stay open; the next Write reopens it.
