@@ -6,11 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 #include "services/platform.h"
 
@@ -103,76 +99,23 @@ bool WriteAll(int fd, const char* p, std::size_t n, int& err) {
 }
 }  // namespace
 
-// Writes whole chunks to one descriptor, in order, on its own thread. At most
-// kQueued chunks wait, so memory stays bounded however fast they come; emptied
-// buffers go back to the caller with their capacity. The first error stops the
-// writing and is kept for the caller to report: messages belong to the caller's
-// thread.
-class OutputFile::Background : public ChunkSink {
+// Writes chunks straight to the descriptor, on whichever thread hands them
+// over, so the text is still in that core's cache when the kernel copies it.
+// The first error stops the writing and is kept for the owner to report:
+// messages belong to the owner's thread.
+class OutputFile::DirectChunks : public ChunkSink {
  public:
-  explicit Background(int fd) : fd_(fd), thread_([this] { Run(); }) {}
-  ~Background() override { Stop(); }
-
-  // false when an earlier chunk failed (chunk is then dropped).
+  explicit DirectChunks(int fd) : fd_(fd) {}
   bool Submit(ByteBuffer& chunk) override {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return queue_.size() < kQueued || err_ != 0; });
-    if (err_ != 0) {
-      chunk.clear();
-      return false;
-    }
-    queue_.push_back(std::move(chunk));
-    chunk = ByteBuffer();
-    if (!spare_.empty()) {
-      chunk = std::move(spare_.back());
-      spare_.pop_back();
-    }
-    changed_.notify_all();
-    return true;
+    if (err_ == 0) WriteAll(fd_, chunk.data(), chunk.size(), err_);
+    chunk.clear();
+    return err_ == 0;
   }
-
-  // Writes what is queued, ends the thread and returns the first error (0).
-  int Stop() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-      changed_.notify_all();
-    }
-    if (thread_.joinable()) thread_.join();
-    return err_;
-  }
+  int error() const { return err_; }
 
  private:
-  static constexpr std::size_t kQueued = 2;
-
-  void Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
-      if (queue_.empty()) return;
-      ByteBuffer chunk = std::move(queue_.front());
-      queue_.pop_front();
-      if (err_ == 0) {
-        lock.unlock();
-        int err = 0;
-        WriteAll(fd_, chunk.data(), chunk.size(), err);
-        lock.lock();
-        err_ = err;
-      }
-      chunk.clear();
-      spare_.push_back(std::move(chunk));
-      changed_.notify_all();
-    }
-  }
-
   const int fd_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<ByteBuffer> queue_;
-  std::vector<ByteBuffer> spare_;
-  bool stopping_ = false;
   int err_ = 0;
-  std::thread thread_;  // last: starts once the rest is ready
 };
 
 void ByteBuffer::Grow(std::size_t more) {
@@ -241,7 +184,6 @@ bool OutputFile::OpenTemp() {
 
 bool OutputFile::Flush() {
   if (buf_.empty()) return true;
-  if (background_) return Submit(buf_);
   int err = 0;
   if (fd_ < 0 || !WriteAll(fd_, buf_.data(), buf_.size(), err)) {
     buf_.clear();
@@ -258,7 +200,7 @@ bool OutputFile::Write(std::string_view text) {
   if (!OpenTemp()) return false;
   if (buf_.size() + text.size() > kWriteBuffer) {
     if (!Flush()) return false;
-    if (text.size() > kWriteBuffer && !background_) {
+    if (text.size() > kWriteBuffer) {
       int err = 0;
       if (!WriteAll(fd_, text.data(), text.size(), err)) {
         broken_ = true;
@@ -272,46 +214,18 @@ bool OutputFile::Write(std::string_view text) {
   return true;
 }
 
-bool OutputFile::WriteChunk(ByteBuffer& chunk) {
-  if (broken_) {
-    chunk.clear();
-    return false;
-  }
-  if (!OpenTemp()) {
-    chunk.clear();
-    return false;
-  }
-  if (!background_ && chunk.size() < kWriteBuffer) {  // small: no thread for it
-    const bool ok = Write(chunk.view());
-    chunk.clear();
-    return ok;
-  }
-  if (!buf_.empty() && !Flush()) {  // what came before goes first
-    chunk.clear();
-    return false;
-  }
-  if (!background_) background_ = std::make_unique<Background>(fd_);
-  return Submit(chunk);
-}
-
-bool OutputFile::Submit(ByteBuffer& chunk) {
-  if (background_->Submit(chunk)) return true;
-  StopBackground();
-  return false;
-}
-
 ChunkSink* OutputFile::Chunks() {
   if (broken_ || !OpenTemp()) return nullptr;
-  if (!buf_.empty() && !Flush()) return nullptr;  // what came before goes first
-  if (!background_) background_ = std::make_unique<Background>(fd_);
-  return background_.get();
+  if (!Flush()) return nullptr;  // what came before goes first
+  if (!chunks_) chunks_ = std::make_unique<DirectChunks>(fd_);
+  return chunks_.get();
 }
 
-// Ends the writing thread; false (reported once) when a chunk failed.
-bool OutputFile::StopBackground() {
-  if (!background_) return !broken_;
-  const int err = background_->Stop();
-  background_.reset();
+// Takes back the chunk sink; false (reported once) when a chunk failed.
+bool OutputFile::EndChunks() {
+  if (!chunks_) return !broken_;
+  const int err = chunks_->error();
+  chunks_.reset();
   if (err != 0 && !broken_) {
     broken_ = true;
     Fail(err);
@@ -322,7 +236,7 @@ bool OutputFile::StopBackground() {
 bool OutputFile::Park() {
   if (fd_ < 0) return !broken_;
   bool ok = Flush();
-  ok = StopBackground() && ok;
+  ok = EndChunks() && ok;
   ::close(fd_);
   fd_ = -1;
   buf_ = ByteBuffer();
@@ -332,7 +246,7 @@ bool OutputFile::Park() {
 bool OutputFile::Commit() {
   if (temp_.empty()) return false;
   bool ok = !broken_ && Flush();
-  ok = StopBackground() && ok;
+  ok = EndChunks() && ok;
   if (fd_ >= 0) {
     if (::close(fd_) != 0 && ok) {
       Fail(errno);
@@ -350,8 +264,7 @@ bool OutputFile::Commit() {
 }
 
 void OutputFile::Discard() {
-  if (background_) background_->Stop();
-  background_.reset();
+  chunks_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());

@@ -91,8 +91,8 @@ class ByteBuffer {
 };
 
 // The way in for chunks from a thread other than the output's owner. Submit
-// takes the text in chunk and gives back an empty buffer; it never shows a
-// message: after a failure it returns false, and the owner's Commit reports it.
+// writes the text in chunk and empties it; it never shows a message: after a
+// failure it returns false, and the owner's Commit reports it.
 class ChunkSink {
  public:
   virtual ~ChunkSink() = default;
@@ -111,11 +111,6 @@ class OutputFile {
   // Appends text. Creates the temporary on first use; false (reported) when it
   // cannot be created or written.
   bool Write(std::string_view text);
-  // Takes the text in chunk and gives back an empty buffer to fill next. The
-  // chunks of a big output are written on a thread of their own, so the kernel
-  // copies one while the caller makes the next. false (reported) when this or
-  // an earlier chunk could not be written.
-  bool WriteChunk(ByteBuffer& chunk);
   // Opens the output for chunks from another thread; null (reported) when it
   // cannot be created. Until Commit or Discard, only the sink may be used.
   ChunkSink* Chunks();
@@ -130,12 +125,11 @@ class OutputFile {
   const std::string& target() const { return target_; }
 
  private:
-  class Background;
+  class DirectChunks;
 
   bool OpenTemp();
   bool Flush();
-  bool Submit(ByteBuffer& chunk);
-  bool StopBackground();
+  bool EndChunks();
   void Fail(int err);
 
   MessageSink& sink_;
@@ -145,7 +139,7 @@ class OutputFile {
   int fd_ = -1;
   bool broken_ = false;  // a write failed: the temporary is incomplete
   ByteBuffer buf_;
-  std::unique_ptr<Background> background_;  // while chunks are being written
+  std::unique_ptr<DirectChunks> chunks_;  // while another thread writes
 };
 
 // Writes text followed by CR LF to path, replacing the file only when the whole

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "services/platform.h"
 #include "services/settings.h"
 #include "services/text_files.h"
@@ -86,41 +88,37 @@ TEST(OutputFile, ReplacesTheTargetOnlyWhenComplete) {
   EXPECT_TRUE(sink.boxes.empty());
 }
 
-// Chunks go out on a writing thread; text written before, between and after
-// them, a park and a discard must keep their order and meaning.
-TEST(OutputFile, ChunksKeepTheirOrderWithPlainWrites) {
+// Chunks come from another thread: what was written before them goes first,
+// and the old file stays until Commit.
+TEST(OutputFile, ChunksFollowEarlierTextAndReplaceOnlyOnCommit) {
   test::TempDir dir;
   RecordingMessageSink sink;
-  std::string expected;
+  std::string expected = "head;";
+  for (int i = 0; i < 20; ++i) expected += std::string(i * 30'011, static_cast<char>('a' + i));
   {
     OutputFile out(sink, dir / "out.gpx");
     ASSERT_TRUE(out.Write("head;"));
-    expected = "head;";
-    for (int i = 0; i < 50; ++i) {  // more chunks than ever wait at once
-      ByteBuffer chunk;
-      chunk.Append(std::string((i % 5) * 100'000 + i, static_cast<char>('a' + i % 26)));
-      expected += chunk.view();
-      ASSERT_TRUE(out.WriteChunk(chunk));
-      EXPECT_TRUE(chunk.empty());
-      if (i == 20) {
-        ASSERT_TRUE(out.Write(std::string(300'000, '-')));  // more than one buffer
-        expected += std::string(300'000, '-');
+    ChunkSink* chunks = out.Chunks();
+    ASSERT_NE(chunks, nullptr);
+    bool ok = true;
+    std::thread writer([&] {
+      for (int i = 0; i < 20; ++i) {
+        ByteBuffer chunk;
+        chunk.Append(std::string(i * 30'011, static_cast<char>('a' + i)));
+        ok = chunks->Submit(chunk) && chunk.empty() && ok;
       }
-      if (i == 30) {
-        ASSERT_TRUE(out.Park());
-      }
-    }
-    ASSERT_TRUE(out.Write(";tail"));
-    expected += ";tail";
+    });
+    writer.join();
+    EXPECT_TRUE(ok);
     ASSERT_TRUE(out.Commit());
   }
   EXPECT_EQ(ReadFile(dir / "out.gpx"), expected);
   {
     OutputFile out(sink, dir / "out.gpx");
     ByteBuffer chunk;
-    chunk.Append(std::string(1 << 20, 'z'));
-    ASSERT_TRUE(out.WriteChunk(chunk));
-  }  // dropped while the thread may still be writing
+    chunk.Append("new");
+    ASSERT_TRUE(out.Chunks()->Submit(chunk));
+  }  // dropped without Commit
   EXPECT_EQ(ReadFile(dir / "out.gpx"), expected);
   EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"out.gpx"});
   EXPECT_TRUE(sink.boxes.empty());
