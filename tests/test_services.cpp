@@ -89,12 +89,13 @@ TEST(OutputFile, ReplacesTheTargetOnlyWhenComplete) {
 }
 
 // Chunks come from another thread: what was written before them goes first,
-// and the old file stays until Commit.
+// the space reserved ahead of a big output is given back, and the old file
+// stays until Commit.
 TEST(OutputFile, ChunksFollowEarlierTextAndReplaceOnlyOnCommit) {
   test::TempDir dir;
   RecordingMessageSink sink;
   std::string expected = "head;";
-  for (int i = 0; i < 20; ++i) expected += std::string(i * 30'011, static_cast<char>('a' + i));
+  for (int i = 0; i < 20; ++i) expected += std::string(i * 60'013, static_cast<char>('a' + i));
   {
     OutputFile out(sink, dir / "out.gpx");
     ASSERT_TRUE(out.Write("head;"));
@@ -104,7 +105,7 @@ TEST(OutputFile, ChunksFollowEarlierTextAndReplaceOnlyOnCommit) {
     std::thread writer([&] {
       for (int i = 0; i < 20; ++i) {
         ByteBuffer chunk;
-        chunk.Append(std::string(i * 30'011, static_cast<char>('a' + i)));
+        chunk.Append(std::string(i * 60'013, static_cast<char>('a' + i)));
         ok = chunks->Submit(chunk) && chunk.empty() && ok;
       }
     });
