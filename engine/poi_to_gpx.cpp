@@ -390,13 +390,14 @@ class PoiReader {
     item.ends[Batch::kLat] = text.size();
     text.Append(Coordinate(lon, true));
     item.ends[Batch::kLon] = text.size();
-    text.Append(name);  // escaped once it is made unique
+    // Text is escaped on the writing side, which has less to do.
+    text.Append(name);
     item.ends[Batch::kName] = text.size();
-    AppendEscaped(text, comment);
+    text.Append(comment);
     item.ends[Batch::kComment] = text.size();
-    AppendEscaped(text, symbol);
+    text.Append(symbol);
     item.ends[Batch::kSymbol] = text.size();
-    AppendEscaped(text, category);
+    text.Append(category);
     item.ends[Batch::kCategory] = text.size();
   }
 
@@ -484,8 +485,8 @@ class GpxWriter {
     const std::string_view comment = batch.Get(item, B::kComment);
     const std::string_view category = batch.Get(item, B::kCategory);
     ByteBuffer& out = inRoute_ ? routes_ : out_;
-    char* p = out.Reserve(kPointFixedMost + item.ends[B::kCategory] - item.begin +
-                          comment.size() + kEscapedMost * name.size());
+    char* p = out.Reserve(kPointFixedMost + kEscapedMost * (item.ends[B::kCategory] - item.begin +
+                                                            comment.size() + name.size()));
     p = Put(p, inRoute_ ? "  <rtept lat=\"" : "  <wpt lat=\"");
     p = Put(p, batch.Get(item, B::kLat));
     p = Put(p, "\" lon=\"");
@@ -493,15 +494,17 @@ class GpxWriter {
     p = Put(p, "\">\r\n    <name>");
     p = PutEscaped(p, name);
     p = Put(p, "</name>\r\n    <cmt>");
-    p = Put(p, comment);
+    char* const escapedComment = p;
+    p = PutEscaped(p, comment);
+    const std::string_view written(escapedComment, p - escapedComment);
     p = Put(p, "</cmt>\r\n    <desc>");
-    p = Put(p, comment);
+    p = Put(p, written);
     p = Put(p, "</desc>\r\n    <sym>");
-    p = Put(p, batch.Get(item, B::kSymbol));
+    p = PutEscaped(p, batch.Get(item, B::kSymbol));
     p = Put(p, kSymbolToDisplayMode);
     if (!category.empty()) {
       p = Put(p, kCategoryOpen);
-      p = Put(p, category);
+      p = PutEscaped(p, category);
       p = Put(p, kCategoryClose);
     }
     p = Put(p, kExtensionsClose);
