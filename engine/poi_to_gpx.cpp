@@ -119,23 +119,32 @@ bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks) {
   const char* p = t.data();
   const char* const e = p + t.size();
 #if defined(__SSE2__)
-  const __m128i space = _mm_set1_epi8(' ');
-  while (e - p >= 18) {  // each step also looks at the two bytes after it
-    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  // Each step looks at sixteen places and the two bytes after them.
+  const auto hits = [&](const char* q) {
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
     const __m128i sp0 = _mm_cmpeq_epi8(v0, space);
     __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8('&')),
                                _mm_and_si128(sp0, _mm_cmpeq_epi8(v1, space)));
     if (tildeBreaks) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v0, _mm_set1_epi8('~')));
     if (dashBreaks) {
-      const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+      const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2));
       hit = _mm_or_si128(hit, _mm_and_si128(_mm_and_si128(sp0, _mm_cmpeq_epi8(v2, space)),
                                             _mm_cmpeq_epi8(v1, _mm_set1_epi8('-'))));
     }
-    if (_mm_movemask_epi8(hit)) return true;
-    p += 16;
-  }
-#endif
+    return _mm_movemask_epi8(hit) != 0;
+  };
+  for (; e - p >= 18; p += 16)
+    if (hits(p)) return true;
+  // The rest (most names are shorter than one step) from a copy padded with
+  // zeros, which match nothing.
+  char rest[48] = {};
+  std::memcpy(rest, p, e - p);
+  for (const char* q = rest; q < rest + (e - p); q += 16)
+    if (hits(q)) return true;
+  return false;
+#else
   for (; p < e; ++p) {
     if (*p == '&' || (tildeBreaks && *p == '~')) return true;
     if (*p == ' ' && e - p >= 2 &&
@@ -143,6 +152,7 @@ bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks) {
       return true;
   }
   return false;
+#endif
 }
 
 // The clean-up of names and comments read from CSV, in place: "~" (and, for
