@@ -190,6 +190,7 @@ bool CsvRecordReader::Next(std::string_view& record) {
   while (!done_ && !cancelled_) {
     std::size_t pos = begin_;
     bool quoted = false;
+    bool plain = true;  // nothing for XML to refuse: the record is used as it lies
     std::size_t lineEnd = std::string_view::npos, next = 0;
     for (;;) {
       if (pos >= end_) {
@@ -198,8 +199,8 @@ bool CsvRecordReader::Next(std::string_view& record) {
         pos = begin_ + off;
         continue;
       }
-      // Most bytes end nothing: run past them.
-      pos = FindFirstOf<'"', '\r', '\n'>(buf_.data() + pos, buf_.data() + end_) - buf_.data();
+      // Most bytes end nothing and need nothing: run past them.
+      pos = FindRecordStop(buf_.data() + pos, buf_.data() + end_, traits_.utf8) - buf_.data();
       if (pos >= end_) continue;
       char c = buf_[pos];
       if (c == '"') {
@@ -216,10 +217,14 @@ bool CsvRecordReader::Next(std::string_view& record) {
         }
         if (next < end_ && buf_[next] == '\n') ++next;
         break;
-      } else if (c == '\n' && !(quoted && traits_.hasCR)) {
-        lineEnd = pos;
-        next = pos + 1;
-        break;
+      } else if (c == '\n') {
+        if (!(quoted && traits_.hasCR)) {
+          lineEnd = pos;
+          next = pos + 1;
+          break;
+        }
+      } else if (c != '\t') {
+        plain = false;
       }
       ++pos;
     }
@@ -235,7 +240,7 @@ bool CsvRecordReader::Next(std::string_view& record) {
       return false;
     }
     if (raw.empty()) continue;
-    record = Clean(raw);
+    record = plain ? raw : Clean(raw);
     if (record.empty()) continue;
     return true;
   }

@@ -222,20 +222,33 @@ std::string_view Unquoted(std::string_view field, std::string& scratch) {
   return scratch;
 }
 
-// A coordinate as written: spaces removed; longitude 180 becomes -180, the same
-// meridian, because the schema excludes 180.
-std::string_view Coordinate(std::string_view text, bool longitude) {
-  const std::string_view t = TrimSpaces(text);
-  if (!longitude || t[0] == '-') return t;
-  // A checked number: [+] digits [. digits]. Is it 180 (with any zeros)?
-  std::size_t i = t[0] == '+' ? 1 : 0;
-  while (i < t.size() && t[i] == '0') ++i;
-  if (t.compare(i, 3, "180") != 0) return t;
-  i += 3;
-  if (i < t.size() && t[i] != '.') return t;
-  for (++i; i < t.size(); ++i)
-    if (t[i] != '0') return t;
-  return "-180";
+// The coordinate to write for text, or empty text when it is not a decimal
+// number (an optional sign, digits with at most one ".") within -limit to
+// limit. Spaces around it go; longitude 180 becomes -180, the same meridian,
+// because the schema excludes 180. One pass: the integer part is compared as
+// text, so any number of digits is exact.
+std::string_view CheckedCoordinate(std::string_view text, int limit, bool longitude) {
+  std::size_t i = 0, n = text.size();
+  while (i < n && text[i] == ' ') ++i;
+  while (n > i && text[n - 1] == ' ') --n;
+  const std::string_view t = text.substr(i, n - i);
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int whole = 0, significant = 0;
+  bool digits = false, fraction = false;
+  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+    digits = true;
+    if (whole == 0 && text[i] == '0') continue;  // leading zeros
+    if (++significant > 3) return {};            // 1000 or more
+    whole = whole * 10 + (text[i] - '0');
+  }
+  if (i < n && text[i] == '.')
+    for (++i; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+      digits = true;
+      fraction = fraction || text[i] != '0';
+    }
+  if (i != n || !digits || whole > limit || (whole == limit && fraction)) return {};
+  return longitude && whole == 180 && !negative ? "-180" : t;
 }
 
 // A template from a profile, made fit for XML once. The usual kind, one token
@@ -355,9 +368,9 @@ class PoiReader {
   // Adds the point in fields_ to the batch, or reports its coordinates as not
   // valid.
   void ReadPoint() {
-    const std::string_view lon = Unquoted(fields_[0], lonQ_);
-    const std::string_view lat = Unquoted(fields_[1], latQ_);
-    if (!IsCoordinate(lat, 90) || !IsCoordinate(lon, 180)) {
+    const std::string_view lon = CheckedCoordinate(Unquoted(fields_[0], lonQ_), 180, true);
+    const std::string_view lat = CheckedCoordinate(Unquoted(fields_[1], latQ_), 90, false);
+    if (lat.empty() || lon.empty()) {
       messages_.Show("Invalid lon/lat for: " + CleanCsvField(fields_[2]) + ".\r\n\r\nSkipping...",
                      kOkOnly, kAppTitle, Severity::Problem);
       return;
@@ -396,9 +409,9 @@ class PoiReader {
     item.nameHash = NameSet::Hash(name);
     ByteBuffer& text = batch_.text;
     // Coordinates are checked above to be plain numbers: nothing to escape.
-    text.Append(Coordinate(lat, false));
+    text.Append(lat);
     item.ends[Batch::kLat] = text.size();
-    text.Append(Coordinate(lon, true));
+    text.Append(lon);
     item.ends[Batch::kLon] = text.size();
     // Text is escaped on the writing side, which has less to do.
     text.Append(name);
