@@ -65,7 +65,7 @@ constexpr std::string_view kRouteNameToPoints =
     "  </extensions>\r\n";
 // The most a point's block holds besides its values.
 constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryOpen.size() +
-                                        kCategoryClose.size() + kExtensionsClose.size() + 128;
+                                        kCategoryClose.size() + kExtensionsClose.size() + 128 + 16;
 
 #undef MARKLODE_GPXX_ATTRIBUTES
 #undef MARKLODE_GPXX_NS
@@ -105,6 +105,44 @@ char* PutEscaped(char* p, std::string_view text) {
         p = Put(p, "&quot;");
     }
   }
+}
+
+// Bytes after a value that may be read, and after the room for its text that
+// may be written, so that short values are handled a whole step at a time.
+constexpr std::size_t kPad = 16;
+
+// PutEscaped for text followed by kPad readable bytes, at p with kPad bytes of
+// room to spare: sixteen bytes are copied and checked at a time, however
+// short the text.
+char* PutEscapedPadded(char* p, std::string_view text) {
+#if defined(__SSE2__)
+  const char* r = text.data();
+  const char* const e = r + text.size();
+  while (r < e) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    const __m128i markup =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('>'))),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
+    const auto left = static_cast<std::size_t>(e - r);
+    auto bits = static_cast<unsigned>(_mm_movemask_epi8(markup));
+    if (left < 16) bits &= (1u << left) - 1;
+    if (bits == 0) {
+      const std::size_t step = left < 16 ? left : 16;
+      p += step;
+      r += step;
+      continue;
+    }
+    const unsigned k = static_cast<unsigned>(__builtin_ctz(bits));
+    p = PutEscaped(p + k, std::string_view(r + k, 1));
+    r += k + 1;
+  }
+  return p;
+#else
+  return PutEscaped(p, text);
+#endif
 }
 
 void AppendEscaped(ByteBuffer& out, std::string_view text) {
@@ -351,6 +389,7 @@ class PoiReader {
 
  private:
   bool HandOffBatch() {
+    batch_.text.Reserve(kPad);  // the writing side reads values a whole step at a time
     if (!handOff_(batch_)) return false;
     batch_.clear();
     return true;
@@ -515,19 +554,19 @@ class GpxWriter {
     p = Put(p, "\" lon=\"");
     p = Put(p, batch.Get(item, B::kLon));
     p = Put(p, "\">\r\n    <name>");
-    p = PutEscaped(p, name);
+    p = name.data() == candidate_.data() ? PutEscaped(p, name) : PutEscapedPadded(p, name);
     p = Put(p, "</name>\r\n    <cmt>");
     char* const escapedComment = p;
-    p = PutEscaped(p, comment);
+    p = PutEscapedPadded(p, comment);
     const std::string_view written(escapedComment, p - escapedComment);
     p = Put(p, "</cmt>\r\n    <desc>");
     p = Put(p, written);
     p = Put(p, "</desc>\r\n    <sym>");
-    p = PutEscaped(p, batch.Get(item, B::kSymbol));
+    p = PutEscapedPadded(p, batch.Get(item, B::kSymbol));
     p = Put(p, kSymbolToDisplayMode);
     if (!category.empty()) {
       p = Put(p, kCategoryOpen);
-      p = PutEscaped(p, category);
+      p = PutEscapedPadded(p, category);
       p = Put(p, kCategoryClose);
     }
     p = Put(p, kExtensionsClose);
