@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace marklode {
 
@@ -213,24 +216,36 @@ bool HasHighBytes(std::string_view s) {
 }  // namespace
 
 bool IsValidUtf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    // ASCII runs, eight bytes at a time.
-    while (i + 8 <= s.size()) {
-      std::uint64_t word;
-      std::memcpy(&word, s.data() + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* const e = p + s.size();
+  const auto tail = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  for (;;) {
+#if defined(__SSE2__)
+    // ASCII runs, sixteen bytes at a time.
+    while (e - p >= 16 &&
+           _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0)
+      p += 16;
+#endif
+    while (p < e && *p < 0x80) ++p;
+    if (p == e) return true;
+    // One sequence, refusing overlong forms, surrogates and code points past
+    // U+10FFFF.
+    const unsigned char c = *p;
+    if (c >= 0xC2 && c <= 0xDF) {
+      if (e - p < 2 || !tail(p[1])) return false;
+      p += 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      if (e - p < 3 || !tail(p[1]) || !tail(p[2])) return false;
+      if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F)) return false;
+      p += 3;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      if (e - p < 4 || !tail(p[1]) || !tail(p[2]) || !tail(p[3])) return false;
+      if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F)) return false;
+      p += 4;
+    } else {
+      return false;
     }
-    if (i >= s.size()) break;
-    if (static_cast<unsigned char>(s[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t n = Utf8SeqLen(s, i);
-    if (!n) return false;
-    i += n;
   }
-  return true;
 }
 
 std::size_t CharCount(std::string_view s) {
