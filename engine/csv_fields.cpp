@@ -1,7 +1,10 @@
 #include "engine/csv_fields.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "engine/byte_scan.h"
 #include "services/strings.h"
@@ -10,6 +13,8 @@ namespace marklode {
 namespace {
 
 constexpr std::size_t kBlock = 1 << 20;
+// Files from this size on are checked in two halves at once.
+constexpr std::uint64_t kSplitScanAt = 4 << 20;
 
 // Windows-1252 bytes 0x80 to 0x9F; the five it leaves undefined keep their own
 // number, as in Latin-1.
@@ -65,6 +70,9 @@ class Utf8Check {
     carry_.assign(block.substr(cut));
   }
   bool Finish() const { return ok_ && carry_.empty(); }
+  bool ok() const { return ok_; }
+  // The start of a sequence the last block cut short.
+  const std::string& carry() const { return carry_; }
 
  private:
   static std::size_t SeqLen(std::string_view s) {
@@ -122,16 +130,83 @@ CsvFileTraits CsvTraitsOf(std::string_view text) {
   return t;
 }
 
-CsvFileTraits ScanCsvTraits(ByteSource& src) {
-  CsvFileTraits t;
+namespace {
+
+// Feeds src to check, up to limit bytes; returns whether it held a CR. With
+// skipLead, continuation bytes at the start (at most three, the end of a
+// sequence begun before) go to lead instead.
+bool Scan(ByteSource& src, std::uint64_t limit, Utf8Check& check, std::string* lead = nullptr) {
+  bool hasCR = false;
   std::vector<char> buf(kBlock);
-  Utf8Check check;
-  while (std::size_t n = src.Read(buf.data(), buf.size())) {
+  while (limit > 0) {
+    const std::size_t n = src.Read(buf.data(), std::min<std::uint64_t>(buf.size(), limit));
+    if (n == 0) break;
+    limit -= n;
     std::string_view block(buf.data(), n);
-    if (!t.hasCR && std::memchr(block.data(), '\r', n)) t.hasCR = true;
+    if (lead) {
+      while (!block.empty() && lead->size() < 3 && (block[0] & 0xC0) == 0x80) {
+        lead->push_back(block[0]);
+        block.remove_prefix(1);
+      }
+      if (!block.empty()) lead = nullptr;
+    }
+    if (!hasCR && std::memchr(block.data(), '\r', block.size())) hasCR = true;
     check.Feed(block);
   }
+  return hasCR;
+}
+
+}  // namespace
+
+CsvFileTraits ScanCsvTraits(ByteSource& src) {
+  CsvFileTraits t;
+  Utf8Check check;
+  t.hasCR = Scan(src, UINT64_MAX, check);
   t.utf8 = check.Finish();
+  return t;
+}
+
+std::optional<CsvFileTraits> ScanCsvFileTraits(const std::string& path, MessageSink& messages) {
+  InputFile first(messages);
+  if (!first.Open(path)) return std::nullopt;
+  const std::uint64_t size = first.Size();
+  if (size >= kSplitScanAt) {
+    // The second half on a thread of its own; its messages are kept, not shown.
+    const std::uint64_t half = size / 2;
+    RecordingMessageSink quiet;
+    Utf8Check second;
+    std::string lead;
+    bool secondCR = false, helperFailed = false;
+    std::thread helper([&] {
+      InputFile in(quiet);
+      if (in.Open(path) && in.Seek(half)) {
+        secondCR = Scan(in, UINT64_MAX, second, &lead);
+      } else {
+        helperFailed = true;
+      }
+    });
+    Utf8Check check;
+    const bool firstCR = Scan(first, half, check);
+    helper.join();
+    if (!first.failed() && quiet.boxes.empty() && !helperFailed) {
+      // The sequence cut at the middle: the end of the first half's and the
+      // start of the second's must make one whole, or both be empty.
+      const std::string joint = check.carry() + lead;
+      CsvFileTraits t;
+      t.hasCR = firstCR || secondCR;
+      t.utf8 = check.ok() && second.Finish() && (joint.empty() || IsValidUtf8(joint));
+      return t;
+    }
+    if (first.failed()) return std::nullopt;  // reported
+    // The second half failed: read it all again here, where failures are reported.
+    InputFile again(messages);
+    if (!again.Open(path)) return std::nullopt;
+    const CsvFileTraits t = ScanCsvTraits(again);
+    if (again.failed()) return std::nullopt;
+    return t;
+  }
+  const CsvFileTraits t = ScanCsvTraits(first);
+  if (first.failed()) return std::nullopt;
   return t;
 }
 

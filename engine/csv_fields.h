@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ struct CsvFileTraits {
   bool hasCR = false;
 };
 CsvFileTraits ScanCsvTraits(ByteSource& src);
+// The same for the file at path; a big file is read in two halves at once.
+// Empty (reported) when the file cannot be read.
+std::optional<CsvFileTraits> ScanCsvFileTraits(const std::string& path, MessageSink& messages);
 CsvFileTraits CsvTraitsOf(std::string_view text);
 
 // Yields the records of a POI-CSV stream as UTF-8 text. A record ends at CR,

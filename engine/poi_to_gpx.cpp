@@ -699,16 +699,11 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   bool writerGoesOn = true;
   for (const std::string& name : files) {
     const std::string path = std::string(dir) + name;
-    CsvFileTraits traits;
-    {
-      InputFile scan(ctx.messages);
-      if (!scan.Open(path)) continue;
-      traits = ScanCsvTraits(scan);
-      if (scan.failed()) continue;
-    }
+    const std::optional<CsvFileTraits> traits = ScanCsvFileTraits(path, ctx.messages);
+    if (!traits) continue;
     InputFile in(ctx.messages);
     if (!in.Open(path)) continue;
-    if (!reader.File(in, name, traits, ctx.progress)) {
+    if (!reader.File(in, name, *traits, ctx.progress)) {
       writerGoesOn = false;
       break;
     }

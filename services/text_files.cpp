@@ -65,6 +65,10 @@ bool InputFile::Open(const std::string& path) {
   return false;
 }
 
+bool InputFile::Seek(std::uint64_t offset) {
+  return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
 std::size_t InputFile::Read(char* buf, std::size_t cap) {
   if (fd_ < 0) return 0;
   for (;;) {

@@ -47,6 +47,7 @@ class InputFile : public ByteSource {
   InputFile& operator=(const InputFile&) = delete;
 
   bool Open(const std::string& path);  // reports and returns false on failure
+  bool Seek(std::uint64_t offset);     // for reading from offset on; false on failure
   std::size_t Read(char* buf, std::size_t cap) override;
   std::uint64_t Size() const override { return size_; }
   bool failed() const { return failed_; }

@@ -56,6 +56,46 @@ TEST(CsvRecords, LineEndsEncodingAndControls) {
   EXPECT_EQ(Records("1,2,a\r\n\x1A\r\n3,4,b"), (V{"1,2,a"}));  // DOS end-of-file mark
 }
 
+// A big file is checked in two halves at once: a sequence cut at the middle,
+// a fault or a CR in one half only must give what one pass over it gives.
+TEST(CsvFileTraits, BigFilesCheckedInHalvesAsInOnePass) {
+  struct Case {
+    const char* what;
+    int at;  // where bytes goes, from the middle
+    std::string bytes;
+    bool utf8, hasCR;
+  } cases[] = {
+      {"two bytes across the middle", -1, "\xC3\xA9", true, false},
+      {"three bytes, cut after one", -1, "\xE2\x82\xAC", true, false},
+      {"three bytes, cut after two", -2, "\xE2\x82\xAC", true, false},
+      {"four bytes, cut after three", -3, "\xF0\x9F\x98\x80", true, false},
+      {"unfinished at the middle", -1, "\xE2" "a", false, false},
+      {"stray continuation at the middle", 0, "\x80", false, false},
+      {"one continuation too many", -1, "\xC3\xA9\xA9", false, false},
+      {"fault far into the second half", 1000, "\xFF", false, false},
+      {"CR far into the second half", 1000, "\r", true, true},
+  };
+  test::TempDir dir;
+  const std::string path = dir / "big.csv";
+  for (const Case& c : cases) {
+    std::string text;
+    while (text.size() < (5u << 20)) text += "1.5,2.5,\"Some place\",\"a comment\"\n";
+    const std::size_t middle = text.size() / 2;
+    text.replace(middle + c.at, c.bytes.size(), c.bytes);
+    WriteFile(path, text);
+    RecordingMessageSink messages;
+    const std::optional<CsvFileTraits> t = ScanCsvFileTraits(path, messages);
+    ASSERT_TRUE(t) << c.what;
+    EXPECT_EQ(t->utf8, c.utf8) << c.what;
+    EXPECT_EQ(t->hasCR, c.hasCR) << c.what;
+    EXPECT_EQ(t->utf8, CsvTraitsOf(text).utf8) << c.what;
+    EXPECT_TRUE(messages.boxes.empty()) << c.what;
+  }
+  RecordingMessageSink messages;
+  EXPECT_FALSE(ScanCsvFileTraits(dir / "missing.csv", messages));
+  EXPECT_EQ(messages.boxes.size(), 1u);
+}
+
 TEST(CsvRecords, BlockBoundariesChangeNothing) {
   // Records longer than the reader's block, with CR LF split across blocks.
   std::string big(1 << 20, 'x');
