@@ -146,6 +146,7 @@ char* PutEscapedPadded(char* p, std::string_view text) {
 }
 
 void AppendEscaped(ByteBuffer& out, std::string_view text) {
+  if (text.empty()) return;  // an empty buffer has no room to point at
   out.Commit(PutEscaped(out.Reserve(kEscapedMost * text.size()), text));
 }
 
