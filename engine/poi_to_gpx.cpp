@@ -46,16 +46,23 @@ constexpr std::string_view kHeader =
     "      <text>Garmin International</text>\r\n"
     "    </link>\r\n"
     "  </metadata>\r\n\r\n";
-constexpr std::string_view kSymbolToDisplayMode =
-    "</sym>\r\n"
-    "    <extensions>\r\n"
-    "      <gpxx:WaypointExtension" MARKLODE_GPXX_ATTRIBUTES
-    "        <gpxx:DisplayMode>SymbolAndName</gpxx:DisplayMode>\r\n";
+#define MARKLODE_SYMBOL_TO_DISPLAY_MODE                                             \
+  "</sym>\r\n"                                                                  \
+  "    <extensions>\r\n"                                                        \
+  "      <gpxx:WaypointExtension" MARKLODE_GPXX_ATTRIBUTES                         \
+  "        <gpxx:DisplayMode>SymbolAndName</gpxx:DisplayMode>\r\n"
+#define MARKLODE_EXTENSIONS_CLOSE        \
+  "      </gpxx:WaypointExtension>\r\n" \
+  "    </extensions>\r\n"
+constexpr std::string_view kSymbolToDisplayMode = MARKLODE_SYMBOL_TO_DISPLAY_MODE;
 constexpr std::string_view kCategoryOpen = "        <gpxx:Categories>\r\n          <gpxx:Category>";
 constexpr std::string_view kCategoryClose = "</gpxx:Category>\r\n        </gpxx:Categories>\r\n";
-constexpr std::string_view kExtensionsClose =
-    "      </gpxx:WaypointExtension>\r\n"
-    "    </extensions>\r\n";
+constexpr std::string_view kExtensionsClose = MARKLODE_EXTENSIONS_CLOSE;
+// Everything after the symbol of a point without a category, in one piece.
+constexpr std::string_view kWaypointTail =
+    MARKLODE_SYMBOL_TO_DISPLAY_MODE MARKLODE_EXTENSIONS_CLOSE "  </wpt>\r\n\r\n";
+constexpr std::string_view kRoutePointTail =
+    MARKLODE_SYMBOL_TO_DISPLAY_MODE MARKLODE_EXTENSIONS_CLOSE "  </rtept>\r\n\r\n";
 constexpr std::string_view kRouteNameToPoints =
     "</name>\r\n"
     "  <extensions>\r\n"
@@ -67,6 +74,8 @@ constexpr std::string_view kRouteNameToPoints =
 constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryOpen.size() +
                                         kCategoryClose.size() + kExtensionsClose.size() + 128 + 16;
 
+#undef MARKLODE_EXTENSIONS_CLOSE
+#undef MARKLODE_SYMBOL_TO_DISPLAY_MODE
 #undef MARKLODE_GPXX_ATTRIBUTES
 #undef MARKLODE_GPXX_NS
 #undef MARKLODE_XSI_NS
@@ -564,14 +573,16 @@ class GpxWriter {
     p = Put(p, written);
     p = Put(p, "</desc>\r\n    <sym>");
     p = PutEscapedPadded(p, batch.Get(item, B::kSymbol));
-    p = Put(p, kSymbolToDisplayMode);
-    if (!category.empty()) {
+    if (category.empty()) {
+      p = Put(p, inRoute_ ? kRoutePointTail : kWaypointTail);
+    } else {
+      p = Put(p, kSymbolToDisplayMode);
       p = Put(p, kCategoryOpen);
       p = PutEscapedPadded(p, category);
       p = Put(p, kCategoryClose);
+      p = Put(p, kExtensionsClose);
+      p = Put(p, inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
     }
-    p = Put(p, kExtensionsClose);
-    p = Put(p, inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
     out.Commit(p);
     ++count_;
   }
