@@ -88,23 +88,46 @@ class Utf8Check {
 
 }  // namespace
 
-void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields) {
+void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields,
+                    std::vector<std::string_view>& unquoted) {
   fields.clear();
+  unquoted.clear();
   bool quoted = false;
   const char* p = record.data();
   const char* const e = p + record.size();
   const char* start = p;
+  const char* firstQuote = nullptr;  // in the field being read
+  const char* lastQuote = nullptr;
+  int quotes = 0;
+  const auto endField = [&](const char* end) {
+    fields.emplace_back(start, end - start);
+    if (quotes == 0) {
+      unquoted.emplace_back(start, end - start);
+    } else if (quotes == 2 && firstQuote == start && lastQuote == end - 1) {
+      unquoted.emplace_back(start + 1, end - start - 2);
+    } else {
+      unquoted.emplace_back();  // quotes inside: the caller removes them
+    }
+    quotes = 0;
+  };
   for (;; ++p) {
     p = FindFirstOf<',', '"'>(p, e);
     if (p == e) break;
     if (*p == '"') {
       quoted = !quoted;
+      if (quotes++ == 0) firstQuote = p;
+      lastQuote = p;
     } else if (!quoted) {
-      fields.emplace_back(start, p - start);
+      endField(p);
       start = p + 1;
     }
   }
-  fields.emplace_back(start, e - start);
+  endField(e);
+}
+
+void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields) {
+  std::vector<std::string_view> unquoted;
+  SplitCsvFields(record, fields, unquoted);
 }
 
 void CleanCsvFieldInto(std::string& out, std::string_view field) {

@@ -21,6 +21,11 @@ namespace marklode {
 // Splits one record at the commas outside double-quoted stretches. The views
 // point into record and keep their quotes.
 void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields);
+// The same, also giving each field without its quotes where that needs no
+// copy: the field itself when it has none, the text between when quotes only
+// enclose it, else a view with no data (the caller removes them).
+void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields,
+                    std::vector<std::string_view>& unquoted);
 
 // The field with every double quote removed.
 std::string CleanCsvField(std::string_view field);

@@ -258,18 +258,6 @@ std::string_view CleanText(std::string_view text, bool tildeBreaks, bool dashBre
   return scratch;
 }
 
-// A field without its double quotes: a view when they only enclose it, which
-// is how nearly every quoted field is written.
-std::string_view Unquoted(std::string_view field, std::string& scratch) {
-  const void* q = std::memchr(field.data(), '"', field.size());
-  if (!q) return field;
-  if (q == field.data() && field.size() >= 2 && field.back() == '"' &&
-      !std::memchr(field.data() + 1, '"', field.size() - 2))
-    return field.substr(1, field.size() - 2);
-  CleanCsvFieldInto(scratch, field);
-  return scratch;
-}
-
 // The coordinate to write for text, or empty text when it is not a decimal
 // number (an optional sign, digits with at most one ".") within -limit to
 // limit. Spaces around it go; longitude 180 becomes -180, the same meridian,
@@ -406,7 +394,7 @@ class PoiReader {
   }
 
   void Record(std::string_view record) {
-    SplitCsvFields(record, fields_);
+    SplitCsvFields(record, fields_, unquoted_);
     if (fields_.size() >= 3) {
       ReadPoint();
     } else if (fields_.size() == 1) {
@@ -414,18 +402,26 @@ class PoiReader {
     }
   }
 
+  // Field k without its double quotes: where it lies when they only enclose
+  // it, which is how nearly every quoted field is written.
+  std::string_view Unquoted(std::size_t k, std::string& scratch) {
+    if (unquoted_[k].data()) return unquoted_[k];
+    CleanCsvFieldInto(scratch, fields_[k]);
+    return scratch;
+  }
+
   // Adds the point in fields_ to the batch, or reports its coordinates as not
   // valid.
   void ReadPoint() {
-    const std::string_view lon = CheckedCoordinate(Unquoted(fields_[0], lonQ_), 180, true);
-    const std::string_view lat = CheckedCoordinate(Unquoted(fields_[1], latQ_), 90, false);
+    const std::string_view lon = CheckedCoordinate(Unquoted(0, lonQ_), 180, true);
+    const std::string_view lat = CheckedCoordinate(Unquoted(1, latQ_), 90, false);
     if (lat.empty() || lon.empty()) {
       messages_.Show("Invalid lon/lat for: " + CleanCsvField(fields_[2]) + ".\r\n\r\nSkipping...",
                      kOkOnly, kAppTitle, Severity::Problem);
       return;
     }
     const bool hasComment = fields_.size() >= 4;
-    std::string_view name = CleanText(Unquoted(fields_[2], nameQ_), false, false, nameC_);
+    std::string_view name = CleanText(Unquoted(2, nameQ_), false, false, nameC_);
     std::string_view comment, speed, category, symbol;
     if (std::size_t at = name.find('@'); at != std::string_view::npos) {
       speed = name.substr(at + 1);
@@ -436,12 +432,13 @@ class PoiReader {
       // Further columns join the comment column.
       std::string_view T;
       if (fields_.size() == 4) {
-        T = Unquoted(fields_[3], commentQ_);
+        T = Unquoted(3, commentQ_);
       } else if (hasComment) {
         joined_.assign(fields_[3]);
         for (std::size_t i = 4; i < fields_.size(); ++i)
           if (!fields_[i].empty()) joined_.append(", ").append(fields_[i]);
-        T = Unquoted(joined_, commentQ_);
+        CleanCsvFieldInto(commentQ_, joined_);
+        T = commentQ_;
       }
       std::array<std::string_view, 4> values{fileBase_, name, speed, T};
       std::span<const std::string_view> list(values.data(), hasComment ? 4 : 3);
@@ -493,7 +490,7 @@ class PoiReader {
   bool anyTemplate_;
   bool cancelled_ = false;
   std::string fileBase_;
-  std::vector<std::string_view> fields_;
+  std::vector<std::string_view> fields_, unquoted_;
   Batch batch_;
   // Per point, kept between points so their buffers are reused.
   std::string lonQ_, latQ_, nameQ_, nameC_, speedC_, commentQ_, joined_, commentX_, commentC_,
