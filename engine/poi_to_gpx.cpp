@@ -258,6 +258,38 @@ std::string_view CleanText(std::string_view text, bool tildeBreaks, bool dashBre
   return scratch;
 }
 
+// The clean-up above, appended to out. Text without "&" keeps the places of
+// its spaces and dashes through the first step, so it is cleaned in one pass
+// on the way; only "&", which widens, needs a copy first.
+void AppendCleaned(ByteBuffer& out, std::string_view text, bool tildeBreaks, bool dashBreaks,
+                   std::string& scratch) {
+  if (!NeedsCleaning(text, tildeBreaks, dashBreaks)) {
+    out.Append(text);
+    return;
+  }
+  if (text.find('&') != std::string_view::npos) {
+    out.Append(CleanText(text, tildeBreaks, dashBreaks, scratch));
+    return;
+  }
+  const char* const s = text.data();
+  const std::size_t n = text.size();
+  char* const begin = out.Reserve(n);
+  char* o = begin;
+  for (std::size_t r = 0; r < n;) {
+    const char c = s[r++];
+    if (c != ' ') {
+      *o++ = tildeBreaks && c == '~' ? '\n' : c;
+    } else if (dashBreaks && n - r >= 2 && s[r] == '-' && s[r + 1] == ' ') {
+      *o++ = '\n';
+      r += 2;
+    } else if (o > begin && o[-1] != ' ') {  // not a run, nor the front
+      *o++ = ' ';
+    }
+  }
+  if (o > begin && o[-1] == ' ') --o;
+  out.Commit(o);
+}
+
 // The coordinate to write for text, or empty text when it is not a decimal
 // number (an optional sign, digits with at most one ".") within -limit to
 // limit. Spaces around it go; longitude 180 becomes -180, the same meridian,
@@ -423,9 +455,10 @@ class PoiReader {
     const bool hasComment = fields_.size() >= 4;
     std::string_view name = CleanText(Unquoted(2, nameQ_), false, false, nameC_);
     std::string_view comment, speed, category, symbol;
+    bool commentDashes = false;  // the comment is cleaned as it is appended
     if (std::size_t at = name.find('@'); at != std::string_view::npos) {
       speed = name.substr(at + 1);
-      comment = CleanText(name.substr(at), true, false, speedC_);
+      comment = name.substr(at);
       name = name.substr(0, at);
     }
     if (anyTemplate_) {
@@ -443,8 +476,10 @@ class PoiReader {
       std::array<std::string_view, 4> values{fileBase_, name, speed, T};
       std::span<const std::string_view> list(values.data(), hasComment ? 4 : 3);
       // Every template sees the values as read: the name changes last.
-      if (!commentT_.empty())
-        comment = CleanText(commentT_.Expand(list, commentX_), true, true, commentC_);
+      if (!commentT_.empty()) {
+        comment = commentT_.Expand(list, commentX_);
+        commentDashes = true;
+      }
       if (!categoryT_.empty()) category = categoryT_.Expand(list, categoryX_);
       if (!iconT_.empty()) symbol = iconT_.Expand(list, symbolX_);
       if (!nameT_.empty()) name = nameT_.Expand(list, nameX_);
@@ -462,7 +497,7 @@ class PoiReader {
     // Text is escaped on the writing side, which has less to do.
     text.Append(name);
     item.ends[Batch::kName] = text.size();
-    text.Append(comment);
+    AppendCleaned(text, comment, true, commentDashes, commentC_);
     item.ends[Batch::kComment] = text.size();
     text.Append(symbol);
     item.ends[Batch::kSymbol] = text.size();
@@ -493,7 +528,7 @@ class PoiReader {
   std::vector<std::string_view> fields_, unquoted_;
   Batch batch_;
   // Per point, kept between points so their buffers are reused.
-  std::string lonQ_, latQ_, nameQ_, nameC_, speedC_, commentQ_, joined_, commentX_, commentC_,
+  std::string lonQ_, latQ_, nameQ_, nameC_, commentQ_, joined_, commentX_, commentC_,
       categoryX_, symbolX_, nameX_;
 };
 
