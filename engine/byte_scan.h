@@ -86,15 +86,20 @@ inline const char* FindControlOrEF(const char* p, const char* e) {
 // XML can hold it: a double quote, a control (CR and LF among them), and in
 // UTF-8 text 0xEF (the lead byte of U+FFFE and U+FFFF), in other text any byte
 // above 0x7F. Or e.
-inline const char* FindRecordStop(const char* p, const char* e, bool utf8) {
+// With Commas, commas stop it too.
+template <bool Commas = false>
+const char* FindRecordStop(const char* p, const char* e, bool utf8) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
+  const __m128i comma = _mm_set1_epi8(',');
   const __m128i top = _mm_set1_epi8(0x1F);
   const __m128i ef = _mm_set1_epi8(static_cast<char>(0xEF));
   while (e - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, top), v);  // unsigned v <= 0x1F
-    int bits = _mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(v, quote)));
+    __m128i stop = _mm_or_si128(control, _mm_cmpeq_epi8(v, quote));
+    if constexpr (Commas) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, comma));
+    int bits = _mm_movemask_epi8(stop);
     bits |= utf8 ? _mm_movemask_epi8(_mm_cmpeq_epi8(v, ef)) : _mm_movemask_epi8(v);
     if (bits) return p + __builtin_ctz(static_cast<unsigned>(bits));
     p += 16;
@@ -102,7 +107,7 @@ inline const char* FindRecordStop(const char* p, const char* e, bool utf8) {
 #endif
   for (; p < e; ++p) {
     const auto c = static_cast<unsigned char>(*p);
-    if (c == '"' || c < 0x20 || (utf8 ? c == 0xEF : c >= 0x80)) break;
+    if (c == '"' || c < 0x20 || (utf8 ? c == 0xEF : c >= 0x80) || (Commas && c == ',')) break;
   }
   return p;
 }

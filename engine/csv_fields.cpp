@@ -277,7 +277,15 @@ std::string_view CsvRecordReader::Clean(std::string_view raw) {
   return changed ? std::string_view(*changed) : raw;
 }
 
-bool CsvRecordReader::Next(std::string_view& record) {
+bool CsvRecordReader::Next(std::string_view& record, std::vector<std::string_view>* fields,
+                           std::vector<std::string_view>* unquoted) {
+  return fields ? NextRecord<true>(record, fields, unquoted)
+                : NextRecord<false>(record, nullptr, nullptr);
+}
+
+template <bool Split>
+bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::string_view>* fields,
+                                 std::vector<std::string_view>* unquoted) {
   if (first_) {  // a UTF-8 byte-order mark is no part of the first record
     first_ = false;
     while (end_ - begin_ < 3 && Fill()) {
@@ -290,6 +298,8 @@ bool CsvRecordReader::Next(std::string_view& record) {
     bool quoted = false;
     bool plain = true;  // nothing for XML to refuse: the record is used as it lies
     std::size_t lineEnd = std::string_view::npos, next = 0;
+    FieldMarks field;
+    if constexpr (Split) marks_.clear();
     for (;;) {
       if (pos >= end_) {
         std::size_t off = pos - begin_;
@@ -298,11 +308,22 @@ bool CsvRecordReader::Next(std::string_view& record) {
         continue;
       }
       // Most bytes end nothing and need nothing: run past them.
-      pos = FindRecordStop(buf_.data() + pos, buf_.data() + end_, traits_.utf8) - buf_.data();
+      pos = FindRecordStop<Split>(buf_.data() + pos, buf_.data() + end_, traits_.utf8) -
+            buf_.data();
       if (pos >= end_) continue;
       char c = buf_[pos];
       if (c == '"') {
         quoted = !quoted;
+        if constexpr (Split) {
+          if (field.quotes++ == 0) field.firstQuote = pos - begin_;
+          field.lastQuote = pos - begin_;
+        }
+      } else if (Split && c == ',') {
+        if (!quoted) {
+          field.end = pos - begin_;
+          marks_.push_back(field);
+          field = FieldMarks();
+        }
       } else if (c == '\r') {
         lineEnd = pos;
         next = pos + 1;
@@ -340,6 +361,29 @@ bool CsvRecordReader::Next(std::string_view& record) {
     if (raw.empty()) continue;
     record = plain ? raw : Clean(raw);
     if (record.empty()) continue;
+    if constexpr (Split) {
+      if (!plain) {  // cleaning moved the bytes: split the clean text
+        SplitCsvFields(record, *fields, *unquoted);
+        return true;
+      }
+      field.end = raw.size();
+      marks_.push_back(field);
+      fields->clear();
+      unquoted->clear();
+      std::size_t start = 0;
+      for (const FieldMarks& m : marks_) {
+        const std::string_view f = raw.substr(start, m.end - start);
+        fields->push_back(f);
+        if (m.quotes == 0) {
+          unquoted->push_back(f);
+        } else if (m.quotes == 2 && m.firstQuote == start && m.lastQuote == m.end - 1) {
+          unquoted->push_back(f.substr(1, f.size() - 2));
+        } else {
+          unquoted->emplace_back();
+        }
+        start = m.end + 1;
+      }
+    }
     return true;
   }
   return false;

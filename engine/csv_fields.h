@@ -59,14 +59,29 @@ class CsvRecordReader : public BlockReader {
  public:
   CsvRecordReader(ByteSource& src, CsvFileTraits traits, ProgressSink* progress = nullptr)
       : BlockReader(src, progress), traits_(traits) {}
-  bool Next(std::string_view& record);
+  bool Next(std::string_view& record) { return Next(record, nullptr, nullptr); }
+  // The same, and the record split as SplitCsvFields splits it, found in the
+  // same pass over its bytes.
+  bool Next(std::string_view& record, std::vector<std::string_view>* fields,
+            std::vector<std::string_view>* unquoted);
 
  private:
+  // Where a field ends and where its quotes are, from the start of the record:
+  // offsets, since reading on may move the record in the buffer.
+  struct FieldMarks {
+    std::size_t end = 0, firstQuote = 0, lastQuote = 0;
+    int quotes = 0;
+  };
+
+  template <bool Split>
+  bool NextRecord(std::string_view& record, std::vector<std::string_view>* fields,
+                  std::vector<std::string_view>* unquoted);
   std::string_view Clean(std::string_view raw);
 
   CsvFileTraits traits_;
   bool first_ = true, done_ = false;
   std::string scratch_;
+  std::vector<FieldMarks> marks_;
 };
 
 }  // namespace marklode

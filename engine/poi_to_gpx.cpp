@@ -405,8 +405,8 @@ class PoiReader {
     fileBase_ = ToXmlText(fileName.substr(0, dot));
     CsvRecordReader reader(src, traits, progress);
     std::string_view record;
-    while (reader.Next(record)) {
-      Record(record);
+    while (reader.Next(record, &fields_, &unquoted_)) {
+      Record();
       if (batch_.full() && !HandOffBatch()) return false;
     }
     cancelled_ = reader.cancelled();
@@ -425,8 +425,7 @@ class PoiReader {
     return true;
   }
 
-  void Record(std::string_view record) {
-    SplitCsvFields(record, fields_, unquoted_);
+  void Record() {
     if (fields_.size() >= 3) {
       ReadPoint();
     } else if (fields_.size() == 1) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/csv_fields.h"
 #include "engine/poi_to_gpx.h"
@@ -54,6 +56,54 @@ TEST(CsvRecords, LineEndsEncodingAndControls) {
                     "b\tc"),
             (V{"1,2,ab\tc"}));
   EXPECT_EQ(Records("1,2,a\r\n\x1A\r\n3,4,b"), (V{"1,2,a"}));  // DOS end-of-file mark
+}
+
+// Fields found while reading match SplitCsvFields on the record, however the
+// input arrives: one byte at a time, a few, or whole.
+TEST(CsvRecords, FieldsFoundWhileReadingMatchTheSplit) {
+  class Trickle : public ByteSource {
+   public:
+    Trickle(std::string_view data, std::size_t step) : data_(data), step_(step) {}
+    std::size_t Read(char* buf, std::size_t cap) override {
+      const std::size_t n = std::min({cap, step_, data_.size() - pos_});
+      std::memcpy(buf, data_.data() + pos_, n);
+      pos_ += n;
+      return n;
+    }
+
+   private:
+    std::string_view data_;
+    std::size_t step_, pos_ = 0;
+  };
+  const std::string texts[] = {
+      "1,2,\"Smith, John\",\"a \"\"b\"\" c\",,\"\"\r\n3,4,24\" screen, big\r\n",
+      "1,2,\"x\ny\",\"z\"\r\n\"5\",\"6\",n\n,,\n\"\n",
+      "1,2,a\x01b,\"c\"\n3,4,Caf\xE9,\"d\"",  // cleaned records are split again
+      "\xEF\xBB\xBF\"1\",2,\"\",\"q\"\"\r[end-route]\r\n",
+  };
+  for (const std::string& text : texts) {
+    for (std::size_t step : {1, 2, 3, 7, 4096}) {
+      Trickle src(text, step);
+      CsvRecordReader reader(src, CsvTraitsOf(text));
+      std::string_view record;
+      std::vector<std::string_view> fields, unquoted, want, wantUnquoted;
+      std::size_t n = 0;
+      while (reader.Next(record, &fields, &unquoted)) {
+        SplitCsvFields(record, want, wantUnquoted);
+        EXPECT_EQ(fields, want) << text << " step " << step;
+        ASSERT_EQ(unquoted.size(), wantUnquoted.size());
+        for (std::size_t i = 0; i < unquoted.size(); ++i) {
+          EXPECT_EQ(unquoted[i].data() == nullptr, wantUnquoted[i].data() == nullptr);
+          EXPECT_EQ(unquoted[i], wantUnquoted[i]);
+          if (unquoted[i].data()) {
+            EXPECT_EQ(unquoted[i], CleanCsvField(fields[i]));
+          }
+        }
+        ++n;
+      }
+      EXPECT_EQ(n, Records(text).size()) << text << " step " << step;
+    }
+  }
 }
 
 // A big file is checked in two halves at once: a sequence cut at the middle,

@@ -2,8 +2,8 @@
 // NUL bytes into the CSV text and up to four templates (comment, name,
 // category, icon); without them the command line's defaults apply. The GPX
 // written must be well-formed XML whatever the input, hold one element per
-// point counted, and be valid UTF-8. The records must not depend on the block
-// size the reader is fed in.
+// point counted, and be valid UTF-8. The records, and the fields found while
+// reading them, must not depend on the block size the reader is fed in.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -20,11 +20,18 @@
 
 namespace {
 
+// The records, each checked to be split while reading as SplitCsvFields
+// splits it.
 std::vector<std::string> Records(marklode::ByteSource& src, marklode::CsvFileTraits traits) {
   marklode::CsvRecordReader reader(src, traits);
   std::vector<std::string> out;
   std::string_view r;
-  while (reader.Next(r)) out.emplace_back(r);
+  std::vector<std::string_view> fields, unquoted, want, wantUnquoted;
+  while (reader.Next(r, &fields, &unquoted)) {
+    marklode::SplitCsvFields(r, want, wantUnquoted);
+    FUZZ_CHECK(fields == want && unquoted == wantUnquoted);
+    out.emplace_back(r);
+  }
   return out;
 }
 
