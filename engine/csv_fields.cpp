@@ -299,7 +299,7 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
     bool plain = true;  // nothing for XML to refuse: the record is used as it lies
     std::size_t lineEnd = std::string_view::npos, next = 0;
     FieldMarks field;
-    if constexpr (Split) marks_.clear();
+    std::size_t marked = 0;  // fields ended in marks_ (kept as large as it grew)
     for (;;) {
       if (pos >= end_) {
         std::size_t off = pos - begin_;
@@ -321,7 +321,8 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
       } else if (Split && c == ',') {
         if (!quoted) {
           field.end = pos - begin_;
-          marks_.push_back(field);
+          if (marked == marks_.size()) marks_.resize(2 * marked + 8);
+          marks_[marked++] = field;
           field = FieldMarks();
         }
       } else if (c == '\r') {
@@ -367,11 +368,13 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
         return true;
       }
       field.end = raw.size();
-      marks_.push_back(field);
+      if (marked == marks_.size()) marks_.resize(2 * marked + 8);
+      marks_[marked++] = field;
       fields->clear();
       unquoted->clear();
       std::size_t start = 0;
-      for (const FieldMarks& m : marks_) {
+      for (std::size_t k = 0; k < marked; ++k) {
+        const FieldMarks& m = marks_[k];
         const std::string_view f = raw.substr(start, m.end - start);
         fields->push_back(f);
         if (m.quotes == 0) {
