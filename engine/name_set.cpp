@@ -30,13 +30,17 @@ const char* NameSet::Keep(std::string_view name) {
 }
 
 void NameSet::Rehash(std::size_t slots) {
-  std::vector<Slot> old(slots);
-  old.swap(slots_);
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
+  ZeroedBlock old(slots * sizeof(Slot));
+  std::swap(old, table_);
+  const Slot* const from = slots_;
+  const std::size_t oldCount = slots_ ? mask_ + 1 : 0;
+  slots_ = static_cast<Slot*>(table_.data());
+  mask_ = slots - 1;
+  for (std::size_t k = 0; k < oldCount; ++k) {
+    const Slot& slot = from[k];
     if (!slot.entry) continue;
-    std::size_t i = slot.hash & mask;
-    while (slots_[i].entry) i = (i + 1) & mask;
+    std::size_t i = slot.hash & mask_;
+    while (slots_[i].entry) i = (i + 1) & mask_;
     slots_[i] = slot;
   }
 }
@@ -47,8 +51,8 @@ std::size_t NameSet::Hash(std::string_view name) {
 
 bool NameSet::Insert(std::string_view name, std::size_t hash) {
   // At most three quarters full: with the hashes at hand a probe costs little.
-  if ((count_ + 1) * 4 > slots_.size() * 3) Rehash(slots_.size() * 2);
-  const std::size_t mask = slots_.size() - 1;
+  if ((count_ + 1) * 4 > (mask_ + 1) * 3) Rehash((mask_ + 1) * 2);
+  const std::size_t mask = mask_;
   std::size_t i = hash & mask;
   while (const char* entry = slots_[i].entry) {
     if (slots_[i].hash == hash && Stored(entry) == name) return false;

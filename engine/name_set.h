@@ -9,11 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "services/platform.h"
+
 namespace marklode {
 
 class NameSet {
  public:
-  NameSet() : slots_(1024) {}
+  NameSet() { Rehash(1024); }
   // Adds name; false when it was there already.
   bool Insert(std::string_view name) { return Insert(name, Hash(name)); }
   // The same with the name's Hash worked out earlier.
@@ -24,7 +26,7 @@ class NameSet {
   // The table is far bigger than the caches: a caller that asks early enough
   // finds the slot at hand instead of waiting for memory.
   void Prefetch(std::size_t hash) const {
-    __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+    __builtin_prefetch(&slots_[hash & mask_]);
   }
   std::size_t size() const { return count_; }
 
@@ -39,7 +41,9 @@ class NameSet {
     std::size_t hash = 0;
     const char* entry = nullptr;
   };
-  std::vector<Slot> slots_;
+  ZeroedBlock table_;  // the slots: an empty one is all zero
+  Slot* slots_ = nullptr;
+  std::size_t mask_ = 0;  // slot count - 1
   std::size_t count_ = 0;
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t blockUsed_ = 0, blockSize_ = 0;

@@ -1,11 +1,15 @@
 #include "services/platform.h"
 
 #include <dirent.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 
 #include "services/strings.h"
 
@@ -104,6 +108,36 @@ std::string CurrentDirectory() {
 
 bool ChangeDirectory(std::string_view path) {
   return ::chdir(std::string(path).c_str()) == 0;
+}
+
+ZeroedBlock::ZeroedBlock(std::size_t bytes) : bytes_(bytes) {
+  constexpr std::size_t kHuge = 2u << 20;
+  if (bytes >= kHuge) {
+    // Anonymous pages come zeroed. Huge pages need aligned addresses: map a
+    // little more and use the aligned part. The hint is only a hint.
+    bytes_ = bytes + kHuge;
+    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p != MAP_FAILED) {
+      base_ = p;
+      const auto at = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~std::uintptr_t{kHuge - 1};
+      data_ = reinterpret_cast<void*>(at);
+#if defined(MADV_HUGEPAGE)
+      ::madvise(data_, bytes, MADV_HUGEPAGE);
+#endif
+      return;
+    }
+    bytes_ = bytes;
+  }
+  base_ = data_ = std::calloc(bytes, 1);
+  if (!data_ && bytes > 0) throw std::bad_alloc();
+}
+
+ZeroedBlock::~ZeroedBlock() {
+  if (bytes_ >= (2u << 20)) {
+    ::munmap(base_, bytes_);
+  } else {
+    std::free(base_);
+  }
 }
 
 }  // namespace marklode
