@@ -89,6 +89,25 @@ inline char* Put(char* p, std::string_view text) {
   return p + text.size();
 }
 
+// A long constant block, sixteen bytes at a time; the last step overlaps the
+// one before it, so nothing past the block is read. Compilers tend to copy
+// such blocks with string instructions that are slow to start.
+inline char* PutBlock(char* p, std::string_view block) {
+#if defined(__SSE2__)
+  if (block.size() >= 16) {
+    const char* const src = block.data();
+    const std::size_t n = block.size();
+    for (std::size_t i = 0; i + 16 <= n; i += 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + n - 16),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 16)));
+    return p + n;
+  }
+#endif
+  return Put(p, block);
+}
+
 // Text as XML character data or attribute value, at p, which has room for
 // kEscapedMost bytes per character; runs without markup characters are
 // copied whole. Returns the new end.
@@ -605,7 +624,7 @@ class GpxWriter {
     p = Put(p, "</desc>\r\n    <sym>");
     p = PutEscapedPadded(p, batch.Get(item, B::kSymbol));
     if (category.empty()) {
-      p = Put(p, inRoute_ ? kRoutePointTail : kWaypointTail);
+      p = PutBlock(p, inRoute_ ? kRoutePointTail : kWaypointTail);
     } else {
       p = Put(p, kSymbolToDisplayMode);
       p = Put(p, kCategoryOpen);
