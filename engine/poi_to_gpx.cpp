@@ -58,11 +58,13 @@ constexpr std::string_view kSymbolToDisplayMode = MARKLODE_SYMBOL_TO_DISPLAY_MOD
 constexpr std::string_view kCategoryOpen = "        <gpxx:Categories>\r\n          <gpxx:Category>";
 constexpr std::string_view kCategoryClose = "</gpxx:Category>\r\n        </gpxx:Categories>\r\n";
 constexpr std::string_view kExtensionsClose = MARKLODE_EXTENSIONS_CLOSE;
-// Everything after the symbol of a point without a category, in one piece.
-constexpr std::string_view kWaypointTail =
-    MARKLODE_SYMBOL_TO_DISPLAY_MODE MARKLODE_EXTENSIONS_CLOSE "  </wpt>\r\n\r\n";
-constexpr std::string_view kRoutePointTail =
-    MARKLODE_SYMBOL_TO_DISPLAY_MODE MARKLODE_EXTENSIONS_CLOSE "  </rtept>\r\n\r\n";
+// Everything after the comment of the usual point, with the default symbol and
+// no category, in one piece.
+#define MARKLODE_DEFAULT_POINT_END \
+  "</desc>\r\n    <sym>Waypoint" MARKLODE_SYMBOL_TO_DISPLAY_MODE MARKLODE_EXTENSIONS_CLOSE
+constexpr std::string_view kDefaultWaypointEnd = MARKLODE_DEFAULT_POINT_END "  </wpt>\r\n\r\n";
+constexpr std::string_view kDefaultRoutePointEnd =
+    MARKLODE_DEFAULT_POINT_END "  </rtept>\r\n\r\n";
 constexpr std::string_view kRouteNameToPoints =
     "</name>\r\n"
     "  <extensions>\r\n"
@@ -74,6 +76,7 @@ constexpr std::string_view kRouteNameToPoints =
 constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryOpen.size() +
                                         kCategoryClose.size() + kExtensionsClose.size() + 128 + 16;
 
+#undef MARKLODE_DEFAULT_POINT_END
 #undef MARKLODE_EXTENSIONS_CLOSE
 #undef MARKLODE_SYMBOL_TO_DISPLAY_MODE
 #undef MARKLODE_GPXX_ATTRIBUTES
@@ -621,15 +624,18 @@ class GpxWriter {
     const std::string_view written(escapedComment, p - escapedComment);
     p = Put(p, "</cmt>\r\n    <desc>");
     p = Put(p, written);
-    p = Put(p, "</desc>\r\n    <sym>");
-    p = PutEscapedPadded(p, batch.Get(item, B::kSymbol));
-    if (category.empty()) {
-      p = PutBlock(p, inRoute_ ? kRoutePointTail : kWaypointTail);
+    const std::string_view symbol = batch.Get(item, B::kSymbol);
+    if (category.empty() && symbol == "Waypoint") {
+      p = PutBlock(p, inRoute_ ? kDefaultRoutePointEnd : kDefaultWaypointEnd);
     } else {
+      p = Put(p, "</desc>\r\n    <sym>");
+      p = PutEscapedPadded(p, symbol);
       p = Put(p, kSymbolToDisplayMode);
-      p = Put(p, kCategoryOpen);
-      p = PutEscapedPadded(p, category);
-      p = Put(p, kCategoryClose);
+      if (!category.empty()) {
+        p = Put(p, kCategoryOpen);
+        p = PutEscapedPadded(p, category);
+        p = Put(p, kCategoryClose);
+      }
       p = Put(p, kExtensionsClose);
       p = Put(p, inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
     }
