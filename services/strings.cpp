@@ -1,5 +1,7 @@
 #include "services/strings.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -215,17 +217,12 @@ bool HasHighBytes(std::string_view s) {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* const e = p + s.size();
+namespace {
+
+// Checks sequences one by one from p (where one starts) to e.
+bool ValidSequences(const unsigned char* p, const unsigned char* e) {
   const auto tail = [](unsigned char c) { return (c & 0xC0) == 0x80; };
   for (;;) {
-#if defined(__SSE2__)
-    // ASCII runs, sixteen bytes at a time.
-    while (e - p >= 16 &&
-           _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0)
-      p += 16;
-#endif
     while (p < e && *p < 0x80) ++p;
     if (p == e) return true;
     // One sequence, refusing overlong forms, surrogates and code points past
@@ -246,6 +243,69 @@ bool IsValidUtf8(std::string_view s) {
       return false;
     }
   }
+}
+
+#if defined(__SSE2__)
+// Sixteen bytes at p, whose three bytes before belong to the text, checked as
+// one: each byte is a continuation exactly when a lead byte before it asks
+// for one, no byte is one that never occurs, and the second byte after E0,
+// ED, F0 and F4 lies in its narrower range.
+bool ValidBlock(const unsigned char* p) {
+  const auto load = [](const unsigned char* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  };
+  const __m128i v = load(p), v1 = load(p - 1), v2 = load(p - 2), v3 = load(p - 3);
+  // Unsigned a >= b, bytewise.
+  const auto atLeast = [&](__m128i a, int b) {
+    return _mm_cmpeq_epi8(_mm_max_epu8(a, _mm_set1_epi8(static_cast<char>(b))), a);
+  };
+  const auto equal = [](__m128i a, int b) {
+    return _mm_cmpeq_epi8(a, _mm_set1_epi8(static_cast<char>(b)));
+  };
+  const __m128i isTail = _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(0xC0)));  // signed: 80..BF
+  const __m128i wantsTail =
+      _mm_or_si128(_mm_or_si128(atLeast(v1, 0xC0), atLeast(v2, 0xE0)), atLeast(v3, 0xF0));
+  __m128i bad = _mm_xor_si128(isTail, wantsTail);
+  bad = _mm_or_si128(bad, _mm_or_si128(equal(v, 0xC0), equal(v, 0xC1)));
+  bad = _mm_or_si128(bad, atLeast(v, 0xF5));
+  bad = _mm_or_si128(bad, _mm_andnot_si128(atLeast(v, 0xA0), equal(v1, 0xE0)));
+  bad = _mm_or_si128(bad, _mm_and_si128(atLeast(v, 0xA0), equal(v1, 0xED)));
+  bad = _mm_or_si128(bad, _mm_andnot_si128(atLeast(v, 0x90), equal(v1, 0xF0)));
+  bad = _mm_or_si128(bad, _mm_and_si128(atLeast(v, 0x90), equal(v1, 0xF4)));
+  return _mm_movemask_epi8(bad) == 0;
+}
+#endif
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view s) {
+  const auto* const b = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* const e = b + s.size();
+  const auto* p = b;
+#if defined(__SSE2__)
+  // Up to the first high byte one by one; after it, blocks of sixteen bytes,
+  // each checked with the three before it, from a place where a sequence
+  // starts. The last bytes go one sequence at a time from the start of the
+  // last sequence in the blocks.
+  while (e - p >= 16 &&
+         _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0)
+    p += 16;
+  if (p - b < 3) {
+    const auto* start = p;
+    while (p < e && p - start < 16) ++p;  // a first stretch, one by one
+    while (p < e && (*p & 0xC0) == 0x80 && p - start < 19) ++p;  // to where a sequence starts
+    if (!ValidSequences(start, p)) return false;
+  }
+  for (; e - p >= 16; p += 16)
+    if (!ValidBlock(p)) return false;
+  // Continuation bytes before p were checked with the blocks; from p on, a
+  // stray one is the sequences' to find.
+  const auto* q = p - std::min<std::ptrdiff_t>(3, p - b);
+  while (q < p && (*q & 0xC0) == 0x80) ++q;
+  return ValidSequences(q, e);
+#else
+  return ValidSequences(p, e);
+#endif
 }
 
 std::size_t CharCount(std::string_view s) {
