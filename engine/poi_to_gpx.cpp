@@ -84,7 +84,7 @@ constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryO
 #undef MARKLODE_XSI_NS
 #undef MARKLODE_GPX_NS
 
-constexpr std::size_t kFlushAt = 256 << 10;
+constexpr std::size_t kFlushAt = 1 << 20;  // large writes let the kernel use large page-cache folios
 constexpr std::size_t kEscapedMost = 6;  // "&quot;" for one character
 
 inline char* Put(char* p, std::string_view text) {
