@@ -49,6 +49,12 @@ std::size_t NameSet::Hash(std::string_view name) {
   return std::hash<std::string_view>{}(name);
 }
 
+void NameSet::Reserve(std::size_t names) {
+  std::size_t slots = mask_ + 1;
+  while (names * 4 > slots * 3) slots *= 2;
+  if (slots > mask_ + 1) Rehash(slots);
+}
+
 bool NameSet::Insert(std::string_view name, std::size_t hash) {
   // At most three quarters full: with the hashes at hand a probe costs little.
   if ((count_ + 1) * 4 > (mask_ + 1) * 3) Rehash((mask_ + 1) * 2);

@@ -29,6 +29,9 @@ class NameSet {
     __builtin_prefetch(&slots_[hash & mask_]);
   }
   std::size_t size() const { return count_; }
+  // Makes room for about this many names at once, so that the table need not
+  // grow through every size on the way.
+  void Reserve(std::size_t names);
 
  private:
   static std::string_view Stored(const char* entry);  // a length, then the bytes

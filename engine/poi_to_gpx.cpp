@@ -563,6 +563,12 @@ class GpxWriter {
 
   explicit GpxWriter(Flush flush) : flush_(std::move(flush)) { out_.Append(kHeader); }
 
+  // Input of this many bytes is on its way: the set of names is sized for it
+  // at once, guessing a point per 64 bytes, up to a table of a few megabytes.
+  void ExpectInput(std::uint64_t bytes) {
+    used_.Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 64, 384u << 10)));
+  }
+
   // false when the output failed.
   bool Write(const Batch& batch) {
     constexpr std::size_t kAhead = 8;  // points whose slot in the set of names is on its way
@@ -761,6 +767,9 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   // Reading here, writing on a thread of its own: messages and progress stay
   // on this thread.
   GpxWriter writer([chunks](ByteBuffer& text) { return chunks->Submit(text); });
+  std::uint64_t inputBytes = 0;
+  for (const std::string& name : files) inputBytes += FileSize(std::string(dir) + name);
+  writer.ExpectInput(inputBytes);
   std::optional<WriterThread> writing(std::in_place, writer);
   const PoiTemplates templates{commentTemplate, nameTemplate, categoryTemplate, iconTemplate};
   PoiReader reader(ctx.messages, templates, [&](Batch& batch) { return writing->Put(batch); });

@@ -49,6 +49,12 @@ bool WildcardMatch(std::string_view name, std::string_view pat) {
   return p == pat.size();
 }
 
+std::uint64_t FileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 namespace {
 
 bool IsRegularFile(const std::string& path) {

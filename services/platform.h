@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +29,8 @@ bool WildcardMatch(std::string_view name, std::string_view pattern);
 // back alone under its own name. Directories never match; nor do hidden
 // (dot) files unless named exactly.
 std::vector<std::string> FindFiles(std::string_view path);
+// The size of the file at path, or 0 when it cannot be told.
+std::uint64_t FileSize(const std::string& path);
 // First name FindFiles gives, or empty text.
 std::string FindFirstFile(std::string_view path);
 // The path of the file to open for a name without wildcards: the name itself
