@@ -374,7 +374,6 @@ struct Batch {
   enum Piece { kLat, kLon, kName, kComment, kSymbol, kCategory, kPieces };
   struct Item {
     enum Kind : std::uint8_t { kPoint, kRouteBegin, kRouteEnd } kind;
-    std::size_t nameHash;  // of a point's name, worked out on the reading side
     std::size_t begin;     // in text
     std::array<std::size_t, kPieces> ends;  // a point's pieces; a route's name ends at ends[0]
   };
@@ -508,7 +507,6 @@ class PoiReader {
     if (symbol.empty()) symbol = "Waypoint";
 
     Batch::Item& item = batch_.Add(Batch::Item::kPoint);
-    item.nameHash = NameSet::Hash(name);
     ByteBuffer& text = batch_.text;
     // Coordinates are checked above to be plain numbers: nothing to escape.
     text.Append(lat);
@@ -571,15 +569,25 @@ class GpxWriter {
 
   // false when the output failed.
   bool Write(const Batch& batch) {
-    constexpr std::size_t kAhead = 8;  // points whose slot in the set of names is on its way
+    // The names of the next few points are hashed ahead, and their slots in
+    // the set of names fetched, while the points before them are written.
+    constexpr std::size_t kAhead = 8;
+    std::array<std::size_t, kAhead> hashes{};
     const std::size_t n = batch.items.size();
-    for (std::size_t i = 0; i < n && i < kAhead; ++i) used_.Prefetch(batch.items[i].nameHash);
+    const auto lookAhead = [&](std::size_t k) {
+      const Batch::Item& item = batch.items[k];
+      if (item.kind != Batch::Item::kPoint) return;
+      hashes[k % kAhead] = NameSet::Hash(batch.Get(item, Batch::kName));
+      used_.Prefetch(hashes[k % kAhead]);
+    };
+    for (std::size_t k = 0; k < n && k < kAhead; ++k) lookAhead(k);
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + kAhead < n) used_.Prefetch(batch.items[i + kAhead].nameHash);
       const Batch::Item& item = batch.items[i];
+      const std::size_t hash = hashes[i % kAhead];
+      if (i + kAhead < n) lookAhead(i + kAhead);
       switch (item.kind) {
         case Batch::Item::kPoint:
-          WritePoint(batch, item);
+          WritePoint(batch, item, hash);
           break;
         case Batch::Item::kRouteBegin:
           if (inRoute_) CloseRoute();
@@ -610,9 +618,9 @@ class GpxWriter {
   std::int32_t count() const { return count_; }
 
  private:
-  void WritePoint(const Batch& batch, const Batch::Item& item) {
+  void WritePoint(const Batch& batch, const Batch::Item& item, std::size_t nameHash) {
     using B = Batch;
-    const std::string_view name = MakeUnique(batch.Get(item, B::kName), item.nameHash);
+    const std::string_view name = MakeUnique(batch.Get(item, B::kName), nameHash);
     const std::string_view comment = batch.Get(item, B::kComment);
     const std::string_view category = batch.Get(item, B::kCategory);
     ByteBuffer& out = inRoute_ ? routes_ : out_;
