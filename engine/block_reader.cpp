@@ -11,8 +11,9 @@ bool BlockReader::Fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-  const std::size_t n = src_.Read(buf_.data() + end_, buf_.size() - end_);
+  const std::size_t capacity = buf_.size() - kPadding;
+  if (end_ == capacity) buf_.resize(2 * capacity + kPadding);
+  const std::size_t n = src_.Read(buf_.data() + end_, buf_.size() - kPadding - end_);
   if (n == 0) {
     eof_ = true;
     return false;

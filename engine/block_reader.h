@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "engine/run_context.h"
@@ -18,11 +19,21 @@ namespace marklode {
 
 class BlockReader {
  public:
+  // Bytes after the data that are always there to read, so that short pieces
+  // of it can be loaded sixteen bytes at a time without a copy.
+  static constexpr std::size_t kPadding = 32;
+
   bool cancelled() const { return cancelled_; }
+  // Whether text lies in the data read, with kPadding readable bytes after it.
+  bool Holds(std::string_view text) const {
+    const auto p = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto b = reinterpret_cast<std::uintptr_t>(buf_.data());
+    return p >= b && p + text.size() <= b + end_;
+  }
 
  protected:
   BlockReader(ByteSource& src, ProgressSink* progress)
-      : src_(src), progress_(progress), buf_(MARKLODE_READ_BLOCK) {}
+      : src_(src), progress_(progress), buf_(MARKLODE_READ_BLOCK + kPadding) {}
 
   // Moves the unread part to the front and reads more. False at the end of the
   // input, or when the progress sink cancelled the run (the data read stays).
@@ -30,7 +41,7 @@ class BlockReader {
 
   ByteSource& src_;
   ProgressSink* progress_;
-  std::vector<char> buf_;
+  std::vector<char> buf_;  // the data, then kPadding bytes never read into
   std::size_t begin_ = 0, end_ = 0;
   std::uint64_t consumed_ = 0;
   bool eof_ = false;

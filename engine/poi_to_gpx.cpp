@@ -183,38 +183,53 @@ void AppendEscaped(ByteBuffer& out, std::string_view text) {
 
 // Whether CleanText would change t. Most names and comments need nothing and
 // are then used where they lie, without a copy.
-bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks) {
+bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks, bool padded = false) {
   if (t.empty()) return false;
   if (t.front() == ' ' || t.back() == ' ') return true;
   const char* p = t.data();
   const char* const e = p + t.size();
 #if defined(__SSE2__)
-  // Each step looks at sixteen places and the two bytes after them.
-  const auto hits = [&](const char* q) {
+  // Each step looks at sixteen places: "&" and "~" there, and runs of two
+  // spaces and " - " that start there (looking two bytes further).
+  const auto hits = [&](const char* q, std::size_t left) {
     const __m128i space = _mm_set1_epi8(' ');
     const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
     const __m128i sp0 = _mm_cmpeq_epi8(v0, space);
-    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8('&')),
-                               _mm_and_si128(sp0, _mm_cmpeq_epi8(v1, space)));
-    if (tildeBreaks) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v0, _mm_set1_epi8('~')));
+    __m128i one = _mm_cmpeq_epi8(v0, _mm_set1_epi8('&'));
+    if (tildeBreaks) one = _mm_or_si128(one, _mm_cmpeq_epi8(v0, _mm_set1_epi8('~')));
+    auto single = static_cast<unsigned>(_mm_movemask_epi8(one));
+    auto pair = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(sp0, _mm_cmpeq_epi8(v1, space))));
+    unsigned triple = 0;
     if (dashBreaks) {
       const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2));
-      hit = _mm_or_si128(hit, _mm_and_si128(_mm_and_si128(sp0, _mm_cmpeq_epi8(v2, space)),
-                                            _mm_cmpeq_epi8(v1, _mm_set1_epi8('-'))));
+      triple = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+          _mm_and_si128(sp0, _mm_cmpeq_epi8(v2, space)), _mm_cmpeq_epi8(v1, _mm_set1_epi8('-')))));
     }
-    return _mm_movemask_epi8(hit) != 0;
+    if (left < 18) {  // what lies past the text does not count
+      const auto below = [](std::size_t k) { return k >= 16 ? 0xFFFFu : (1u << k) - 1; };
+      single &= below(left);
+      pair &= left >= 1 ? below(left - 1) : 0;
+      triple &= left >= 2 ? below(left - 2) : 0;
+    }
+    return (single | pair | triple) != 0;
   };
+  if (padded) {  // the bytes after the text may be read: no copy
+    for (; p < e; p += 16)
+      if (hits(p, static_cast<std::size_t>(e - p))) return true;
+    return false;
+  }
   for (; e - p >= 18; p += 16)
-    if (hits(p)) return true;
+    if (hits(p, static_cast<std::size_t>(e - p))) return true;
   // The rest (most names are shorter than one step) from a copy padded with
-  // zeros, which match nothing.
+  // zeros.
   char rest[48] = {};
   std::memcpy(rest, p, e - p);
   for (const char* q = rest; q < rest + (e - p); q += 16)
-    if (hits(q)) return true;
+    if (hits(q, static_cast<std::size_t>(rest + (e - p) - q))) return true;
   return false;
 #else
+  (void)padded;
   for (; p < e; ++p) {
     if (*p == '&' || (tildeBreaks && *p == '~')) return true;
     if (*p == ' ' && e - p >= 2 &&
@@ -273,8 +288,8 @@ void CleanTextInPlace(std::string& t, bool tildeBreaks, bool dashBreaks) {
 // The clean-up above as a view: text itself when nothing changes, else the
 // cleaned copy in scratch.
 std::string_view CleanText(std::string_view text, bool tildeBreaks, bool dashBreaks,
-                           std::string& scratch) {
-  if (!NeedsCleaning(text, tildeBreaks, dashBreaks)) return text;
+                           std::string& scratch, bool padded = false) {
+  if (!NeedsCleaning(text, tildeBreaks, dashBreaks, padded)) return text;
   scratch.assign(text);
   CleanTextInPlace(scratch, tildeBreaks, dashBreaks);
   return scratch;
@@ -284,8 +299,8 @@ std::string_view CleanText(std::string_view text, bool tildeBreaks, bool dashBre
 // its spaces and dashes through the first step, so it is cleaned in one pass
 // on the way; only "&", which widens, needs a copy first.
 void AppendCleaned(ByteBuffer& out, std::string_view text, bool tildeBreaks, bool dashBreaks,
-                   std::string& scratch) {
-  if (!NeedsCleaning(text, tildeBreaks, dashBreaks)) {
+                   std::string& scratch, bool padded = false) {
+  if (!NeedsCleaning(text, tildeBreaks, dashBreaks, padded)) {
     out.Append(text);
     return;
   }
@@ -425,6 +440,7 @@ class PoiReader {
     std::size_t dot = fileName.rfind('.');
     fileBase_ = ToXmlText(fileName.substr(0, dot));
     CsvRecordReader reader(src, traits, progress);
+    reading_ = &reader;
     std::string_view record;
     while (reader.Next(record, &fields_, &unquoted_)) {
       Record();
@@ -473,7 +489,8 @@ class PoiReader {
       return;
     }
     const bool hasComment = fields_.size() >= 4;
-    std::string_view name = CleanText(Unquoted(2, nameQ_), false, false, nameC_);
+    const std::string_view rawName = Unquoted(2, nameQ_);
+    std::string_view name = CleanText(rawName, false, false, nameC_, reading_->Holds(rawName));
     std::string_view comment, speed, category, symbol;
     bool commentDashes = false;  // the comment is cleaned as it is appended
     if (std::size_t at = name.find('@'); at != std::string_view::npos) {
@@ -516,7 +533,7 @@ class PoiReader {
     // Text is escaped on the writing side, which has less to do.
     text.Append(name);
     item.ends[Batch::kName] = text.size();
-    AppendCleaned(text, comment, true, commentDashes, commentC_);
+    AppendCleaned(text, comment, true, commentDashes, commentC_, reading_->Holds(comment));
     item.ends[Batch::kComment] = text.size();
     text.Append(symbol);
     item.ends[Batch::kSymbol] = text.size();
@@ -545,6 +562,7 @@ class PoiReader {
   bool cancelled_ = false;
   std::string fileBase_;
   std::vector<std::string_view> fields_, unquoted_;
+  const CsvRecordReader* reading_ = nullptr;  // the file being read
   Batch batch_;
   // Per point, kept between points so their buffers are reused.
   std::string lonQ_, latQ_, nameQ_, nameC_, commentQ_, joined_, commentX_, commentC_,
