@@ -308,8 +308,8 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
         continue;
       }
       // Most bytes end nothing and need nothing: run past them.
-      pos = FindRecordStop<Split>(buf_.data() + pos, buf_.data() + end_, traits_.utf8) -
-            buf_.data();
+      pos =
+          FindRecordStop<Split>(buf_.data() + pos, buf_.data() + end_, traits_.utf8) - buf_.data();
       if (pos >= end_) continue;
       char c = buf_[pos];
       if (c == '"') {

@@ -32,26 +32,27 @@ namespace {
 #define MARKLODE_GPXX_NS "http://www.garmin.com/xmlschemas/GpxExtensions/v2"
 // The rest of the start tag of a Garmin extension element, which names its own
 // schema.
-#define MARKLODE_GPXX_ATTRIBUTES                                                    \
-  " xmlns:gpxx=\"" MARKLODE_GPXX_NS "\" xmlns:xsi=\"" MARKLODE_XSI_NS               \
-  "\" xsi:schemaLocation=\"" MARKLODE_GPXX_NS " " MARKLODE_GPXX_NS                  \
-  "/GpxExtensionsv2.xsd\">\r\n"
+#define MARKLODE_GPXX_ATTRIBUTES                                      \
+  " xmlns:gpxx=\"" MARKLODE_GPXX_NS "\" xmlns:xsi=\"" MARKLODE_XSI_NS \
+  "\" xsi:schemaLocation=\"" MARKLODE_GPXX_NS " " MARKLODE_GPXX_NS "/GpxExtensionsv2.xsd\">\r\n"
 
 constexpr std::string_view kHeader =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\r\n"
-    "<gpx xmlns=\"" MARKLODE_GPX_NS "\" creator=\"Unknown\" version=\"1.1\" xmlns:xsi=\"" MARKLODE_XSI_NS
-    "\" xsi:schemaLocation=\"" MARKLODE_GPX_NS " " MARKLODE_GPX_NS "/gpx.xsd\">\r\n"
+    "<gpx xmlns=\"" MARKLODE_GPX_NS
+    "\" creator=\"Unknown\" version=\"1.1\" xmlns:xsi=\"" MARKLODE_XSI_NS
+    "\" xsi:schemaLocation=\"" MARKLODE_GPX_NS " " MARKLODE_GPX_NS
+    "/gpx.xsd\">\r\n"
     "  <metadata>\r\n"
     "    <link href=\"http://www.garmin.com\">\r\n"
     "      <text>Garmin International</text>\r\n"
     "    </link>\r\n"
     "  </metadata>\r\n\r\n";
-#define MARKLODE_SYMBOL_TO_DISPLAY_MODE                                             \
-  "</sym>\r\n"                                                                  \
-  "    <extensions>\r\n"                                                        \
-  "      <gpxx:WaypointExtension" MARKLODE_GPXX_ATTRIBUTES                         \
+#define MARKLODE_SYMBOL_TO_DISPLAY_MODE                    \
+  "</sym>\r\n"                                             \
+  "    <extensions>\r\n"                                   \
+  "      <gpxx:WaypointExtension" MARKLODE_GPXX_ATTRIBUTES \
   "        <gpxx:DisplayMode>SymbolAndName</gpxx:DisplayMode>\r\n"
-#define MARKLODE_EXTENSIONS_CLOSE        \
+#define MARKLODE_EXTENSIONS_CLOSE       \
   "      </gpxx:WaypointExtension>\r\n" \
   "    </extensions>\r\n"
 constexpr std::string_view kSymbolToDisplayMode = MARKLODE_SYMBOL_TO_DISPLAY_MODE;
@@ -63,8 +64,7 @@ constexpr std::string_view kExtensionsClose = MARKLODE_EXTENSIONS_CLOSE;
 #define MARKLODE_DEFAULT_POINT_END \
   "</desc>\r\n    <sym>Waypoint" MARKLODE_SYMBOL_TO_DISPLAY_MODE MARKLODE_EXTENSIONS_CLOSE
 constexpr std::string_view kDefaultWaypointEnd = MARKLODE_DEFAULT_POINT_END "  </wpt>\r\n\r\n";
-constexpr std::string_view kDefaultRoutePointEnd =
-    MARKLODE_DEFAULT_POINT_END "  </rtept>\r\n\r\n";
+constexpr std::string_view kDefaultRoutePointEnd = MARKLODE_DEFAULT_POINT_END "  </rtept>\r\n\r\n";
 constexpr std::string_view kRouteNameToPoints =
     "</name>\r\n"
     "  <extensions>\r\n"
@@ -84,7 +84,8 @@ constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryO
 #undef MARKLODE_XSI_NS
 #undef MARKLODE_GPX_NS
 
-constexpr std::size_t kFlushAt = 1 << 20;  // large writes let the kernel use large page-cache folios
+constexpr std::size_t kFlushAt = 1
+                                 << 20;  // large writes let the kernel use large page-cache folios
 constexpr std::size_t kEscapedMost = 6;  // "&quot;" for one character
 
 inline char* Put(char* p, std::string_view text) {
@@ -152,11 +153,9 @@ char* PutEscapedPadded(char* p, std::string_view text) {
   while (r < e) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-    const __m128i markup =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')),
-                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('>'))),
-                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')),
-                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
+    const __m128i markup = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('>'))),
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
     const auto left = static_cast<std::size_t>(e - r);
     auto bits = static_cast<unsigned>(_mm_movemask_epi8(markup));
     if (left < 16) bits &= (1u << left) - 1;
@@ -199,7 +198,8 @@ bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks, bool p
     __m128i one = _mm_cmpeq_epi8(v0, _mm_set1_epi8('&'));
     if (tildeBreaks) one = _mm_or_si128(one, _mm_cmpeq_epi8(v0, _mm_set1_epi8('~')));
     auto single = static_cast<unsigned>(_mm_movemask_epi8(one));
-    auto pair = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(sp0, _mm_cmpeq_epi8(v1, space))));
+    auto pair =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(sp0, _mm_cmpeq_epi8(v1, space))));
     unsigned triple = 0;
     if (dashBreaks) {
       const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2));
@@ -349,7 +349,8 @@ std::string_view CheckedCoordinate(std::string_view text, int limit, bool longit
     const auto dots =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')))) & inside;
     const unsigned sign = text[0] == '+' || text[0] == '-' ? 1u : 0u;
-    if ((inside & ~digits & ~dots & ~sign) != 0 || (dots & (dots - 1)) != 0 || digits == 0) return {};
+    if ((inside & ~digits & ~dots & ~sign) != 0 || (dots & (dots - 1)) != 0 || digits == 0)
+      return {};
     const std::size_t wholeEnd = dots ? static_cast<std::size_t>(__builtin_ctz(dots)) : n;
     std::size_t i = sign;
     while (i < wholeEnd && text[i] == '0') ++i;  // leading zeros
@@ -422,7 +423,7 @@ struct Batch {
   enum Piece { kLat, kLon, kName, kComment, kSymbol, kCategory, kPieces };
   struct Item {
     enum Kind : std::uint8_t { kPoint, kRouteBegin, kRouteEnd } kind;
-    std::size_t begin;     // in text
+    std::size_t begin;                      // in text
     std::array<std::size_t, kPieces> ends;  // a point's pieces; a route's name ends at ends[0]
   };
 
@@ -580,8 +581,9 @@ class PoiReader {
     if (l.compare(0, 13, "[begin-route:") == 0) {
       std::size_t close = v.find(']', 13);
       Batch::Item& item = batch_.Add(Batch::Item::kRouteBegin);
-      AppendEscaped(batch_.text, std::string_view(v).substr(
-                                     13, close == std::string::npos ? std::string::npos : close - 13));
+      AppendEscaped(batch_.text,
+                    std::string_view(v).substr(
+                        13, close == std::string::npos ? std::string::npos : close - 13));
       item.ends[0] = batch_.text.size();
     } else if (l == "[end-route]") {
       Batch::Item& item = batch_.Add(Batch::Item::kRouteEnd);
@@ -599,8 +601,8 @@ class PoiReader {
   const CsvRecordReader* reading_ = nullptr;  // the file being read
   Batch batch_;
   // Per point, kept between points so their buffers are reused.
-  std::string lonQ_, latQ_, nameQ_, nameC_, commentQ_, joined_, commentX_, commentC_,
-      categoryX_, symbolX_, nameX_;
+  std::string lonQ_, latQ_, nameQ_, nameC_, commentQ_, joined_, commentX_, commentC_, categoryX_,
+      symbolX_, nameX_;
 };
 
 // The writing side: batches into GPX text, handed on in chunks. Names are made
@@ -741,8 +743,7 @@ class GpxWriter {
 // failed) closes the queue, so the reading side stops too.
 class WriterThread {
  public:
-  explicit WriterThread(GpxWriter& writer)
-      : writer_(writer), thread_([this] { Run(); }) {}
+  explicit WriterThread(GpxWriter& writer) : writer_(writer), thread_([this] { Run(); }) {}
   ~WriterThread() {
     queue_.Close();
     if (thread_.joinable()) thread_.join();

@@ -125,7 +125,8 @@ ZeroedBlock::ZeroedBlock(std::size_t bytes) : bytes_(bytes) {
     void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p != MAP_FAILED) {
       base_ = p;
-      const auto at = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~std::uintptr_t{kHuge - 1};
+      const auto at =
+          (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~std::uintptr_t{kHuge - 1};
       data_ = reinterpret_cast<void*>(at);
 #if defined(MADV_HUGEPAGE)
       ::madvise(data_, bytes, MADV_HUGEPAGE);

@@ -160,7 +160,7 @@ bool IsCoordinate(std::string_view text, int limit) {
   for (; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
     digits = true;
     if (whole == 0 && t[i] == '0') continue;  // leading zeros
-    if (++significant > 3) return false;  // 1000 or more
+    if (++significant > 3) return false;      // 1000 or more
     whole = whole * 10 + (t[i] - '0');
   }
   if (i < n && t[i] == '.') {
@@ -262,7 +262,8 @@ bool ValidBlock(const unsigned char* p) {
   const auto equal = [](__m128i a, int b) {
     return _mm_cmpeq_epi8(a, _mm_set1_epi8(static_cast<char>(b)));
   };
-  const __m128i isTail = _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(0xC0)));  // signed: 80..BF
+  const __m128i isTail =
+      _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(0xC0)));  // signed: 80..BF
   const __m128i wantsTail =
       _mm_or_si128(_mm_or_si128(atLeast(v1, 0xC0), atLeast(v2, 0xE0)), atLeast(v3, 0xF0));
   __m128i bad = _mm_xor_si128(isTail, wantsTail);
@@ -292,7 +293,7 @@ bool IsValidUtf8(std::string_view s) {
     p += 16;
   if (p - b < 3) {
     const auto* start = p;
-    while (p < e && p - start < 16) ++p;  // a first stretch, one by one
+    while (p < e && p - start < 16) ++p;                         // a first stretch, one by one
     while (p < e && (*p & 0xC0) == 0x80 && p - start < 19) ++p;  // to where a sequence starts
     if (!ValidSequences(start, p)) return false;
   }

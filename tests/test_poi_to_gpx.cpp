@@ -119,7 +119,10 @@ TEST(CsvFileTraits, BigFilesCheckedInHalvesAsInOnePass) {
       {"three bytes, cut after one", -1, "\xE2\x82\xAC", true, false},
       {"three bytes, cut after two", -2, "\xE2\x82\xAC", true, false},
       {"four bytes, cut after three", -3, "\xF0\x9F\x98\x80", true, false},
-      {"unfinished at the middle", -1, "\xE2" "a", false, false},
+      {"unfinished at the middle", -1,
+       "\xE2"
+       "a",
+       false, false},
       {"stray continuation at the middle", 0, "\x80", false, false},
       {"one continuation too many", -1, "\xC3\xA9\xA9", false, false},
       {"fault far into the second half", 1000, "\xFF", false, false},
