@@ -330,8 +330,7 @@ void AppendCleaned(ByteBuffer& out, std::string_view text, bool tildeBreaks, boo
 // The coordinate to write for text, or empty text when it is not a decimal
 // number (an optional sign, digits with at most one ".") within -limit to
 // limit. Spaces around it go; longitude 180 becomes -180, the same meridian,
-// because the schema excludes 180. One pass: the integer part is compared as
-// text, so any number of digits is exact.
+// because the schema excludes 180.
 std::string_view CheckedCoordinate(std::string_view text, int limit, bool longitude,
                                    bool padded = false) {
 #if defined(__SSE2__)
@@ -366,28 +365,9 @@ std::string_view CheckedCoordinate(std::string_view text, int limit, bool longit
 #else
   (void)padded;
 #endif
-
-  std::size_t i = 0, n = text.size();
-  while (i < n && text[i] == ' ') ++i;
-  while (n > i && text[n - 1] == ' ') --n;
-  const std::string_view t = text.substr(i, n - i);
-  bool negative = false;
-  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int whole = 0, significant = 0;
-  bool digits = false, fraction = false;
-  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
-    digits = true;
-    if (whole == 0 && text[i] == '0') continue;  // leading zeros
-    if (++significant > 3) return {};            // 1000 or more
-    whole = whole * 10 + (text[i] - '0');
-  }
-  if (i < n && text[i] == '.')
-    for (++i; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
-      digits = true;
-      fraction = fraction || text[i] != '0';
-    }
-  if (i != n || !digits || whole > limit || (whole == limit && fraction)) return {};
-  return longitude && whole == 180 && !negative ? "-180" : t;
+  const CoordinateParts c = ParseCoordinate(text);
+  if (!c.ok || c.whole > limit || (c.whole == limit && c.fraction)) return {};
+  return longitude && c.whole == 180 && !c.negative ? "-180" : c.text;
 }
 
 // A template from a profile, made fit for XML once. The usual kind, one token

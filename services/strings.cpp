@@ -148,30 +148,35 @@ bool IsDecimalNumber(std::string_view text) {
   return digits > 0;
 }
 
-bool IsCoordinate(std::string_view text, int limit) {
-  // One pass over a decimal number: the integer part is compared as text, so
-  // any number of digits is exact.
-  const std::string_view t = TrimSpaces(text);
+CoordinateParts ParseCoordinate(std::string_view text) {
+  // One pass: the whole part is read as text, so any number of digits is exact.
+  CoordinateParts c;
+  c.text = TrimSpaces(text);
+  const std::string_view t = c.text;
   std::size_t i = 0;
   const std::size_t n = t.size();
-  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
-  int whole = 0, significant = 0;
-  bool digits = false, fraction = false;
+  if (i < n && (t[i] == '+' || t[i] == '-')) c.negative = t[i++] == '-';
+  int significant = 0;
+  bool digits = false;
   for (; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
     digits = true;
-    if (whole == 0 && t[i] == '0') continue;  // leading zeros
-    if (++significant > 3) return false;      // 1000 or more
-    whole = whole * 10 + (t[i] - '0');
+    if (c.whole == 0 && t[i] == '0') continue;  // leading zeros
+    if (++significant > 3) return c;            // 1000 or more
+    c.whole = c.whole * 10 + (t[i] - '0');
   }
   if (i < n && t[i] == '.') {
     for (++i; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
       digits = true;
-      fraction = fraction || t[i] != '0';
+      c.fraction = c.fraction || t[i] != '0';
     }
   }
-  if (i != n || !digits) return false;
-  if (whole != limit) return whole < limit;
-  return !fraction;  // exactly the limit
+  c.ok = i == n && digits;
+  return c;
+}
+
+bool IsCoordinate(std::string_view text, int limit) {
+  const CoordinateParts c = ParseCoordinate(text);
+  return c.ok && (c.whole < limit || (c.whole == limit && !c.fraction));
 }
 
 namespace {

@@ -31,6 +31,17 @@ std::size_t IFind(std::string_view text, std::string_view what, std::size_t from
 // Optional spaces, an optional sign, digits with at most one "." and at least one
 // digit, optional spaces. Nothing else: no exponents, no locale forms.
 bool IsDecimalNumber(std::string_view text);
+// A decimal number (as above, spaces removed first) taken apart: its text
+// without the spaces, its sign, its whole part (numbers of 1000 or more are
+// not taken) and whether any digit after the "." is not 0.
+struct CoordinateParts {
+  bool ok = false;
+  bool negative = false;
+  int whole = 0;
+  bool fraction = false;
+  std::string_view text;
+};
+CoordinateParts ParseCoordinate(std::string_view text);
 // A decimal number (as above, spaces removed first) within [-limit, limit].
 bool IsCoordinate(std::string_view text, int limit);
 
