@@ -88,6 +88,19 @@ class Utf8Check {
 
 }  // namespace
 
+namespace {
+
+// A field without its quotes where that needs no copy: the field itself when
+// it has none, the text between when two quotes only enclose it; else a view
+// with no data (quotes inside: the caller removes them).
+std::string_view WithoutQuotes(std::string_view field, int quotes, bool enclosed) {
+  if (quotes == 0) return field;
+  if (quotes == 2 && enclosed) return field.substr(1, field.size() - 2);
+  return {};
+}
+
+}  // namespace
+
 void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields,
                     std::vector<std::string_view>& unquoted) {
   fields.clear();
@@ -101,13 +114,8 @@ void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fiel
   int quotes = 0;
   const auto endField = [&](const char* end) {
     fields.emplace_back(start, end - start);
-    if (quotes == 0) {
-      unquoted.emplace_back(start, end - start);
-    } else if (quotes == 2 && firstQuote == start && lastQuote == end - 1) {
-      unquoted.emplace_back(start + 1, end - start - 2);
-    } else {
-      unquoted.emplace_back();  // quotes inside: the caller removes them
-    }
+    unquoted.push_back(
+        WithoutQuotes(fields.back(), quotes, firstQuote == start && lastQuote == end - 1));
     quotes = 0;
   };
   for (;; ++p) {
@@ -377,13 +385,8 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
         const FieldMarks& m = marks_[k];
         const std::string_view f = raw.substr(start, m.end - start);
         fields->push_back(f);
-        if (m.quotes == 0) {
-          unquoted->push_back(f);
-        } else if (m.quotes == 2 && m.firstQuote == start && m.lastQuote == m.end - 1) {
-          unquoted->push_back(f.substr(1, f.size() - 2));
-        } else {
-          unquoted->emplace_back();
-        }
+        unquoted->push_back(
+            WithoutQuotes(f, m.quotes, m.firstQuote == start && m.lastQuote == m.end - 1));
         start = m.end + 1;
       }
     }

@@ -176,7 +176,6 @@ char* PutEscapedPadded(char* p, std::string_view text) {
 }
 
 void AppendEscaped(ByteBuffer& out, std::string_view text) {
-  if (text.empty()) return;  // an empty buffer has no room to point at
   out.Commit(PutEscaped(out.Reserve(kEscapedMost * text.size()), text));
 }
 
@@ -240,13 +239,33 @@ bool NeedsCleaning(std::string_view t, bool tildeBreaks, bool dashBreaks, bool p
 #endif
 }
 
+// The clean-up steps after "&" has been widened, in one pass from s[0, n) to
+// out, which may be s itself (the text only shrinks, so writing stays behind
+// reading): "~" (and, with dashBreaks, " - ") become line breaks, runs of
+// spaces shrink to one and spaces around the text go. Returns the new end.
+char* BreakAndCollapse(char* out, const char* s, std::size_t n, bool tildeBreaks, bool dashBreaks) {
+  char* o = out;
+  for (std::size_t r = 0; r < n;) {
+    const char c = s[r++];
+    if (c != ' ') {
+      *o++ = tildeBreaks && c == '~' ? '\n' : c;
+    } else if (dashBreaks && n - r >= 2 && s[r] == '-' && s[r + 1] == ' ') {
+      *o++ = '\n';
+      r += 2;
+    } else if (o > out && o[-1] != ' ') {  // not a run, nor the front
+      *o++ = ' ';
+    }
+  }
+  if (o > out && o[-1] == ' ') --o;
+  return o;
+}
+
 // The clean-up of names and comments read from CSV, in place: "~" (and, for
 // comments built from a template, " - ") are line breaks, "&" reads as " and ",
 // runs of spaces shrink to one, and spaces around the text go. The steps apply
-// in that order, each to the text the one before left, though all but the
-// first two run in one pass: a " - " that a replaced "&" completes also breaks.
+// in that order, each to the text the one before left: a " - " that a
+// replaced "&" completes also breaks.
 void CleanTextInPlace(std::string& t, bool tildeBreaks, bool dashBreaks) {
-  if (tildeBreaks && t.find('~') != std::string::npos) std::replace(t.begin(), t.end(), '~', '\n');
   const std::size_t firstAmp = t.find('&');
   if (firstAmp != std::string::npos) {
     const auto amps = std::count(t.begin() + firstAmp, t.end(), '&');
@@ -262,27 +281,7 @@ void CleanTextInPlace(std::string& t, bool tildeBreaks, bool dashBreaks) {
       }
     }
   }
-  // The text only shrinks from here: write behind the reading position. Only
-  // spaces matter; the runs between them move whole.
-  char* const s = t.data();
-  const std::size_t n = t.size();
-  std::size_t w = 0, r = 0;
-  for (;;) {
-    const std::size_t run = FindFirstOf<' '>(s + r, s + n) - (s + r);
-    if (w != r) std::memmove(s + w, s + r, run);
-    w += run;
-    r += run;
-    if (r == n) break;
-    if (dashBreaks && n - r >= 3 && s[r + 1] == '-' && s[r + 2] == ' ') {
-      s[w++] = '\n';
-      r += 3;
-      continue;
-    }
-    ++r;
-    if (w > 0 && s[w - 1] != ' ') s[w++] = ' ';  // not a run, nor the front
-  }
-  if (w > 0 && s[w - 1] == ' ') --w;
-  t.resize(w);
+  t.resize(BreakAndCollapse(t.data(), t.data(), t.size(), tildeBreaks, dashBreaks) - t.data());
 }
 
 // The clean-up above as a view: text itself when nothing changes, else the
@@ -295,36 +294,18 @@ std::string_view CleanText(std::string_view text, bool tildeBreaks, bool dashBre
   return scratch;
 }
 
-// The clean-up above, appended to out. Text without "&" keeps the places of
-// its spaces and dashes through the first step, so it is cleaned in one pass
-// on the way; only "&", which widens, needs a copy first.
+// The clean-up above, appended to out. Text without "&" is cleaned on the way,
+// with no copy first; only "&", which widens, needs one.
 void AppendCleaned(ByteBuffer& out, std::string_view text, bool tildeBreaks, bool dashBreaks,
                    std::string& scratch, bool padded = false) {
   if (!NeedsCleaning(text, tildeBreaks, dashBreaks, padded)) {
     out.Append(text);
-    return;
-  }
-  if (text.find('&') != std::string_view::npos) {
+  } else if (text.find('&') != std::string_view::npos) {
     out.Append(CleanText(text, tildeBreaks, dashBreaks, scratch));
-    return;
+  } else {
+    out.Commit(BreakAndCollapse(out.Reserve(text.size()), text.data(), text.size(), tildeBreaks,
+                                dashBreaks));
   }
-  const char* const s = text.data();
-  const std::size_t n = text.size();
-  char* const begin = out.Reserve(n);
-  char* o = begin;
-  for (std::size_t r = 0; r < n;) {
-    const char c = s[r++];
-    if (c != ' ') {
-      *o++ = tildeBreaks && c == '~' ? '\n' : c;
-    } else if (dashBreaks && n - r >= 2 && s[r] == '-' && s[r + 1] == ' ') {
-      *o++ = '\n';
-      r += 2;
-    } else if (o > begin && o[-1] != ' ') {  // not a run, nor the front
-      *o++ = ' ';
-    }
-  }
-  if (o > begin && o[-1] == ' ') --o;
-  out.Commit(o);
 }
 
 // The coordinate to write for text, or empty text when it is not a decimal

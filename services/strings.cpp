@@ -181,30 +181,28 @@ bool IsCoordinate(std::string_view text, int limit) {
 
 namespace {
 
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
-std::size_t Utf8SeqLen(std::string_view s, std::size_t i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
+// Length of the UTF-8 sequence starting at p (before e), or 0 when it is not a
+// valid one: overlong forms, surrogates and code points past U+10FFFF are
+// refused.
+std::size_t SequenceLength(const unsigned char* p, const unsigned char* e) {
+  const auto tail = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  const unsigned char c = *p;
   if (c < 0x80) return 1;
-  std::size_t n;
-  char32_t min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, min = 0x10000;
-  } else {
-    return 0;
+  if (c >= 0xC2 && c <= 0xDF) return e - p >= 2 && tail(p[1]) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (e - p < 3 || !tail(p[1]) || !tail(p[2])) return 0;
+    return (c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F) ? 0 : 3;
   }
-  if (i + n > s.size()) return 0;
-  char32_t cp = c & (0x7F >> n);
-  for (std::size_t k = 1; k < n; ++k) {
-    unsigned char cc = static_cast<unsigned char>(s[i + k]);
-    if ((cc & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (cc & 0x3F);
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (e - p < 4 || !tail(p[1]) || !tail(p[2]) || !tail(p[3])) return 0;
+    return (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F) ? 0 : 4;
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
+  return 0;
+}
+
+std::size_t Utf8SeqLen(std::string_view s, std::size_t i) {
+  const auto* b = reinterpret_cast<const unsigned char*>(s.data());
+  return SequenceLength(b + i, b + s.size());
 }
 
 // Byte offsets at which characters start (plus the end), by the text's rule.
@@ -226,27 +224,12 @@ namespace {
 
 // Checks sequences one by one from p (where one starts) to e.
 bool ValidSequences(const unsigned char* p, const unsigned char* e) {
-  const auto tail = [](unsigned char c) { return (c & 0xC0) == 0x80; };
   for (;;) {
     while (p < e && *p < 0x80) ++p;
     if (p == e) return true;
-    // One sequence, refusing overlong forms, surrogates and code points past
-    // U+10FFFF.
-    const unsigned char c = *p;
-    if (c >= 0xC2 && c <= 0xDF) {
-      if (e - p < 2 || !tail(p[1])) return false;
-      p += 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      if (e - p < 3 || !tail(p[1]) || !tail(p[2])) return false;
-      if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F)) return false;
-      p += 3;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      if (e - p < 4 || !tail(p[1]) || !tail(p[2]) || !tail(p[3])) return false;
-      if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F)) return false;
-      p += 4;
-    } else {
-      return false;
-    }
+    const std::size_t n = SequenceLength(p, e);
+    if (n == 0) return false;
+    p += n;
   }
 }
 

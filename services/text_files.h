@@ -66,16 +66,17 @@ class InputFile : public ByteSource {
 // ended, so building text costs one check per piece instead of one per append.
 class ByteBuffer {
  public:
-  // Room for at least more bytes after the end; returns the end.
+  // Room for at least more bytes after the end; returns the end, a pointer
+  // into the buffer even when more is 0.
   char* Reserve(std::size_t more) {
-    if (cap_ - size_ < more) Grow(more);
+    if (cap_ - size_ < more || !data_) Grow(more);
     return data_.get() + size_;
   }
   // The bytes written from the last Reserve up to end now belong to the text.
   void Commit(const char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
   void Append(std::string_view text) {
     char* p = Reserve(text.size());
-    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());  // text may be a null view
     size_ += text.size();
   }
   const char* data() const { return data_.get(); }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "services/text_files.h"
 
@@ -17,6 +18,21 @@
       std::abort();                                                                 \
     }                                                                               \
   } while (0)
+
+// The input cut at NUL bytes, into at most maxParts parts (the last of them
+// also ends at the next NUL, if any): how targets take several texts at once.
+inline std::vector<std::string_view> NulSeparated(const std::uint8_t* data, std::size_t size,
+                                                  std::size_t maxParts = SIZE_MAX) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const std::size_t nul = text.find('\0');
+    parts.push_back(text.substr(0, nul));
+    if (nul == std::string_view::npos || parts.size() == maxParts) break;
+    text.remove_prefix(nul + 1);
+  }
+  return parts;
+}
 
 // Hands out at most `step` bytes per read, as a slow pipe would, so that the
 // readers meet every block boundary.

@@ -112,14 +112,7 @@ std::size_t CountPoints(std::string_view xml) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> parts;
-  for (;;) {
-    const std::size_t nul = text.find('\0');
-    parts.push_back(text.substr(0, nul));
-    if (nul == std::string_view::npos || parts.size() == 5) break;
-    text.remove_prefix(nul + 1);
-  }
+  const std::vector<std::string_view> parts = NulSeparated(data, size, 5);
   const std::string_view csv = parts[0];
   marklode::PoiTemplates templates{"<T>", "", "", ""};
   if (parts.size() > 1) {

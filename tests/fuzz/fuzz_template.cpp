@@ -13,14 +13,7 @@
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> parts;
-  for (;;) {
-    const std::size_t nul = text.find('\0');
-    parts.push_back(text.substr(0, nul));
-    if (nul == std::string_view::npos) break;
-    text.remove_prefix(nul + 1);
-  }
+  const std::vector<std::string_view> parts = NulSeparated(data, size);
   const std::string_view templ = parts[0];
   const std::string_view letters = parts.size() > 1 ? parts[1] : marklode::kGpxLetters;
   const std::vector<std::string_view> values(parts.begin() + std::min<std::size_t>(2, parts.size()),
