@@ -438,6 +438,10 @@ class PoiReader {
     reading_ = &reader;
     std::string_view record;
     while (reader.Next(record, &fields_, &unquoted_)) {
+      if (progress && progress->Cancelled()) {
+        cancelled_ = true;
+        return false;
+      }
       Record();
       if (batch_.full() && !HandOffBatch()) return false;
     }
@@ -814,8 +818,15 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   }
   const bool written = writerGoesOn && reader.Finish() && writing->Finish();
   writing.reset();
+  if (ctx.progress && ctx.progress->Cancelled()) {  // a cancel that came after the last record
+    output.Discard();
+    return RunStatus::Cancelled;
+  }
   // A failed output is reported here, once, and its temporary removed.
-  if (output.Commit() && written) ctx.EntriesConverted = writer.count();
+  if (output.Commit()) {
+    ++ctx.OutputsCommitted;
+    if (written) ctx.EntriesConverted = writer.count();
+  }
   return RunStatus::Done;
 }
 

@@ -58,9 +58,11 @@ int main(int argc, char** argv) {
     marklode::InstallInterruptHandler();
     const int status = marklode::RunMain(ctx, cmd, nullptr);
     if (marklode::Interrupted()) {
-      // The converter has removed its unfinished outputs by now.
-      std::fputs("Marklode: Interrupted; no output file was changed.\n", stderr);
-      return 130;
+      // The converter has removed its unfinished outputs by now; those of the
+      // list items before it stand.
+      const std::string text = marklode::InterruptedText(ctx.OutputsCommitted) + "\n";
+      std::fputs(text.c_str(), stderr);
+      return marklode::InterruptedExitStatus();
     }
     return status;
   }
