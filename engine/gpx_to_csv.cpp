@@ -47,6 +47,10 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   ctx.EntriesConverted = 0;
   std::string input = ctx.InputSpec;
   if (FileNamePart(input).find('.') == std::string_view::npos) input += ".gpx";
+  if (const std::string why = NotARegularFileText(ctx.InputSpec, input); !why.empty()) {
+    ctx.messages.Show(why, kStopIcon, "Invalid file", Severity::Stop);
+    return RunStatus::Stopped;
+  }
   if (FindFirstFile(input).empty()) {
     ctx.messages.Show("Can't Find Input file: " + input, kStopIcon, "Can't Find File",
                       Severity::Stop);

@@ -35,6 +35,16 @@ std::string Joined(const std::vector<std::string>& args) {
 CommandLine ParseCommandLine(const std::vector<std::string>& argsIn,
                              const std::string& programFolder) {
   CommandLine cmd;
+  const std::string* other = nullptr;  // the first argument that is no switch
+  for (const std::string& a : argsIn) {
+    const bool isSwitch = IEquals(a, "/r") || IEquals(a, "/p");
+    if (!isSwitch && !other) other = &a;
+    if (isSwitch && other) {
+      cmd.misplacedSwitch = a;
+      cmd.before = *other;
+      break;
+    }
+  }
   std::vector<std::string> args = argsIn;
   cmd.reverse = TakeSwitch(args, "/r");
   if (TakeSwitch(args, "/p")) {
@@ -82,6 +92,13 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
     if (st == RunStatus::Stopped || ctx.messages.StopShown()) return 1;
     return ctx.messages.ProblemShown() ? 2 : 0;
   };
+  if (!cmd.misplacedSwitch.empty()) {
+    ctx.messages.Show("Switches come first: \"" + cmd.misplacedSwitch + "\" came after \"" +
+                          cmd.before + "\". Write, for example, marklode /r FILE.csv or " +
+                          "marklode /p PROFILE.zvp.",
+                      kStopIcon, kAppTitle, Severity::Stop);
+    return 1;
+  }
 
   for (;;) {
     ctx.ModeGPX = false;

@@ -53,6 +53,27 @@ TEST(Settings, UnwritableStoreIsSilent) {
   EXPECT_FALSE(IsStoredTrue("yes"));
 }
 
+// Only a regular file of a sensible size is read as settings, and nothing
+// else there is replaced by a write: a named pipe must not block the program,
+// a link to a device not fill its memory.
+TEST(Settings, OnlyARegularFileIsRead) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.conf").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir / "zero.conf").c_str()), 0);
+  WriteFile(dir / "big.conf", "ModeGPX=True\n" + std::string(2 << 20, ';'));
+  for (const char* name : {"fifo.conf", "zero.conf", "big.conf"}) {
+    FileSettingsStore store(dir / name);
+    EXPECT_EQ(store.GetRegistryValue("ModeGPX"), "") << name;
+    store.SetRegistryValue("ModeGPX", "False");
+  }
+  struct stat st;
+  ASSERT_EQ(::lstat((dir / "fifo.conf").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(::lstat((dir / "zero.conf").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir / "big.conf").substr(0, 13), "ModeGPX=True\n");
+}
+
 TEST(DirectoryLookup, MatchesWithoutRegardToCaseAndSkipsFolders) {
   test::TempDir dir;
   WriteFile(dir / "Trip.GPX", "");

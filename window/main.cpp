@@ -49,7 +49,9 @@ int main(int argc, char** argv) {
   const std::string programFolder = marklode::ProgramFolder();
   const marklode::CommandLine cmd = marklode::ParseCommandLine(args, programFolder);
 
-  if (!cmd.request.empty()) {
+  // Switches in the wrong place are explained on the command line, where they
+  // were typed, rather than by opening the window.
+  if (!cmd.request.empty() || !cmd.misplacedSwitch.empty()) {
     marklode::StderrMessageSink messages;
     marklode::RunContext ctx(messages, settings);
     ctx.programFolder = programFolder;

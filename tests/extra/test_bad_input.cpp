@@ -3,6 +3,7 @@
 // leaves every file it should not write exactly as it was.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,7 @@ using test::WriteFile;
 namespace fs = std::filesystem;
 
 constexpr const char* kDirectory = "<directory>";
+constexpr const char* kFifo = "<named pipe>";
 constexpr const char* kValidGpx = "<a GPX file that validates>";
 
 std::string Fill(std::string text, const std::string& dir) {
@@ -38,7 +40,9 @@ std::string Fill(std::string text, const std::string& dir) {
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
   std::map<std::string, std::string> out;
   for (const auto& e : fs::directory_iterator(dir))
-    out[e.path().filename().string()] = e.is_directory() ? kDirectory : ReadFile(e.path().string());
+    out[e.path().filename().string()] = e.is_directory() ? kDirectory
+                                        : e.is_fifo()    ? kFifo
+                                                         : ReadFile(e.path().string());
   return out;
 }
 
@@ -93,14 +97,79 @@ const BadCase kCases[] = {
      {{"d.gpx", kDirectory}, {"d.CSV", "OLD"}},
      {"{dir}/d.gpx"},
      1,
-     "Can't Find File: Can't Find Input file: {dir}/d.gpx\n",
+     "Invalid file: The input is a folder, not a file that can be converted: {dir}/d.gpx\n",
      {{"d.gpx", kDirectory}, {"d.CSV", "OLD"}}},
     {"CsvInputIsAFolder",
      {{"d.csv", kDirectory}, {"d.GPX", "OLD"}},
      {"/r", "{dir}/d.csv"},
      1,
-     "Can't Find File: Can't Find Input file: {dir}/d.csv\n",
+     "Invalid file: The input is a folder, not a file that can be converted: {dir}/d.csv\n",
      {{"d.csv", kDirectory}, {"d.GPX", "OLD"}}},
+    {"FolderNamedWithoutExtension",
+     {{"d", kDirectory}},
+     {"{dir}/d"},
+     1,
+     "Invalid file: The input is a folder, not a file that can be converted: {dir}/d\n",
+     {{"d", kDirectory}}},
+    {"CsvInputIsANamedPipe",
+     {{"p.csv", kFifo}},
+     {"/r", "{dir}/p.csv"},
+     1,
+     "Invalid file: The input is a named pipe, not a file that can be converted: {dir}/p.csv\n",
+     {{"p.csv", kFifo}}},
+    {"GpxInputIsADevice",
+     {},
+     {"/dev/null"},
+     1,
+     "Invalid file: The input is a device, not a file that can be converted: /dev/null\n",
+     {}},
+    {"CsvOutputIsItsInputInAnotherCase",
+     {{"trip.gpx", "1,2,\"A\"\r\n"}},
+     {"/r", "{dir}/trip.gpx"},
+     2,
+     "Marklode: Can't create output file -- {dir}/trip.GPX\n",
+     {{"trip.gpx", "1,2,\"A\"\r\n"}}},
+    {"CsvProfileOutputIsItsInputInAnotherCase",
+     {{"b.csv", "1,2,\"B\""},
+      {"p.zvp", "[Profile]\r\nInput={dir}/b.csv\r\nOutput={dir}/B.CSV\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "Marklode: Can't create output file -- {dir}/B.CSV\n",
+     {{"b.csv", "1,2,\"B\""},
+      {"p.zvp", "[Profile]\r\nInput={dir}/b.csv\r\nOutput={dir}/B.CSV\r\n"}}},
+    {"ProfileOutputIsTheProfile",
+     {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/p.zvp\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "Marklode: Can't create output file -- {dir}/p.zvp\n",
+     {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/p.zvp\r\n"}}},
+    {"ProfileIsTheOutputNamedFromTheInput",
+     {{"a.gpx", kOneWpt}, {"a.csv", "[Profile]\r\nInput={dir}/a.gpx\r\n"}},
+     {"/p", "{dir}/a.csv"},
+     2,
+     "Marklode: Can't create output file -- {dir}/a.CSV\n",
+     {{"a.gpx", kOneWpt}, {"a.csv", "[Profile]\r\nInput={dir}/a.gpx\r\n"}}},
+    {"EmptyListItemsAreNoItems",
+     {{"b.csv", "1,2,\"B\""}},
+     {"{dir}/b.csv;;"},
+     0,
+     "",
+     {{"b.csv", "1,2,\"B\""}, {"b.GPX", kValidGpx}}},
+    {"SwitchAfterTheFile",
+     {{"b.csv", "1,2,\"B\""}},
+     {"{dir}/b.csv", "/r"},
+     1,
+     "Marklode: Switches come first: \"/r\" came after \"{dir}/b.csv\". Write, for example, "
+     "marklode /r FILE.csv or marklode /p PROFILE.zvp.\n",
+     {{"b.csv", "1,2,\"B\""}}},
+    {"ExampleWithItsOutputInAMissingFolderWarnsOnce",
+     {{"club-tour.gpx", ReadFile(MARKLODE_SOURCE_DIR "/examples/club-tour.gpx")},
+      {"p.zvp", "[Profile]\r\nInput={dir}/club-tour.gpx\r\nOutput={dir}/no/out.csv\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "PutTextLine: Path not found.  ({dir}/no/out.csv).\n",
+     {{"club-tour.gpx", ReadFile(MARKLODE_SOURCE_DIR "/examples/club-tour.gpx")},
+      {"p.zvp", "[Profile]\r\nInput={dir}/club-tour.gpx\r\nOutput={dir}/no/out.csv\r\n"}}},
     {"GpxOutputFolderMissing",
      {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/no/a.csv\r\n"}},
      {"/p", "{dir}/p.zvp"},
@@ -139,6 +208,8 @@ TEST_P(BadInput, GivesItsMessageAndStatusAndKeepsFiles) {
   for (const auto& [name, content] : c.before) {
     if (content == kDirectory)
       fs::create_directory(dir / name);
+    else if (content == kFifo)
+      ASSERT_EQ(::mkfifo((dir / name).c_str(), 0600), 0);
     else
       WriteFile(dir / name, Fill(content, dir.path()));
   }
