@@ -1,5 +1,7 @@
 #include "engine/run_main.h"
 
+#include <new>
+
 #include "engine/batch.h"
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
@@ -114,7 +116,18 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
 
     std::int32_t entries = 0, files = 0;
     bool isList = false;
-    RunStatus st = RunRequest(ctx, entries, files, isList);
+    RunStatus st;
+    try {
+      st = RunRequest(ctx, entries, files, isList);
+    } catch (const std::bad_alloc&) {
+      // The converter's outputs have removed their temporaries on the way
+      // out; what is left to say needs little memory.
+      ctx.messages.Show(
+          "Out of memory: the conversion was stopped, and its unfinished output files were "
+          "removed.",
+          kStopIcon, kAppTitle, Severity::Stop);
+      return 1;
+    }
     if (st == RunStatus::Stopped) return 1;  // a stop message ends the program
     if (!cmd.request.empty()) return exitStatus(st);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,20 @@ constexpr const char* kUsage =
 
 }  // namespace
 
+int Main(int argc, char** argv);
+
+// Memory running out anywhere outside a conversion (which reports it itself)
+// still ends with a word and status 1, not with an abort.
 int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Marklode: Out of memory.\n", stderr);
+    return 1;
+  }
+}
+
+int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kUsage, stdout);
