@@ -185,7 +185,7 @@ class Signals : public ::testing::Test {
     std::filesystem::create_directory(*dir_ / "in");
     std::ofstream out(*dir_ / "in/big.csv", std::ios::binary);
     const std::string line = "-0.12,51.5,\"Point\",\"a comment\"\r\n";
-    for (std::size_t size = 0; size < (48u << 20); size += line.size()) out << line;
+    for (std::size_t size = 0; size < (16u << 20); size += line.size()) out << line;
     test::WriteFile(*dir_ / "in/a.csv", "1,2,\"A\"\r\n");
     test::WriteFile(*dir_ / "in/b.csv", "3,4,\"B\"\r\n");
   }
@@ -195,7 +195,7 @@ class Signals : public ::testing::Test {
       std::filesystem::remove(*dir_ / ("in/" + std::string(name)));
   }
 
-  // Runs the program with stderr to a file; once it has read more than 8 MB,
+  // Runs the program with stderr to a file; once it has read more than 4 MB,
   // stops it, sends sig and lets it go on. Returns the exit status, or -1
   // when it ended before it could be stopped.
   static int RunSignalled(const std::vector<std::string>& args, int sig, std::string& err) {
@@ -220,7 +220,7 @@ class Signals : public ::testing::Test {
       std::string key;
       unsigned long long value = 0;
       while (in >> key >> value)
-        if (key == "rchar:" && value > (8u << 20)) stopped = ::kill(pid, SIGSTOP) == 0;
+        if (key == "rchar:" && value > (4u << 20)) stopped = ::kill(pid, SIGSTOP) == 0;
       siginfo_t info = {};
       if (!in.is_open() || ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
           info.si_pid != 0)
@@ -266,6 +266,20 @@ TEST_F(Signals, AnInterruptedListSaysWhatWasWritten) {
             "changed.\n");
   EXPECT_EQ(test::Listing(*dir_ / "in"),
             (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "big.csv"}));
+}
+
+// A run killed outright leaves its temporary; the next run for the same
+// output removes it.
+TEST_F(Signals, AKilledRunsTemporaryGoesWithTheNextRun) {
+  std::string err;
+  const int status = RunSignalled({"/r", *dir_ / "in/big.csv"}, SIGKILL, err);
+  if (status == -1) GTEST_SKIP() << "the conversion ended before it could be stopped";
+  EXPECT_EQ(status, 128 + SIGKILL);
+  EXPECT_EQ(test::Listing(*dir_ / "in").size(), 4u) << "no temporary was left to clean up";
+  const auto ran = test::RunMarklode({"/r", *dir_ / "in/a.csv;b.csv;big.csv"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(test::Listing(*dir_ / "in"),
+            (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "big.GPX", "big.csv"}));
 }
 
 }  // namespace
