@@ -29,7 +29,8 @@ constexpr const char* kUsage =
     "  marklode --help | --version\n"
     "\n"
     "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
-    "2 done, but a file could not be read or written or a record was skipped.\n"
+    "2 done, but a file could not be read or written or a record was skipped;\n"
+    "130 interrupted (143 on SIGTERM): unfinished outputs are removed.\n"
     "Settings: $XDG_CONFIG_HOME/Orvel/Marklode.conf (TruncatePOIname=False keeps\n"
     "long POI names whole).\n";
 
