@@ -28,7 +28,9 @@ RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) 
   entries = 0;
   files = 0;
   for (int i = 1; i <= n; ++i) {
-    ctx.InputSpec = folder + std::string(FieldAt(names, i, ';'));
+    const std::string_view item = FieldAt(names, i, ';');
+    if (item.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there
+    ctx.InputSpec = folder + std::string(item);
     const std::string_view ext = ctx.ModeGPX ? "CSV" : "GPX";
     ctx.OutputSpec = BatchOutputName(ctx.InputSpec, ext);
     // An output that would be the item's own input is refused: converting a

@@ -47,6 +47,10 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   ctx.EntriesConverted = 0;
   std::string input = ctx.InputSpec;
   if (FileNamePart(input).find('.') == std::string_view::npos) input += ".gpx";
+  if (const std::string why = NotARegularFileText(ctx.InputSpec, input); !why.empty()) {
+    ctx.messages.Show(why, kStopIcon, "Invalid file", Severity::Stop);
+    return RunStatus::Stopped;
+  }
   if (FindFirstFile(input).empty()) {
     ctx.messages.Show("Can't Find Input file: " + input, kStopIcon, "Can't Find File",
                       Severity::Stop);
@@ -76,7 +80,12 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   std::string record, file, poiName, suffix, comment;
   std::int64_t written = 0;
 
+  bool cancelled = false;
   while (reader.Next(w)) {
+    if (ctx.progress && ctx.progress->Cancelled()) {
+      cancelled = true;
+      break;
+    }
     if (!WaypointNameFilter.empty() && !LikeMatch(w.name, WaypointNameFilter)) continue;
     if (!CommentFilter.empty() && !LikeMatch(w.comment, CommentFilter)) continue;
     if (!CategoryFilter.empty() && !LikeMatch(w.category, CategoryFilter)) continue;
@@ -125,12 +134,13 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     if (outputs.WriteRecord(file, record)) ++written;
   }
 
-  if (reader.cancelled()) {
+  if (cancelled || reader.cancelled() || (ctx.progress && ctx.progress->Cancelled())) {
     outputs.DiscardAll();
     ctx.EntriesConverted = 0;
     return RunStatus::Cancelled;
   }
   written -= outputs.CommitAll();
+  ctx.OutputsCommitted += outputs.committed();
   ctx.EntriesConverted = static_cast<std::int32_t>(written);
   return RunStatus::Done;
 }

@@ -1,6 +1,36 @@
 #include "engine/output_set.h"
 
+#include <cerrno>
+
 namespace marklode {
+
+// Closes the least recently used open output; false when none is open.
+bool OutputSet::ParkOldest() {
+  if (open_.empty()) return false;
+  Entry* oldest = open_.front();
+  open_.pop_front();
+  oldest->open = false;
+  oldest->file->Park();  // a failure is reported and the output takes no more
+  return true;
+}
+
+// Opens an output for writing. Running short of descriptors parks other
+// outputs until it opens; only when none is left to park does it fail.
+bool OutputSet::OpenEntry(Entry& e) {
+  if (open_.size() >= kMaxOpen) ParkOldest();
+  for (;;) {
+    const int err = e.file->Open();
+    if (err == 0) break;
+    if (err != EMFILE && err != ENFILE) return false;  // reported
+    if (!ParkOldest()) {
+      e.file->GiveUp(err);
+      return false;
+    }
+  }
+  e.open = true;
+  e.use = open_.insert(open_.end(), &e);
+  return true;
+}
 
 bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
   Entry* e = last_;
@@ -12,21 +42,10 @@ bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
     }
     e = &it->second;
     last_ = e;
+    if (e->open) open_.splice(open_.end(), open_, e->use);
   }
-  e->lastUse = ++clock_;
-  if (!e->open) {
-    // Keep the number of open files bounded: park the least recently used.
-    if (openCount_ >= kMaxOpen) {
-      Entry* oldest = nullptr;
-      for (auto& [n, other] : entries_)
-        if (other.open && (!oldest || other.lastUse < oldest->lastUse)) oldest = &other;
-      if (oldest) {
-        oldest->file->Park();
-        oldest->open = false;
-        --openCount_;
-      }
-    }
-  }
+  if (e->file->failed()) return false;
+  if (!e->open && !OpenEntry(*e)) return false;
   bool ok;
   if (e->records > 0) {
     scratch_.assign("\r\n");
@@ -34,10 +53,6 @@ bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
     ok = e->file->Write(scratch_);
   } else {
     ok = e->file->Write(record);
-  }
-  if (e->file->started() && !e->open) {
-    e->open = true;
-    ++openCount_;
   }
   if (ok) ++e->records;
   return ok;
@@ -47,19 +62,23 @@ std::int64_t OutputSet::CommitAll() {
   std::int64_t lost = 0;
   for (auto& [name, e] : entries_) {
     if (!e.file->started()) continue;  // nothing was written: no file is touched
-    if (!e.file->Commit()) lost += e.records;
+    if (e.file->Commit()) {
+      ++committed_;
+    } else {
+      lost += e.records;
+    }
   }
   entries_.clear();
+  open_.clear();
   last_ = nullptr;
-  openCount_ = 0;
   return lost;
 }
 
 void OutputSet::DiscardAll() {
   for (auto& [name, e] : entries_) e.file->Discard();
   entries_.clear();
+  open_.clear();
   last_ = nullptr;
-  openCount_ = 0;
 }
 
 }  // namespace marklode

@@ -1,10 +1,12 @@
 // The outputs of one conversion, by file name. Each output is written to a
 // temporary beside its target and renamed into place when the conversion
 // commits; an output that comes back after records went to another continues
-// where it left off. Only a bounded number stay open at a time.
+// where it left off. Only a bounded number stay open at a time, fewer when the
+// process runs short of descriptors.
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,28 +21,34 @@ class OutputSet {
   explicit OutputSet(MessageSink& sink) : sink_(sink) {}
 
   // Appends one record to the named output, after CR LF when the output
-  // already holds a record. False (reported) when it could not be written.
+  // already holds a record. False when it could not be written: an output
+  // that fails is reported once and takes no more records.
   bool WriteRecord(const std::string& name, std::string_view record);
   // Renames every output into place; returns the number of records that were
   // counted as written but are lost because their output failed.
   std::int64_t CommitAll();
   void DiscardAll();
+  // Outputs that CommitAll put in place.
+  std::int32_t committed() const { return committed_; }
 
  private:
   struct Entry {
     std::unique_ptr<OutputFile> file;
     std::int64_t records = 0;
-    std::uint64_t lastUse = 0;
+    std::list<Entry*>::iterator use;  // in open_, while open
     bool open = false;
   };
-  static constexpr int kMaxOpen = 32;
+  static constexpr std::size_t kMaxOpen = 32;
+
+  bool OpenEntry(Entry& e);
+  bool ParkOldest();
 
   MessageSink& sink_;
   std::map<std::string, Entry, std::less<>> entries_;
+  std::list<Entry*> open_;  // the open outputs, least recently used first
   std::string scratch_;
-  std::uint64_t clock_ = 0;
-  int openCount_ = 0;
   Entry* last_ = nullptr;
+  std::int32_t committed_ = 0;
 };
 
 }  // namespace marklode

@@ -438,6 +438,10 @@ class PoiReader {
     reading_ = &reader;
     std::string_view record;
     while (reader.Next(record, &fields_, &unquoted_)) {
+      if (progress && progress->Cancelled()) {
+        cancelled_ = true;
+        return false;
+      }
       Record();
       if (batch_.full() && !HandOffBatch()) return false;
     }
@@ -766,6 +770,10 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   ctx.EntriesConverted = 0;
   std::string pattern = ctx.InputSpec;
   if (FileNamePart(pattern).find('.') == std::string_view::npos) pattern += ".CSV";
+  if (const std::string why = NotARegularFileText(ctx.InputSpec, pattern); !why.empty()) {
+    ctx.messages.Show(why, kStopIcon, "Invalid file", Severity::Stop);
+    return RunStatus::Stopped;
+  }
   const std::vector<std::string> files = FindFiles(pattern);
   if (files.empty()) {
     ctx.messages.Show("Can't Find Input file: " + pattern, kStopIcon, "Can't Find File",
@@ -782,6 +790,14 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
     return RunStatus::Stopped;
   }
 
+  // The output may not replace one of the inputs: they are still to be read
+  // while it is written.
+  for (const std::string& name : files)
+    if (SameFile(std::string(dir) + name, outputName)) {
+      ctx.messages.Show("Can't create output file -- " + outputName, kOkOnly, kAppTitle,
+                        Severity::Problem);
+      return RunStatus::Done;
+    }
   OutputFile output(ctx.messages, outputName);
   ChunkSink* chunks = output.Chunks();
   if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
@@ -814,8 +830,15 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   }
   const bool written = writerGoesOn && reader.Finish() && writing->Finish();
   writing.reset();
+  if (ctx.progress && ctx.progress->Cancelled()) {  // a cancel that came after the last record
+    output.Discard();
+    return RunStatus::Cancelled;
+  }
   // A failed output is reported here, once, and its temporary removed.
-  if (output.Commit() && written) ctx.EntriesConverted = writer.count();
+  if (output.Commit()) {
+    ++ctx.OutputsCommitted;
+    if (written) ctx.EntriesConverted = writer.count();
+  }
   return RunStatus::Done;
 }
 

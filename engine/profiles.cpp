@@ -61,6 +61,25 @@ ConversionProfile ParseProfile(std::string_view ini) {
   return p;
 }
 
+namespace {
+
+// The one output file the profile's conversion writes, as the converters name
+// it; empty when the names come from a template.
+std::string PlannedOutput(const ConversionProfile& p, bool gpxInput) {
+  std::string input = p.Input;
+  if (FileNamePart(input).find('.') == std::string_view::npos) input += gpxInput ? ".gpx" : ".CSV";
+  const std::string base =
+      input.substr(0, DirectoryPart(input).size() + FileNamePart(input).rfind('.'));
+  if (!gpxInput) return p.Output.empty() ? base + ".GPX" : p.Output;
+  if (!p.GenerateCSVFileName.empty()) return {};
+  if (p.Output.empty()) return base + ".CSV";
+  if (p.Output.find('*') != std::string::npos)
+    return std::string(DirectoryPart(p.Output)) + std::string(FileNamePart(base)) + ".CSV";
+  return p.Output;
+}
+
+}  // namespace
+
 RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   std::string text;
   const std::string path = ctx.ProfileFile.empty() ? std::string() : ResolveFile(ctx.ProfileFile);
@@ -76,9 +95,18 @@ RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   const ConversionProfile p = ParseProfile(text);
   ctx.InputSpec = p.Input;
   ctx.OutputSpec = p.Output;
+  const bool gpxInput =
+      p.Input.size() >= 4 && IEquals(std::string_view(p.Input).substr(p.Input.size() - 4), ".GPX");
+  // A profile that would write its conversion over itself is refused, as a
+  // list item that would write over its own input is.
+  if (const std::string out = PlannedOutput(p, gpxInput); !path.empty() && SameFile(out, path)) {
+    ctx.EntriesConverted = 0;
+    entries = 0;
+    ctx.messages.Show("Can't create output file -- " + out, kOkOnly, kAppTitle, Severity::Problem);
+    return RunStatus::Done;
+  }
   RunStatus st;
-  if (p.Input.size() >= 4 &&
-      IEquals(std::string_view(p.Input).substr(p.Input.size() - 4), ".GPX")) {
+  if (gpxInput) {
     st = ConvertGpxToCsv(ctx, p.GenerateComment, p.KeepCommentLineBreaks, p.WaypointNameFilter,
                          p.CommentFilter, p.CategoryFilter, p.GenerateCSVFileName,
                          p.GeneratePOIName);

@@ -16,6 +16,9 @@ class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
   virtual bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) = 0;
+  // Asked once per record and once more before outputs are put in place, so
+  // that a cancel is honoured however little is left to read; must be cheap.
+  virtual bool Cancelled() { return false; }
 };
 
 // How a request ended. Stopped: a stop message was shown (the program ends).
@@ -29,6 +32,7 @@ struct RunContext {
   bool ModeGPX = false;    // window direction: true = GPX to POI-CSV
   bool OverwriteConfirmed = false;
   std::int32_t EntriesConverted = 0;
+  std::int32_t OutputsCommitted = 0;  // files put in place since the program started
   bool ProfileMode = false;
   std::string ProfileFile;
   bool ReverseSwitch = false;

@@ -1,5 +1,7 @@
 #include "engine/run_main.h"
 
+#include <new>
+
 #include "engine/batch.h"
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
@@ -35,6 +37,16 @@ std::string Joined(const std::vector<std::string>& args) {
 CommandLine ParseCommandLine(const std::vector<std::string>& argsIn,
                              const std::string& programFolder) {
   CommandLine cmd;
+  const std::string* other = nullptr;  // the first argument that is no switch
+  for (const std::string& a : argsIn) {
+    const bool isSwitch = IEquals(a, "/r") || IEquals(a, "/p");
+    if (!isSwitch && !other) other = &a;
+    if (isSwitch && other) {
+      cmd.misplacedSwitch = a;
+      cmd.before = *other;
+      break;
+    }
+  }
   std::vector<std::string> args = argsIn;
   cmd.reverse = TakeSwitch(args, "/r");
   if (TakeSwitch(args, "/p")) {
@@ -82,6 +94,13 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
     if (st == RunStatus::Stopped || ctx.messages.StopShown()) return 1;
     return ctx.messages.ProblemShown() ? 2 : 0;
   };
+  if (!cmd.misplacedSwitch.empty()) {
+    ctx.messages.Show("Switches come first: \"" + cmd.misplacedSwitch + "\" came after \"" +
+                          cmd.before + "\". Write, for example, marklode /r FILE.csv or " +
+                          "marklode /p PROFILE.zvp.",
+                      kStopIcon, kAppTitle, Severity::Stop);
+    return 1;
+  }
 
   for (;;) {
     ctx.ModeGPX = false;
@@ -97,7 +116,18 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
 
     std::int32_t entries = 0, files = 0;
     bool isList = false;
-    RunStatus st = RunRequest(ctx, entries, files, isList);
+    RunStatus st;
+    try {
+      st = RunRequest(ctx, entries, files, isList);
+    } catch (const std::bad_alloc&) {
+      // The converter's outputs have removed their temporaries on the way
+      // out; what is left to say needs little memory.
+      ctx.messages.Show(
+          "Out of memory: the conversion was stopped, and its unfinished output files were "
+          "removed.",
+          kStopIcon, kAppTitle, Severity::Stop);
+      return 1;
+    }
     if (st == RunStatus::Stopped) return 1;  // a stop message ends the program
     if (!cmd.request.empty()) return exitStatus(st);
 

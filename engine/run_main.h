@@ -17,12 +17,16 @@ struct CommandLine {
   bool reverse = false;
   bool profile = false;
   std::string profileFile;  // with a folder added for a bare name
+  // A switch that came after other arguments ("trip.csv /r"), which would
+  // drop them; the request is refused with a word on the order.
+  std::string misplacedSwitch, before;
 };
 
 // The first argument equal to "/r" (any case) sets the reverse switch and drops
 // itself and everything before it; then the same for "/p". What is left,
 // joined by single spaces, is the request. A bare profile name is looked for in
-// the current directory, then in programFolder.
+// the current directory, then in programFolder. A switch after an argument
+// that is no switch is noted in misplacedSwitch.
 CommandLine ParseCommandLine(const std::vector<std::string>& args,
                              const std::string& programFolder);
 

@@ -6,10 +6,49 @@
 
 namespace marklode {
 
+namespace {
+
+// Whether the byte at p starts a control character that must not reach a
+// terminal or a box: C0 but CR and LF, DEL, or C1 written in UTF-8. Returns
+// its length in bytes, or 0.
+inline std::size_t ControlAt(std::string_view s, std::size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x20) return c == '\r' || c == '\n' ? 0 : 1;
+  if (c == 0x7F) return 1;
+  if (c == 0xC2 && i + 1 < s.size()) {
+    const auto d = static_cast<unsigned char>(s[i + 1]);
+    if (d >= 0x80 && d <= 0x9F) return 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ShowableText(std::string_view text) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = ControlAt(text, i);
+    if (n == 0) {
+      ++i;
+      continue;
+    }
+    out.append(text.substr(from, i - from)).push_back('?');
+    i += n;
+    from = i;
+  }
+  out.append(text.substr(from));
+  return out;
+}
+
 int MessageSink::Show(std::string_view text, int style, std::string_view title, Severity severity) {
   if (severity == Severity::Problem) ++problems_;
   if (severity == Severity::Stop) ++stops_;
-  return Present(text, style, title.empty() ? kAppTitle : title);
+  // ESC or BEL from a waypoint name could retitle or clear the user's
+  // terminal: every box shows control characters as "?".
+  const std::string shownText = ShowableText(text);
+  const std::string shownTitle = ShowableText(title.empty() ? kAppTitle : title);
+  return Present(shownText, style, shownTitle);
 }
 
 std::string FormatMessageText(std::string_view message, std::string_view detail) {

@@ -36,7 +36,7 @@ class MessageSink {
   virtual ~MessageSink() = default;
 
   // Shows one modal box and returns the button chosen. An empty title means the
-  // application's title.
+  // application's title. Control characters in text and title show as "?".
   int Show(std::string_view text, int style, std::string_view title = kAppTitle,
            Severity severity = Severity::Notice);
 
@@ -50,6 +50,10 @@ class MessageSink {
   int problems_ = 0;
   int stops_ = 0;
 };
+
+// text with every control character but CR and LF (C0, DEL, C1 in UTF-8)
+// shown as "?", as every box shows it.
+std::string ShowableText(std::string_view text);
 
 // The text ShowMessage builds: "&&" in the message filled from the detail, a
 // closing period, then two spaces and the rest of the detail in parentheses.

@@ -64,6 +64,29 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
+std::string NotARegularFileText(std::string_view given, std::string_view completed) {
+  struct stat st;
+  std::string path(completed);
+  if (::stat(path.c_str(), &st) != 0) {
+    path.assign(given);
+    if (given == completed || ::stat(path.c_str(), &st) != 0) return {};
+  }
+  if (S_ISREG(st.st_mode)) return {};
+  const char* what = S_ISDIR(st.st_mode)                            ? "a folder"
+                     : S_ISFIFO(st.st_mode)                         ? "a named pipe"
+                     : S_ISSOCK(st.st_mode)                         ? "a socket"
+                     : (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) ? "a device"
+                                                                    : "no regular file";
+  return "The input is " + std::string(what) + ", not a file that can be converted: " + path;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (IEquals(a, b)) return true;
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 std::vector<std::string> FindFiles(std::string_view path) {
   std::string dir(DirectoryPart(path));
   std::string_view pattern = FileNamePart(path);

@@ -38,6 +38,17 @@ std::string FindFirstFile(std::string_view path);
 // empty when there is none.
 std::string ResolveFile(std::string_view path);
 
+// The stop message for an input that exists but is not a regular file (a
+// folder, a named pipe, a device, a socket): completed is the name with its
+// default extension, given the name as the user wrote it, which is looked at
+// when completed names nothing. Empty text when neither is such a thing.
+std::string NotARegularFileText(std::string_view given, std::string_view completed);
+
+// Whether two names denote one file: names equal without regard to case (as
+// a case-insensitive file system takes them), or, when both exist, the same
+// device and inode.
+bool SameFile(const std::string& a, const std::string& b);
+
 // A block of zeroed memory for a large table. Blocks of megabytes ask for
 // huge pages where the system offers them: a table probed at random then
 // costs few address-translation misses and few page faults.

@@ -1,9 +1,12 @@
 #include "services/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "services/strings.h"
 #include "services/text_files.h"
@@ -41,13 +44,34 @@ bool ParseLine(std::string_view line, std::string_view& name, std::string_view& 
   return !name.empty();
 }
 
-bool ReadWhole(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  out = ss.str();
-  return true;
+// A settings file is a few lines; anything this big is not one.
+constexpr off_t kMostSettingsBytes = 1 << 20;
+
+enum class Stored { Missing, Read, Unusable };
+
+// Reads the settings file only when it is a regular file of a sensible size:
+// a named pipe there must not block the program, nor a link to a device fill
+// its memory.
+Stored ReadWhole(const std::string& path, std::string& out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? Stored::Missing : Stored::Unusable;
+  struct stat st;
+  Stored result = Stored::Unusable;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMostSettingsBytes) {
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < out.size()) {
+      const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    out.resize(got);  // a file that shrank meanwhile
+    result = Stored::Read;
+  }
+  ::close(fd);
+  if (result != Stored::Read) out.clear();
+  return result;
 }
 
 // Writing a setting must never bother the user: failures stay silent.
@@ -81,7 +105,7 @@ std::string FileSettingsStore::DefaultPath() {
 
 std::string FileSettingsStore::GetRegistryValue(std::string_view name) {
   std::string text;
-  if (!ReadWhole(path_, text)) return {};
+  if (ReadWhole(path_, text) != Stored::Read) return {};
   std::string found;
   // Names are matched without regard to case; the last line of a name wins.
   for (auto& [n, v] : ParseSettingsText(text))
@@ -93,7 +117,8 @@ void FileSettingsStore::SetRegistryValue(std::string_view name, std::string_view
   // A value cannot hold a line end in this format; keep the first line only.
   value = value.substr(0, value.find_first_of("\r\n"));
   std::string text;
-  ReadWhole(path_, text);
+  // A file that is there but cannot be read as settings is left alone.
+  if (ReadWhole(path_, text) == Stored::Unusable) return;
   // Keep the file's own line ends (the user may have written it with CR LF).
   const char* eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   std::string out;

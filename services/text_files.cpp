@@ -1,6 +1,7 @@
 #include "services/text_files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,52 +168,142 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Fail(int err) {
-  ShowWarning(sink_, title_, ErrorDescription(err), target_);
+  broken_ = true;
+  if (reported_) return;  // one warning per output, however many records it loses
+  reported_ = true;
+  if (err == ENOENT && temp_.empty()) {  // the folder of the target is missing
+    ShowWarning(sink_, title_, "Path not found", target_);
+  } else {
+    ShowWarning(sink_, title_, ErrorDescription(err), target_);
+  }
 }
 
-bool OutputFile::OpenTemp() {
-  if (fd_ >= 0) return true;
-  if (!temp_.empty()) {  // parked: reopen and go on appending
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd_ < 0) {
-      Fail(errno);
-      return false;
+void OutputFile::GiveUp(int err) {
+  Fail(err);
+}
+
+namespace {
+
+constexpr int kTempSlots = 4;  // runs that may write one target at the same time
+constexpr std::size_t kTempNameBytes = 32;
+
+bool ShortOfDescriptors(int err) {
+  return err == EMFILE || err == ENFILE;
+}
+
+// Whether fd is still the file that path names: a file removed or replaced
+// after it was opened belongs to nobody.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat a, b;
+  return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+std::string TemporaryStem(std::string_view target) {
+  const std::string_view name = FileNamePart(target);
+  std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+  for (char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  std::size_t keep = std::min(name.size(), kTempNameBytes);
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+    --keep;  // never cut a UTF-8 sequence
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string stem(DirectoryPart(target));
+  stem += '.';
+  stem.append(name.substr(0, keep));
+  stem += '.';
+  for (int shift = 60; shift >= 0; shift -= 4) stem += kHex[(h >> shift) & 15];
+  stem += ".marklode-";
+  return stem;
+}
+
+// The temporary sits beside the target so that the final rename stays on one
+// file system and is atomic; a hidden name keeps it out of directory lookups.
+// Of the few slots a target has, the first one no running process holds is
+// taken; the others that nobody holds were left by killed runs and go.
+int OutputFile::CreateTemp() {
+  const std::string stem = TemporaryStem(target_);
+  int chosen = -1;
+  std::string chosenPath;
+  for (int n = 0; n < kTempSlots; ++n) {
+    std::string path = stem + static_cast<char>('0' + n);
+    const bool sweeping = chosen >= 0;
+    const int flags = (sweeping ? O_RDONLY : O_RDWR | O_CREAT) | O_NOFOLLOW | O_CLOEXEC;
+    const int fd = ::open(path.c_str(), flags, 0600);
+    if (fd < 0) {
+      if (sweeping || errno == ELOOP) continue;  // a link at the name is nobody's temporary
+      return errno;
     }
-    return true;
-  }
-  // The temporary sits beside the target so that the final rename stays on one
-  // file system and is atomic; a hidden name keeps it out of directory lookups.
-  std::string dir(DirectoryPart(target_));
-  std::string name(FileNamePart(target_));
-  std::string tmpl = dir + "." + name + ".marklode-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) {
-    int err = errno;
-    if (err == ENOENT) {  // the folder of the target is missing
-      ShowWarning(sink_, title_, "Path not found", target_);
-    } else {
-      Fail(err);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, path)) {
+      ::close(fd);  // a running process writes it
+      continue;
     }
-    return false;
+    if (sweeping) {
+      ::unlink(path.c_str());
+      ::close(fd);
+      continue;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+      const int err = errno;
+      ::unlink(path.c_str());
+      ::close(fd);
+      return err;
+    }
+    chosen = fd;
+    chosenPath = std::move(path);
   }
-  // mkstemp makes the file private; give it what a new file would get, or the
-  // mode of the file it replaces.
+  if (chosen < 0) return EBUSY;
+  // Give it what a new file would get, or the permissions of the file it
+  // replaces; never set-user-ID, set-group-ID or sticky.
   struct stat st;
   mode_t mode;
   if (::stat(target_.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
+    mode = st.st_mode & 0777;
   } else {
     mode_t mask = ::umask(0);
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  ::fchmod(fd, mode);
+  ::fchmod(chosen, mode);
+  fd_ = chosen;
+  temp_ = std::move(chosenPath);
+  return 0;
+}
+
+// A parked temporary is unlocked: it is ours again only when still named and
+// as long as it was, else another run took it over.
+int OutputFile::Reopen() {
+  const int fd = ::open(temp_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, temp_) || ::fstat(fd, &st) != 0 ||
+      static_cast<std::uint64_t>(st.st_size) != parkedSize_) {
+    ::close(fd);
+    temp_.clear();  // not ours to remove any more
+    return EBUSY;
+  }
   fd_ = fd;
-  temp_.assign(buf.data());
-  buf_.Reserve(kWriteBuffer);
-  return true;
+  return 0;
+}
+
+int OutputFile::Open() {
+  if (fd_ >= 0) return 0;
+  if (broken_) return EIO;
+  const int err = temp_.empty() ? CreateTemp() : Reopen();
+  if (err == 0) {
+    buf_.Reserve(kWriteBuffer);
+  } else if (!ShortOfDescriptors(err)) {
+    Fail(err);
+  }
+  return err;
+}
+
+bool OutputFile::OpenTemp() {
+  if (fd_ >= 0) return true;
+  const int err = Open();
+  if (err != 0 && ShortOfDescriptors(err)) Fail(err);
+  return err == 0;
 }
 
 bool OutputFile::Flush() {
@@ -220,7 +311,6 @@ bool OutputFile::Flush() {
   int err = 0;
   if (fd_ < 0 || !WriteAll(fd_, buf_.data(), buf_.size(), err)) {
     buf_.clear();
-    broken_ = true;
     Fail(err ? err : EBADF);
     return false;
   }
@@ -236,7 +326,6 @@ bool OutputFile::Write(std::string_view text) {
     if (text.size() > kWriteBuffer) {
       int err = 0;
       if (!WriteAll(fd_, text.data(), text.size(), err)) {
-        broken_ = true;
         Fail(err);
         return false;
       }
@@ -259,10 +348,7 @@ bool OutputFile::EndChunks() {
   if (!chunks_) return !broken_;
   const int err = chunks_->Finish();
   chunks_.reset();
-  if (err != 0 && !broken_) {
-    broken_ = true;
-    Fail(err);
-  }
+  if (err != 0 && !broken_) Fail(err);
   return !broken_;
 }
 
@@ -270,17 +356,30 @@ bool OutputFile::Park() {
   if (fd_ < 0) return !broken_;
   bool ok = Flush();
   ok = EndChunks() && ok;
+  struct stat st;
+  parkedSize_ = ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
   ::close(fd_);
   fd_ = -1;
   buf_ = ByteBuffer();
   return ok;
 }
 
+// The temporary stays open, and so locked, until it has its final name: no
+// other run may take it over between the last write and the rename.
 bool OutputFile::Commit() {
   if (temp_.empty()) return false;
   bool ok = !broken_ && Flush();
   ok = EndChunks() && ok;
+  if (ok && fd_ < 0) {  // parked: take it back for the rename
+    const int err = Reopen();
+    if (err != 0 && !ShortOfDescriptors(err)) {
+      Fail(err);
+      ok = false;
+    }
+  }
+  int hold = -1;
   if (fd_ >= 0) {
+    hold = ok ? ::dup(fd_) : -1;  // keeps the lock while the close is checked
     if (::close(fd_) != 0 && ok) {
       Fail(errno);
       ok = false;
@@ -291,16 +390,18 @@ bool OutputFile::Commit() {
     Fail(errno);
     ok = false;
   }
-  if (!ok) ::unlink(temp_.c_str());
+  if (!ok && !temp_.empty()) ::unlink(temp_.c_str());
+  if (hold >= 0) ::close(hold);
   temp_.clear();
   return ok;
 }
 
 void OutputFile::Discard() {
   chunks_.reset();
+  if (fd_ < 0 && !temp_.empty()) Reopen();  // a parked one may have been taken over
+  if (!temp_.empty()) ::unlink(temp_.c_str());
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
   buf_.clear();
 }

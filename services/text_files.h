@@ -102,7 +102,13 @@ class ChunkSink {
 };
 
 // One output file written to a temporary beside its target. Commit renames it
-// into place; Discard (or destruction without Commit) removes it.
+// into place; Discard (or destruction without Commit) removes it. An output
+// reports its first failure only: later calls fail without a word.
+//
+// The temporary is named from a short hash of the target's name, so any name
+// the file system allows for the target works, and it is locked while this
+// process may still write it: a later run for the same target removes the
+// temporaries that a killed run left behind.
 class OutputFile {
  public:
   OutputFile(MessageSink& sink, std::string target, std::string title = "PutTextLine");
@@ -113,10 +119,17 @@ class OutputFile {
   // Appends text. Creates the temporary on first use; false (reported) when it
   // cannot be created or written.
   bool Write(std::string_view text);
+  // Creates the temporary, or reopens a parked one, ahead of Write. Returns 0
+  // or the error; a shortage of descriptors (EMFILE, ENFILE) is not reported,
+  // so that the caller can close something and try again, or GiveUp.
+  int Open();
+  // Reports err as this output's failure; it is not tried again.
+  void GiveUp(int err);
   // Opens the output for chunks from another thread; null (reported) when it
   // cannot be created. Until Commit or Discard, only the sink may be used.
   ChunkSink* Chunks();
   bool started() const { return !temp_.empty(); }
+  bool failed() const { return broken_; }
   // Flushes and closes, keeping the temporary, so that many outputs need not
   // all stay open; the next Write reopens it.
   bool Park();
@@ -125,11 +138,14 @@ class OutputFile {
   bool Commit();
   void Discard();
   const std::string& target() const { return target_; }
+  const std::string& temporary() const { return temp_; }
 
  private:
   class DirectChunks;
 
   bool OpenTemp();
+  int CreateTemp();
+  int Reopen();
   bool Flush();
   bool EndChunks();
   void Fail(int err);
@@ -139,10 +155,17 @@ class OutputFile {
   std::string title_;
   std::string temp_;
   int fd_ = -1;
-  bool broken_ = false;  // a write failed: the temporary is incomplete
+  bool broken_ = false;    // a write failed: the temporary is incomplete
+  bool reported_ = false;  // the one warning of this output was shown
+  std::uint64_t parkedSize_ = 0;
   ByteBuffer buf_;
   std::unique_ptr<DirectChunks> chunks_;  // while another thread writes
 };
+
+// The name stem that the temporaries of target share, before the slot number:
+// the folder, ".", up to 32 bytes of the file name, ".", a hash of the whole
+// file name and ".marklode-".
+std::string TemporaryStem(std::string_view target);
 
 // Writes text followed by CR LF to path, replacing the file only when the whole
 // text was written (the way new profiles are written).

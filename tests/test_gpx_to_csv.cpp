@@ -261,7 +261,7 @@ TEST_F(GpxToCsv, UnwritableOutputIsReportedAndNotCounted) {
   h.ctx.OutputSpec = dir / "missing/out.csv";
   ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
   EXPECT_EQ(h.ctx.EntriesConverted, 0);
-  ASSERT_EQ(h.messages.boxes.size(), 2u);  // one warning per record that was lost
+  ASSERT_EQ(h.messages.boxes.size(), 1u);  // one warning per output that failed
   EXPECT_EQ(h.messages.boxes[0].title, "PutTextLine");
   EXPECT_EQ(h.messages.boxes[0].text, "Path not found.  (" + dir / "missing/out.csv" + ").");
   EXPECT_EQ(h.messages.boxes[0].style, kWarningIcon);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine/batch.h"
+#include "engine/gpx_to_csv.h"
+#include "engine/poi_to_gpx.h"
 #include "engine/profiles.h"
 #include "engine/run_main.h"
 #include "services/text_files.h"
@@ -150,6 +154,49 @@ TEST_F(Runs, ListsConvertEachItemBesideIt) {
   h.ctx.InputSpec = dir.path() + "/";  // nothing after the last "/": no items
   EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
   EXPECT_EQ(files, 0);
+}
+
+// A cancel is honoured record by record and once more before the outputs are
+// put in place, however small the input: the items before stand, the one
+// cancelled leaves nothing, and the count of outputs put in place tells.
+class CancelWhen : public ProgressSink {
+ public:
+  explicit CancelWhen(std::function<bool()> when) : when_(std::move(when)) {}
+  bool Update(std::uint64_t, std::uint64_t) override { return true; }
+  bool Cancelled() override { return when_(); }
+
+ private:
+  std::function<bool()> when_;
+};
+
+TEST_F(Runs, CancelAtTheThirdItemKeepsTheFirstTwo) {
+  for (const char* name : {"a.csv", "b.csv", "c.csv"}) WriteFile(dir / name, "1,2,P\r\n3,4,Q\r\n");
+  CancelWhen cancel([&] { return h.ctx.InputSpec == dir / "c.csv"; });
+  h.ctx.progress = &cancel;
+  h.ctx.InputSpec = dir.path() + "/a.csv;b.csv;c.csv";
+  std::int32_t entries = 0, files = 0;
+  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Cancelled);
+  EXPECT_EQ(h.ctx.OutputsCommitted, 2);
+  EXPECT_EQ(test::Listing(dir.path()),
+            (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "c.csv"}));
+}
+
+TEST_F(Runs, CancelAfterTheLastRecordChangesNothing) {
+  WriteFile(dir / "t.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
+  WriteFile(dir / "t.csv", "1,2,P\r\n");
+  for (int direction = 0; direction < 2; ++direction) {
+    int asked = 0;  // the one record goes; the check before the outputs cancels
+    CancelWhen cancel([&] { return ++asked > 1; });
+    h.ctx.progress = &cancel;
+    h.ctx.InputSpec = dir / (direction ? "t.gpx" : "t.csv");
+    h.ctx.OutputSpec = dir / "out.txt";
+    const RunStatus st = direction ? ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "")
+                                   : ConvertPoiToGpx(h.ctx, "<T>", "", "", "");
+    EXPECT_EQ(st, RunStatus::Cancelled);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(h.ctx.OutputsCommitted, 0);
+    EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"t.csv", "t.gpx"}));
+  }
 }
 
 // The window's cycle, driven by a stand-in window that sets up one request and

@@ -18,6 +18,7 @@ TEST(CommandLine, SwitchesAndRequest) {
     std::string request;
     bool reverse, profile;
     std::string profileFile;
+    std::string misplaced = "";
   } cases[] = {
       {{}, "", false, false, ""},
       {{"/r"}, "", true, false, ""},
@@ -25,7 +26,9 @@ TEST(CommandLine, SwitchesAndRequest) {
       {{"my", "trip.gpx"}, "my trip.gpx", false, false, ""},
       {{"/p", "/a/b.zvp"}, "/a/b.zvp", false, true, "/a/b.zvp"},
       {{"/P", "b.zvp"}, "b.zvp", false, true, "/prog/b.zvp"},
-      {{"/p", "x.zvp", "/r"}, "", true, false, ""},  // "/r" drops what stood before it
+      {{"/p", "x.zvp", "/r"}, "", true, false, "", "/r"},  // "/r" would drop "x.zvp"
+      {{"trip.csv", "/R"}, "", true, false, "", "/R"},
+      {{"/r", "a.csv", "/p", "b.zvp"}, "b.zvp", true, true, "/prog/b.zvp", "/p"},
       {{"/r", "/p", "/a/b.zvp"}, "/a/b.zvp", true, true, "/a/b.zvp"},
       {{"/p"}, "", false, false, ""},
       {{"x/r"}, "x/r", false, false, ""},  // a switch is a whole argument
@@ -36,6 +39,7 @@ TEST(CommandLine, SwitchesAndRequest) {
     EXPECT_EQ(cmd.reverse, c.reverse) << c.request;
     EXPECT_EQ(cmd.profile, c.profile) << c.request;
     EXPECT_EQ(cmd.profileFile, c.profileFile) << c.request;
+    EXPECT_EQ(cmd.misplacedSwitch, c.misplaced) << c.request;
   }
 }
 

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -47,6 +51,27 @@ TEST(Settings, UnwritableStoreIsSilent) {
   EXPECT_EQ(store.GetRegistryValue("A"), "");
   EXPECT_TRUE(IsStoredTrue(" TRUE "));
   EXPECT_FALSE(IsStoredTrue("yes"));
+}
+
+// Only a regular file of a sensible size is read as settings, and nothing
+// else there is replaced by a write: a named pipe must not block the program,
+// a link to a device not fill its memory.
+TEST(Settings, OnlyARegularFileIsRead) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.conf").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir / "zero.conf").c_str()), 0);
+  WriteFile(dir / "big.conf", "ModeGPX=True\n" + std::string(2 << 20, ';'));
+  for (const char* name : {"fifo.conf", "zero.conf", "big.conf"}) {
+    FileSettingsStore store(dir / name);
+    EXPECT_EQ(store.GetRegistryValue("ModeGPX"), "") << name;
+    store.SetRegistryValue("ModeGPX", "False");
+  }
+  struct stat st;
+  ASSERT_EQ(::lstat((dir / "fifo.conf").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(::lstat((dir / "zero.conf").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir / "big.conf").substr(0, 13), "ModeGPX=True\n");
 }
 
 TEST(DirectoryLookup, MatchesWithoutRegardToCaseAndSkipsFolders) {
@@ -142,6 +167,101 @@ TEST(InputFile, AFolderIsReportedNotRead) {
   InputFile in(sink);
   EXPECT_FALSE(in.Open(dir.path()));
   EXPECT_EQ(sink.Joined(), "SYSgetTextLine: Is a folder, not a file.  (" + dir.path() + ").\n");
+}
+
+// Every box shows control characters as "?": a waypoint name must not retitle
+// or clear the user's terminal. CR and LF are the text's own line breaks.
+TEST(Messages, ControlCharactersShowAsQuestionMarks) {
+  RecordingMessageSink sink;
+  sink.Show(
+      "a\x1b]0;pwned\x07"
+      "b\r\nc\x7f\xc2\x9b"
+      "2J\xc2\xa0\x01",
+      kOkOnly, "T\x1b");
+  EXPECT_EQ(sink.boxes.at(0).text, "a?]0;pwned?b\r\nc??2J\xc2\xa0?");  // NBSP stays
+  EXPECT_EQ(sink.boxes.at(0).title, "T?");
+  EXPECT_EQ(ShowableText(std::string("x\0y\xc2", 4)), "x?y\xc2");  // a cut sequence stays
+}
+
+// However many records go to an output that cannot be created, it is
+// reported once.
+TEST(OutputFile, AFailedOutputIsReportedOnce) {
+  test::TempDir dir;
+  RecordingMessageSink sink;
+  OutputFile out(sink, dir / "missing/out.csv");
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(out.Write("x"));
+  EXPECT_FALSE(out.Commit());
+  EXPECT_EQ(sink.Joined(), "PutTextLine: Path not found.  (" + dir / "missing/out.csv" + ").\n");
+}
+
+// Any target name the file system takes works, the longest included: the
+// temporary's name stays short.
+TEST(OutputFile, LongestTargetNamesWork) {
+  test::TempDir dir;
+  RecordingMessageSink sink;
+  for (std::size_t len : {238u, 239u, 250u, 255u}) {
+    const std::string target = dir / std::string(len - 4, 'n') + ".csv";
+    OutputFile out(sink, target);
+    ASSERT_TRUE(out.Write("x")) << len;
+    EXPECT_LT(FileNamePart(out.temporary()).size(), 70u);
+    ASSERT_TRUE(out.Commit()) << len;
+    EXPECT_EQ(ReadFile(target), "x");
+  }
+  // A name cut at 32 bytes keeps its UTF-8 sequences whole.
+  const std::string stem = TemporaryStem("/d/" + std::string(31, 'a') + "\xc3\xa9z.csv");
+  EXPECT_EQ(stem.substr(0, 3 + 1 + 31 + 1), "/d/." + std::string(31, 'a') + ".");
+  EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
+}
+
+// A temporary that nobody holds was left by a killed run: the next run for
+// the same target removes it. One that a running process holds stays.
+TEST(OutputFile, StaleTemporariesOfTheTargetGo) {
+  test::TempDir dir;
+  RecordingMessageSink sink;
+  const std::string target = dir / "out.csv";
+  const std::string stem = TemporaryStem(target);
+  WriteFile(stem + "0", "held");
+  WriteFile(stem + "1", "stale");
+  WriteFile(stem + "3", "stale");
+  WriteFile(dir / ".other.csv.marklode-x", "not ours");
+  const int held = ::open((stem + "0").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  {
+    OutputFile out(sink, target);
+    ASSERT_TRUE(out.Write("new"));
+    EXPECT_EQ(out.temporary(), stem + "1");  // the first slot nobody holds
+    EXPECT_FALSE(test::Exists(stem + "3"));
+    ASSERT_TRUE(out.Commit());
+  }
+  ::close(held);
+  EXPECT_EQ(ReadFile(target), "new");
+  EXPECT_EQ(ReadFile(stem + "0"), "held");
+  EXPECT_TRUE(test::Exists(dir / ".other.csv.marklode-x"));
+  {
+    OutputFile out(sink, target);  // now nobody holds slot 0 either
+    ASSERT_TRUE(out.Write("again"));
+    EXPECT_EQ(out.temporary(), stem + "0");
+    ASSERT_TRUE(out.Commit());
+  }
+  EXPECT_EQ(test::Listing(dir.path()),
+            (std::vector<std::string>{".other.csv.marklode-x", "out.csv"}));
+  EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
+}
+
+// A replaced output keeps its target's permissions, but never set-user-ID,
+// set-group-ID or sticky.
+TEST(OutputFile, ReplacementKeepsPermissionsButNoSpecialBits) {
+  test::TempDir dir;
+  RecordingMessageSink sink;
+  const std::string target = dir / "out.csv";
+  WriteFile(target, "old");
+  ASSERT_EQ(::chmod(target.c_str(), 07640), 0);
+  OutputFile out(sink, target);
+  ASSERT_TRUE(out.Write("new"));
+  ASSERT_TRUE(out.Commit());
+  struct stat st;
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 }  // namespace

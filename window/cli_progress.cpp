@@ -7,9 +7,9 @@
 
 namespace marklode {
 namespace {
-volatile std::sig_atomic_t gInterrupted = 0;
-extern "C" void OnInterrupt(int) {
-  gInterrupted = 1;
+volatile std::sig_atomic_t gInterrupted = 0;  // the first signal that asked to stop
+extern "C" void OnInterrupt(int sig) {
+  if (gInterrupted == 0) gInterrupted = sig;
 }
 }  // namespace
 
@@ -19,9 +19,33 @@ void InstallInterruptHandler() {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  // A closed pipe or the file-size limit make the write fail, and that is
+  // reported like any failed write, instead of ending the run unseen with
+  // its temporaries left behind.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 bool Interrupted() {
+  return gInterrupted != 0;
+}
+
+int InterruptedExitStatus() {
+  return gInterrupted == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+}
+
+std::string InterruptedText(std::int32_t outputsCommitted) {
+  if (outputsCommitted <= 0) return "Marklode: Interrupted; no output file was changed.";
+  return "Marklode: Interrupted after " + std::to_string(outputsCommitted) +
+         (outputsCommitted == 1 ? " output file was" : " output files were") +
+         " written; no other output file was changed.";
+}
+
+bool TerminalProgress::Cancelled() {
   return gInterrupted != 0;
 }
 

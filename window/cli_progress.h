@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "engine/run_context.h"
 
@@ -10,12 +11,14 @@ namespace marklode {
 
 // After a conversion has run a second, shows "bytes read of total, rate" on
 // one line of stderr, rewritten in place and cleared at the end. Does nothing
-// when stderr is not a terminal. Cancels the run after SIGINT or SIGTERM.
+// when stderr is not a terminal. Cancels the run after SIGINT, SIGTERM or
+// SIGHUP.
 class TerminalProgress : public ProgressSink {
  public:
   TerminalProgress();
   ~TerminalProgress() override;
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
+  bool Cancelled() override;
 
  private:
   void Clear();
@@ -26,9 +29,16 @@ class TerminalProgress : public ProgressSink {
   std::uint64_t lastTotal_ = 0;
 };
 
-// SIGINT and SIGTERM set a flag that TerminalProgress turns into a cancel, so
-// the converter removes its unfinished outputs before the program ends.
+// SIGINT, SIGTERM and SIGHUP set a flag that TerminalProgress turns into a
+// cancel, so the converter removes its unfinished outputs before the program
+// ends. SIGPIPE and SIGXFSZ are ignored: the write that meets them fails and
+// is reported.
 void InstallInterruptHandler();
 bool Interrupted();
+// 143 after SIGTERM, else 130.
+int InterruptedExitStatus();
+// What the program says when it ends on a signal, given how many outputs were
+// put in place before.
+std::string InterruptedText(std::int32_t outputsCommitted);
 
 }  // namespace marklode

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,27 @@ constexpr const char* kUsage =
     "  marklode --help | --version\n"
     "\n"
     "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
-    "2 done, but a file could not be read or written or a record was skipped.\n"
+    "2 done, but a file could not be read or written or a record was skipped;\n"
+    "130 interrupted (143 on SIGTERM): unfinished outputs are removed.\n"
     "Settings: $XDG_CONFIG_HOME/Orvel/Marklode.conf (TruncatePOIname=False keeps\n"
     "long POI names whole).\n";
 
 }  // namespace
 
+int Main(int argc, char** argv);
+
+// Memory running out anywhere outside a conversion (which reports it itself)
+// still ends with a word and status 1, not with an abort.
 int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Marklode: Out of memory.\n", stderr);
+    return 1;
+  }
+}
+
+int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kUsage, stdout);
@@ -49,7 +64,9 @@ int main(int argc, char** argv) {
   const std::string programFolder = marklode::ProgramFolder();
   const marklode::CommandLine cmd = marklode::ParseCommandLine(args, programFolder);
 
-  if (!cmd.request.empty()) {
+  // Switches in the wrong place are explained on the command line, where they
+  // were typed, rather than by opening the window.
+  if (!cmd.request.empty() || !cmd.misplacedSwitch.empty()) {
     marklode::StderrMessageSink messages;
     marklode::RunContext ctx(messages, settings);
     ctx.programFolder = programFolder;
@@ -58,9 +75,11 @@ int main(int argc, char** argv) {
     marklode::InstallInterruptHandler();
     const int status = marklode::RunMain(ctx, cmd, nullptr);
     if (marklode::Interrupted()) {
-      // The converter has removed its unfinished outputs by now.
-      std::fputs("Marklode: Interrupted; no output file was changed.\n", stderr);
-      return 130;
+      // The converter has removed its unfinished outputs by now; those of the
+      // list items before it stand.
+      const std::string text = marklode::InterruptedText(ctx.OutputsCommitted) + "\n";
+      std::fputs(text.c_str(), stderr);
+      return marklode::InterruptedExitStatus();
     }
     return status;
   }

@@ -3,6 +3,8 @@
 // leaves every file it should not write exactly as it was.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +28,7 @@ using test::WriteFile;
 namespace fs = std::filesystem;
 
 constexpr const char* kDirectory = "<directory>";
+constexpr const char* kFifo = "<named pipe>";
 constexpr const char* kValidGpx = "<a GPX file that validates>";
 
 std::string Fill(std::string text, const std::string& dir) {
@@ -38,7 +41,9 @@ std::string Fill(std::string text, const std::string& dir) {
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
   std::map<std::string, std::string> out;
   for (const auto& e : fs::directory_iterator(dir))
-    out[e.path().filename().string()] = e.is_directory() ? kDirectory : ReadFile(e.path().string());
+    out[e.path().filename().string()] = e.is_directory() ? kDirectory
+                                        : e.is_fifo()    ? kFifo
+                                                         : ReadFile(e.path().string());
   return out;
 }
 
@@ -93,14 +98,79 @@ const BadCase kCases[] = {
      {{"d.gpx", kDirectory}, {"d.CSV", "OLD"}},
      {"{dir}/d.gpx"},
      1,
-     "Can't Find File: Can't Find Input file: {dir}/d.gpx\n",
+     "Invalid file: The input is a folder, not a file that can be converted: {dir}/d.gpx\n",
      {{"d.gpx", kDirectory}, {"d.CSV", "OLD"}}},
     {"CsvInputIsAFolder",
      {{"d.csv", kDirectory}, {"d.GPX", "OLD"}},
      {"/r", "{dir}/d.csv"},
      1,
-     "Can't Find File: Can't Find Input file: {dir}/d.csv\n",
+     "Invalid file: The input is a folder, not a file that can be converted: {dir}/d.csv\n",
      {{"d.csv", kDirectory}, {"d.GPX", "OLD"}}},
+    {"FolderNamedWithoutExtension",
+     {{"d", kDirectory}},
+     {"{dir}/d"},
+     1,
+     "Invalid file: The input is a folder, not a file that can be converted: {dir}/d\n",
+     {{"d", kDirectory}}},
+    {"CsvInputIsANamedPipe",
+     {{"p.csv", kFifo}},
+     {"/r", "{dir}/p.csv"},
+     1,
+     "Invalid file: The input is a named pipe, not a file that can be converted: {dir}/p.csv\n",
+     {{"p.csv", kFifo}}},
+    {"GpxInputIsADevice",
+     {},
+     {"/dev/null"},
+     1,
+     "Invalid file: The input is a device, not a file that can be converted: /dev/null\n",
+     {}},
+    {"CsvOutputIsItsInputInAnotherCase",
+     {{"trip.gpx", "1,2,\"A\"\r\n"}},
+     {"/r", "{dir}/trip.gpx"},
+     2,
+     "Marklode: Can't create output file -- {dir}/trip.GPX\n",
+     {{"trip.gpx", "1,2,\"A\"\r\n"}}},
+    {"CsvProfileOutputIsItsInputInAnotherCase",
+     {{"b.csv", "1,2,\"B\""},
+      {"p.zvp", "[Profile]\r\nInput={dir}/b.csv\r\nOutput={dir}/B.CSV\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "Marklode: Can't create output file -- {dir}/B.CSV\n",
+     {{"b.csv", "1,2,\"B\""},
+      {"p.zvp", "[Profile]\r\nInput={dir}/b.csv\r\nOutput={dir}/B.CSV\r\n"}}},
+    {"ProfileOutputIsTheProfile",
+     {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/p.zvp\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "Marklode: Can't create output file -- {dir}/p.zvp\n",
+     {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/p.zvp\r\n"}}},
+    {"ProfileIsTheOutputNamedFromTheInput",
+     {{"a.gpx", kOneWpt}, {"a.csv", "[Profile]\r\nInput={dir}/a.gpx\r\n"}},
+     {"/p", "{dir}/a.csv"},
+     2,
+     "Marklode: Can't create output file -- {dir}/a.CSV\n",
+     {{"a.gpx", kOneWpt}, {"a.csv", "[Profile]\r\nInput={dir}/a.gpx\r\n"}}},
+    {"EmptyListItemsAreNoItems",
+     {{"b.csv", "1,2,\"B\""}},
+     {"{dir}/b.csv;;"},
+     0,
+     "",
+     {{"b.csv", "1,2,\"B\""}, {"b.GPX", kValidGpx}}},
+    {"SwitchAfterTheFile",
+     {{"b.csv", "1,2,\"B\""}},
+     {"{dir}/b.csv", "/r"},
+     1,
+     "Marklode: Switches come first: \"/r\" came after \"{dir}/b.csv\". Write, for example, "
+     "marklode /r FILE.csv or marklode /p PROFILE.zvp.\n",
+     {{"b.csv", "1,2,\"B\""}}},
+    {"ExampleWithItsOutputInAMissingFolderWarnsOnce",
+     {{"club-tour.gpx", ReadFile(MARKLODE_SOURCE_DIR "/examples/club-tour.gpx")},
+      {"p.zvp", "[Profile]\r\nInput={dir}/club-tour.gpx\r\nOutput={dir}/no/out.csv\r\n"}},
+     {"/p", "{dir}/p.zvp"},
+     2,
+     "PutTextLine: Path not found.  ({dir}/no/out.csv).\n",
+     {{"club-tour.gpx", ReadFile(MARKLODE_SOURCE_DIR "/examples/club-tour.gpx")},
+      {"p.zvp", "[Profile]\r\nInput={dir}/club-tour.gpx\r\nOutput={dir}/no/out.csv\r\n"}}},
     {"GpxOutputFolderMissing",
      {{"a.gpx", kOneWpt}, {"p.zvp", "[Profile]\r\nInput={dir}/a.gpx\r\nOutput={dir}/no/a.csv\r\n"}},
      {"/p", "{dir}/p.zvp"},
@@ -139,6 +209,8 @@ TEST_P(BadInput, GivesItsMessageAndStatusAndKeepsFiles) {
   for (const auto& [name, content] : c.before) {
     if (content == kDirectory)
       fs::create_directory(dir / name);
+    else if (content == kFifo)
+      ASSERT_EQ(::mkfifo((dir / name).c_str(), 0600), 0);
     else
       WriteFile(dir / name, Fill(content, dir.path()));
   }
@@ -306,6 +378,113 @@ TEST(BadInputFiles, TenMegabyteLinesConvertWhole) {
   EXPECT_NE(gpx.find("<cmt>" + big + "</cmt>"), std::string::npos);
   EXPECT_NE(gpx.find("<name>Short</name>"), std::string::npos);
   MARKLODE_EXPECT_VALID_GPX(dir / "long.GPX");
+}
+
+// Runs the program through sh after the shell command limit ("ulimit -n 16"),
+// stdin from /dev/null, stderr to errFile; returns the exit status.
+int RunLimited(const std::string& limit, const std::vector<std::string>& args,
+               const std::string& errFile, const std::string& redirect = "") {
+  static test::TempDir config;
+  std::string cmd = limit + "; exec env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME=" +
+                    test::Quote(config.path()) + " " + test::Quote(MARKLODE_BINARY);
+  for (const auto& a : args) cmd += " " + test::Quote(a);
+  cmd += " </dev/null 2>" + test::Quote(errFile) + redirect;
+  const int rc = std::system(("sh -c " + test::Quote(cmd)).c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
+}
+
+// The file-size limit makes the write fail, and that is reported like a full
+// disk, not a silent death that leaves the temporary behind.
+TEST(BadInputFiles, FileSizeLimitIsAFailedWrite) {
+  test::TempDir dir;
+  std::string gpx = "<gpx>\n";
+  for (int i = 0; i < 500; ++i)
+    gpx += "<wpt lat=\"1.5\" lon=\"2.5\"><name>Point " + std::to_string(i) + "</name></wpt>\n";
+  WriteFile(dir / "t.gpx", gpx + "</gpx>\n");
+  WriteFile(dir / "t.CSV", "OLD");
+  fs::create_directory(dir / "err");
+  const int status = RunLimited("ulimit -f 8", {dir / "t.gpx"}, dir / "err/err");
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(ReadFile(dir / "err/err"), "PutTextLine: File too large.  (" + dir / "t.CSV" + ").\n");
+  EXPECT_EQ(ReadFile(dir / "t.CSV"), "OLD");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"err", "t.CSV", "t.gpx"}));
+}
+
+// Messages to a reader that went away ("marklode bad.gpx 2>&1 | head -1") must
+// not end the run: the output is still written, and the status tells.
+TEST(BadInputFiles, ClosedPipeOnStderrDoesNotEndTheRun) {
+  test::TempDir dir;
+  WriteFile(dir / "bad.gpx",
+            "<gpx><wpt lat=\"91\" lon=\"2\"><name>Bad</name></wpt>"
+            "<wpt lat=\"92\" lon=\"2\"><name>Bad</name></wpt>"
+            "<wpt lat=\"1\" lon=\"2\"><name>Good</name></wpt></gpx>");
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 2);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    ::unsetenv("DISPLAY");
+    ::execl(MARKLODE_BINARY, "marklode", (dir / "bad.gpx").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  ::close(fds[0]);  // nobody reads: every message meets a closed pipe
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(ReadFile(dir / "bad.CSV"), "2,1,\"Good\"");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"bad.CSV", "bad.gpx"}));
+}
+
+// A one-to-many conversion with far more outputs than the process may hold
+// open: outputs are parked and reopened, none is lost, nothing is reported.
+TEST(BadInputFiles, FewDescriptorsStillWriteEveryOutput) {
+  test::TempDir dir;
+  constexpr int kNames = 1000;
+  std::string gpx = "<gpx>\n";
+  for (int round = 0; round < 2; ++round)
+    for (int i = 0; i < kNames; ++i)
+      gpx += "<wpt lat=\"1\" lon=\"" + std::to_string(round) + "\"><name>W" + std::to_string(i) +
+             "</name></wpt>\n";
+  WriteFile(dir / "many.gpx", gpx + "</gpx>\n");
+  fs::create_directory(dir / "out");
+  WriteFile(dir / "p.zvp", "[Profile]\r\nInput=" + dir / "many.gpx" +
+                               "\r\nOutput=" + dir / "out/x.csv\r\nGenerateCSVFileName=<W>\r\n");
+  const int status = RunLimited("ulimit -n 16", {"/p", dir / "p.zvp"}, dir / "err");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(dir / "err"), "");
+  EXPECT_EQ(test::Listing(dir / "out").size(), static_cast<std::size_t>(kNames));
+  EXPECT_EQ(ReadFile(dir / "out/W7.CSV"), "0,1,\"W7\"\r\n1,1,\"W7\"");
+  EXPECT_EQ(ReadFile(dir / "out/W999.CSV"), "0,1,\"W999\"\r\n1,1,\"W999\"");
+}
+
+// Running out of memory is a stop with a clear word: the output being
+// written is removed and the old one stays. The input is one line of a
+// gigabyte (a sparse file, so it costs no disk) that the reader must hold.
+TEST(BadInputFiles, OutOfMemoryStopsCleanly) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "a sanitized program reserves more address space than any limit allows";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "a sanitized program reserves more address space than any limit allows";
+#endif
+#endif
+  test::TempDir dir;
+  WriteFile(dir / "big.gpx",
+            "<gpx><wpt lat=\"1\" lon=\"2\"><name>A</name></wpt>\n<wpt lat=\"3\" lon=\"4\"><name>");
+  fs::resize_file(dir / "big.gpx", 1u << 30);
+  WriteFile(dir / "big.CSV", "OLD");
+  fs::create_directory(dir / "err");
+  const int status = RunLimited("ulimit -v 300000", {dir / "big.gpx"}, dir / "err/err");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(ReadFile(dir / "err/err"),
+            "Marklode: Out of memory: the conversion was stopped, and its unfinished output files "
+            "were removed.\n");
+  EXPECT_EQ(ReadFile(dir / "big.CSV"), "OLD");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"big.CSV", "big.gpx", "err"}));
 }
 
 }  // namespace

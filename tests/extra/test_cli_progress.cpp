@@ -1,6 +1,7 @@
 // The command line's progress line: after a conversion has run a second, a
 // line "N of M MB read, R MB/s" on stderr, rewritten in place and cleared at
-// the end; nothing at all when stderr is not a terminal.
+// the end; nothing at all when stderr is not a terminal. And the signals that
+// end a run: what they leave and what the program says.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/extra/extra_util.h"
 #include "window/cli_progress.h"
@@ -171,6 +173,113 @@ TEST_F(ProgramProgress, NothingWhenStderrIsNotATerminal) {
   if (status == -1) GTEST_SKIP() << "the conversion ended before it could be paused";
   EXPECT_EQ(status, 0);
   EXPECT_EQ(err, "");
+}
+
+// Ends of a run by signal. The program is stopped once it has read a few
+// megabytes, the signal is sent while it stands still, and it goes on: the
+// signal is seen in the middle of the conversion on every machine.
+class Signals : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir;
+    std::filesystem::create_directory(*dir_ / "in");
+    std::ofstream out(*dir_ / "in/big.csv", std::ios::binary);
+    const std::string line = "-0.12,51.5,\"Point\",\"a comment\"\r\n";
+    for (std::size_t size = 0; size < (16u << 20); size += line.size()) out << line;
+    test::WriteFile(*dir_ / "in/a.csv", "1,2,\"A\"\r\n");
+    test::WriteFile(*dir_ / "in/b.csv", "3,4,\"B\"\r\n");
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  void SetUp() override {
+    for (const char* name : {"a.GPX", "b.GPX", "big.GPX"})
+      std::filesystem::remove(*dir_ / ("in/" + std::string(name)));
+  }
+
+  // Runs the program with stderr to a file; once it has read more than 4 MB,
+  // stops it, sends sig and lets it go on. Returns the exit status, or -1
+  // when it ended before it could be stopped.
+  static int RunSignalled(const std::vector<std::string>& args, int sig, std::string& err) {
+    const std::string errFile = *dir_ / "err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 2);
+      ::unsetenv("DISPLAY");
+      ::unsetenv("WAYLAND_DISPLAY");
+      ::setenv("XDG_CONFIG_HOME", dir_->path().c_str(), 1);
+      std::vector<char*> argv{const_cast<char*>("marklode")};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(MARKLODE_BINARY, argv.data());
+      ::_exit(127);
+    }
+    bool stopped = false;
+    const std::string io = "/proc/" + std::to_string(pid) + "/io";
+    for (int i = 0; i < 20000 && !stopped; ++i) {
+      std::ifstream in(io);
+      std::string key;
+      unsigned long long value = 0;
+      while (in >> key >> value)
+        if (key == "rchar:" && value > (4u << 20)) stopped = ::kill(pid, SIGSTOP) == 0;
+      siginfo_t info = {};
+      if (!in.is_open() || ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+          info.si_pid != 0)
+        break;
+      if (!stopped) std::this_thread::sleep_for(100us);
+    }
+    if (stopped) {
+      ::kill(pid, sig);
+      ::kill(pid, SIGCONT);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    err = test::ReadFile(errFile);
+    if (!stopped) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  static test::TempDir* dir_;
+};
+test::TempDir* Signals::dir_ = nullptr;
+
+TEST_F(Signals, EndTheRunWithTheirStatusAndChangeNothing) {
+  const struct { int sig, status; } cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 130}};
+  for (const auto& c : cases) {
+    std::string err;
+    const int status = RunSignalled({"/r", *dir_ / "in/big.csv"}, c.sig, err);
+    if (status == -1) GTEST_SKIP() << "the conversion ended before it could be stopped";
+    EXPECT_EQ(status, c.status) << c.sig << ": " << err;
+    EXPECT_EQ(err, "Marklode: Interrupted; no output file was changed.\n");
+    EXPECT_EQ(test::Listing(*dir_ / "in"), (std::vector<std::string>{"a.csv", "b.csv", "big.csv"}));
+  }
+}
+
+// A list stopped at its third item keeps the outputs of the first two, and
+// says so.
+TEST_F(Signals, AnInterruptedListSaysWhatWasWritten) {
+  std::string err;
+  const int status = RunSignalled({*dir_ / "in/a.csv;b.csv;big.csv"}, SIGINT, err);
+  if (status == -1) GTEST_SKIP() << "the conversion ended before it could be stopped";
+  EXPECT_EQ(status, 130);
+  EXPECT_EQ(err,
+            "Marklode: Interrupted after 2 output files were written; no other output file was "
+            "changed.\n");
+  EXPECT_EQ(test::Listing(*dir_ / "in"),
+            (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "big.csv"}));
+}
+
+// A run killed outright leaves its temporary; the next run for the same
+// output removes it.
+TEST_F(Signals, AKilledRunsTemporaryGoesWithTheNextRun) {
+  std::string err;
+  const int status = RunSignalled({"/r", *dir_ / "in/big.csv"}, SIGKILL, err);
+  if (status == -1) GTEST_SKIP() << "the conversion ended before it could be stopped";
+  EXPECT_EQ(status, 128 + SIGKILL);
+  EXPECT_EQ(test::Listing(*dir_ / "in").size(), 4u) << "no temporary was left to clean up";
+  const auto ran = test::RunMarklode({"/r", *dir_ / "in/a.csv;b.csv;big.csv"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(test::Listing(*dir_ / "in"),
+            (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "big.GPX", "big.csv"}));
 }
 
 }  // namespace

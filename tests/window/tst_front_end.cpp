@@ -54,6 +54,7 @@ class TestFrontEnd : public QObject {
   void windowCycleCancelledRunChangesNothing();
   void windowCycleListFromChooser();
   void windowCycleProfileFromCreateProfile();
+  void windowCycleFailedOutputWarnsOnce();
 };
 
 void TestFrontEnd::storedTwips_data() {
@@ -549,6 +550,30 @@ void TestFrontEnd::windowCycleProfileFromCreateProfile() {
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   QCOMPARE(f.messages.boxes[0].text, std::string("4 entries converted."));
   QCOMPARE(CountRecords(ReadFile(output)), 4);
+}
+
+// An output that cannot be created loses every record sent to it, and the
+// user hears of it once: one warning box, then the result box.
+void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
+  WindowFixture f;
+  const std::string input = f.dir / "trip.gpx";
+  const std::string output = f.dir / "missing/trip.csv";
+  const std::string profile = f.dir / "trip.zvp";
+  WriteFile(input, Gpx(40));
+  WriteFile(profile, "[Profile]\r\nInput=" + input + "\r\nOutput=" + output + "\r\n");
+  int status = -1;
+  const int shown = RunWindowCycles(f, {[&](frmGetCommand& w) {
+                                      if (!w.Check1->isChecked()) w.Check1->click();
+                                      w.Text3->setText(QString::fromStdString(profile));
+                                      w.Command4->click();
+                                    }},
+                                    status);
+  QCOMPARE(shown, 2);
+  QCOMPARE(status, 2);
+  QCOMPARE(f.messages.boxes.size(), std::size_t(2));
+  QCOMPARE(f.messages.boxes[0].title, std::string("PutTextLine"));
+  QCOMPARE(f.messages.boxes[0].text, "Path not found.  (" + output + ").");
+  QCOMPARE(f.messages.boxes[1].text, std::string("0 entries converted."));
 }
 
 QTEST_MAIN(TestFrontEnd)
