@@ -34,7 +34,7 @@ TEST(CsvFields, QuotesPairFromTheLeft) {
 
 std::vector<std::string> Records(std::string_view text) {
   MemorySource src(text);
-  CsvRecordReader reader(src, CsvTraitsOf(text));
+  CsvRecordReader reader(src);
   std::vector<std::string> out;
   std::string_view r;
   while (reader.Next(r)) out.emplace_back(r);
@@ -56,6 +56,28 @@ TEST(CsvRecords, LineEndsEncodingAndControls) {
                     "b\tc"),
             (V{"1,2,ab\tc"}));
   EXPECT_EQ(Records("1,2,a\r\n\x1A\r\n3,4,b"), (V{"1,2,a"}));  // DOS end-of-file mark
+}
+
+// The kept form of a record's fields, as the full split gives them: the first
+// four, and the further ones that are not empty after ", ".
+void ExpectKept(std::string_view record, const CsvRecordFields& kept, const std::string& what) {
+  std::vector<std::string_view> all, unquoted;
+  SplitCsvFields(record, all, unquoted);
+  ASSERT_EQ(kept.count, all.size()) << what;
+  std::string rest;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (i >= CsvRecordFields::kHead) {
+      if (!all[i].empty()) rest.append(", ").append(all[i]);
+      continue;
+    }
+    EXPECT_EQ(kept.head[i], all[i]) << what;
+    EXPECT_EQ(kept.unquoted[i].data() == nullptr, unquoted[i].data() == nullptr) << what;
+    EXPECT_EQ(kept.unquoted[i], unquoted[i]) << what;
+    if (unquoted[i].data()) {
+      EXPECT_EQ(unquoted[i], CleanCsvField(all[i])) << what;
+    }
+  }
+  EXPECT_EQ(kept.rest, rest) << what;
 }
 
 // Fields found while reading match SplitCsvFields on the record, however the
@@ -80,25 +102,21 @@ TEST(CsvRecords, FieldsFoundWhileReadingMatchTheSplit) {
       "1,2,\"x\ny\",\"z\"\r\n\"5\",\"6\",n\n,,\n\"\n",
       "1,2,a\x01b,\"c\"\n3,4,Caf\xE9,\"d\"",  // cleaned records are split again
       "\xEF\xBB\xBF\"1\",2,\"\",\"q\"\"\r[end-route]\r\n",
+      "1,2,\"x\ny\",c,,d,\"e,f\",,\"\"\n3,4,\"p\nq\"\n",  // no CR: the quoted LF ends the record
+      "1,2,n,c,,,,,,,x,,\"\",y\r\n,,,,,\r\n",
   };
   for (const std::string& text : texts) {
     for (std::size_t step : {1, 2, 3, 7, 4096}) {
       Trickle src(text, step);
-      CsvRecordReader reader(src, CsvTraitsOf(text));
+      CsvRecordReader reader(src);
       std::string_view record;
-      std::vector<std::string_view> fields, unquoted, want, wantUnquoted;
+      CsvRecordFields fields;
       std::size_t n = 0;
-      while (reader.Next(record, &fields, &unquoted)) {
-        SplitCsvFields(record, want, wantUnquoted);
-        EXPECT_EQ(fields, want) << text << " step " << step;
-        ASSERT_EQ(unquoted.size(), wantUnquoted.size());
-        for (std::size_t i = 0; i < unquoted.size(); ++i) {
-          EXPECT_EQ(unquoted[i].data() == nullptr, wantUnquoted[i].data() == nullptr);
-          EXPECT_EQ(unquoted[i], wantUnquoted[i]);
-          if (unquoted[i].data()) {
-            EXPECT_EQ(unquoted[i], CleanCsvField(fields[i]));
-          }
-        }
+      while (reader.Next(record, &fields)) {
+        ExpectKept(record, fields, text + " step " + std::to_string(step));
+        CsvRecordFields again;
+        SplitCsvFields(record, again);
+        ExpectKept(record, again, text);
         ++n;
       }
       EXPECT_EQ(n, Records(text).size()) << text << " step " << step;
@@ -106,47 +124,68 @@ TEST(CsvRecords, FieldsFoundWhileReadingMatchTheSplit) {
   }
 }
 
-// A big file is checked in two halves at once: a sequence cut at the middle,
-// a fault or a CR in one half only must give what one pass over it gives.
-TEST(CsvFileTraits, BigFilesCheckedInHalvesAsInOnePass) {
+// Each record is read in the encoding it is in: one Windows-1252 byte in a
+// UTF-8 file changes that record only.
+TEST(CsvRecords, EncodingIsDecidedPerRecord) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Records("1,2,Z\xC3\xBCrich\n3,4,M\xFCnchen\n5,6,K\xC3\xB6ln\n"),
+            (V{"1,2,Zürich", "3,4,München", "5,6,Köln"}));
+  // A sequence cut by the line end is no UTF-8; the next line is.
+  EXPECT_EQ(Records("1,2,a\xC3\r\n\xA9,b\r\n"), (V{"1,2,aÃ", "©,b"}));
+  // Long records, past the 16-byte steps of the scan, and a fault at the end.
+  const std::string lng(100, 'x');
+  EXPECT_EQ(Records(lng + "\xC3\xA9" + lng + "\n" + lng + "\xE9\n"),
+            (V{lng + "é" + lng, lng + "é"}));
+}
+
+// Whether an LF inside quotes ends the record is decided by the first line
+// end of the file, without a pass ahead.
+TEST(CsvRecords, FirstLineEndDecidesQuotedLineFeeds) {
+  using V = std::vector<std::string>;
+  // A first line in CR LF: later LFs in quotes stay, the first one too.
+  EXPECT_EQ(Records("1,2,\"x\ny\"\r\n3,4,\"p\nq\"\n5,6,r\r\n"),
+            (V{"1,2,\"x\ny\"", "3,4,\"p\nq\"", "5,6,r"}));
+  // A first line in LF: a stray quote takes nothing more than its line, even
+  // with a CR further on.
+  EXPECT_EQ(Records("1,2,a\n3,4,24\" screen\n5,6,c\r\n7,8,\"d\ne\"\r\n"),
+            (V{"1,2,a", "3,4,24\" screen", "5,6,c", "7,8,\"d", "e\""}));
+  EXPECT_EQ(Records("1,2,24\" screen\n3,4,b\n"), (V{"1,2,24\" screen", "3,4,b"}));
+  // No line end at all but quoted LFs: an LF file.
+  EXPECT_EQ(Records("1,2,\"a\nb\"\nc"), (V{"1,2,\"a", "b\"", "c"}));
+  // An LF in quotes with no CR within the look-ahead: an LF file.
+  std::string far = "1,2,\"a\n" + std::string(CsvRecordReader::kLookAhead + 10, 'x') + "\r\n";
+  const V recs = Records(far);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[0], "1,2,\"a");
+}
+
+// A stray quote whose stretch runs over line breaks is told once per file,
+// with the line where it stands; comments quoted whole over lines are not.
+TEST(CsvRecords, StrayQuoteOverLineBreaksToldOnceWithItsLine) {
   struct Case {
-    const char* what;
-    int at;  // where bytes goes, from the middle
-    std::string bytes;
-    bool utf8, hasCR;
-  } cases[] = {
-      {"two bytes across the middle", -1, "\xC3\xA9", true, false},
-      {"three bytes, cut after one", -1, "\xE2\x82\xAC", true, false},
-      {"three bytes, cut after two", -2, "\xE2\x82\xAC", true, false},
-      {"four bytes, cut after three", -3, "\xF0\x9F\x98\x80", true, false},
-      {"unfinished at the middle", -1,
-       "\xE2"
-       "a",
-       false, false},
-      {"stray continuation at the middle", 0, "\x80", false, false},
-      {"one continuation too many", -1, "\xC3\xA9\xA9", false, false},
-      {"fault far into the second half", 1000, "\xFF", false, false},
-      {"CR far into the second half", 1000, "\r", true, true},
-  };
-  test::TempDir dir;
-  const std::string path = dir / "big.csv";
-  for (const Case& c : cases) {
     std::string text;
-    while (text.size() < (5u << 20)) text += "1.5,2.5,\"Some place\",\"a comment\"\n";
-    const std::size_t middle = text.size() / 2;
-    text.replace(middle + c.at, c.bytes.size(), c.bytes);
-    WriteFile(path, text);
-    RecordingMessageSink messages;
-    const std::optional<CsvFileTraits> t = ScanCsvFileTraits(path, messages);
-    ASSERT_TRUE(t) << c.what;
-    EXPECT_EQ(t->utf8, c.utf8) << c.what;
-    EXPECT_EQ(t->hasCR, c.hasCR) << c.what;
-    EXPECT_EQ(t->utf8, CsvTraitsOf(text).utf8) << c.what;
-    EXPECT_TRUE(messages.boxes.empty()) << c.what;
+    std::size_t line;
+  } cases[] = {
+      {"1,2,\"a\nb\"\r\n3,4,\"c \"\"d\"\"\ne\"\r\n", 0},
+      {"1,2,a\r\n3,4,24\" screen\n5,6,c\r\n7,8,\"d\ne\r\n", 2},
+      {"1,2,a\r\n\r\n3,4,\"b\nc\nd\"\r\n5,6,x\"y\nz\"\r\n", 6},
+      {"1,2,24\" screen\nmore\r\n", 1},
+      {"1,2,a\r\n3,4,b\"\r\n", 0},         // a quote left open at a CR ends with it
+      {"1,2,\"a\nb\"\n3,4,c\"d\ne\n", 0},  // an LF file: LFs end records
+  };
+  for (const Case& c : cases) {
+    MemorySource src(c.text);
+    CsvRecordReader reader(src);
+    std::string_view record;
+    std::vector<std::size_t> told;
+    while (reader.Next(record))
+      if (const std::size_t line = reader.TakeRunOnLine()) told.push_back(line);
+    if (c.line) {
+      EXPECT_EQ(told, std::vector<std::size_t>{c.line}) << c.text;
+    } else {
+      EXPECT_TRUE(told.empty()) << c.text;
+    }
   }
-  RecordingMessageSink messages;
-  EXPECT_FALSE(ScanCsvFileTraits(dir / "missing.csv", messages));
-  EXPECT_EQ(messages.boxes.size(), 1u);
 }
 
 TEST(CsvRecords, BlockBoundariesChangeNothing) {
