@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
+#include "engine/byte_scan.h"
 #include "engine/csv_fields.h"
 #include "engine/poi_to_gpx.h"
 #include "test_util.h"
@@ -130,6 +132,9 @@ TEST(CsvRecords, EncodingIsDecidedPerRecord) {
   using V = std::vector<std::string>;
   EXPECT_EQ(Records("1,2,Z\xC3\xBCrich\n3,4,M\xFCnchen\n5,6,K\xC3\xB6ln\n"),
             (V{"1,2,Zürich", "3,4,München", "5,6,Köln"}));
+  // U+FFFE's lead byte alone in an ASCII record is Windows-1252.
+  EXPECT_EQ(Records("1,2,\xEFHS\n"), (V{"1,2,ïHS"}));
+  EXPECT_EQ(Records("1,2,\xEF\xBF\xBEx\n"), (V{"1,2,x"}));
   // A sequence cut by the line end is no UTF-8; the next line is.
   EXPECT_EQ(Records("1,2,a\xC3\r\n\xA9,b\r\n"), (V{"1,2,aÃ", "©,b"}));
   // Long records, past the 16-byte steps of the scan, and a fault at the end.
@@ -184,6 +189,30 @@ TEST(CsvRecords, StrayQuoteOverLineBreaksToldOnceWithItsLine) {
       EXPECT_EQ(told, std::vector<std::size_t>{c.line}) << c.text;
     } else {
       EXPECT_TRUE(told.empty()) << c.text;
+    }
+  }
+}
+
+// The scan that finds where records stop, sixteen bytes at a time, against
+// its scalar twin, with every stop byte at every place of a step.
+TEST(CsvRecords, RecordStopScanMatchesItsScalarTwin) {
+  const char stops[] = {'"', ',', '\r', '\n', '\x01', '\xEF', '\x80', '\xC3', '\t', 'a'};
+  for (std::size_t len : {1, 15, 16, 17, 33, 48}) {
+    for (std::size_t at = 0; at < len; ++at) {
+      for (char stop : stops) {
+        for (char high : {'x', '\xA9'}) {
+          std::string text(len, 'x');
+          text[0] = high;
+          text[at] = stop;
+          const char* const b = text.data();
+          const char* const e = b + text.size();
+          unsigned h1 = 0, h2 = 0, h3 = 0, h4 = 0;
+          EXPECT_EQ(FindRecordStop<true>(b, e, h1), FindRecordStopScalar<true>(b, e, h2));
+          EXPECT_EQ(h1 != 0, h2 != 0);
+          EXPECT_EQ(FindRecordStop<false>(b, e, h3), FindRecordStopScalar<false>(b, e, h4));
+          EXPECT_EQ(h3 != 0, h4 != 0);
+        }
+      }
     }
   }
 }
@@ -428,6 +457,58 @@ TEST_F(PoiFiles, EncodingIsDecidedPerFile) {
   std::string gpx = ReadFile(dir / "out.gpx");
   EXPECT_NE(gpx.find("<name>Café</name>"), std::string::npos);
   EXPECT_NE(gpx.find("<name>Café001</name>"), std::string::npos);
+}
+
+// Every file of a run may start with a byte-order mark, the later ones too.
+TEST_F(PoiFiles, ByteOrderMarkSkippedInEveryFile) {
+  for (const char* name : {"a.csv", "b.csv", "c.csv"})
+    WriteFile(dir / name,
+              "\xEF\xBB\xBF"
+              "1,2,Home\r\n");
+  WriteFile(dir / "d.csv", "\xEF\xBB\xBF");
+  EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 3);
+  EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+  const std::string gpx = ReadFile(dir / "all.gpx");
+  EXPECT_EQ(gpx.find("\xEF\xBB\xBF"), std::string::npos);
+  EXPECT_NE(gpx.find("<name>Home002</name>"), std::string::npos);
+}
+
+// A run whose input could not be read whole changes no output: the file that
+// was there stays, and nothing is counted. (/proc/self/mem opens, then fails
+// at the first read.)
+TEST_F(PoiFiles, InputThatFailsToReadLeavesTheOutputAlone) {
+  WriteFile(dir / "a.csv", "1,2,A\r\n");
+  std::filesystem::create_symlink("/proc/self/mem", dir / "b.csv");
+  WriteFile(dir / "all.gpx", "OLD");
+  EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  ASSERT_EQ(h.messages.boxes.size(), 1u);
+  EXPECT_NE(h.messages.boxes[0].text.find(dir / "b.csv"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "all.gpx"), "OLD");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"a.csv", "all.gpx", "b.csv"}));
+
+  // The same with the output named after the input.
+  WriteFile(dir / "b.GPX", "OLD");
+  Run(dir / "b.csv");
+  EXPECT_EQ(ReadFile(dir / "b.GPX"), "OLD");
+}
+
+// A stray quote over line breaks is said once, as a warning naming the file
+// and the line; a comment quoted whole over lines says nothing.
+TEST_F(PoiFiles, StrayQuoteOverLineBreaksIsWarnedOnce) {
+  WriteFile(dir / "ok.csv", "1,2,A,\"x\ny\"\r\n3,4,B,\"p\nq\"\r\n");
+  EXPECT_EQ(Run(dir / "ok.csv"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+
+  WriteFile(dir / "s.csv", "1,2,A\r\n3,4,24\" screen\n5,6,C\n7,8,D\r\n9,9,E\"\nF\r\n");
+  EXPECT_EQ(Run(dir / "s.csv"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 3);
+  EXPECT_EQ(h.messages.Joined(),
+            "Unpaired Quote: Unpaired double quote in line 2; its field runs on over the lines "
+            "after it.  (s.csv).\n");
+  EXPECT_EQ(h.messages.boxes[0].style, kWarningIcon);
 }
 
 TEST_F(PoiFiles, UnwritableOutputIsReportedOnceAndNothingCounted) {
