@@ -110,6 +110,17 @@ void CsvRecordFields::Finish(std::string_view record) {
   }
 }
 
+void CsvRecordFields::MakeXmlSafe(bool utf8) {
+  for (std::size_t k = 0; k < count && k < kHead; ++k) {
+    const std::string* clean = XmlSafe(head[k], utf8, cleanHead_[k]);
+    if (!clean) continue;
+    head[k] = *clean;
+    // Cleaning leaves quotes and commas: the field is still one field.
+    ForEachField(head[k], [&](const CsvFieldSpan& f) { unquoted[k] = WithoutQuotes(head[k], f); });
+  }
+  if (XmlSafe(rest, utf8, cleanRest_)) rest.swap(cleanRest_);
+}
+
 void SplitCsvFields(std::string_view record, CsvRecordFields& fields) {
   fields.clear();
   ForEachField(record, [&](const CsvFieldSpan& f) { fields.Add(f, record.data()); });
@@ -166,6 +177,8 @@ bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fiel
     bool plain = true;        // nothing for XML to refuse: the record is used as it lies
     unsigned high = 0;        // any byte above 0x7F: the record may not be UTF-8
     bool resplit = false;     // the record ends before bytes already split
+    bool cut = false;         // fields were dropped from the middle of the record
+    bool cutUtf8 = true;      // and they were valid UTF-8
     std::size_t keptLfs = 0;  // LFs that stay in quoted stretches
     // An LF in a quoted stretch while no line end has told what it is: the
     // record ends there unless a CR comes first. From the start of the record.
@@ -185,6 +198,25 @@ bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fiel
         if (pendingLf != kNone && off - pendingLf > kLookAhead) {
           endAtPendingLf();
           break;
+        }
+        if constexpr (Split) {
+          // A record as long as the buffer: rather than grow it, drop the
+          // further fields read so far, which rest holds as far as they
+          // count, when that frees at least half of it.
+          const std::size_t capacity = buf_.size() - kPadding;
+          if (off == capacity && pendingLf == kNone && fields->count > CsvRecordFields::kHead) {
+            const std::size_t from = fields->headEnd(), to = split.open();
+            if (to - from >= capacity / 2) {
+              char* const r = buf_.data() + begin_;
+              if (high) cutUtf8 = cutUtf8 && IsValidUtf8({r + from, to - from});
+              std::memmove(r + from, r + to, off - to);
+              end_ -= to - from;
+              pos = end_;
+              split.MoveBack(to - from);
+              cut = true;
+              continue;
+            }
+          }
         }
         if (!Fill()) break;
         pos = begin_ + off;
@@ -218,7 +250,9 @@ bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fiel
         if (next < end_ && buf_[next] == '\n') ++next;
         break;
       } else if (c == '\n') {
-        if (split.quoted() && ends_ != LineEnds::kLF) {
+        // (A record cut short knows no LF in quotes before the first line
+        // end: it has no way back to one.)
+        if (split.quoted() && ends_ != LineEnds::kLF && !(cut && ends_ == LineEnds::kUnknown)) {
           ++keptLfs;
           if (ends_ == LineEnds::kUnknown && pendingLf == kNone) pendingLf = pos - begin_;
         } else {
@@ -257,7 +291,20 @@ bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fiel
       return false;
     }
     if (raw.empty()) continue;
-    const bool utf8 = high == 0 || IsValidUtf8(raw);
+    const bool utf8 = high == 0 || (cutUtf8 && IsValidUtf8(raw));
+    whole_ = !cut;
+    if (cut) [[unlikely]] {
+      // The fields are what is left of the record: cleaned one by one.
+      const std::string* changed = plain && utf8 ? nullptr : XmlSafe(raw, utf8, scratch_);
+      record = changed ? std::string_view(*changed) : raw;
+      if constexpr (Split) {
+        split.End(raw.size());
+        fields->Add(split.field(), raw.data());
+        fields->Finish(raw);
+        if (!(plain && utf8)) fields->MakeXmlSafe(utf8);  // dropped fields count too
+      }
+      return true;
+    }
     if (plain && utf8) {
       record = raw;
       if constexpr (Split) {

@@ -47,6 +47,14 @@ class CsvSplitter {
   // The record ends at at: field() is its last field.
   void End(std::size_t at) { Close(at); }
   const CsvFieldSpan& field() const { return closed_; }
+  // Where the field being read began.
+  std::size_t open() const { return open_.begin; }
+  // The bytes before the field being read moved back by d.
+  void MoveBack(std::size_t d) {
+    open_.begin -= d;
+    open_.firstQuote -= d;
+    open_.lastQuote -= d;
+  }
 
  private:
   void Close(std::size_t at) {
@@ -97,9 +105,16 @@ struct CsvRecordFields {
   }
   // Every field added: the views into record.
   void Finish(std::string_view record);
+  // Where the fifth field begins, once the fourth has ended.
+  std::size_t headEnd() const { return spans_[kHead - 1].end + 1; }
+  // The fields as XML can hold them, made so one by one (utf8: as
+  // ToXmlText reads text that is valid UTF-8, else as Windows-1252).
+  void MakeXmlSafe(bool utf8);
 
  private:
   std::array<CsvFieldSpan, kHead> spans_;
+  std::array<std::string, kHead> cleanHead_;
+  std::string cleanRest_;
 };
 // Splits one record as SplitCsvFields does, into the kept form.
 void SplitCsvFields(std::string_view record, CsvRecordFields& fields);
@@ -136,6 +151,11 @@ class CsvRecordReader : public BlockReader {
   // same pass over its bytes.
   bool Next(std::string_view& record, CsvRecordFields* fields);
 
+  // Whether the last record came whole: a record longer than the buffer
+  // drops its further fields as they pass (copied into rest), and then only
+  // its first four and its last are left in the record text.
+  bool whole() const { return whole_; }
+
   // The line of a double quote whose stretch ran on over a line break and
   // took in what followed: a field over line breaks that is not quoted whole.
   // Told once (the first such in the stream); 0 when none.
@@ -150,7 +170,7 @@ class CsvRecordReader : public BlockReader {
   void CheckRunOn(std::string_view raw);
 
   LineEnds ends_ = LineEnds::kUnknown;
-  bool first_ = true, done_ = false, runOnTold_ = false;
+  bool first_ = true, done_ = false, runOnTold_ = false, whole_ = true;
   std::size_t line_ = 1;  // where the next record begins
   std::size_t runOnLine_ = 0;
   std::string scratch_;

@@ -217,6 +217,47 @@ TEST(CsvRecords, RecordStopScanMatchesItsScalarTwin) {
   }
 }
 
+// A record longer than the buffer keeps only the fields that count: its
+// further fields pass into rest as they are read, and the buffer stops growing.
+TEST(CsvRecords, LongRecordsKeepOnlyTheirFields) {
+  struct Case {
+    const char* what;
+    std::string record;
+  };
+  std::string commas(3u << 20, ','), many, mixed;
+  for (int i = 0; i < 1000000; ++i) many += i % 7 ? ",," : ",\"a,b\"";
+  for (int i = 0; i < 1000000; ++i) mixed += i % 1000 ? ",," : ",\xC3\xA9\x01";
+  const Case cases[] = {
+      {"commas", "1,2,N,C" + commas + "tail"},
+      {"quoted fields", "\"1\",\"2\",\"N, n\",\"C\"" + many + ",\"last\""},
+      {"UTF-8 and controls in dropped fields", "1,2,N,C" + mixed + ",end\xC3\xA9"},
+      {"Windows-1252 in a dropped field", "1,2,N\xC3\xA9,C" + mixed + "\xE9" + commas + ",x"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = c.record + "\r\n3,4,next\r\n";
+    MemorySource src(text);
+    CsvRecordReader reader(src);
+    std::string_view record;
+    CsvRecordFields fields;
+    ASSERT_TRUE(reader.Next(record, &fields)) << c.what;
+    EXPECT_FALSE(reader.whole()) << c.what;
+    EXPECT_LT(record.size(), c.record.size() / 2) << c.what;
+    // What the whole record gives, cleaned as the reader cleans.
+    CsvRecordFields want;
+    const std::string clean = ToXmlText(c.record);
+    SplitCsvFields(clean, want);
+    EXPECT_EQ(fields.count, want.count) << c.what;
+    for (std::size_t k = 0; k < CsvRecordFields::kHead; ++k) {
+      EXPECT_EQ(fields.head[k], want.head[k]) << c.what;
+      EXPECT_EQ(fields.unquoted[k], want.unquoted[k]) << c.what;
+    }
+    EXPECT_TRUE(fields.rest == want.rest) << c.what;
+    ASSERT_TRUE(reader.Next(record, &fields)) << c.what;
+    EXPECT_TRUE(reader.whole());
+    EXPECT_EQ(record, "3,4,next");
+  }
+}
+
 TEST(CsvRecords, BlockBoundariesChangeNothing) {
   // Records longer than the reader's block, with CR LF split across blocks.
   std::string big(1 << 20, 'x');

@@ -31,6 +31,14 @@ std::vector<std::string> Records(marklode::ByteSource& src) {
   std::vector<std::string_view> all, unquoted;
   while (reader.Next(r, &kept)) {
     marklode::SplitCsvFields(r, all, unquoted);
+    out.emplace_back(r);
+    if (!reader.whole()) {  // the first four fields and the last are left
+      FUZZ_CHECK(kept.count > all.size() && all.size() == marklode::CsvRecordFields::kHead + 1);
+      for (std::size_t i = 0; i < marklode::CsvRecordFields::kHead; ++i)
+        FUZZ_CHECK(kept.head[i] == all[i] && kept.unquoted[i] == unquoted[i]);
+      if (!all.back().empty()) FUZZ_CHECK(kept.rest.ends_with(", " + std::string(all.back())));
+      continue;
+    }
     FUZZ_CHECK(kept.count == all.size());
     std::string rest;
     for (std::size_t i = 0; i < all.size(); ++i) {
@@ -42,7 +50,6 @@ std::vector<std::string> Records(marklode::ByteSource& src) {
       }
     }
     FUZZ_CHECK(kept.rest == rest);
-    out.emplace_back(r);
   }
   return out;
 }
