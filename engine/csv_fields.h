@@ -88,7 +88,7 @@ struct CsvRecordFields {
   // The first four (as many as there are), quotes kept, and as WithoutQuotes
   // gives them.
   std::array<std::string_view, kHead> head, unquoted;
-  std::string rest;  // the further fields that are not empty, quotes kept
+  std::string rest;  // the further fields not empty once fit for XML, quotes kept
 
   void clear() {
     count = 0;
@@ -98,10 +98,19 @@ struct CsvRecordFields {
   void Add(const CsvFieldSpan& f, const char* record) {
     if (count < kHead) {
       spans_[count] = f;
-    } else if (f.end > f.begin) {
+    } else if (f.end > f.begin && !OnlyDropped(record + f.begin, record + f.end)) {
       rest.append(", ").append(record + f.begin, f.end - f.begin);
     }
     ++count;
+  }
+  // Whether [p, e) holds only controls that XML cannot hold, so that it is
+  // empty once made fit for XML (most fields stop at their first byte).
+  static bool OnlyDropped(const char* p, const char* e) {
+    for (; p < e; ++p) {
+      const auto c = static_cast<unsigned char>(*p);
+      if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') return false;
+    }
+    return true;
   }
   // Every field added: the views into record.
   void Finish(std::string_view record);
