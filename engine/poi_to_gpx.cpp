@@ -635,8 +635,8 @@ class GpxWriter {
   // failed.
   bool Finish() {
     if (inRoute_) CloseRoute();
-    out_.Append(routes_.view());
-    routes_.clear();
+    // The routes go as they are, not copied behind the waypoints first.
+    if (!routes_.empty() && !(flush_(out_) && flush_(routes_))) return false;
     out_.Append("</gpx>\r\n");
     return flush_(out_);
   }
