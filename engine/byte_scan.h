@@ -83,12 +83,22 @@ inline const char* FindControlOrEF(const char* p, const char* e) {
 }
 
 // The first byte in [p, e) that may end a CSV record or need a change before
-// XML can hold it: a double quote, a control (CR and LF among them), and in
-// UTF-8 text 0xEF (the lead byte of U+FFFE and U+FFFF), in other text any byte
-// above 0x7F. Or e.
-// With Commas, commas stop it too.
+// XML can hold it: a double quote, a control (CR and LF among them), or 0xEF
+// (the lead byte of U+FFFE and U+FFFF). Or e. With Commas, commas stop it
+// too. Whether any byte up to the stop (itself included) is above 0x7F is ORed
+// into high: text without one is plain ASCII, with no need for a UTF-8 check.
 template <bool Commas = false>
-const char* FindRecordStop(const char* p, const char* e, bool utf8) {
+const char* FindRecordStopScalar(const char* p, const char* e, unsigned& high) {
+  for (; p < e; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    high |= c >> 7;
+    if (c == '"' || c < 0x20 || c == 0xEF || (Commas && c == ',')) break;
+  }
+  return p;
+}
+
+template <bool Commas = false>
+const char* FindRecordStop(const char* p, const char* e, unsigned& high) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i comma = _mm_set1_epi8(',');
@@ -97,19 +107,21 @@ const char* FindRecordStop(const char* p, const char* e, bool utf8) {
   while (e - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, top), v);  // unsigned v <= 0x1F
-    __m128i stop = _mm_or_si128(control, _mm_cmpeq_epi8(v, quote));
+    __m128i stop =
+        _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(v, quote)), _mm_cmpeq_epi8(v, ef));
     if constexpr (Commas) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, comma));
-    int bits = _mm_movemask_epi8(stop);
-    bits |= utf8 ? _mm_movemask_epi8(_mm_cmpeq_epi8(v, ef)) : _mm_movemask_epi8(v);
-    if (bits) return p + __builtin_ctz(static_cast<unsigned>(bits));
+    const auto bits = static_cast<unsigned>(_mm_movemask_epi8(stop));
+    const auto highBits = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (bits) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctz(bits));
+      high |= highBits & ((2u << k) - 1);
+      return p + k;
+    }
+    high |= highBits;
     p += 16;
   }
 #endif
-  for (; p < e; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if (c == '"' || c < 0x20 || (utf8 ? c == 0xEF : c >= 0x80) || (Commas && c == ',')) break;
-  }
-  return p;
+  return FindRecordStopScalar<Commas>(p, e, high);
 }
 
 }  // namespace marklode

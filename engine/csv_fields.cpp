@@ -12,10 +12,6 @@
 namespace marklode {
 namespace {
 
-constexpr std::size_t kBlock = 1 << 20;
-// Files from this size on are checked in two halves at once.
-constexpr std::uint64_t kSplitScanAt = 4 << 20;
-
 // Windows-1252 bytes 0x80 to 0x9F; the five it leaves undefined keep their own
 // number, as in Latin-1.
 constexpr char16_t kCp1252High[32] = {
@@ -27,221 +23,25 @@ bool ForbiddenControl(unsigned char c) {
   return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
 }
 
-// Incremental UTF-8 check: feeds blocks, carrying an unfinished sequence over.
-class Utf8Check {
- public:
-  void Feed(std::string_view block) {
-    if (!ok_) return;
-    std::string joined;
-    if (!carry_.empty()) {
-      joined = carry_ + std::string(block.substr(0, 4));
-      std::size_t need = SeqLen(joined);
-      if (need == 0) {
-        ok_ = false;
-        return;
-      }
-      if (need > joined.size()) {  // still unfinished (block shorter than the rest)
-        if (block.size() < 4) {
-          carry_ = joined;
-          return;
-        }
-        ok_ = false;
-        return;
-      }
-      if (!IsValidUtf8(std::string_view(joined).substr(0, need))) {
-        ok_ = false;
-        return;
-      }
-      block.remove_prefix(need - carry_.size());
-      carry_.clear();
-    }
-    // Validate up to the last sequence that may be cut by the block end.
-    std::size_t cut = block.size();
-    for (std::size_t back = 1; back <= 3 && back <= block.size(); ++back) {
-      unsigned char c = static_cast<unsigned char>(block[block.size() - back]);
-      if ((c & 0xC0) == 0xC0) {  // a lead byte: is its sequence complete?
-        std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-        if (n > back) cut = block.size() - back;
-        break;
-      }
-      if ((c & 0x80) == 0) break;
-    }
-    if (!IsValidUtf8(block.substr(0, cut))) ok_ = false;
-    carry_.assign(block.substr(cut));
-  }
-  bool Finish() const { return ok_ && carry_.empty(); }
-  bool ok() const { return ok_; }
-  // The start of a sequence the last block cut short.
-  const std::string& carry() const { return carry_; }
-
- private:
-  static std::size_t SeqLen(std::string_view s) {
-    unsigned char c = static_cast<unsigned char>(s[0]);
-    if (c >= 0xC2 && c <= 0xDF) return 2;
-    if (c >= 0xE0 && c <= 0xEF) return 3;
-    if (c >= 0xF0 && c <= 0xF4) return 4;
-    return 0;
-  }
-  bool ok_ = true;
-  std::string carry_;
-};
-
-}  // namespace
-
-namespace {
-
-// A field without its quotes where that needs no copy: the field itself when
-// it has none, the text between when two quotes only enclose it; else a view
-// with no data (quotes inside: the caller removes them).
-std::string_view WithoutQuotes(std::string_view field, int quotes, bool enclosed) {
-  if (quotes == 0) return field;
-  if (quotes == 2 && enclosed) return field.substr(1, field.size() - 2);
-  return {};
-}
-
-}  // namespace
-
-void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields,
-                    std::vector<std::string_view>& unquoted) {
-  fields.clear();
-  unquoted.clear();
-  bool quoted = false;
-  const char* p = record.data();
-  const char* const e = p + record.size();
-  const char* start = p;
-  const char* firstQuote = nullptr;  // in the field being read
-  const char* lastQuote = nullptr;
-  int quotes = 0;
-  const auto endField = [&](const char* end) {
-    fields.emplace_back(start, end - start);
-    unquoted.push_back(
-        WithoutQuotes(fields.back(), quotes, firstQuote == start && lastQuote == end - 1));
-    quotes = 0;
-  };
-  for (;; ++p) {
+// Runs fn on every field of record, in order, as the splitting rule finds
+// them.
+template <class OnField>
+void ForEachField(std::string_view record, OnField&& fn) {
+  CsvSplitter split;
+  const char* const b = record.data();
+  const char* const e = b + record.size();
+  for (const char* p = b;; ++p) {
     p = FindFirstOf<',', '"'>(p, e);
     if (p == e) break;
     if (*p == '"') {
-      quoted = !quoted;
-      if (quotes++ == 0) firstQuote = p;
-      lastQuote = p;
-    } else if (!quoted) {
-      endField(p);
-      start = p + 1;
+      split.Quote(p - b);
+    } else if (split.Comma(p - b)) {
+      fn(split.field());
     }
   }
-  endField(e);
+  split.End(record.size());
+  fn(split.field());
 }
-
-void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields) {
-  std::vector<std::string_view> unquoted;
-  SplitCsvFields(record, fields, unquoted);
-}
-
-void CleanCsvFieldInto(std::string& out, std::string_view field) {
-  out.clear();
-  for (std::size_t start = 0;;) {
-    std::size_t q = field.find('"', start);
-    out.append(field.substr(start, q - start));
-    if (q == std::string_view::npos) return;
-    start = q + 1;
-  }
-}
-
-std::string CleanCsvField(std::string_view field) {
-  std::string out;
-  CleanCsvFieldInto(out, field);
-  return out;
-}
-
-CsvFileTraits CsvTraitsOf(std::string_view text) {
-  CsvFileTraits t;
-  t.utf8 = IsValidUtf8(text);
-  t.hasCR = text.find('\r') != std::string_view::npos;
-  return t;
-}
-
-namespace {
-
-// Feeds src to check, up to limit bytes; returns whether it held a CR. With
-// skipLead, continuation bytes at the start (at most three, the end of a
-// sequence begun before) go to lead instead.
-bool Scan(ByteSource& src, std::uint64_t limit, Utf8Check& check, std::string* lead = nullptr) {
-  bool hasCR = false;
-  std::vector<char> buf(kBlock);
-  while (limit > 0) {
-    const std::size_t n = src.Read(buf.data(), std::min<std::uint64_t>(buf.size(), limit));
-    if (n == 0) break;
-    limit -= n;
-    std::string_view block(buf.data(), n);
-    if (lead) {
-      while (!block.empty() && lead->size() < 3 && (block[0] & 0xC0) == 0x80) {
-        lead->push_back(block[0]);
-        block.remove_prefix(1);
-      }
-      if (!block.empty()) lead = nullptr;
-    }
-    if (!hasCR && std::memchr(block.data(), '\r', block.size())) hasCR = true;
-    check.Feed(block);
-  }
-  return hasCR;
-}
-
-}  // namespace
-
-CsvFileTraits ScanCsvTraits(ByteSource& src) {
-  CsvFileTraits t;
-  Utf8Check check;
-  t.hasCR = Scan(src, UINT64_MAX, check);
-  t.utf8 = check.Finish();
-  return t;
-}
-
-std::optional<CsvFileTraits> ScanCsvFileTraits(const std::string& path, MessageSink& messages) {
-  InputFile first(messages);
-  if (!first.Open(path)) return std::nullopt;
-  const std::uint64_t size = first.Size();
-  if (size >= kSplitScanAt) {
-    // The second half on a thread of its own; its messages are kept, not shown.
-    const std::uint64_t half = size / 2;
-    RecordingMessageSink quiet;
-    Utf8Check second;
-    std::string lead;
-    bool secondCR = false, helperFailed = false;
-    std::thread helper([&] {
-      InputFile in(quiet);
-      if (in.Open(path) && in.Seek(half)) {
-        secondCR = Scan(in, UINT64_MAX, second, &lead);
-      } else {
-        helperFailed = true;
-      }
-    });
-    Utf8Check check;
-    const bool firstCR = Scan(first, half, check);
-    helper.join();
-    if (!first.failed() && quiet.boxes.empty() && !helperFailed) {
-      // The sequence cut at the middle: the end of the first half's and the
-      // start of the second's must make one whole, or both be empty.
-      const std::string joint = check.carry() + lead;
-      CsvFileTraits t;
-      t.hasCR = firstCR || secondCR;
-      t.utf8 = check.ok() && second.Finish() && (joint.empty() || IsValidUtf8(joint));
-      return t;
-    }
-    if (first.failed()) return std::nullopt;  // reported
-    // The second half failed: read it all again here, where failures are reported.
-    InputFile again(messages);
-    if (!again.Open(path)) return std::nullopt;
-    const CsvFileTraits t = ScanCsvTraits(again);
-    if (again.failed()) return std::nullopt;
-    return t;
-  }
-  const CsvFileTraits t = ScanCsvTraits(first);
-  if (first.failed()) return std::nullopt;
-  return t;
-}
-
-namespace {
 
 // raw as UTF-8 without the characters XML forbids; null when raw needs no change.
 const std::string* XmlSafe(std::string_view raw, bool utf8, std::string& out) {
@@ -280,20 +80,90 @@ std::string ToXmlText(std::string_view text) {
   return changed ? out : std::string(text);
 }
 
-std::string_view CsvRecordReader::Clean(std::string_view raw) {
-  const std::string* changed = XmlSafe(raw, traits_.utf8, scratch_);
-  return changed ? std::string_view(*changed) : raw;
+std::string_view WithoutQuotes(std::string_view record, const CsvFieldSpan& f) {
+  const std::string_view field = record.substr(f.begin, f.end - f.begin);
+  if (f.quotes == 0) return field;
+  if (f.quotes == 2 && f.firstQuote == f.begin && f.lastQuote + 1 == f.end)
+    return field.substr(1, field.size() - 2);
+  return {};
 }
 
-bool CsvRecordReader::Next(std::string_view& record, std::vector<std::string_view>* fields,
-                           std::vector<std::string_view>* unquoted) {
-  return fields ? NextRecord<true>(record, fields, unquoted)
-                : NextRecord<false>(record, nullptr, nullptr);
+void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields,
+                    std::vector<std::string_view>& unquoted) {
+  fields.clear();
+  unquoted.clear();
+  ForEachField(record, [&](const CsvFieldSpan& f) {
+    fields.push_back(record.substr(f.begin, f.end - f.begin));
+    unquoted.push_back(WithoutQuotes(record, f));
+  });
+}
+
+void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields) {
+  std::vector<std::string_view> unquoted;
+  SplitCsvFields(record, fields, unquoted);
+}
+
+void CsvRecordFields::Finish(std::string_view record) {
+  for (std::size_t k = 0; k < count && k < kHead; ++k) {
+    head[k] = record.substr(spans_[k].begin, spans_[k].end - spans_[k].begin);
+    unquoted[k] = WithoutQuotes(record, spans_[k]);
+  }
+}
+
+void CsvRecordFields::MakeXmlSafe(bool utf8) {
+  for (std::size_t k = 0; k < count && k < kHead; ++k) {
+    const std::string* clean = XmlSafe(head[k], utf8, cleanHead_[k]);
+    if (!clean) continue;
+    head[k] = *clean;
+    // Cleaning leaves quotes and commas: the field is still one field.
+    ForEachField(head[k], [&](const CsvFieldSpan& f) { unquoted[k] = WithoutQuotes(head[k], f); });
+  }
+  if (XmlSafe(rest, utf8, cleanRest_)) rest.swap(cleanRest_);
+}
+
+void SplitCsvFields(std::string_view record, CsvRecordFields& fields) {
+  fields.clear();
+  ForEachField(record, [&](const CsvFieldSpan& f) { fields.Add(f, record.data()); });
+  fields.Finish(record);
+}
+
+void CleanCsvFieldInto(std::string& out, std::string_view field) {
+  out.clear();
+  for (std::size_t start = 0;;) {
+    std::size_t q = field.find('"', start);
+    out.append(field.substr(start, q - start));
+    if (q == std::string_view::npos) return;
+    start = q + 1;
+  }
+}
+
+std::string CleanCsvField(std::string_view field) {
+  std::string out;
+  CleanCsvFieldInto(out, field);
+  return out;
+}
+
+void CsvRecordReader::CheckRunOn(std::string_view raw) {
+  // Fields quoted whole ("a", "b" in lines) are comments with kept line
+  // breaks; any other field over a line break has a stray quote.
+  ForEachField(raw, [&](const CsvFieldSpan& f) {
+    if (runOnTold_ || f.quotes == 0) return;
+    const std::string_view field = raw.substr(f.begin, f.end - f.begin);
+    if (field.find('\n') == std::string_view::npos) return;
+    if (f.quotes % 2 == 0 && f.firstQuote == f.begin && f.lastQuote + 1 == f.end) return;
+    runOnTold_ = true;
+    runOnLine_ =
+        line_ + static_cast<std::size_t>(std::count(raw.begin(), raw.begin() + f.firstQuote, '\n'));
+  });
+}
+
+bool CsvRecordReader::Next(std::string_view& record, CsvRecordFields* fields) {
+  return fields ? NextRecord<true>(record, fields) : NextRecord<false>(record, nullptr);
 }
 
 template <bool Split>
-bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::string_view>* fields,
-                                 std::vector<std::string_view>* unquoted) {
+bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fields) {
+  constexpr std::size_t kNone = std::string_view::npos;
   if (first_) {  // a UTF-8 byte-order mark is no part of the first record
     first_ = false;
     while (end_ - begin_ < 3 && Fill()) {
@@ -303,41 +173,75 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
   }
   while (!done_ && !cancelled_) {
     std::size_t pos = begin_;
-    bool quoted = false;
-    bool plain = true;  // nothing for XML to refuse: the record is used as it lies
-    std::size_t lineEnd = std::string_view::npos, next = 0;
-    FieldMarks field;
-    std::size_t marked = 0;  // fields ended in marks_ (kept as large as it grew)
+    CsvSplitter split;
+    bool plain = true;        // nothing for XML to refuse: the record is used as it lies
+    unsigned high = 0;        // any byte above 0x7F: the record may not be UTF-8
+    bool resplit = false;     // the record ends before bytes already split
+    bool cut = false;         // fields were dropped from the middle of the record
+    bool cutUtf8 = true;      // and they were valid UTF-8
+    std::size_t keptLfs = 0;  // LFs that stay in quoted stretches
+    // An LF in a quoted stretch while no line end has told what it is: the
+    // record ends there unless a CR comes first. From the start of the record.
+    std::size_t pendingLf = kNone;
+    std::size_t lineEnd = kNone, next = 0;
+    if constexpr (Split) fields->clear();
+    const auto endAtPendingLf = [&] {
+      ends_ = LineEnds::kLF;
+      lineEnd = begin_ + pendingLf;
+      next = lineEnd + 1;
+      keptLfs = 0;
+      resplit = true;
+    };
     for (;;) {
       if (pos >= end_) {
-        std::size_t off = pos - begin_;
+        const std::size_t off = pos - begin_;
+        if (pendingLf != kNone && off - pendingLf > kLookAhead) {
+          endAtPendingLf();
+          break;
+        }
+        if constexpr (Split) {
+          // A record as long as the buffer: rather than grow it, drop the
+          // further fields read so far, which rest holds as far as they
+          // count, when that frees at least half of it.
+          const std::size_t capacity = buf_.size() - kPadding;
+          if (off == capacity && pendingLf == kNone && fields->count > CsvRecordFields::kHead) {
+            const std::size_t from = fields->headEnd(), to = split.open();
+            if (to - from >= capacity / 2) {
+              char* const r = buf_.data() + begin_;
+              if (high) cutUtf8 = cutUtf8 && IsValidUtf8({r + from, to - from});
+              std::memmove(r + from, r + to, off - to);
+              end_ -= to - from;
+              pos = end_;
+              split.MoveBack(to - from);
+              cut = true;
+              continue;
+            }
+          }
+        }
         if (!Fill()) break;
         pos = begin_ + off;
         continue;
       }
       // Most bytes end nothing and need nothing: run past them.
-      pos =
-          FindRecordStop<Split>(buf_.data() + pos, buf_.data() + end_, traits_.utf8) - buf_.data();
+      pos = FindRecordStop<Split>(buf_.data() + pos, buf_.data() + end_, high) - buf_.data();
       if (pos >= end_) continue;
-      char c = buf_[pos];
+      const char c = buf_[pos];
       if (c == '"') {
-        quoted = !quoted;
-        if constexpr (Split) {
-          if (field.quotes++ == 0) field.firstQuote = pos - begin_;
-          field.lastQuote = pos - begin_;
-        }
+        split.Quote(pos - begin_);
       } else if (Split && c == ',') {
-        if (!quoted) {
-          field.end = pos - begin_;
-          if (marked == marks_.size()) marks_.resize(2 * marked + 8);
-          marks_[marked++] = field;
-          field = FieldMarks();
-        }
+        if (split.Comma(pos - begin_)) fields->Add(split.field(), buf_.data() + begin_);
       } else if (c == '\r') {
+        if (ends_ == LineEnds::kUnknown) {
+          if (pendingLf != kNone && pos - begin_ - pendingLf > kLookAhead) {
+            endAtPendingLf();  // too far to tell a CR file by
+            break;
+          }
+          ends_ = LineEnds::kCR;
+        }
         lineEnd = pos;
         next = pos + 1;
         if (next >= end_) {  // is an LF next, in the following block?
-          std::size_t off = pos - begin_;
+          const std::size_t off = pos - begin_;
           Fill();
           pos = begin_ + off;
           lineEnd = pos;
@@ -346,7 +250,19 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
         if (next < end_ && buf_[next] == '\n') ++next;
         break;
       } else if (c == '\n') {
-        if (!(quoted && traits_.hasCR)) {
+        // (A record cut short knows no LF in quotes before the first line
+        // end: it has no way back to one.)
+        if (split.quoted() && ends_ != LineEnds::kLF && !(cut && ends_ == LineEnds::kUnknown)) {
+          ++keptLfs;
+          if (ends_ == LineEnds::kUnknown && pendingLf == kNone) pendingLf = pos - begin_;
+        } else {
+          if (ends_ == LineEnds::kUnknown) {
+            if (pendingLf != kNone) {
+              endAtPendingLf();
+              break;
+            }
+            ends_ = LineEnds::kLF;
+          }
           lineEnd = pos;
           next = pos + 1;
           break;
@@ -357,39 +273,55 @@ bool CsvRecordReader::NextRecord(std::string_view& record, std::vector<std::stri
       ++pos;
     }
     if (cancelled_) return false;
-    if (lineEnd == std::string_view::npos) {  // the end of the input
-      lineEnd = next = end_;
-      done_ = true;
+    if (lineEnd == kNone) {  // the end of the input
+      if (pendingLf != kNone) {
+        endAtPendingLf();
+      } else {
+        lineEnd = next = end_;
+        done_ = true;
+      }
     }
-    std::string_view raw(buf_.data() + begin_, lineEnd - begin_);
+    const std::string_view raw(buf_.data() + begin_, lineEnd - begin_);
     begin_ = next;
+    if (keptLfs > 0 && !runOnTold_) [[unlikely]]
+      CheckRunOn(raw);
+    line_ += 1 + keptLfs;
     if (raw == "\x1A") {  // a DOS end-of-file mark ends the file
       done_ = true;
       return false;
     }
     if (raw.empty()) continue;
-    record = plain ? raw : Clean(raw);
-    if (record.empty()) continue;
-    if constexpr (Split) {
-      if (!plain) {  // cleaning moved the bytes: split the clean text
-        SplitCsvFields(record, *fields, *unquoted);
-        return true;
+    const bool utf8 = high == 0 || (cutUtf8 && IsValidUtf8(raw));
+    whole_ = !cut;
+    if (cut) [[unlikely]] {
+      // The fields are what is left of the record: cleaned one by one.
+      const std::string* changed = plain && utf8 ? nullptr : XmlSafe(raw, utf8, scratch_);
+      record = changed ? std::string_view(*changed) : raw;
+      if constexpr (Split) {
+        split.End(raw.size());
+        fields->Add(split.field(), raw.data());
+        fields->Finish(raw);
+        if (!(plain && utf8)) fields->MakeXmlSafe(utf8);  // dropped fields count too
       }
-      field.end = raw.size();
-      if (marked == marks_.size()) marks_.resize(2 * marked + 8);
-      marks_[marked++] = field;
-      fields->clear();
-      unquoted->clear();
-      std::size_t start = 0;
-      for (std::size_t k = 0; k < marked; ++k) {
-        const FieldMarks& m = marks_[k];
-        const std::string_view f = raw.substr(start, m.end - start);
-        fields->push_back(f);
-        unquoted->push_back(
-            WithoutQuotes(f, m.quotes, m.firstQuote == start && m.lastQuote == m.end - 1));
-        start = m.end + 1;
-      }
+      return true;
     }
+    if (plain && utf8) {
+      record = raw;
+      if constexpr (Split) {
+        if (resplit) {
+          SplitCsvFields(record, *fields);
+        } else {
+          split.End(raw.size());
+          fields->Add(split.field(), raw.data());
+          fields->Finish(raw);
+        }
+      }
+      return true;
+    }
+    const std::string* changed = XmlSafe(raw, utf8, scratch_);
+    record = changed ? std::string_view(*changed) : raw;
+    if (record.empty()) continue;
+    if constexpr (Split) SplitCsvFields(record, *fields);
     return true;
   }
   return false;

@@ -6,10 +6,11 @@
 // changed on the way: the text is tracked, not marked.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/block_reader.h"
@@ -18,14 +19,114 @@
 
 namespace marklode {
 
+// Where one field lies in its record and where its double quotes are: offsets
+// from the start of the record.
+struct CsvFieldSpan {
+  std::size_t begin = 0, end = 0;
+  std::size_t firstQuote = 0, lastQuote = 0;
+  std::size_t quotes = 0;
+};
+
+// The splitting rule, fed the double quotes and commas of one record in
+// order. Every splitter of records goes through it, so none can drift.
+class CsvSplitter {
+ public:
+  bool quoted() const { return quoted_; }
+  void Quote(std::size_t at) {
+    quoted_ = !quoted_;
+    if (open_.quotes++ == 0) open_.firstQuote = at;
+    open_.lastQuote = at;
+  }
+  // A comma at at: true when it ends a field (it stands outside the quoted
+  // stretches), which field() then gives.
+  bool Comma(std::size_t at) {
+    if (quoted_) return false;
+    Close(at);
+    return true;
+  }
+  // The record ends at at: field() is its last field.
+  void End(std::size_t at) { Close(at); }
+  const CsvFieldSpan& field() const { return closed_; }
+  // Where the field being read began.
+  std::size_t open() const { return open_.begin; }
+  // The bytes before the field being read moved back by d.
+  void MoveBack(std::size_t d) {
+    open_.begin -= d;
+    open_.firstQuote -= d;
+    open_.lastQuote -= d;
+  }
+
+ private:
+  void Close(std::size_t at) {
+    closed_ = open_;
+    closed_.end = at;
+    open_ = CsvFieldSpan();
+    open_.begin = at + 1;
+  }
+  bool quoted_ = false;
+  CsvFieldSpan open_, closed_;
+};
+
+// The field f of record without its quotes where that needs no copy: the
+// field itself when it has none, the text between when two quotes only
+// enclose it; else a view with no data (CleanCsvFieldInto removes them).
+std::string_view WithoutQuotes(std::string_view record, const CsvFieldSpan& f);
+
 // Splits one record at the commas outside double-quoted stretches. The views
 // point into record and keep their quotes.
 void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields);
-// The same, also giving each field without its quotes where that needs no
-// copy: the field itself when it has none, the text between when quotes only
-// enclose it, else a view with no data (the caller removes them).
+// The same, also giving each field as WithoutQuotes gives it.
 void SplitCsvFields(std::string_view record, std::vector<std::string_view>& fields,
                     std::vector<std::string_view>& unquoted);
+
+// A record's fields as far as a point uses them: the first four, and the
+// further ones that are not empty, joined end to end, each after ", ". What it
+// holds grows with those fields only, however many empty ones a record has.
+struct CsvRecordFields {
+  static constexpr std::size_t kHead = 4;
+  std::size_t count = 0;  // fields in the record
+  // The first four (as many as there are), quotes kept, and as WithoutQuotes
+  // gives them.
+  std::array<std::string_view, kHead> head, unquoted;
+  std::string rest;  // the further fields not empty once fit for XML, quotes kept
+
+  void clear() {
+    count = 0;
+    rest.clear();
+  }
+  // A field ended; record is where its offsets point.
+  void Add(const CsvFieldSpan& f, const char* record) {
+    if (count < kHead) {
+      spans_[count] = f;
+    } else if (f.end > f.begin && !OnlyDropped(record + f.begin, record + f.end)) {
+      rest.append(", ").append(record + f.begin, f.end - f.begin);
+    }
+    ++count;
+  }
+  // Whether [p, e) holds only controls that XML cannot hold, so that it is
+  // empty once made fit for XML (most fields stop at their first byte).
+  static bool OnlyDropped(const char* p, const char* e) {
+    for (; p < e; ++p) {
+      const auto c = static_cast<unsigned char>(*p);
+      if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') return false;
+    }
+    return true;
+  }
+  // Every field added: the views into record.
+  void Finish(std::string_view record);
+  // Where the fifth field begins, once the fourth has ended.
+  std::size_t headEnd() const { return spans_[kHead - 1].end + 1; }
+  // The fields as XML can hold them, made so one by one (utf8: as
+  // ToXmlText reads text that is valid UTF-8, else as Windows-1252).
+  void MakeXmlSafe(bool utf8);
+
+ private:
+  std::array<CsvFieldSpan, kHead> spans_;
+  std::array<std::string, kHead> cleanHead_;
+  std::string cleanRest_;
+};
+// Splits one record as SplitCsvFields does, into the kept form.
+void SplitCsvFields(std::string_view record, CsvRecordFields& fields);
 
 // The field with every double quote removed.
 std::string CleanCsvField(std::string_view field);
@@ -36,52 +137,52 @@ void CleanCsvFieldInto(std::string& out, std::string_view field);
 // as Windows-1252) without the characters XML forbids.
 std::string ToXmlText(std::string_view text);
 
-// What a first pass over a whole file tells: whether it is UTF-8 (else it is
-// Windows-1252) and whether it holds any CR.
-struct CsvFileTraits {
-  bool utf8 = true;
-  bool hasCR = false;
-};
-CsvFileTraits ScanCsvTraits(ByteSource& src);
-// The same for the file at path; a big file is read in two halves at once.
-// Empty (reported) when the file cannot be read.
-std::optional<CsvFileTraits> ScanCsvFileTraits(const std::string& path, MessageSink& messages);
-CsvFileTraits CsvTraitsOf(std::string_view text);
-
-// Yields the records of a POI-CSV stream as UTF-8 text. A record ends at CR,
-// CR LF or LF; in a file that holds any CR, an LF inside a quoted stretch
-// belongs to the field. A UTF-8 byte-order mark at the start is skipped, a
-// Windows-1252 file is converted, and characters XML cannot hold (controls
-// other than tab, LF and CR; U+FFFE, U+FFFF) are dropped. A record that is
-// exactly the DOS end-of-file character (26) ends the file. Empty records are
-// skipped.
+// Yields the records of a POI-CSV stream as UTF-8 text, in one pass. A record
+// ends at CR, CR LF or LF. The first line end of the stream decides what an
+// LF inside a quoted stretch is: in a stream whose first line ends in CR (or
+// CR LF) it belongs to the field, as in comments with kept line breaks;
+// otherwise it ends the record like any LF. A UTF-8 byte-order mark at the
+// start is skipped. Each record is read as UTF-8 when it is valid UTF-8 and as
+// Windows-1252 otherwise, so one stray byte garbles no other record; the
+// characters XML cannot hold (controls other than tab, LF and CR; U+FFFE,
+// U+FFFF) are dropped. A record that is exactly the DOS end-of-file character
+// (26) ends the stream. Empty records are skipped.
 class CsvRecordReader : public BlockReader {
  public:
-  CsvRecordReader(ByteSource& src, CsvFileTraits traits, ProgressSink* progress = nullptr)
-      : BlockReader(src, progress), traits_(traits) {}
-  bool Next(std::string_view& record) { return Next(record, nullptr, nullptr); }
+  // How far past an LF in a quoted stretch the reader looks for the first line
+  // end, when none came before: a stream with no CR within it is an LF stream.
+  static constexpr std::size_t kLookAhead = 1 << 20;
+
+  explicit CsvRecordReader(ByteSource& src, ProgressSink* progress = nullptr)
+      : BlockReader(src, progress) {}
+  bool Next(std::string_view& record) { return Next(record, nullptr); }
   // The same, and the record split as SplitCsvFields splits it, found in the
   // same pass over its bytes.
-  bool Next(std::string_view& record, std::vector<std::string_view>* fields,
-            std::vector<std::string_view>* unquoted);
+  bool Next(std::string_view& record, CsvRecordFields* fields);
+
+  // Whether the last record came whole: a record longer than the buffer
+  // drops its further fields as they pass (copied into rest), and then only
+  // its first four and its last are left in the record text.
+  bool whole() const { return whole_; }
+
+  // The line of a double quote whose stretch ran on over a line break and
+  // took in what followed: a field over line breaks that is not quoted whole.
+  // Told once (the first such in the stream); 0 when none.
+  std::size_t TakeRunOnLine() { return std::exchange(runOnLine_, 0); }
 
  private:
-  // Where a field ends and where its quotes are, from the start of the record:
-  // offsets, since reading on may move the record in the buffer.
-  struct FieldMarks {
-    std::size_t end = 0, firstQuote = 0, lastQuote = 0;
-    int quotes = 0;
-  };
+  enum class LineEnds { kUnknown, kCR, kLF };
 
   template <bool Split>
-  bool NextRecord(std::string_view& record, std::vector<std::string_view>* fields,
-                  std::vector<std::string_view>* unquoted);
-  std::string_view Clean(std::string_view raw);
+  bool NextRecord(std::string_view& record, CsvRecordFields* fields);
+  // Looks for a stray quote in a record that holds LFs in quoted stretches.
+  void CheckRunOn(std::string_view raw);
 
-  CsvFileTraits traits_;
-  bool first_ = true, done_ = false;
+  LineEnds ends_ = LineEnds::kUnknown;
+  bool first_ = true, done_ = false, runOnTold_ = false, whole_ = true;
+  std::size_t line_ = 1;  // where the next record begins
+  std::size_t runOnLine_ = 0;
   std::string scratch_;
-  std::vector<FieldMarks> marks_;
 };
 
 }  // namespace marklode

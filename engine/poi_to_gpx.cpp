@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <span>
 #include <thread>
@@ -11,6 +12,7 @@
 #endif
 #include <functional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/byte_scan.h"
@@ -430,18 +432,19 @@ class PoiReader {
 
   // Reads every record of one file; false when the run was cancelled or the
   // writing side stopped.
-  bool File(ByteSource& src, std::string_view fileName, CsvFileTraits traits,
-            ProgressSink* progress) {
+  bool File(ByteSource& src, std::string_view fileName, ProgressSink* progress) {
     std::size_t dot = fileName.rfind('.');
     fileBase_ = ToXmlText(fileName.substr(0, dot));
-    CsvRecordReader reader(src, traits, progress);
+    CsvRecordReader reader(src, progress);
     reading_ = &reader;
     std::string_view record;
-    while (reader.Next(record, &fields_, &unquoted_)) {
+    while (reader.Next(record, &fields_)) {
       if (progress && progress->Cancelled()) {
         cancelled_ = true;
         return false;
       }
+      if (const std::size_t line = reader.TakeRunOnLine()) [[unlikely]]
+        RunOnWarning(line, fileName);
       Record();
       if (batch_.full() && !HandOffBatch()) return false;
     }
@@ -461,19 +464,28 @@ class PoiReader {
     return true;
   }
 
+  // A stray quote takes the lines after it into its field: said once per
+  // file, since the points lost that way are easy to miss.
+  void RunOnWarning(std::size_t line, std::string_view fileName) {
+    ShowWarning(messages_, "Unpaired Quote",
+                "Unpaired double quote in line " + std::to_string(line) +
+                    "; its field runs on over the lines after it",
+                fileName);
+  }
+
   void Record() {
-    if (fields_.size() >= 3) {
+    if (fields_.count >= 3) {
       ReadPoint();
-    } else if (fields_.size() == 1) {
-      RouteLine(CleanCsvField(fields_[0]));
+    } else if (fields_.count == 1) {
+      RouteLine(CleanCsvField(fields_.head[0]));
     }
   }
 
   // Field k without its double quotes: where it lies when they only enclose
   // it, which is how nearly every quoted field is written.
   std::string_view Unquoted(std::size_t k, std::string& scratch) {
-    if (unquoted_[k].data()) return unquoted_[k];
-    CleanCsvFieldInto(scratch, fields_[k]);
+    if (fields_.unquoted[k].data()) return fields_.unquoted[k];
+    CleanCsvFieldInto(scratch, fields_.head[k]);
     return scratch;
   }
 
@@ -484,11 +496,12 @@ class PoiReader {
     const std::string_view lon = CheckedCoordinate(lonText, 180, true, reading_->Holds(lonText));
     const std::string_view lat = CheckedCoordinate(latText, 90, false, reading_->Holds(latText));
     if (lat.empty() || lon.empty()) {
-      messages_.Show("Invalid lon/lat for: " + CleanCsvField(fields_[2]) + ".\r\n\r\nSkipping...",
-                     kOkOnly, kAppTitle, Severity::Problem);
+      messages_.Show(
+          "Invalid lon/lat for: " + CleanCsvField(fields_.head[2]) + ".\r\n\r\nSkipping...",
+          kOkOnly, kAppTitle, Severity::Problem);
       return;
     }
-    const bool hasComment = fields_.size() >= 4;
+    const bool hasComment = fields_.count >= 4;
     const std::string_view rawName = Unquoted(2, nameQ_);
     std::string_view name = CleanText(rawName, false, false, nameC_, reading_->Holds(rawName));
     std::string_view comment, speed, category, symbol;
@@ -501,12 +514,10 @@ class PoiReader {
     if (anyTemplate_) {
       // Further columns join the comment column.
       std::string_view T;
-      if (fields_.size() == 4) {
+      if (fields_.count == 4) {
         T = Unquoted(3, commentQ_);
       } else if (hasComment) {
-        joined_.assign(fields_[3]);
-        for (std::size_t i = 4; i < fields_.size(); ++i)
-          if (!fields_[i].empty()) joined_.append(", ").append(fields_[i]);
+        joined_.assign(fields_.head[3]).append(fields_.rest);
         CleanCsvFieldInto(commentQ_, joined_);
         T = commentQ_;
       }
@@ -562,7 +573,7 @@ class PoiReader {
   bool anyTemplate_;
   bool cancelled_ = false;
   std::string fileBase_;
-  std::vector<std::string_view> fields_, unquoted_;
+  CsvRecordFields fields_;
   const CsvRecordReader* reading_ = nullptr;  // the file being read
   Batch batch_;
   // Per point, kept between points so their buffers are reused.
@@ -628,8 +639,8 @@ class GpxWriter {
   // failed.
   bool Finish() {
     if (inRoute_) CloseRoute();
-    out_.Append(routes_.view());
-    routes_.clear();
+    // The routes go as they are, not copied behind the waypoints first.
+    if (!routes_.empty() && !(flush_(out_) && flush_(routes_))) return false;
     out_.Append("</gpx>\r\n");
     return flush_(out_);
   }
@@ -721,26 +732,36 @@ class WriterThread {
     return true;
   }
   // Waits for the writer to finish the file; false when the output failed.
+  // Throws what the writer threw.
   bool Finish() {
     queue_.End();
     if (thread_.joinable()) thread_.join();
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
     return ok_;
   }
 
  private:
+  // What the writer throws (memory running out) is kept for the reading
+  // side, which Finish hands it to.
   void Run() {
-    Batch batch;
-    while (queue_.Take(batch))
-      if (!writer_.Write(batch)) {
-        queue_.Close();
-        return;
-      }
-    ok_ = !queue_.closed() && writer_.Finish();
+    try {
+      Batch batch;
+      while (queue_.Take(batch))
+        if (!writer_.Write(batch)) {
+          queue_.Close();
+          return;
+        }
+      ok_ = !queue_.closed() && writer_.Finish();
+    } catch (...) {
+      error_ = std::current_exception();
+      queue_.Close();
+    }
   }
 
   GpxWriter& writer_;
   Handoff<Batch> queue_{3};
   bool ok_ = false;
+  std::exception_ptr error_;
   std::thread thread_;  // last: starts once the rest is ready
 };
 
@@ -757,7 +778,7 @@ std::string ConvertPoiTextToGpx(std::string_view csv, std::string_view fileName,
   });
   PoiReader reader(messages, templates, [&](Batch& batch) { return writer.Write(batch); });
   MemorySource src(csv);
-  reader.File(src, fileName, CsvTraitsOf(csv), nullptr);
+  reader.File(src, fileName, nullptr);
   reader.Finish();
   writer.Finish();
   count = writer.count();
@@ -812,23 +833,32 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   const PoiTemplates templates{commentTemplate, nameTemplate, categoryTemplate, iconTemplate};
   PoiReader reader(ctx.messages, templates, [&](Batch& batch) { return writing->Put(batch); });
   bool writerGoesOn = true;
+  bool inputFailed = false;  // an input that could not be read leaves the output as it was
   for (const std::string& name : files) {
     const std::string path = std::string(dir) + name;
-    const std::optional<CsvFileTraits> traits = ScanCsvFileTraits(path, ctx.messages);
-    if (!traits) continue;
     InputFile in(ctx.messages);
-    if (!in.Open(path)) continue;
-    if (!reader.File(in, name, *traits, ctx.progress)) {
+    if (!in.Open(path)) {
+      inputFailed = true;
+      continue;
+    }
+    if (!reader.File(in, name, ctx.progress)) {
       writerGoesOn = false;
       break;
     }
+    if (in.failed()) inputFailed = true;
   }
   if (reader.cancelled()) {
     writing.reset();
     output.Discard();
     return RunStatus::Cancelled;
   }
-  const bool written = writerGoesOn && reader.Finish() && writing->Finish();
+  if (inputFailed) {
+    writing.reset();
+    output.Discard();
+    return RunStatus::Done;
+  }
+  bool written = writerGoesOn && reader.Finish();
+  written = writing->Finish() && written;  // joins always; throws what the writer threw
   writing.reset();
   if (ctx.progress && ctx.progress->Cancelled()) {  // a cancel that came after the last record
     output.Discard();

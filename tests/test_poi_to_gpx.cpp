@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
+#include "engine/byte_scan.h"
 #include "engine/csv_fields.h"
 #include "engine/poi_to_gpx.h"
 #include "test_util.h"
@@ -34,7 +36,7 @@ TEST(CsvFields, QuotesPairFromTheLeft) {
 
 std::vector<std::string> Records(std::string_view text) {
   MemorySource src(text);
-  CsvRecordReader reader(src, CsvTraitsOf(text));
+  CsvRecordReader reader(src);
   std::vector<std::string> out;
   std::string_view r;
   while (reader.Next(r)) out.emplace_back(r);
@@ -56,6 +58,28 @@ TEST(CsvRecords, LineEndsEncodingAndControls) {
                     "b\tc"),
             (V{"1,2,ab\tc"}));
   EXPECT_EQ(Records("1,2,a\r\n\x1A\r\n3,4,b"), (V{"1,2,a"}));  // DOS end-of-file mark
+}
+
+// The kept form of a record's fields, as the full split gives them: the first
+// four, and the further ones that are not empty after ", ".
+void ExpectKept(std::string_view record, const CsvRecordFields& kept, const std::string& what) {
+  std::vector<std::string_view> all, unquoted;
+  SplitCsvFields(record, all, unquoted);
+  ASSERT_EQ(kept.count, all.size()) << what;
+  std::string rest;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (i >= CsvRecordFields::kHead) {
+      if (!all[i].empty()) rest.append(", ").append(all[i]);
+      continue;
+    }
+    EXPECT_EQ(kept.head[i], all[i]) << what;
+    EXPECT_EQ(kept.unquoted[i].data() == nullptr, unquoted[i].data() == nullptr) << what;
+    EXPECT_EQ(kept.unquoted[i], unquoted[i]) << what;
+    if (unquoted[i].data()) {
+      EXPECT_EQ(unquoted[i], CleanCsvField(all[i])) << what;
+    }
+  }
+  EXPECT_EQ(kept.rest, rest) << what;
 }
 
 // Fields found while reading match SplitCsvFields on the record, however the
@@ -80,25 +104,21 @@ TEST(CsvRecords, FieldsFoundWhileReadingMatchTheSplit) {
       "1,2,\"x\ny\",\"z\"\r\n\"5\",\"6\",n\n,,\n\"\n",
       "1,2,a\x01b,\"c\"\n3,4,Caf\xE9,\"d\"",  // cleaned records are split again
       "\xEF\xBB\xBF\"1\",2,\"\",\"q\"\"\r[end-route]\r\n",
+      "1,2,\"x\ny\",c,,d,\"e,f\",,\"\"\n3,4,\"p\nq\"\n",  // no CR: the quoted LF ends the record
+      "1,2,n,c,,,,,,,x,,\"\",y\r\n,,,,,\r\n",
   };
   for (const std::string& text : texts) {
     for (std::size_t step : {1, 2, 3, 7, 4096}) {
       Trickle src(text, step);
-      CsvRecordReader reader(src, CsvTraitsOf(text));
+      CsvRecordReader reader(src);
       std::string_view record;
-      std::vector<std::string_view> fields, unquoted, want, wantUnquoted;
+      CsvRecordFields fields;
       std::size_t n = 0;
-      while (reader.Next(record, &fields, &unquoted)) {
-        SplitCsvFields(record, want, wantUnquoted);
-        EXPECT_EQ(fields, want) << text << " step " << step;
-        ASSERT_EQ(unquoted.size(), wantUnquoted.size());
-        for (std::size_t i = 0; i < unquoted.size(); ++i) {
-          EXPECT_EQ(unquoted[i].data() == nullptr, wantUnquoted[i].data() == nullptr);
-          EXPECT_EQ(unquoted[i], wantUnquoted[i]);
-          if (unquoted[i].data()) {
-            EXPECT_EQ(unquoted[i], CleanCsvField(fields[i]));
-          }
-        }
+      while (reader.Next(record, &fields)) {
+        ExpectKept(record, fields, text + " step " + std::to_string(step));
+        CsvRecordFields again;
+        SplitCsvFields(record, again);
+        ExpectKept(record, again, text);
         ++n;
       }
       EXPECT_EQ(n, Records(text).size()) << text << " step " << step;
@@ -106,47 +126,136 @@ TEST(CsvRecords, FieldsFoundWhileReadingMatchTheSplit) {
   }
 }
 
-// A big file is checked in two halves at once: a sequence cut at the middle,
-// a fault or a CR in one half only must give what one pass over it gives.
-TEST(CsvFileTraits, BigFilesCheckedInHalvesAsInOnePass) {
+// Each record is read in the encoding it is in: one Windows-1252 byte in a
+// UTF-8 file changes that record only.
+TEST(CsvRecords, EncodingIsDecidedPerRecord) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Records("1,2,Z\xC3\xBCrich\n3,4,M\xFCnchen\n5,6,K\xC3\xB6ln\n"),
+            (V{"1,2,Zürich", "3,4,München", "5,6,Köln"}));
+  // U+FFFE's lead byte alone in an ASCII record is Windows-1252.
+  EXPECT_EQ(Records("1,2,\xEFHS\n"), (V{"1,2,ïHS"}));
+  EXPECT_EQ(Records("1,2,\xEF\xBF\xBEx\n"), (V{"1,2,x"}));
+  // A sequence cut by the line end is no UTF-8; the next line is.
+  EXPECT_EQ(Records("1,2,a\xC3\r\n\xA9,b\r\n"), (V{"1,2,aÃ", "©,b"}));
+  // Long records, past the 16-byte steps of the scan, and a fault at the end.
+  const std::string lng(100, 'x');
+  EXPECT_EQ(Records(lng + "\xC3\xA9" + lng + "\n" + lng + "\xE9\n"),
+            (V{lng + "é" + lng, lng + "é"}));
+}
+
+// Whether an LF inside quotes ends the record is decided by the first line
+// end of the file, without a pass ahead.
+TEST(CsvRecords, FirstLineEndDecidesQuotedLineFeeds) {
+  using V = std::vector<std::string>;
+  // A first line in CR LF: later LFs in quotes stay, the first one too.
+  EXPECT_EQ(Records("1,2,\"x\ny\"\r\n3,4,\"p\nq\"\n5,6,r\r\n"),
+            (V{"1,2,\"x\ny\"", "3,4,\"p\nq\"", "5,6,r"}));
+  // A first line in LF: a stray quote takes nothing more than its line, even
+  // with a CR further on.
+  EXPECT_EQ(Records("1,2,a\n3,4,24\" screen\n5,6,c\r\n7,8,\"d\ne\"\r\n"),
+            (V{"1,2,a", "3,4,24\" screen", "5,6,c", "7,8,\"d", "e\""}));
+  EXPECT_EQ(Records("1,2,24\" screen\n3,4,b\n"), (V{"1,2,24\" screen", "3,4,b"}));
+  // No line end at all but quoted LFs: an LF file.
+  EXPECT_EQ(Records("1,2,\"a\nb\"\nc"), (V{"1,2,\"a", "b\"", "c"}));
+  // An LF in quotes with no CR within the look-ahead: an LF file.
+  std::string far = "1,2,\"a\n" + std::string(CsvRecordReader::kLookAhead + 10, 'x') + "\r\n";
+  const V recs = Records(far);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[0], "1,2,\"a");
+}
+
+// A stray quote whose stretch runs over line breaks is told once per file,
+// with the line where it stands; comments quoted whole over lines are not.
+TEST(CsvRecords, StrayQuoteOverLineBreaksToldOnceWithItsLine) {
+  struct Case {
+    std::string text;
+    std::size_t line;
+  } cases[] = {
+      {"1,2,\"a\nb\"\r\n3,4,\"c \"\"d\"\"\ne\"\r\n", 0},
+      {"1,2,a\r\n3,4,24\" screen\n5,6,c\r\n7,8,\"d\ne\r\n", 2},
+      {"1,2,a\r\n\r\n3,4,\"b\nc\nd\"\r\n5,6,x\"y\nz\"\r\n", 6},
+      {"1,2,24\" screen\nmore\r\n", 1},
+      {"1,2,a\r\n3,4,b\"\r\n", 0},         // a quote left open at a CR ends with it
+      {"1,2,\"a\nb\"\n3,4,c\"d\ne\n", 0},  // an LF file: LFs end records
+  };
+  for (const Case& c : cases) {
+    MemorySource src(c.text);
+    CsvRecordReader reader(src);
+    std::string_view record;
+    std::vector<std::size_t> told;
+    while (reader.Next(record))
+      if (const std::size_t line = reader.TakeRunOnLine()) told.push_back(line);
+    if (c.line) {
+      EXPECT_EQ(told, std::vector<std::size_t>{c.line}) << c.text;
+    } else {
+      EXPECT_TRUE(told.empty()) << c.text;
+    }
+  }
+}
+
+// The scan that finds where records stop, sixteen bytes at a time, against
+// its scalar twin, with every stop byte at every place of a step.
+TEST(CsvRecords, RecordStopScanMatchesItsScalarTwin) {
+  const char stops[] = {'"', ',', '\r', '\n', '\x01', '\xEF', '\x80', '\xC3', '\t', 'a'};
+  for (std::size_t len : {1, 15, 16, 17, 33, 48}) {
+    for (std::size_t at = 0; at < len; ++at) {
+      for (char stop : stops) {
+        for (char high : {'x', '\xA9'}) {
+          std::string text(len, 'x');
+          text[0] = high;
+          text[at] = stop;
+          const char* const b = text.data();
+          const char* const e = b + text.size();
+          unsigned h1 = 0, h2 = 0, h3 = 0, h4 = 0;
+          EXPECT_EQ(FindRecordStop<true>(b, e, h1), FindRecordStopScalar<true>(b, e, h2));
+          EXPECT_EQ(h1 != 0, h2 != 0);
+          EXPECT_EQ(FindRecordStop<false>(b, e, h3), FindRecordStopScalar<false>(b, e, h4));
+          EXPECT_EQ(h3 != 0, h4 != 0);
+        }
+      }
+    }
+  }
+}
+
+// A record longer than the buffer keeps only the fields that count: its
+// further fields pass into rest as they are read, and the buffer stops growing.
+TEST(CsvRecords, LongRecordsKeepOnlyTheirFields) {
   struct Case {
     const char* what;
-    int at;  // where bytes goes, from the middle
-    std::string bytes;
-    bool utf8, hasCR;
-  } cases[] = {
-      {"two bytes across the middle", -1, "\xC3\xA9", true, false},
-      {"three bytes, cut after one", -1, "\xE2\x82\xAC", true, false},
-      {"three bytes, cut after two", -2, "\xE2\x82\xAC", true, false},
-      {"four bytes, cut after three", -3, "\xF0\x9F\x98\x80", true, false},
-      {"unfinished at the middle", -1,
-       "\xE2"
-       "a",
-       false, false},
-      {"stray continuation at the middle", 0, "\x80", false, false},
-      {"one continuation too many", -1, "\xC3\xA9\xA9", false, false},
-      {"fault far into the second half", 1000, "\xFF", false, false},
-      {"CR far into the second half", 1000, "\r", true, true},
+    std::string record;
   };
-  test::TempDir dir;
-  const std::string path = dir / "big.csv";
+  std::string commas(3u << 20, ','), many, mixed;
+  for (int i = 0; i < 1000000; ++i) many += i % 7 ? ",," : ",\"a,b\"";
+  for (int i = 0; i < 1000000; ++i) mixed += i % 1000 ? ",," : ",\xC3\xA9\x01";
+  const Case cases[] = {
+      {"commas", "1,2,N,C" + commas + "tail"},
+      {"quoted fields", "\"1\",\"2\",\"N, n\",\"C\"" + many + ",\"last\""},
+      {"UTF-8 and controls in dropped fields", "1,2,N,C" + mixed + ",end\xC3\xA9"},
+      {"Windows-1252 in a dropped field", "1,2,N\xC3\xA9,C" + mixed + "\xE9" + commas + ",x"},
+  };
   for (const Case& c : cases) {
-    std::string text;
-    while (text.size() < (5u << 20)) text += "1.5,2.5,\"Some place\",\"a comment\"\n";
-    const std::size_t middle = text.size() / 2;
-    text.replace(middle + c.at, c.bytes.size(), c.bytes);
-    WriteFile(path, text);
-    RecordingMessageSink messages;
-    const std::optional<CsvFileTraits> t = ScanCsvFileTraits(path, messages);
-    ASSERT_TRUE(t) << c.what;
-    EXPECT_EQ(t->utf8, c.utf8) << c.what;
-    EXPECT_EQ(t->hasCR, c.hasCR) << c.what;
-    EXPECT_EQ(t->utf8, CsvTraitsOf(text).utf8) << c.what;
-    EXPECT_TRUE(messages.boxes.empty()) << c.what;
+    const std::string text = c.record + "\r\n3,4,next\r\n";
+    MemorySource src(text);
+    CsvRecordReader reader(src);
+    std::string_view record;
+    CsvRecordFields fields;
+    ASSERT_TRUE(reader.Next(record, &fields)) << c.what;
+    EXPECT_FALSE(reader.whole()) << c.what;
+    EXPECT_LT(record.size(), c.record.size() / 2) << c.what;
+    // What the whole record gives, cleaned as the reader cleans.
+    CsvRecordFields want;
+    const std::string clean = ToXmlText(c.record);
+    SplitCsvFields(clean, want);
+    EXPECT_EQ(fields.count, want.count) << c.what;
+    for (std::size_t k = 0; k < CsvRecordFields::kHead; ++k) {
+      EXPECT_EQ(fields.head[k], want.head[k]) << c.what;
+      EXPECT_EQ(fields.unquoted[k], want.unquoted[k]) << c.what;
+    }
+    EXPECT_TRUE(fields.rest == want.rest) << c.what;
+    ASSERT_TRUE(reader.Next(record, &fields)) << c.what;
+    EXPECT_TRUE(reader.whole());
+    EXPECT_EQ(record, "3,4,next");
   }
-  RecordingMessageSink messages;
-  EXPECT_FALSE(ScanCsvFileTraits(dir / "missing.csv", messages));
-  EXPECT_EQ(messages.boxes.size(), 1u);
 }
 
 TEST(CsvRecords, BlockBoundariesChangeNothing) {
@@ -389,6 +498,58 @@ TEST_F(PoiFiles, EncodingIsDecidedPerFile) {
   std::string gpx = ReadFile(dir / "out.gpx");
   EXPECT_NE(gpx.find("<name>Café</name>"), std::string::npos);
   EXPECT_NE(gpx.find("<name>Café001</name>"), std::string::npos);
+}
+
+// Every file of a run may start with a byte-order mark, the later ones too.
+TEST_F(PoiFiles, ByteOrderMarkSkippedInEveryFile) {
+  for (const char* name : {"a.csv", "b.csv", "c.csv"})
+    WriteFile(dir / name,
+              "\xEF\xBB\xBF"
+              "1,2,Home\r\n");
+  WriteFile(dir / "d.csv", "\xEF\xBB\xBF");
+  EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 3);
+  EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+  const std::string gpx = ReadFile(dir / "all.gpx");
+  EXPECT_EQ(gpx.find("\xEF\xBB\xBF"), std::string::npos);
+  EXPECT_NE(gpx.find("<name>Home002</name>"), std::string::npos);
+}
+
+// A run whose input could not be read whole changes no output: the file that
+// was there stays, and nothing is counted. (/proc/self/mem opens, then fails
+// at the first read.)
+TEST_F(PoiFiles, InputThatFailsToReadLeavesTheOutputAlone) {
+  WriteFile(dir / "a.csv", "1,2,A\r\n");
+  std::filesystem::create_symlink("/proc/self/mem", dir / "b.csv");
+  WriteFile(dir / "all.gpx", "OLD");
+  EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  ASSERT_EQ(h.messages.boxes.size(), 1u);
+  EXPECT_NE(h.messages.boxes[0].text.find(dir / "b.csv"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "all.gpx"), "OLD");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"a.csv", "all.gpx", "b.csv"}));
+
+  // The same with the output named after the input.
+  WriteFile(dir / "b.GPX", "OLD");
+  Run(dir / "b.csv");
+  EXPECT_EQ(ReadFile(dir / "b.GPX"), "OLD");
+}
+
+// A stray quote over line breaks is said once, as a warning naming the file
+// and the line; a comment quoted whole over lines says nothing.
+TEST_F(PoiFiles, StrayQuoteOverLineBreaksIsWarnedOnce) {
+  WriteFile(dir / "ok.csv", "1,2,A,\"x\ny\"\r\n3,4,B,\"p\nq\"\r\n");
+  EXPECT_EQ(Run(dir / "ok.csv"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+
+  WriteFile(dir / "s.csv", "1,2,A\r\n3,4,24\" screen\n5,6,C\n7,8,D\r\n9,9,E\"\nF\r\n");
+  EXPECT_EQ(Run(dir / "s.csv"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 3);
+  EXPECT_EQ(h.messages.Joined(),
+            "Unpaired Quote: Unpaired double quote in line 2; its field runs on over the lines "
+            "after it.  (s.csv).\n");
+  EXPECT_EQ(h.messages.boxes[0].style, kWarningIcon);
 }
 
 TEST_F(PoiFiles, UnwritableOutputIsReportedOnceAndNothingCounted) {
