@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "engine/byte_scan.h"
 #include "services/strings.h"
@@ -42,7 +41,7 @@ bool GpxReader::Ensure(std::size_t k) {
 
 bool GpxReader::Finish() {
   const bool named = open_ && hasName_;
-  if (named) ready_ = std::move(cur_);
+  if (named) swap(ready_, cur_);  // swapped, not moved: the strings keep their room
   open_ = false;
   return named;
 }
@@ -77,7 +76,11 @@ bool GpxReader::Markup() {
     if (wptStart) {
       open_ = true;
       hasName_ = false;
-      cur_ = GpxWaypoint();
+      for (std::string* f : {&cur_.lat, &cur_.lon, &cur_.name, &cur_.comment, &cur_.category}) {
+        f->clear();
+        if (f->capacity() > kKeepCapacity) std::string().swap(*f);
+      }
+      cur_.hasLat = cur_.hasLon = false;
       inStartTag_ = true;
       attr_ = Attr::Space;
       lastInTag_ = '\0';
@@ -114,7 +117,8 @@ void GpxReader::SkipTo(char last) {
   const char* base = buf_.data();
   const char* p = base + begin_;
   const char* e = base + end_;
-  const char* gt = static_cast<const char*>(std::memchr(p, '>', e - p));
+  const char* gt = FindFirstOf<'>'>(p, e);
+  if (gt == e) gt = nullptr;
   const char* stop = gt ? gt : e;
   // "-->" or "]]>" may be cut anywhere: count the closing bytes before stop,
   // with those seen at the end of the data before when the run reaches back.
@@ -217,20 +221,28 @@ void GpxReader::StartTagBytes() {
 }
 
 void GpxReader::EndField() {
+  if (field_ == Field::None) return;
+  if (FindFirstOf<'&', '<'>(raw_.data(), raw_.data() + raw_.size()) != raw_.data() + raw_.size())
+    raw_ = DecodeXmlText(raw_);
   switch (field_) {
-    case Field::Name: {
-      std::string name = JoinNameLines(DecodeXmlText(raw_));
-      if (!name.empty()) {  // white space alone is no name
-        cur_.name = std::move(name);
+    case Field::Name:
+      JoinNameLines(raw_);
+      if (!raw_.empty()) {  // white space alone is no name
+        cur_.name.swap(raw_);
         hasName_ = true;
       }
       break;
-    }
     case Field::Comment:
-      cur_.comment = JoinCommentLines(DecodeXmlText(raw_), joiner_);
+      if (FindFirstOf<'\r', '\n'>(raw_.data(), raw_.data() + raw_.size()) ==
+          raw_.data() + raw_.size()) {
+        cur_.comment.swap(raw_);
+      } else {
+        cur_.comment = JoinCommentLines(raw_, joiner_);
+      }
       break;
     case Field::Category:
-      cur_.category = JoinNameLines(DecodeXmlText(raw_));
+      JoinNameLines(raw_);
+      cur_.category.swap(raw_);
       break;
     case Field::None:
       break;
@@ -244,8 +256,8 @@ bool GpxReader::FieldText() {
   {
     const char* base = buf_.data();
     const char* p = base + begin_;
-    const char* lt = static_cast<const char*>(std::memchr(p, '<', end_ - begin_));
-    if (!lt) {
+    const char* lt = FindFirstOf<'<'>(p, base + end_);
+    if (lt == base + end_) {
       raw_.append(p, end_ - begin_);
       begin_ = end_;
       return false;
@@ -302,8 +314,8 @@ bool GpxReader::Step() {
       if (FieldText()) return true;
     } else {
       const char* base = buf_.data();
-      const char* lt = static_cast<const char*>(std::memchr(base + begin_, '<', end_ - begin_));
-      if (!lt) {
+      const char* lt = FindFirstOf<'<'>(base + begin_, base + end_);
+      if (lt == base + end_) {
         begin_ = end_;
         break;
       }
@@ -320,7 +332,7 @@ bool GpxReader::Next(GpxWaypoint& wpt) {
     if (begin_ == end_ && !Fill()) break;
     if (cancelled_) return false;
     if (Step()) {
-      wpt = std::move(ready_);
+      swap(wpt, ready_);
       return true;
     }
   }
@@ -335,7 +347,7 @@ bool GpxReader::Next(GpxWaypoint& wpt) {
   }
   EndField();
   if (Finish()) {
-    wpt = std::move(ready_);
+    swap(wpt, ready_);
     return true;
   }
   return false;
@@ -405,21 +417,6 @@ std::string DecodeXmlText(std::string_view raw) {
 
 namespace {
 
-// The lines of text, ended by CR, LF or CR LF.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t i = 0;
-  for (;;) {
-    const std::size_t j = text.find_first_of("\r\n", i);
-    if (j == std::string_view::npos) {
-      lines.push_back(text.substr(i));
-      return lines;
-    }
-    lines.push_back(text.substr(i, j - i));
-    i = j + (text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n' ? 2 : 1);
-  }
-}
-
 std::string_view TrimStart(std::string_view s) {
   const std::size_t k = s.find_first_not_of(" \t");
   return k == std::string_view::npos ? std::string_view() : s.substr(k);
@@ -432,40 +429,52 @@ std::string_view TrimEnd(std::string_view s) {
 
 }  // namespace
 
-std::string JoinNameLines(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
+void JoinNameLines(std::string& text) {
+  const char* const e = text.data() + text.size();
+  if (!text.empty() && FindFirstOf<'\r', '\n'>(text.data(), e) == e && !IsSpace(text.front()) &&
+      !IsSpace(text.back()))
+    return;  // one line, nothing to trim: the usual case
+  // The joined text is never longer, so it is written over the text itself.
+  std::size_t out = 0, i = 0;
   for (;;) {
     std::size_t j = text.find_first_of("\r\n", i);
-    if (j == std::string_view::npos) j = text.size();
-    const std::string_view line = TrimBlanks(text.substr(i, j - i));
+    if (j == std::string::npos) j = text.size();
+    const std::string_view line = TrimBlanks(std::string_view(text).substr(i, j - i));
     if (!line.empty()) {
-      if (!out.empty()) out += ' ';
-      out.append(line);
+      if (out > 0) text[out++] = ' ';
+      std::memmove(text.data() + out, line.data(), line.size());
+      out += line.size();
     }
-    if (j >= text.size()) return out;
+    if (j >= text.size()) break;
     i = j + 1;  // the LF of a CR LF gives an empty line, which is dropped
   }
+  text.resize(out);
 }
 
 std::string JoinCommentLines(std::string_view text, std::string_view joiner) {
-  if (text.find_first_of("\r\n") == std::string_view::npos) return std::string(text);
-  std::vector<std::string_view> lines = SplitLines(text);
-  for (std::size_t k = 0; k < lines.size(); ++k) {
-    if (k > 0) lines[k] = TrimStart(lines[k]);
-    if (k + 1 < lines.size()) lines[k] = TrimEnd(lines[k]);
-  }
-  std::size_t first = 0, last = lines.size();
-  while (first < last && lines[first].empty()) ++first;
-  while (last > first && lines[last - 1].empty()) --last;
   std::string out;
-  out.reserve(text.size() + (last - first) * joiner.size());
-  for (std::size_t k = first; k < last; ++k) {
-    if (k > first) out.append(joiner);
-    out.append(lines[k]);
+  out.reserve(text.size() + text.size() / 8);
+  std::size_t i = 0, emptyLines = 0;
+  bool first = true, started = false;
+  for (;;) {
+    const std::size_t j = text.find_first_of("\r\n", i);
+    const bool last = j == std::string_view::npos;
+    std::string_view line = text.substr(i, last ? std::string_view::npos : j - i);
+    if (!first) line = TrimStart(line);
+    if (!last) line = TrimEnd(line);
+    first = false;
+    if (line.empty()) {
+      if (started) ++emptyLines;  // kept only when a line follows
+    } else {
+      if (started)
+        for (std::size_t k = 0; k <= emptyLines; ++k) out.append(joiner);
+      out.append(line);
+      started = true;
+      emptyLines = 0;
+    }
+    if (last) return out;
+    i = j + (text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n' ? 2 : 1);
   }
-  return out;
 }
 
 }  // namespace marklode

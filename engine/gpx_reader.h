@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/block_reader.h"
 #include "engine/run_context.h"
@@ -22,6 +23,18 @@ struct GpxWaypoint {
   std::string lat, lon;  // attribute texts as written
   bool hasLat = false, hasLon = false;
   std::string name, comment, category;  // decoded text, without line breaks but a comment's LF
+
+  // The reader hands waypoints over by swapping, so that their strings keep
+  // their room from one waypoint to the next.
+  friend void swap(GpxWaypoint& a, GpxWaypoint& b) noexcept {
+    a.lat.swap(b.lat);
+    a.lon.swap(b.lon);
+    std::swap(a.hasLat, b.hasLat);
+    std::swap(a.hasLon, b.hasLon);
+    a.name.swap(b.name);
+    a.comment.swap(b.comment);
+    a.category.swap(b.category);
+  }
 };
 
 // Yields every waypoint that has a name. A waypoint ends at its </wpt>, at a
@@ -69,9 +82,9 @@ class GpxReader : private BlockReader {
 // a CDATA section gives its content verbatim. Anything else is kept as it is.
 std::string DecodeXmlText(std::string_view raw);
 
-// A name's lines joined by single spaces: each line (ended by CR, LF or CR LF)
-// trimmed of spaces and tabs, empty ones dropped.
-std::string JoinNameLines(std::string_view text);
+// A name's lines joined by single spaces, in place: each line (ended by CR,
+// LF or CR LF) trimmed of spaces and tabs, empty ones dropped.
+void JoinNameLines(std::string& text);
 
 // A comment's lines joined by joiner: blanks around each line break trimmed,
 // empty lines before the first and after the last dropped, empty lines

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "engine/byte_scan.h"
 #include "engine/gpx_reader.h"
 #include "engine/output_set.h"
 #include "engine/templates.h"
@@ -33,10 +34,16 @@ std::string SafeFileName(std::string name) {
 // a comment, and a quote is doubled, so that quotes still pair and a comma
 // after one stays in the field.
 void AppendField(std::string& record, std::string_view text, const char* lineJoiner) {
+  const char* const e = text.data() + text.size();
+  if (FindFirstOf<'\r', '\n', '"'>(text.data(), e) == e) {  // the usual case
+    record.append(text);
+    return;
+  }
   std::string joined;
-  if (text.find_first_of("\r\n") != std::string_view::npos) {
+  if (FindFirstOf<'\r', '\n'>(text.data(), e) != e) {
     if (!lineJoiner) {
-      joined = JoinNameLines(text);
+      joined.assign(text);
+      JoinNameLines(joined);
     } else if (std::string_view(lineJoiner) != "\n" || text.find('\r') != std::string_view::npos) {
       joined = JoinCommentLines(text, lineJoiner);  // an LF alone is kept: records end in CR LF
     } else {

@@ -47,7 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Decoding never makes text longer: every entity is longer than what it stands for.
   FUZZ_CHECK(marklode::DecodeXmlText(text).size() <= text.size());
-  marklode::JoinNameLines(text);
+  std::string name(text);
+  marklode::JoinNameLines(name);
+  FUZZ_CHECK(name.size() <= text.size());
   marklode::JoinCommentLines(text, " - ");
 
   // Through the decoding source (UTF-16 when the input starts with a byte
