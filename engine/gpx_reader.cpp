@@ -452,8 +452,12 @@ void JoinNameLines(std::string& text) {
 }
 
 std::string JoinCommentLines(std::string_view text, std::string_view joiner) {
+  std::size_t breaks = 0;
+  for (const char *p = text.data(), *e = p + text.size(); (p = FindFirstOf<'\r', '\n'>(p, e)) != e;
+       ++p)
+    ++breaks;
   std::string out;
-  out.reserve(text.size() + text.size() / 8);
+  out.reserve(text.size() + breaks * joiner.size());
   std::size_t i = 0, emptyLines = 0;
   bool first = true, started = false;
   for (;;) {
