@@ -50,6 +50,10 @@ TEST(DecodingSource, DecodesUtf16InAnyBlockAndReadSize) {
   } cases[] = {
       {"empty", u"", ""},
       {"ASCII, two and three bytes", u"<a>\u00E9\u20AC\r\n", "<a>\xC3\xA9\xE2\x82\xAC\r\n"},
+      // Low bytes that look like ASCII: the high byte decides.
+      {"not ASCII", u"A\u0141\u4E41B",
+       "A\xC5\x81\xE4\xB9\x81"
+       "B"},
       {"a surrogate pair", u"x\U0001F303y", "x\xF0\x9F\x8C\x83y"},
       {"a lone high surrogate, then text", std::u16string(u"a") + char16_t(0xD83C) + u"b",
        "a\xEF\xBF\xBD"
