@@ -1,6 +1,6 @@
 #include "engine/gpx_reader.h"
 
-#include <array>
+#include <algorithm>
 #include <cstring>
 
 #include "engine/byte_scan.h"
@@ -9,193 +9,348 @@
 namespace marklode {
 namespace {
 
-// The fuzz build reads in tiny blocks, so that small inputs reach the refill
-// and growth paths.
+// The longest piece of markup told apart by its first bytes: "<gpxx:category>".
+constexpr std::size_t kLookahead = 16;
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
+// A gathered text this long is not kept for the next field once used.
+constexpr std::size_t kKeepCapacity = 1 << 20;
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Bytes that may end a stretch of ordinary text.
-constexpr std::array<bool, 256> kSpecial = [] {
-  std::array<bool, 256> t{};
-  t['\r'] = t['\n'] = t['<'] = t[']'] = true;
-  return t;
-}();
-
-bool Matches(const std::vector<char>& buf, std::size_t pos, std::string_view what) {
-  return std::memcmp(buf.data() + pos, what.data(), what.size()) == 0;
-}
-
-// "<name" followed by the end of the line, a blank, ">" or "/": a start tag of
-// exactly that element, compared without regard to case.
-bool IsStartTag(std::string_view line, std::string_view open) {
-  if (!IStartsWith(line, open)) return false;
-  if (line.size() == open.size()) return true;
-  char c = line[open.size()];
-  return c == ' ' || c == '\t' || c == '>' || c == '/' || c == '\r' || c == '\n';
+// "<name" followed by the end of the input, a blank, a line break, ">" or "/":
+// a start tag of exactly that element, compared without regard to case.
+bool IsStartTag(std::string_view s, std::string_view open) {
+  if (!IStartsWith(s, open)) return false;
+  if (s.size() == open.size()) return true;
+  char c = s[open.size()];
+  return IsSpace(c) || c == '>' || c == '/';
 }
 
 }  // namespace
 
-bool GpxLineScanner::Ensure(std::size_t& pos, std::size_t k) {
-  while (pos + k > end_) {
-    const std::size_t off = pos - begin_;
-    const bool more = Fill();
-    pos = begin_ + off;  // Fill moves the data to the front even when nothing more comes
-    if (!more) return false;
-  }
+GpxReader::GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* progress)
+    : BlockReader(src, progress), joiner_(keepCommentLineBreaks ? "\n" : " - ") {}
+
+bool GpxReader::Ensure(std::size_t k) {
+  while (end_ - begin_ < k)
+    if (!Fill()) return false;
   return true;
 }
 
-std::string_view GpxLineScanner::Take(std::size_t lineEnd, std::size_t next) {
-  std::string_view line(buf_.data() + begin_, lineEnd - begin_);
-  begin_ = next;
-  return TrimBlanks(line);
+bool GpxReader::Finish() {
+  const bool named = open_ && hasName_;
+  if (named) swap(ready_, cur_);  // swapped, not moved: the strings keep their room
+  open_ = false;
+  return named;
 }
 
-bool GpxLineScanner::Next(std::string_view& line) {
-  for (;;) {
-    if (cancelled_) return false;
-    // Blanks and empty lines between lines are never part of one: skip them at
-    // once, unless the caller wants empty lines (inside a multi-line comment).
-    for (;;) {
-      const char* base = buf_.data();
-      begin_ =
-          (keepEmptyLines ? FindFirstNotOf<' ', '\t'>(base + begin_, base + end_)
-                          : FindFirstNotOf<' ', '\t', '\r', '\n'>(base + begin_, base + end_)) -
-          base;
-      if (begin_ < end_ || !Fill()) break;
+// A waypoint's end or the start of the next waypoint, route or track.
+bool GpxReader::Boundary(std::size_t avail, bool& wptStart) const {
+  const std::string_view s(buf_.data() + begin_, std::min(avail, kLookahead));
+  const char letter = s.size() > 1 ? static_cast<char>(s[1] | 0x20) : '\0';
+  wptStart = letter == 'w' && IsStartTag(s, "<wpt");
+  return wptStart || (letter == '/' && s.starts_with("</wpt>")) ||
+         (letter == 'r' && IsStartTag(s, "<rte")) || (letter == 't' && IsStartTag(s, "<trk"));
+}
+
+bool GpxReader::Markup() {
+  Ensure(kLookahead);
+  const std::string_view s(buf_.data() + begin_, std::min(end_ - begin_, kLookahead));
+  if (s.starts_with("<!--")) {
+    skip_ = Skip::Comment;
+    run_ = 0;
+    begin_ += 4;
+    return false;
+  }
+  if (s.starts_with("<![CDATA[")) {
+    skip_ = Skip::Cdata;
+    run_ = 0;
+    begin_ += 9;
+    return false;
+  }
+  bool wptStart = false;
+  if (Boundary(s.size(), wptStart)) {
+    const bool done = Finish();
+    if (wptStart) {
+      open_ = true;
+      hasName_ = false;
+      for (std::string* f : {&cur_.lat, &cur_.lon, &cur_.name, &cur_.comment, &cur_.category}) {
+        f->clear();
+        if (f->capacity() > kKeepCapacity) std::string().swap(*f);
+      }
+      cur_.hasLat = cur_.hasLon = false;
+      inStartTag_ = true;
+      attr_ = Attr::Space;
+      lastInTag_ = '\0';
+      begin_ += 4;
+    } else {
+      begin_ += s[1] == '/' ? 6 : 4;
     }
-    std::size_t pos = begin_;
-    bool content = false;
-    for (;;) {
-      if (pos >= end_) {
-        if (!Ensure(pos, 1)) {
-          if (cancelled_) return false;
-          if (mode_ == Mode::Comment) begin_ = end_;
-          line = Take(end_, end_);
-          if (!line.empty()) return true;
-          if (begin_ >= end_) return false;
-          break;
-        }
-      }
-      if (mode_ == Mode::Comment) {
-        // Skip everything up to "-->", dropping what was read so far.
-        const char* p = buf_.data() + pos;
-        const char* found = static_cast<const char*>(std::memchr(p, '>', end_ - pos));
-        if (!found) {
-          begin_ = pos = end_ >= 2 ? std::max(begin_, end_ - 2) : begin_;
-          if (!Ensure(pos, 3)) {
-            begin_ = end_;
-            return false;
-          }
-          continue;
-        }
-        std::size_t gt = found - buf_.data();
-        if (gt >= begin_ + 2 && buf_[gt - 1] == '-' && buf_[gt - 2] == '-') {
-          mode_ = Mode::Text;
-          begin_ = pos = gt + 1;
-        } else {
-          pos = gt + 1;
-        }
-        continue;
-      }
-      char c = buf_[pos];
-      if (!kSpecial[static_cast<unsigned char>(c)]) {
-        ++pos;
-        if (IsBlank(c)) continue;
-        // Ordinary text: run to the next byte that may end it.
-        content = true;
-        const char* base = buf_.data();
-        pos = FindFirstOf<'<', '\r', '\n', ']'>(base + pos, base + end_) - base;
-        continue;
-      }
-      if (c == '\r' || c == '\n') {
-        // CR LF ends one line, as a lone CR or LF does.
-        // (Ensure may move the data: pos follows it, so take next afterwards.)
-        const bool crlf = c == '\r' && Ensure(pos, 2) && buf_[pos + 1] == '\n';
-        const std::size_t next = pos + (crlf ? 2 : 1);
-        line = Take(pos, next);
-        if (!line.empty() || keepEmptyLines) return true;
-        break;  // an empty line: look again
-      }
-      if (c == ']') {
-        if (mode_ == Mode::Cdata && Ensure(pos, 3) && Matches(buf_, pos, "]]>")) {
-          mode_ = Mode::Text;
-          pos += 3;
-        } else {
-          ++pos;
-        }
-        content = true;
-        continue;
-      }
-      // c == '<'
-      if (mode_ == Mode::Cdata) {
-        content = true;
-        ++pos;
-        continue;
-      }
-      Ensure(pos, 9);
-      std::size_t avail = end_ - pos;
-      char n = avail > 1 ? buf_[pos + 1] : '\0';
-      if (n == '/') {
-        if (avail >= 6 && Matches(buf_, pos, "</wpt>")) {
-          if (content) {
-            line = Take(pos, pos);
-          } else {
-            line = Take(pos + 6, pos + 6);
-          }
-          return true;
-        }
-        content = true;
-        ++pos;
-      } else if (n == '!') {
-        if (avail >= 4 && Matches(buf_, pos, "<!--")) {
-          if (content) {
-            line = Take(pos, pos);
-            return true;
-          }
-          mode_ = Mode::Comment;
-          begin_ = pos = pos + 4;
-          continue;
-        }
-        if (avail >= 9 && Matches(buf_, pos, "<![CDATA[")) {
-          mode_ = Mode::Cdata;
-          pos += 9;
-        } else {
-          ++pos;
-        }
-        content = true;
-      } else if (n == '?') {
-        content = true;
-        ++pos;
-      } else {
-        // A start tag begins a line of its own.
-        if (content) {
-          line = Take(pos, pos);
-          if (!line.empty()) return true;
-        }
-        content = true;
-        ++pos;
-      }
+    return done;
+  }
+  if (open_) {
+    const char letter = s.size() > 1 ? static_cast<char>(s[1] | 0x20) : '\0';
+    std::size_t tag = 0;
+    if (letter == 'n' && !hasName_ && IStartsWith(s, "<name>")) {
+      field_ = Field::Name;
+      tag = 6;
+    } else if (letter == 'c' && IStartsWith(s, "<cmt>")) {
+      field_ = Field::Comment;
+      tag = 5;
+    } else if (letter == 'g' && IStartsWith(s, "<gpxx:category>")) {
+      field_ = Field::Category;
+      tag = 15;
+    }
+    if (tag) {
+      raw_.clear();
+      begin_ += tag;
+      return false;
     }
   }
+  ++begin_;  // other markup: its text and attributes are skipped as ordinary text
+  return false;
 }
 
-std::string_view ElementText(std::string_view rest) {
-  std::size_t i = 0;
-  while (i < rest.size()) {
-    if (rest[i] != '<') {
-      ++i;
+void GpxReader::SkipTo(char last) {
+  const char* base = buf_.data();
+  const char* p = base + begin_;
+  const char* e = base + end_;
+  const char* gt = FindFirstOf<'>'>(p, e);
+  if (gt == e) gt = nullptr;
+  const char* stop = gt ? gt : e;
+  // "-->" or "]]>" may be cut anywhere: count the closing bytes before stop,
+  // with those seen at the end of the data before when the run reaches back.
+  int run = 0;
+  for (const char* q = stop; q > p && q[-1] == last && run < 2; --q) ++run;
+  if (run == stop - p) run = std::min(2, run + run_);
+  if (skip_ == Skip::Cdata && field_ != Field::None) raw_.append(p, (gt ? gt + 1 : e) - p);
+  if (!gt) {
+    run_ = run;
+    begin_ = end_;
+    return;
+  }
+  begin_ = gt + 1 - base;
+  run_ = 0;
+  if (run == 2) skip_ = Skip::None;
+}
+
+void GpxReader::EndStartTag(bool selfClosing) {
+  inStartTag_ = false;
+  if (value_) {  // a value never closed counts for nothing
+    value_->clear();
+    value_ = nullptr;
+  }
+  if (selfClosing) open_ = false;  // <wpt .../> has no name
+}
+
+void GpxReader::StartTagBytes() {
+  // Attributes by name, in any order, in double or single quotes. A "<" ends
+  // the tag wherever it stands, so a tag never closed cannot run on.
+  const char* base = buf_.data();
+  while (begin_ < end_) {
+    if (attr_ == Attr::Value) {
+      const char* p = base + begin_;
+      const char* e = base + end_;
+      const char* f = quote_ == '"' ? FindFirstOf<'"', '<'>(p, e) : FindFirstOf<'\'', '<'>(p, e);
+      if (value_) value_->append(p, f - p);
+      begin_ = f - base;
+      if (f == e) return;
+      if (*f == '<') {
+        EndStartTag(false);
+        return;
+      }
+      if (value_) (value_ == &cur_.lat ? cur_.hasLat : cur_.hasLon) = true;
+      value_ = nullptr;
+      lastInTag_ = quote_;
+      attr_ = Attr::Space;
+      ++begin_;
       continue;
     }
-    if (rest.substr(i, 9) != "<![CDATA[") break;
-    std::size_t close = rest.find("]]>", i + 9);
-    if (close == std::string_view::npos) return rest;
-    i = close + 3;
+    const char c = base[begin_];
+    if (c == '<') {
+      EndStartTag(false);
+      return;
+    }
+    ++begin_;
+    if (c == '>') {
+      EndStartTag(lastInTag_ == '/');
+      return;
+    }
+    if (IsSpace(c)) {
+      if (attr_ == Attr::Name) attr_ = Attr::AfterName;
+      continue;
+    }
+    lastInTag_ = c;
+    switch (attr_) {
+      case Attr::Name:
+        if (c == '=') {
+          attr_ = Attr::BeforeValue;
+        } else if (attrName_.size() < 4) {
+          attrName_ += c;
+        }
+        break;
+      case Attr::AfterName:
+        if (c == '=') {
+          attr_ = Attr::BeforeValue;
+          break;
+        }
+        [[fallthrough]];
+      case Attr::Space:
+        attrName_.assign(1, c);
+        attr_ = Attr::Name;
+        break;
+      case Attr::BeforeValue:
+        if (c == '"' || c == '\'') {
+          quote_ = c;
+          attr_ = Attr::Value;
+          value_ = attrName_ == "lat" && !cur_.hasLat   ? &cur_.lat
+                   : attrName_ == "lon" && !cur_.hasLon ? &cur_.lon
+                                                        : nullptr;
+          if (value_) value_->clear();
+        } else {
+          attrName_.assign(1, c);
+          attr_ = Attr::Name;
+        }
+        break;
+      case Attr::Value:
+        break;
+    }
   }
-  return rest.substr(0, i);
+}
+
+void GpxReader::EndField() {
+  if (field_ == Field::None) return;
+  if (FindFirstOf<'&', '<'>(raw_.data(), raw_.data() + raw_.size()) != raw_.data() + raw_.size())
+    raw_ = DecodeXmlText(raw_);
+  switch (field_) {
+    case Field::Name:
+      JoinNameLines(raw_);
+      if (!raw_.empty()) {  // white space alone is no name
+        cur_.name.swap(raw_);
+        hasName_ = true;
+      }
+      break;
+    case Field::Comment:
+      if (FindFirstOf<'\r', '\n'>(raw_.data(), raw_.data() + raw_.size()) ==
+          raw_.data() + raw_.size()) {
+        cur_.comment.swap(raw_);
+      } else {
+        cur_.comment = JoinCommentLines(raw_, joiner_);
+      }
+      break;
+    case Field::Category:
+      JoinNameLines(raw_);
+      cur_.category.swap(raw_);
+      break;
+    case Field::None:
+      break;
+  }
+  field_ = Field::None;
+  raw_.clear();
+  if (raw_.capacity() > kKeepCapacity) std::string().swap(raw_);
+}
+
+bool GpxReader::FieldText() {
+  {
+    const char* base = buf_.data();
+    const char* p = base + begin_;
+    const char* lt = FindFirstOf<'<'>(p, base + end_);
+    if (lt == base + end_) {
+      raw_.append(p, end_ - begin_);
+      begin_ = end_;
+      return false;
+    }
+    raw_.append(p, lt - p);
+    begin_ = lt - base;
+  }
+  // XML comments inside the text leave nothing behind; CDATA sections stay
+  // whole, for the decoding to take verbatim.
+  Ensure(kLookahead);
+  const std::string_view s(buf_.data() + begin_, std::min(end_ - begin_, kLookahead));
+  if (s.starts_with("<!--")) {
+    skip_ = Skip::Comment;
+    run_ = 0;
+    begin_ += 4;
+    return false;
+  }
+  if (s.starts_with("<![CDATA[")) {
+    raw_.append(s.substr(0, 9));
+    skip_ = Skip::Cdata;
+    run_ = 0;
+    begin_ += 9;
+    return false;
+  }
+  if (field_ == Field::Comment) {
+    // A comment runs to its end tag, other markup included, but never past
+    // the waypoint: one never closed keeps the comment read before.
+    if (s.starts_with("</cmt>")) {
+      begin_ += 6;
+      EndField();
+      return false;
+    }
+    bool wptStart = false;
+    if (!Boundary(s.size(), wptStart)) {
+      raw_ += '<';
+      ++begin_;
+      return false;
+    }
+    field_ = Field::None;
+    raw_.clear();
+    return Markup();
+  }
+  EndField();  // names and categories end at the next tag
+  return Markup();
+}
+
+bool GpxReader::Step() {
+  while (begin_ < end_) {
+    if (skip_ != Skip::None) {
+      SkipTo(skip_ == Skip::Comment ? '-' : ']');
+    } else if (inStartTag_) {
+      StartTagBytes();
+    } else if (field_ != Field::None) {
+      if (FieldText()) return true;
+    } else {
+      const char* base = buf_.data();
+      const char* lt = FindFirstOf<'<'>(base + begin_, base + end_);
+      if (lt == base + end_) {
+        begin_ = end_;
+        break;
+      }
+      begin_ = lt - base;
+      if (Markup()) return true;
+    }
+  }
+  return false;
+}
+
+bool GpxReader::Next(GpxWaypoint& wpt) {
+  for (;;) {
+    if (cancelled_) return false;
+    if (begin_ == end_ && !Fill()) break;
+    if (cancelled_) return false;
+    if (Step()) {
+      swap(wpt, ready_);
+      return true;
+    }
+  }
+  if (cancelled_) return false;
+  // The end of the input ends whatever was open: a start tag takes the values
+  // it had, a name or category the text read, a comment never closed nothing.
+  skip_ = Skip::None;
+  if (inStartTag_) EndStartTag(false);
+  if (field_ == Field::Comment) {
+    field_ = Field::None;
+    raw_.clear();
+  }
+  EndField();
+  if (Finish()) {
+    swap(wpt, ready_);
+    return true;
+  }
+  return false;
 }
 
 std::string DecodeXmlText(std::string_view raw) {
@@ -214,9 +369,11 @@ std::string DecodeXmlText(std::string_view raw) {
       continue;
     }
     if (c == '&') {
-      std::size_t semi = raw.find(';', i + 1);
-      if (semi != std::string_view::npos && semi - i <= 12) {
-        std::string_view ent = raw.substr(i + 1, semi - i - 1);
+      // An entity is a few bytes long: looking further for its ";" would
+      // make a long run of "&" quadratic.
+      const std::size_t semi = raw.substr(i + 1, 12).find(';');
+      if (semi != std::string_view::npos) {
+        std::string_view ent = raw.substr(i + 1, semi);
         static const std::pair<std::string_view, char> kNamed[] = {
             {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
         bool done = false;
@@ -247,7 +404,7 @@ std::string DecodeXmlText(std::string_view raw) {
           }
         }
         if (done) {
-          i = semi + 1;
+          i += semi + 2;
           continue;
         }
       }
@@ -258,148 +415,70 @@ std::string DecodeXmlText(std::string_view raw) {
   return out;
 }
 
-GpxReader::GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* progress)
-    : scanner_(src, progress), joiner_(keepCommentLineBreaks ? "\n" : " - ") {}
+namespace {
 
-void GpxReader::ParseStartTag(std::string_view tag) {
-  // Attributes by name, in any order, in double or single quotes.
-  std::size_t i = 4;  // after "<wpt"
-  while (i < tag.size()) {
-    while (i < tag.size() && (IsBlank(tag[i]) || tag[i] == '\r' || tag[i] == '\n')) ++i;
-    if (i >= tag.size() || tag[i] == '>' || tag[i] == '/') break;
-    std::size_t nameStart = i;
-    while (i < tag.size() && tag[i] != '=' && !IsBlank(tag[i]) && tag[i] != '>') ++i;
-    std::string_view name = tag.substr(nameStart, i - nameStart);
-    while (i < tag.size() && IsBlank(tag[i])) ++i;
-    if (i >= tag.size() || tag[i] != '=') {
-      if (i < tag.size() && tag[i] != '>') ++i;
-      continue;
-    }
-    ++i;
-    while (i < tag.size() && IsBlank(tag[i])) ++i;
-    if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) continue;
-    char q = tag[i++];
-    std::size_t close = tag.find(q, i);
-    if (close == std::string_view::npos) break;
-    std::string_view value = tag.substr(i, close - i);
-    i = close + 1;
-    if (name == "lat" && !cur_.hasLat) {
-      cur_.lat.assign(value);
-      cur_.hasLat = true;
-    } else if (name == "lon" && !cur_.hasLon) {
-      cur_.lon.assign(value);
-      cur_.hasLon = true;
-    }
-  }
-  std::string_view t = TrimBlanks(tag);
-  if (t.size() >= 2 && t.substr(t.size() - 2) == "/>") open_ = false;  // self-closing: no name
+std::string_view TrimStart(std::string_view s) {
+  const std::size_t k = s.find_first_not_of(" \t");
+  return k == std::string_view::npos ? std::string_view() : s.substr(k);
 }
 
-void GpxReader::StartWaypoint(std::string_view line) {
-  open_ = true;
-  hasName_ = false;
-  cur_ = GpxWaypoint();
-  if (line.find('>') == std::string_view::npos) {
-    awaitingTagEnd_ = true;  // the start tag goes on over the next lines
-    tagText_.assign(line);
-    return;
-  }
-  ParseStartTag(line);
+std::string_view TrimEnd(std::string_view s) {
+  const std::size_t k = s.find_last_not_of(" \t");
+  return k == std::string_view::npos ? std::string_view() : s.substr(0, k + 1);
 }
 
-bool GpxReader::Finish() {
-  bool named = open_ && hasName_;
-  if (named) ready_ = std::move(cur_);
-  open_ = false;
-  awaitingTagEnd_ = false;
-  commentPending_ = false;
-  return named;
-}
+}  // namespace
 
-bool GpxReader::ProcessLine(std::string_view line) {
-  if (awaitingTagEnd_) {
-    if (line.empty() || line[0] != '<') {
-      tagText_ += ' ';
-      tagText_.append(line);
-      if (line.find('>') == std::string_view::npos) return false;
-      awaitingTagEnd_ = false;
-      ParseStartTag(tagText_);
-      return false;
-    }
-    awaitingTagEnd_ = false;  // a start tag never closed: take what it had
-    ParseStartTag(tagText_);
-  }
-
-  // Every line of interest starts with "<": sort by the letter after it.
-  if ((line.empty() || line[0] != '<') && !commentPending_) return false;
-  const char tagLetter = line.size() > 1 ? static_cast<char>(line[1] | 0x20) : '\0';
-  const bool wptStart = tagLetter == 'w' && IsStartTag(line, "<wpt");
-  const bool boundary = wptStart || (tagLetter == '/' && line == "</wpt>") ||
-                        (tagLetter == 'r' && IsStartTag(line, "<rte")) ||
-                        (tagLetter == 't' && IsStartTag(line, "<trk"));
-
-  if (commentPending_) {
-    if (!boundary) {
-      commentBuf_ += joiner_;
-      commentBuf_.append(line);
-      std::size_t p = commentBuf_.find("</cmt>", 1);
-      if (p != std::string::npos) {
-        cur_.comment = DecodeXmlText(std::string_view(commentBuf_).substr(5, p - 5));
-        commentPending_ = false;
-      }
-      return false;
-    }
-    commentPending_ = false;  // an unclosed comment keeps its earlier value
-  }
-
-  if (boundary) {
-    bool done = open_ && Finish();
-    if (wptStart) StartWaypoint(line);
-    return done;
-  }
-  if (!open_) return false;
-
-  if (tagLetter == 'n' && IStartsWith(line, "<name>")) {
-    if (!hasName_) {
-      cur_.name = DecodeXmlText(ElementText(line.substr(6)));
-      hasName_ = true;
-    }
-  } else if (tagLetter == 'c' && IStartsWith(line, "<cmt>")) {
-    std::size_t p = line.find("</cmt>", 1);
-    if (p != std::string_view::npos) {
-      cur_.comment = DecodeXmlText(line.substr(5, p - 5));
-    } else {
-      commentPending_ = true;
-      commentBuf_.assign(line);
-    }
-  } else if (tagLetter == 'g' && IStartsWith(line, "<gpxx:category>")) {
-    cur_.category = DecodeXmlText(ElementText(line.substr(15)));
-  }
-  return false;
-}
-
-bool GpxReader::Next(GpxWaypoint& wpt) {
-  std::string_view line;
+void JoinNameLines(std::string& text) {
+  const char* const e = text.data() + text.size();
+  if (!text.empty() && FindFirstOf<'\r', '\n'>(text.data(), e) == e && !IsSpace(text.front()) &&
+      !IsSpace(text.back()))
+    return;  // one line, nothing to trim: the usual case
+  // The joined text is never longer, so it is written over the text itself.
+  std::size_t out = 0, i = 0;
   for (;;) {
-    // An empty line counts only inside a comment that goes on over lines.
-    scanner_.keepEmptyLines = commentPending_;
-    if (!scanner_.Next(line)) break;
-    if (line.empty() && !commentPending_) continue;
-    if (ProcessLine(line)) {
-      wpt = std::move(ready_);
-      return true;
+    std::size_t j = text.find_first_of("\r\n", i);
+    if (j == std::string::npos) j = text.size();
+    const std::string_view line = TrimBlanks(std::string_view(text).substr(i, j - i));
+    if (!line.empty()) {
+      if (out > 0) text[out++] = ' ';
+      std::memmove(text.data() + out, line.data(), line.size());
+      out += line.size();
     }
+    if (j >= text.size()) break;
+    i = j + 1;  // the LF of a CR LF gives an empty line, which is dropped
   }
-  if (scanner_.cancelled()) return false;
-  if (awaitingTagEnd_) {
-    awaitingTagEnd_ = false;
-    ParseStartTag(tagText_);
+  text.resize(out);
+}
+
+std::string JoinCommentLines(std::string_view text, std::string_view joiner) {
+  std::size_t breaks = 0;
+  for (const char *p = text.data(), *e = p + text.size(); (p = FindFirstOf<'\r', '\n'>(p, e)) != e;
+       ++p)
+    ++breaks;
+  std::string out;
+  out.reserve(text.size() + breaks * joiner.size());
+  std::size_t i = 0, emptyLines = 0;
+  bool first = true, started = false;
+  for (;;) {
+    const std::size_t j = text.find_first_of("\r\n", i);
+    const bool last = j == std::string_view::npos;
+    std::string_view line = text.substr(i, last ? std::string_view::npos : j - i);
+    if (!first) line = TrimStart(line);
+    if (!last) line = TrimEnd(line);
+    first = false;
+    if (line.empty()) {
+      if (started) ++emptyLines;  // kept only when a line follows
+    } else {
+      if (started)
+        for (std::size_t k = 0; k <= emptyLines; ++k) out.append(joiner);
+      out.append(line);
+      started = true;
+      emptyLines = 0;
+    }
+    if (last) return out;
+    i = j + (text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n' ? 2 : 1);
   }
-  if (open_ && Finish()) {
-    wpt = std::move(ready_);
-    return true;
-  }
-  return false;
 }
 
 }  // namespace marklode

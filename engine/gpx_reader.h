@@ -1,14 +1,17 @@
-// Reads the waypoints of a GPX file as a stream of lines, the way GPX files are
-// commonly written: one element per line. Text that shares a line is read as if
-// every start tag began a line and every </wpt> stood on a line of its own, so
-// files written on one line, or with tab indentation, read the same. This is not
-// an XML parser: it recognises just the lines a waypoint needs.
+// Reads the waypoints of a GPX file as a stream of bytes. This is not an XML
+// parser: it recognises just the markup a waypoint needs (the <wpt> start tag
+// with its lat and lon, <name>, <cmt> and <gpxx:Category>, and the starts of
+// routes and tracks), skips XML comments, and keeps CDATA sections whole.
+// Line breaks mean nothing to it, so files written on one line, over many
+// lines or with tab indentation read the same. Only the text of the fields a
+// waypoint keeps is gathered; everything else is skipped as it streams, so a
+// long line costs no memory.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 #include "engine/block_reader.h"
 #include "engine/run_context.h"
@@ -16,54 +19,62 @@
 
 namespace marklode {
 
-// Splits a byte stream into logical lines, trimmed of spaces and tabs; empty
-// ones only on request. XML comments are skipped; CDATA sections are never split at "<".
-class GpxLineScanner : public BlockReader {
- public:
-  explicit GpxLineScanner(ByteSource& src, ProgressSink* progress = nullptr)
-      : BlockReader(src, progress) {}
-  bool Next(std::string_view& line);
-  bool keepEmptyLines = false;  // also yield lines that are empty once trimmed
-
- private:
-  enum class Mode { Text, Cdata, Comment };
-  // Makes k bytes from pos available when the input has them; pos follows the
-  // data if it moves.
-  bool Ensure(std::size_t& pos, std::size_t k);
-  std::string_view Take(std::size_t lineEnd, std::size_t next);
-
-  Mode mode_ = Mode::Text;
-};
-
 struct GpxWaypoint {
   std::string lat, lon;  // attribute texts as written
   bool hasLat = false, hasLon = false;
-  std::string name, comment, category;  // decoded text
+  std::string name, comment, category;  // decoded text, without line breaks but a comment's LF
+
+  // The reader hands waypoints over by swapping, so that their strings keep
+  // their room from one waypoint to the next.
+  friend void swap(GpxWaypoint& a, GpxWaypoint& b) noexcept {
+    a.lat.swap(b.lat);
+    a.lon.swap(b.lon);
+    std::swap(a.hasLat, b.hasLat);
+    std::swap(a.hasLon, b.hasLon);
+    a.name.swap(b.name);
+    a.comment.swap(b.comment);
+    a.category.swap(b.category);
+  }
 };
 
 // Yields every waypoint that has a name. A waypoint ends at its </wpt>, at a
 // self-closing <wpt .../>, at the next waypoint, route or track start, or at
 // the end of the input; one without a name is dropped.
-class GpxReader {
+class GpxReader : private BlockReader {
  public:
   GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* progress = nullptr);
   bool Next(GpxWaypoint& wpt);
-  bool cancelled() const { return scanner_.cancelled(); }
+  using BlockReader::cancelled;
 
  private:
-  bool ProcessLine(std::string_view line);  // true when a waypoint is ready
-  void StartWaypoint(std::string_view line);
-  void ParseStartTag(std::string_view tag);
-  bool Finish();
+  enum class Field { None, Name, Comment, Category };
+  enum class Skip { None, Comment, Cdata };
+  enum class Attr { Space, Name, AfterName, BeforeValue, Value };
 
-  GpxLineScanner scanner_;
+  bool Step();             // reads what is in the buffer; true when a waypoint is ready
+  bool Markup();           // at a "<" outside a field's text
+  void SkipTo(char last);  // through the end of a comment or CDATA section
+  void StartTagBytes();    // inside <wpt ...>
+  void EndStartTag(bool selfClosing);
+  bool FieldText();  // inside the text of a field
+  void EndField();
+  bool Boundary(std::size_t avail, bool& wptStart) const;
+  bool Finish();
+  bool Ensure(std::size_t k);  // k bytes from begin_ when the input has them
+
   const char* joiner_;
-  bool open_ = false;
-  bool awaitingTagEnd_ = false;
-  std::string tagText_;
-  bool commentPending_ = false;
-  std::string commentBuf_;
-  bool hasName_ = false;
+  bool open_ = false;     // inside a waypoint
+  bool hasName_ = false;  // its name was read
+  bool inStartTag_ = false;
+  Attr attr_ = Attr::Space;
+  char quote_ = '"';
+  char lastInTag_ = '\0';  // the last byte outside values and blanks: "/" before ">" closes
+  std::string attrName_;   // at most four bytes: enough to tell lat and lon apart from others
+  std::string* value_ = nullptr;
+  Field field_ = Field::None;
+  Skip skip_ = Skip::None;
+  int run_ = 0;      // "-" or "]" just before, up to two: one of them may end the section
+  std::string raw_;  // the field's text as written
   GpxWaypoint cur_, ready_;
 };
 
@@ -71,8 +82,13 @@ class GpxReader {
 // a CDATA section gives its content verbatim. Anything else is kept as it is.
 std::string DecodeXmlText(std::string_view raw);
 
-// The text of an element from just after its start tag: up to the next "<"
-// that does not open a CDATA section, or to the end of the line.
-std::string_view ElementText(std::string_view rest);
+// A name's lines joined by single spaces, in place: each line (ended by CR,
+// LF or CR LF) trimmed of spaces and tabs, empty ones dropped.
+void JoinNameLines(std::string& text);
+
+// A comment's lines joined by joiner: blanks around each line break trimmed,
+// empty lines before the first and after the last dropped, empty lines
+// between kept. Text without a line break comes back as it is.
+std::string JoinCommentLines(std::string_view text, std::string_view joiner);
 
 }  // namespace marklode

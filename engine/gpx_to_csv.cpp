@@ -3,11 +3,13 @@
 #include <array>
 #include <string>
 
+#include "engine/byte_scan.h"
 #include "engine/gpx_reader.h"
 #include "engine/output_set.h"
 #include "engine/templates.h"
 #include "services/platform.h"
 #include "services/strings.h"
+#include "services/text_decoding.h"
 
 namespace marklode {
 namespace {
@@ -19,11 +21,39 @@ bool IsSpeedComment(std::string_view comment) {
   return !comment.empty() && comment[0] == '@' && IsDecimalNumber(comment.substr(1));
 }
 
-// A generated file name must stay in the output folder: no folder separators.
+// A generated file name must stay in the output folder, and be one that a
+// listing or a terminal shows as it is: no folder separators, no controls.
 std::string SafeFileName(std::string name) {
   for (char& c : name)
-    if (c == kPathSep || c == '\0') c = '_';
+    if (c == kPathSep || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
   return name;
+}
+
+// Appends text as the inside of a quoted field. A field must never end its
+// record early: line breaks become spaces in a name and comment line joins in
+// a comment, and a quote is doubled, so that quotes still pair and a comma
+// after one stays in the field.
+void AppendField(std::string& record, std::string_view text, const char* lineJoiner) {
+  const char* const e = text.data() + text.size();
+  if (FindFirstOf<'\r', '\n', '"'>(text.data(), e) == e) {  // the usual case
+    record.append(text);
+    return;
+  }
+  std::string joined;
+  if (FindFirstOf<'\r', '\n'>(text.data(), e) != e) {
+    if (!lineJoiner) {
+      joined.assign(text);
+      JoinNameLines(joined);
+    } else if (std::string_view(lineJoiner) != "\n" || text.find('\r') != std::string_view::npos) {
+      joined = JoinCommentLines(text, lineJoiner);  // an LF alone is kept: records end in CR LF
+    } else {
+      joined.assign(text);
+    }
+    text = joined;
+  }
+  for (std::size_t q; (q = text.find('"')) != std::string_view::npos; text.remove_prefix(q + 1))
+    record.append(text.substr(0, q + 1)).append("\"");
+  record.append(text);
 }
 
 // Cuts a POI name to 39 characters; with a speed suffix "@n" in it, only the
@@ -74,7 +104,9 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   }
   if (!in.Open(path)) return RunStatus::Done;
 
-  GpxReader reader(in, KeepCommentLineBreaks, ctx.progress);
+  DecodingSource text(in);  // UTF-16 becomes UTF-8; anything else passes as it is
+  GpxReader reader(text, KeepCommentLineBreaks, ctx.progress);
+  const char* commentJoiner = KeepCommentLineBreaks ? "\n" : " - ";
   OutputSet outputs(ctx.messages);
   GpxWaypoint w;
   std::string record, file, poiName, suffix, comment;
@@ -128,8 +160,14 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     if (!GenerateComment.empty()) comment = ExpandTemplate(GenerateComment, kGpxLetters, values);
 
     record.assign(w.lon).append(",").append(w.lat).append(",\"");
-    record.append(poiName).append(suffix).append("\"");
-    if (!comment.empty()) record.append(",\"").append(comment).append("\"");
+    AppendField(record, poiName, nullptr);
+    AppendField(record, suffix, nullptr);
+    record.append("\"");
+    if (!comment.empty()) {
+      record.append(",\"");
+      AppendField(record, comment, commentJoiner);
+      record.append("\"");
+    }
 
     if (outputs.WriteRecord(file, record)) ++written;
   }
@@ -138,6 +176,11 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     outputs.DiscardAll();
     ctx.EntriesConverted = 0;
     return RunStatus::Cancelled;
+  }
+  if (in.failed()) {  // the warning is shown: a file read in part replaces nothing
+    outputs.DiscardAll();
+    ctx.EntriesConverted = 0;
+    return RunStatus::Done;
   }
   written -= outputs.CommitAll();
   ctx.OutputsCommitted += outputs.committed();

@@ -3,6 +3,7 @@
 
 #include "engine/gpx_reader.h"
 #include "engine/gpx_to_csv.h"
+#include "engine/poi_to_gpx.h"
 #include "test_util.h"
 
 namespace marklode {
@@ -149,6 +150,18 @@ TEST_F(GpxToCsv, GeneratedFileNamesStayInTheOutputFolder) {
   o.csvName = "<W>";
   Convert(Gpx(Wpt("1", "2", "    <name>../escape</name>\n")), o);
   EXPECT_TRUE(test::Exists(dir / ".._escape.CSV"));
+}
+
+// Control characters (ESC, BEL, DEL, ...) from a name or category would reach
+// a terminal or a listing through the file name.
+TEST_F(GpxToCsv, GeneratedFileNamesHoldNoControlCharacters) {
+  Options o;
+  o.csvName = "<W><C>";
+  Convert(Gpx(Wpt("1", "2",
+                  "    <name>a&#27;[31mb\x07</name>\n"
+                  "    <gpxx:Category>c\x7F&#9;d\x01</gpxx:Category>\n")),
+          o);
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"a_[31mb_c__d_.CSV", "trip.gpx"}));
 }
 
 TEST_F(GpxToCsv, WildcardOutputUsesTheInputName) {
@@ -328,6 +341,127 @@ TEST(GpxReader, LinesLongerThanTheBufferAreReadWhole) {
 TEST(GpxReader, DecodesEntitiesAndLeavesUnknownOnes) {
   EXPECT_EQ(DecodeXmlText("a &amp; b &quot;c&apos; &#65;&#x42; &nbsp; &#0; &bogus"),
             "a & b \"c' AB &nbsp; &#0; &bogus");
+}
+
+// Text as marine and planning software write it, over several lines with any
+// line end. The comment column shows comment and category.
+TEST_F(GpxToCsv, ElementTextOverSeveralLines) {
+  struct Case {
+    const char* inner;
+    const char* record;  // empty: the waypoint is dropped
+  } cases[] = {
+      {"<name>\nGROUIN\n</name>", "2,1,\"GROUIN\",\"|\""},
+      {"<name>Camping du lac\n    de Palinges</name>", "2,1,\"Camping du lac de Palinges\",\"|\""},
+      {"<name>\n  a  b \n\n\t c\n</name>", "2,1,\"a  b c\",\"|\""},
+      {"<name>Pont <!-- was\nPasserelle -->Neuf</name>", "2,1,\"Pont Neuf\",\"|\""},
+      {"<name> \n\t\n </name><cmt>c</cmt>", ""},
+      {"<name>A</name><cmt>\n  first\n  second\n</cmt>", "2,1,\"A\",\"first - second|\""},
+      {"<name>A</name><cmt>a\n\nb</cmt>", "2,1,\"A\",\"a -  - b|\""},
+      {"<name>A</name><cmt>x <!-- y --> z</cmt>", "2,1,\"A\",\"x  z|\""},
+      {"<name>A</name><cmt> one line </cmt>", "2,1,\"A\",\" one line |\""},
+      {"<name>A</name><gpxx:Category>\nCamping\n  municipal\n</gpxx:Category>",
+       "2,1,\"A\",\"|Camping municipal\""},
+  };
+  Options o;
+  o.comment = "<T>|<C>";
+  for (const char* eol : {"\n", "\r\n", "\r"}) {
+    for (const Case& c : cases) {
+      std::string inner = c.inner;
+      for (std::size_t p = 0; (p = inner.find('\n', p)) != std::string::npos; p += std::strlen(eol))
+        inner.replace(p, 1, eol);
+      std::remove((dir / "trip.CSV").c_str());
+      EXPECT_EQ(Convert("<gpx><wpt lat='1' lon='2'>" + inner + "</wpt></gpx>", o), c.record)
+          << c.inner << " with line ends "
+          << (eol[0] == '\n' ? "LF"
+              : eol[1]       ? "CR LF"
+                             : "CR");
+    }
+  }
+}
+
+// Decoded quotes and line breaks, and literal quotes before a comma, must not
+// end a field or a record early: a quote is written doubled, a line break in a
+// name becomes a space and in a comment a comment line join. Read back, every
+// point comes back with its text, less the quote characters.
+TEST_F(GpxToCsv, FieldTextNeverEndsItsFieldOrRecord) {
+  const std::string gpx =
+      Gpx(Wpt("1", "2", "<name>q&quot;,&quot;x</name><cmt>c&quot;,&quot;d</cmt>") +
+          Wpt("3", "4",
+              "<name>a&#10;b&#13;c&#13;&#10;d</name><cmt>one&#10;5,6,&quot;Forged&quot;</cmt>") +
+          Wpt("5", "6", "<name>24\" screen, used</name><cmt>sale&#13;ends</cmt>") +
+          Wpt("7", "8", "<name><![CDATA[p\nq\"]]></name><cmt><![CDATA[\"x\"\n,y]]></cmt>"));
+  const std::vector<std::string> fields[] = {
+      {"q\"\",\"\"x", "c\"\",\"\"d"},
+      {"a b c d", "one - 5,6,\"\"Forged\"\""},
+      {"24\"\" screen, used", "sale - ends"},
+      {"p q\"\"", "\"\"x\"\" - ,y"},
+  };
+  const std::string lon[] = {"2", "4", "6", "8"}, lat[] = {"1", "3", "5", "7"};
+  for (bool keep : {false, true}) {
+    Options o;
+    o.keepBreaks = keep;
+    const std::string csv = Convert(gpx, o);
+    std::string expected;
+    for (std::size_t i = 0; i < 4; ++i) {
+      std::string comment = fields[i][1];
+      if (keep)
+        for (std::size_t p; (p = comment.find(" - ")) != std::string::npos;)
+          comment.replace(p, 3, "\n");
+      expected += (i ? "\r\n" : "") + lon[i] + "," + lat[i] + ",\"" + fields[i][0] + "\",\"" +
+                  comment + "\"";
+    }
+    EXPECT_EQ(csv, expected) << "keep line breaks: " << keep;
+    EXPECT_EQ(h.ctx.EntriesConverted, 4);
+
+    RecordingMessageSink sink;
+    std::int32_t count = 0;
+    const std::string written = ConvertPoiTextToGpx(csv, "trip", {"<T>", "", "", ""}, sink, count);
+    MemorySource back(written);
+    EXPECT_EQ(count, 4);
+    // The way back turns " - " into line breaks, which this reader keeps.
+    std::vector<std::string> got = ReadAll(back), want;
+    for (std::size_t i = 0; i < 4; ++i) {
+      std::string name = fields[i][0], comment = fields[i][1];
+      for (std::size_t p; (p = comment.find(" - ")) != std::string::npos;)
+        comment.replace(p, 3, "\n");
+      std::erase(name, '"');
+      std::erase(comment, '"');
+      want.push_back(lat[i] + "|" + lon[i] + "|" + name + "|" + comment + "|");
+    }
+    EXPECT_EQ(got, want) << "keep line breaks: " << keep;
+  }
+}
+
+// Generated names and comments follow the same rule as those read.
+TEST_F(GpxToCsv, TemplateResultsAreWrittenAsFieldsToo) {
+  Options o;
+  o.keepBreaks = true;
+  o.poiName = "<W> <T>";
+  o.comment = "<C> \"<T>\"";
+  EXPECT_EQ(Convert(Gpx(Wpt("1", "2",
+                            "<name>N</name><cmt>a\nb</cmt><gpxx:Category>x\",y</gpxx:Category>")),
+                    o),
+            "2,1,\"N a b\",\"x\"\",y \"\"a\nb\"\"\"");
+}
+
+// A read that fails part way leaves the outputs as they were, as one that
+// fails at once does.
+TEST_F(GpxToCsv, FailedReadReplacesNothing) {
+  WriteFile(dir / "trip.CSV", "keep me");
+  // Opens, and every read fails (EIO): no address 0 in this process.
+  std::filesystem::create_symlink("/proc/self/mem", dir / "trip.gpx");
+  h.ctx.InputSpec = dir / "trip.gpx";
+  EXPECT_EQ(ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", ""), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  ASSERT_FALSE(h.messages.boxes.empty());
+  EXPECT_EQ(h.messages.boxes[0].title, "SYSgetTextLine");
+  EXPECT_EQ(ReadFile(dir / "trip.CSV"), "keep me");
+}
+
+TEST(GpxReader, EntitiesAreShortSoAnAmpersandLooksOnlyAFewBytesAhead) {
+  EXPECT_EQ(DecodeXmlText("&#x10FFFF;&#0000000065;&#00000000065;&&amp;"),
+            "\xF4\x8F\xBF\xBF"
+            "A&#00000000065;&&");
 }
 
 }  // namespace

@@ -376,18 +376,19 @@ TEST(RoundTripLosses, SpeedSuffixLeavesTheNameOnTheWayBack) {
   }
 }
 
-// POI-CSV cannot escape a double quote: a comma between two quotes inside a
-// name is no longer protected and splits the record. The point, its place and
-// the count survive; the text does not.
-TEST(RoundTripLosses, CommaBetweenQuotesInsideANameSplitsTheRecord) {
+// A quote inside a name is written doubled, so quotes still pair and the comma
+// after it stays in the field; the reader removes every quote character, so
+// only those are lost.
+TEST(RoundTripLosses, QuotesLeaveANameButItsCommaStaysInside) {
   const Trip t = RoundTrip(WriteGpx({Simple("Inn \"Rose, Crown\" Hotel", {"rooms"})}), false);
+  EXPECT_EQ(t.csv, "11.25,48.5,\"Inn \"\"Rose, Crown\"\" Hotel\",\"rooms\"");
   EXPECT_EQ(t.toGpx, 1);
   const auto back = ReadBack(t.gpx);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0].lat, "48.5");
   EXPECT_EQ(back[0].lon, "11.25");
-  EXPECT_EQ(back[0].name, "Inn Rose");
-  EXPECT_NE(back[0].comment, "rooms");
+  EXPECT_EQ(back[0].name, "Inn Rose, Crown Hotel");
+  EXPECT_EQ(back[0].comment, "rooms");
 }
 
 // A file without any CR ends a record at every LF, so the one record of a

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/gpx_reader.h"
+#include "services/text_decoding.h"
 #include "services/text_files.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -46,6 +47,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Decoding never makes text longer: every entity is longer than what it stands for.
   FUZZ_CHECK(marklode::DecodeXmlText(text).size() <= text.size());
-  marklode::ElementText(text);
+  std::string name(text);
+  marklode::JoinNameLines(name);
+  FUZZ_CHECK(name.size() <= text.size());
+  marklode::JoinCommentLines(text, " - ");
+
+  // Through the decoding source (UTF-16 when the input starts with a byte
+  // order mark), the block size must not matter either.
+  ChunkedSource a(text, 64), b(text, step);
+  marklode::DecodingSource da(a), db(b);
+  const auto decoded = ReadAll(da, keepBreaks);
+  const auto decodedSmall = ReadAll(db, keepBreaks);
+  FUZZ_CHECK(decoded.size() == decodedSmall.size());
+  for (std::size_t i = 0; i < decoded.size(); ++i) FUZZ_CHECK(Same(decoded[i], decodedSmall[i]));
   return 0;
 }

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "services/text_decoding.h"
+
+namespace marklode {
+namespace {
+
+// Hands out at most step bytes per read, so that a code unit, a surrogate
+// pair or the byte order mark is cut at every place.
+class Chunked : public ByteSource {
+ public:
+  Chunked(std::string_view d, std::size_t step) : d_(d), step_(step) {}
+  std::size_t Read(char* buf, std::size_t cap) override {
+    const std::size_t n = std::min({cap, step_, d_.size() - pos_});
+    std::copy_n(d_.data() + pos_, n, buf);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string_view d_;
+  std::size_t step_, pos_ = 0;
+};
+
+// Everything the source gives, read into a buffer of cap bytes at a time.
+std::string Drain(ByteSource& src, std::size_t cap) {
+  std::string out, buf(cap, '\0');
+  while (const std::size_t n = src.Read(buf.data(), cap)) out.append(buf.data(), n);
+  return out;
+}
+
+std::string Utf16(std::u16string_view text, bool bigEndian, bool bom = true) {
+  std::string out = !bom ? "" : bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t u : text) {
+    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  }
+  return out;
+}
+
+TEST(DecodingSource, DecodesUtf16InAnyBlockAndReadSize) {
+  struct Case {
+    const char* what;
+    std::u16string text;
+    std::string utf8;
+  } cases[] = {
+      {"empty", u"", ""},
+      {"ASCII, two and three bytes", u"<a>\u00E9\u20AC\r\n", "<a>\xC3\xA9\xE2\x82\xAC\r\n"},
+      // Low bytes that look like ASCII: the high byte decides.
+      {"not ASCII", u"A\u0141\u4E41B",
+       "A\xC5\x81\xE4\xB9\x81"
+       "B"},
+      {"a surrogate pair", u"x\U0001F303y", "x\xF0\x9F\x8C\x83y"},
+      {"a lone high surrogate, then text", std::u16string(u"a") + char16_t(0xD83C) + u"b",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"a lone low surrogate", std::u16string(u"a") + char16_t(0xDF03), "a\xEF\xBF\xBD"},
+      {"two high surrogates, then a pair",
+       std::u16string{char16_t(0xD83C), char16_t(0xD83C), char16_t(0xDF03)},
+       "\xEF\xBF\xBD\xF0\x9F\x8C\x83"},
+      {"a high surrogate at the end", std::u16string(u"z") + char16_t(0xD83C), "z\xEF\xBF\xBD"},
+      {"a second byte order mark is text", u"\uFEFFa",
+       "\xEF\xBB\xBF"
+       "a"},
+  };
+  for (const Case& c : cases) {
+    for (bool be : {false, true}) {
+      for (bool oddByte : {false, true}) {
+        // A byte left over at the end is half a code unit: U+FFFD.
+        const std::string in = Utf16(c.text, be) + (oddByte ? "A" : "");
+        const std::string want = c.utf8 + (oddByte ? "\xEF\xBF\xBD" : "");
+        for (std::size_t step = 1; step <= 17; ++step) {
+          for (std::size_t cap : {std::size_t{1}, std::size_t{3}, step, std::size_t{4096}}) {
+            Chunked inner(in, step);
+            DecodingSource src(inner);
+            EXPECT_EQ(Drain(src, cap), want)
+                << c.what << (be ? ", big endian" : ", little endian")
+                << (oddByte ? ", odd byte" : "") << ", blocks of " << step << ", reads of " << cap;
+            EXPECT_TRUE(src.utf16());
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(DecodingSource, PassesOtherInputThroughUntouched) {
+  const std::string cases[] = {
+      "",
+      "<",
+      "\xFF",
+      "\xFE",
+      "\xFF\xFF<gpx>",
+      "\xEF\xBB\xBF<gpx/>",
+      "<gpx>\xFF\xFE</gpx>",
+      Utf16(u"<gpx/>", false, false),  // UTF-16 without a mark cannot be told from bytes
+  };
+  for (const std::string& in : cases) {
+    for (std::size_t step = 1; step <= 17; ++step) {
+      Chunked inner(in, step);
+      DecodingSource src(inner);
+      EXPECT_EQ(Drain(src, 5), in) << "blocks of " << step;
+      EXPECT_FALSE(src.utf16());
+    }
+  }
+}
+
+TEST(DecodingSource, ReadsLongInput) {
+  std::u16string text;
+  std::string utf8;
+  for (int i = 0; i < 100'000; ++i) {
+    text += u"\u00E9\U0001F303a";
+    utf8 +=
+        "\xC3\xA9\xF0\x9F\x8C\x83"
+        "a";
+  }
+  const std::string in = Utf16(text, true);
+  Chunked inner(in, 100'003);
+  DecodingSource src(inner);
+  EXPECT_EQ(Drain(src, 65'537), utf8);
+}
+
+}  // namespace
+}  // namespace marklode
