@@ -274,7 +274,11 @@ bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fiel
     }
     if (cancelled_) return false;
     if (lineEnd == kNone) {  // the end of the input
-      if (pendingLf != kNone) {
+      // LFs in a quoted stretch that closes before the end, and no line end
+      // outside quotes at all: one record whose comment kept its line breaks,
+      // as a file of a single point has it (it holds no CR to tell it by).
+      // Cutting it at the LF would make records of the comment's lines.
+      if (pendingLf != kNone && split.quoted()) {
         endAtPendingLf();
       } else {
         lineEnd = next = end_;

@@ -22,6 +22,7 @@
 #include "services/handoff.h"
 #include "services/platform.h"
 #include "services/strings.h"
+#include "services/text_decoding.h"
 #include "services/text_files.h"
 
 namespace marklode {
@@ -841,7 +842,8 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
       inputFailed = true;
       continue;
     }
-    if (!reader.File(in, name, ctx.progress)) {
+    DecodingSource text(in);  // UTF-16 becomes UTF-8; anything else passes as it is
+    if (!reader.File(text, name, ctx.progress)) {
       writerGoesOn = false;
       break;
     }

@@ -157,6 +157,12 @@ TEST(CsvRecords, FirstLineEndDecidesQuotedLineFeeds) {
   EXPECT_EQ(Records("1,2,24\" screen\n3,4,b\n"), (V{"1,2,24\" screen", "3,4,b"}));
   // No line end at all but quoted LFs: an LF file.
   EXPECT_EQ(Records("1,2,\"a\nb\"\nc"), (V{"1,2,\"a", "b\"", "c"}));
+  // Nothing but one record, quoted over LFs and closed: the record keeps them,
+  // whatever its lines look like; left open at the end, it ends at its LF.
+  EXPECT_EQ(Records("1,2,\"a\nb\""), (V{"1,2,\"a\nb\""}));
+  EXPECT_EQ(Records("1,2,\"H\",\"one\n5,6,\"\"Forged\"\"\""),
+            (V{"1,2,\"H\",\"one\n5,6,\"\"Forged\"\"\""}));
+  EXPECT_EQ(Records("1,2,24\" screen\n3,4,b"), (V{"1,2,24\" screen", "3,4,b"}));
   // An LF in quotes with no CR within the look-ahead: an LF file.
   std::string far = "1,2,\"a\n" + std::string(CsvRecordReader::kLookAhead + 10, 'x') + "\r\n";
   const V recs = Records(far);
@@ -513,6 +519,34 @@ TEST_F(PoiFiles, ByteOrderMarkSkippedInEveryFile) {
   const std::string gpx = ReadFile(dir / "all.gpx");
   EXPECT_EQ(gpx.find("\xEF\xBB\xBF"), std::string::npos);
   EXPECT_NE(gpx.find("<name>Home002</name>"), std::string::npos);
+}
+
+// A list saved as UTF-16 ("Unicode" in some editors), in either byte order, is
+// read as the same text in UTF-8.
+TEST_F(PoiFiles, Utf16FilesAreReadAsText) {
+  // "1,2,Zür" and CR LF in UTF-16LE; "3,4," and U+7528 in UTF-16BE.
+  const std::string le(
+      "\xFF\xFE"
+      "1\0,\0"
+      "2\0,\0"
+      "Z\0\xFC\0r\0"
+      "\r\0\n\0",
+      20);
+  const std::string be(
+      "\xFE\xFF"
+      "\0"
+      "3\0,\0"
+      "4\0,"
+      "\x75\x28",
+      12);
+  WriteFile(dir / "le.csv", le);
+  WriteFile(dir / "be.csv", be);
+  EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
+  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+  const std::string gpx = ReadFile(dir / "all.gpx");
+  EXPECT_NE(gpx.find("<name>Z\xC3\xBCr</name>"), std::string::npos) << gpx;
+  EXPECT_NE(gpx.find("<name>\xE7\x94\xA8</name>"), std::string::npos) << gpx;
 }
 
 // A run whose input could not be read whole changes no output: the file that

@@ -391,16 +391,15 @@ TEST(RoundTripLosses, QuotesLeaveANameButItsCommaStaysInside) {
   EXPECT_EQ(back[0].comment, "rooms");
 }
 
-// A file without any CR ends a record at every LF, so the one record of a
-// single-point file cannot keep its comment's line breaks: the comment stops
-// at its first line.
-TEST(RoundTripLosses, SinglePointWithKeptLineBreaksKeepsOnlyTheFirstCommentLine) {
+// A single-point file holds no CR to tell its line ends by, yet its one record,
+// quoted over the comment's kept line breaks, comes back whole.
+TEST(RoundTrip, SinglePointKeepsItsCommentsLineBreaks) {
   const Trip t = RoundTrip(WriteGpx({Simple("Hut", {"first", "second", "third"})}), true);
   EXPECT_EQ(t.csv, "11.25,48.5,\"Hut\",\"first\nsecond\nthird\"");
   const auto back = ReadBack(t.gpx);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0].name, "Hut");
-  EXPECT_EQ(back[0].comment, "first");
+  EXPECT_EQ(back[0].comment, "first\nsecond\nthird");
   EXPECT_TRUE(t.messages.empty());
 }
 
