@@ -43,19 +43,21 @@ TEST(CommandLine, SwitchesAndRequest) {
   }
 }
 
-// Runs the real program; returns its exit status and what it wrote to stderr.
+// Runs the real program; returns its exit status and what it wrote to stderr
+// and stdout.
 struct Result {
   int status;
-  std::string err;
+  std::string err, out;
 };
 
 Result RunProgram(const std::string& args, const std::string& env = "") {
   test::TempDir tmp;
   std::string cmd = "cd '" + tmp.path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
                     "-u QT_QPA_PLATFORM XDG_CONFIG_HOME='" + tmp.path() + "' " + env + " '" +
-                    MARKLODE_BINARY + "' " + args + " 2>'" + tmp.path() + "/err'";
+                    MARKLODE_BINARY + "' " + args + " 2>'" + tmp.path() + "/err' >'" + tmp.path() +
+                    "/out'";
   int rc = std::system(cmd.c_str());
-  return {WEXITSTATUS(rc), ReadFile(tmp / "err")};
+  return {WEXITSTATUS(rc), ReadFile(tmp / "err"), ReadFile(tmp / "out")};
 }
 
 TEST(Program, MissingInputStopsWithStatusOne) {
@@ -92,8 +94,10 @@ TEST(Program, TruncationSettingComesFromTheSettingsFile) {
 }
 
 TEST(Program, HelpVersionAndNoDisplay) {
-  EXPECT_EQ(RunProgram("--version").status, 0);
-  Result r = RunProgram("");
+  Result r = RunProgram("--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("Marklode version ") + MARKLODE_PROJECT_VERSION + "\n");
+  r = RunProgram("");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("no display"), std::string::npos);
   EXPECT_NE(r.err.find("Usage:"), std::string::npos);

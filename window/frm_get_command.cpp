@@ -32,6 +32,7 @@
 #include "services/settings.h"
 #include "services/strings.h"
 #include "services/text_files.h"
+#include "services/version.h"
 
 namespace marklode {
 

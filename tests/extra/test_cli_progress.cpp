@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/extra/extra_util.h"
-#include "window/cli_progress.h"
+#include "cli/cli_progress.h"
 
 namespace marklode {
 namespace {

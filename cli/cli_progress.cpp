@@ -1,4 +1,4 @@
-#include "window/cli_progress.h"
+#include "cli/cli_progress.h"
 
 #include <unistd.h>
 

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_progress.h"
 #include "engine/run_main.h"
 #include "services/platform.h"
 #include "services/settings.h"
-#include "window/cli_progress.h"
+#include "services/version.h"
 #ifndef MARKLODE_NO_WINDOW
 #include "window/window_host.h"
 #endif
