@@ -139,15 +139,17 @@ bool ChangeDirectory(std::string_view path) {
   return ::chdir(std::string(path).c_str()) == 0;
 }
 
-ZeroedBlock::ZeroedBlock(std::size_t bytes) : bytes_(bytes) {
+ZeroedBlock::ZeroedBlock(std::size_t bytes, bool mayMap) : bytes_(bytes) {
   constexpr std::size_t kHuge = 2u << 20;
-  if (bytes >= kHuge) {
+  if (mayMap && bytes >= kHuge) {
     // Anonymous pages come zeroed. Huge pages need aligned addresses: map a
     // little more and use the aligned part. The hint is only a hint.
-    bytes_ = bytes + kHuge;
-    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* p =
+        ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p != MAP_FAILED) {
       base_ = p;
+      bytes_ = bytes + kHuge;
+      mapped_ = true;
       const auto at =
           (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~std::uintptr_t{kHuge - 1};
       data_ = reinterpret_cast<void*>(at);
@@ -156,18 +158,18 @@ ZeroedBlock::ZeroedBlock(std::size_t bytes) : bytes_(bytes) {
 #endif
       return;
     }
-    bytes_ = bytes;
   }
   base_ = data_ = std::calloc(bytes, 1);
   if (!data_ && bytes > 0) throw std::bad_alloc();
 }
 
 ZeroedBlock::~ZeroedBlock() {
-  if (bytes_ >= (2u << 20)) {
+  // Freed by the allocator that gave it: a block of megabytes may have come
+  // from the heap when its mapping failed.
+  if (mapped_)
     ::munmap(base_, bytes_);
-  } else {
+  else
     std::free(base_);
-  }
 }
 
 }  // namespace marklode
