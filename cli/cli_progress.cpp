@@ -4,6 +4,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
+
+#include "services/messages.h"
 
 namespace marklode {
 namespace {
@@ -49,8 +52,12 @@ bool TerminalProgress::Cancelled() {
   return gInterrupted != 0;
 }
 
-TerminalProgress::TerminalProgress() : tty_(isatty(STDERR_FILENO) == 1) {
-  start_ = lastDraw_ = std::chrono::steady_clock::now();
+TerminalProgress::TerminalProgress()
+    : TerminalProgress([] { return std::chrono::steady_clock::now(); }) {}
+
+TerminalProgress::TerminalProgress(Clock now)
+    : now_(std::move(now)), tty_(isatty(STDERR_FILENO) == 1) {
+  start_ = lastDraw_ = now_();
 }
 
 TerminalProgress::~TerminalProgress() {
@@ -65,7 +72,7 @@ void TerminalProgress::Clear() {
 bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   if (gInterrupted) return false;
   if (!tty_) return true;
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = now_();
   if (total != lastTotal_ && done == 0) {  // a new input file: restart the clock
     Clear();
     start_ = now;
@@ -81,6 +88,23 @@ bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   shown_ = true;
   if (done >= total) Clear();
   return true;
+}
+
+int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                       const std::string& programFolder, ProgressSink& progress) {
+  StderrMessageSink messages;
+  RunContext ctx(messages, settings);
+  ctx.programFolder = programFolder;
+  ctx.progress = &progress;
+  const int status = RunMain(ctx, cmd, nullptr);
+  if (Interrupted()) {
+    // The converter has removed its unfinished outputs by now; those of the
+    // list items before it stand.
+    const std::string text = InterruptedText(ctx.OutputsCommitted) + "\n";
+    std::fputs(text.c_str(), stderr);
+    return InterruptedExitStatus();
+  }
+  return status;
 }
 
 }  // namespace marklode

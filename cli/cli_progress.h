@@ -3,9 +3,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/run_context.h"
+#include "engine/run_main.h"
+#include "services/settings.h"
 
 namespace marklode {
 
@@ -15,13 +18,17 @@ namespace marklode {
 // SIGHUP.
 class TerminalProgress : public ProgressSink {
  public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
   TerminalProgress();
+  // The time comes from now (a test's clock need not wait for a second).
+  explicit TerminalProgress(Clock now);
   ~TerminalProgress() override;
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
   bool Cancelled() override;
 
  private:
   void Clear();
+  Clock now_;
   bool tty_;
   bool shown_ = false;
   std::chrono::steady_clock::time_point start_;
@@ -40,5 +47,11 @@ int InterruptedExitStatus();
 // What the program says when it ends on a signal, given how many outputs were
 // put in place before.
 std::string InterruptedText(std::int32_t outputsCommitted);
+
+// Runs a request given on the command line: messages go to stderr, progress
+// to the given sink; after an interrupt, says what was written. Returns the
+// exit status.
+int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                       const std::string& programFolder, ProgressSink& progress);
 
 }  // namespace marklode
