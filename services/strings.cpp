@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "services/simd.h"
 
 namespace marklode {
 
@@ -233,7 +232,7 @@ bool ValidSequences(const unsigned char* p, const unsigned char* e) {
   }
 }
 
-#if defined(__SSE2__)
+#if MARKLODE_SSE2
 // Sixteen bytes at p, whose three bytes before belong to the text, checked as
 // one: each byte is a continuation exactly when a lead byte before it asks
 // for one, no byte is one that never occurs, and the second byte after E0,
@@ -267,11 +266,16 @@ bool ValidBlock(const unsigned char* p) {
 
 }  // namespace
 
+bool IsValidUtf8Scalar(std::string_view s) {
+  const auto* const b = reinterpret_cast<const unsigned char*>(s.data());
+  return ValidSequences(b, b + s.size());
+}
+
 bool IsValidUtf8(std::string_view s) {
+#if MARKLODE_SSE2
   const auto* const b = reinterpret_cast<const unsigned char*>(s.data());
   const auto* const e = b + s.size();
   const auto* p = b;
-#if defined(__SSE2__)
   // Up to the first high byte one by one; after it, blocks of sixteen bytes,
   // each checked with the three before it, from a place where a sequence
   // starts. The last bytes go one sequence at a time from the start of the
@@ -293,7 +297,7 @@ bool IsValidUtf8(std::string_view s) {
   while (q < p && (*q & 0xC0) == 0x80) ++q;
   return ValidSequences(q, e);
 #else
-  return ValidSequences(p, e);
+  return IsValidUtf8Scalar(s);
 #endif
 }
 

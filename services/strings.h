@@ -48,6 +48,9 @@ bool IsCoordinate(std::string_view text, int limit);
 // UTF-8. A text that is valid UTF-8 counts characters as code points; any other
 // text counts bytes, one character each.
 bool IsValidUtf8(std::string_view text);
+// The same, a byte at a time: the plain twin of the vector loop in
+// IsValidUtf8, which the tests compare it with.
+bool IsValidUtf8Scalar(std::string_view text);
 std::size_t CharCount(std::string_view text);
 // Characters first..last (from 1, both included) of text, clamped to the text.
 std::string_view CharSlice(std::string_view text, std::size_t first, std::size_t last);
