@@ -29,26 +29,6 @@ bool HasWildcards(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
-bool WildcardMatch(std::string_view name, std::string_view pat) {
-  std::size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-  while (n < name.size()) {
-    if (p < pat.size() && pat[p] == '*') {
-      starP = ++p;
-      starN = n;
-    } else if (p < pat.size() && (pat[p] == '?' || lower(pat[p]) == lower(name[n]))) {
-      ++p, ++n;
-    } else if (starP != std::string_view::npos) {
-      p = starP;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pat.size() && pat[p] == '*') ++p;
-  return p == pat.size();
-}
-
 std::uint64_t FileSize(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;

@@ -19,10 +19,6 @@ std::string_view DirectoryPart(std::string_view path);
 std::string_view FileNamePart(std::string_view path);
 bool HasWildcards(std::string_view text);
 
-// True when name matches the pattern: "*" any run, "?" any one character,
-// letters compared without regard to case.
-bool WildcardMatch(std::string_view name, std::string_view pattern);
-
 // The directory lookup. Returns the bare names of the ordinary files that match
 // the last component of path (wildcards "*" and "?" allowed there), compared
 // without regard to case, sorted by name. An exactly named existing file comes

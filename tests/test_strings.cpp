@@ -20,6 +20,12 @@ TEST(SeparatedLists, CountAndFields) {
   EXPECT_EQ(FieldRange("trip.gpx", 1, 0, '/'), "trip.gpx");  // no folder: the whole text
 }
 
+TEST(Replacing, EitherLetterCase) {
+  EXPECT_EQ(ReplaceTextNoCase("a.Csv.CSV.csv", ".csv", ".CSV"), "a.CSV.CSV.CSV");
+  EXPECT_EQ(ReplaceTextNoCase("xx", "X", "xX"), "xXxX");  // inserted text is not searched again
+  EXPECT_EQ(ReplaceTextNoCase("abc", "", "-"), "abc");
+}
+
 TEST(Replacing, LimitsAndCollapse) {
   EXPECT_EQ(ReplaceText("aaa", "a", "aa"), "aaaaaa");
   EXPECT_EQ(ReplaceText("aaa", "a", "aa", 1), "aaaa");
@@ -127,6 +133,24 @@ TEST(Patterns, LikeMatch) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(LikeMatch(c.text, c.pattern), c.match) << c.text << " ~ " << c.pattern;
+}
+
+// File-name wildcards: bytes, either letter case, and "#" and "[" are plain.
+TEST(Patterns, WildcardMatch) {
+  struct Case {
+    const char* name;
+    const char* pattern;
+    bool match;
+  } cases[] = {
+      {"Trip.CSV", "*.csv", true},  {"trip.csv", "T?IP.*", true},
+      {"trip.gpx", "*.csv", false}, {"a#1", "a#1", true},
+      {"a11", "a#1", false},        {"[a]", "[a]", true},
+      {"a", "[a]", false},          {"", "*", true},
+      {"aXbXc", "a*b*c", true},     {"abcabd", "*abd", true},
+      {"ab", "ab?", false},         {"\xC4.csv", "?.csv", true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(WildcardMatch(c.name, c.pattern), c.match) << c.name << " ~ " << c.pattern;
 }
 
 TEST(Messages, WarningTextAndOneLineForm) {
