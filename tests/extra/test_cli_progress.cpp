@@ -173,6 +173,13 @@ class Signals : public ::testing::Test {
     std::ofstream out(*dir_ / "in/big.csv", std::ios::binary);
     const std::string line = "-0.12,51.5,\"Point\",\"a comment\"\r\n";
     for (std::size_t size = 0; size < (16u << 20); size += line.size()) out << line;
+    std::filesystem::create_directory(*dir_ / "gpx");
+    std::ofstream gpx(*dir_ / "gpx/big.gpx", std::ios::binary);
+    gpx << "<gpx>\r\n";
+    const std::string wpt =
+        "  <wpt lat=\"51.5\" lon=\"-0.12\">\r\n    <name>Point</name>\r\n  </wpt>\r\n";
+    for (std::size_t size = 0; size < (16u << 20); size += wpt.size()) gpx << wpt;
+    gpx << "</gpx>\r\n";
     test::WriteFile(*dir_ / "in/a.csv", "1,2,\"A\"\r\n");
     test::WriteFile(*dir_ / "in/b.csv", "3,4,\"B\"\r\n");
   }
@@ -239,6 +246,27 @@ TEST_F(Signals, EndTheRunWithTheirStatusAndChangeNothing) {
     EXPECT_EQ(err, "Marklode: Interrupted; no output file was changed.\n");
     EXPECT_EQ(test::Listing(*dir_ / "in"), (std::vector<std::string>{"a.csv", "b.csv", "big.csv"}));
   }
+}
+
+// Ctrl-C in either direction leaves an output of an earlier run as it was.
+TEST_F(Signals, AnInterruptKeepsTheEarlierOutputInEitherDirection) {
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+  } cases[] = {{{"/r", *dir_ / "in/big.csv"}, *dir_ / "in/big.GPX"},
+               {{*dir_ / "gpx/big.gpx"}, *dir_ / "gpx/big.CSV"}};
+  for (const auto& c : cases) {
+    test::WriteFile(c.output, "OLD");
+    std::string err;
+    const int status = RunSignalled(c.args, SIGINT, err);
+    if (status == -1) GTEST_SKIP() << "the conversion ended before it could be stopped";
+    EXPECT_EQ(status, 130) << err;
+    EXPECT_EQ(err, "Marklode: Interrupted; no output file was changed.\n");
+    EXPECT_EQ(test::ReadFile(c.output), "OLD");
+    std::filesystem::remove(c.output);
+  }
+  EXPECT_EQ(test::Listing(*dir_ / "gpx"), std::vector<std::string>{"big.gpx"});
+  EXPECT_EQ(test::Listing(*dir_ / "in"), (std::vector<std::string>{"a.csv", "b.csv", "big.csv"}));
 }
 
 // A list stopped at its third item keeps the outputs of the first two, and
