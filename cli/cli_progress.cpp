@@ -42,8 +42,8 @@ int InterruptedExitStatus() {
 }
 
 std::string InterruptedText(std::int32_t outputsCommitted) {
-  if (outputsCommitted <= 0) return "Marklode: Interrupted; no output file was changed.";
-  return "Marklode: Interrupted after " + std::to_string(outputsCommitted) +
+  if (outputsCommitted <= 0) return "Interrupted; no output file was changed.";
+  return "Interrupted after " + std::to_string(outputsCommitted) +
          (outputsCommitted == 1 ? " output file was" : " output files were") +
          " written; no other output file was changed.";
 }
@@ -100,8 +100,7 @@ int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
   if (Interrupted()) {
     // The converter has removed its unfinished outputs by now; those of the
     // list items before it stand.
-    const std::string text = InterruptedText(ctx.OutputsCommitted) + "\n";
-    std::fputs(text.c_str(), stderr);
+    messages.Show(InterruptedText(ctx.OutputsCommitted), kOkOnly);
     return InterruptedExitStatus();
   }
   return status;

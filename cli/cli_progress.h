@@ -44,8 +44,8 @@ void InstallInterruptHandler();
 bool Interrupted();
 // 143 after SIGTERM, else 130.
 int InterruptedExitStatus();
-// What the program says when it ends on a signal, given how many outputs were
-// put in place before.
+// What the program says when it ends on a signal (in a box of the program's
+// title, as every message), given how many outputs were put in place before.
 std::string InterruptedText(std::int32_t outputsCommitted);
 
 // Runs a request given on the command line: messages go to stderr, progress
