@@ -1,4 +1,5 @@
-// Command-line progress on stderr, and Ctrl-C as a clean cancel.
+// The command line: progress on stderr, Ctrl-C as a clean cancel, and the
+// run of a request given there.
 #pragma once
 
 #include <chrono>
