@@ -2,6 +2,7 @@
 
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
+#include "engine/reports.h"
 #include "services/platform.h"
 #include "services/strings.h"
 
@@ -20,17 +21,26 @@ std::string BatchOutputName(std::string_view item, std::string_view ext) {
   return out;
 }
 
+FileList SplitFileList(std::string_view list) {
+  FileList out;
+  out.folder = DirectoryPart(list);
+  const std::string_view names = list.substr(out.folder.size());
+  for (std::size_t pos = 0;;) {
+    const std::size_t semi = names.find(';', pos);
+    out.names.push_back(names.substr(pos, semi == std::string_view::npos ? semi : semi - pos));
+    if (semi == std::string_view::npos) return out;
+    pos = semi + 1;
+  }
+}
+
 RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) {
-  const std::string listText = ctx.InputSpec;
-  const std::string folder(DirectoryPart(listText));
-  const std::string_view names = std::string_view(listText).substr(folder.size());
-  const int n = FieldCount(names, ';');
+  const std::string listText = ctx.InputSpec;  // InputSpec changes for each item
+  const FileList list = SplitFileList(listText);
   entries = 0;
   files = 0;
-  for (int i = 1; i <= n; ++i) {
-    const std::string_view item = FieldAt(names, i, ';');
-    if (item.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there
-    ctx.InputSpec = folder + std::string(item);
+  for (const std::string_view name : list.names) {
+    if (name.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there
+    ctx.InputSpec.assign(list.folder).append(name);
     const std::string_view ext = ctx.ModeGPX ? "CSV" : "GPX";
     ctx.OutputSpec = BatchOutputName(ctx.InputSpec, ext);
     // An output that would be the item's own input is refused: converting a
@@ -39,8 +49,7 @@ RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) 
     if (FileNamePart(inputName).find('.') == std::string_view::npos)
       inputName += ctx.ModeGPX ? ".gpx" : ".CSV";
     if (IEquals(inputName, ctx.OutputSpec)) {
-      ctx.messages.Show("Can't create output file -- " + ctx.OutputSpec, kOkOnly, kAppTitle,
-                        Severity::Problem);
+      ShowOutputRefused(ctx.messages, ctx.OutputSpec);
       continue;  // not converted, so not counted
     }
     RunStatus st = ctx.ModeGPX

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/run_context.h"
 
@@ -14,6 +15,16 @@ namespace marklode {
 // its file name (never of its folder) followed by ext; an item whose file name
 // has no "." gets "." and ext appended.
 std::string BatchOutputName(std::string_view item, std::string_view ext);
+
+// A ";" list taken apart: the folder is the text up to its last "/" (empty
+// when there is none), the names are what stands between the ";" after it,
+// in order, an empty one where two ";" meet or one ends the list. Views into
+// list, which must outlive them.
+struct FileList {
+  std::string_view folder;
+  std::vector<std::string_view> names;
+};
+FileList SplitFileList(std::string_view list);
 
 RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files);
 

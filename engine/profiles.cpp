@@ -5,6 +5,7 @@
 
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
+#include "engine/reports.h"
 #include "services/platform.h"
 #include "services/strings.h"
 
@@ -102,7 +103,7 @@ RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   if (const std::string out = PlannedOutput(p, gpxInput); !path.empty() && SameFile(out, path)) {
     ctx.EntriesConverted = 0;
     entries = 0;
-    ctx.messages.Show("Can't create output file -- " + out, kOkOnly, kAppTitle, Severity::Problem);
+    ShowOutputRefused(ctx.messages, out);
     return RunStatus::Done;
   }
   RunStatus st;

@@ -9,8 +9,6 @@
 
 namespace marklode {
 
-inline constexpr const char* kVersionText = "1.1.8";
-
 // What the command line asks for, once the shell has split it into arguments.
 struct CommandLine {
   std::string request;  // input, list or profile path as given; empty: window

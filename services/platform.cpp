@@ -29,26 +29,6 @@ bool HasWildcards(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
-bool WildcardMatch(std::string_view name, std::string_view pat) {
-  std::size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-  while (n < name.size()) {
-    if (p < pat.size() && pat[p] == '*') {
-      starP = ++p;
-      starN = n;
-    } else if (p < pat.size() && (pat[p] == '?' || lower(pat[p]) == lower(name[n]))) {
-      ++p, ++n;
-    } else if (starP != std::string_view::npos) {
-      p = starP;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pat.size() && pat[p] == '*') ++p;
-  return p == pat.size();
-}
-
 std::uint64_t FileSize(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
@@ -139,15 +119,17 @@ bool ChangeDirectory(std::string_view path) {
   return ::chdir(std::string(path).c_str()) == 0;
 }
 
-ZeroedBlock::ZeroedBlock(std::size_t bytes) : bytes_(bytes) {
+ZeroedBlock::ZeroedBlock(std::size_t bytes, bool mayMap) : bytes_(bytes) {
   constexpr std::size_t kHuge = 2u << 20;
-  if (bytes >= kHuge) {
+  if (mayMap && bytes >= kHuge) {
     // Anonymous pages come zeroed. Huge pages need aligned addresses: map a
     // little more and use the aligned part. The hint is only a hint.
-    bytes_ = bytes + kHuge;
-    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* p =
+        ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p != MAP_FAILED) {
       base_ = p;
+      bytes_ = bytes + kHuge;
+      mapped_ = true;
       const auto at =
           (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~std::uintptr_t{kHuge - 1};
       data_ = reinterpret_cast<void*>(at);
@@ -156,18 +138,18 @@ ZeroedBlock::ZeroedBlock(std::size_t bytes) : bytes_(bytes) {
 #endif
       return;
     }
-    bytes_ = bytes;
   }
   base_ = data_ = std::calloc(bytes, 1);
   if (!data_ && bytes > 0) throw std::bad_alloc();
 }
 
 ZeroedBlock::~ZeroedBlock() {
-  if (bytes_ >= (2u << 20)) {
+  // Freed by the allocator that gave it: a block of megabytes may have come
+  // from the heap when its mapping failed.
+  if (mapped_)
     ::munmap(base_, bytes_);
-  } else {
+  else
     std::free(base_);
-  }
 }
 
 }  // namespace marklode

@@ -19,10 +19,6 @@ std::string_view DirectoryPart(std::string_view path);
 std::string_view FileNamePart(std::string_view path);
 bool HasWildcards(std::string_view text);
 
-// True when name matches the pattern: "*" any run, "?" any one character,
-// letters compared without regard to case.
-bool WildcardMatch(std::string_view name, std::string_view pattern);
-
 // The directory lookup. Returns the bare names of the ordinary files that match
 // the last component of path (wildcards "*" and "?" allowed there), compared
 // without regard to case, sorted by name. An exactly named existing file comes
@@ -49,13 +45,15 @@ std::string NotARegularFileText(std::string_view given, std::string_view complet
 // device and inode.
 bool SameFile(const std::string& a, const std::string& b);
 
-// A block of zeroed memory for a large table. Blocks of megabytes ask for
-// huge pages where the system offers them: a table probed at random then
-// costs few address-translation misses and few page faults.
+// A block of zeroed memory for a large table. Blocks of megabytes are mapped
+// and ask for huge pages where the system offers them: a table probed at
+// random then costs few address-translation misses and few page faults.
+// Smaller blocks, and any block whose mapping fails, come from the heap;
+// mayMap false goes to the heap at once (so that path can be tested).
 class ZeroedBlock {
  public:
   ZeroedBlock() = default;
-  explicit ZeroedBlock(std::size_t bytes);
+  explicit ZeroedBlock(std::size_t bytes, bool mayMap = true);
   ~ZeroedBlock();
   ZeroedBlock(ZeroedBlock&& other) noexcept { Swap(other); }
   ZeroedBlock& operator=(ZeroedBlock&& other) noexcept {
@@ -63,16 +61,19 @@ class ZeroedBlock {
     return *this;
   }
   void* data() const { return data_; }
+  bool mapped() const { return mapped_; }
 
  private:
   void Swap(ZeroedBlock& other) noexcept {
     std::swap(base_, other.base_);
     std::swap(data_, other.data_);
     std::swap(bytes_, other.bytes_);
+    std::swap(mapped_, other.mapped_);
   }
   void* base_ = nullptr;  // what was allocated
   void* data_ = nullptr;  // the usable part
   std::size_t bytes_ = 0;
+  bool mapped_ = false;  // base_ came from mmap (else from calloc)
 };
 
 std::string ProgramFolder();  // folder of the running executable, no trailing "/"

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "services/simd.h"
 
 namespace marklode {
 
@@ -43,21 +42,36 @@ std::string_view FieldAt(std::string_view text, int n, char sep) {
   return FieldRange(text, n, 0, sep);
 }
 
-std::string ReplaceText(std::string_view text, std::string_view find, std::string_view repl,
-                        int limit) {
-  std::string out;
+namespace {
+
+// Replaces what findNext(text, from) finds, find.size() bytes each time.
+template <class FindNext>
+std::string Replace(std::string_view text, std::string_view find, std::string_view repl, int limit,
+                    FindNext findNext) {
   if (find.empty()) return std::string(text);
+  std::string out;
   std::size_t pos = 0;
-  int n = 0;
-  while (limit < 0 || n < limit) {
-    std::size_t at = text.find(find, pos);
+  for (int n = 0; limit < 0 || n < limit; ++n) {
+    const std::size_t at = findNext(text, pos);
     if (at == std::string_view::npos) break;
     out.append(text, pos, at - pos).append(repl);
     pos = at + find.size();
-    ++n;
   }
   out.append(text.substr(pos));
   return out;
+}
+
+}  // namespace
+
+std::string ReplaceText(std::string_view text, std::string_view find, std::string_view repl,
+                        int limit) {
+  return Replace(text, find, repl, limit,
+                 [find](std::string_view t, std::size_t from) { return t.find(find, from); });
+}
+
+std::string ReplaceTextNoCase(std::string_view text, std::string_view find, std::string_view repl) {
+  return Replace(text, find, repl, -1,
+                 [find](std::string_view t, std::size_t from) { return IFind(t, find, from); });
 }
 
 std::string CollapseSpaces(std::string_view text) {
@@ -233,7 +247,7 @@ bool ValidSequences(const unsigned char* p, const unsigned char* e) {
   }
 }
 
-#if defined(__SSE2__)
+#if MARKLODE_SSE2
 // Sixteen bytes at p, whose three bytes before belong to the text, checked as
 // one: each byte is a continuation exactly when a lead byte before it asks
 // for one, no byte is one that never occurs, and the second byte after E0,
@@ -267,11 +281,16 @@ bool ValidBlock(const unsigned char* p) {
 
 }  // namespace
 
+bool IsValidUtf8Scalar(std::string_view s) {
+  const auto* const b = reinterpret_cast<const unsigned char*>(s.data());
+  return ValidSequences(b, b + s.size());
+}
+
 bool IsValidUtf8(std::string_view s) {
+#if MARKLODE_SSE2
   const auto* const b = reinterpret_cast<const unsigned char*>(s.data());
   const auto* const e = b + s.size();
   const auto* p = b;
-#if defined(__SSE2__)
   // Up to the first high byte one by one; after it, blocks of sixteen bytes,
   // each checked with the three before it, from a place where a sequence
   // starts. The last bytes go one sequence at a time from the start of the
@@ -293,7 +312,7 @@ bool IsValidUtf8(std::string_view s) {
   while (q < p && (*q & 0xC0) == 0x80) ++q;
   return ValidSequences(q, e);
 #else
-  return ValidSequences(p, e);
+  return IsValidUtf8Scalar(s);
 #endif
 }
 
@@ -359,9 +378,9 @@ std::vector<char32_t> Chars(std::string_view s) {
   return out;
 }
 
-// Matches one pattern element at p against c; advances p past the element.
-// Returns false when the element does not match.
-bool MatchOne(const std::vector<char32_t>& pat, std::size_t& p, char32_t c) {
+// Matches one element of a filter pattern at p against c; advances p past the
+// element. Returns false when the element does not match.
+bool MatchLikeElement(const std::vector<char32_t>& pat, std::size_t& p, char32_t c) {
   char32_t e = pat[p];
   if (e == '?') {
     ++p;
@@ -397,12 +416,12 @@ bool MatchOne(const std::vector<char32_t>& pat, std::size_t& p, char32_t c) {
   return e == c;
 }
 
-}  // namespace
-
-bool LikeMatch(std::string_view text, std::string_view pattern) {
-  const std::vector<char32_t> t = Chars(text), pat = Chars(pattern);
-  // Greedy match with backtracking to the last "*": linear for one star,
-  // at worst text x pattern, and it never recurses.
+// The whole of t against pat, where "*" stands for any run and matchOne(pat,
+// p, c) matches the element at p against one unit c and moves p past it.
+// Greedy with backtracking to the last "*": linear for one star, at worst
+// text x pattern, and it never recurses.
+template <class Seq, class MatchOne>
+bool StarMatch(const Seq& t, const Seq& pat, MatchOne matchOne) {
   std::size_t ti = 0, pi = 0, starP = std::string_view::npos, starT = 0;
   while (ti < t.size()) {
     if (pi < pat.size() && pat[pi] == '*') {
@@ -411,7 +430,7 @@ bool LikeMatch(std::string_view text, std::string_view pattern) {
       continue;
     }
     std::size_t np = pi;
-    if (pi < pat.size() && MatchOne(pat, np, t[ti])) {
+    if (pi < pat.size() && matchOne(pat, np, t[ti])) {
       pi = np;
       ++ti;
       continue;
@@ -422,6 +441,19 @@ bool LikeMatch(std::string_view text, std::string_view pattern) {
   }
   while (pi < pat.size() && pat[pi] == '*') ++pi;
   return pi == pat.size();
+}
+
+}  // namespace
+
+bool LikeMatch(std::string_view text, std::string_view pattern) {
+  return StarMatch(Chars(text), Chars(pattern), MatchLikeElement);
+}
+
+bool WildcardMatch(std::string_view name, std::string_view pattern) {
+  return StarMatch(name, pattern, [](std::string_view pat, std::size_t& p, char c) {
+    const char e = pat[p++];
+    return e == '?' || Lower(e) == Lower(c);
+  });
 }
 
 }  // namespace marklode

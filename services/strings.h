@@ -17,6 +17,8 @@ std::string_view FieldAt(std::string_view text, int n, char sep);  // FieldRange
 // 0; inserted text is never searched again.
 std::string ReplaceText(std::string_view text, std::string_view find, std::string_view repl,
                         int limit = -1);
+// The same for every occurrence of find in either letter case (ASCII).
+std::string ReplaceTextNoCase(std::string_view text, std::string_view find, std::string_view repl);
 // Every run of spaces becomes one space (only code 32 counts).
 std::string CollapseSpaces(std::string_view text);
 
@@ -48,6 +50,9 @@ bool IsCoordinate(std::string_view text, int limit);
 // UTF-8. A text that is valid UTF-8 counts characters as code points; any other
 // text counts bytes, one character each.
 bool IsValidUtf8(std::string_view text);
+// The same, a byte at a time: the plain twin of the vector loop in
+// IsValidUtf8, which the tests compare it with.
+bool IsValidUtf8Scalar(std::string_view text);
 std::size_t CharCount(std::string_view text);
 // Characters first..last (from 1, both included) of text, clamped to the text.
 std::string_view CharSlice(std::string_view text, std::size_t first, std::size_t last);
@@ -56,9 +61,14 @@ std::string_view FirstChars(std::string_view text, std::size_t n);
 // Appends code point cp as UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);
 
-// The filters' match patterns, applied to the whole text, case-sensitively: "?"
-// any one character, "*" any run, "#" one digit, "[list]" and "[!list]" one
-// character in or not in the list (ranges like a-z allowed).
+// The two kinds of pattern, each matched against the whole text by one
+// routine. Both take "*" for any run and "?" for any one character.
+//
+// The filters' match patterns, case-sensitively, by characters (code points
+// of UTF-8 text): also "#" one digit, "[list]" and "[!list]" one character in
+// or not in the list (ranges like a-z allowed).
 bool LikeMatch(std::string_view text, std::string_view pattern);
+// File-name wildcards, by bytes, letters compared without regard to case.
+bool WildcardMatch(std::string_view name, std::string_view pattern);
 
 }  // namespace marklode

@@ -38,9 +38,12 @@ class MemorySource : public ByteSource {
   std::size_t pos_ = 0;
 };
 
+// The title of the warnings about reading an input.
+inline constexpr std::string_view kReadWarningTitle = "SYSgetTextLine";
+
 class InputFile : public ByteSource {
  public:
-  InputFile(MessageSink& sink, std::string_view title = "SYSgetTextLine")
+  InputFile(MessageSink& sink, std::string_view title = kReadWarningTitle)
       : sink_(sink), title_(title) {}
   ~InputFile() override;
   InputFile(const InputFile&) = delete;

@@ -118,6 +118,26 @@ TEST_F(Runs, MissingProfileIsReported) {
   EXPECT_EQ(h.messages.boxes.at(0).text, "Can't open ZVP file!");
 }
 
+// The window and the batch take a list apart with this one routine.
+TEST(BatchNames, ListsSplitIntoAFolderAndNames) {
+  const struct {
+    const char* list;
+    const char* folder;
+    std::vector<std::string_view> names;
+  } cases[] = {
+      {"/maps/a.csv;b.csv", "/maps/", {"a.csv", "b.csv"}},
+      {"a.csv;;b", "", {"a.csv", "", "b"}},
+      {"/m/a;", "/m/", {"a", ""}},
+      {"/m/x;sub/y", "/m/x;sub/", {"y"}},  // the folder ends at the last "/"
+      {"one.gpx", "", {"one.gpx"}},
+  };
+  for (const auto& c : cases) {
+    const FileList list = SplitFileList(c.list);
+    EXPECT_EQ(list.folder, c.folder) << c.list;
+    EXPECT_EQ(list.names, c.names) << c.list;
+  }
+}
+
 TEST(BatchNames, CutAtTheFileNamesLastDot) {
   EXPECT_EQ(BatchOutputName("/maps/a.gpx", "CSV"), "/maps/a.CSV");
   EXPECT_EQ(BatchOutputName("/data/my.maps/points", "GPX"), "/data/my.maps/points.GPX");

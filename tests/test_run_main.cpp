@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 
+#include "engine/poi_to_gpx.h"
 #include "engine/run_main.h"
 #include "test_util.h"
 
@@ -43,19 +45,21 @@ TEST(CommandLine, SwitchesAndRequest) {
   }
 }
 
-// Runs the real program; returns its exit status and what it wrote to stderr.
+// Runs the real program; returns its exit status and what it wrote to stderr
+// and stdout.
 struct Result {
   int status;
-  std::string err;
+  std::string err, out;
 };
 
 Result RunProgram(const std::string& args, const std::string& env = "") {
   test::TempDir tmp;
   std::string cmd = "cd '" + tmp.path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
                     "-u QT_QPA_PLATFORM XDG_CONFIG_HOME='" + tmp.path() + "' " + env + " '" +
-                    MARKLODE_BINARY + "' " + args + " 2>'" + tmp.path() + "/err'";
+                    MARKLODE_BINARY + "' " + args + " 2>'" + tmp.path() + "/err' >'" + tmp.path() +
+                    "/out'";
   int rc = std::system(cmd.c_str());
-  return {WEXITSTATUS(rc), ReadFile(tmp / "err")};
+  return {WEXITSTATUS(rc), ReadFile(tmp / "err"), ReadFile(tmp / "out")};
 }
 
 TEST(Program, MissingInputStopsWithStatusOne) {
@@ -92,8 +96,10 @@ TEST(Program, TruncationSettingComesFromTheSettingsFile) {
 }
 
 TEST(Program, HelpVersionAndNoDisplay) {
-  EXPECT_EQ(RunProgram("--version").status, 0);
-  Result r = RunProgram("");
+  Result r = RunProgram("--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("Marklode version ") + MARKLODE_PROJECT_VERSION + "\n");
+  r = RunProgram("");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("no display"), std::string::npos);
   EXPECT_NE(r.err.find("Usage:"), std::string::npos);
@@ -104,6 +110,45 @@ TEST(Program, HelpVersionAndNoDisplay) {
 
 namespace marklode {
 namespace {
+
+// The threads of this process.
+std::size_t ThreadCount() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+// A cancel in the middle of a POI-CSV file of megabytes, while the GPX is
+// being written on its own thread: the thread is gone when the converter
+// returns, the earlier output stands unchanged, and no temporary is left.
+TEST(Cancel, PoiToGpxMidRunEndsTheWriterAndKeepsTheOldOutput) {
+  class CancelAfterRecords : public ProgressSink {
+   public:
+    bool Update(std::uint64_t, std::uint64_t) override { return true; }
+    bool Cancelled() override {
+      if (++asked == 100000) threadsThen = ThreadCount();
+      return asked >= 100000;
+    }
+    std::size_t asked = 0, threadsThen = 0;
+  } cancel;
+  test::TempDir dir;
+  const std::string line = "-0.12,51.5,\"Point\",\"a comment\"\r\n";
+  std::string csv;
+  while (csv.size() < (8u << 20)) csv += line;
+  WriteFile(dir / "big.csv", csv);
+  WriteFile(dir / "big.GPX", "OLD");
+  test::Harness h;
+  h.ctx.progress = &cancel;
+  h.ctx.InputSpec = dir / "big.csv";
+  const std::size_t before = ThreadCount();
+  EXPECT_EQ(ConvertPoiToGpx(h.ctx, "<T>", "", "", ""), RunStatus::Cancelled);
+  EXPECT_EQ(cancel.threadsThen, before + 1) << "the writer runs while the input is read";
+  EXPECT_EQ(ThreadCount(), before);
+  EXPECT_EQ(ReadFile(dir / "big.GPX"), "OLD");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"big.GPX", "big.csv"}));
+  EXPECT_EQ(h.ctx.OutputsCommitted, 0);
+  EXPECT_EQ(h.messages.boxes.size(), 0u);
+}
 
 TEST(Program, ReverseListsAndProfiles) {
   test::TempDir dir;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "services/platform.h"
@@ -161,6 +162,21 @@ TEST(OutputFile, UncreatableTargetIsReported) {
   EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"file"});
 }
 
+// Read as a user who may see the file but not read it (root reads anything).
+TEST(InputFile, AnUnreadableFileIsReported) {
+  test::TempDir dir;
+  test::OpenToOthers(dir.path());
+  WriteFile(dir / "locked.gpx", "<gpx/>");
+  ASSERT_EQ(::chmod((dir / "locked.gpx").c_str(), 0), 0);
+  const std::string said = test::AsUnprivileged([&] {
+    RecordingMessageSink sink;
+    InputFile in(sink);
+    const bool opened = in.Open(dir / "locked.gpx");
+    return (opened ? "opened\n" : "") + sink.Joined();
+  });
+  EXPECT_EQ(said, "SYSgetTextLine: Permission denied.  (" + dir / "locked.gpx" + ").\n");
+}
+
 TEST(InputFile, AFolderIsReportedNotRead) {
   test::TempDir dir;
   RecordingMessageSink sink;
@@ -262,6 +278,32 @@ TEST(OutputFile, ReplacementKeepsPermissionsButNoSpecialBits) {
   struct stat st;
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// Blocks of megabytes are mapped, smaller ones and those whose mapping fails
+// come from the heap; each goes back to the allocator it came from, also
+// after being moved (a heap block handed to munmap would leak, which the
+// sanitizer build reports).
+TEST(ZeroedBlock, ZeroedWritableAndFreedByItsOwnAllocator) {
+  const struct {
+    std::size_t bytes;
+    bool mayMap, mapped;
+  } cases[] = {{4u << 20, true, true}, {4u << 20, false, false}, {4096, true, false}};
+  for (const auto& c : cases) {
+    ZeroedBlock block(c.bytes, c.mayMap);
+    EXPECT_EQ(block.mapped(), c.mapped) << c.bytes << " " << c.mayMap;
+    auto* p = static_cast<unsigned char*>(block.data());
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(std::all_of(p, p + c.bytes, [](unsigned char b) { return b == 0; }));
+    std::fill(p, p + c.bytes, 0xAB);
+    ZeroedBlock moved(std::move(block));
+    EXPECT_EQ(moved.data(), p);
+    EXPECT_EQ(moved.mapped(), c.mapped);
+    EXPECT_EQ(block.data(), nullptr);
+    ZeroedBlock assigned;
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.data(), p);
+  }
 }
 
 }  // namespace

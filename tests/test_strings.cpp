@@ -20,6 +20,12 @@ TEST(SeparatedLists, CountAndFields) {
   EXPECT_EQ(FieldRange("trip.gpx", 1, 0, '/'), "trip.gpx");  // no folder: the whole text
 }
 
+TEST(Replacing, EitherLetterCase) {
+  EXPECT_EQ(ReplaceTextNoCase("a.Csv.CSV.csv", ".csv", ".CSV"), "a.CSV.CSV.CSV");
+  EXPECT_EQ(ReplaceTextNoCase("xx", "X", "xX"), "xXxX");  // inserted text is not searched again
+  EXPECT_EQ(ReplaceTextNoCase("abc", "", "-"), "abc");
+}
+
 TEST(Replacing, LimitsAndCollapse) {
   EXPECT_EQ(ReplaceText("aaa", "a", "aa"), "aaaaaa");
   EXPECT_EQ(ReplaceText("aaa", "a", "aa", 1), "aaaa");
@@ -61,6 +67,45 @@ TEST(Characters, Utf8CountsCodePointsOtherTextCountsBytes) {
   EXPECT_TRUE(IsValidUtf8("日本"));
 }
 
+// The vector check of UTF-8 and its plain twin agree: on valid text cut
+// anywhere (sequences of every length split at both ends), and on the same
+// texts with any one byte changed to any value, at every length from 0 to 64
+// (the vector loop starts at 16 bytes; 64 gives it several blocks, a start
+// and a tail).
+TEST(Characters, Utf8VectorAndPlainChecksAgree) {
+  const std::string mixed = "a\u00e9\u65e5\U0001F600";  // sequences of 1, 2, 3 and 4 bytes
+  std::string valid;
+  while (valid.size() < 80) valid += mixed;
+  const std::string bases[] = {valid, std::string(80, 'x'),
+                               std::string(40, 'x') + valid.substr(0, 40)};
+  std::size_t checked = 0, invalid = 0;
+  for (const std::string& base : bases) {
+    for (std::size_t from = 0; from < 4; ++from)
+      for (std::size_t len = 0; len <= 64; ++len) {
+        const std::string_view cut = std::string_view(base).substr(from, len);
+        ASSERT_EQ(IsValidUtf8(cut), IsValidUtf8Scalar(cut)) << from << "+" << len;
+      }
+    for (std::size_t len = 0; len <= 64; ++len) {
+      std::string text = base.substr(0, len);
+      for (std::size_t at = 0; at < len; ++at) {
+        const char saved = text[at];
+        for (int byte = 0; byte < 256; ++byte) {
+          text[at] = static_cast<char>(byte);
+          const bool plain = IsValidUtf8Scalar(text);
+          ASSERT_EQ(IsValidUtf8(text), plain)
+              << "length " << len << ", byte " << byte << " at " << at;
+          ++checked;
+          invalid += !plain;
+        }
+        text[at] = saved;
+      }
+    }
+  }
+  // Both answers occur often, so agreeing means something.
+  EXPECT_GT(invalid, checked / 4);
+  EXPECT_GT(checked - invalid, checked / 4);
+}
+
 TEST(Patterns, LikeMatch) {
   struct Case {
     const char* text;
@@ -88,6 +133,24 @@ TEST(Patterns, LikeMatch) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(LikeMatch(c.text, c.pattern), c.match) << c.text << " ~ " << c.pattern;
+}
+
+// File-name wildcards: bytes, either letter case, and "#" and "[" are plain.
+TEST(Patterns, WildcardMatch) {
+  struct Case {
+    const char* name;
+    const char* pattern;
+    bool match;
+  } cases[] = {
+      {"Trip.CSV", "*.csv", true},  {"trip.csv", "T?IP.*", true},
+      {"trip.gpx", "*.csv", false}, {"a#1", "a#1", true},
+      {"a11", "a#1", false},        {"[a]", "[a]", true},
+      {"a", "[a]", false},          {"", "*", true},
+      {"aXbXc", "a*b*c", true},     {"abcabd", "*abd", true},
+      {"ab", "ab?", false},         {"\xC4.csv", "?.csv", true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(WildcardMatch(c.name, c.pattern), c.match) << c.name << " ~ " << c.pattern;
 }
 
 TEST(Messages, WarningTextAndOneLineForm) {

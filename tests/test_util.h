@@ -2,13 +2,19 @@
 // messages and settings stay in memory.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "engine/run_context.h"
 
@@ -71,6 +77,57 @@ inline std::string Crlf(std::string_view text) {
     out += c;
   }
   return out;
+}
+
+// Runs body in a child process without the rights of root, so that file
+// permissions bind as they do for a user: as root the child first becomes
+// "nobody" (user and group 65534, no other groups); as anyone else it stays
+// who it is. Returns what body returned; a child that could not give up its
+// rights or did not end normally returns a text beginning with "child: ".
+// Files the body must reach need permissions for others: a TempDir is
+// private to its owner until opened with OpenToOthers.
+inline std::string AsUnprivileged(const std::function<std::string()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "child: no pipe";
+  std::fflush(nullptr);  // what is buffered is written once, by the parent
+  const pid_t pid = ::fork();
+  if (pid < 0) return "child: no fork";
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string said;
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      said = "child: could not become nobody";
+    } else {
+      try {
+        said = body();
+      } catch (const std::exception& e) {
+        said = std::string("child: threw ") + e.what();
+      }
+    }
+    for (std::size_t done = 0; done < said.size();) {
+      const ssize_t n = ::write(fds[1], said.data() + done, said.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::_exit(0);  // no test framework teardown in the child
+  }
+  ::close(fds[1]);
+  std::string said;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    said.append(buf, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child: ended abnormally; " + said;
+  return said;
+}
+
+// Lets others into a folder (read and search) and write there, so that a
+// body run AsUnprivileged can reach it and could create files in it.
+inline void OpenToOthers(const std::string& dir) {
+  std::filesystem::permissions(dir, std::filesystem::perms::all);
 }
 
 }  // namespace marklode::test

@@ -27,11 +27,13 @@
 
 #include "engine/batch.h"
 #include "engine/profiles.h"
+#include "engine/reports.h"
 #include "engine/run_main.h"
 #include "services/platform.h"
 #include "services/settings.h"
 #include "services/strings.h"
 #include "services/text_files.h"
+#include "services/version.h"
 
 namespace marklode {
 
@@ -47,7 +49,6 @@ constexpr const char* kOverwriteWarning =
     "The output file names will be automatically generated from the input file names.  Any "
     "existing files will be overwitten.";
 constexpr const char* kInputMissing = "Can't find input file -- ";
-constexpr const char* kOutputFailed = "Can't create output file -- ";
 constexpr const char* kSameAsInput = "Same as input but with .";
 
 QString Q(std::string_view text) {
@@ -64,21 +65,6 @@ const char* StoredFlag(bool on) {
 std::string FolderOf(std::string_view text) {
   const int n = FieldCount(text, kPathSep);
   return std::string(FieldRange(text, 1, n - 1, kPathSep));
-}
-
-std::string ReplaceNoCase(std::string_view text, std::string_view find, std::string_view repl) {
-  const std::string lower = ToLowerAscii(text);
-  const std::string lowerFind = ToLowerAscii(find);
-  std::string out;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t hit = lower.find(lowerFind, pos);
-    if (hit == std::string::npos) break;
-    out.append(text.substr(pos, hit - pos)).append(repl);
-    pos = hit + find.size();
-  }
-  out.append(text.substr(pos));
-  return out;
 }
 
 // The check that an output can be written: open it for appending and close it
@@ -126,23 +112,19 @@ std::string JoinFileSelection(const std::vector<std::string>& files) {
 }
 
 std::string ProfilePresetName(std::string_view baseName, std::string_view ext) {
-  std::string name = ReplaceNoCase(baseName, ".csv", ".CSV");
-  name = ReplaceNoCase(name, ".gpx", ".GPX");
+  std::string name = ReplaceTextNoCase(baseName, ".csv", ".CSV");
+  name = ReplaceTextNoCase(name, ".gpx", ".GPX");
   name = ReplaceText(name, ".", "-");
   return "Convert " + name + " to " + std::string(ext) + ".ZVP";
 }
 
 std::vector<std::string> QtNameFilters(std::string_view filterList) {
-  std::vector<std::string> parts;
-  for (std::size_t pos = 0;;) {
-    const std::size_t bar = filterList.find('|', pos);
-    parts.emplace_back(filterList.substr(pos, bar == std::string_view::npos ? bar : bar - pos));
-    if (bar == std::string_view::npos) break;
-    pos = bar + 1;
-  }
+  // Pairs of description and patterns, all joined by "|".
+  const int parts = FieldCount(filterList, '|');
   std::vector<std::string> filters;
-  for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
-    std::string description = parts[i];
+  for (int i = 1; i + 1 <= parts; i += 2) {
+    std::string description(FieldAt(filterList, i, '|'));
+    const std::string_view patternList = FieldAt(filterList, i + 1, '|');
     const std::size_t paren = description.rfind(" (");
     if (paren != std::string::npos && description.back() == ')') description.resize(paren);
     std::vector<std::string> patterns;
@@ -150,9 +132,9 @@ std::vector<std::string> QtNameFilters(std::string_view filterList) {
       if (!p.empty() && std::find(patterns.begin(), patterns.end(), p) == patterns.end())
         patterns.push_back(std::move(p));
     };
-    const int n = FieldCount(parts[i + 1], ';');
+    const int n = FieldCount(patternList, ';');
     for (int k = 1; k <= n; ++k) {
-      const std::string pattern(TrimSpaces(FieldAt(parts[i + 1], k, ';')));
+      const std::string pattern(TrimSpaces(FieldAt(patternList, k, ';')));
       if (pattern == "*.*") {
         add("*");
       } else {
@@ -608,33 +590,23 @@ void frmGetCommand::Command4_Click() {
     return;
   }
   const bool toCsv = Option1->isChecked();
-  const int n = FieldCount(input, ';');
-  if (n > 1 && !ctx_.OverwriteConfirmed) {
+  // A list is taken apart as the batch takes it; each item is checked under
+  // the name the batch will use.
+  const FileList list = SplitFileList(input);
+  const bool single = list.names.size() == 1;
+  if (!single && !ctx_.OverwriteConfirmed) {
     if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
     ctx_.OverwriteConfirmed = true;
   }
-
-  // A list is the folder before its last "/" and bare names after it, the way
-  // the batch runs it; each item is checked under the name the batch will use.
-  const std::string_view listFolder = DirectoryPart(input);
-  const std::string_view listNames = std::string_view(input).substr(listFolder.size());
-  for (int i = 1; i <= n; ++i) {
-    std::string item;
-    std::string outputName;
-    if (n == 1) {
-      item = input;
-      outputName = output;
-    } else {
-      item = std::string(listFolder) + std::string(FieldAt(listNames, i, ';'));
-      outputName = BatchOutputName(item, toCsv ? "CSV" : "GPX");
-    }
-    const bool emptyName = n > 1 && FileNamePart(item).empty();
-    if (emptyName || FindFirstFile(item).empty()) {
+  for (const std::string_view name : list.names) {
+    const std::string item = std::string(list.folder).append(name);
+    const std::string outputName = single ? output : BatchOutputName(item, toCsv ? "CSV" : "GPX");
+    if ((!single && name.empty()) || FindFirstFile(item).empty()) {
       ctx_.messages.Show(kInputMissing + item, kOkOnly);
       return;
     }
     if (!TestOpenForAppend(outputName) || ctx_.ReverseSwitch) {
-      ctx_.messages.Show(kOutputFailed + outputName, kOkOnly);
+      ctx_.messages.Show(std::string(kCantCreateOutput) + outputName, kOkOnly);
       return;
     }
   }
@@ -645,7 +617,6 @@ void frmGetCommand::Command4_Click() {
   ctx_.OutputSpec = output;
   Store("ModeGPX", StoredFlag(toCsv));
   // The generated "Same as input..." text of a list is never stored.
-  const bool single = input.find(';') == std::string::npos;
   Store(toCsv ? "InFileGPX" : "InFilePOI", input);
   if (single) Store(toCsv ? "OutFileGPX" : "OutFilePOI", output);
   close();

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "services/platform.h"
+#include "services/version.h"
 #include "window/qt_front_end.h"
 
 // Resources compiled into a static library are registered by hand.

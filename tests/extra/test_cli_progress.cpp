@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli_progress.h"
 #include "tests/extra/extra_util.h"
-#include "window/cli_progress.h"
 
 namespace marklode {
 namespace {
@@ -37,6 +37,8 @@ class StderrTo {
   int saved_;
 };
 
+// What can be read from fd now (non-blocking fd), or until its other end
+// closes.
 std::string Drain(int fd) {
   std::string out;
   char buf[4096];
@@ -47,26 +49,42 @@ std::string Drain(int fd) {
   }
 }
 
+// A clock that stands still until the test moves it.
+struct ManualClock {
+  std::chrono::steady_clock::time_point now{};
+  TerminalProgress::Clock Fn() {
+    return [this] { return now; };
+  }
+};
+
 TEST(TerminalProgress, ShowsAfterASecondOnATerminalAndClearsAtTheEnd) {
   int master = -1, slave = -1;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
   {
     StderrTo redirect(slave);
-    TerminalProgress progress;
+    ManualClock clock;
+    TerminalProgress progress(clock.Fn());
     const std::uint64_t total = 50u << 20;
     EXPECT_TRUE(progress.Update(0, total));
+    clock.now += 900ms;
     EXPECT_TRUE(progress.Update(total / 10, total));  // under a second: nothing yet
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
     EXPECT_EQ(Drain(master), "");
-    std::this_thread::sleep_for(1100ms);
+    clock.now += 1100ms;
     EXPECT_TRUE(progress.Update(total / 2, total));
     const std::string shown = Drain(master);
     EXPECT_EQ(shown.rfind(kClear, 0), 0u) << shown;
-    EXPECT_NE(shown.find("25 of 50 MB read"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("MB/s"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("25 of 50 MB read, 12.5 MB/s"), std::string::npos) << shown;
+    clock.now += 100ms;  // drawn at most five times a second
+    EXPECT_TRUE(progress.Update(total / 2 + 1, total));
+    EXPECT_EQ(Drain(master), "");
+    clock.now += 1000ms;
     EXPECT_TRUE(progress.Update(total, total));
+    const std::string last = Drain(master);
+    EXPECT_NE(last.find("50 of 50 MB read"), std::string::npos) << last;
+    EXPECT_EQ(last.substr(last.size() - 4), kClear) << "cleared at the end";
   }
-  EXPECT_EQ(Drain(master), kClear) << "cleared once, at the end";
+  EXPECT_EQ(Drain(master), "") << "and not again";
   ::close(master);
   ::close(slave);
 }
@@ -76,9 +94,10 @@ TEST(TerminalProgress, SilentWhenStderrIsNotATerminal) {
   ASSERT_EQ(::pipe(fds), 0);
   {
     StderrTo redirect(fds[1]);
-    TerminalProgress progress;
+    ManualClock clock;
+    TerminalProgress progress(clock.Fn());
     progress.Update(0, 100);
-    std::this_thread::sleep_for(1100ms);
+    clock.now += 1500ms;
     progress.Update(50, 100);
     progress.Update(100, 100);
   }
@@ -87,10 +106,11 @@ TEST(TerminalProgress, SilentWhenStderrIsNotATerminal) {
   ::close(fds[0]);
 }
 
-// The program itself, on a file large enough to be caught half way: it is
-// stopped for over a second there, so that its next read finds the second
-// passed, whatever the speed of the machine or the build.
-class ProgramProgress : public ::testing::Test {
+// A whole command-line run on a file of some megabytes, read in blocks of a
+// megabyte, with a clock that moves on by 300 ms each time it is read: the
+// line comes after a few blocks and is gone at the end; with stderr on a
+// file, nothing is written there.
+class CommandLineProgress : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new test::TempDir;
@@ -98,81 +118,48 @@ class ProgramProgress : public ::testing::Test {
     out << "<gpx>\r\n";
     const std::string wpt =
         "  <wpt lat=\"51.5\" lon=\"-0.12\">\r\n    <name>Point</name>\r\n  </wpt>\r\n";
-    for (std::size_t size = 0; size < (150u << 20); size += wpt.size()) out << wpt;
+    for (std::size_t size = 0; size < (8u << 20); size += wpt.size()) out << wpt;
     out << "</gpx>\r\n";
   }
   static void TearDownTestSuite() { delete dir_; }
 
-  // Runs the program on big.gpx with stderr on a terminal (master gets its
-  // output) or on a file; pauses it once it has read a few megabytes.
-  // Returns the exit status, or -1 when it ended before it could be paused.
-  static int RunPaused(bool terminal, std::string& err) {
-    int master = -1;
-    const std::string errFile = *dir_ / "err";
-    pid_t pid = terminal ? ::forkpty(&master, nullptr, nullptr, nullptr) : ::fork();
-    if (pid == 0) {
-      if (!terminal) {
-        const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-      }
-      ::unsetenv("DISPLAY");
-      ::unsetenv("WAYLAND_DISPLAY");
-      ::setenv("XDG_CONFIG_HOME", dir_->path().c_str(), 1);
-      const std::string input = *dir_ / "big.gpx";
-      ::execl(MARKLODE_BINARY, "marklode", input.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    bool paused = false;
-    const std::string io = "/proc/" + std::to_string(pid) + "/io";
-    for (int i = 0; i < 20000 && !paused; ++i) {
-      std::ifstream in(io);
-      std::string key;
-      unsigned long long value = 0;
-      while (in >> key >> value)
-        if (key == "rchar:" && value > (4u << 20)) paused = ::kill(pid, SIGSTOP) == 0;
-      siginfo_t info = {};
-      if (!in.is_open() || ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-          info.si_pid != 0)
-        break;
-      if (!paused) std::this_thread::sleep_for(100us);
-    }
-    if (paused) {
-      std::this_thread::sleep_for(1300ms);
-      ::kill(pid, SIGCONT);
-    }
-    if (terminal) err = Drain(master);  // until the program closes its side
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (terminal)
-      ::close(master);
-    else
-      err = test::ReadFile(errFile);
-    if (!paused) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // Converts big.gpx with stderr on fd; returns the exit status.
+  static int Run(int fd) {
+    StderrTo redirect(fd);
+    std::chrono::steady_clock::time_point now{};
+    TerminalProgress progress([&now] { return now += 300ms; });
+    MemorySettingsStore settings;
+    CommandLine cmd;
+    cmd.request = *dir_ / "big.gpx";
+    return RunFromCommandLine(cmd, settings, dir_->path(), progress);
   }
 
   static test::TempDir* dir_;
 };
-test::TempDir* ProgramProgress::dir_ = nullptr;
+test::TempDir* CommandLineProgress::dir_ = nullptr;
 
-TEST_F(ProgramProgress, ShownOnATerminalAndClearedAtTheEnd) {
-  std::string err;
-  const int status = RunPaused(true, err);
-  if (status == -1) GTEST_SKIP() << "the conversion ended before it could be paused";
-  EXPECT_EQ(status, 0) << err;
+TEST_F(CommandLineProgress, ShownOnATerminalAndClearedAtTheEnd) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(Run(slave), 0);
+  ::close(slave);
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  const std::string err = Drain(master);
+  ::close(master);
   const std::size_t last = err.rfind("MB read");
   ASSERT_NE(last, std::string::npos) << err;
-  EXPECT_NE(err.find(" of 150 MB read, "), std::string::npos) << err;
-  EXPECT_NE(err.find(kClear, last), std::string::npos) << "not cleared at the end: " << err;
+  EXPECT_NE(err.find(" of 8 MB read, "), std::string::npos) << err;
   EXPECT_EQ(err.substr(err.size() - 4), kClear) << "something was left after the progress line";
+  EXPECT_NE(test::ReadFile(*dir_ / "big.CSV").find("\"Point\""), std::string::npos);
 }
 
-TEST_F(ProgramProgress, NothingWhenStderrIsNotATerminal) {
-  std::string err = "unset";
-  const int status = RunPaused(false, err);
-  if (status == -1) GTEST_SKIP() << "the conversion ended before it could be paused";
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(err, "");
+TEST_F(CommandLineProgress, NothingWhenStderrIsNotATerminal) {
+  const std::string errFile = *dir_ / "err";
+  const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Run(fd), 0);
+  ::close(fd);
+  EXPECT_EQ(test::ReadFile(errFile), "");
 }
 
 // Ends of a run by signal. The program is stopped once it has read a few
@@ -186,6 +173,13 @@ class Signals : public ::testing::Test {
     std::ofstream out(*dir_ / "in/big.csv", std::ios::binary);
     const std::string line = "-0.12,51.5,\"Point\",\"a comment\"\r\n";
     for (std::size_t size = 0; size < (16u << 20); size += line.size()) out << line;
+    std::filesystem::create_directory(*dir_ / "gpx");
+    std::ofstream gpx(*dir_ / "gpx/big.gpx", std::ios::binary);
+    gpx << "<gpx>\r\n";
+    const std::string wpt =
+        "  <wpt lat=\"51.5\" lon=\"-0.12\">\r\n    <name>Point</name>\r\n  </wpt>\r\n";
+    for (std::size_t size = 0; size < (16u << 20); size += wpt.size()) gpx << wpt;
+    gpx << "</gpx>\r\n";
     test::WriteFile(*dir_ / "in/a.csv", "1,2,\"A\"\r\n");
     test::WriteFile(*dir_ / "in/b.csv", "3,4,\"B\"\r\n");
   }
@@ -252,6 +246,27 @@ TEST_F(Signals, EndTheRunWithTheirStatusAndChangeNothing) {
     EXPECT_EQ(err, "Marklode: Interrupted; no output file was changed.\n");
     EXPECT_EQ(test::Listing(*dir_ / "in"), (std::vector<std::string>{"a.csv", "b.csv", "big.csv"}));
   }
+}
+
+// Ctrl-C in either direction leaves an output of an earlier run as it was.
+TEST_F(Signals, AnInterruptKeepsTheEarlierOutputInEitherDirection) {
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+  } cases[] = {{{"/r", *dir_ / "in/big.csv"}, *dir_ / "in/big.GPX"},
+               {{*dir_ / "gpx/big.gpx"}, *dir_ / "gpx/big.CSV"}};
+  for (const auto& c : cases) {
+    test::WriteFile(c.output, "OLD");
+    std::string err;
+    const int status = RunSignalled(c.args, SIGINT, err);
+    if (status == -1) GTEST_SKIP() << "the conversion ended before it could be stopped";
+    EXPECT_EQ(status, 130) << err;
+    EXPECT_EQ(err, "Marklode: Interrupted; no output file was changed.\n");
+    EXPECT_EQ(test::ReadFile(c.output), "OLD");
+    std::filesystem::remove(c.output);
+  }
+  EXPECT_EQ(test::Listing(*dir_ / "gpx"), std::vector<std::string>{"big.gpx"});
+  EXPECT_EQ(test::Listing(*dir_ / "in"), (std::vector<std::string>{"a.csv", "b.csv", "big.csv"}));
 }
 
 // A list stopped at its third item keeps the outputs of the first two, and

@@ -14,6 +14,7 @@
 
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
+#include "services/strings.h"
 #include "tests/extra/extra_util.h"
 
 namespace marklode {
@@ -143,17 +144,12 @@ std::string FirstCodePoints(const std::string& s, std::size_t n) {
   return s.substr(0, i);
 }
 
-std::string ReplaceAll(std::string s, std::string_view from, std::string_view to) {
-  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
-    s.replace(p, from.size(), to);
-  return s;
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+  return ReplaceText(s, from, to);
 }
 
-std::string Tidy(std::string s) {
-  while (s.find("  ") != std::string::npos) s = ReplaceAll(s, "  ", " ");
-  const std::size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+std::string Tidy(std::string_view s) {
+  return std::string(TrimSpaces(CollapseSpaces(s)));
 }
 
 std::string ExpectedName(const Point& p) {

@@ -566,9 +566,9 @@ void TestMainWindow::aboutAndTerms() {
   const auto& about = f.messages.boxes[0];
   QCOMPARE(about.title, std::string("Marklode"));
   QCOMPARE(about.style, int(kInfoIcon));
-  QCOMPARE(about.text,
-           std::string("Marklode version 1.1.8\r\n\r\nCopyright (C) 2026 The Marklode developers"
-                       "\r\n\r\nPlease report any issues to marklode@example.org"));
+  QCOMPARE(about.text, std::string("Marklode version " MARKLODE_PROJECT_VERSION
+                                   "\r\n\r\nCopyright (C) 2026 The Marklode developers"
+                                   "\r\n\r\nPlease report any issues to marklode@example.org"));
   const auto& terms = f.messages.boxes[1];
   QCOMPARE(terms.title, std::string("Marklode Terms of Use"));
   QCOMPARE(terms.style, int(kOkOnly));

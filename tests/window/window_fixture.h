@@ -5,9 +5,7 @@
 
 #include <QTemporaryDir>
 #include <deque>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "services/messages.h"
 #include "services/platform.h"
 #include "services/settings.h"
+#include "tests/test_util.h"
 #include "window/frm_get_command.h"
 #include "window/window_services.h"
 
@@ -41,20 +40,9 @@ class RecordingOpener : public DocumentOpener {
   void Open(const std::string& path) override { opened.push_back(path); }
 };
 
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline bool Exists(const std::string& path) {
-  return std::ifstream(path).good();
-}
+using test::Exists;
+using test::ReadFile;
+using test::WriteFile;
 
 // A scratch folder, entered for the fixture's life (the choosers move the
 // current directory; every test starts and ends in a known one).

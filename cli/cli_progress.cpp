@@ -1,9 +1,12 @@
-#include "window/cli_progress.h"
+#include "cli/cli_progress.h"
 
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
+
+#include "services/messages.h"
 
 namespace marklode {
 namespace {
@@ -39,8 +42,8 @@ int InterruptedExitStatus() {
 }
 
 std::string InterruptedText(std::int32_t outputsCommitted) {
-  if (outputsCommitted <= 0) return "Marklode: Interrupted; no output file was changed.";
-  return "Marklode: Interrupted after " + std::to_string(outputsCommitted) +
+  if (outputsCommitted <= 0) return "Interrupted; no output file was changed.";
+  return "Interrupted after " + std::to_string(outputsCommitted) +
          (outputsCommitted == 1 ? " output file was" : " output files were") +
          " written; no other output file was changed.";
 }
@@ -49,8 +52,12 @@ bool TerminalProgress::Cancelled() {
   return gInterrupted != 0;
 }
 
-TerminalProgress::TerminalProgress() : tty_(isatty(STDERR_FILENO) == 1) {
-  start_ = lastDraw_ = std::chrono::steady_clock::now();
+TerminalProgress::TerminalProgress()
+    : TerminalProgress([] { return std::chrono::steady_clock::now(); }) {}
+
+TerminalProgress::TerminalProgress(Clock now)
+    : now_(std::move(now)), tty_(isatty(STDERR_FILENO) == 1) {
+  start_ = lastDraw_ = now_();
 }
 
 TerminalProgress::~TerminalProgress() {
@@ -65,7 +72,7 @@ void TerminalProgress::Clear() {
 bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   if (gInterrupted) return false;
   if (!tty_) return true;
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = now_();
   if (total != lastTotal_ && done == 0) {  // a new input file: restart the clock
     Clear();
     start_ = now;
@@ -81,6 +88,22 @@ bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   shown_ = true;
   if (done >= total) Clear();
   return true;
+}
+
+int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                       const std::string& programFolder, ProgressSink& progress) {
+  StderrMessageSink messages;
+  RunContext ctx(messages, settings);
+  ctx.programFolder = programFolder;
+  ctx.progress = &progress;
+  const int status = RunMain(ctx, cmd, nullptr);
+  if (Interrupted()) {
+    // The converter has removed its unfinished outputs by now; those of the
+    // list items before it stand.
+    messages.Show(InterruptedText(ctx.OutputsCommitted), kOkOnly);
+    return InterruptedExitStatus();
+  }
+  return status;
 }
 
 }  // namespace marklode

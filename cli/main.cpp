@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_progress.h"
 #include "engine/run_main.h"
 #include "services/platform.h"
 #include "services/settings.h"
-#include "window/cli_progress.h"
+#include "services/version.h"
 #ifndef MARKLODE_NO_WINDOW
 #include "window/window_host.h"
 #endif
@@ -67,21 +68,9 @@ int Main(int argc, char** argv) {
   // Switches in the wrong place are explained on the command line, where they
   // were typed, rather than by opening the window.
   if (!cmd.request.empty() || !cmd.misplacedSwitch.empty()) {
-    marklode::StderrMessageSink messages;
-    marklode::RunContext ctx(messages, settings);
-    ctx.programFolder = programFolder;
     marklode::TerminalProgress progress;  // silent unless stderr is a terminal
-    ctx.progress = &progress;
     marklode::InstallInterruptHandler();
-    const int status = marklode::RunMain(ctx, cmd, nullptr);
-    if (marklode::Interrupted()) {
-      // The converter has removed its unfinished outputs by now; those of the
-      // list items before it stand.
-      const std::string text = marklode::InterruptedText(ctx.OutputsCommitted) + "\n";
-      std::fputs(text.c_str(), stderr);
-      return marklode::InterruptedExitStatus();
-    }
-    return status;
+    return marklode::RunFromCommandLine(cmd, settings, programFolder, progress);
   }
 
 #ifndef MARKLODE_NO_WINDOW

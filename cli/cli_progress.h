@@ -1,11 +1,15 @@
-// Command-line progress on stderr, and Ctrl-C as a clean cancel.
+// The command line: progress on stderr, Ctrl-C as a clean cancel, and the
+// run of a request given there.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/run_context.h"
+#include "engine/run_main.h"
+#include "services/settings.h"
 
 namespace marklode {
 
@@ -15,13 +19,17 @@ namespace marklode {
 // SIGHUP.
 class TerminalProgress : public ProgressSink {
  public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
   TerminalProgress();
+  // The time comes from now (a test's clock need not wait for a second).
+  explicit TerminalProgress(Clock now);
   ~TerminalProgress() override;
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
   bool Cancelled() override;
 
  private:
   void Clear();
+  Clock now_;
   bool tty_;
   bool shown_ = false;
   std::chrono::steady_clock::time_point start_;
@@ -37,8 +45,14 @@ void InstallInterruptHandler();
 bool Interrupted();
 // 143 after SIGTERM, else 130.
 int InterruptedExitStatus();
-// What the program says when it ends on a signal, given how many outputs were
-// put in place before.
+// What the program says when it ends on a signal (in a box of the program's
+// title, as every message), given how many outputs were put in place before.
 std::string InterruptedText(std::int32_t outputsCommitted);
+
+// Runs a request given on the command line: messages go to stderr, progress
+// to the given sink; after an interrupt, says what was written. Returns the
+// exit status.
+int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                       const std::string& programFolder, ProgressSink& progress);
 
 }  // namespace marklode

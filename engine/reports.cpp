@@ -1,0 +1,21 @@
+#include "engine/reports.h"
+
+#include <string>
+
+namespace marklode {
+
+void ShowInputNotAFile(MessageSink& messages, std::string_view why) {
+  messages.Show(why, kStopIcon, "Invalid file", Severity::Stop);
+}
+
+void ShowInputMissing(MessageSink& messages, std::string_view input) {
+  messages.Show("Can't Find Input file: " + std::string(input), kStopIcon, "Can't Find File",
+                Severity::Stop);
+}
+
+void ShowOutputRefused(MessageSink& messages, std::string_view output) {
+  messages.Show(std::string(kCantCreateOutput).append(output), kOkOnly, kAppTitle,
+                Severity::Problem);
+}
+
+}  // namespace marklode

@@ -1,0 +1,22 @@
+// The messages that more than one converter or request runner gives, each
+// written here once, so that every place says the same words.
+#pragma once
+
+#include <string_view>
+
+#include "services/messages.h"
+
+namespace marklode {
+
+// Followed by the output's name: an output that may not be written (it would
+// replace an input, or it cannot be created).
+inline constexpr std::string_view kCantCreateOutput = "Can't create output file -- ";
+
+// An input that exists but is no regular file; why is the whole text.
+void ShowInputNotAFile(MessageSink& messages, std::string_view why);
+// An input that names no file (as completed with its default extension).
+void ShowInputMissing(MessageSink& messages, std::string_view input);
+// An output refused before anything is written; the run goes on.
+void ShowOutputRefused(MessageSink& messages, std::string_view output);
+
+}  // namespace marklode
