@@ -6,6 +6,7 @@
 #include "engine/byte_scan.h"
 #include "engine/gpx_reader.h"
 #include "engine/output_set.h"
+#include "engine/reports.h"
 #include "engine/templates.h"
 #include "services/platform.h"
 #include "services/strings.h"
@@ -78,12 +79,11 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   std::string input = ctx.InputSpec;
   if (FileNamePart(input).find('.') == std::string_view::npos) input += ".gpx";
   if (const std::string why = NotARegularFileText(ctx.InputSpec, input); !why.empty()) {
-    ctx.messages.Show(why, kStopIcon, "Invalid file", Severity::Stop);
+    ShowInputNotAFile(ctx.messages, why);
     return RunStatus::Stopped;
   }
   if (FindFirstFile(input).empty()) {
-    ctx.messages.Show("Can't Find Input file: " + input, kStopIcon, "Can't Find File",
-                      Severity::Stop);
+    ShowInputMissing(ctx.messages, input);
     return RunStatus::Stopped;
   }
   const bool truncate =
@@ -99,7 +99,7 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   const std::string path = ResolveFile(input);
   InputFile in(ctx.messages);
   if (path.empty()) {  // a pattern: there is no one file to read
-    ShowWarning(ctx.messages, "SYSgetTextLine", "Bad file name", input);
+    ShowWarning(ctx.messages, kReadWarningTitle, "Bad file name", input);
     return RunStatus::Done;
   }
   if (!in.Open(path)) return RunStatus::Done;
@@ -122,8 +122,7 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     if (!CommentFilter.empty() && !LikeMatch(w.comment, CommentFilter)) continue;
     if (!CategoryFilter.empty() && !LikeMatch(w.category, CategoryFilter)) continue;
     if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
-      ctx.messages.Show("Invalid lon/lat for: " + w.name + ".\r\n\r\nSkipping...", kOkOnly,
-                        kAppTitle, Severity::Problem);
+      ShowInvalidCoordinates(ctx.messages, w.name);
       continue;
     }
 

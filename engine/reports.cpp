@@ -13,6 +13,11 @@ void ShowInputMissing(MessageSink& messages, std::string_view input) {
                 Severity::Stop);
 }
 
+void ShowInvalidCoordinates(MessageSink& messages, std::string_view name) {
+  messages.Show("Invalid lon/lat for: " + std::string(name) + ".\r\n\r\nSkipping...", kOkOnly,
+                kAppTitle, Severity::Problem);
+}
+
 void ShowOutputRefused(MessageSink& messages, std::string_view output) {
   messages.Show(std::string(kCantCreateOutput).append(output), kOkOnly, kAppTitle,
                 Severity::Problem);

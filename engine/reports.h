@@ -16,6 +16,8 @@ inline constexpr std::string_view kCantCreateOutput = "Can't create output file 
 void ShowInputNotAFile(MessageSink& messages, std::string_view why);
 // An input that names no file (as completed with its default extension).
 void ShowInputMissing(MessageSink& messages, std::string_view input);
+// A point whose coordinates are missing or no number in range; it is skipped.
+void ShowInvalidCoordinates(MessageSink& messages, std::string_view name);
 // An output refused before anything is written; the run goes on.
 void ShowOutputRefused(MessageSink& messages, std::string_view output);
 
