@@ -49,6 +49,8 @@ constexpr const char* kOverwriteWarning =
 constexpr const char* kInputMissing = "Can't find input file -- ";
 constexpr const char* kOutputFailed = "Can't create output file -- ";
 constexpr const char* kSameAsInput = "Same as input but with .";
+constexpr const char* kGpxWildcard = "Can't use wildcard for GPX output file: ";
+constexpr const char* kProfileMissing = "Can't open ZVP file!";
 
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
@@ -593,7 +595,12 @@ void frmGetCommand::Command4_Click() {
       ctx_.messages.Show(kNameMissing, kOkOnly);
       return;
     }
-    // The profile reader reports a missing file; it is passed on as given.
+    // Found as the profile reader will look for it: a missing profile is
+    // refused here, where the user can correct it, and nothing is stored.
+    if (ResolveFile(profile).empty()) {
+      ctx_.messages.Show(kProfileMissing, kOkOnly);
+      return;
+    }
     Store("ProfileFile", profile);
     ctx_.ProfileFile = profile;
     ctx_.ProfileMode = true;
@@ -608,6 +615,11 @@ void frmGetCommand::Command4_Click() {
     return;
   }
   const bool toCsv = Option1->isChecked();
+  // A GPX output is one file; a pattern there would stop the conversion.
+  if (!toCsv && FieldCount(input, ';') == 1 && output.find_first_of("*?") != std::string::npos) {
+    ctx_.messages.Show(kGpxWildcard + output, kStopIcon, "Invalid file");
+    return;
+  }
   const int n = FieldCount(input, ';');
   if (n > 1 && !ctx_.OverwriteConfirmed) {
     if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
