@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDropEvent>
+#include <QFile>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -16,8 +19,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -32,6 +37,11 @@
 #include "services/settings.h"
 #include "services/strings.h"
 #include "services/text_files.h"
+
+// Resources compiled into a static library are registered by hand.
+static void InitGuideResource() {
+  Q_INIT_RESOURCE(marklode);
+}
 
 namespace marklode {
 
@@ -178,6 +188,14 @@ std::string FindNotesDocument(const std::vector<std::string>& folders) {
     if (std::filesystem::is_regular_file(std::filesystem::path(path), ec)) return path;
   }
   return {};
+}
+
+QString UserGuideText() {
+  static const bool registered = (InitGuideResource(), true);
+  (void)registered;
+  QFile file(QStringLiteral(":/marklode/guide.md"));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.readAll());
 }
 
 const char* const kTermsOfUseText =
@@ -777,10 +795,29 @@ void frmGetCommand::cmdCreateProfile_Click() {
 // ---------------------------------------------------------------------------
 // Help
 
+// The guide is built into the program and shown in a viewer of its own, as
+// many desktops have no program for the installed Notes.rtf.
 void frmGetCommand::cmdNotes_Click() {
-  // A missing guide or viewer shows nothing: the window simply stays usable.
-  const std::string path = FindNotesDocument(services_.notesFolders);
-  if (!path.empty()) services_.opener.Open(path);
+  if (guide_ == nullptr) {
+    guide_ = new QDialog(this);
+    guide_->setObjectName("guide");
+    guide_->setWindowTitle(tr("Marklode User Guide"));
+    auto* text = new QTextBrowser(guide_);
+    text->setObjectName("guideText");
+    text->setOpenExternalLinks(true);
+    text->setMarkdown(UserGuideText());
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, guide_);
+    connect(buttons, &QDialogButtonBox::rejected, guide_, &QDialog::close);
+    auto* layout = new QVBoxLayout(guide_);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    // Room for a line of some 70 characters and a good part of a page.
+    const QFontMetrics fm(text->font());
+    guide_->resize(fm.averageCharWidth() * 80, fm.lineSpacing() * 30);
+  }
+  guide_->show();
+  guide_->raise();
+  guide_->activateWindow();
 }
 
 void frmGetCommand::cmdTerms_Click() {

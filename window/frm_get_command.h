@@ -14,6 +14,7 @@
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -42,6 +43,9 @@ std::string ProfilePresetName(std::string_view baseName, std::string_view ext);
 // "Description (*.X)|*.X|All Files (*.*)|*.*" as Qt name filters. Patterns
 // match either letter case, and "*.*" also matches names without a dot.
 std::vector<std::string> QtNameFilters(std::string_view filterList);
+
+// The user guide built into the program, as Markdown.
+QString UserGuideText();
 
 // The first of folders holding Notes.rtf, with the file name; empty when none does.
 std::string FindNotesDocument(const std::vector<std::string>& folders);
@@ -110,6 +114,7 @@ class frmGetCommand : public QMainWindow {
   std::string fileDlgTitle_;  // the shared dialog's title stays as last set
   bool laying_out_ = false;
   bool unloaded_ = false;
+  QDialog* guide_ = nullptr;  // the user guide's viewer, made on first use
 
   int designWidth_ = 0, designHeight_ = 0;
   int designFieldWidth_ = 0, designBrowseLeft_ = 0, designLineX2_ = 0;

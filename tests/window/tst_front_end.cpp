@@ -55,6 +55,7 @@ class TestFrontEnd : public QObject {
   void windowCycleConvertsAndComesBack();
   void windowCycleCancelledRunChangesNothing();
   void windowCycleRunsAfterCancelComplete();
+  void windowCycleStopComesBackToWindow();
   void windowCycleListFromChooser();
   void windowCycleProfileFromCreateProfile();
   void windowCycleFailedOutputWarnsOnce();
@@ -572,6 +573,29 @@ void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
   QCOMPARE(f.messages.boxes[2].text, std::string("20000 entries converted."));
   QCOMPARE(CountRecords(ReadFile(output)), 20000);
   QVERIFY(label.startsWith("Converting big.gpx\n"));
+}
+
+// A stop inside a request from the window ends that request, not the
+// program: the window comes back and nothing was written.
+void TestFrontEnd::windowCycleStopComesBackToWindow() {
+  WindowFixture f;
+  const std::string profile = f.dir / "trip.zvp";
+  const std::string output = f.dir / "trip.gpx";
+  WriteFile(profile,
+            "[Profile]\r\nInput=" + (f.dir / "gone.csv") + "\r\nOutput=" + output + "\r\n");
+  int status = -1;
+  const int shown = RunWindowCycles(f, {[&](frmGetCommand& w) {
+                                      if (!w.Check1->isChecked()) w.Check1->click();
+                                      w.Text3->setText(QString::fromStdString(profile));
+                                      w.Command4->click();
+                                    }},
+                                    status);
+  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
+  QCOMPARE(f.messages.boxes[0].title, std::string("Can't Find File"));
+  QVERIFY(!Exists(output));
+  QEXPECT_FAIL("", "the entry routine still ends the program after any stop", Abort);
+  QCOMPARE(shown, 2);
+  QCOMPARE(status, 1);
 }
 
 // Several files chosen together run as a list, each into its own output.

@@ -3,6 +3,7 @@
 // the menus and the help texts.
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,6 +11,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include "window/frm_get_command.h"
@@ -68,7 +70,7 @@ class TestMainWindow : public QObject {
   void createProfileAvailability_data();
   void createProfileAvailability();
   void aboutAndTerms();
-  void notesOpensGuideWhereFound();
+  void notesShowsGuide();
 };
 
 void TestMainWindow::controlsAtDesignedPlaces_data() {
@@ -576,25 +578,29 @@ void TestMainWindow::aboutAndTerms() {
   QVERIFY(terms.text.size() > 550 && terms.text.size() < 650);
 }
 
-void TestMainWindow::notesOpensGuideWhereFound() {
+// The guide opens in the program's own viewer, wherever Notes.rtf may be.
+void TestMainWindow::notesShowsGuide() {
   WindowFixture f;
-  const std::string beside = f.dir / "bin";
-  const std::string installed = f.dir / "doc";
-  QDir().mkpath(QString::fromStdString(beside));
-  QDir().mkpath(QString::fromStdString(installed));
-  f.notesFolders = {beside, installed};
   frmGetCommand& w = f.Load();
-
-  w.cmdNotes->trigger();  // no guide anywhere: nothing happens
+  w.show();
+  w.cmdNotes->trigger();
+  auto* guide = w.findChild<QDialog*>("guide");
+  QVERIFY(guide != nullptr);
+  QVERIFY(guide->isVisible());
+  QCOMPARE(guide->parentWidget(), &w);
+  auto* text = guide->findChild<QTextBrowser*>("guideText");
+  QVERIFY(text != nullptr);
+  QVERIFY(text->isReadOnly());
+  const QString shown = text->toPlainText();
+  QVERIFY(shown.startsWith("Marklode User Guide"));
+  QVERIFY(shown.contains("marklode '/data/a.csv;b.csv'"));
+  QVERIFY(!shown.contains("(or pattern)"));
   QVERIFY(f.opener.opened.empty());
   QVERIFY(f.messages.boxes.empty());
-
-  WriteFile(installed + "/Notes.rtf", "{\\rtf1 installed}");
-  w.cmdNotes->trigger();
-  WriteFile(beside + "/Notes.rtf", "{\\rtf1 beside}");
-  w.cmdNotes->trigger();
-  QCOMPARE(f.opener.opened,
-           (std::vector<std::string>{installed + "/Notes.rtf", beside + "/Notes.rtf"}));
+  guide->close();
+  w.cmdNotes->trigger();  // comes back, the same viewer
+  QVERIFY(guide->isVisible());
+  QCOMPARE(w.findChildren<QDialog*>("guide").size(), 1);
 }
 
 QTEST_MAIN(TestMainWindow)
