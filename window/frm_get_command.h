@@ -63,6 +63,8 @@ class frmGetCommand : public QMainWindow {
   // The designed size as the layout enforces it, in pixels.
   int DesignWidth() const { return designWidth_; }
   int DesignHeight() const { return designHeight_; }
+  // A designed length in twips as pixels at the scale the desktop's font asks for.
+  int Px(double twips) const;
 
  signals:
   void closed();
@@ -93,6 +95,7 @@ class frmGetCommand : public QMainWindow {
   void BuildMenus();
   void Form_Load();
   void Form_Unload();
+  void KeepOnScreen();
   void LoadModeFields();
   void ApplyProfileMode();
   void RefreshOutputField();
@@ -116,6 +119,7 @@ class frmGetCommand : public QMainWindow {
   bool unloaded_ = false;
   QDialog* guide_ = nullptr;  // the user guide's viewer, made on first use
 
+  double scale_ = 1.0;  // of the design, for the desktop's font (1: as designed)
   int designWidth_ = 0, designHeight_ = 0;
   int designFieldWidth_ = 0, designBrowseLeft_ = 0, designLineX2_ = 0;
 

@@ -51,7 +51,7 @@ class TestRequests : public QObject {
   void inputChooserJoinsSelection();
   void choosersCancelled_data();
   void choosersCancelled();
-  void profileChooserKeepsLastTitle();
+  void profileChooserHasItsOwnTitle();
   void createProfileWritesTemplate_data();
   void createProfileWritesTemplate();
   void createProfileCancelledWritesNothing();
@@ -347,10 +347,10 @@ void TestRequests::choosersAskWithTheirSettings_data() {
       << "x.csv" << true << "Select file for output" << csv << "x.csv"
       << "x.csv" << 0x200806u;
   QTest::newRow("profile, empty") << "Command2" << true << ""
-                                  << "" << false << "" << zvp << ""
+                                  << "" << false << "Select conversion profile" << zvp << ""
                                   << "*.ZVP" << 0x281004u;
   QTest::newRow("profile, filled") << "Command2" << false << "/p/a.zvp"
-                                   << "" << false << "" << zvp << "/p"
+                                   << "" << false << "Select conversion profile" << zvp << "/p"
                                    << "/p/a.zvp" << 0x281004u;
 }
 
@@ -459,18 +459,20 @@ void TestRequests::choosersCancelled() {
   QCOMPARE(CurrentDirectory(), cwd);
 }
 
-void TestRequests::profileChooserKeepsLastTitle() {
+// The profile chooser asks for a profile to use, also right after Create
+// Profile has asked for one to create.
+void TestRequests::profileChooserHasItsOwnTitle() {
   WindowFixture f;
+  WriteFile(f.dir / "in.gpx", "<gpx/>");
   frmGetCommand& w = f.Load();
+  w.Text1->setText(QString::fromStdString(f.dir / "in.gpx"));
+  w.Text2->setText(QString::fromStdString(f.dir / "o.csv"));
+  w.cmdCreateProfile->trigger();
   w.Check1->setChecked(true);
   w.Command2->click();
-  w.Check1->setChecked(false);
-  w.Command1->click();
-  w.Check1->setChecked(true);
-  w.Command2->click();
-  QCOMPARE(f.chooser.requests.size(), std::size_t(3));
-  QCOMPARE(f.chooser.requests[0].title, std::string());
-  QCOMPARE(f.chooser.requests[2].title, std::string("Select file for output"));
+  QCOMPARE(f.chooser.requests.size(), std::size_t(2));
+  QCOMPARE(f.chooser.requests[0].title, std::string("Select file to create as profile"));
+  QCOMPARE(f.chooser.requests[1].title, std::string("Select conversion profile"));
 }
 
 // ---------------------------------------------------------------------------
