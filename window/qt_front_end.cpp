@@ -205,7 +205,25 @@ QWidget* QtWindowHost::lastWindow() const {
   return window_.get();
 }
 
+// The entry routine ends the program after a stop message, as a command line
+// must; from the window a stop ends only its request. So the window's cycles
+// run in an entry routine of their own, started again after a stop, until a
+// window closes without a request.
 void QtWindowHost::ShowMainWindowAndWait(RunContext& ctx) {
+  if (inCycles_) {
+    ShowOnce(ctx);
+    return;
+  }
+  inCycles_ = true;
+  CommandLine cmd;
+  cmd.reverse = ctx.ReverseSwitch;  // as the command line set it
+  do {
+    RunMain(ctx, cmd, this);
+  } while (lastHadRequest_);
+  inCycles_ = false;
+}
+
+void QtWindowHost::ShowOnce(RunContext& ctx) {
   if (progress_ != nullptr) {
     progress_->Finish();
     if (ctx.progress == nullptr) ctx.progress = progress_;
@@ -219,6 +237,7 @@ void QtWindowHost::ShowMainWindowAndWait(RunContext& ctx) {
   window.show();
   if (onShown) onShown(window);
   loop.exec();  // sleeps between events: no polling while the window is open
+  lastHadRequest_ = !ctx.OutputSpec.empty() || ctx.ProfileMode;
   if (progress_ != nullptr) progress_->BeginRun(&ctx);
 }
 

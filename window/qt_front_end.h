@@ -102,6 +102,10 @@ class QtWindowHost : public WindowHost {
   WindowServices services_;
   QtProgressSink* progress_;
   std::unique_ptr<frmGetCommand> window_;
+  bool inCycles_ = false;
+  bool lastHadRequest_ = false;
+
+  void ShowOnce(RunContext& ctx);
 };
 
 // The installed documentation folder and the one beside the program, in the
