@@ -448,17 +448,40 @@ void frmGetCommand::Form_Load() {
 // it lands on: a position saved on a larger monitor, or near its right or
 // bottom edge, is pulled in, and a width larger than the screen is cut to it.
 void frmGetCommand::KeepOnScreen() {
-  QScreen* screen = QGuiApplication::screenAt(geometry().center());
+  // The frame counts: its size is known once the window manager has framed
+  // the window, so this runs again after the first showing.
+  QRect outer = frameGeometry();
+  QScreen* screen = QGuiApplication::screenAt(outer.center());
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   const QRect area = screen->availableGeometry();
-  if (width() > area.width()) resize(std::max(area.width(), minimumWidth()), height());
+  if (outer.width() > area.width()) {
+    resize(std::max(area.width() - (outer.width() - width()), minimumWidth()), height());
+    outer = frameGeometry();
+  }
   if (!testAttribute(Qt::WA_Moved)) return;  // the platform places the window itself
   const int x =
-      std::clamp(this->x(), area.left(), std::max(area.left(), area.right() + 1 - width()));
+      std::clamp(outer.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width()));
   const int y =
-      std::clamp(this->y(), area.top(), std::max(area.top(), area.bottom() + 1 - height()));
-  move(x, y);
+      std::clamp(outer.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height()));
+  if (QPoint(x, y) != outer.topLeft()) move(x, y);
+}
+
+void frmGetCommand::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+}
+
+void frmGetCommand::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  // The window manager has put its frame around the window: check once more
+  // with the frame's real size.
+  if (shownOnce_ && !framed_ && frameGeometry() != geometry()) {
+    framed_ = true;
+    QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+  }
 }
 
 int frmGetCommand::Px(double twips) const {

@@ -86,6 +86,8 @@ class frmGetCommand : public QMainWindow {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -117,6 +119,7 @@ class frmGetCommand : public QMainWindow {
   std::string fileDlgTitle_;  // the shared dialog's title stays as last set
   bool laying_out_ = false;
   bool unloaded_ = false;
+  bool shownOnce_ = false, framed_ = false;
   QDialog* guide_ = nullptr;  // the user guide's viewer, made on first use
 
   double scale_ = 1.0;  // of the design, for the desktop's font (1: as designed)
