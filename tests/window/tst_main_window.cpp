@@ -2,6 +2,7 @@
 // restores from and saves to the store, directions, profile mode, closing,
 // the menus and the help texts.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
@@ -49,6 +50,8 @@ class TestMainWindow : public QObject {
   void firstStartShowsDesign();
   void restoresPosition_data();
   void restoresPosition();
+  void captionsFitTheFont_data();
+  void captionsFitTheFont();
   void keepsWindowOnScreen_data();
   void keepsWindowOnScreen();
   void maximisedWidensFields();
@@ -285,6 +288,39 @@ void TestMainWindow::restoresPosition() {
   QCOMPARE(w.x(), expected(expectX, screen.width(), w.width()));
   QCOMPARE(w.y(), expected(expectY, screen.height(), w.height()));
   if (expectX == "keep" && expectY == "keep") QVERIFY(!w.testAttribute(Qt::WA_Moved));
+}
+
+// The desktop's font is used as it is, and the design grows with it, so that
+// no caption is cut off.
+void TestMainWindow::captionsFitTheFont_data() {
+  QTest::addColumn<int>("points");
+  QTest::newRow("small") << 7;
+  QTest::newRow("usual") << 10;
+  QTest::newRow("large") << 16;
+  QTest::newRow("very large") << 26;
+}
+
+void TestMainWindow::captionsFitTheFont() {
+  QFETCH(int, points);
+  const QFont before = QApplication::font();
+  QFont font = before;
+  font.setPointSize(points);
+  QApplication::setFont(font);
+  WindowFixture f;
+  frmGetCommand& w = f.Load();
+  QApplication::setFont(before);
+  QCOMPARE(w.Label1->font().pointSize(), points);
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           w.Option1, w.Option2, w.Label1, w.Label2, w.Label3, w.Check1, w.Command1, w.Command2,
+           w.Command3, w.Command4, w.cmdCancel, w.Text1}) {
+    QVERIFY2(control->sizeHint().width() <= control->width(), qPrintable(control->objectName()));
+    QVERIFY2(control->sizeHint().height() <= control->height(), qPrintable(control->objectName()));
+  }
+  for (QLabel* label : {w.Label1, w.Label2, w.Label3})
+    QVERIFY(label->geometry().right() < w.Text1->x());
+  QVERIFY(w.Option1->geometry().right() < w.Option2->x());
+  QVERIFY(w.Text1->geometry().right() < w.Command3->x());
+  QCOMPARE(w.width(), w.DesignWidth());
 }
 
 // Stored geometries given in pixels from the screen's right and bottom edges
