@@ -87,7 +87,7 @@ RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   std::ifstream in;
   if (!path.empty()) in.open(path, std::ios::binary);
   if (!in.is_open() || !in) {
-    ctx.messages.Show("Can't open ZVP file!", kOkOnly, kAppTitle, Severity::Problem);
+    ctx.messages.Show(kCantOpenProfile, kOkOnly, kAppTitle, Severity::Problem);
   } else {
     std::ostringstream ss;
     ss << in.rdbuf();

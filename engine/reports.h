@@ -16,6 +16,11 @@ inline constexpr std::string_view kCantCreateOutput = "Can't create output file 
 void ShowInputNotAFile(MessageSink& messages, std::string_view why);
 // An input that names no file (as completed with its default extension).
 void ShowInputMissing(MessageSink& messages, std::string_view input);
+// Followed by the output's name: a GPX output name holding a wildcard.
+inline constexpr std::string_view kWildcardGpxOutput = "Can't use wildcard for GPX output file: ";
+// A profile that cannot be found or read.
+inline constexpr std::string_view kCantOpenProfile = "Can't open ZVP file!";
+
 // A point whose coordinates are missing or no number in range; it is skipped.
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name);
 // An output refused before anything is written; the run goes on.

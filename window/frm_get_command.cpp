@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDropEvent>
+#include <QFile>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -16,8 +19,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -34,6 +39,11 @@
 #include "services/strings.h"
 #include "services/text_files.h"
 #include "services/version.h"
+
+// Resources compiled into a static library are registered by hand.
+static void InitGuideResource() {
+  Q_INIT_RESOURCE(marklode);
+}
 
 namespace marklode {
 
@@ -160,6 +170,14 @@ std::string FindNotesDocument(const std::vector<std::string>& folders) {
   return {};
 }
 
+QString UserGuideText() {
+  static const bool registered = (InitGuideResource(), true);
+  (void)registered;
+  QFile file(QStringLiteral(":/marklode/guide.md"));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.readAll());
+}
+
 const char* const kTermsOfUseText =
     "This software is provided on an \"as is\" basis. The Marklode developers make no claim or "
     "warranty of any kind about its accuracy, timeliness, usefulness, completeness or "
@@ -223,81 +241,101 @@ void frmGetCommand::BuildMenus() {
 void frmGetCommand::BuildControls() {
   auto* client = new QWidget(this);
   client->setObjectName("client");
-  client->setFixedHeight(TwipsToPixels(3555));
-  client->setMinimumWidth(TwipsToPixels(5460));
   setCentralWidget(client);
-  // The designed sizes fit a small dialog font (8 points at 96 dpi); a larger
-  // desktop font would clip the captions of the fixed-size controls.
-  QFont font = client->font();
-  font.setPixelSize(11);
-  client->setFont(font);
 
-  // Every control sits where the design puts it, in twips.
-  auto place = [](QWidget* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(name);
-    w->setGeometry(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
-                   TwipsToPixels(height));
+  // Every control sits where the design puts it, in twips; the pixels follow
+  // once the scale for the desktop's font is known.
+  struct Placed {
+    QWidget* widget;
+    int left, top, width, height;
   };
-  auto line = [client](const char* name, QPalette::ColorRole role, int top) {
+  std::vector<Placed> placed;
+  auto place = [&placed](QWidget* w, const char* name, int left, int top, int width, int height) {
+    w->setObjectName(name);
+    placed.push_back({w, left, top, width, height});
+  };
+  auto line = [client](const char* name, QPalette::ColorRole role) {
     auto* w = new QWidget(client);
     w->setObjectName(name);
     w->setAutoFillBackground(true);
     w->setBackgroundRole(role);
-    w->setGeometry(TwipsToPixels(15), TwipsToPixels(top), TwipsToPixels(5440 - 15) + 1, 1);
     return w;
   };
-  Line1 = line("Line1", QPalette::Dark, 20);
-  Line2 = line("Line2", QPalette::Light, 35);
+  Line1 = line("Line1", QPalette::Dark);
+  Line2 = line("Line2", QPalette::Light);
 
-  Option1 = new QRadioButton(tr("GPX --> POI"), client);
+  // Mnemonics clear of the menus (F, O, H) and of Close (C).
+  Option1 = new QRadioButton(tr("&GPX --> POI"), client);
   place(Option1, "Option1", 1230, 345, 1320, 225);
   Option1->setChecked(true);
-  Option2 = new QRadioButton(tr("POI --> GPX"), client);
+  Option2 = new QRadioButton(tr("&POI --> GPX"), client);
   place(Option2, "Option2", 3030, 345, 1320, 225);
 
-  Label2 = new QLabel(tr("Input file(s):"), client);
+  // The captions end short of their fields, so that nothing of them is drawn
+  // under a field.
+  Label2 = new QLabel(tr("&Input file(s):"), client);
   place(Label2, "Label2", 300, 885, 915, 285);
   Text1 = new QLineEdit(client);
   place(Text1, "Text1", 1245, 855, 2355, 315);
   Command3 = new QPushButton(tr("Browse..."), client);
   place(Command3, "Command3", 3750, 855, 1365, 315);
 
-  Label1 = new QLabel(tr("Output File:"), client);
-  place(Label1, "Label1", 300, 1470, 975, 285);
+  Label1 = new QLabel(tr("Ou&tput File:"), client);
+  place(Label1, "Label1", 300, 1470, 915, 285);
   Text2 = new QLineEdit(client);
   place(Text2, "Text2", 1245, 1440, 2355, 315);
   Command1 = new QPushButton(tr("Browse..."), client);
   place(Command1, "Command1", 3750, 1440, 1365, 315);
 
-  Check1 = new QCheckBox(tr("Use Conversion Profile:"), client);
+  Check1 = new QCheckBox(tr("&Use Conversion Profile:"), client);
   place(Check1, "Check1", 1245, 2010, 2265, 300);
-  Label3 = new QLabel(tr("Profile File:"), client);
-  place(Label3, "Label3", 300, 2385, 975, 285);
+  Label3 = new QLabel(tr("P&rofile File:"), client);
+  place(Label3, "Label3", 300, 2385, 915, 285);
   Text3 = new QLineEdit(client);
   place(Text3, "Text3", 1245, 2355, 2355, 315);
   Command2 = new QPushButton(tr("Browse..."), client);
   place(Command2, "Command2", 3750, 2355, 1365, 315);
 
-  Command4 = new QPushButton(tr("Convert"), client);
+  Command4 = new QPushButton(tr("Con&vert"), client);
   place(Command4, "Command4", 1245, 2940, 2355, 315);
   cmdCancel = new QPushButton(tr("&Close"), client);
   place(cmdCancel, "cmdCancel", 3750, 2940, 1365, 315);
 
-  // A caption that still does not fit its designed width (a wide font) is
-  // drawn a little smaller rather than clipped.
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{Option1, Option2, Label1, Label2, Label3, Check1, Command1,
-                                       Command2, Command3, Command4, cmdCancel}) {
-    QFont f = w->font();
-    while (w->sizeHint().width() > w->width() && f.pixelSize() > 8) {
-      f.setPixelSize(f.pixelSize() - 1);
-      w->setFont(f);
-    }
+  Label2->setBuddy(Text1);
+  Label1->setBuddy(Text2);
+  Label3->setBuddy(Text3);
+  for (QLabel* label : {Label1, Label2, Label3})
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  Text1->setToolTip(
+      tr("One file; a pattern such as /data/*.csv; or several files of one folder joined by "
+         "\";\", such as /data/a.gpx;b.gpx (Browse... can choose several at once)."));
+  Text2->setToolTip(
+      tr("The file to write. Several inputs are each written beside themselves, under their own "
+         "name with the new extension. A GPX output cannot be a pattern."));
+  Text3->setToolTip(
+      tr("A conversion profile (.ZVP): a text file naming the input, the output, filters and "
+         "templates. File > Create Profile writes one for the conversion set up above."));
+  Check1->setToolTip(tr("Run the conversion a profile describes instead of the fields above."));
+
+  // The design fits a small dialog font; a larger desktop font or a high-DPI
+  // screen scales the whole design until every caption and field fits.
+  scale_ = 1.0;
+  for (const Placed& p : placed) {
+    scale_ = std::max(scale_, p.widget->sizeHint().width() / double(TwipsToPixels(p.width)));
+    scale_ = std::max(scale_, p.widget->sizeHint().height() / double(TwipsToPixels(p.height)));
   }
+  for (const Placed& p : placed)
+    p.widget->setGeometry(Px(p.left), Px(p.top), Px(p.width), Px(p.height));
+  client->setFixedHeight(Px(3555));
+  client->setMinimumWidth(Px(5460));
+  Line1->setGeometry(Px(15), Px(20), Px(5440) - Px(15) + 1, 1);
+  Line2->setGeometry(Px(15), Px(20) + 1, Px(5440) - Px(15) + 1, 1);
 
   // Never shown: it only carries the colour of an editable field.
   txtActiveModel = new QLineEdit(client);
-  place(txtActiveModel, "txtActiveModel", 1245, 3480, 780, 315);
+  txtActiveModel->setObjectName("txtActiveModel");
+  txtActiveModel->setGeometry(Px(1245), Px(3480), Px(780), Px(315));
   txtActiveModel->hide();
   txtActiveModel->setFocusPolicy(Qt::NoFocus);
 
@@ -347,7 +385,7 @@ void frmGetCommand::BuildControls() {
 
 void frmGetCommand::Form_Load() {
   // The design as built above, before anything from the store changes it.
-  designWidth_ = TwipsToPixels(5460);
+  designWidth_ = Px(5460);
   designHeight_ = layout()->totalMinimumSize().height();
   designFieldWidth_ = Text1->width();
   designBrowseLeft_ = Command1->x();
@@ -378,11 +416,56 @@ void frmGetCommand::Form_Load() {
   if (ParseStoredTwips(Stored("WindowWidth"), value)) {
     resize(std::max(TwipsToPixels(value), 1), height());
   }
+  KeepOnScreen();
   Form_Resize();
 
   const std::string mode = Stored("ModeGPX");
   if (!mode.empty()) (IsStoredTrue(mode) ? Option1 : Option2)->setChecked(true);
   LoadModeFields();
+}
+
+// Whatever the store says, the window comes up whole and usable on the screen
+// it lands on: a position saved on a larger monitor, or near its right or
+// bottom edge, is pulled in, and a width larger than the screen is cut to it.
+void frmGetCommand::KeepOnScreen() {
+  // The frame counts: its size is known once the window manager has framed
+  // the window, so this runs again after the first showing.
+  QRect outer = frameGeometry();
+  QScreen* screen = QGuiApplication::screenAt(outer.center());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  if (outer.width() > area.width()) {
+    resize(std::max(area.width() - (outer.width() - width()), minimumWidth()), height());
+    outer = frameGeometry();
+  }
+  if (!testAttribute(Qt::WA_Moved)) return;  // the platform places the window itself
+  const int x =
+      std::clamp(outer.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width()));
+  const int y =
+      std::clamp(outer.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height()));
+  if (QPoint(x, y) != outer.topLeft()) move(x, y);
+}
+
+void frmGetCommand::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+}
+
+void frmGetCommand::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  // The window manager has put its frame around the window: check once more
+  // with the frame's real size.
+  if (shownOnce_ && !framed_ && frameGeometry() != geometry()) {
+    framed_ = true;
+    QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+  }
+}
+
+int frmGetCommand::Px(double twips) const {
+  return static_cast<int>(std::lround(twips * scale_ / kTwipsPerPixel));
 }
 
 void frmGetCommand::resizeEvent(QResizeEvent* event) {
@@ -394,21 +477,24 @@ void frmGetCommand::resizeEvent(QResizeEvent* event) {
 // the separator follow the right edge, everything else keeps its place.
 void frmGetCommand::Form_Resize() {
   if (laying_out_ || designWidth_ == 0) return;
-  if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
+  if (windowState() & Qt::WindowMinimized) return;
+  // Maximised, the fields still follow the width; only a normal window has
+  // its size corrected and stored.
+  const bool normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
   laying_out_ = true;
   int w = width();
-  if (height() != designHeight_ || w < designWidth_) {
+  if (normal && (height() != designHeight_ || w < designWidth_)) {
     w = std::max(w, designWidth_);
     resize(w, designHeight_);
   }
-  const int d = w - designWidth_;
+  const int d = std::max(w - designWidth_, 0);
   for (QLineEdit* field : {Text1, Text2, Text3})
     field->resize(designFieldWidth_ + d, field->height());
   for (QLineEdit* field : {Text1, Text2, Text3}) field->setCursorPosition(0);
   CaretToEnd({Text1, Text2, Text3});  // a long path shows its end
   for (QPushButton* b : {Command1, Command2, Command3}) b->move(designBrowseLeft_ + d, b->y());
   for (QWidget* l : {Line1, Line2}) l->resize(designLineX2_ + d - l->x() + 1, l->height());
-  Store("WindowWidth", std::to_string(w * kTwipsPerPixel));
+  if (normal) Store("WindowWidth", std::to_string(w * kTwipsPerPixel));
   laying_out_ = false;
 }
 
@@ -575,7 +661,12 @@ void frmGetCommand::Command4_Click() {
       ctx_.messages.Show(kNameMissing, kOkOnly);
       return;
     }
-    // The profile reader reports a missing file; it is passed on as given.
+    // Found as the profile reader will look for it: a missing profile is
+    // refused here, where the user can correct it, and nothing is stored.
+    if (ResolveFile(profile).empty()) {
+      ctx_.messages.Show(kCantOpenProfile, kOkOnly);
+      return;
+    }
     Store("ProfileFile", profile);
     ctx_.ProfileFile = profile;
     ctx_.ProfileMode = true;
@@ -594,6 +685,11 @@ void frmGetCommand::Command4_Click() {
   // the name the batch will use.
   const FileList list = SplitFileList(input);
   const bool single = list.names.size() == 1;
+  // A GPX output is one file; a pattern there would stop the conversion.
+  if (!toCsv && single && output.find_first_of("*?") != std::string::npos) {
+    ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, kStopIcon, "Invalid file");
+    return;
+  }
   if (!single && !ctx_.OverwriteConfirmed) {
     if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
     ctx_.OverwriteConfirmed = true;
@@ -693,6 +789,8 @@ void frmGetCommand::Command1_Click() {
 void frmGetCommand::Command2_Click() {
   const std::string current = Text(Text3);
   FileDialogRequest request;
+  // A title of its own: after Create Profile the shared one would ask to create.
+  request.title = "Select conversion profile";
   request.filter = kProfileFilter;
   request.initialFolder = FolderOf(current);
   request.presetName = current.empty() ? "*.ZVP" : current;
@@ -736,10 +834,29 @@ void frmGetCommand::cmdCreateProfile_Click() {
 // ---------------------------------------------------------------------------
 // Help
 
+// The guide is built into the program and shown in a viewer of its own, as
+// many desktops have no program for the installed Notes.rtf.
 void frmGetCommand::cmdNotes_Click() {
-  // A missing guide or viewer shows nothing: the window simply stays usable.
-  const std::string path = FindNotesDocument(services_.notesFolders);
-  if (!path.empty()) services_.opener.Open(path);
+  if (guide_ == nullptr) {
+    guide_ = new QDialog(this);
+    guide_->setObjectName("guide");
+    guide_->setWindowTitle(tr("Marklode User Guide"));
+    auto* text = new QTextBrowser(guide_);
+    text->setObjectName("guideText");
+    text->setOpenExternalLinks(true);
+    text->setMarkdown(UserGuideText());
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, guide_);
+    connect(buttons, &QDialogButtonBox::rejected, guide_, &QDialog::close);
+    auto* layout = new QVBoxLayout(guide_);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    // Room for a line of some 70 characters and a good part of a page.
+    const QFontMetrics fm(text->font());
+    guide_->resize(fm.averageCharWidth() * 80, fm.lineSpacing() * 30);
+  }
+  guide_->show();
+  guide_->raise();
+  guide_->activateWindow();
 }
 
 void frmGetCommand::cmdTerms_Click() {

@@ -14,6 +14,7 @@
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -43,6 +44,9 @@ std::string ProfilePresetName(std::string_view baseName, std::string_view ext);
 // match either letter case, and "*.*" also matches names without a dot.
 std::vector<std::string> QtNameFilters(std::string_view filterList);
 
+// The user guide built into the program, as Markdown.
+QString UserGuideText();
+
 // The first of folders holding Notes.rtf, with the file name; empty when none does.
 std::string FindNotesDocument(const std::vector<std::string>& folders);
 
@@ -59,6 +63,8 @@ class frmGetCommand : public QMainWindow {
   // The designed size as the layout enforces it, in pixels.
   int DesignWidth() const { return designWidth_; }
   int DesignHeight() const { return designHeight_; }
+  // A designed length in twips as pixels at the scale the desktop's font asks for.
+  int Px(double twips) const;
 
  signals:
   void closed();
@@ -80,6 +86,8 @@ class frmGetCommand : public QMainWindow {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -89,6 +97,7 @@ class frmGetCommand : public QMainWindow {
   void BuildMenus();
   void Form_Load();
   void Form_Unload();
+  void KeepOnScreen();
   void LoadModeFields();
   void ApplyProfileMode();
   void RefreshOutputField();
@@ -110,7 +119,10 @@ class frmGetCommand : public QMainWindow {
   std::string fileDlgTitle_;  // the shared dialog's title stays as last set
   bool laying_out_ = false;
   bool unloaded_ = false;
+  bool shownOnce_ = false, framed_ = false;
+  QDialog* guide_ = nullptr;  // the user guide's viewer, made on first use
 
+  double scale_ = 1.0;  // of the design, for the desktop's font (1: as designed)
   int designWidth_ = 0, designHeight_ = 0;
   int designFieldWidth_ = 0, designBrowseLeft_ = 0, designLineX2_ = 0;
 

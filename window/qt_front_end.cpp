@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "services/platform.h"
+#include "services/strings.h"
 #include "window/frm_get_command.h"
 
 #ifndef MARKLODE_DOC_DIR
@@ -61,8 +62,10 @@ int QtMessageSink::Present(std::string_view text, int style, std::string_view ti
   if (beforeShow) beforeShow();
   const MessageBoxLook look = LookOfStyle(style);
   // Over the main window when it is open, so the box shows where the user looks.
+  QWidget* parent = QApplication::activeWindow();
+  if (parent == nullptr && owner) parent = owner();
   QMessageBox box(look.icon, Q(title.empty() ? kAppTitle : title), MessageBoxText(text),
-                  look.buttons, QApplication::activeWindow());
+                  look.buttons, parent);
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(look.defaultButton);
   box.setEscapeButton(look.buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel
@@ -120,9 +123,18 @@ QtProgressSink::~QtProgressSink() {
   delete dialog_.data();
 }
 
-void QtProgressSink::BeginRun() {
+void QtProgressSink::BeginRun(const RunContext* request) {
   started_ = false;
   cancelled_ = false;
+  // The dialog is reused: its own Cancel flag would otherwise cancel every
+  // later run at its first report.
+  if (dialog_) dialog_->reset();
+  request_ = request;
+  listSize_ = 0;
+  if (request != nullptr && request->InputSpec.find(';') != std::string::npos)
+    listSize_ = FieldCount(request->InputSpec, ';');
+  fileNumber_ = 0;
+  fileShown_.clear();
 }
 
 void QtProgressSink::Finish() {
@@ -150,9 +162,25 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
     dialog_->setAutoReset(false);
   }
   const QLocale locale;
-  dialog_->setLabelText(QObject::tr("Converting... %1 of %2 read")
-                            .arg(locale.formattedDataSize(qint64(bytesDone)),
-                                 locale.formattedDataSize(qint64(bytesTotal))));
+  QString label;
+  if (request_ != nullptr) {
+    // A list runs its items one after the other under the context's input.
+    const std::string& input = request_->InputSpec;
+    if (input != fileShown_) {
+      fileShown_ = input;
+      ++fileNumber_;
+    }
+    label = QObject::tr("Converting %1").arg(Q(FileNamePart(input)));
+    if (listSize_ > 1)
+      label += QObject::tr(", file %1 of %2").arg(std::min(fileNumber_, listSize_)).arg(listSize_);
+    label += QLatin1Char('\n');
+  } else {
+    label = QObject::tr("Converting...") + QLatin1Char(' ');
+  }
+  label += QObject::tr("%1 of %2 read")
+               .arg(locale.formattedDataSize(qint64(bytesDone)),
+                    locale.formattedDataSize(qint64(bytesTotal)));
+  dialog_->setLabelText(label);
   dialog_->setValue(bytesTotal == 0
                         ? 0
                         : int(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal));
@@ -168,19 +196,49 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
 
 // ---------------------------------------------------------------------------
 
+QtWindowHost::QtWindowHost(WindowServices services, QtProgressSink* progress)
+    : services_(std::move(services)), progress_(progress) {}
+
+QtWindowHost::~QtWindowHost() = default;
+
+QWidget* QtWindowHost::lastWindow() const {
+  return window_.get();
+}
+
+// The entry routine ends the program after a stop message, as a command line
+// must; from the window a stop ends only its request. So the window's cycles
+// run in an entry routine of their own, started again after a stop, until a
+// window closes without a request.
 void QtWindowHost::ShowMainWindowAndWait(RunContext& ctx) {
+  if (inCycles_) {
+    ShowOnce(ctx);
+    return;
+  }
+  inCycles_ = true;
+  CommandLine cmd;
+  cmd.reverse = ctx.ReverseSwitch;  // as the command line set it
+  do {
+    RunMain(ctx, cmd, this);
+  } while (lastHadRequest_);
+  inCycles_ = false;
+}
+
+void QtWindowHost::ShowOnce(RunContext& ctx) {
   if (progress_ != nullptr) {
     progress_->Finish();
     if (ctx.progress == nullptr) ctx.progress = progress_;
   }
-  frmGetCommand window(ctx, services_);
+  window_.reset();  // each showing loads a fresh window
+  window_ = std::make_unique<frmGetCommand>(ctx, services_);
+  frmGetCommand& window = *window_;
   QEventLoop loop;
   // Queued: a window closed before the loop runs still ends it.
   QObject::connect(&window, &frmGetCommand::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
   window.show();
   if (onShown) onShown(window);
   loop.exec();  // sleeps between events: no polling while the window is open
-  if (progress_ != nullptr) progress_->BeginRun();
+  lastHadRequest_ = !ctx.OutputSpec.empty() || ctx.ProfileMode;
+  if (progress_ != nullptr) progress_->BeginRun(&ctx);
 }
 
 std::vector<std::string> NotesFolders(const std::string& programFolder) {

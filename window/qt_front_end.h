@@ -8,6 +8,7 @@
 #include <QProgressDialog>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/run_main.h"
@@ -34,6 +35,9 @@ class QtMessageSink : public MessageSink {
  public:
   // Called before each box, so that nothing of a finished run stays over it.
   std::function<void()> beforeShow;
+  // The window a box belongs to when none is active: between requests the
+  // result box opens over the window the user just left, not mid-screen.
+  std::function<QWidget*()> owner;
 
  protected:
   int Present(std::string_view text, int style, std::string_view title) override;
@@ -59,8 +63,11 @@ class QtProgressSink : public ProgressSink {
                           Clock clock = &std::chrono::steady_clock::now);
   ~QtProgressSink() override;
 
-  void BeginRun();  // a new request: the clock starts at its first report
-  void Finish();    // the request is over: the dialog goes
+  // A new request: the clock starts at its first report, and a Cancel of an
+  // earlier run no longer counts. With the request's context, the dialog names
+  // the file being read and, for a list, which of how many it is.
+  void BeginRun(const RunContext* request = nullptr);
+  void Finish();  // the request is over: the dialog goes
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
   bool cancelled() const { return cancelled_; }
   QProgressDialog* dialog() const { return dialog_; }
@@ -70,16 +77,22 @@ class QtProgressSink : public ProgressSink {
   Clock clock_;
   bool started_ = false;
   bool cancelled_ = false;
+  const RunContext* request_ = nullptr;
+  int listSize_ = 0, fileNumber_ = 0;
+  std::string fileShown_;
   std::chrono::steady_clock::time_point start_, lastPump_;
   QPointer<QProgressDialog> dialog_;
 };
 
 class QtWindowHost : public WindowHost {
  public:
-  QtWindowHost(WindowServices services, QtProgressSink* progress)
-      : services_(std::move(services)), progress_(progress) {}
+  QtWindowHost(WindowServices services, QtProgressSink* progress);
+  ~QtWindowHost() override;
 
   void ShowMainWindowAndWait(RunContext& ctx) override;
+  // The window last shown, kept hidden until the next one comes up, so that
+  // the result of its request can be shown over it.
+  QWidget* lastWindow() const;
 
   // Run once each window is shown, before events are serviced (tests and the
   // picture of the window use it to act on the window).
@@ -88,6 +101,11 @@ class QtWindowHost : public WindowHost {
  private:
   WindowServices services_;
   QtProgressSink* progress_;
+  std::unique_ptr<frmGetCommand> window_;
+  bool inCycles_ = false;
+  bool lastHadRequest_ = false;
+
+  void ShowOnce(RunContext& ctx);
 };
 
 // The installed documentation folder and the one beside the program, in the

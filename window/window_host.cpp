@@ -82,6 +82,7 @@ class FrontEnd : public QtFrontEnd {
     icon.addFile(":/marklode/marklode-32.png", QSize(32, 32));
     QApplication::setWindowIcon(icon);
     messages_.beforeShow = [this] { progress_.Finish(); };
+    messages_.owner = [this] { return host_.lastWindow(); };
   }
 
   WindowHost& host() override { return host_; }

@@ -50,8 +50,12 @@ class TestFrontEnd : public QObject {
   void windowSystemProbe();
   void progressStaysHiddenForShortRuns();
   void progressCancelStopsTheRun();
+  void progressNamesFileOfList();
+  void boxWithoutActiveWindowOpensOverLastWindow();
   void windowCycleConvertsAndComesBack();
   void windowCycleCancelledRunChangesNothing();
+  void windowCycleRunsAfterCancelComplete();
+  void windowCycleStopComesBackToWindow();
   void windowCycleListFromChooser();
   void windowCycleProfileFromCreateProfile();
   void windowCycleFailedOutputWarnsOnce();
@@ -369,6 +373,48 @@ void TestFrontEnd::progressCancelStopsTheRun() {
   QVERIFY(progress.Update(0, 10));
 }
 
+// Each item of a list is named as it is read, with its place in the list.
+void TestFrontEnd::progressNamesFileOfList() {
+  Clock::time_point now{};
+  QtProgressSink progress(std::chrono::milliseconds(0),
+                          [&now] { return now += std::chrono::milliseconds(100); });
+  MemorySettingsStore settings;
+  RecordingMessageSink messages;
+  RunContext ctx(messages, settings);
+  ctx.InputSpec = "/trips/a.gpx;b.gpx;c.gpx";
+  progress.BeginRun(&ctx);
+  ctx.InputSpec = "/trips/a.gpx";  // as the batch runs its items
+  QVERIFY(progress.Update(10, 100));
+  QVERIFY(progress.dialog()->labelText().startsWith("Converting a.gpx, file 1 of 3\n"));
+  ctx.InputSpec = "/trips/b.gpx";
+  QVERIFY(progress.Update(10, 100));
+  QVERIFY(progress.dialog()->labelText().startsWith("Converting b.gpx, file 2 of 3\n"));
+  QVERIFY(progress.dialog()->labelText().contains(" of "));
+
+  ctx.InputSpec = "/trips/single.gpx";
+  progress.BeginRun(&ctx);
+  QVERIFY(progress.Update(10, 100));
+  QVERIFY(progress.dialog()->labelText().startsWith("Converting single.gpx\n"));
+}
+
+// Between requests no window is active; the result box still belongs to the
+// window the user just left and opens over it.
+void TestFrontEnd::boxWithoutActiveWindowOpensOverLastWindow() {
+  QWidget last;
+  last.setGeometry(40, 50, 300, 200);
+  QtMessageSink sink;
+  sink.owner = [&last] { return &last; };
+  QWidget* parentSeen = nullptr;
+  QTimer::singleShot(0, [&parentSeen] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    parentSeen = box->parentWidget();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  QCOMPARE(sink.Show("3 entries converted.", kOkOnly), kButtonOk);
+  QCOMPARE(parentSeen, &last);
+}
+
 namespace {
 
 std::string Gpx(int points) {
@@ -484,6 +530,84 @@ void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
   QCOMPARE(f.messages.boxes[0].text,
            std::string("The conversion was cancelled; no file was changed."));
   QCOMPARE(ReadFile(output), std::string("old content\r\n"));
+}
+
+// A Cancel ends its own run only: later long runs of the session finish, and
+// the progress dialog names the file.
+void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
+  WindowFixture f;
+  const std::string input = f.dir / "big.gpx";
+  const std::string output = f.dir / "big.csv";
+  WriteFile(input, Gpx(20000));
+  Clock::time_point now{};
+  QtProgressSink progress(std::chrono::milliseconds(0),
+                          [&now] { return now += std::chrono::milliseconds(100); });
+  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  int shown = 0;
+  host.onShown = [&](frmGetCommand& w) {
+    if (++shown <= 3) {
+      w.Text1->setText(QString::fromStdString(input));
+      w.Text2->setText(QString::fromStdString(output));
+      QTimer::singleShot(0, w.Command4, &QPushButton::click);
+    } else {
+      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+    }
+  };
+  bool cancelOnce = true;
+  QString label;
+  auto cancelFirstRun = std::make_unique<QTimer>();
+  QObject::connect(cancelFirstRun.get(), &QTimer::timeout, [&] {
+    if (progress.dialog() == nullptr || !progress.dialog()->isVisible()) return;
+    label = progress.dialog()->labelText();
+    if (cancelOnce) progress.dialog()->cancel();
+    cancelOnce = false;
+  });
+  cancelFirstRun->start(0);
+
+  QCOMPARE(RunMain(f.ctx, CommandLine{}, &host), 0);
+  QCOMPARE(shown, 4);
+  QCOMPARE(f.messages.boxes.size(), std::size_t(3));
+  QCOMPARE(f.messages.boxes[0].text,
+           std::string("The conversion was cancelled; no file was changed."));
+  QCOMPARE(f.messages.boxes[1].text, std::string("20000 entries converted."));
+  QCOMPARE(f.messages.boxes[2].text, std::string("20000 entries converted."));
+  QCOMPARE(CountRecords(ReadFile(output)), 20000);
+  QVERIFY(label.startsWith("Converting big.gpx\n"));
+}
+
+// A stop inside a request from the window ends that request, not the
+// program: nothing is written, the window comes back and the next request runs.
+void TestFrontEnd::windowCycleStopComesBackToWindow() {
+  WindowFixture f;
+  const std::string profile = f.dir / "trip.zvp";
+  const std::string stoppedOutput = f.dir / "trip.gpx";
+  const std::string input = f.dir / "next.gpx";
+  const std::string output = f.dir / "next.csv";
+  WriteFile(profile,
+            "[Profile]\r\nInput=" + (f.dir / "gone.csv") + "\r\nOutput=" + stoppedOutput + "\r\n");
+  WriteFile(input, Gpx(2));
+  int status = -1;
+  const int shown = RunWindowCycles(f,
+                                    {[&](frmGetCommand& w) {
+                                       if (!w.Check1->isChecked()) w.Check1->click();
+                                       w.Text3->setText(QString::fromStdString(profile));
+                                       w.Command4->click();
+                                     },
+                                     [&](frmGetCommand& w) {
+                                       QVERIFY(w.isVisible());
+                                       w.Check1->click();
+                                       w.Text1->setText(QString::fromStdString(input));
+                                       w.Text2->setText(QString::fromStdString(output));
+                                       w.Command4->click();
+                                     }},
+                                    status);
+  QCOMPARE(shown, 3);
+  QCOMPARE(status, 1);  // a stop was shown during the session
+  QCOMPARE(f.messages.boxes.size(), std::size_t(2));
+  QCOMPARE(f.messages.boxes[0].title, std::string("Can't Find File"));
+  QCOMPARE(f.messages.boxes[1].text, std::string("2 entries converted."));
+  QVERIFY(!Exists(stoppedOutput));
+  QCOMPARE(CountRecords(ReadFile(output)), 2);
 }
 
 // Several files chosen together run as a list, each into its own output.

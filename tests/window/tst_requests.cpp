@@ -51,7 +51,7 @@ class TestRequests : public QObject {
   void inputChooserJoinsSelection();
   void choosersCancelled_data();
   void choosersCancelled();
-  void profileChooserKeepsLastTitle();
+  void profileChooserHasItsOwnTitle();
   void createProfileWritesTemplate_data();
   void createProfileWritesTemplate();
   void createProfileCancelledWritesNothing();
@@ -64,45 +64,73 @@ class TestRequests : public QObject {
 
 void TestRequests::convertRefuses_data() {
   QTest::addColumn<bool>("profile");
-  QTest::addColumn<QString>("input");
+  QTest::addColumn<bool>("toGpx");
+  QTest::addColumn<QString>("input");  // the profile field in profile mode
   QTest::addColumn<QString>("output");
   QTest::addColumn<bool>("reverse");
   QTest::addColumn<QString>("message");
-  QTest::newRow("profile field empty") << true << ""
-                                       << "" << false << "File name must be provided!";
-  QTest::newRow("input empty") << false << ""
-                               << "@/o.csv" << false << "File name must be provided!";
-  QTest::newRow("output empty") << false << "@/in.gpx"
-                                << "" << false << "File name must be provided!";
-  QTest::newRow("missing input") << false << "@/gone.gpx"
-                                 << "@/o.csv" << false << "Can't find input file -- @/gone.gpx";
+  QTest::addColumn<int>("style");
+  QTest::addColumn<QString>("title");
+  const int ok = kOkOnly;
+  QTest::newRow("profile field empty")
+      << true << false << ""
+      << "" << false << "File name must be provided!" << ok << "Marklode";
+  QTest::newRow("profile missing") << true << false << "@/gone.zvp"
+                                   << "" << false << "Can't open ZVP file!" << ok << "Marklode";
+  QTest::newRow("input empty") << false << false << ""
+                               << "@/o.csv" << false << "File name must be provided!" << ok
+                               << "Marklode";
+  QTest::newRow("output empty") << false << false << "@/in.gpx"
+                                << "" << false << "File name must be provided!" << ok << "Marklode";
+  QTest::newRow("missing input") << false << false << "@/gone.gpx"
+                                 << "@/o.csv" << false << "Can't find input file -- @/gone.gpx"
+                                 << ok << "Marklode";
   QTest::newRow("output folder missing")
-      << false << "@/in.gpx"
-      << "@/no/such/o.csv" << false << "Can't create output file -- @/no/such/o.csv";
-  QTest::newRow("output is a folder") << false << "@/in.gpx"
-                                      << "@" << false << "Can't create output file -- @";
-  QTest::newRow("started with /r") << false << "@/in.gpx"
-                                   << "@/o.csv" << true << "Can't create output file -- @/o.csv";
-  QTest::newRow("second item missing") << false << "@/in.gpx;gone.gpx"
-                                       << "x" << false << "Can't find input file -- @/gone.gpx";
-  QTest::newRow("trailing separator") << false << "@/in.gpx;"
-                                      << "x" << false << "Can't find input file -- @/";
+      << false << false << "@/in.gpx"
+      << "@/no/such/o.csv" << false << "Can't create output file -- @/no/such/o.csv" << ok
+      << "Marklode";
+  QTest::newRow("output is a folder")
+      << false << false << "@/in.gpx"
+      << "@" << false << "Can't create output file -- @" << ok << "Marklode";
+  QTest::newRow("started with /r")
+      << false << false << "@/in.gpx"
+      << "@/o.csv" << true << "Can't create output file -- @/o.csv" << ok << "Marklode";
+  QTest::newRow("second item missing")
+      << false << false << "@/in.gpx;gone.gpx"
+      << "x" << false << "Can't find input file -- @/gone.gpx" << ok << "Marklode";
+  QTest::newRow("trailing separator")
+      << false << false << "@/in.gpx;"
+      << "x" << false << "Can't find input file -- @/" << ok << "Marklode";
+  QTest::newRow("GPX output with *")
+      << false << true << "@/in.csv"
+      << "@/*.gpx" << false << "Can't use wildcard for GPX output file: @/*.gpx" << int(kStopIcon)
+      << "Invalid file";
+  QTest::newRow("GPX output with ?")
+      << false << true << "@/in.csv"
+      << "@/o?.gpx" << false << "Can't use wildcard for GPX output file: @/o?.gpx" << int(kStopIcon)
+      << "Invalid file";
 }
 
 void TestRequests::convertRefuses() {
   QFETCH(bool, profile);
+  QFETCH(bool, toGpx);
   QFETCH(QString, input);
   QFETCH(QString, output);
   QFETCH(bool, reverse);
   QFETCH(QString, message);
+  QFETCH(int, style);
+  QFETCH(QString, title);
   WindowFixture f;
   WriteFile(f.dir / "in.gpx", "<gpx/>");
+  WriteFile(f.dir / "in.csv", "1,2,\"a\"\r\n");
   f.ctx.ReverseSwitch = reverse;
   f.ctx.OverwriteConfirmed = true;  // lists go straight to their checks
   frmGetCommand& w = f.Load();
+  if (toGpx) w.Option2->setChecked(true);
   w.Text1->setText(QString::fromStdString(At(f, input)));
   w.Text2->setText(QString::fromStdString(At(f, output)));
   w.Check1->setChecked(profile);
+  if (profile) w.Text3->setText(QString::fromStdString(At(f, input)));
   f.settings.values.erase("ProfileMode");
   const auto storedBefore = f.settings.values;
   f.ctx.ProfileMode = true;  // cleared by every click, before any check
@@ -111,8 +139,9 @@ void TestRequests::convertRefuses() {
 
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   QCOMPARE(f.messages.boxes[0].text, At(f, message));
-  QCOMPARE(f.messages.boxes[0].style, int(kOkOnly));
-  QCOMPARE(f.messages.boxes[0].title, std::string("Marklode"));
+  QCOMPARE(f.messages.boxes[0].style, style);
+  QCOMPARE(QString::fromStdString(f.messages.boxes[0].title), title);
+  QVERIFY(!f.messages.StopShown());  // a refusal in the window ends nothing
   QCOMPARE(closed.count(), 0);
   QVERIFY(!f.ctx.ProfileMode);
   QVERIFY(f.ctx.OutputSpec.empty());
@@ -167,7 +196,8 @@ void TestRequests::convertProfileRequest() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
   w.Check1->setChecked(true);
-  const std::string profile = f.dir / "not yet written.zvp";
+  const std::string profile = f.dir / "club tours.zvp";
+  WriteFile(profile, "[Profile]\r\n");
   w.Text3->setText(QString::fromStdString(profile));
   f.ctx.InputSpec = "as the entry routine left it";
   QSignalSpy closed(&w, &frmGetCommand::closed);
@@ -317,10 +347,10 @@ void TestRequests::choosersAskWithTheirSettings_data() {
       << "x.csv" << true << "Select file for output" << csv << "x.csv"
       << "x.csv" << 0x200806u;
   QTest::newRow("profile, empty") << "Command2" << true << ""
-                                  << "" << false << "" << zvp << ""
+                                  << "" << false << "Select conversion profile" << zvp << ""
                                   << "*.ZVP" << 0x281004u;
   QTest::newRow("profile, filled") << "Command2" << false << "/p/a.zvp"
-                                   << "" << false << "" << zvp << "/p"
+                                   << "" << false << "Select conversion profile" << zvp << "/p"
                                    << "/p/a.zvp" << 0x281004u;
 }
 
@@ -429,18 +459,20 @@ void TestRequests::choosersCancelled() {
   QCOMPARE(CurrentDirectory(), cwd);
 }
 
-void TestRequests::profileChooserKeepsLastTitle() {
+// The profile chooser asks for a profile to use, also right after Create
+// Profile has asked for one to create.
+void TestRequests::profileChooserHasItsOwnTitle() {
   WindowFixture f;
+  WriteFile(f.dir / "in.gpx", "<gpx/>");
   frmGetCommand& w = f.Load();
+  w.Text1->setText(QString::fromStdString(f.dir / "in.gpx"));
+  w.Text2->setText(QString::fromStdString(f.dir / "o.csv"));
+  w.cmdCreateProfile->trigger();
   w.Check1->setChecked(true);
   w.Command2->click();
-  w.Check1->setChecked(false);
-  w.Command1->click();
-  w.Check1->setChecked(true);
-  w.Command2->click();
-  QCOMPARE(f.chooser.requests.size(), std::size_t(3));
-  QCOMPARE(f.chooser.requests[0].title, std::string());
-  QCOMPARE(f.chooser.requests[2].title, std::string("Select file for output"));
+  QCOMPARE(f.chooser.requests.size(), std::size_t(2));
+  QCOMPARE(f.chooser.requests[0].title, std::string("Select file to create as profile"));
+  QCOMPARE(f.chooser.requests[1].title, std::string("Select conversion profile"));
 }
 
 // ---------------------------------------------------------------------------
