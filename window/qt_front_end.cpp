@@ -235,6 +235,10 @@ void QtWindowHost::ShowOnce(RunContext& ctx) {
   // Queued: a window closed before the loop runs still ends it.
   QObject::connect(&window, &frmGetCommand::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
   window.show();
+  // The window that comes back after a conversion takes the keyboard, so Esc
+  // and the mnemonics work without a click first.
+  window.raise();
+  window.activateWindow();
   if (onShown) onShown(window);
   loop.exec();  // sleeps between events: no polling while the window is open
   lastHadRequest_ = !ctx.OutputSpec.empty() || ctx.ProfileMode;
