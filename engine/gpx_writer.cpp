@@ -68,12 +68,14 @@ constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryO
 #undef MARKLODE_XSI_NS
 #undef MARKLODE_GPX_NS
 
-constexpr std::size_t kFlushAt = 1
-                                 << 20;  // large writes let the kernel use large page-cache folios
+// Large writes let the kernel use large page-cache folios.
+constexpr std::size_t kFlushAt = 1 << 20;
 
 }  // namespace
 
-GpxWriter::GpxWriter(Flush flush) : flush_(std::move(flush)) {
+GpxWriter::GpxWriter(Flush flush, RouteSpill spill)
+    : flush_(std::move(flush)), spillFolder_(std::move(spill.folder)) {
+  if (spill.on) spillAt_ = spill.bytes;
   out_.Append(kHeader);
 }
 
@@ -114,14 +116,47 @@ bool GpxWriter::Write(const Batch& batch) {
         break;
     }
     if (out_.size() >= kFlushAt && !flush_(out_.bytes())) return false;
+    if (routes_.size() >= spillAt_) [[unlikely]]
+      SpillRoutes();
   }
+  return true;
+}
+
+// Route text past the bound goes to the scratch file. Where none can be made,
+// or it cannot take more, the text stays in memory as it would without one:
+// what the file holds stays good.
+void GpxWriter::SpillRoutes() {
+  if (!spilled_) spilled_ = std::make_unique<ScratchFile>(spillFolder_);
+  if (!spilled_->ok() || spilled_->Write(routes_.view()) != 0) {
+    spillAt_ = std::numeric_limits<std::size_t>::max();
+    return;
+  }
+  routes_.clear();
+}
+
+// The spilled route text, read back into the output in large chunks.
+bool GpxWriter::FlushSpilled() {
+  if (!spilled_) return true;
+  ByteBuffer& chunk = out_.bytes();
+  for (;;) {
+    char* const p = chunk.Reserve(kFlushAt);
+    const std::size_t n = spilled_->Read(p, kFlushAt, scratchError_);
+    if (scratchError_ != 0) return false;
+    if (n == 0) break;
+    chunk.Commit(p + n);
+    if (!flush_(chunk)) return false;
+  }
+  spilled_.reset();
   return true;
 }
 
 bool GpxWriter::Finish() {
   if (inRoute_) CloseRoute();
   // The routes go as they are, not copied behind the waypoints first.
-  if (!routes_.empty() && !(flush_(out_.bytes()) && flush_(routes_.bytes()))) return false;
+  if (spilled_ || !routes_.empty()) {
+    if (!flush_(out_.bytes()) || !FlushSpilled()) return false;
+    if (!routes_.empty() && !flush_(routes_.bytes())) return false;
+  }
   out_.Append("</gpx>\r\n");
   return flush_(out_.bytes());
 }

@@ -71,7 +71,10 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
 
   // Reading here, writing on a thread of its own: messages and progress stay
   // on this thread.
-  GpxWriter writer([chunks](ByteBuffer& text) { return chunks->Submit(text); });
+  // Routes that wait for the end wait in the output's folder past a bound,
+  // where the output itself needs the room anyway.
+  GpxWriter writer([chunks](ByteBuffer& text) { return chunks->Submit(text); },
+                   RouteSpill{true, std::string(DirectoryPart(outputName))});
   std::uint64_t inputBytes = 0;
   for (const std::string& name : files) inputBytes += FileSize(std::string(dir) + name);
   writer.ExpectInput(inputBytes);
@@ -107,6 +110,7 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   bool written = writerGoesOn && reader.Finish();
   written = writing->Finish() && written;  // joins always; throws what the writer threw
   writing.reset();
+  if (const int err = writer.scratchError()) output.GiveUp(err);  // the routes are not whole
   if (ctx.progress && ctx.progress->Cancelled()) {  // a cancel that came after the last record
     output.Discard();
     return RunStatus::Cancelled;
