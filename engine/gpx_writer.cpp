@@ -43,12 +43,6 @@ constexpr std::string_view kSymbolToDisplayMode = MARKLODE_SYMBOL_TO_DISPLAY_MOD
 constexpr std::string_view kCategoryOpen = "        <gpxx:Categories>\r\n          <gpxx:Category>";
 constexpr std::string_view kCategoryClose = "</gpxx:Category>\r\n        </gpxx:Categories>\r\n";
 constexpr std::string_view kExtensionsClose = MARKLODE_EXTENSIONS_CLOSE;
-// Everything after the comment of the usual point, with the default symbol and
-// no category, in one piece.
-#define MARKLODE_DEFAULT_POINT_END \
-  "</desc>\r\n    <sym>Waypoint" MARKLODE_SYMBOL_TO_DISPLAY_MODE MARKLODE_EXTENSIONS_CLOSE
-constexpr std::string_view kDefaultWaypointEnd = MARKLODE_DEFAULT_POINT_END "  </wpt>\r\n\r\n";
-constexpr std::string_view kDefaultRoutePointEnd = MARKLODE_DEFAULT_POINT_END "  </rtept>\r\n\r\n";
 constexpr std::string_view kRouteNameToPoints =
     "</name>\r\n"
     "  <extensions>\r\n"
@@ -60,7 +54,6 @@ constexpr std::string_view kRouteNameToPoints =
 constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryOpen.size() +
                                         kCategoryClose.size() + kExtensionsClose.size() + 128;
 
-#undef MARKLODE_DEFAULT_POINT_END
 #undef MARKLODE_EXTENSIONS_CLOSE
 #undef MARKLODE_SYMBOL_TO_DISPLAY_MODE
 #undef MARKLODE_GPXX_ATTRIBUTES
@@ -182,21 +175,16 @@ void GpxWriter::WritePoint(const Batch& batch, const Batch::Item& item, std::siz
   const std::string_view written(escapedComment, p - escapedComment);
   p = Put(p, "</cmt>\r\n    <desc>");
   p = Put(p, written);
-  const std::string_view symbol = batch.Get(item, B::kSymbol);
-  if (category.empty() && symbol == "Waypoint") {
-    p = PutBlock(p, inRoute_ ? kDefaultRoutePointEnd : kDefaultWaypointEnd);
-  } else {
-    p = Put(p, "</desc>\r\n    <sym>");
-    p = PutEscapedPadded(p, batch.Padded(item, B::kSymbol));
-    p = Put(p, kSymbolToDisplayMode);
-    if (!category.empty()) {
-      p = Put(p, kCategoryOpen);
-      p = PutEscapedPadded(p, batch.Padded(item, B::kCategory));
-      p = Put(p, kCategoryClose);
-    }
-    p = Put(p, kExtensionsClose);
-    p = Put(p, inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
+  p = Put(p, "</desc>\r\n    <sym>");
+  p = PutEscapedPadded(p, batch.Padded(item, B::kSymbol));
+  p = Put(p, kSymbolToDisplayMode);
+  if (!category.empty()) {
+    p = Put(p, kCategoryOpen);
+    p = PutEscapedPadded(p, batch.Padded(item, B::kCategory));
+    p = Put(p, kCategoryClose);
   }
+  p = Put(p, kExtensionsClose);
+  p = Put(p, inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
   out.Commit(p);
   ++count_;
 }

@@ -153,39 +153,4 @@ std::string_view CheckedCoordinate(std::string_view text, int limit, bool longit
   return longitude && c.whole == 180 && !c.negative ? "-180" : c.text;
 }
 
-std::string_view CheckedCoordinate(PaddedText padded, int limit, bool longitude) {
-  const std::string_view text = padded.view();
-#if MARKLODE_SSE2
-  // The usual coordinate, up to sixteen bytes without spaces around: its
-  // characters are sorted in one step.
-  if (!text.empty() && text.size() <= 16 && text.front() != ' ' && text.back() != ' ') {
-    const std::size_t n = text.size();
-    const unsigned inside = n == 16 ? 0xFFFFu : (1u << n) - 1;
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
-    const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-    const __m128i nine = _mm_set1_epi8(9);
-    const auto digits = static_cast<unsigned>(
-                            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset))) &
-                        inside;
-    const auto dots =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')))) & inside;
-    const unsigned sign = text[0] == '+' || text[0] == '-' ? 1u : 0u;
-    if ((inside & ~digits & ~dots & ~sign) != 0 || (dots & (dots - 1)) != 0 || digits == 0)
-      return {};
-    const std::size_t wholeEnd = dots ? LowestBit(dots) : n;
-    std::size_t i = sign;
-    while (i < wholeEnd && text[i] == '0') ++i;  // leading zeros
-    if (wholeEnd - i > 3) return {};             // 1000 or more
-    int whole = 0;
-    for (; i < wholeEnd; ++i) whole = whole * 10 + (text[i] - '0');
-    const auto zeros =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('0'))));
-    const bool fraction = (digits & ~zeros & ~((2u << wholeEnd) - 1)) != 0;
-    if (whole > limit || (whole == limit && fraction)) return {};
-    return longitude && whole == 180 && text[0] != '-' ? "-180" : text;
-  }
-#endif
-  return CheckedCoordinate(text, limit, longitude);
-}
-
 }  // namespace marklode

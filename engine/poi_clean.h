@@ -1,10 +1,9 @@
 // The clean-up of values read from POI-CSV before they go into GPX: names
 // and comments ("~" and " - " as line breaks, "&" as " and ", runs of spaces),
 // and coordinates (a plain decimal number within its range). Most values need
-// nothing: the checks say so without a copy, and where the value may be read
-// past its end (PaddedText) they look at it sixteen bytes at a time. Each fast
-// routine has a scalar or general twin with the same answer, which the tests
-// hold it to.
+// nothing: the check says so without a copy, and where the value may be read
+// past its end (PaddedText) it looks at it sixteen bytes at a time. It has a
+// scalar twin with the same answer, which the tests hold it to.
 #pragma once
 
 #include <string>
@@ -39,9 +38,7 @@ void AppendCleaned(PaddedBuffer& out, std::string_view text, bool needed, bool t
 // The coordinate to write for text, or empty text when it is not a decimal
 // number (an optional sign, digits with at most one ".") within -limit to
 // limit. Spaces around it go; longitude 180 becomes -180, the same meridian,
-// because the schema excludes 180. The rule is ParseCoordinate's; the padded
-// form reads the usual short coordinate in one sixteen-byte step.
+// because the schema excludes 180. The rule is ParseCoordinate's.
 std::string_view CheckedCoordinate(std::string_view text, int limit, bool longitude);
-std::string_view CheckedCoordinate(PaddedText text, int limit, bool longitude);
 
 }  // namespace marklode

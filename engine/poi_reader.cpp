@@ -95,10 +95,8 @@ std::string_view PoiReader::Unquoted(std::size_t k, std::string& scratch) {
 // valid.
 void PoiReader::ReadPoint() {
   const std::string_view lonText = Unquoted(0, lonQ_), latText = Unquoted(1, latQ_);
-  const std::string_view lon =
-      reading_->WithPadding(lonText, [](auto t) { return CheckedCoordinate(t, 180, true); });
-  const std::string_view lat =
-      reading_->WithPadding(latText, [](auto t) { return CheckedCoordinate(t, 90, false); });
+  const std::string_view lon = CheckedCoordinate(lonText, 180, true);
+  const std::string_view lat = CheckedCoordinate(latText, 90, false);
   if (lat.empty() || lon.empty()) {
     messages_.Show(
         "Invalid lon/lat for: " + CleanCsvField(fields_.head[2]) + ".\r\n\r\nSkipping...", kOkOnly,

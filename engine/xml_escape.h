@@ -1,8 +1,8 @@
-// Putting text into GPX output at a raw pointer: constant blocks, and values
-// escaped as XML character data or attribute values. The caller has reserved
+// Putting text into GPX output at a raw pointer: values escaped as XML
+// character data or attribute values. The caller has reserved
 // the room: kEscapedMost bytes per character of a value, and for the padded
 // routines PaddedText::kPad bytes more (PaddedBuffer::Reserve gives both).
-// Each sixteen-byte routine has a scalar twin that the tests hold it to.
+// The sixteen-byte routine has a scalar twin that the tests hold it to.
 #pragma once
 
 #include <cstddef>
@@ -20,26 +20,6 @@ constexpr std::size_t kEscapedMost = 6;  // "&quot;" for one character
 inline char* Put(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
   return p + text.size();
-}
-
-// A long constant block, sixteen bytes at a time; the last step overlaps the
-// one before it, so nothing past the block is read or written. Compilers tend
-// to copy such blocks with string instructions that are slow to start. Its
-// scalar twin is Put.
-inline char* PutBlock(char* p, std::string_view block) {
-#if MARKLODE_SSE2
-  if (block.size() >= 16) {
-    const char* const src = block.data();
-    const std::size_t n = block.size();
-    for (std::size_t i = 0; i + 16 <= n; i += 16)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + n - 16),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 16)));
-    return p + n;
-  }
-#endif
-  return Put(p, block);
 }
 
 // Text as XML character data or attribute value; runs without markup

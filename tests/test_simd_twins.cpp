@@ -3,7 +3,6 @@
 // after the value that would count if it were read as part of it.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <string_view>
 
@@ -11,7 +10,6 @@
 #include "engine/padded_text.h"
 #include "engine/poi_clean.h"
 #include "engine/xml_escape.h"
-#include "services/strings.h"
 
 namespace marklode {
 namespace {
@@ -96,17 +94,6 @@ TEST(SimdTwins, Escaping) {
   });
 }
 
-TEST(SimdTwins, ConstantBlocks) {
-  std::string block;
-  for (std::size_t n = 0; n <= kLongest; ++n) {
-    std::string out(kLongest + 16, '#'), twin(kLongest + 16, '#');
-    ASSERT_EQ(PutBlock(out.data(), block) - out.data(), static_cast<std::ptrdiff_t>(n));
-    Put(twin.data(), block);
-    ASSERT_EQ(out, twin);  // the same bytes, and nothing written past the block
-    block.push_back(static_cast<char>('A' + n % 26));
-  }
-}
-
 TEST(SimdTwins, CleaningCheck) {
   const auto same = [](std::string_view t) {
     PaddedBuffer in;
@@ -122,67 +109,6 @@ TEST(SimdTwins, CleaningCheck) {
   EveryByteEverywhere('x', same);
   for (const std::string_view seq : {"  ", " - ", " -", "- ", " ~", "& "})
     EverySequenceEverywhere(seq, 'x', same);
-}
-
-// The padded reading of coordinates keeps the rule of ParseCoordinate.
-TEST(SimdTwins, CoordinatesFollowTheRule) {
-  const auto same = [](std::string_view t) {
-    PaddedBuffer in;
-    in.Append(t);
-    in.Append("0.5-+ 9");
-    for (const auto& [limit, longitude] : {std::pair{90, false}, std::pair{180, true}}) {
-      const std::string_view want = CheckedCoordinate(t, limit, longitude);
-      const CoordinateParts c = ParseCoordinate(t);
-      ASSERT_EQ(!want.empty(), c.ok && (c.whole < limit || (c.whole == limit && !c.fraction)))
-          << '"' << t << '"';
-      ASSERT_EQ(CheckedCoordinate(in.Padded(0, t.size()), limit, longitude), want)
-          << '"' << t << '"';
-    }
-  };
-  for (const std::string_view t : {"",
-                                   "0",
-                                   "-0",
-                                   "+0",
-                                   "90",
-                                   "90.0",
-                                   "90.000001",
-                                   "-90.5",
-                                   "180",
-                                   "+180",
-                                   "-180",
-                                   "180.0",
-                                   "180.1",
-                                   "181",
-                                   "0180",
-                                   "000090.00",
-                                   "1000",
-                                   "-1000.5",
-                                   ".5",
-                                   "5.",
-                                   ".",
-                                   "-",
-                                   "+",
-                                   "1.2.3",
-                                   "1e5",
-                                   " 12.5",
-                                   "12.5 ",
-                                   "12 .5",
-                                   "12,5",
-                                   "-12.3456789012345",
-                                   "12.34567890123456",
-                                   "123.45678901234567",
-                                   "0000000000000090",
-                                   "00000000000000090",
-                                   "9\xA9",
-                                   "４５"})
-    same(t);
-  std::mt19937 rng(7);
-  const std::string_view alphabet = "0123456789.-+ 9018e";
-  for (int i = 0; i < 300000; ++i) {
-    std::string t(rng() % 20, ' ');
-    for (char& c : t) c = alphabet[rng() % alphabet.size()];
-    same(t);
-  }
 }
 
 }  // namespace
