@@ -1,5 +1,5 @@
 // Text that may be read past its end. The fast routines for short values
-// (escaping, the clean-up check, coordinates) load sixteen bytes at a time
+// (escaping and the clean-up check) load sixteen bytes at a time
 // however short the value is, so they read bytes after it. PaddedText is the
 // only way into them, and only the buffers that keep PaddedText::kPad
 // readable bytes after everything they hold can make one: BlockReader (the
