@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/padded_text.h"
 #include "engine/run_context.h"
 #include "services/text_files.h"
 
@@ -21,7 +22,7 @@ class BlockReader {
  public:
   // Bytes after the data that are always there to read, so that short pieces
   // of it can be loaded sixteen bytes at a time without a copy.
-  static constexpr std::size_t kPadding = 32;
+  static constexpr std::size_t kPadding = PaddedText::kPad;
 
   bool cancelled() const { return cancelled_; }
   // Whether text lies in the data read, with kPadding readable bytes after it.
@@ -29,6 +30,14 @@ class BlockReader {
     const auto p = reinterpret_cast<std::uintptr_t>(text.data());
     const auto b = reinterpret_cast<std::uintptr_t>(buf_.data());
     return p >= b && p + text.size() <= b + end_;
+  }
+  // f(text) with text as a PaddedText when it lies in the data read, else as
+  // it is: the fast routines where they may read past it, their general
+  // twins elsewhere.
+  template <class F>
+  decltype(auto) WithPadding(std::string_view text, F&& f) const {
+    if (Holds(text)) return f(PaddedText(text));
+    return f(text);
   }
 
  protected:

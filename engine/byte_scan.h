@@ -1,85 +1,105 @@
 // Searches for bytes of interest, sixteen at a time where the processor allows.
 // The readers and writers spend most of their time skipping ordinary text, so
-// these loops see nearly every byte of a conversion.
+// these loops see nearly every byte of a conversion. Each search has a scalar
+// twin (...Scalar) that gives the same answer a byte at a time: it finishes
+// the last short step, and the tests hold the two together.
 #pragma once
 
 #include <cstddef>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "services/simd.h"
 
 namespace marklode {
 
 // The first byte in [p, e) equal to one of Cs, or e.
 template <char... Cs>
-const char* FindFirstOf(const char* p, const char* e) {
-#if defined(__SSE2__)
-  while (e - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hit = _mm_setzero_si128();
-    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
-    if (const int bits = _mm_movemask_epi8(hit))
-      return p + __builtin_ctz(static_cast<unsigned>(bits));
-    p += 16;
-  }
-#endif
+const char* FindFirstOfScalar(const char* p, const char* e) {
   while (p < e && ((*p != Cs) && ...)) ++p;
   return p;
 }
 
+template <char... Cs>
+const char* FindFirstOf(const char* p, const char* e) {
+#if MARKLODE_SSE2
+  while (e - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
+    if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit)))
+      return p + LowestSetBit(static_cast<std::uint32_t>(bits));
+    p += 16;
+  }
+#endif
+  return FindFirstOfScalar<Cs...>(p, e);
+}
+
 // The first byte in [p, e) equal to none of Cs, or e.
 template <char... Cs>
+const char* FindFirstNotOfScalar(const char* p, const char* e) {
+  while (p < e && ((*p == Cs) || ...)) ++p;
+  return p;
+}
+
+template <char... Cs>
 const char* FindFirstNotOf(const char* p, const char* e) {
-#if defined(__SSE2__)
+#if MARKLODE_SSE2
   while (e - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     __m128i hit = _mm_setzero_si128();
     ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
     if (const unsigned bits = ~static_cast<unsigned>(_mm_movemask_epi8(hit)) & 0xFFFFu)
-      return p + __builtin_ctz(bits);
+      return p + LowestSetBit(static_cast<std::uint32_t>(bits));
     p += 16;
   }
 #endif
-  while (p < e && ((*p == Cs) || ...)) ++p;
-  return p;
+  return FindFirstNotOfScalar<Cs...>(p, e);
 }
 
 // The first byte in [p, e) below 0x20 or above 0x7F (a control or part of a
 // non-ASCII character), or e.
-inline const char* FindControlOrHigh(const char* p, const char* e) {
-#if defined(__SSE2__)
-  const __m128i space = _mm_set1_epi8(0x20);
-  while (e - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // Signed: bytes above 0x7F count as negative, so one compare finds both.
-    if (const int bits = _mm_movemask_epi8(_mm_cmplt_epi8(v, space)))
-      return p + __builtin_ctz(static_cast<unsigned>(bits));
-    p += 16;
-  }
-#endif
+inline const char* FindControlOrHighScalar(const char* p, const char* e) {
   while (p < e && static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) < 0x80)
     ++p;
   return p;
 }
 
+inline const char* FindControlOrHigh(const char* p, const char* e) {
+#if MARKLODE_SSE2
+  const __m128i space = _mm_set1_epi8(0x20);
+  while (e - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Signed: bytes above 0x7F count as negative, so one compare finds both.
+    if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, space))))
+      return p + LowestSetBit(static_cast<std::uint32_t>(bits));
+    p += 16;
+  }
+#endif
+  return FindControlOrHighScalar(p, e);
+}
+
 // The first byte in [p, e) below 0x20 or equal to 0xEF, or e. In UTF-8 text
 // these are all that may need a look before XML can hold it: the controls,
 // and the lead byte of U+FFFE and U+FFFF.
+inline const char* FindControlOrEFScalar(const char* p, const char* e) {
+  while (p < e && static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) != 0xEF)
+    ++p;
+  return p;
+}
+
 inline const char* FindControlOrEF(const char* p, const char* e) {
-#if defined(__SSE2__)
+#if MARKLODE_SSE2
   const __m128i top = _mm_set1_epi8(0x1F);
   const __m128i ef = _mm_set1_epi8(static_cast<char>(0xEF));
   while (e - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, top), v);  // unsigned v <= 0x1F
-    if (const int bits = _mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(v, ef))))
-      return p + __builtin_ctz(static_cast<unsigned>(bits));
+    if (const auto bits =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(v, ef)))))
+      return p + LowestSetBit(static_cast<std::uint32_t>(bits));
     p += 16;
   }
 #endif
-  while (p < e && static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) != 0xEF)
-    ++p;
-  return p;
+  return FindControlOrEFScalar(p, e);
 }
 
 // The first byte in [p, e) that may end a CSV record or need a change before
@@ -99,7 +119,7 @@ const char* FindRecordStopScalar(const char* p, const char* e, unsigned& high) {
 
 template <bool Commas = false>
 const char* FindRecordStop(const char* p, const char* e, unsigned& high) {
-#if defined(__SSE2__)
+#if MARKLODE_SSE2
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i comma = _mm_set1_epi8(',');
   const __m128i top = _mm_set1_epi8(0x1F);
@@ -113,7 +133,7 @@ const char* FindRecordStop(const char* p, const char* e, unsigned& high) {
     const auto bits = static_cast<unsigned>(_mm_movemask_epi8(stop));
     const auto highBits = static_cast<unsigned>(_mm_movemask_epi8(v));
     if (bits) {
-      const unsigned k = static_cast<unsigned>(__builtin_ctz(bits));
+      const unsigned k = LowestSetBit(static_cast<std::uint32_t>(bits));
       high |= highBits & ((2u << k) - 1);
       return p + k;
     }

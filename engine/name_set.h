@@ -25,8 +25,16 @@ class NameSet {
   // Starts loading the table slot a later Insert of this hash looks at first.
   // The table is far bigger than the caches: a caller that asks early enough
   // finds the slot at hand instead of waiting for memory.
-  void Prefetch(std::size_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
-  std::size_t size() const { return count_; }
+  void Prefetch(std::size_t hash) const {
+#if defined(__GNUC__)
+    __builtin_prefetch(&slots_[hash & mask_]);
+#else
+    (void)hash;
+#endif
+  }
+  std::size_t size() const {
+    return count_;
+  }
   // Makes room for about this many names at once, so that the table need not
   // grow through every size on the way.
   void Reserve(std::size_t names);
