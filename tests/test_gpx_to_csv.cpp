@@ -5,6 +5,7 @@
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
 #include "test_util.h"
+#include "tests/chunked_source.h"
 
 namespace marklode {
 namespace {
@@ -293,22 +294,6 @@ TEST_F(GpxToCsv, UnreadableInputIsReported) {
   EXPECT_EQ(said, "SYSgetTextLine: Permission denied.  (" + dir / "trip.gpx" + ").\n");
 }
 
-// The scanner reads in blocks; a source that hands out one byte at a time puts
-// every block boundary inside some tag, entity, comment or CDATA section.
-class Trickle : public ByteSource {
- public:
-  explicit Trickle(std::string_view d) : d_(d) {}
-  std::size_t Read(char* buf, std::size_t cap) override {
-    if (pos_ >= d_.size() || cap == 0) return 0;
-    *buf = d_[pos_++];
-    return 1;
-  }
-
- private:
-  std::string_view d_;
-  std::size_t pos_ = 0;
-};
-
 std::vector<std::string> ReadAll(ByteSource& src) {
   GpxReader reader(src, true);
   std::vector<std::string> out;
@@ -328,7 +313,7 @@ TEST(GpxReader, BlockBoundariesChangeNothing) {
       "lon='9'><name>no</name></wpt>-->"
       "<wpt lat='5' lon='6'><name>&#26085;&#26412;</name></wpt>";
   MemorySource whole(gpx);
-  Trickle bytes(gpx);
+  test::ChunkedSource bytes(gpx, 1);  // every block boundary inside some tag, entity or section
   std::vector<std::string> expected{"1|2|A <1>|x]]y|", "3|4|B|l1\nl2|Cé", "5|6|日本||"};
   EXPECT_EQ(ReadAll(whole), expected);
   EXPECT_EQ(ReadAll(bytes), expected);

@@ -9,6 +9,8 @@
 #include "engine/csv_fields.h"
 #include "engine/poi_to_gpx.h"
 #include "test_util.h"
+#include "tests/chunked_source.h"
+#include "tests/gpx_schema.h"
 
 namespace marklode {
 namespace {
@@ -85,20 +87,6 @@ void ExpectKept(std::string_view record, const CsvRecordFields& kept, const std:
 // Fields found while reading match SplitCsvFields on the record, however the
 // input arrives: one byte at a time, a few, or whole.
 TEST(CsvRecords, FieldsFoundWhileReadingMatchTheSplit) {
-  class Trickle : public ByteSource {
-   public:
-    Trickle(std::string_view data, std::size_t step) : data_(data), step_(step) {}
-    std::size_t Read(char* buf, std::size_t cap) override {
-      const std::size_t n = std::min({cap, step_, data_.size() - pos_});
-      std::memcpy(buf, data_.data() + pos_, n);
-      pos_ += n;
-      return n;
-    }
-
-   private:
-    std::string_view data_;
-    std::size_t step_, pos_ = 0;
-  };
   const std::string texts[] = {
       "1,2,\"Smith, John\",\"a \"\"b\"\" c\",,\"\"\r\n3,4,24\" screen, big\r\n",
       "1,2,\"x\ny\",\"z\"\r\n\"5\",\"6\",n\n,,\n\"\n",
@@ -109,7 +97,7 @@ TEST(CsvRecords, FieldsFoundWhileReadingMatchTheSplit) {
   };
   for (const std::string& text : texts) {
     for (std::size_t step : {1, 2, 3, 7, 4096}) {
-      Trickle src(text, step);
+      test::ChunkedSource src(text, step);
       CsvRecordReader reader(src);
       std::string_view record;
       CsvRecordFields fields;
@@ -437,16 +425,9 @@ TEST(PoiToGpx, EmptyInputGivesAnEmptyGpx) {
 
 // Every GPX written must validate against the GPX 1.1 and Garmin v2 schemas.
 void ExpectValid(const std::string& gpx) {
-  if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "xmllint is not installed (scripts/setup.sh installs libxml2-utils)";
-  const std::string schema =
-      std::string(MARKLODE_SOURCE_DIR) + "/../shared/schemas/gpx-with-gpxx.xsd";
-  if (!test::Exists(schema)) GTEST_SKIP() << "no schemas beside the repository: " << schema;
   test::TempDir dir;
   WriteFile(dir / "out.gpx", gpx);
-  std::string cmd = "xmllint --noout --nonet --schema '" + schema + "' '" + dir / "out.gpx" +
-                    "' 2>'" + dir / "err" + "'";
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(dir / "err");
+  MARKLODE_EXPECT_VALID_GPX(dir / "out.gpx");
 }
 
 TEST(PoiToGpx, OutputValidatesAgainstTheSchemas) {

@@ -4,26 +4,10 @@
 #include <string>
 
 #include "services/text_decoding.h"
+#include "tests/chunked_source.h"
 
 namespace marklode {
 namespace {
-
-// Hands out at most step bytes per read, so that a code unit, a surrogate
-// pair or the byte order mark is cut at every place.
-class Chunked : public ByteSource {
- public:
-  Chunked(std::string_view d, std::size_t step) : d_(d), step_(step) {}
-  std::size_t Read(char* buf, std::size_t cap) override {
-    const std::size_t n = std::min({cap, step_, d_.size() - pos_});
-    std::copy_n(d_.data() + pos_, n, buf);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  std::string_view d_;
-  std::size_t step_, pos_ = 0;
-};
 
 // Everything the source gives, read into a buffer of cap bytes at a time.
 std::string Drain(ByteSource& src, std::size_t cap) {
@@ -75,7 +59,7 @@ TEST(DecodingSource, DecodesUtf16InAnyBlockAndReadSize) {
         const std::string want = c.utf8 + (oddByte ? "\xEF\xBF\xBD" : "");
         for (std::size_t step = 1; step <= 17; ++step) {
           for (std::size_t cap : {std::size_t{1}, std::size_t{3}, step, std::size_t{4096}}) {
-            Chunked inner(in, step);
+            test::ChunkedSource inner(in, step);
             DecodingSource src(inner);
             EXPECT_EQ(Drain(src, cap), want)
                 << c.what << (be ? ", big endian" : ", little endian")
@@ -101,7 +85,7 @@ TEST(DecodingSource, PassesOtherInputThroughUntouched) {
   };
   for (const std::string& in : cases) {
     for (std::size_t step = 1; step <= 17; ++step) {
-      Chunked inner(in, step);
+      test::ChunkedSource inner(in, step);
       DecodingSource src(inner);
       EXPECT_EQ(Drain(src, 5), in) << "blocks of " << step;
       EXPECT_FALSE(src.utf16());
@@ -119,7 +103,7 @@ TEST(DecodingSource, ReadsLongInput) {
         "a";
   }
   const std::string in = Utf16(text, true);
-  Chunked inner(in, 100'003);
+  test::ChunkedSource inner(in, 100'003);
   DecodingSource src(inner);
   EXPECT_EQ(Drain(src, 65'537), utf8);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/gpx_schema.h"
 #include "tests/test_util.h"
 
 namespace marklode::test {
@@ -59,20 +60,5 @@ inline Ran RunMarklode(const std::vector<std::string>& args, const std::string& 
 inline bool HaveTool(const std::string& name) {
   return std::system(("command -v " + Quote(name) + " >/dev/null 2>&1").c_str()) == 0;
 }
-
-// Expects the file to validate against the GPX 1.1 and Garmin GPX Extensions
-// v2 schemas ("--huge" lifts libxml2's 10 MB limit on one text). Skips the
-// calling test, with the reason, when xmllint or the schemas are missing.
-#define MARKLODE_EXPECT_VALID_GPX(path)                                                     \
-  do {                                                                                      \
-    if (!::marklode::test::HaveTool("xmllint"))                                             \
-      GTEST_SKIP() << "xmllint is not installed (scripts/setup.sh installs libxml2-utils)"; \
-    const std::string schema_ = std::string(MARKLODE_SCHEMA_DIR) + "/gpx-with-gpxx.xsd";    \
-    if (!::marklode::test::Exists(schema_))                                                 \
-      GTEST_SKIP() << "the GPX schemas are not beside the repository: " << schema_;         \
-    const auto r_ = ::marklode::test::RunCommand(                                           \
-        {"xmllint", "--noout", "--nonet", "--huge", "--schema", schema_, (path)});          \
-    EXPECT_EQ(r_.status, 0) << (path) << " does not validate:\n" << r_.err;                 \
-  } while (0)
 
 }  // namespace marklode::test

@@ -10,6 +10,7 @@
 #include "engine/gpx_to_csv.h"
 #include "services/text_decoding.h"
 #include "services/text_files.h"
+#include "tests/chunked_source.h"
 #include "tests/extra/extra_util.h"
 
 namespace marklode {
@@ -82,23 +83,6 @@ TEST_P(RealWorldGpx, GivesItsRecords) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, RealWorldGpx, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.file); });
 
-// The reader must not depend on where its input is cut into blocks: a pipe or
-// a slow disk hands it a few bytes at a time.
-class TrickleSource : public ByteSource {
- public:
-  TrickleSource(std::string_view data, std::size_t step) : data_(data), step_(step) {}
-  std::size_t Read(char* buf, std::size_t cap) override {
-    const std::size_t n = std::min({cap, step_, data_.size() - pos_});
-    std::copy_n(data_.data() + pos_, n, buf);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  std::string_view data_;
-  std::size_t step_, pos_ = 0;
-};
-
 std::vector<std::string> Waypoints(ByteSource& src, bool keepBreaks = true) {
   DecodingSource text(src);
   GpxReader reader(text, keepBreaks);
@@ -116,7 +100,7 @@ TEST_P(RealWorldGpx, ReadsTheSameInAnyBlockSize) {
   std::vector<std::size_t> steps{64, 1000};
   for (std::size_t step = 1; step <= 17; ++step) steps.push_back(step);
   for (std::size_t step : steps) {
-    TrickleSource trickle(text, step);
+    test::ChunkedSource trickle(text, step);
     EXPECT_EQ(Waypoints(trickle), expected) << "blocks of " << step;
   }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "services/text_files.h"
+#include "tests/chunked_source.h"
 
 #define FUZZ_CHECK(cond)                                                            \
   do {                                                                              \
@@ -34,21 +35,4 @@ inline std::vector<std::string_view> NulSeparated(const std::uint8_t* data, std:
   return parts;
 }
 
-// Hands out at most `step` bytes per read, as a slow pipe would, so that the
-// readers meet every block boundary.
-class ChunkedSource : public marklode::ByteSource {
- public:
-  ChunkedSource(std::string_view data, std::size_t step) : data_(data), step_(step) {}
-  std::size_t Read(char* buf, std::size_t cap) override {
-    std::size_t n = std::min({cap, step_, data_.size() - pos_});
-    std::copy_n(data_.data() + pos_, n, buf);
-    pos_ += n;
-    return n;
-  }
-  std::uint64_t Size() const override { return data_.size(); }
-
- private:
-  std::string_view data_;
-  std::size_t step_;
-  std::size_t pos_ = 0;
-};
+using ChunkedSource = marklode::test::ChunkedSource;
