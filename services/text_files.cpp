@@ -244,7 +244,11 @@ int OutputFile::CreateTemp() {
       ::close(fd);
       continue;
     }
-    if (::ftruncate(fd, 0) != 0) {
+    // A leftover is emptied; a new file is left alone, since ext4 flushes a
+    // file that was truncated to nothing when it is closed, which would cost
+    // a big output its write-back to disk before the rename.
+    struct stat left;
+    if ((::fstat(fd, &left) != 0 || left.st_size != 0) && ::ftruncate(fd, 0) != 0) {
       const int err = errno;
       ::unlink(path.c_str());
       ::close(fd);
