@@ -160,16 +160,6 @@ std::vector<std::string> QtNameFilters(std::string_view filterList) {
   return filters;
 }
 
-std::string FindNotesDocument(const std::vector<std::string>& folders) {
-  for (const std::string& folder : folders) {
-    if (folder.empty()) continue;
-    const std::string path = folder + "/Notes.rtf";
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(std::filesystem::path(path), ec)) return path;
-  }
-  return {};
-}
-
 QString UserGuideText() {
   static const bool registered = (InitGuideResource(), true);
   (void)registered;

@@ -47,9 +47,6 @@ std::vector<std::string> QtNameFilters(std::string_view filterList);
 // The user guide built into the program, as Markdown.
 QString UserGuideText();
 
-// The first of folders holding Notes.rtf, with the file name; empty when none does.
-std::string FindNotesDocument(const std::vector<std::string>& folders);
-
 extern const char* const kTermsOfUseText;
 std::string AboutText();
 

@@ -1,7 +1,6 @@
 #include "window/qt_front_end.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -9,15 +8,10 @@
 #include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QUrl>
 
 #include "services/platform.h"
 #include "services/strings.h"
 #include "window/frm_get_command.h"
-
-#ifndef MARKLODE_DOC_DIR
-#define MARKLODE_DOC_DIR "/usr/local/share/doc/marklode"
-#endif
 
 namespace marklode {
 
@@ -108,10 +102,6 @@ FileDialogResult QtFileChooser::Choose(const FileDialogRequest& request) {
   for (const QString& f : dialog.selectedFiles()) result.files.push_back(f.toStdString());
   result.cancelled = result.files.empty();
   return result;
-}
-
-void DesktopDocumentOpener::Open(const std::string& path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
 }
 
 // ---------------------------------------------------------------------------
@@ -243,10 +233,6 @@ void QtWindowHost::ShowOnce(RunContext& ctx) {
   loop.exec();  // sleeps between events: no polling while the window is open
   lastHadRequest_ = !ctx.OutputSpec.empty() || ctx.ProfileMode;
   if (progress_ != nullptr) progress_->BeginRun(&ctx);
-}
-
-std::vector<std::string> NotesFolders(const std::string& programFolder) {
-  return {programFolder, programFolder + "/../share/doc/marklode", MARKLODE_DOC_DIR};
 }
 
 }  // namespace marklode

@@ -48,11 +48,6 @@ class QtFileChooser : public FileChooser {
   FileDialogResult Choose(const FileDialogRequest& request) override;
 };
 
-class DesktopDocumentOpener : public DocumentOpener {
- public:
-  void Open(const std::string& path) override;
-};
-
 // Shows "bytes read of total" with Cancel once a conversion has run longer
 // than the delay; short runs show nothing. Events are serviced while the
 // dialog is up, at most every 50 ms, so that Cancel can be pressed.
@@ -107,9 +102,5 @@ class QtWindowHost : public WindowHost {
 
   void ShowOnce(RunContext& ctx);
 };
-
-// The installed documentation folder and the one beside the program, in the
-// order Notes.rtf is looked for.
-std::vector<std::string> NotesFolders(const std::string& programFolder);
 
 }  // namespace marklode

@@ -67,9 +67,7 @@ bool WaylandDisplayReachable(const std::string& display) {
 
 class FrontEnd : public QtFrontEnd {
  public:
-  FrontEnd(int& argc, char** argv)
-      : app_(argc, argv),
-        host_(WindowServices{chooser_, opener_, NotesFolders(ProgramFolder())}, &progress_) {
+  FrontEnd(int& argc, char** argv) : app_(argc, argv), host_(WindowServices{chooser_}, &progress_) {
     QApplication::setApplicationName("Marklode");
     QApplication::setOrganizationName("Orvel");
     QApplication::setApplicationVersion(kVersionText);
@@ -92,7 +90,6 @@ class FrontEnd : public QtFrontEnd {
   QApplication app_;
   QtMessageSink messages_;
   QtFileChooser chooser_;
-  DesktopDocumentOpener opener_;
   QtProgressSink progress_;
   QtWindowHost host_;
 };

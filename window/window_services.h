@@ -1,6 +1,6 @@
 // What the main window needs from the desktop besides the engine's own
-// interfaces: a file dialog and a way to open a document. Each sits behind an
-// interface so that tests can answer the dialogs without a person.
+// interfaces: a file dialog, behind an interface so that tests can answer it
+// without a person.
 #pragma once
 
 #include <string>
@@ -39,20 +39,8 @@ class FileChooser {
   virtual FileDialogResult Choose(const FileDialogRequest& request) = 0;
 };
 
-class DocumentOpener {
- public:
-  virtual ~DocumentOpener() = default;
-  // Opens a document with the desktop's associated program. Failures are
-  // silent: a missing document or viewer leaves the window as it was.
-  virtual void Open(const std::string& path) = 0;
-};
-
 struct WindowServices {
   FileChooser& chooser;
-  DocumentOpener& opener;
-  // Folders in which Notes.rtf is looked for, in order: beside the program
-  // first, then the installed documentation folder.
-  std::vector<std::string> notesFolders;
 };
 
 }  // namespace marklode

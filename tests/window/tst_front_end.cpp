@@ -443,7 +443,7 @@ int CountRecords(const std::string& csv) {
 int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetCommand&)>> steps,
                     int& status) {
   QtProgressSink progress;
-  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
   host.onShown = [&](frmGetCommand& w) {
     const std::size_t step = std::size_t(shown++);
@@ -467,7 +467,7 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
   const std::string output = f.dir / "club tour.csv";
   WriteFile(input, Gpx(3));
   QtProgressSink progress;
-  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
   std::vector<std::string> messagesSeenByWindow;
   host.onShown = [&](frmGetCommand& w) {
@@ -507,7 +507,7 @@ void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
   Clock::time_point now{};
   QtProgressSink progress(std::chrono::milliseconds(0),
                           [&now] { return now += std::chrono::milliseconds(100); });
-  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
   host.onShown = [&](frmGetCommand& w) {
     if (++shown == 1) {
@@ -542,7 +542,7 @@ void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
   Clock::time_point now{};
   QtProgressSink progress(std::chrono::milliseconds(0),
                           [&now] { return now += std::chrono::milliseconds(100); });
-  QtWindowHost host(WindowServices{f.chooser, f.opener, {}}, &progress);
+  QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
   host.onShown = [&](frmGetCommand& w) {
     if (++shown <= 3) {

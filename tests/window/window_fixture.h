@@ -34,12 +34,6 @@ class FakeFileChooser : public FileChooser {
   void Answer(std::vector<std::string> files) { answers.push_back({false, std::move(files)}); }
 };
 
-class RecordingOpener : public DocumentOpener {
- public:
-  std::vector<std::string> opened;
-  void Open(const std::string& path) override { opened.push_back(path); }
-};
-
 using test::Exists;
 using test::ReadFile;
 using test::WriteFile;
@@ -64,13 +58,11 @@ struct WindowFixture {
   RecordingMessageSink messages;
   RunContext ctx{messages, settings};
   FakeFileChooser chooser;
-  RecordingOpener opener;
-  std::vector<std::string> notesFolders;
   std::unique_ptr<frmGetCommand> window;
 
   frmGetCommand& Load() {
     window.reset();
-    window = std::make_unique<frmGetCommand>(ctx, WindowServices{chooser, opener, notesFolders});
+    window = std::make_unique<frmGetCommand>(ctx, WindowServices{chooser});
     return *window;
   }
   std::string Stored(const std::string& name) { return settings.GetRegistryValue(name); }

@@ -14,10 +14,6 @@ class NoChooser : public marklode::FileChooser {
  public:
   marklode::FileDialogResult Choose(const marklode::FileDialogRequest&) override { return {}; }
 };
-class NoOpener : public marklode::DocumentOpener {
- public:
-  void Open(const std::string&) override {}
-};
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,8 +30,7 @@ int main(int argc, char** argv) {
   marklode::RecordingMessageSink messages;
   marklode::RunContext ctx(messages, settings);
   NoChooser chooser;
-  NoOpener opener;
-  marklode::frmGetCommand window(ctx, marklode::WindowServices{chooser, opener, {}});
+  marklode::frmGetCommand window(ctx, marklode::WindowServices{chooser});
   window.resize(window.DesignWidth() + 60, window.DesignHeight());
   window.show();
   QApplication::processEvents();
