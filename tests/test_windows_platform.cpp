@@ -239,6 +239,41 @@ TEST(SystemFiles, TemporariesAreHeldWhileOpen) {
   EXPECT_EQ(os::Stat(path).kind, os::Kind::Missing);
 }
 
+// The same through an output: the next run for a target sweeps what killed
+// runs left and writes to the first slot nobody holds.
+TEST(SystemFiles, OutputsSweepLeftoversAndSkipHeldTemporaries) {
+  Folder dir;
+  RecordingMessageSink sink;
+  const std::string target = dir / "Łódź.csv";
+  const std::string stem = TemporaryStem(target);
+  os::File held = os::kNoFile;
+  ASSERT_EQ(os::ClaimTemporary(stem + "0", held), 0);  // a running process's
+  for (const char* slot : {"1", "3"}) {
+    os::File left = os::kNoFile;
+    ASSERT_EQ(os::ClaimTemporary(stem + slot, left), 0);
+    ASSERT_EQ(os::WriteAll(left, "stale", 5), 0);
+    os::Close(left);
+  }
+  {
+    OutputFile out(sink, target);
+    ASSERT_TRUE(out.Write("new"));
+    EXPECT_EQ(out.temporary(), stem + "1");
+    EXPECT_EQ(os::Stat(stem + "3").kind, os::Kind::Missing);
+    ASSERT_TRUE(out.Commit());
+  }
+  EXPECT_EQ(os::Stat(stem + "0").kind, os::Kind::Regular);
+  os::Close(held);
+  {
+    OutputFile out(sink, target);
+    ASSERT_TRUE(out.Write("again"));
+    EXPECT_EQ(out.temporary(), stem + "0");
+    ASSERT_TRUE(out.Commit());
+  }
+  EXPECT_EQ(ReadAll(target), "again");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Łódź.csv"});
+  EXPECT_TRUE(sink.boxes.empty());
+}
+
 TEST(SystemFiles, IdentityKindsAndProgramFolder) {
   Folder dir;
   RecordingMessageSink sink;
