@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/gpx_to_csv.h"
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/scratch_file.h"
@@ -296,6 +297,34 @@ TEST(SystemFiles, IdentityKindsAndProgramFolder) {
   EXPECT_NE(before.back(), kPathSep);
 }
 
+std::string WriteGpx(const Folder& dir, std::initializer_list<std::string_view> names) {
+  std::string gpx = "<gpx>";
+  for (std::string_view n : names)
+    gpx.append("<wpt lat='1' lon='2'><name>").append(n).append("</name></wpt>");
+  gpx += "</gpx>";
+  RecordingMessageSink sink;
+  Write(dir / "trip.gpx", gpx, sink);
+  return dir / "trip.gpx";
+}
+
+// Names made from waypoints are ones the system keeps as they are given.
+TEST(GeneratedNames, FollowTheSystemsRule) {
+  Folder dir;
+  RecordingMessageSink messages;
+  MemorySettingsStore settings;
+  RunContext ctx(messages, settings);
+  ctx.InputSpec = WriteGpx(dir, {"CON", "a:b", "Zürich.", "lpt1.x"});
+  ASSERT_EQ(ConvertGpxToCsv(ctx, "", false, "", "", "", "<W>", ""), RunStatus::Done);
+  EXPECT_TRUE(messages.boxes.empty());
+#ifdef _WIN32
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"CON_.CSV", "Zürich.CSV", "a_b.CSV",
+                                                     "lpt1_.x.CSV", "trip.gpx"}));
+#else
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"CON.CSV", "Zürich..CSV", "a:b.CSV",
+                                                     "lpt1.x.CSV", "trip.gpx"}));
+#endif
+}
+
 #ifdef _WIN32
 
 std::wstring Wide(const std::string& s) {
@@ -391,6 +420,20 @@ TEST(WindowsSettings, RegistryStore) {
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   ::RegDeleteTreeW(HKEY_CURRENT_USER, wkey.c_str());
   EXPECT_EQ(store.GetRegistryValue("WindowX"), "");
+
+  // The converter reads its setting from there.
+  RecordingMessageSink messages;
+  RunContext ctx(messages, store);
+  Folder dir;
+  const std::string name(45, 'n');
+  ctx.InputSpec = WriteGpx(dir, {name});
+  for (const char* value : {"", " FALSE ", "no"}) {
+    store.SetRegistryValue("truncatepoiname", value);
+    ASSERT_EQ(ConvertGpxToCsv(ctx, "", false, "", "", "", "", ""), RunStatus::Done);
+    const std::size_t kept = std::string_view(value) == " FALSE " ? 45 : 39;
+    EXPECT_EQ(ReadAll(dir / "trip.CSV"), "2,1,\"" + name.substr(0, kept) + "\"") << value;
+  }
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, wkey.c_str());
 
   // The front ends' store is the registry's, at the program's key.
   auto user = UserSettingsStore();
