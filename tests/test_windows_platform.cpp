@@ -183,6 +183,32 @@ TEST(SystemFiles, NamesOutsideAsciiRoundTrip) {
   EXPECT_EQ(left, std::vector<std::string>{"plik.gpx"});
 }
 
+// Paths longer than Windows' classic limit of 260 characters work throughout.
+TEST(SystemFiles, LongPaths) {
+  Folder dir;
+  RecordingMessageSink sink;
+  std::string sub = dir.text();
+  for (const std::string& part : {std::string(100, 'a'), std::string(100, 'b')}) {
+    sub += part;
+    sub += kPathSep;
+  }
+  for (int i = 0; i < 100; ++i) sub += "ü";
+  os::CreateFolders(sub);
+  sub += kPathSep;
+  const std::string path = sub + "Łódź.gpx";
+  ASSERT_GT(path.size(), 320u);
+  ASSERT_TRUE(Write(path, "old", sink)) << sink.boxes.size();
+  ASSERT_TRUE(Write(path, "new", sink));
+  EXPECT_EQ(ReadAll(path), "new");
+  EXPECT_EQ(FileSize(path), 3u);
+  EXPECT_EQ(FindFiles(sub + "*.GPX"), std::vector<std::string>{"Łódź.gpx"});
+  EXPECT_EQ(ResolveFile(path), path);
+  EXPECT_TRUE(SameFile(path, sub + "." + kPathSep + "Łódź.gpx"));
+  ScratchFile scratch(sub);
+  EXPECT_TRUE(scratch.ok());
+  EXPECT_TRUE(sink.boxes.empty());
+}
+
 // Bytes go out and come back as they are: no CR added before LF, none taken
 // away, no end at byte 0x1A, and a parked output appends without a second CR.
 TEST(SystemFiles, BinaryThroughParkAndReopen) {
