@@ -330,29 +330,45 @@ bool Unsupported(Error err) {
 
 }  // namespace
 
+// Marked for deletion through the handle, so that it goes when the handle
+// closes, with no moment in which another run could take it; by name where
+// that fails.
+void RemoveTemporary(File file, const std::string& path) {
+  if (file != kNoFile) {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    const bool marked =
+        ::SetFileInformationByHandle(H(file), FileDispositionInfo, &gone, sizeof gone);
+    ::CloseHandle(H(file));
+    if (marked) return;
+  }
+  Remove(path);
+}
+
 // A rename through the temporary's handle replaces the target atomically
-// (the two share a folder) while no other run can take the temporary over. Where the file system
-// cannot, the handle goes first (it does not share deletion, which a rename needs) and the move
-// goes by name, written through before it is reported done.
+// (the two share a folder) while no other run can take the temporary over.
+// Where the file system cannot, the handle goes first (it does not share
+// deletion, which a rename needs) and the move goes by name, written through
+// before it is reported done.
 Error ReplaceTarget(File file, const std::string& temporary, const std::string& target) {
   if (file != kNoFile) {
     const Error err = RenameHeld(file, target);
-    if (!Unsupported(err)) {
-      const Error closed = Close(file);
-      return err != 0 ? err : closed;
+    if (err != 0 && !Unsupported(err)) {
+      RemoveTemporary(file, temporary);
+      return err;
     }
-    if (const Error closed = Close(file)) return closed;
+    const Error closed = Close(file);
+    if (err == 0) return closed;  // in place
+    if (closed != 0) {
+      Remove(temporary);
+      return closed;
+    }
   }
-  return ::MoveFileExW(PathW(temporary).c_str(), PathW(target).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : static_cast<Error>(::GetLastError());
-}
-
-// Closed first: Windows removes no file that is open without shared deletion.
-void RemoveTemporary(File file, const std::string& path) {
-  if (file != kNoFile) ::CloseHandle(H(file));
-  Remove(path);
+  if (::MoveFileExW(PathW(temporary).c_str(), PathW(target).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return 0;
+  const Error err = static_cast<Error>(::GetLastError());
+  Remove(temporary);
+  return err;
 }
 
 Error CreateScratch(const std::string& dir, File& file) {
