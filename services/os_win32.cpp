@@ -323,9 +323,22 @@ Error RenameHeld(File file, const std::string& target) {
              : static_cast<Error>(::GetLastError());
 }
 
+// What a file system or redirector that cannot rename through a handle, or
+// cannot take the path in the system's form, answers: the move by name may
+// still work.
 bool Unsupported(Error err) {
-  return err == ERROR_INVALID_PARAMETER || err == ERROR_NOT_SUPPORTED ||
-         err == ERROR_INVALID_FUNCTION || err == ERROR_CALL_NOT_IMPLEMENTED;
+  switch (err) {
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_NOT_SAME_DEVICE:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
