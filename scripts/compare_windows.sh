@@ -73,6 +73,12 @@ check_programs() {
     [ "$status" = "$want" ] || fail "marklode-cli.exe $args ended with $status, not $want: $(cat err)"
   done
   [ -s good.CSV ] || fail "marklode-cli.exe good.gpx wrote no good.CSV"
+  # One quoted argument with a space and a letter outside the ANSI code page.
+  cp good.gpx "trip ŵ.gpx"
+  run_win "$win/marklode-cli.exe" "trip ŵ.gpx" >/dev/null
+  status=$?
+  [ "$status" = 0 ] && [ -s "trip ŵ.CSV" ] ||
+    fail "marklode-cli.exe \"trip ŵ.gpx\" ended with $status: $(cat err)"
 
   # marklode.exe shows its messages in boxes, which Wine without a display
   # closes at once (so none waits for a click): only the statuses are seen.

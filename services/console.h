@@ -1,11 +1,10 @@
 // The console and signals, as the command line needs them: the interrupt that
-// becomes a clean cancel, whether stderr is a terminal, the program's
-// arguments as UTF-8, and modal message boxes where the system has them.
+// becomes a clean cancel, whether stderr is a terminal, and modal message
+// boxes where the system has them.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace marklode {
 
@@ -30,10 +29,6 @@ bool StderrIsTerminal();
 // POSIX: a Windows console shows UTF-8, and a redirected stream gets "\n",
 // not "\r\n".
 void PrepareStandardStreams();
-
-// The program's arguments after its name, as UTF-8: argv on POSIX, the wide
-// command line split by the system's rules on Windows.
-std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Shows a modal system message box (style and answer as MessageSink uses
 // them) and returns the button chosen; on systems without one, writes

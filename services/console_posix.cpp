@@ -47,10 +47,6 @@ bool StderrIsTerminal() {
 
 void PrepareStandardStreams() {}
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
-}
-
 int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
   const std::string line = OneLineMessage(title, text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);

@@ -5,7 +5,6 @@
 // After windows.h, which it needs.
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <csignal>
@@ -40,15 +39,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     default:
       return FALSE;
   }
-}
-
-std::string Utf8(const wchar_t* text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  out.pop_back();  // the terminating zero
-  return out;
 }
 
 // Text as UTF-8 when it is that, else in the system's code page (a waypoint
@@ -98,16 +88,6 @@ void PrepareStandardStreams() {
   SetConsoleOutputCP(CP_UTF8);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
-}
-
-std::vector<std::string> ProgramArguments(int, char**) {
-  std::vector<std::string> args;
-  int n = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
-  if (!wide) return args;
-  for (int i = 1; i < n; ++i) args.push_back(Utf8(wide[i]));
-  LocalFree(wide);
-  return args;
 }
 
 int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
