@@ -3,9 +3,10 @@
 # programs under Wine.
 #
 #   compare_windows.sh --programs WIN_BUILD
-#       both programs are there and linked statically (no DLL but the
-#       system's), marklode-cli.exe tells its version and ends with 0, 1 and 2
-#       for a good conversion, a missing input and a file with a bad record;
+#       both programs are there, linked statically (no DLL but the
+#       system's) and carry the version information; marklode-cli.exe tells
+#       its version, takes a quoted name with a space, and ends with 0, 1 and
+#       2 for a good conversion, a missing input and a file with a bad record;
 #       marklode.exe ends with 2 when it has nothing to do.
 #   compare_windows.sh WIN_BUILD LINUX_BUILD
 #       converts the bundled examples and every tests/realworld fixture in
@@ -55,6 +56,10 @@ check_programs() {
 
   local version
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
+  # The version information resource (UTF-16 strings) carries the version.
+  for exe in marklode.exe marklode-cli.exe; do
+    strings -el "$win/$exe" | grep -qx "$version" || fail "$exe has no version information $version"
+  done
   cd "$work"
   # The first start of a new prefix sets it up and says so on stderr.
   "$wine64" "$win/marklode-cli.exe" --version >/dev/null 2>&1 </dev/null
