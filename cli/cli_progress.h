@@ -43,6 +43,13 @@ class TerminalProgress : public ProgressSink {
 // title, as every message), given how many outputs were put in place before.
 std::string InterruptedText(std::int32_t outputsCommitted);
 
+// Command-line boxes, as StderrMessageSink writes them ("TITLE: TEXT" on one
+// line), but through WriteStderr, so a Windows console shows every letter.
+class ConsoleMessageSink : public MessageSink {
+ protected:
+  int Present(std::string_view text, int style, std::string_view title) override;
+};
+
 // Runs a request given on the command line: messages go to stderr, progress
 // to the given sink; after an interrupt, says what was written. Returns the
 // exit status.
