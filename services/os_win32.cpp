@@ -3,10 +3,14 @@
 // temporary is held by being open without FILE_SHARE_DELETE: nobody else can
 // remove it, or open it for writing, while its owner lives.
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 // windows.h first: the shell's header needs its types.
 #include <shellapi.h>
+// The program's own lookup has this name; the system's is not used here.
+#undef FindFirstFile
 
 #include <algorithm>
 #include <cstring>

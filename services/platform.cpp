@@ -129,7 +129,10 @@ std::string FindFirstFile(std::string_view path) {
 
 std::string ResolveFile(std::string_view path) {
   std::string exact(path);
-  if (os::Stat(exact).kind == os::Kind::Regular) return exact;
+  // Under the name the folder has for it, which a case-insensitive file
+  // system may spell otherwise.
+  if (os::Stat(exact).kind == os::Kind::Regular)
+    return std::string(DirectoryPart(path)) + os::StoredName(exact);
   if (HasWildcards(FileNamePart(path))) return {};
   std::string name = FindFirstFile(path);
   return name.empty() ? std::string() : std::string(DirectoryPart(path)) + name;

@@ -6,8 +6,12 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
+// The program's own lookup has this name; the system's is not used here.
+#undef FindFirstFile
 #endif
 
 #include <algorithm>
