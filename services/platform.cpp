@@ -110,8 +110,7 @@ std::vector<std::string> FindFiles(std::string_view path) {
   // An exactly named file is found without reading the folder, under the
   // name the folder has for it.
   const std::string exact(path);
-  if (!HasWildcards(pattern) && os::Stat(exact).kind == os::Kind::Regular)
-    return {os::StoredName(exact)};
+  if (os::Stat(exact).kind == os::Kind::Regular) return {os::StoredName(exact)};
 
   std::vector<std::string> names;
   // Hidden files match only when asked for by a name starting with ".".
