@@ -14,6 +14,7 @@
 #include "engine/run_main.h"
 #include "services/console.h"
 #include "services/messages.h"
+#include "services/os.h"
 #include "services/platform.h"
 #include "services/settings.h"
 #include "services/version.h"
@@ -45,7 +46,9 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
     "2 done, but a file could not be read or written or a record was skipped;\n"
-    "130 interrupted (Ctrl-C, Ctrl-Break): unfinished outputs are removed.\n";
+    "130 interrupted (Ctrl-C, Ctrl-Break): unfinished outputs are removed.\n"
+    "Settings: HKEY_CURRENT_USER\\Software\\Orvel\\Marklode (TruncatePOIname=False\n"
+    "keeps long POI names whole).\n";
 #else
 constexpr const char* kUsage =
     "Usage:\n"
@@ -99,7 +102,7 @@ int main(int argc, char** argv) {
 
 int Main(int argc, char** argv) {
   marklode::PrepareStandardStreams();
-  const std::vector<std::string> args = marklode::ProgramArguments(argc, argv);
+  const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     Say(kUsage, marklode::kOkOnly, stdout);
     return 0;
@@ -110,7 +113,8 @@ int Main(int argc, char** argv) {
     return 0;
   }
 
-  marklode::FileSettingsStore settings(marklode::FileSettingsStore::DefaultPath());
+  const std::unique_ptr<marklode::SettingsStore> store = marklode::UserSettingsStore();
+  marklode::SettingsStore& settings = *store;
   const std::string programFolder = marklode::ProgramFolder();
   const marklode::CommandLine cmd = marklode::ParseCommandLine(args, programFolder);
 

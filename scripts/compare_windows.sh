@@ -3,9 +3,11 @@
 # programs under Wine.
 #
 #   compare_windows.sh --programs WIN_BUILD
-#       both programs are there and linked statically (no DLL but the
-#       system's), marklode-cli.exe tells its version and ends with 0, 1 and 2
-#       for a good conversion, a missing input and a file with a bad record.
+#       both programs are there, linked statically (no DLL but the
+#       system's) and carry the version information; marklode-cli.exe tells
+#       its version, takes a quoted name with a space, and ends with 0, 1 and
+#       2 for a good conversion, a missing input and a file with a bad record;
+#       marklode.exe ends with 2 when it has nothing to do.
 #   compare_windows.sh WIN_BUILD LINUX_BUILD
 #       converts the bundled examples and every tests/realworld fixture in
 #       both directions (GPX to POI-CSV, /r POI-CSV to GPX) with both builds
@@ -54,7 +56,13 @@ check_programs() {
 
   local version
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
+  # The version information resource (UTF-16 strings) carries the version.
+  for exe in marklode.exe marklode-cli.exe; do
+    strings -el "$win/$exe" | grep -qx "$version" || fail "$exe has no version information $version"
+  done
   cd "$work"
+  # The first start of a new prefix sets it up and says so on stderr.
+  "$wine64" "$win/marklode-cli.exe" --version >/dev/null 2>&1 </dev/null
   local out
   out=$("$wine64" "$win/marklode-cli.exe" --version 2>&1 </dev/null)
   [ "$out" = "Marklode version $version" ] || fail "marklode-cli.exe --version said '$out'"
@@ -70,6 +78,23 @@ check_programs() {
     [ "$status" = "$want" ] || fail "marklode-cli.exe $args ended with $status, not $want: $(cat err)"
   done
   [ -s good.CSV ] || fail "marklode-cli.exe good.gpx wrote no good.CSV"
+  # One quoted argument with a space and a letter outside the ANSI code page.
+  cp good.gpx "trip ŵ.gpx"
+  run_win "$win/marklode-cli.exe" "trip ŵ.gpx" >/dev/null
+  status=$?
+  [ "$status" = 0 ] && [ -s "trip ŵ.CSV" ] ||
+    fail "marklode-cli.exe \"trip ŵ.gpx\" ended with $status: $(cat err)"
+
+  # marklode.exe shows its messages in boxes, which Wine without a display
+  # closes at once (so none waits for a click): only the statuses are seen.
+  [ -f "$win/marklode.exe" ] || return
+  for case in "0 --version" "2" "1 missing.gpx"; do
+    read -r want args <<<"$case"
+    # shellcheck disable=SC2086  # args is words
+    (unset DISPLAY WAYLAND_DISPLAY && run_win "$win/marklode.exe" $args >/dev/null)
+    status=$?
+    [ "$status" = "$want" ] || fail "marklode.exe $args ended with $status, not $want"
+  done
 }
 
 # Converts one fixture with both builds, each in a folder of its own, given

@@ -1,11 +1,10 @@
 // The console and signals, as the command line needs them: the interrupt that
-// becomes a clean cancel, whether stderr is a terminal, the program's
-// arguments as UTF-8, and modal message boxes where the system has them.
+// becomes a clean cancel, whether stderr is a terminal, and modal message
+// boxes where the system has them.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace marklode {
 
@@ -26,14 +25,14 @@ void InterruptHandled();
 // sequences (on Windows: a console, with VT processing turned on here).
 bool StderrIsTerminal();
 
-// Prepares stdout and stderr for UTF-8 text written byte for byte, as on
-// POSIX: a Windows console shows UTF-8, and a redirected stream gets "\n",
-// not "\r\n".
+// Makes stdout and stderr write their bytes as given, as on POSIX: a
+// redirected stream gets "\n", not "\r\n". Text that may hold more than ASCII
+// goes through WriteStderr.
 void PrepareStandardStreams();
 
-// The program's arguments after its name, as UTF-8: argv on POSIX, the wide
-// command line split by the system's rules on Windows.
-std::vector<std::string> ProgramArguments(int argc, char** argv);
+// Writes UTF-8 text to stderr byte for byte; on a Windows console, which the
+// C library would show in the ANSI code page, as the characters it spells.
+void WriteStderr(std::string_view text);
 
 // Shows a modal system message box (style and answer as MessageSink uses
 // them) and returns the button chosen; on systems without one, writes

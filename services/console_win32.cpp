@@ -5,11 +5,11 @@
 // After windows.h, which it needs.
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "services/console.h"
 
@@ -40,15 +40,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     default:
       return FALSE;
   }
-}
-
-std::string Utf8(const wchar_t* text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  out.pop_back();  // the terminating zero
-  return out;
 }
 
 // Text as UTF-8 when it is that, else in the system's code page (a waypoint
@@ -86,28 +77,57 @@ void InterruptHandled() {
   if (gCleanedUp) SetEvent(gCleanedUp);
 }
 
+namespace {
+
+// The console mode this program changed in the console it shares with the
+// shell that started it, put back when it ends.
+DWORD gSavedErrorMode = 0;
+bool gErrorModeChanged = false;
+
+void RestoreConsole() {
+  if (gErrorModeChanged) SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), gSavedErrorMode);
+}
+
+void RestoreConsoleAtExit() {
+  static const bool registered = std::atexit(RestoreConsole) == 0;
+  (void)registered;
+}
+
+}  // namespace
+
 bool StderrIsTerminal() {
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   if (err == nullptr || err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode)) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
   // Without VT processing the escape sequences would show as text.
-  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  if (!SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  if (!gErrorModeChanged) {
+    gSavedErrorMode = mode;
+    gErrorModeChanged = true;
+    RestoreConsoleAtExit();
+  }
+  return true;
 }
 
 void PrepareStandardStreams() {
-  SetConsoleOutputCP(CP_UTF8);
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
+  // A program without a console has no descriptors behind these streams.
+  for (FILE* stream : {stdout, stderr})
+    if (_fileno(stream) >= 0) _setmode(_fileno(stream), _O_BINARY);
 }
 
-std::vector<std::string> ProgramArguments(int, char**) {
-  std::vector<std::string> args;
-  int n = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
-  if (!wide) return args;
-  for (int i = 1; i < n; ++i) args.push_back(Utf8(wide[i]));
-  LocalFree(wide);
-  return args;
+void WriteStderr(std::string_view text) {
+  std::fflush(stderr);
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (err != nullptr && err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode)) {
+    const std::wstring wide = Wide(text);
+    DWORD written = 0;
+    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
 }
 
 int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
