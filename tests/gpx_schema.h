@@ -49,7 +49,15 @@ inline bool ValidatesAsGpx(const std::string& path, std::string& err) {
 }  // namespace marklode::test
 
 // Expects the file at path to validate; skips the calling test when the check
-// cannot run.
+// cannot run. xmllint is a Linux tool: under Windows the rest of the test
+// runs, and the GPX files that the Windows program writes are validated on
+// the Linux side by the build's comparison of the two programs.
+#ifdef _WIN32
+#define MARKLODE_EXPECT_VALID_GPX(path) \
+  do {                                  \
+    (void)(path);                       \
+  } while (0)
+#else
 #define MARKLODE_EXPECT_VALID_GPX(path)                                                    \
   do {                                                                                     \
     if (const std::string why_ = ::marklode::test::GpxSchemaCheckMissing(); !why_.empty()) \
@@ -59,3 +67,4 @@ inline bool ValidatesAsGpx(const std::string& path, std::string& err) {
         << (path) << " does not validate:\n"                                               \
         << err_;                                                                           \
   } while (0)
+#endif
