@@ -151,7 +151,7 @@ TEST(Cancel, PoiToGpxMidRunEndsTheWriterAndKeepsTheOldOutput) {
   test::Harness h;
   h.ctx.progress = &cancel;
   h.ctx.InputSpec = dir / "big.csv";
-  const std::size_t before = ThreadCount();
+  [[maybe_unused]] const std::size_t before = ThreadCount();
   EXPECT_EQ(ConvertPoiToGpx(h.ctx, "<T>", "", "", ""), RunStatus::Cancelled);
 #ifndef _WIN32
   EXPECT_EQ(cancel.threadsThen, before + 1) << "the writer runs while the input is read";
