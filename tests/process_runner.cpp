@@ -214,4 +214,22 @@ ProcessResult RunProcess(const ProcessRequest& req) {
   return r;
 }
 
+std::string WineDriveZPath(const std::string& path) {
+#ifdef _WIN32
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!unixName) return {};
+  char* name = unixName(Wide(path).c_str());
+  if (!name) return {};
+  std::string out = "Z:";
+  for (const char* p = name; *p; ++p) out += *p == '/' ? '\\' : *p;
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return out;
+#else
+  (void)path;
+  return {};
+#endif
+}
+
 }  // namespace marklode::test

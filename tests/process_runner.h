@@ -28,4 +28,8 @@ struct ProcessResult {
 // Runs the request and waits for the program to end.
 ProcessResult RunProcess(const ProcessRequest& req);
 
+// Under Wine, the path by the drive Z:, which Wine maps to the Unix root
+// (Z:\tmp\...); empty elsewhere.
+std::string WineDriveZPath(const std::string& path);
+
 }  // namespace marklode::test
