@@ -1,45 +1,11 @@
 #include "cli/cli_progress.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <utility>
 
 #include "services/messages.h"
 
 namespace marklode {
-namespace {
-volatile std::sig_atomic_t gInterrupted = 0;  // the first signal that asked to stop
-extern "C" void OnInterrupt(int sig) {
-  if (gInterrupted == 0) gInterrupted = sig;
-}
-}  // namespace
-
-void InstallInterruptHandler() {
-  struct sigaction sa = {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
-  // A closed pipe or the file-size limit make the write fail, and that is
-  // reported like any failed write, instead of ending the run unseen with
-  // its temporaries left behind.
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-  sigaction(SIGXFSZ, &ignore, nullptr);
-}
-
-bool Interrupted() {
-  return gInterrupted != 0;
-}
-
-int InterruptedExitStatus() {
-  return gInterrupted == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
-}
 
 std::string InterruptedText(std::int32_t outputsCommitted) {
   if (outputsCommitted <= 0) return "Interrupted; no output file was changed.";
@@ -49,14 +15,13 @@ std::string InterruptedText(std::int32_t outputsCommitted) {
 }
 
 bool TerminalProgress::Cancelled() {
-  return gInterrupted != 0;
+  return Interrupted();
 }
 
 TerminalProgress::TerminalProgress()
     : TerminalProgress([] { return std::chrono::steady_clock::now(); }) {}
 
-TerminalProgress::TerminalProgress(Clock now)
-    : now_(std::move(now)), tty_(isatty(STDERR_FILENO) == 1) {
+TerminalProgress::TerminalProgress(Clock now) : now_(std::move(now)), tty_(StderrIsTerminal()) {
   start_ = lastDraw_ = now_();
 }
 
@@ -70,7 +35,7 @@ void TerminalProgress::Clear() {
 }
 
 bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
-  if (gInterrupted) return false;
+  if (Interrupted()) return false;
   if (!tty_) return true;
   const auto now = now_();
   if (total != lastTotal_ && done == 0) {  // a new input file: restart the clock
@@ -93,6 +58,12 @@ bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
 int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
                        const std::string& programFolder, ProgressSink& progress) {
   StderrMessageSink messages;
+  return RunFromCommandLine(cmd, settings, programFolder, progress, messages);
+}
+
+int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                       const std::string& programFolder, ProgressSink& progress,
+                       MessageSink& messages) {
   RunContext ctx(messages, settings);
   ctx.programFolder = programFolder;
   ctx.progress = &progress;
@@ -101,6 +72,7 @@ int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
     // The converter has removed its unfinished outputs by now; those of the
     // list items before it stand.
     messages.Show(InterruptedText(ctx.OutputsCommitted), kOkOnly);
+    InterruptHandled();
     return InterruptedExitStatus();
   }
   return status;

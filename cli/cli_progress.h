@@ -9,14 +9,16 @@
 
 #include "engine/run_context.h"
 #include "engine/run_main.h"
+#include "services/console.h"
+#include "services/messages.h"
 #include "services/settings.h"
 
 namespace marklode {
 
 // After a conversion has run a second, shows "bytes read of total, rate" on
 // one line of stderr, rewritten in place and cleared at the end. Does nothing
-// when stderr is not a terminal. Cancels the run after SIGINT, SIGTERM or
-// SIGHUP.
+// when stderr is not a terminal. Cancels the run after an interrupt (see
+// InstallInterruptHandler).
 class TerminalProgress : public ProgressSink {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -37,14 +39,6 @@ class TerminalProgress : public ProgressSink {
   std::uint64_t lastTotal_ = 0;
 };
 
-// SIGINT, SIGTERM and SIGHUP set a flag that TerminalProgress turns into a
-// cancel, so the converter removes its unfinished outputs before the program
-// ends. SIGPIPE and SIGXFSZ are ignored: the write that meets them fails and
-// is reported.
-void InstallInterruptHandler();
-bool Interrupted();
-// 143 after SIGTERM, else 130.
-int InterruptedExitStatus();
 // What the program says when it ends on a signal (in a box of the program's
 // title, as every message), given how many outputs were put in place before.
 std::string InterruptedText(std::int32_t outputsCommitted);
@@ -54,5 +48,10 @@ std::string InterruptedText(std::int32_t outputsCommitted);
 // exit status.
 int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
                        const std::string& programFolder, ProgressSink& progress);
+// The same with messages shown by the given sink (message boxes, where the
+// program has no console).
+int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                       const std::string& programFolder, ProgressSink& progress,
+                       MessageSink& messages);
 
 }  // namespace marklode

@@ -1,14 +1,20 @@
-// marklode: one executable for the command line and the window.
-#include <csignal>
+// marklode: one source for every front end. On Linux, one executable serves
+// the command line and, when built with it, the window. On Windows it builds
+// twice: marklode-cli.exe, a console program that writes its messages to
+// stderr, and marklode.exe (MARKLODE_MESSAGE_BOXES), which has no console and
+// shows every message in a message box.
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_progress.h"
 #include "engine/run_main.h"
+#include "services/console.h"
+#include "services/messages.h"
+#include "services/os.h"
 #include "services/platform.h"
 #include "services/settings.h"
 #include "services/version.h"
@@ -18,6 +24,32 @@
 
 namespace {
 
+#ifdef _WIN32
+#ifdef MARKLODE_MESSAGE_BOXES
+#define MARKLODE_PROGRAM "marklode"
+#else
+#define MARKLODE_PROGRAM "marklode-cli"
+#endif
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  " MARKLODE_PROGRAM
+    " FILE[.gpx]         convert a GPX file to POI-CSV (FILE.CSV beside it)\n"
+    "  " MARKLODE_PROGRAM
+    " /r FILE[.csv]      convert a POI-CSV file to GPX (FILE.GPX beside it)\n"
+    "  (POI-CSV files of a pattern into one GPX file: a profile naming the output)\n"
+    "  " MARKLODE_PROGRAM
+    " \"DIR\\a.csv;b.csv\"  each listed POI-CSV file to its own GPX\n"
+    "  " MARKLODE_PROGRAM
+    " /p PROFILE.zvp     run a conversion profile (either direction)\n"
+    "  " MARKLODE_PROGRAM
+    " --help | --version\n"
+    "\n"
+    "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
+    "2 done, but a file could not be read or written or a record was skipped;\n"
+    "130 interrupted (Ctrl-C, Ctrl-Break): unfinished outputs are removed.\n"
+    "Settings: HKEY_CURRENT_USER\\Software\\Orvel\\Marklode (TruncatePOIname=False\n"
+    "keeps long POI names whole).\n";
+#else
 constexpr const char* kUsage =
     "Usage:\n"
     "  marklode                      open the window\n"
@@ -33,6 +65,25 @@ constexpr const char* kUsage =
     "130 interrupted (143 on SIGTERM): unfinished outputs are removed.\n"
     "Settings: $XDG_CONFIG_HOME/Orvel/Marklode.conf (TruncatePOIname=False keeps\n"
     "long POI names whole).\n";
+#endif
+
+#ifdef MARKLODE_MESSAGE_BOXES
+// The program has no console: every message is a modal box.
+class MessageBoxSink : public marklode::MessageSink {
+ protected:
+  int Present(std::string_view text, int style, std::string_view title) override {
+    return marklode::ShowSystemMessageBox(title, text, style);
+  }
+};
+
+void Say(const std::string& text, int style, FILE*) {
+  marklode::ShowSystemMessageBox(marklode::kAppTitle, text, style);
+}
+#else
+void Say(const std::string& text, int, FILE* stream) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+#endif
 
 }  // namespace
 
@@ -44,23 +95,26 @@ int main(int argc, char** argv) {
   try {
     return Main(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::fputs("Marklode: Out of memory.\n", stderr);
+    Say("Marklode: Out of memory.\n", marklode::kStopIcon, stderr);
     return 1;
   }
 }
 
 int Main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  marklode::PrepareStandardStreams();
+  const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs(kUsage, stdout);
+    Say(kUsage, marklode::kOkOnly, stdout);
     return 0;
   }
   if (args.size() == 1 && args[0] == "--version") {
-    std::printf("Marklode version %s\n", marklode::kVersionText);
+    Say(std::string("Marklode version ") + marklode::kVersionText + "\n", marklode::kOkOnly,
+        stdout);
     return 0;
   }
 
-  marklode::FileSettingsStore settings(marklode::FileSettingsStore::DefaultPath());
+  const std::unique_ptr<marklode::SettingsStore> store = marklode::UserSettingsStore();
+  marklode::SettingsStore& settings = *store;
   const std::string programFolder = marklode::ProgramFolder();
   const marklode::CommandLine cmd = marklode::ParseCommandLine(args, programFolder);
 
@@ -69,7 +123,12 @@ int Main(int argc, char** argv) {
   if (!cmd.request.empty() || !cmd.misplacedSwitch.empty()) {
     marklode::TerminalProgress progress;  // silent unless stderr is a terminal
     marklode::InstallInterruptHandler();
+#ifdef MARKLODE_MESSAGE_BOXES
+    MessageBoxSink messages;
+    return marklode::RunFromCommandLine(cmd, settings, programFolder, progress, messages);
+#else
     return marklode::RunFromCommandLine(cmd, settings, programFolder, progress);
+#endif
   }
 
 #ifndef MARKLODE_NO_WINDOW
@@ -80,10 +139,20 @@ int Main(int argc, char** argv) {
     return marklode::RunMain(ctx, cmd, &frontEnd->host());
   }
 #endif
-  std::fputs(
-      "marklode: no display to show the window on (DISPLAY is not set or not answering); "
+#ifdef MARKLODE_MESSAGE_BOXES
+  Say("The window is not available in this edition yet; give a file to convert, or use "
+      "marklode-cli.exe.",
+      marklode::kInfoIcon, stderr);
+#elif defined(_WIN32)
+  Say("marklode-cli: the window is not available in this edition yet; give a file to "
+      "convert.\n\n",
+      0, stderr);
+  Say(kUsage, 0, stderr);
+#else
+  Say("marklode: no display to show the window on (DISPLAY is not set or not answering); "
       "give a file to convert on the command line.\n\n",
-      stderr);
-  std::fputs(kUsage, stderr);
+      0, stderr);
+  Say(kUsage, 0, stderr);
+#endif
   return 2;
 }

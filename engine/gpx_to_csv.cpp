@@ -22,14 +22,6 @@ bool IsSpeedComment(std::string_view comment) {
   return !comment.empty() && comment[0] == '@' && IsDecimalNumber(comment.substr(1));
 }
 
-// A generated file name must stay in the output folder, and be one that a
-// listing or a terminal shows as it is: no folder separators, no controls.
-std::string SafeFileName(std::string name) {
-  for (char& c : name)
-    if (c == kPathSep || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
-  return name;
-}
-
 // Appends text as the inside of a quoted field. A field must never end its
 // record early: line breaks become spaces in a name and comment line joins in
 // a comment, and a quote is doubled, so that quotes still pair and a comma

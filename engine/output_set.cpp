@@ -1,7 +1,5 @@
 #include "engine/output_set.h"
 
-#include <cerrno>
-
 namespace marklode {
 
 // Closes the least recently used open output; false when none is open.
@@ -21,7 +19,7 @@ bool OutputSet::OpenEntry(Entry& e) {
   for (;;) {
     const int err = e.file->Open();
     if (err == 0) break;
-    if (err != EMFILE && err != ENFILE) return false;  // reported
+    if (!os::ShortOfHandles(err)) return false;  // reported
     if (!ParkOldest()) {
       e.file->GiveUp(err);
       return false;

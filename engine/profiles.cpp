@@ -1,13 +1,11 @@
 #include "engine/profiles.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/reports.h"
 #include "services/platform.h"
 #include "services/strings.h"
+#include "services/text_files.h"
 
 namespace marklode {
 
@@ -84,15 +82,10 @@ std::string PlannedOutput(const ConversionProfile& p, bool gpxInput) {
 RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   std::string text;
   const std::string path = ctx.ProfileFile.empty() ? std::string() : ResolveFile(ctx.ProfileFile);
-  std::ifstream in;
-  if (!path.empty()) in.open(path, std::ios::binary);
-  if (!in.is_open() || !in) {
+  // A profile is a few lines; anything near this size is not one.
+  constexpr std::uint64_t kMostProfileBytes = 64u << 20;
+  if (path.empty() || !ReadWholeFile(path, text, kMostProfileBytes))
     ctx.messages.Show(kCantOpenProfile, kOkOnly, kAppTitle, Severity::Problem);
-  } else {
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    text = ss.str();
-  }
   const ConversionProfile p = ParseProfile(text);
   ctx.InputSpec = p.Input;
   ctx.OutputSpec = p.Output;

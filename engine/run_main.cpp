@@ -55,8 +55,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argsIn,
       cmd.profile = true;
       cmd.profileFile = cmd.request;
       // A bare name: the current directory first, then the program's folder.
-      if (cmd.profileFile.find(kPathSep) == std::string::npos &&
-          FindFirstFile(cmd.profileFile).empty())
+      if (DirectoryPart(cmd.profileFile).empty() && FindFirstFile(cmd.profileFile).empty())
         cmd.profileFile = programFolder + kPathSep + cmd.profileFile;
     }
     return cmd;

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Sets up the machine, then builds and runs every test four times: an optimised
+# Sets up the machine, then builds and runs every test five times: an optimised
 # build, a build under AddressSanitizer and UndefinedBehaviorSanitizer, a
-# plain Release build as a user makes it (warnings are not errors there), and
-# an optimised build without vector code (the plain loops only, no window).
+# plain Release build as a user makes it (warnings are not errors there), an
+# optimised build without vector code (the plain loops only, no window), and
+# the 64-bit Windows build, cross-compiled and run under Wine. Then the
+# Windows and Linux programs convert the examples and the real-world fixtures
+# and their outputs are compared byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-for preset in dev asan release nosimd; do
+for preset in dev asan release nosimd win64; do
   echo "=== $preset build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
@@ -19,9 +22,14 @@ if [ -x scripts/fuzz.sh ]; then
   bash scripts/fuzz.sh 10
 fi
 
-# One closing line for every build: "tests: N passed, N failed, N skipped".
-total=0; failed=0; skipped=0
-for preset in dev asan release nosimd; do
+echo "=== Windows and Linux outputs compared"
+compare=0
+bash scripts/compare_windows.sh build/win64 build/dev || compare=1
+
+# One closing line for every build: "tests: N passed, N failed, N skipped",
+# the comparison counting as one test.
+total=1; failed=$compare; skipped=0
+for preset in dev asan release nosimd win64; do
   line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "build/ctest-$preset.log" | tail -n 1)
   f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
   n=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
@@ -29,3 +37,4 @@ for preset in dev asan release nosimd; do
   total=$((total + n)); failed=$((failed + f)); skipped=$((skipped + s))
 done
 echo "tests: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
+exit $compare

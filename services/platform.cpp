@@ -1,90 +1,123 @@
 #include "services/platform.h"
 
-#include <dirent.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <new>
 
+#include "services/os.h"
 #include "services/strings.h"
 
 namespace marklode {
 
-std::string_view DirectoryPart(std::string_view path) {
-  std::size_t p = path.rfind(kPathSep);
-  return p == std::string_view::npos ? std::string_view() : path.substr(0, p + 1);
+namespace {
+
+// Where the folder part of path ends (0 when there is none).
+std::size_t FolderEnd(std::string_view path, PathRule rule) {
+  if (rule == PathRule::Posix) {
+    const std::size_t p = path.rfind('/');
+    return p == std::string_view::npos ? 0 : p + 1;
+  }
+  const std::size_t p = path.find_last_of("\\/");
+  if (p != std::string_view::npos) return p + 1;
+  // "C:trip.gpx": the drive alone, its current folder.
+  const char drive = path.size() >= 2 && path[1] == ':' ? path[0] : 0;
+  if ((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')) return 2;
+  return 0;
 }
 
-std::string_view FileNamePart(std::string_view path) {
-  std::size_t p = path.rfind(kPathSep);
-  return p == std::string_view::npos ? path : path.substr(p + 1);
+}  // namespace
+
+std::string_view DirectoryPart(std::string_view path, PathRule rule) {
+  return path.substr(0, FolderEnd(path, rule));
+}
+
+std::string_view FileNamePart(std::string_view path, PathRule rule) {
+  return path.substr(FolderEnd(path, rule));
 }
 
 bool HasWildcards(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
+bool IsWindowsDeviceName(std::string_view name) {
+  // The device is the part before the first dot, spaces after it ignored.
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  if (stem.size() == 3)
+    return IEquals(stem, "CON") || IEquals(stem, "PRN") || IEquals(stem, "AUX") ||
+           IEquals(stem, "NUL");
+  return stem.size() == 4 && (IStartsWith(stem, "COM") || IStartsWith(stem, "LPT")) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+std::string SafeFileName(std::string_view text, PathRule rule) {
+  std::string name(text);
+  const std::string_view banned = rule == PathRule::Posix ? "/" : "\\/:*?\"<>|";
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || banned.find(c) != banned.npos) c = '_';
+  if (rule == PathRule::Posix) return name;
+  // Windows drops these from the end of a name, so a file would not get the
+  // name it was given.
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  if (IsWindowsDeviceName(name)) name.insert(std::min(name.find('.'), name.size()), "_");
+  return name;
+}
+
 std::uint64_t FileSize(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-  return static_cast<std::uint64_t>(st.st_size);
+  return os::Stat(path).size;
 }
-
-namespace {
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
 
 std::string NotARegularFileText(std::string_view given, std::string_view completed) {
-  struct stat st;
   std::string path(completed);
-  if (::stat(path.c_str(), &st) != 0) {
+  os::FileInfo info = os::Stat(path);
+  if (info.kind == os::Kind::Missing) {
     path.assign(given);
-    if (given == completed || ::stat(path.c_str(), &st) != 0) return {};
+    if (given == completed) return {};
+    info = os::Stat(path);
+    if (info.kind == os::Kind::Missing) return {};
   }
-  if (S_ISREG(st.st_mode)) return {};
-  const char* what = S_ISDIR(st.st_mode)                            ? "a folder"
-                     : S_ISFIFO(st.st_mode)                         ? "a named pipe"
-                     : S_ISSOCK(st.st_mode)                         ? "a socket"
-                     : (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) ? "a device"
-                                                                    : "no regular file";
+  const char* what;
+  switch (info.kind) {
+    case os::Kind::Regular:
+      return {};
+    case os::Kind::Folder:
+      what = "a folder";
+      break;
+    case os::Kind::Pipe:
+      what = "a named pipe";
+      break;
+    case os::Kind::Socket:
+      what = "a socket";
+      break;
+    case os::Kind::Device:
+      what = "a device";
+      break;
+    default:
+      what = "no regular file";
+  }
   return "The input is " + std::string(what) + ", not a file that can be converted: " + path;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  if (IEquals(a, b)) return true;
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return IEquals(a, b) || os::SameFileId(a, b);
 }
 
 std::vector<std::string> FindFiles(std::string_view path) {
-  std::string dir(DirectoryPart(path));
-  std::string_view pattern = FileNamePart(path);
+  const std::string dir(DirectoryPart(path));
+  const std::string_view pattern = FileNamePart(path);
   if (pattern.empty()) return {};
-  // An exactly named file is found without reading the folder.
-  if (IsRegularFile(std::string(path))) return {std::string(pattern)};
+  // An exactly named file is found without reading the folder, under the
+  // name the folder has for it.
+  const std::string exact(path);
+  if (!HasWildcards(pattern) && os::Stat(exact).kind == os::Kind::Regular)
+    return {os::StoredName(exact)};
 
   std::vector<std::string> names;
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return names;
-  const bool exactDot = pattern[0] == '.';
-  while (dirent* e = ::readdir(d)) {
-    std::string_view name = e->d_name;
-    if (name[0] == '.' && !exactDot) continue;  // hidden files match only when asked for
-    if (!WildcardMatch(name, pattern)) continue;
-    if (IsRegularFile(dir + std::string(name))) names.emplace_back(name);
-  }
-  ::closedir(d);
+  // Hidden files match only when asked for by a name starting with ".".
+  os::ListFolder(dir, pattern[0] == '.', [&](std::string_view name, os::Kind kind) {
+    if (kind == os::Kind::Regular && WildcardMatch(name, pattern)) names.emplace_back(name);
+  });
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -96,46 +129,42 @@ std::string FindFirstFile(std::string_view path) {
 
 std::string ResolveFile(std::string_view path) {
   std::string exact(path);
-  if (IsRegularFile(exact)) return exact;
+  if (os::Stat(exact).kind == os::Kind::Regular) return exact;
   if (HasWildcards(FileNamePart(path))) return {};
   std::string name = FindFirstFile(path);
   return name.empty() ? std::string() : std::string(DirectoryPart(path)) + name;
 }
 
 std::string ProgramFolder() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return CurrentDirectory();
-  return exe.parent_path().string();
+  const std::string exe = os::ProgramPath();
+  if (exe.empty()) return CurrentDirectory();
+  std::string_view dir = DirectoryPart(exe);
+  const bool root = dir.size() == 1 || (dir.size() == 3 && dir[1] == ':');  // "/", "C:\"
+  if (!root && !dir.empty()) dir.remove_suffix(1);
+  return std::string(dir);
 }
 
 std::string CurrentDirectory() {
-  std::error_code ec;
-  std::string cwd = std::filesystem::current_path(ec).string();
-  return ec ? std::string(".") : cwd;
+  return os::CurrentDirectory();
 }
 
 bool ChangeDirectory(std::string_view path) {
-  return ::chdir(std::string(path).c_str()) == 0;
+  return os::ChangeDirectory(std::string(path));
 }
 
 ZeroedBlock::ZeroedBlock(std::size_t bytes, bool mayMap) : bytes_(bytes) {
   constexpr std::size_t kHuge = 2u << 20;
   if (mayMap && bytes >= kHuge) {
-    // Anonymous pages come zeroed. Huge pages need aligned addresses: map a
-    // little more and use the aligned part. The hint is only a hint.
-    void* p =
-        ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p != MAP_FAILED) {
+    // Fresh pages come zeroed. Huge pages need aligned addresses: map a
+    // little more and use the aligned part.
+    if (void* p = os::MapZeroed(bytes + kHuge)) {
       base_ = p;
       bytes_ = bytes + kHuge;
       mapped_ = true;
       const auto at =
           (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~std::uintptr_t{kHuge - 1};
       data_ = reinterpret_cast<void*>(at);
-#if defined(MADV_HUGEPAGE)
-      ::madvise(data_, bytes, MADV_HUGEPAGE);
-#endif
+      os::AdviseHugePages(data_, bytes);
       return;
     }
   }
@@ -147,7 +176,7 @@ ZeroedBlock::~ZeroedBlock() {
   // Freed by the allocator that gave it: a block of megabytes may have come
   // from the heap when its mapping failed.
   if (mapped_)
-    ::munmap(base_, bytes_);
+    os::Unmap(base_, bytes_);
   else
     std::free(base_);
 }

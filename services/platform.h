@@ -1,5 +1,7 @@
-// Process and file-system services: the directory lookup, the program's folder,
-// the current directory. On POSIX "/" separates path components.
+// Process and file-system services: paths, the directory lookup, the
+// program's folder, the current directory. On POSIX "/" separates path
+// components; on Windows "\\" and "/" both do, and a drive's colon ends a
+// folder part ("C:trip.gpx").
 #pragma once
 
 #include <cstddef>
@@ -11,13 +13,30 @@
 
 namespace marklode {
 
+// The path and file-name rules of one system. Both are plain functions of
+// text, so that either can be tried anywhere; the host's is the default.
+enum class PathRule { Posix, Windows };
+#ifdef _WIN32
+inline constexpr PathRule kHostPathRule = PathRule::Windows;
+inline constexpr char kPathSep = '\\';  // what joins a folder and a name
+#else
+inline constexpr PathRule kHostPathRule = PathRule::Posix;
 inline constexpr char kPathSep = '/';
+#endif
 
-// Text up to and including the last "/" (empty when there is none).
-std::string_view DirectoryPart(std::string_view path);
-// Text after the last "/" (the whole text when there is none).
-std::string_view FileNamePart(std::string_view path);
+// Text up to and including the last separator (empty when there is none).
+std::string_view DirectoryPart(std::string_view path, PathRule rule = kHostPathRule);
+// Text after the last separator (the whole text when there is none).
+std::string_view FileNamePart(std::string_view path, PathRule rule = kHostPathRule);
 bool HasWildcards(std::string_view text);
+
+// A name made from text that must name a file in the folder it is put in:
+// no separators, no control characters. On Windows also none of : * ? " < > |,
+// no trailing dot or space, and no device name (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9, with any extension), which gets "_" after it.
+std::string SafeFileName(std::string_view name, PathRule rule = kHostPathRule);
+// Whether name (a file name, any extension) names a Windows device.
+bool IsWindowsDeviceName(std::string_view name);
 
 // The directory lookup. Returns the bare names of the ordinary files that match
 // the last component of path (wildcards "*" and "?" allowed there), compared
@@ -42,7 +61,7 @@ std::string NotARegularFileText(std::string_view given, std::string_view complet
 
 // Whether two names denote one file: names equal without regard to case (as
 // a case-insensitive file system takes them), or, when both exist, the same
-// device and inode.
+// device and file number.
 bool SameFile(const std::string& a, const std::string& b);
 
 // A block of zeroed memory for a large table. Blocks of megabytes are mapped
@@ -73,10 +92,10 @@ class ZeroedBlock {
   void* base_ = nullptr;  // what was allocated
   void* data_ = nullptr;  // the usable part
   std::size_t bytes_ = 0;
-  bool mapped_ = false;  // base_ came from mmap (else from calloc)
+  bool mapped_ = false;  // base_ came from the system's pages (else from calloc)
 };
 
-std::string ProgramFolder();  // folder of the running executable, no trailing "/"
+std::string ProgramFolder();  // folder of the running executable, no trailing separator
 std::string CurrentDirectory();
 bool ChangeDirectory(std::string_view path);
 

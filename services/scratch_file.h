@@ -1,13 +1,14 @@
 // An anonymous scratch file for text that has to wait, so that it need not
 // wait in memory: created in a given folder (the output's, which has room for
 // the output anyway), it has no name, and the system removes it when it is
-// closed, however the run ends. The only system calls of the engine, kept
-// here.
+// closed, however the run ends.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "services/os.h"
 
 namespace marklode {
 
@@ -19,17 +20,17 @@ class ScratchFile {
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
-  bool ok() const { return fd_ >= 0; }
-  // Appends bytes whole, or fails (an errno value) leaving the size as it was:
+  bool ok() const { return fd_ != os::kNoFile; }
+  // Appends bytes whole, or fails (an os::Error) leaving the size as it was:
   // the bytes written before stay readable.
   int Write(std::string_view bytes);
   std::uint64_t size() const { return size_; }
   // Reads the file from its start, up to n bytes at a time into buf; 0 at the
-  // end. err is set (an errno value) when a read fails.
+  // end. err is set (an os::Error) when a read fails.
   std::size_t Read(char* buf, std::size_t n, int& err);
 
  private:
-  int fd_ = -1;
+  os::File fd_ = os::kNoFile;
   std::uint64_t size_ = 0, read_ = 0;
 };
 

@@ -1,13 +1,7 @@
 #include "services/settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-
+#include "services/os.h"
+#include "services/platform.h"
 #include "services/strings.h"
 #include "services/text_files.h"
 
@@ -45,7 +39,7 @@ bool ParseLine(std::string_view line, std::string_view& name, std::string_view& 
 }
 
 // A settings file is a few lines; anything this big is not one.
-constexpr off_t kMostSettingsBytes = 1 << 20;
+constexpr std::uint64_t kMostSettingsBytes = 1 << 20;
 
 enum class Stored { Missing, Read, Unusable };
 
@@ -53,25 +47,8 @@ enum class Stored { Missing, Read, Unusable };
 // a named pipe there must not block the program, nor a link to a device fill
 // its memory.
 Stored ReadWhole(const std::string& path, std::string& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? Stored::Missing : Stored::Unusable;
-  struct stat st;
-  Stored result = Stored::Unusable;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMostSettingsBytes) {
-    out.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < out.size()) {
-      const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    out.resize(got);  // a file that shrank meanwhile
-    result = Stored::Read;
-  }
-  ::close(fd);
-  if (result != Stored::Read) out.clear();
-  return result;
+  if (ReadWholeFile(path, out, kMostSettingsBytes)) return Stored::Read;
+  return os::Stat(path).kind == os::Kind::Missing ? Stored::Missing : Stored::Unusable;
 }
 
 // Writing a setting must never bother the user: failures stay silent.
@@ -92,13 +69,10 @@ std::vector<std::pair<std::string, std::string>> ParseSettingsText(std::string_v
 }
 
 std::string FileSettingsStore::DefaultPath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (xdg && *xdg) {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home && *home ? home : ".") + "/.config";
+  std::string base = os::Environment("XDG_CONFIG_HOME");
+  if (base.empty()) {
+    const std::string home = os::Environment("HOME");
+    base = (home.empty() ? std::string(".") : home) + "/.config";
   }
   return base + "/Orvel/Marklode.conf";
 }
@@ -134,11 +108,15 @@ void FileSettingsStore::SetRegistryValue(std::string_view name, std::string_view
     out.append(line).append(eol);
   });
   if (!replaced) out.append(name).append("=").append(value).append(eol);
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+  const std::string_view folder = DirectoryPart(path_);
+  if (!folder.empty()) os::CreateFolders(std::string(folder));
   SilentSink silent;
   OutputFile file(silent, path_, "settings");
   if (file.Write(out)) file.Commit();
+}
+
+std::unique_ptr<SettingsStore> UserSettingsStore() {
+  return os::UserSettings();
 }
 
 std::string MemorySettingsStore::GetRegistryValue(std::string_view name) {

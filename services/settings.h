@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,5 +49,24 @@ class MemorySettingsStore : public SettingsStore {
   std::string GetRegistryValue(std::string_view name) override;
   void SetRegistryValue(std::string_view name, std::string_view value) override;
 };
+
+#ifdef _WIN32
+// The registry key HKEY_CURRENT_USER\keyPath, one string value (REG_SZ) per
+// name; the registry matches names without regard to case.
+class RegistrySettingsStore : public SettingsStore {
+ public:
+  explicit RegistrySettingsStore(std::string keyPath = "Software\\Orvel\\Marklode")
+      : keyPath_(std::move(keyPath)) {}
+  std::string GetRegistryValue(std::string_view name) override;
+  void SetRegistryValue(std::string_view name, std::string_view value) override;
+
+ private:
+  std::string keyPath_;
+};
+#endif
+
+// The user's store on this platform: the registry on Windows, the settings
+// file elsewhere.
+std::unique_ptr<SettingsStore> UserSettingsStore();
 
 }  // namespace marklode

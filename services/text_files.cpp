@@ -1,12 +1,6 @@
 #include "services/text_files.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "services/platform.h"
@@ -14,6 +8,10 @@
 namespace marklode {
 
 std::string ErrorDescription(int err) {
+  if (err == os::kIsFolder) return "Is a folder, not a file";
+#ifndef _WIN32
+  // Windows has its own words for each; these are the usual ones, shorter
+  // than the C library's.
   switch (err) {
     case ENOENT:
       return "File not found";
@@ -22,11 +20,27 @@ std::string ErrorDescription(int err) {
     case EACCES:
     case EPERM:
       return "Permission denied";
-    case EISDIR:
-      return "Is a folder, not a file";
-    default:
-      return std::strerror(err);
   }
+#endif
+  return os::ErrorText(err);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::uint64_t limit) {
+  out.clear();
+  os::File f;
+  os::FileInfo info;
+  // Not blocking: a named pipe there must not hang the program.
+  if (os::OpenForReading(path, f, info, false) != 0) return false;
+  bool ok = info.kind == os::Kind::Regular && info.size <= limit;
+  if (ok) {
+    out.resize(static_cast<std::size_t>(info.size));
+    std::size_t got = 0, n = 0;
+    while (got < out.size() && os::ReadSome(f, out.data() + got, out.size() - got, n) == 0 && n > 0)
+      got += n;
+    out.resize(got);  // a file that shrank meanwhile
+  }
+  os::Close(f);
+  return ok;
 }
 
 std::size_t MemorySource::Read(char* buf, std::size_t cap) {
@@ -37,70 +51,45 @@ std::size_t MemorySource::Read(char* buf, std::size_t cap) {
 }
 
 InputFile::~InputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ != os::kNoFile) os::Close(fd_);
 }
 
 bool InputFile::Open(const std::string& path) {
   path_ = path;
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  int err = 0;
-  if (fd_ < 0) {
-    err = errno;
-  } else if (::fstat(fd_, &st) != 0) {
-    err = errno;
-  } else if (S_ISDIR(st.st_mode)) {
-    err = EISDIR;
-  } else {
-    size_t size = S_ISREG(st.st_mode) ? st.st_size : 0;
-    size_ = size;
-#ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-    return true;
+  os::FileInfo info;
+  if (const int err = os::OpenForReading(path, fd_, info)) {
+    ShowWarning(sink_, title_, ErrorDescription(err), path);
+    failed_ = true;
+    return false;
   }
-  ShowWarning(sink_, title_, ErrorDescription(err), path);
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  failed_ = true;
-  return false;
+  size_ = info.size;
+  return true;
 }
 
 bool InputFile::Seek(std::uint64_t offset) {
-  return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  return fd_ != os::kNoFile && os::SeekTo(fd_, offset) == 0;
 }
 
 std::size_t InputFile::Read(char* buf, std::size_t cap) {
-  if (fd_ < 0) return 0;
-  for (;;) {
-    ssize_t n = ::read(fd_, buf, cap);
-    if (n > 0) return static_cast<std::size_t>(n);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ShowWarning(sink_, title_, ErrorDescription(errno), path_);
-      failed_ = true;
-    }
-    ::close(fd_);
-    fd_ = -1;
-    return 0;
+  if (fd_ == os::kNoFile) return 0;
+  std::size_t n = 0;
+  const int err = os::ReadSome(fd_, buf, cap, n);
+  if (n > 0) return n;
+  if (err != 0) {
+    ShowWarning(sink_, title_, ErrorDescription(err), path_);
+    failed_ = true;
   }
+  os::Close(fd_);
+  fd_ = os::kNoFile;
+  return 0;
 }
 
 namespace {
 constexpr std::size_t kWriteBuffer = 256 * 1024;
 
-bool WriteAll(int fd, const char* p, std::size_t n, int& err) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      return false;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
+bool WriteAll(os::File fd, const char* p, std::size_t n, int& err) {
+  err = os::WriteAll(fd, p, n);
+  return err == 0;
 }
 }  // namespace
 
@@ -110,20 +99,19 @@ bool WriteAll(int fd, const char* p, std::size_t n, int& err) {
 // messages belong to the owner's thread.
 class OutputFile::DirectChunks : public ChunkSink {
  public:
-  explicit DirectChunks(int fd) : fd_(fd), end_(::lseek(fd, 0, SEEK_CUR)) {
-    if (end_ < 0) err_ = errno;
-  }
+  // Text is only ever appended, so it ends where the file does.
+  explicit DirectChunks(os::File fd) : fd_(fd) { err_ = os::SizeOf(fd, end_); }
   bool Submit(ByteBuffer& chunk) override {
     if (err_ == 0) {
-      Reserve(end_ + static_cast<off_t>(chunk.size()));
-      if (WriteAll(fd_, chunk.data(), chunk.size(), err_)) end_ += static_cast<off_t>(chunk.size());
+      Reserve(end_ + chunk.size());
+      if (WriteAll(fd_, chunk.data(), chunk.size(), err_)) end_ += chunk.size();
     }
     chunk.clear();
     return err_ == 0;
   }
   // Gives back the space reserved beyond the text; returns the first error, or 0.
   int Finish() {
-    if (err_ == 0 && reserved_ > end_ && ::ftruncate(fd_, end_) != 0) err_ = errno;
+    if (err_ == 0 && reserved_ > end_) err_ = os::Truncate(fd_, end_);
     return err_;
   }
 
@@ -131,23 +119,19 @@ class OutputFile::DirectChunks : public ChunkSink {
   // A big output reserves its disk space ahead, in large steps: the file
   // system then only maps each page written, which makes writing a quarter
   // cheaper. Where that fails the writes go on without.
-  void Reserve(off_t need) {
-#if defined(__linux__)
-    constexpr off_t kStep = 32 << 20;
+  void Reserve(std::uint64_t need) {
+    constexpr std::uint64_t kStep = 32 << 20;
     if (need <= reserved_ || !reserving_ || need <= kStep / 4) return;  // small outputs: never
-    if (::fallocate(fd_, 0, end_, need + kStep - end_) == 0) {
+    if (os::Reserve(fd_, end_, need + kStep - end_)) {
       reserved_ = need + kStep;
     } else {
       reserving_ = false;
     }
-#else
-    (void)need;
-#endif
   }
 
-  const int fd_;
-  off_t end_;           // of the text written
-  off_t reserved_ = 0;  // the file's length while space is reserved ahead
+  const os::File fd_;
+  std::uint64_t end_ = 0;       // of the text written
+  std::uint64_t reserved_ = 0;  // the file's length while space is reserved ahead
   bool reserving_ = true;
   int err_ = 0;
 };
@@ -171,7 +155,7 @@ void OutputFile::Fail(int err) {
   broken_ = true;
   if (reported_) return;  // one warning per output, however many records it loses
   reported_ = true;
-  if (err == ENOENT && temp_.empty()) {  // the folder of the target is missing
+  if (err == os::kNotFound && temp_.empty()) {  // the folder of the target is missing
     ShowWarning(sink_, title_, "Path not found", target_);
   } else {
     ShowWarning(sink_, title_, ErrorDescription(err), target_);
@@ -188,15 +172,7 @@ constexpr int kTempSlots = 4;  // runs that may write one target at the same tim
 constexpr std::size_t kTempNameBytes = 32;
 
 bool ShortOfDescriptors(int err) {
-  return err == EMFILE || err == ENFILE;
-}
-
-// Whether fd is still the file that path names: a file removed or replaced
-// after it was opened belongs to nobody.
-bool StillNamed(int fd, const std::string& path) {
-  struct stat a, b;
-  return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+  return os::ShortOfHandles(err);
 }
 
 }  // namespace
@@ -224,76 +200,35 @@ std::string TemporaryStem(std::string_view target) {
 // taken; the others that nobody holds were left by killed runs and go.
 int OutputFile::CreateTemp() {
   const std::string stem = TemporaryStem(target_);
-  int chosen = -1;
+  os::File chosen = os::kNoFile;
   std::string chosenPath;
   for (int n = 0; n < kTempSlots; ++n) {
     std::string path = stem + static_cast<char>('0' + n);
-    const bool sweeping = chosen >= 0;
-    const int flags = (sweeping ? O_RDONLY : O_RDWR | O_CREAT) | O_NOFOLLOW | O_CLOEXEC;
-    const int fd = ::open(path.c_str(), flags, 0600);
-    if (fd < 0) {
-      if (sweeping || errno == ELOOP) continue;  // a link at the name is nobody's temporary
-      return errno;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, path)) {
-      ::close(fd);  // a running process writes it
+    if (chosen != os::kNoFile) {
+      os::RemoveUnheld(path);
       continue;
     }
-    if (sweeping) {
-      ::unlink(path.c_str());
-      ::close(fd);
-      continue;
-    }
-    // A leftover is emptied; a new file is left alone, since ext4 flushes a
-    // file that was truncated to nothing when it is closed, which would cost
-    // a big output its write-back to disk before the rename.
-    struct stat left;
-    if ((::fstat(fd, &left) != 0 || left.st_size != 0) && ::ftruncate(fd, 0) != 0) {
-      const int err = errno;
-      ::unlink(path.c_str());
-      ::close(fd);
-      return err;
-    }
-    chosen = fd;
+    const int err = os::ClaimTemporary(path, chosen);
+    if (err == os::kBusy) continue;  // a running process writes it
+    if (err != 0) return err;
     chosenPath = std::move(path);
   }
-  if (chosen < 0) return EBUSY;
-  // Give it what a new file would get, or the permissions of the file it
-  // replaces; never set-user-ID, set-group-ID or sticky.
-  struct stat st;
-  mode_t mode;
-  if (::stat(target_.c_str(), &st) == 0) {
-    mode = st.st_mode & 0777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::fchmod(chosen, mode);
+  if (chosen == os::kNoFile) return os::kBusy;
+  os::MatchPermissions(chosen, target_);
   fd_ = chosen;
   temp_ = std::move(chosenPath);
   return 0;
 }
 
-// A parked temporary is unlocked: it is ours again only when still named and
-// as long as it was, else another run took it over.
 int OutputFile::Reopen() {
-  const int fd = ::open(temp_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, temp_) || ::fstat(fd, &st) != 0 ||
-      static_cast<std::uint64_t>(st.st_size) != parkedSize_) {
-    ::close(fd);
-    temp_.clear();  // not ours to remove any more
-    return EBUSY;
-  }
-  fd_ = fd;
-  return 0;
+  const int err = os::ReopenTemporary(temp_, parkedSize_, fd_);
+  if (err == os::kBusy) temp_.clear();  // not ours to remove any more
+  return err;
 }
 
 int OutputFile::Open() {
-  if (fd_ >= 0) return 0;
-  if (broken_) return EIO;
+  if (fd_ != os::kNoFile) return 0;
+  if (broken_) return os::kIoError;
   const int err = temp_.empty() ? CreateTemp() : Reopen();
   if (err == 0) {
     buf_.Reserve(kWriteBuffer);
@@ -304,7 +239,7 @@ int OutputFile::Open() {
 }
 
 bool OutputFile::OpenTemp() {
-  if (fd_ >= 0) return true;
+  if (fd_ != os::kNoFile) return true;
   const int err = Open();
   if (err != 0 && ShortOfDescriptors(err)) Fail(err);
   return err == 0;
@@ -313,9 +248,9 @@ bool OutputFile::OpenTemp() {
 bool OutputFile::Flush() {
   if (buf_.empty()) return true;
   int err = 0;
-  if (fd_ < 0 || !WriteAll(fd_, buf_.data(), buf_.size(), err)) {
+  if (fd_ == os::kNoFile || !WriteAll(fd_, buf_.data(), buf_.size(), err)) {
     buf_.clear();
-    Fail(err ? err : EBADF);
+    Fail(err ? err : os::kBadFile);
     return false;
   }
   buf_.clear();
@@ -357,55 +292,50 @@ bool OutputFile::EndChunks() {
 }
 
 bool OutputFile::Park() {
-  if (fd_ < 0) return !broken_;
+  if (fd_ == os::kNoFile) return !broken_;
   bool ok = Flush();
   ok = EndChunks() && ok;
-  struct stat st;
-  parkedSize_ = ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-  ::close(fd_);
-  fd_ = -1;
+  if (os::SizeOf(fd_, parkedSize_) != 0) parkedSize_ = 0;
+  os::Close(fd_);
+  fd_ = os::kNoFile;
   buf_ = ByteBuffer();
   return ok;
 }
 
-// The temporary stays open, and so locked, until it has its final name: no
-// other run may take it over between the last write and the rename.
 bool OutputFile::Commit() {
   if (temp_.empty()) return false;
   bool ok = !broken_ && Flush();
   ok = EndChunks() && ok;
-  if (ok && fd_ < 0) {  // parked: take it back for the rename
+  if (ok && fd_ == os::kNoFile) {  // parked: take it back for the replacement
     const int err = Reopen();
     if (err != 0 && !ShortOfDescriptors(err)) {
       Fail(err);
       ok = false;
     }
   }
-  int hold = -1;
-  if (fd_ >= 0) {
-    hold = ok ? ::dup(fd_) : -1;  // keeps the lock while the close is checked
-    if (::close(fd_) != 0 && ok) {
-      Fail(errno);
+  if (ok) {
+    // Short of descriptors, a parked temporary is moved without its lock.
+    if (const int err = os::ReplaceTarget(fd_, temp_, target_)) {
+      Fail(err);
       ok = false;
     }
-    fd_ = -1;
+    fd_ = os::kNoFile;
   }
-  if (ok && ::rename(temp_.c_str(), target_.c_str()) != 0) {
-    Fail(errno);
-    ok = false;
-  }
-  if (!ok && !temp_.empty()) ::unlink(temp_.c_str());
-  if (hold >= 0) ::close(hold);
+  if (!ok) os::RemoveTemporary(fd_, temp_);
+  fd_ = os::kNoFile;
   temp_.clear();
   return ok;
 }
 
 void OutputFile::Discard() {
   chunks_.reset();
-  if (fd_ < 0 && !temp_.empty()) Reopen();  // a parked one may have been taken over
-  if (!temp_.empty()) ::unlink(temp_.c_str());
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (fd_ == os::kNoFile && !temp_.empty()) Reopen();  // a parked one may have been taken over
+  if (!temp_.empty()) {
+    os::RemoveTemporary(fd_, temp_);
+  } else if (fd_ != os::kNoFile) {
+    os::Close(fd_);
+  }
+  fd_ = os::kNoFile;
   temp_.clear();
   buf_.clear();
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "services/messages.h"
+#include "services/os.h"
 
 namespace marklode {
 
@@ -59,7 +60,7 @@ class InputFile : public ByteSource {
   MessageSink& sink_;
   std::string title_;
   std::string path_;
-  int fd_ = -1;
+  os::File fd_ = os::kNoFile;
   std::uint64_t size_ = 0;
   bool failed_ = false;
 };
@@ -123,7 +124,7 @@ class OutputFile {
   // cannot be created or written.
   bool Write(std::string_view text);
   // Creates the temporary, or reopens a parked one, ahead of Write. Returns 0
-  // or the error; a shortage of descriptors (EMFILE, ENFILE) is not reported,
+  // or the error; a shortage of descriptors (os::ShortOfHandles) is not reported,
   // so that the caller can close something and try again, or GiveUp.
   int Open();
   // Reports err as this output's failure; it is not tried again.
@@ -157,7 +158,7 @@ class OutputFile {
   std::string target_;
   std::string title_;
   std::string temp_;
-  int fd_ = -1;
+  os::File fd_ = os::kNoFile;
   bool broken_ = false;    // a write failed: the temporary is incomplete
   bool reported_ = false;  // the one warning of this output was shown
   std::uint64_t parkedSize_ = 0;
@@ -174,7 +175,12 @@ std::string TemporaryStem(std::string_view target);
 // text was written (the way new profiles are written).
 bool SysPutTextFile(MessageSink& sink, const std::string& path, std::string_view text);
 
-// The platform's description of an errno value, as shown in file warnings.
+// Reads the whole regular file at path when it holds at most limit bytes;
+// false (nothing reported) otherwise.
+bool ReadWholeFile(const std::string& path, std::string& out, std::uint64_t limit);
+
+// The platform's description of a system error (os::Error), as shown in file
+// warnings.
 std::string ErrorDescription(int err);
 
 }  // namespace marklode

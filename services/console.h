@@ -1,0 +1,38 @@
+// The console and signals, as the command line needs them: the interrupt that
+// becomes a clean cancel, whether stderr is a terminal, and modal message
+// boxes where the system has them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace marklode {
+
+// Ctrl-C and the requests to end (POSIX: SIGINT, SIGTERM, SIGHUP; Windows:
+// Ctrl-C, Ctrl-Break, closing the console) set a flag that the run polls, so
+// the converter removes its unfinished outputs before the program ends. On
+// POSIX, SIGPIPE and SIGXFSZ are ignored: the write that meets them fails and
+// is reported.
+void InstallInterruptHandler();
+bool Interrupted();
+// 143 after a request to terminate, else 130.
+int InterruptedExitStatus();
+// The run has cleaned up after an interrupt. Windows ends the process as soon
+// as the handler of a console close returns: it waits for this.
+void InterruptHandled();
+
+// Whether stderr is a terminal that understands the progress line's escape
+// sequences (on Windows: a console, with VT processing turned on here).
+bool StderrIsTerminal();
+
+// Prepares stdout and stderr for UTF-8 text written byte for byte, as on
+// POSIX: a Windows console shows UTF-8, and a redirected stream gets "\n",
+// not "\r\n".
+void PrepareStandardStreams();
+
+// Shows a modal system message box (style and answer as MessageSink uses
+// them) and returns the button chosen; on systems without one, writes
+// "TITLE: TEXT" to stderr and answers OK.
+int ShowSystemMessageBox(std::string_view title, std::string_view text, int style);
+
+}  // namespace marklode

@@ -1,0 +1,56 @@
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "services/console.h"
+#include "services/messages.h"
+
+namespace marklode {
+namespace {
+volatile std::sig_atomic_t gInterrupted = 0;  // the first signal that asked to stop
+extern "C" void OnInterrupt(int sig) {
+  if (gInterrupted == 0) gInterrupted = sig;
+}
+}  // namespace
+
+void InstallInterruptHandler() {
+  struct sigaction sa = {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  // A closed pipe or the file-size limit make the write fail, and that is
+  // reported like any failed write, instead of ending the run unseen with
+  // its temporaries left behind.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+bool Interrupted() {
+  return gInterrupted != 0;
+}
+
+int InterruptedExitStatus() {
+  return gInterrupted == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+}
+
+void InterruptHandled() {}
+
+bool StderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+void PrepareStandardStreams() {}
+
+int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
+  const std::string line = OneLineMessage(title, text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
+}
+
+}  // namespace marklode

@@ -1,0 +1,99 @@
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// After windows.h, which it needs.
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "services/console.h"
+
+namespace marklode {
+namespace {
+
+std::atomic<int> gInterrupted{0};  // the first event that asked to stop, as a signal number
+HANDLE gCleanedUp = nullptr;       // set once the run has removed its unfinished outputs
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT: {
+      int none = 0;
+      gInterrupted.compare_exchange_strong(none, SIGINT);
+      return TRUE;
+    }
+    case CTRL_CLOSE_EVENT:  // as a hang-up on POSIX
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: {
+      int none = 0;
+      gInterrupted.compare_exchange_strong(none, event == CTRL_CLOSE_EVENT ? SIGINT : SIGTERM);
+      // The process ends when this returns; the system allows about five
+      // seconds, and the run checks the flag far more often than that.
+      if (gCleanedUp) WaitForSingleObject(gCleanedUp, 4500);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+// Text as UTF-8 when it is that, else in the system's code page (a waypoint
+// name from an 8-bit file).
+std::wstring Wide(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  UINT page = CP_UTF8;
+  int n = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (n == 0) {
+    page = CP_ACP;
+    n = MultiByteToWideChar(page, 0, text.data(), size, nullptr, 0);
+  }
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(page, 0, text.data(), size, out.data(), n);
+  return out;
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  if (!gCleanedUp) gCleanedUp = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool Interrupted() {
+  return gInterrupted.load() != 0;
+}
+
+int InterruptedExitStatus() {
+  return gInterrupted.load() == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+}
+
+void InterruptHandled() {
+  if (gCleanedUp) SetEvent(gCleanedUp);
+}
+
+bool StderrIsTerminal() {
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (err == nullptr || err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode)) return false;
+  // Without VT processing the escape sequences would show as text.
+  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+void PrepareStandardStreams() {
+  SetConsoleOutputCP(CP_UTF8);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
+
+int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
+  const std::wstring t = Wide(title), s = Wide(text);
+  const int answer = MessageBoxW(nullptr, s.c_str(), t.c_str(), static_cast<UINT>(style));
+  return answer == IDCANCEL ? IDCANCEL : IDOK;
+}
+
+}  // namespace marklode

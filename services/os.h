@@ -1,0 +1,146 @@
+// The operating system, behind one interface: files, folders, the process,
+// memory and the settings store. Names are UTF-8 here; the Windows edition
+// turns them into UTF-16 at the call and uses only the wide functions, in
+// binary mode, with 64-bit sizes. Nothing outside os_posix.cpp and
+// os_win32.cpp calls the system, and no header includes the system's own.
+//
+// Error codes are the system's: errno values on POSIX, GetLastError values on
+// Windows. The few the callers tell apart have names below.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#ifndef _WIN32
+#include <cerrno>
+#endif
+
+namespace marklode {
+
+class SettingsStore;
+
+namespace os {
+
+using Error = int;
+
+#ifdef _WIN32
+inline constexpr Error kNotFound = 2;    // ERROR_FILE_NOT_FOUND
+inline constexpr Error kBadFile = 6;     // ERROR_INVALID_HANDLE
+inline constexpr Error kNoSpace = 112;   // ERROR_DISK_FULL
+inline constexpr Error kBusy = 170;      // ERROR_BUSY
+inline constexpr Error kIsFolder = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED
+inline constexpr Error kIoError = 1117;  // ERROR_IO_DEVICE
+#else
+inline constexpr Error kNotFound = ENOENT;
+inline constexpr Error kBadFile = EBADF;
+inline constexpr Error kNoSpace = ENOSPC;
+inline constexpr Error kBusy = EBUSY;
+inline constexpr Error kIsFolder = EISDIR;
+inline constexpr Error kIoError = EIO;
+#endif
+
+// Too many open files, for the process or the system: the caller may close
+// some and try again.
+bool ShortOfHandles(Error err);
+// The system's description of err, without a trailing period or line end.
+std::string ErrorText(Error err);
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows.
+using File = std::intptr_t;
+inline constexpr File kNoFile = -1;
+
+enum class Kind { Missing, Regular, Folder, Device, Pipe, Socket, Other };
+struct FileInfo {
+  Kind kind = Kind::Missing;
+  std::uint64_t size = 0;  // of a regular file; else 0
+};
+
+// What path names, links followed.
+FileInfo Stat(const std::string& path);
+
+// Opens path for reading from its start. Folders fail with kIsFolder. With
+// mayBlock false, opening a named pipe does not wait for a writer.
+Error OpenForReading(const std::string& path, File& file, FileInfo& info, bool mayBlock = true);
+// Reads up to cap bytes; got is 0 at the end.
+Error ReadSome(File file, char* buf, std::size_t cap, std::size_t& got);
+Error SeekTo(File file, std::uint64_t offset);
+// Writes all n bytes at the current position.
+Error WriteAll(File file, const char* p, std::size_t n);
+// Positioned reads and writes, leaving the current position alone.
+Error WriteAt(File file, const char* p, std::size_t n, std::uint64_t offset);
+Error ReadAt(File file, char* buf, std::size_t cap, std::uint64_t offset, std::size_t& got);
+Error SizeOf(File file, std::uint64_t& size);
+Error Truncate(File file, std::uint64_t size);
+// Space for the bytes from..from+n set aside ahead of writing them; false
+// where the file system cannot.
+bool Reserve(File file, std::uint64_t from, std::uint64_t n);
+// Closes file; the error is that of the last writes the system deferred.
+Error Close(File file);
+void Remove(const std::string& path);
+
+// The temporaries an output is written to. A temporary is held (locked) while
+// its file is open here, so that another run sees it as in use.
+//
+// Creates path or takes over one nobody holds, emptied; kBusy when a running
+// process holds it.
+Error ClaimTemporary(const std::string& path, File& file);
+// Removes path when nobody holds it (a temporary left by a killed run).
+void RemoveUnheld(const std::string& path);
+// Opens a parked temporary again for appending, if it is still the one of
+// that size that was parked; kBusy when another run took it over.
+Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file);
+// Gives the temporary the permissions of the target it replaces, or those of a
+// new file.
+void MatchPermissions(File file, const std::string& target);
+// Closes the temporary (unless file is kNoFile) and moves it into target's
+// place at once, replacing the target. On failure the target stays as it was
+// and the temporary is left for the caller to remove.
+Error ReplaceTarget(File file, const std::string& temporary, const std::string& target);
+// Removes a temporary and closes it (unless file is kNoFile), in the order
+// that leaves no moment in which another run could take it.
+void RemoveTemporary(File file, const std::string& path);
+
+// An unnamed file in folder dir ("" for the current one) that the system
+// removes when it is closed.
+Error CreateScratch(const std::string& dir, File& file);
+
+// Calls found(name, kind) for each entry of folder dir ("" for the current
+// one), dot entries and, on Windows, hidden and system files left out unless
+// withHidden; false when the folder cannot be read.
+bool ListFolder(const std::string& dir, bool withHidden,
+                const std::function<void(std::string_view name, Kind kind)>& found);
+// The name of the file at path as the folder stores it (on a case-insensitive
+// file system it may differ in case from the name asked for); the asked-for
+// name where it cannot be told.
+std::string StoredName(const std::string& path);
+// Whether a and b are one file (same device and file number); false when
+// either cannot be opened.
+bool SameFileId(const std::string& a, const std::string& b);
+// Creates path's folders that are missing.
+void CreateFolders(const std::string& path);
+
+std::string ProgramPath();  // of the running executable; empty when unknown
+std::string CurrentDirectory();
+bool ChangeDirectory(const std::string& path);
+// The program's arguments, without its name, as UTF-8: on Windows taken from
+// the wide command line, since the narrow argv loses what the ANSI code page
+// cannot hold.
+std::vector<std::string> Arguments(int argc, char** argv);
+// A value from the environment, or empty text.
+std::string Environment(const char* name);
+
+// Zeroed pages from the system, or null; Unmap takes the same bytes back.
+void* MapZeroed(std::size_t bytes);
+void Unmap(void* p, std::size_t bytes);
+void AdviseHugePages(void* p, std::size_t bytes);
+
+// The per-user settings store of this platform.
+std::unique_ptr<SettingsStore> UserSettings();
+
+}  // namespace os
+}  // namespace marklode

@@ -1,0 +1,340 @@
+// The system interface on POSIX: descriptors, flock for the temporaries'
+// locks, rename for the atomic replacement.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+#include "services/os.h"
+#include "services/settings.h"
+
+namespace marklode::os {
+
+namespace {
+
+int Fd(File file) {
+  return static_cast<int>(file);
+}
+
+Kind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return Kind::Regular;
+  if (S_ISDIR(mode)) return Kind::Folder;
+  if (S_ISFIFO(mode)) return Kind::Pipe;
+  if (S_ISSOCK(mode)) return Kind::Socket;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return Kind::Device;
+  return Kind::Other;
+}
+
+FileInfo InfoOf(const struct stat& st) {
+  FileInfo info;
+  info.kind = KindOf(st.st_mode);
+  if (info.kind == Kind::Regular) info.size = static_cast<std::uint64_t>(st.st_size);
+  return info;
+}
+
+// Whether fd is still the file that path names: a file removed or replaced
+// after it was opened belongs to nobody.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat a, b;
+  return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool ShortOfHandles(Error err) {
+  return err == EMFILE || err == ENFILE;
+}
+
+std::string ErrorText(Error err) {
+  return std::strerror(err);
+}
+
+FileInfo Stat(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return InfoOf(st);
+}
+
+Error OpenForReading(const std::string& path, File& file, FileInfo& info, bool mayBlock) {
+  file = kNoFile;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (mayBlock ? 0 : O_NONBLOCK));
+  if (fd < 0) return errno;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return err;
+  }
+  info = InfoOf(st);
+  if (info.kind == Kind::Folder) {
+    ::close(fd);
+    return EISDIR;
+  }
+#ifdef POSIX_FADV_SEQUENTIAL
+  if (info.kind == Kind::Regular) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+  file = fd;
+  return 0;
+}
+
+Error ReadSome(File file, char* buf, std::size_t cap, std::size_t& got) {
+  for (;;) {
+    const ssize_t n = ::read(Fd(file), buf, cap);
+    if (n < 0 && errno == EINTR) continue;
+    got = n > 0 ? static_cast<std::size_t>(n) : 0;
+    return n < 0 ? errno : 0;
+  }
+}
+
+Error SeekTo(File file, std::uint64_t offset) {
+  return ::lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
+}
+
+Error WriteAll(File file, const char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(Fd(file), p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return 0;
+}
+
+Error WriteAt(File file, const char* p, std::size_t n, std::uint64_t offset) {
+  while (n > 0) {
+    const ssize_t w = ::pwrite(Fd(file), p, n, static_cast<off_t>(offset));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return w < 0 ? errno : ENOSPC;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+    offset += static_cast<std::uint64_t>(w);
+  }
+  return 0;
+}
+
+Error ReadAt(File file, char* buf, std::size_t cap, std::uint64_t offset, std::size_t& got) {
+  for (;;) {
+    const ssize_t n = ::pread(Fd(file), buf, cap, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    got = n > 0 ? static_cast<std::size_t>(n) : 0;
+    return n < 0 ? errno : 0;
+  }
+}
+
+Error SizeOf(File file, std::uint64_t& size) {
+  struct stat st;
+  if (::fstat(Fd(file), &st) != 0) return errno;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return 0;
+}
+
+Error Truncate(File file, std::uint64_t size) {
+  return ::ftruncate(Fd(file), static_cast<off_t>(size)) != 0 ? errno : 0;
+}
+
+bool Reserve(File file, std::uint64_t from, std::uint64_t n) {
+#if defined(__linux__)
+  return ::fallocate(Fd(file), 0, static_cast<off_t>(from), static_cast<off_t>(n)) == 0;
+#else
+  (void)file, (void)from, (void)n;
+  return false;
+#endif
+}
+
+Error Close(File file) {
+  return ::close(Fd(file)) != 0 ? errno : 0;
+}
+
+void Remove(const std::string& path) {
+  ::unlink(path.c_str());
+}
+
+Error ClaimTemporary(const std::string& path, File& file) {
+  file = kNoFile;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == ELOOP ? EBUSY : errno;  // a link there is nobody's temporary
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, path)) {
+    ::close(fd);  // a running process writes it
+    return EBUSY;
+  }
+  // A leftover is emptied; a new file is left alone, since ext4 flushes a
+  // file that was truncated to nothing when it is closed, which would cost
+  // a big output its write-back to disk before the rename.
+  struct stat left;
+  if ((::fstat(fd, &left) != 0 || left.st_size != 0) && ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::unlink(path.c_str());
+    ::close(fd);
+    return err;
+  }
+  file = fd;
+  return 0;
+}
+
+void RemoveUnheld(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) ::unlink(path.c_str());
+  ::close(fd);
+}
+
+// A parked temporary is unlocked: it is ours again only when still named and
+// as long as it was, else another run took it over.
+Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file) {
+  file = kNoFile;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, path) || ::fstat(fd, &st) != 0 ||
+      static_cast<std::uint64_t>(st.st_size) != size) {
+    ::close(fd);
+    return EBUSY;
+  }
+  file = fd;
+  return 0;
+}
+
+// What a new file would get, or the permissions of the file replaced; never
+// set-user-ID, set-group-ID or sticky.
+void MatchPermissions(File file, const std::string& target) {
+  struct stat st;
+  mode_t mode;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 0777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(Fd(file), mode);
+}
+
+// The lock is kept, through a second descriptor, until the temporary has its
+// final name: no other run may take it over between the last write and the
+// rename.
+Error ReplaceTarget(File file, const std::string& temporary, const std::string& target) {
+  const int hold = file == kNoFile ? -1 : ::dup(Fd(file));
+  Error err = file != kNoFile && ::close(Fd(file)) != 0 ? errno : 0;
+  if (err == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) err = errno;
+  if (hold >= 0) ::close(hold);
+  return err;
+}
+
+// Unnamed first: the lock is held until the name is gone.
+void RemoveTemporary(File file, const std::string& path) {
+  ::unlink(path.c_str());
+  if (file != kNoFile) ::close(Fd(file));
+}
+
+Error CreateScratch(const std::string& dir, File& file) {
+  const std::string folder = dir.empty() ? std::string(".") : dir;
+  file = kNoFile;
+  int fd;
+#if defined(O_TMPFILE)
+  fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    file = fd;
+    return 0;
+  }
+#endif
+  // File systems without unnamed files: a named one, unnamed at once.
+  std::string name = folder + "/.marklode-scratch-XXXXXX";
+  fd = ::mkstemp(name.data());
+  if (fd < 0) return errno;
+  ::unlink(name.c_str());
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  file = fd;
+  return 0;
+}
+
+bool ListFolder(const std::string& dir, bool withHidden,
+                const std::function<void(std::string_view, Kind)>& found) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  std::string path = dir;
+  while (dirent* e = ::readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == ".." || (name[0] == '.' && !withHidden)) continue;
+    path.resize(dir.size());
+    path.append(name);
+    found(name, Stat(path).kind);
+  }
+  ::closedir(d);
+  return true;
+}
+
+std::string StoredName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SameFileId(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+void CreateFolders(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+}
+
+std::string ProgramPath() {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.string();
+}
+
+std::string CurrentDirectory() {
+  std::error_code ec;
+  std::string cwd = std::filesystem::current_path(ec).string();
+  return ec ? std::string(".") : cwd;
+}
+
+bool ChangeDirectory(const std::string& path) {
+  return ::chdir(path.c_str()) == 0;
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+std::string Environment(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+void* MapZeroed(std::size_t bytes) {
+  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+void Unmap(void* p, std::size_t bytes) {
+  ::munmap(p, bytes);
+}
+
+void AdviseHugePages(void* p, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  ::madvise(p, bytes, MADV_HUGEPAGE);  // only a hint
+#else
+  (void)p, (void)bytes;
+#endif
+}
+
+std::unique_ptr<SettingsStore> UserSettings() {
+  return std::make_unique<FileSettingsStore>(FileSettingsStore::DefaultPath());
+}
+
+}  // namespace marklode::os

@@ -1,0 +1,461 @@
+// The system interface on Windows. Every name goes through the wide (UTF-16)
+// calls, files are handles in binary mode, sizes and offsets 64-bit. A
+// temporary is held by being open without FILE_SHARE_DELETE: nobody else can
+// remove it, or open it for writing, while its owner lives.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// windows.h first: the shell's header needs its types.
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "services/os.h"
+#include "services/platform.h"
+#include "services/settings.h"
+
+namespace marklode {
+
+namespace {
+
+std::wstring Wide(std::string_view text) {
+  if (text.empty()) return {};
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(const wchar_t* text, std::size_t size = std::string::npos) {
+  if (size == std::string::npos) size = std::wcslen(text);
+  if (size == 0) return {};
+  const int n =
+      ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+HANDLE H(os::File file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+os::File F(HANDLE h) {
+  return h == INVALID_HANDLE_VALUE ? os::kNoFile : reinterpret_cast<os::File>(h);
+}
+
+// ReadFile and WriteFile count in 32 bits.
+constexpr std::size_t kMostPerCall = 1u << 30;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+namespace os {
+
+bool ShortOfHandles(Error err) {
+  return err == ERROR_TOO_MANY_OPEN_FILES || err == ERROR_NO_SYSTEM_RESOURCES;
+}
+
+std::string ErrorText(Error err) {
+  wchar_t* buf = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(err), 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  std::string text = n > 0 && buf ? Narrow(buf, n) : std::string();
+  if (buf) ::LocalFree(buf);
+  // The warning adds its own period.
+  while (!text.empty() &&
+         (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  return text.empty() ? "Error " + std::to_string(err) : text;
+}
+
+FileInfo Stat(const std::string& path) {
+  FileInfo info;
+  if (IsWindowsDeviceName(FileNamePart(path))) {
+    info.kind = Kind::Device;
+    return info;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &a)) return info;
+  if (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    info.kind = Kind::Folder;
+  } else {
+    info.kind = Kind::Regular;
+    info.size = (std::uint64_t{a.nFileSizeHigh} << 32) | a.nFileSizeLow;
+  }
+  return info;
+}
+
+Error OpenForReading(const std::string& path, File& file, FileInfo& info, bool) {
+  const std::wstring name = Wide(path);
+  HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  file = F(h);
+  if (h == INVALID_HANDLE_VALUE) {
+    const Error err = static_cast<Error>(::GetLastError());
+    const DWORD attrs = ::GetFileAttributesW(name.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) return kIsFolder;
+    return err;
+  }
+  info = FileInfo();
+  switch (::GetFileType(h)) {
+    case FILE_TYPE_DISK: {
+      LARGE_INTEGER size;
+      info.kind = Kind::Regular;
+      if (::GetFileSizeEx(h, &size)) info.size = static_cast<std::uint64_t>(size.QuadPart);
+      break;
+    }
+    case FILE_TYPE_CHAR:
+      info.kind = Kind::Device;
+      break;
+    case FILE_TYPE_PIPE:
+      info.kind = Kind::Pipe;
+      break;
+    default:
+      info.kind = Kind::Other;
+  }
+  return 0;
+}
+
+Error ReadSome(File file, char* buf, std::size_t cap, std::size_t& got) {
+  DWORD n = 0;
+  got = 0;
+  if (!::ReadFile(H(file), buf, static_cast<DWORD>(std::min(cap, kMostPerCall)), &n, nullptr)) {
+    const DWORD err = ::GetLastError();
+    return err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF ? 0 : static_cast<Error>(err);
+  }
+  got = n;
+  return 0;
+}
+
+Error SeekTo(File file, std::uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return ::SetFilePointerEx(H(file), to, nullptr, FILE_BEGIN)
+             ? 0
+             : static_cast<Error>(::GetLastError());
+}
+
+Error WriteAll(File file, const char* p, std::size_t n) {
+  while (n > 0) {
+    DWORD w = 0;
+    if (!::WriteFile(H(file), p, static_cast<DWORD>(std::min(n, kMostPerCall)), &w, nullptr))
+      return static_cast<Error>(::GetLastError());
+    if (w == 0) return kNoSpace;
+    p += w;
+    n -= w;
+  }
+  return 0;
+}
+
+// Positioned through OVERLAPPED on a handle opened for plain calls: the
+// call waits, and the file pointer moves, which these files do not use.
+Error WriteAt(File file, const char* p, std::size_t n, std::uint64_t offset) {
+  while (n > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD w = 0;
+    if (!::WriteFile(H(file), p, static_cast<DWORD>(std::min(n, kMostPerCall)), &w, &at))
+      return static_cast<Error>(::GetLastError());
+    if (w == 0) return kNoSpace;
+    p += w;
+    n -= w;
+    offset += w;
+  }
+  return 0;
+}
+
+Error ReadAt(File file, char* buf, std::size_t cap, std::uint64_t offset, std::size_t& got) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD n = 0;
+  got = 0;
+  if (!::ReadFile(H(file), buf, static_cast<DWORD>(std::min(cap, kMostPerCall)), &n, &at)) {
+    const DWORD err = ::GetLastError();
+    return err == ERROR_HANDLE_EOF ? 0 : static_cast<Error>(err);
+  }
+  got = n;
+  return 0;
+}
+
+Error SizeOf(File file, std::uint64_t& size) {
+  LARGE_INTEGER s;
+  if (!::GetFileSizeEx(H(file), &s)) return static_cast<Error>(::GetLastError());
+  size = static_cast<std::uint64_t>(s.QuadPart);
+  return 0;
+}
+
+Error Truncate(File file, std::uint64_t size) {
+  if (const Error err = SeekTo(file, size)) return err;
+  return ::SetEndOfFile(H(file)) ? 0 : static_cast<Error>(::GetLastError());
+}
+
+bool Reserve(File, std::uint64_t, std::uint64_t) {
+  return false;  // NTFS gains little from it
+}
+
+Error Close(File file) {
+  return ::CloseHandle(H(file)) ? 0 : static_cast<Error>(::GetLastError());
+}
+
+void Remove(const std::string& path) {
+  ::DeleteFileW(Wide(path).c_str());
+}
+
+namespace {
+
+// Open for reading and writing, shared for reading only: no other run can
+// write it or remove it while this handle lives.
+HANDLE OpenHeld(const std::string& path, DWORD disposition, Error& err) {
+  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                           nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  err = 0;
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD e = ::GetLastError();
+    err = e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION ? kBusy : static_cast<Error>(e);
+  }
+  return h;
+}
+
+}  // namespace
+
+Error ClaimTemporary(const std::string& path, File& file) {
+  Error err;
+  HANDLE h = OpenHeld(path, OPEN_ALWAYS, err);
+  file = kNoFile;
+  if (h == INVALID_HANDLE_VALUE) return err;
+  // A leftover of a killed run is emptied.
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(H(F(h)), &size) || size.QuadPart != 0) {
+    if (const Error e = Truncate(F(h), 0)) {
+      ::CloseHandle(h);
+      Remove(path);
+      return e;
+    }
+  }
+  file = F(h);
+  return 0;
+}
+
+void RemoveUnheld(const std::string& path) {
+  // Fails while the owner has it open (shared without delete).
+  ::DeleteFileW(Wide(path).c_str());
+}
+
+Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file) {
+  Error err;
+  HANDLE h = OpenHeld(path, OPEN_EXISTING, err);
+  file = kNoFile;
+  if (h == INVALID_HANDLE_VALUE) return err;
+  std::uint64_t now = 0;
+  if (SizeOf(F(h), now) != 0 || now != size || SeekTo(F(h), size) != 0) {
+    ::CloseHandle(h);
+    return kBusy;
+  }
+  file = F(h);
+  return 0;
+}
+
+void MatchPermissions(File, const std::string&) {}  // a new file takes its folder's
+
+// The handle has to go first: it does not share deletion, which a rename
+// needs. Write-through makes the move durable before it is reported done.
+Error ReplaceTarget(File file, const std::string& temporary, const std::string& target) {
+  Error err = file != kNoFile ? Close(file) : 0;
+  if (err == 0 && !::MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    err = static_cast<Error>(::GetLastError());
+  return err;
+}
+
+// Closed first: Windows removes no file that is open without shared deletion.
+void RemoveTemporary(File file, const std::string& path) {
+  if (file != kNoFile) ::CloseHandle(H(file));
+  Remove(path);
+}
+
+Error CreateScratch(const std::string& dir, File& file) {
+  file = kNoFile;
+  std::string folder = dir;
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':')
+    folder += '\\';
+  const DWORD pid = ::GetCurrentProcessId();
+  Error err = 0;
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = folder + ".marklode-scratch-" + std::to_string(pid) + "-" +
+                             std::to_string(::GetTickCount64()) + "-" + std::to_string(attempt);
+    HANDLE h = ::CreateFileW(
+        Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file = F(h);
+      return 0;
+    }
+    err = static_cast<Error>(::GetLastError());
+    if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) break;
+  }
+  return err;
+}
+
+bool ListFolder(const std::string& dir, bool withHidden,
+                const std::function<void(std::string_view, Kind)>& found) {
+  WIN32_FIND_DATAW e;
+  HANDLE h = ::FindFirstFileExW(Wide(dir + "*").c_str(), FindExInfoBasic, &e, FindExSearchNameMatch,
+                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const std::string name = Narrow(e.cFileName);
+    if (name == "." || name == "..") continue;
+    if (e.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
+    if (name[0] == '.' && !withHidden) continue;
+    found(name, e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder : Kind::Regular);
+  } while (::FindNextFileW(h, &e));
+  ::FindClose(h);
+  return true;
+}
+
+std::string StoredName(const std::string& path) {
+  WIN32_FIND_DATAW e;
+  HANDLE h = ::FindFirstFileExW(Wide(path).c_str(), FindExInfoBasic, &e, FindExSearchNameMatch,
+                                nullptr, 0);
+  if (h == INVALID_HANDLE_VALUE) return std::string(FileNamePart(path));
+  ::FindClose(h);
+  return Narrow(e.cFileName);
+}
+
+namespace {
+
+bool FileId(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  // No access asked for: the file's identity only, even of one held open.
+  HANDLE h = ::CreateFileW(Wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = ::GetFileInformationByHandle(h, &info);
+  ::CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
+bool SameFileId(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  return FileId(a, ia) && FileId(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+void CreateFolders(const std::string& path) {
+  const std::wstring w = Wide(path);
+  for (std::size_t i = 1; i <= w.size(); ++i)
+    if (i == w.size() || w[i] == L'\\' || w[i] == L'/')
+      ::CreateDirectoryW(w.substr(0, i).c_str(), nullptr);  // those there fail harmlessly
+}
+
+std::string ProgramPath() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) return Narrow(buf.data(), n);
+    buf.resize(buf.size() * 2);  // cut short: a longer path
+  }
+}
+
+std::string CurrentDirectory() {
+  const DWORD need = ::GetCurrentDirectoryW(0, nullptr);
+  std::wstring buf(need, L'\0');
+  const DWORD n = need ? ::GetCurrentDirectoryW(need, buf.data()) : 0;
+  return n == 0 || n >= need ? std::string(".") : Narrow(buf.data(), n);
+}
+
+bool ChangeDirectory(const std::string& path) {
+  return ::SetCurrentDirectoryW(Wide(path).c_str());
+}
+
+std::vector<std::string> Arguments(int, char**) {
+  std::vector<std::string> args;
+  int n = 0;
+  wchar_t** wargs = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  if (!wargs) return args;
+  for (int i = 1; i < n; ++i) args.push_back(Narrow(wargs[i]));
+  ::LocalFree(wargs);
+  return args;
+}
+
+std::string Environment(const char* name) {
+  const std::wstring w = Wide(name);
+  const DWORD need = ::GetEnvironmentVariableW(w.c_str(), nullptr, 0);
+  if (need == 0) return {};
+  std::wstring buf(need, L'\0');
+  const DWORD n = ::GetEnvironmentVariableW(w.c_str(), buf.data(), need);
+  return n == 0 || n >= need ? std::string() : Narrow(buf.data(), n);
+}
+
+void* MapZeroed(std::size_t bytes) {
+  return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void Unmap(void* p, std::size_t) {
+  ::VirtualFree(p, 0, MEM_RELEASE);
+}
+
+void AdviseHugePages(void*, std::size_t) {}  // large pages need a privilege users lack
+
+std::unique_ptr<SettingsStore> UserSettings() {
+  return std::make_unique<RegistrySettingsStore>();
+}
+
+}  // namespace os
+
+// Values are read whole, whatever their length; anything missing or not text
+// reads as empty, and failures are silent.
+std::string RegistrySettingsStore::GetRegistryValue(std::string_view name) {
+  HKEY key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, Wide(keyPath_).c_str(), 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return {};
+  const std::wstring value = Wide(name);
+  std::wstring buf;
+  std::string result;
+  for (;;) {
+    DWORD type = 0, bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+    const LSTATUS st = ::RegQueryValueExW(key, value.c_str(), nullptr, &type,
+                                          reinterpret_cast<BYTE*>(buf.data()), &bytes);
+    if (st == ERROR_MORE_DATA || (st == ERROR_SUCCESS && buf.empty() && bytes > 0)) {
+      buf.resize(bytes / sizeof(wchar_t) + 1);
+      continue;
+    }
+    if (st == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      std::size_t n = std::min<std::size_t>(bytes / sizeof(wchar_t), buf.size());
+      while (n > 0 && buf[n - 1] == L'\0') --n;  // stored with its terminator, or not
+      result = Narrow(buf.data(), n);
+    } else if (st == ERROR_SUCCESS && type == REG_DWORD && bytes == sizeof(DWORD)) {
+      DWORD v;
+      std::memcpy(&v, buf.data(), sizeof v);
+      result = std::to_string(v);
+    }
+    break;
+  }
+  ::RegCloseKey(key);
+  return result;
+}
+
+void RegistrySettingsStore::SetRegistryValue(std::string_view name, std::string_view value) {
+  HKEY key;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, Wide(keyPath_).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  const std::wstring v = Wide(value);
+  ::RegSetValueExW(key, Wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+                   static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(key);
+}
+
+}  // namespace marklode
