@@ -14,6 +14,10 @@
 #   NO_GPSBABEL=1      measure Marklode and grep only (for sizes GPSBabel
 #                      cannot hold in memory)
 #   KEEP=1             keep the generated and converted files in bench/data/
+#   MARKLODE_WIN=path  also time the Windows build (marklode-cli.exe) under
+#                      wine64 on the same two conversions, and print its time
+#                      over the Linux build's (target <= 1.5x in both
+#                      directions); WINEPREFIX defaults to build/bench/wine
 #
 # Prints wall time and peak RSS (from /usr/bin/time -v) of each command, and
 # each ratio beside the project's target for it:
@@ -44,6 +48,23 @@ if [ -z "${MARKLODE:-}" ]; then
     cmake --preset dev >/dev/null
     cmake --build --preset dev --target marklode -j2
   fi
+fi
+
+# The Windows build runs under a wineserver kept alive between the runs, so
+# that each run pays for starting its process, not for starting Wine; a
+# first untimed run sets up the prefix. Wine's own share is shown by timing
+# "--version".
+wine=()
+if [ -n "${MARKLODE_WIN:-}" ]; then
+  wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  [ -x "$wine64" ] || { echo "bench: wine64 is missing; run scripts/setup.sh" >&2; exit 1; }
+  [ -f "$MARKLODE_WIN" ] || { echo "bench: no $MARKLODE_WIN (build the win64 preset)" >&2; exit 1; }
+  export WINEPREFIX=${WINEPREFIX:-$PWD/build/bench/wine} WINEDEBUG=-all
+  wineserver=$(dirname "$wine64")/wineserver
+  [ -x "$wineserver" ] || wineserver=wineserver
+  "$wineserver" -p300  # lives five minutes past the last run
+  "$wine64" "$MARKLODE_WIN" --version >/dev/null
+  wine=("$wine64" "$MARKLODE_WIN")
 fi
 
 gen=build/bench/gen_gpx
@@ -114,6 +135,11 @@ if [ -z "${NO_GPSBABEL:-}" ]; then
   printf '  GPSBabel / Marklode time: %.1fx (target >= 100x)\n' "$(calc "$gb_s / $ml_s")"
 fi
 printf '  Marklode / grep time:     %.2fx (target <= 3x)\n' "$(calc "$ml_s / $grep_s")"
+if [ ${#wine[@]} -gt 0 ]; then
+  measure wine "${wine[@]}" --version
+  FRESH=$csv measure wine "${wine[@]}" "$in"
+  printf '  Windows / Linux time:     %.2fx (target <= 1.5x)\n' "$(calc "$SECS / $ml_s")"
+fi
 printf '  Marklode peak RSS:        %.1f MB (target < 32 MB at any size)\n' "$(calc "$ml_rss / 1024")"
 
 # The pathological shape: no waypoint has its </wpt>, so each runs on to the
@@ -145,6 +171,10 @@ if "$MARKLODE" /r "$csv" >/dev/null 2>&1 && [ -s "$gpx_back" ]; then
     printf '  GPSBabel / Marklode time: %.1fx (target >= 8x)\n' "$(calc "$gb_s / $ml_s")"
   fi
   printf '  Marklode / cp time:       %.2fx (target <= 4x)\n' "$(calc "$ml_s / $cp_s")"
+  if [ ${#wine[@]} -gt 0 ]; then
+    FRESH=$gpx_back measure wine "${wine[@]}" /r "$csv"
+    printf '  Windows / Linux time:     %.2fx (target <= 1.5x)\n' "$(calc "$SECS / $ml_s")"
+  fi
   printf '  Marklode peak RSS:        %.1f MB (target < 40 MB for 200,000 points; %d here)\n' \
     "$(calc "$ml_rss / 1024")" "$points"
 else
