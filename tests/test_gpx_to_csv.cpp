@@ -436,6 +436,7 @@ TEST_F(GpxToCsv, TemplateResultsAreWrittenAsFieldsToo) {
             "2,1,\"N a b\",\"x\"\",y \"\"a\nb\"\"\"");
 }
 
+#ifndef _WIN32  // /proc/self/mem: opens, then every read fails
 // A read that fails part way leaves the outputs as they were, as one that
 // fails at once does.
 TEST_F(GpxToCsv, FailedReadReplacesNothing) {
@@ -449,6 +450,7 @@ TEST_F(GpxToCsv, FailedReadReplacesNothing) {
   EXPECT_EQ(h.messages.boxes[0].title, "SYSgetTextLine");
   EXPECT_EQ(ReadFile(dir / "trip.CSV"), "keep me");
 }
+#endif
 
 TEST(GpxReader, EntitiesAreShortSoAnAmpersandLooksOnlyAFewBytesAhead) {
   EXPECT_EQ(DecodeXmlText("&#x10FFFF;&#0000000065;&#00000000065;&&amp;"),

@@ -15,6 +15,7 @@ using test::ReadFile;
 using test::WriteFile;
 
 TEST(CommandLine, SwitchesAndRequest) {
+  const std::string inProg = std::string("/prog") + test::kSep + "b.zvp";
   struct Case {
     std::vector<std::string> args;
     std::string request;
@@ -27,10 +28,10 @@ TEST(CommandLine, SwitchesAndRequest) {
       {{"/R", "pts.csv"}, "pts.csv", true, false, ""},
       {{"my", "trip.gpx"}, "my trip.gpx", false, false, ""},
       {{"/p", "/a/b.zvp"}, "/a/b.zvp", false, true, "/a/b.zvp"},
-      {{"/P", "b.zvp"}, "b.zvp", false, true, "/prog/b.zvp"},
+      {{"/P", "b.zvp"}, "b.zvp", false, true, inProg},
       {{"/p", "x.zvp", "/r"}, "", true, false, "", "/r"},  // "/r" would drop "x.zvp"
       {{"trip.csv", "/R"}, "", true, false, "", "/R"},
-      {{"/r", "a.csv", "/p", "b.zvp"}, "b.zvp", true, true, "/prog/b.zvp", "/p"},
+      {{"/r", "a.csv", "/p", "b.zvp"}, "b.zvp", true, true, inProg, "/p"},
       {{"/r", "/p", "/a/b.zvp"}, "/a/b.zvp", true, true, "/a/b.zvp"},
       {{"/p"}, "", false, false, ""},
       {{"x/r"}, "x/r", false, false, ""},  // a switch is a whole argument
