@@ -55,9 +55,15 @@ bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   return true;
 }
 
+int ConsoleMessageSink::Present(std::string_view text, int style, std::string_view title) {
+  if (progress_) progress_->Clear();
+  WriteStderr(OneLineMessage(title, text) + "\n");
+  return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
+}
+
 int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
                        const std::string& programFolder, ProgressSink& progress) {
-  StderrMessageSink messages;
+  ConsoleMessageSink messages(dynamic_cast<TerminalProgress*>(&progress));
   return RunFromCommandLine(cmd, settings, programFolder, progress, messages);
 }
 

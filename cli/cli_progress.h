@@ -28,9 +28,11 @@ class TerminalProgress : public ProgressSink {
   ~TerminalProgress() override;
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
   bool Cancelled() override;
+  // Takes the progress line off the screen (it comes back with the next
+  // update), so that a message starts at the left margin.
+  void Clear();
 
  private:
-  void Clear();
   Clock now_;
   bool tty_;
   bool shown_ = false;
@@ -42,6 +44,20 @@ class TerminalProgress : public ProgressSink {
 // What the program says when it ends on a signal (in a box of the program's
 // title, as every message), given how many outputs were put in place before.
 std::string InterruptedText(std::int32_t outputsCommitted);
+
+// Command-line boxes, as StderrMessageSink writes them ("TITLE: TEXT" on one
+// line), but through WriteStderr, so a Windows console shows every letter.
+// The progress line, when given, is cleared before each message.
+class ConsoleMessageSink : public MessageSink {
+ public:
+  explicit ConsoleMessageSink(TerminalProgress* progress = nullptr) : progress_(progress) {}
+
+ protected:
+  int Present(std::string_view text, int style, std::string_view title) override;
+
+ private:
+  TerminalProgress* progress_;
+};
 
 // Runs a request given on the command line: messages go to stderr, progress
 // to the given sink; after an interrupt, says what was written. Returns the

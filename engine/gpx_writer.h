@@ -52,7 +52,7 @@ class GpxWriter {
   bool Finish();
 
   std::int32_t count() const { return count_; }
-  // An errno value when the route text could not be read back from its
+  // A system error (os::Error) when the route text could not be read back from its
   // scratch file (the output is then incomplete), else 0.
   int scratchError() const { return scratchError_; }
 

@@ -30,6 +30,10 @@ bool StderrIsTerminal();
 // not "\r\n".
 void PrepareStandardStreams();
 
+// Writes UTF-8 text to stderr byte for byte; on a Windows console, which the
+// C library would show in the ANSI code page, as the characters it spells.
+void WriteStderr(std::string_view text);
+
 // Shows a modal system message box (style and answer as MessageSink uses
 // them) and returns the button chosen; on systems without one, writes
 // "TITLE: TEXT" to stderr and answers OK.

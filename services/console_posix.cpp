@@ -47,9 +47,13 @@ bool StderrIsTerminal() {
 
 void PrepareStandardStreams() {}
 
+void WriteStderr(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
-  const std::string line = OneLineMessage(title, text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  WriteStderr(OneLineMessage(title, text) + "\n");
   return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "services/console.h"
 
@@ -76,18 +77,64 @@ void InterruptHandled() {
   if (gCleanedUp) SetEvent(gCleanedUp);
 }
 
+namespace {
+
+// What this program changed in the console it shares with the shell that
+// started it, put back when it ends.
+UINT gSavedOutputPage = 0;
+DWORD gSavedErrorMode = 0;
+bool gErrorModeChanged = false;
+
+void RestoreConsole() {
+  if (gSavedOutputPage != 0) SetConsoleOutputCP(gSavedOutputPage);
+  if (gErrorModeChanged) SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), gSavedErrorMode);
+}
+
+void RestoreConsoleAtExit() {
+  static const bool registered = std::atexit(RestoreConsole) == 0;
+  (void)registered;
+}
+
+}  // namespace
+
 bool StderrIsTerminal() {
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   if (err == nullptr || err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode)) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
   // Without VT processing the escape sequences would show as text.
-  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  if (!SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  if (!gErrorModeChanged) {
+    gSavedErrorMode = mode;
+    gErrorModeChanged = true;
+    RestoreConsoleAtExit();
+  }
+  return true;
 }
 
 void PrepareStandardStreams() {
-  SetConsoleOutputCP(CP_UTF8);
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
+  const UINT page = GetConsoleOutputCP();  // 0 without a console
+  if (page != 0 && page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    gSavedOutputPage = page;
+    RestoreConsoleAtExit();
+  }
+  // A program without a console has no descriptors behind these streams.
+  for (FILE* stream : {stdout, stderr})
+    if (_fileno(stream) >= 0) _setmode(_fileno(stream), _O_BINARY);
+}
+
+void WriteStderr(std::string_view text) {
+  std::fflush(stderr);
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (err != nullptr && err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode)) {
+    const std::wstring wide = Wide(text);
+    DWORD written = 0;
+    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
 }
 
 int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {

@@ -1,8 +1,9 @@
 // The operating system, behind one interface: files, folders, the process,
 // memory and the settings store. Names are UTF-8 here; the Windows edition
 // turns them into UTF-16 at the call and uses only the wide functions, in
-// binary mode, with 64-bit sizes. Nothing outside os_posix.cpp and
-// os_win32.cpp calls the system, and no header includes the system's own.
+// binary mode, with 64-bit sizes. Apart from the console (console.h), nothing
+// outside os_posix.cpp and os_win32.cpp calls the system, and no header
+// includes the system's own.
 //
 // Error codes are the system's: errno values on POSIX, GetLastError values on
 // Windows. The few the callers tell apart have names below.

@@ -267,9 +267,16 @@ bool ListFolder(const std::string& dir, bool withHidden,
   while (dirent* e = ::readdir(d)) {
     const std::string_view name = e->d_name;
     if (name == "." || name == ".." || (name[0] == '.' && !withHidden)) continue;
-    path.resize(dir.size());
-    path.append(name);
-    found(name, Stat(path).kind);
+    // The entry's own type spares a stat per file; links are followed.
+    Kind kind = e->d_type == DT_REG   ? Kind::Regular
+                : e->d_type == DT_DIR ? Kind::Folder
+                                      : Kind::Other;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      path.resize(dir.size());
+      path.append(name);
+      kind = Stat(path).kind;
+    }
+    found(name, kind);
   }
   ::closedir(d);
   return true;

@@ -3,15 +3,20 @@
 // temporary is held by being open without FILE_SHARE_DELETE: nobody else can
 // remove it, or open it for writing, while its owner lives.
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 // windows.h first: the shell's header needs its types.
 #include <shellapi.h>
+// The program's own lookup has this name; the system's is not used here.
+#undef FindFirstFile
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "services/os.h"
 #include "services/platform.h"
@@ -213,10 +218,11 @@ void Remove(const std::string& path) {
 namespace {
 
 // Open for reading and writing, shared for reading only: no other run can
-// write it or remove it while this handle lives.
+// write it or remove it while this handle lives. Opened for deletion too, so
+// that it can be renamed through the handle, still held.
 HANDLE OpenHeld(const std::string& path, DWORD disposition, Error& err) {
-  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                           nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                           FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   err = 0;
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
@@ -266,14 +272,64 @@ Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file) {
 
 void MatchPermissions(File, const std::string&) {}  // a new file takes its folder's
 
-// The handle has to go first: it does not share deletion, which a rename
-// needs. Write-through makes the move durable before it is reported done.
+namespace {
+
+// The system's own form of a full path ("\??\C:\dir\name"), which a rename
+// through a handle needs: a bare name would not be taken everywhere as one in
+// the file's folder.
+std::wstring NtPath(const std::string& path) {
+  const std::wstring w = Wide(path);
+  const DWORD need = ::GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return {};
+  std::wstring full(need, L'\0');
+  const DWORD n = ::GetFullPathNameW(w.c_str(), need, full.data(), nullptr);
+  if (n == 0 || n >= need) return {};
+  full.resize(n);
+  if (full.rfind(L"\\\\?\\", 0) == 0) return L"\\??\\" + full.substr(4);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + full.substr(2);
+  return L"\\??\\" + full;
+}
+
+// Renames the open file to target, replacing a file of that name, while the
+// handle keeps it held.
+Error RenameHeld(File file, const std::string& target) {
+  const std::wstring w = NtPath(target);
+  if (w.empty()) return ERROR_INVALID_PARAMETER;
+  std::vector<unsigned char> buf(sizeof(FILE_RENAME_INFO) + w.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(w.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, w.data(), w.size() * sizeof(wchar_t));
+  return ::SetFileInformationByHandle(H(file), FileRenameInfo, info, static_cast<DWORD>(buf.size()))
+             ? 0
+             : static_cast<Error>(::GetLastError());
+}
+
+bool Unsupported(Error err) {
+  return err == ERROR_INVALID_PARAMETER || err == ERROR_NOT_SUPPORTED ||
+         err == ERROR_INVALID_FUNCTION || err == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+}  // namespace
+
+// A rename through the temporary's handle replaces the target atomically
+// (the two share a folder) while no other run can take the temporary over. Where the file system
+// cannot, the handle goes first (it does not share deletion, which a rename needs) and the move
+// goes by name, written through before it is reported done.
 Error ReplaceTarget(File file, const std::string& temporary, const std::string& target) {
-  Error err = file != kNoFile ? Close(file) : 0;
-  if (err == 0 && !::MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    err = static_cast<Error>(::GetLastError());
-  return err;
+  if (file != kNoFile) {
+    const Error err = RenameHeld(file, target);
+    if (!Unsupported(err)) {
+      const Error closed = Close(file);
+      return err != 0 ? err : closed;
+    }
+    if (const Error closed = Close(file)) return closed;
+  }
+  return ::MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : static_cast<Error>(::GetLastError());
 }
 
 // Closed first: Windows removes no file that is open without shared deletion.

@@ -110,8 +110,7 @@ std::vector<std::string> FindFiles(std::string_view path) {
   // An exactly named file is found without reading the folder, under the
   // name the folder has for it.
   const std::string exact(path);
-  if (!HasWildcards(pattern) && os::Stat(exact).kind == os::Kind::Regular)
-    return {os::StoredName(exact)};
+  if (os::Stat(exact).kind == os::Kind::Regular) return {os::StoredName(exact)};
 
   std::vector<std::string> names;
   // Hidden files match only when asked for by a name starting with ".".
@@ -129,7 +128,10 @@ std::string FindFirstFile(std::string_view path) {
 
 std::string ResolveFile(std::string_view path) {
   std::string exact(path);
-  if (os::Stat(exact).kind == os::Kind::Regular) return exact;
+  // Under the name the folder has for it, which a case-insensitive file
+  // system may spell otherwise.
+  if (os::Stat(exact).kind == os::Kind::Regular)
+    return std::string(DirectoryPart(path)) + os::StoredName(exact);
   if (HasWildcards(FileNamePart(path))) return {};
   std::string name = FindFirstFile(path);
   return name.empty() ? std::string() : std::string(DirectoryPart(path)) + name;

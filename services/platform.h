@@ -49,8 +49,8 @@ std::uint64_t FileSize(const std::string& path);
 // First name FindFiles gives, or empty text.
 std::string FindFirstFile(std::string_view path);
 // The path of the file to open for a name without wildcards: the name itself
-// when such a file exists, else the one file whose name differs only in case;
-// empty when there is none.
+// when such a file exists (spelt as its folder stores it), else the one file
+// whose name differs only in case; empty when there is none.
 std::string ResolveFile(std::string_view path);
 
 // The stop message for an input that exists but is not a regular file (a

@@ -59,6 +59,7 @@ class RegistrySettingsStore : public SettingsStore {
       : keyPath_(std::move(keyPath)) {}
   std::string GetRegistryValue(std::string_view name) override;
   void SetRegistryValue(std::string_view name, std::string_view value) override;
+  const std::string& keyPath() const { return keyPath_; }
 
  private:
   std::string keyPath_;

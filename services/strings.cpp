@@ -450,10 +450,19 @@ bool LikeMatch(std::string_view text, std::string_view pattern) {
 }
 
 bool WildcardMatch(std::string_view name, std::string_view pattern) {
-  return StarMatch(name, pattern, [](std::string_view pat, std::size_t& p, char c) {
-    const char e = pat[p++];
-    return e == '?' || Lower(e) == Lower(c);
-  });
+  if (!HasHighBytes(name))
+    return StarMatch(name, pattern, [](std::string_view pat, std::size_t& p, char c) {
+      const char e = pat[p++];
+      return e == '?' || Lower(e) == Lower(c);
+    });
+  // "?" stands for one character of a UTF-8 name, as the system's lookup
+  // takes it ("?ódź.csv" finds "Łódź.csv").
+  const auto lower = [](char32_t c) { return c < 0x80 ? char32_t(Lower(char(c))) : c; };
+  return StarMatch(Chars(name), Chars(pattern),
+                   [&](const std::vector<char32_t>& pat, std::size_t& p, char32_t c) {
+                     const char32_t e = pat[p++];
+                     return e == U'?' || lower(e) == lower(c);
+                   });
 }
 
 }  // namespace marklode

@@ -68,7 +68,8 @@ void AppendUtf8(std::string& out, char32_t cp);
 // of UTF-8 text): also "#" one digit, "[list]" and "[!list]" one character in
 // or not in the list (ranges like a-z allowed).
 bool LikeMatch(std::string_view text, std::string_view pattern);
-// File-name wildcards, by bytes, letters compared without regard to case.
+// File-name wildcards, by characters (code points of UTF-8 text, else
+// bytes), ASCII letters compared without regard to case.
 bool WildcardMatch(std::string_view name, std::string_view pattern);
 
 }  // namespace marklode

@@ -1,0 +1,370 @@
+// The system layer where Windows differs from POSIX: path and file-name
+// rules (plain functions, tried here under both rules on any system), names
+// outside ASCII through every file call, binary files, 64-bit offsets, the
+// atomic replacement, the temporaries' locks and, on Windows, the registry.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// The program's own lookup has this name; the system's is not used here.
+#undef FindFirstFile
+#endif
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "services/os.h"
+#include "services/platform.h"
+#include "services/scratch_file.h"
+#include "services/settings.h"
+#include "services/text_files.h"
+
+namespace marklode {
+namespace {
+
+// A fresh folder, its path in UTF-8 ending in the host's separator, removed
+// with all it holds.
+class Folder {
+ public:
+  Folder() {
+    static int serial = 0;
+    const auto base =
+        std::filesystem::temp_directory_path() /
+        ("marklode-os-" + std::to_string(std::random_device()()) + "-" + std::to_string(++serial));
+    std::filesystem::create_directories(base);
+    path_ = base;
+    const std::u8string u8 = base.u8string();
+    text_.assign(u8.begin(), u8.end());
+    text_ += kPathSep;
+  }
+  ~Folder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string operator/(std::string_view name) const { return text_ + std::string(name); }
+  const std::string& text() const { return text_; }
+
+  // Every entry, dot files too, sorted.
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    os::ListFolder(text_, true, [&](std::string_view n, os::Kind) { names.emplace_back(n); });
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::filesystem::path path_;
+  std::string text_;
+};
+
+std::string ReadAll(const std::string& path) {
+  RecordingMessageSink sink;
+  InputFile in(sink);
+  if (!in.Open(path)) return "<unreadable>";
+  std::string text;
+  char buf[4096];
+  while (std::size_t n = in.Read(buf, sizeof buf)) text.append(buf, n);
+  return text;
+}
+
+bool Write(const std::string& path, std::string_view text, MessageSink& sink) {
+  OutputFile out(sink, path);
+  return out.Write(text) && out.Commit();
+}
+
+TEST(PathRules, SplitIntoFolderAndName) {
+  struct Case {
+    PathRule rule;
+    const char* path;
+    const char* folder;
+    const char* name;
+  };
+  const Case cases[] = {
+      {PathRule::Windows, "sub\\tour.gpx", "sub\\", "tour.gpx"},
+      {PathRule::Windows, "C:trip.gpx", "C:", "trip.gpx"},  // the drive's current folder
+      {PathRule::Windows, "Z:\\a\\b\\tour", "Z:\\a\\b\\", "tour"},
+      {PathRule::Windows, "..\\x.gpx", "..\\", "x.gpx"},
+      {PathRule::Windows, "a/b\\c.gpx", "a/b\\", "c.gpx"},
+      {PathRule::Windows, "a\\b/c.gpx", "a\\b/", "c.gpx"},
+      {PathRule::Windows, "\\\\server\\share\\t.gpx", "\\\\server\\share\\", "t.gpx"},
+      {PathRule::Windows, "C:\\", "C:\\", ""},
+      {PathRule::Windows, "1:x", "", "1:x"},  // no drive letter
+      {PathRule::Windows, "tour.gpx", "", "tour.gpx"},
+      {PathRule::Windows, "", "", ""},
+      {PathRule::Posix, "sub\\tour.gpx", "", "sub\\tour.gpx"},  // a name like any other
+      {PathRule::Posix, "C:trip.gpx", "", "C:trip.gpx"},
+      {PathRule::Posix, "/a/b\\c.gpx", "/a/", "b\\c.gpx"},
+      {PathRule::Posix, "../x.gpx", "../", "x.gpx"},
+      {PathRule::Posix, "/", "/", ""},
+  };
+  for (const Case& c : cases) {
+    const bool win = c.rule == PathRule::Windows;
+    EXPECT_EQ(DirectoryPart(c.path, c.rule), c.folder) << c.path << (win ? " (Windows)" : "");
+    EXPECT_EQ(FileNamePart(c.path, c.rule), c.name) << c.path << (win ? " (Windows)" : "");
+  }
+}
+
+TEST(PathRules, SafeFileNames) {
+  struct Case {
+    const char* given;
+    const char* posix;
+    const char* windows;
+  };
+  const Case cases[] = {
+      {"Trip 2024", "Trip 2024", "Trip 2024"},
+      {"a/b\\c", "a_b\\c", "a_b_c"},
+      {"x:*?\"<>|y", "x:*?\"<>|y", "x_______y"},
+      {"tab\there\x7F", "tab_here_", "tab_here_"},
+      {"line\r\nend", "line__end", "line__end"},
+      {"dots...", "dots...", "dots"},  // Windows drops them from a name
+      {"space. . ", "space. . ", "space"},
+      {"CON", "CON", "CON_"},
+      {"con.txt", "con.txt", "con_.txt"},
+      {"Nul", "Nul", "Nul_"},
+      {"AUX .gpx", "AUX .gpx", "AUX _.gpx"},
+      {"COM1", "COM1", "COM1_"},
+      {"lpt9.x.y", "lpt9.x.y", "lpt9_.x.y"},
+      {"COM0", "COM0", "COM0"},  // not a device
+      {"LPT10", "LPT10", "LPT10"},
+      {"CONSOLE", "CONSOLE", "CONSOLE"},
+      {"PRN.", "PRN.", "PRN_"},
+      {"Łódź/東京", "Łódź_東京", "Łódź_東京"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SafeFileName(c.given, PathRule::Posix), c.posix) << c.given;
+    EXPECT_EQ(SafeFileName(c.given, PathRule::Windows), c.windows) << c.given;
+  }
+}
+
+// Names outside ASCII reach the file system whole, through creation,
+// replacement, the lookup, the listing and the size, in both directions.
+TEST(SystemFiles, NamesOutsideAsciiRoundTrip) {
+  Folder dir;
+  RecordingMessageSink sink;
+  const std::vector<std::string> names = {"Zürich.gpx", "Łódź.CSV", "東京.gpx"};
+  for (const std::string& name : names) {
+    ASSERT_TRUE(Write(dir / name, "old " + name, sink)) << name;
+    ASSERT_TRUE(Write(dir / name, "new " + name, sink)) << name;  // over an existing file
+    EXPECT_EQ(ReadAll(dir / name), "new " + name);
+    EXPECT_EQ(FileSize(dir / name), 4 + name.size());
+    EXPECT_EQ(FindFiles(dir / name), std::vector<std::string>{name});
+    EXPECT_EQ(ResolveFile(dir / name), dir / name);
+  }
+  EXPECT_TRUE(sink.boxes.empty());
+  EXPECT_EQ(FindFiles(dir / "*.gpx"), (std::vector<std::string>{"Zürich.gpx", "東京.gpx"}));
+  EXPECT_EQ(FindFiles(dir / "?ód?.csv"), std::vector<std::string>{"Łódź.CSV"});
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"Zürich.gpx", "Łódź.CSV", "東京.gpx"}));
+
+  // A folder of such a name, and a scratch file in it.
+  const std::string sub = dir / "Kraków";
+  os::CreateFolders(sub);
+  EXPECT_EQ(os::Stat(sub).kind, os::Kind::Folder);
+  ASSERT_TRUE(Write(sub + kPathSep + "plik.gpx", "x", sink));
+  EXPECT_EQ(FindFiles(sub + kPathSep + "*"), std::vector<std::string>{"plik.gpx"});
+  {
+    ScratchFile scratch(sub + kPathSep);
+    ASSERT_TRUE(scratch.ok());
+    EXPECT_EQ(scratch.Write("route text"), 0);
+    char buf[32];
+    int err = 0;
+    EXPECT_EQ(std::string(buf, scratch.Read(buf, sizeof buf, err)), "route text");
+    EXPECT_EQ(err, 0);
+  }
+  std::vector<std::string> left;  // the scratch file is gone with its owner
+  os::ListFolder(sub + kPathSep, true, [&](std::string_view n, os::Kind) { left.emplace_back(n); });
+  EXPECT_EQ(left, std::vector<std::string>{"plik.gpx"});
+}
+
+// Bytes go out and come back as they are: no CR added before LF, none taken
+// away, no end at byte 0x1A, and a parked output appends without a second CR.
+TEST(SystemFiles, BinaryThroughParkAndReopen) {
+  Folder dir;
+  RecordingMessageSink sink;
+  const std::string first = std::string("a\r\nb\nc\x1A", 7) + std::string(1, '\0') + "d\r";
+  OutputFile out(sink, dir / "t.csv");
+  ASSERT_TRUE(out.Write(first));
+  ASSERT_TRUE(out.Park());
+  ASSERT_TRUE(out.Write("\r\ne\n"));
+  ASSERT_TRUE(out.Commit());
+  EXPECT_EQ(ReadAll(dir / "t.csv"), first + "\r\ne\n");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"t.csv"});  // no temporary left
+}
+
+TEST(SystemFiles, OffsetsBeyondFourGiB) {
+  Folder dir;
+  const std::string path = dir / "big.gpx";
+  constexpr std::uint64_t kSize = (5ull << 30) + 7;
+  os::File f = os::kNoFile;
+  ASSERT_EQ(os::ClaimTemporary(path, f), 0);
+  ASSERT_EQ(os::Truncate(f, kSize - 4), 0);  // sparse where the file system can
+  ASSERT_EQ(os::WriteAt(f, "tail", 4, kSize - 4), 0);
+  std::uint64_t size = 0;
+  EXPECT_EQ(os::SizeOf(f, size), 0);
+  EXPECT_EQ(size, kSize);
+  os::Close(f);
+  EXPECT_EQ(FileSize(path), kSize);
+
+  RecordingMessageSink sink;
+  InputFile in(sink);
+  ASSERT_TRUE(in.Open(path));
+  EXPECT_EQ(in.Size(), kSize);
+  ASSERT_TRUE(in.Seek(kSize - 4));
+  char buf[8];
+  EXPECT_EQ(std::string(buf, in.Read(buf, sizeof buf)), "tail");
+}
+
+// A temporary is held while open: another run can neither take it nor
+// remove it, and once its owner lets go it is a leftover to sweep.
+TEST(SystemFiles, TemporariesAreHeldWhileOpen) {
+  Folder dir;
+  const std::string path = dir / ".t.gpx.marklode-0";
+  os::File mine = os::kNoFile, theirs = os::kNoFile;
+  ASSERT_EQ(os::ClaimTemporary(path, mine), 0);
+  ASSERT_EQ(os::WriteAll(mine, "half", 4), 0);
+  EXPECT_EQ(os::ClaimTemporary(path, theirs), os::kBusy);
+  os::RemoveUnheld(path);
+  EXPECT_EQ(os::Stat(path).kind, os::Kind::Regular);
+  os::Close(mine);
+  ASSERT_EQ(os::ClaimTemporary(path, theirs), 0);  // a leftover, taken over emptied
+  EXPECT_EQ(os::Stat(path).size, 0u);
+  os::Close(theirs);
+  os::RemoveUnheld(path);
+  EXPECT_EQ(os::Stat(path).kind, os::Kind::Missing);
+}
+
+TEST(SystemFiles, IdentityKindsAndProgramFolder) {
+  Folder dir;
+  RecordingMessageSink sink;
+  ASSERT_TRUE(Write(dir / "a.gpx", "x", sink));
+  ASSERT_TRUE(Write(dir / "b.gpx", "x", sink));
+  const std::string dot = std::string(".") + kPathSep;
+  EXPECT_TRUE(SameFile(dir / "a.gpx", dir / (dot + "a.gpx")));
+  EXPECT_FALSE(SameFile(dir / "a.gpx", dir / "b.gpx"));
+  EXPECT_NE(NotARegularFileText(dir.text(), dir.text()).find("a folder"), std::string::npos);
+  EXPECT_EQ(NotARegularFileText(dir / "a.gpx", dir / "a.gpx"), "");
+
+  // The program's folder is its executable's, wherever the run stands.
+  const std::string before = ProgramFolder();
+  const std::string cwd = CurrentDirectory();
+  ASSERT_TRUE(ChangeDirectory(dir.text()));
+  EXPECT_EQ(ProgramFolder(), before);
+  EXPECT_NE(ProgramFolder(), CurrentDirectory());
+  ASSERT_TRUE(ChangeDirectory(cwd));
+  EXPECT_FALSE(before.empty());
+  EXPECT_NE(before.back(), kPathSep);
+}
+
+#ifdef _WIN32
+
+std::wstring Wide(const std::string& s) {
+  std::filesystem::path p(std::u8string(s.begin(), s.end()));
+  return p.wstring();
+}
+
+TEST(WindowsFiles, LookupGivesTheStoredNameAndDevicesAreNoFiles) {
+  Folder dir;
+  RecordingMessageSink sink;
+  ASSERT_TRUE(Write(dir / "Tour.gpx", "x", sink));
+  EXPECT_EQ(FindFiles(dir / "TOUR.GPX"), std::vector<std::string>{"Tour.gpx"});
+  EXPECT_EQ(FindFirstFile(dir / "tour.gpx"), "Tour.gpx");
+  EXPECT_TRUE(SameFile(dir / "Tour.gpx", dir / "TOUR.gpx"));
+  for (const char* device : {"NUL", "CON", "nul.gpx"})
+    EXPECT_NE(NotARegularFileText(device, device).find("a device"), std::string::npos) << device;
+}
+
+// A target another program holds open without sharing stays as it was; the
+// warning gives the system's reason, and the temporary goes.
+TEST(WindowsFiles, HeldTargetKeepsItsContent) {
+  Folder dir;
+  RecordingMessageSink sink;
+  const std::string target = dir / "Łódź.CSV";
+  ASSERT_TRUE(Write(target, "old", sink));
+  HANDLE held = ::CreateFileW(Wide(target).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Write(target, "new", sink));
+  ::CloseHandle(held);
+  ASSERT_EQ(sink.boxes.size(), 1u);
+  EXPECT_EQ(sink.boxes[0].title, "PutTextLine");
+  const std::string text = sink.boxes[0].text;
+  EXPECT_NE(text.find(target), std::string::npos) << text;
+  const bool reason = text.find(os::ErrorText(ERROR_SHARING_VIOLATION)) == 0 ||
+                      text.find(os::ErrorText(ERROR_ACCESS_DENIED)) == 0;
+  EXPECT_TRUE(reason) << text;
+  EXPECT_EQ(text.find(".."), std::string::npos) << text;  // the system's period trimmed
+  EXPECT_EQ(ReadAll(target), "old");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Łódź.CSV"});
+}
+
+TEST(WindowsFiles, ErrorTextsAreTheSystems) {
+  const std::string text = os::ErrorText(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(text.empty());
+  EXPECT_NE(text.back(), '.');
+  EXPECT_NE(text.back(), '\n');
+  RecordingMessageSink sink;
+  InputFile in(sink);
+  EXPECT_FALSE(in.Open("no-such-folder-here\\Zürich.gpx"));
+  ASSERT_EQ(sink.boxes.size(), 1u);
+  EXPECT_NE(sink.boxes[0].text.find("Zürich.gpx"), std::string::npos);
+}
+
+// Read back with RegGetValueW, not with the store's own code.
+std::wstring RegistryText(const std::wstring& key, const std::wstring& name) {
+  DWORD bytes = 0;
+  if (::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
+                     &bytes) != ERROR_SUCCESS)
+    return L"<missing>";
+  std::wstring buf(bytes / sizeof(wchar_t), L'\0');
+  ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, buf.data(),
+                 &bytes);
+  buf.resize(bytes / sizeof(wchar_t));
+  while (!buf.empty() && buf.back() == L'\0') buf.pop_back();
+  return buf;
+}
+
+TEST(WindowsSettings, RegistryStore) {
+  // A key of the test's own, so a real user's settings stay untouched.
+  const std::string key =
+      "Software\\Orvel\\Marklode-test-" + std::to_string(::GetCurrentProcessId());
+  RegistrySettingsStore store(key);
+  EXPECT_EQ(store.GetRegistryValue("WindowX"), "");  // no key yet
+  store.SetRegistryValue("WindowX", "1200");
+  store.SetRegistryValue("windowx", "1500");  // the registry ignores the case of names
+  EXPECT_EQ(store.GetRegistryValue("WINDOWX"), "1500");
+  EXPECT_EQ(store.GetRegistryValue("Missing"), "");
+  const std::string longValue = "C:\\Łódź\\" + std::string(5000, 'p') + "\\東京.gpx";
+  store.SetRegistryValue("InFileGPX", longValue);
+  EXPECT_EQ(store.GetRegistryValue("InFileGPX"), longValue);  // read whole
+  store.SetRegistryValue("TruncatePOIname", " False ");
+  EXPECT_FALSE(IsStoredTrue(store.GetRegistryValue("TruncatePOIname")));
+  EXPECT_EQ(store.GetRegistryValue("TruncatePOIname"), " False ");
+
+  const std::wstring wkey = Wide(key);
+  EXPECT_EQ(RegistryText(wkey, L"WindowX"), L"1500");
+  EXPECT_EQ(RegistryText(wkey, L"InFileGPX"), Wide(longValue));
+  DWORD type = 0;
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, wkey.c_str(), L"WindowX", RRF_RT_ANY, &type, nullptr,
+                           nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, wkey.c_str());
+  EXPECT_EQ(store.GetRegistryValue("WindowX"), "");
+
+  // The front ends' store is the registry's, at the program's key.
+  auto user = UserSettingsStore();
+  auto* registry = dynamic_cast<RegistrySettingsStore*>(user.get());
+  ASSERT_NE(registry, nullptr);
+  EXPECT_EQ(registry->keyPath(), "Software\\Orvel\\Marklode");
+}
+
+#endif
+
+}  // namespace
+}  // namespace marklode
