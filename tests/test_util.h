@@ -40,8 +40,8 @@ constexpr char kSep = '\\';
 constexpr char kSep = '/';
 #endif
 
-// A fresh folder of its own under the system's temporary folder, removed
-// with everything in it at the end. Names joined with "/" get the platform's
+// A fresh folder of its own under the system's temporary folder, private to
+// its owner, removed with everything in it at the end. Names joined with "/" get the platform's
 // separator, so that paths look as a user of the platform types them.
 class TempDir {
  public:
@@ -53,6 +53,7 @@ class TempDir {
       const auto dir = base / ("marklode-test-" + std::to_string(stamp % 1000000007) + "-" +
                                std::to_string(serial++));
       if (std::filesystem::create_directory(dir)) {
+        std::filesystem::permissions(dir, std::filesystem::perms::owner_all);  // private
         path_ = Utf8(dir);
         break;
       }
