@@ -25,9 +25,9 @@ void InterruptHandled();
 // sequences (on Windows: a console, with VT processing turned on here).
 bool StderrIsTerminal();
 
-// Prepares stdout and stderr for UTF-8 text written byte for byte, as on
-// POSIX: a Windows console shows UTF-8, and a redirected stream gets "\n",
-// not "\r\n".
+// Makes stdout and stderr write their bytes as given, as on POSIX: a
+// redirected stream gets "\n", not "\r\n". Text that may hold more than ASCII
+// goes through WriteStderr.
 void PrepareStandardStreams();
 
 // Writes UTF-8 text to stderr byte for byte; on a Windows console, which the

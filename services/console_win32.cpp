@@ -79,14 +79,12 @@ void InterruptHandled() {
 
 namespace {
 
-// What this program changed in the console it shares with the shell that
-// started it, put back when it ends.
-UINT gSavedOutputPage = 0;
+// The console mode this program changed in the console it shares with the
+// shell that started it, put back when it ends.
 DWORD gSavedErrorMode = 0;
 bool gErrorModeChanged = false;
 
 void RestoreConsole() {
-  if (gSavedOutputPage != 0) SetConsoleOutputCP(gSavedOutputPage);
   if (gErrorModeChanged) SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), gSavedErrorMode);
 }
 
@@ -113,11 +111,6 @@ bool StderrIsTerminal() {
 }
 
 void PrepareStandardStreams() {
-  const UINT page = GetConsoleOutputCP();  // 0 without a console
-  if (page != 0 && page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
-    gSavedOutputPage = page;
-    RestoreConsoleAtExit();
-  }
   // A program without a console has no descriptors behind these streams.
   for (FILE* stream : {stdout, stderr})
     if (_fileno(stream) >= 0) _setmode(_fileno(stream), _O_BINARY);

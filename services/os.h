@@ -100,7 +100,7 @@ Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file);
 void MatchPermissions(File file, const std::string& target);
 // Closes the temporary (unless file is kNoFile) and moves it into target's
 // place at once, replacing the target. On failure the target stays as it was
-// and the temporary is left for the caller to remove.
+// and the temporary is removed.
 Error ReplaceTarget(File file, const std::string& temporary, const std::string& target);
 // Removes a temporary and closes it (unless file is kNoFile), in the order
 // that leaves no moment in which another run could take it.

@@ -222,12 +222,13 @@ void MatchPermissions(File file, const std::string& target) {
 }
 
 // The lock is kept, through a second descriptor, until the temporary has its
-// final name: no other run may take it over between the last write and the
-// rename.
+// final name or none: no other run may take it over between the last write
+// and the rename.
 Error ReplaceTarget(File file, const std::string& temporary, const std::string& target) {
   const int hold = file == kNoFile ? -1 : ::dup(Fd(file));
   Error err = file != kNoFile && ::close(Fd(file)) != 0 ? errno : 0;
   if (err == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) ::unlink(temporary.c_str());
   if (hold >= 0) ::close(hold);
   return err;
 }

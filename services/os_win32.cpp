@@ -45,6 +45,23 @@ std::string Narrow(const wchar_t* text, std::size_t size = std::string::npos) {
   return out;
 }
 
+// A file's name for the wide calls. Past the classic limit of MAX_PATH a
+// path only works in the extended form ("\\?\C:\..."), which the system
+// takes as it is: it is made full and plain first.
+std::wstring PathW(std::string_view path) {
+  std::wstring w = Wide(path);
+  constexpr std::size_t kClassicLimit = 248;  // for folders; files get 260
+  if (w.size() < kClassicLimit || w.rfind(L"\\\\?\\", 0) == 0) return w;
+  const DWORD need = ::GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return w;
+  std::wstring full(need, L'\0');
+  const DWORD n = ::GetFullPathNameW(w.c_str(), need, full.data(), nullptr);
+  if (n == 0 || n >= need) return w;
+  full.resize(n);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 HANDLE H(os::File file) {
   return reinterpret_cast<HANDLE>(file);
 }
@@ -87,7 +104,7 @@ FileInfo Stat(const std::string& path) {
     return info;
   }
   WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &a)) return info;
+  if (!::GetFileAttributesExW(PathW(path).c_str(), GetFileExInfoStandard, &a)) return info;
   if (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     info.kind = Kind::Folder;
   } else {
@@ -98,7 +115,7 @@ FileInfo Stat(const std::string& path) {
 }
 
 Error OpenForReading(const std::string& path, File& file, FileInfo& info, bool) {
-  const std::wstring name = Wide(path);
+  const std::wstring name = PathW(path);
   HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   file = F(h);
@@ -212,7 +229,7 @@ Error Close(File file) {
 }
 
 void Remove(const std::string& path) {
-  ::DeleteFileW(Wide(path).c_str());
+  ::DeleteFileW(PathW(path).c_str());
 }
 
 namespace {
@@ -221,7 +238,7 @@ namespace {
 // write it or remove it while this handle lives. Opened for deletion too, so
 // that it can be renamed through the handle, still held.
 HANDLE OpenHeld(const std::string& path, DWORD disposition, Error& err) {
-  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+  HANDLE h = ::CreateFileW(PathW(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                            FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   err = 0;
   if (h == INVALID_HANDLE_VALUE) {
@@ -253,7 +270,7 @@ Error ClaimTemporary(const std::string& path, File& file) {
 
 void RemoveUnheld(const std::string& path) {
   // Fails while the owner has it open (shared without delete).
-  ::DeleteFileW(Wide(path).c_str());
+  ::DeleteFileW(PathW(path).c_str());
 }
 
 Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file) {
@@ -306,36 +323,65 @@ Error RenameHeld(File file, const std::string& target) {
              : static_cast<Error>(::GetLastError());
 }
 
+// What a file system or redirector that cannot rename through a handle, or
+// cannot take the path in the system's form, answers: the move by name may
+// still work.
 bool Unsupported(Error err) {
-  return err == ERROR_INVALID_PARAMETER || err == ERROR_NOT_SUPPORTED ||
-         err == ERROR_INVALID_FUNCTION || err == ERROR_CALL_NOT_IMPLEMENTED;
+  switch (err) {
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_NOT_SAME_DEVICE:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
 
+// Marked for deletion through the handle, so that it goes when the handle
+// closes, with no moment in which another run could take it; by name where
+// that fails.
+void RemoveTemporary(File file, const std::string& path) {
+  if (file != kNoFile) {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    const bool marked =
+        ::SetFileInformationByHandle(H(file), FileDispositionInfo, &gone, sizeof gone);
+    ::CloseHandle(H(file));
+    if (marked) return;
+  }
+  Remove(path);
+}
+
 // A rename through the temporary's handle replaces the target atomically
-// (the two share a folder) while no other run can take the temporary over. Where the file system
-// cannot, the handle goes first (it does not share deletion, which a rename needs) and the move
-// goes by name, written through before it is reported done.
+// (the two share a folder) while no other run can take the temporary over.
+// Where the file system cannot, the handle goes first (it does not share
+// deletion, which a rename needs) and the move goes by name, written through
+// before it is reported done.
 Error ReplaceTarget(File file, const std::string& temporary, const std::string& target) {
   if (file != kNoFile) {
     const Error err = RenameHeld(file, target);
-    if (!Unsupported(err)) {
-      const Error closed = Close(file);
-      return err != 0 ? err : closed;
+    if (err != 0 && !Unsupported(err)) {
+      RemoveTemporary(file, temporary);
+      return err;
     }
-    if (const Error closed = Close(file)) return closed;
+    const Error closed = Close(file);
+    if (err == 0) return closed;  // in place
+    if (closed != 0) {
+      Remove(temporary);
+      return closed;
+    }
   }
-  return ::MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : static_cast<Error>(::GetLastError());
-}
-
-// Closed first: Windows removes no file that is open without shared deletion.
-void RemoveTemporary(File file, const std::string& path) {
-  if (file != kNoFile) ::CloseHandle(H(file));
-  Remove(path);
+  if (::MoveFileExW(PathW(temporary).c_str(), PathW(target).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return 0;
+  const Error err = static_cast<Error>(::GetLastError());
+  Remove(temporary);
+  return err;
 }
 
 Error CreateScratch(const std::string& dir, File& file) {
@@ -349,7 +395,7 @@ Error CreateScratch(const std::string& dir, File& file) {
     const std::string name = folder + ".marklode-scratch-" + std::to_string(pid) + "-" +
                              std::to_string(::GetTickCount64()) + "-" + std::to_string(attempt);
     HANDLE h = ::CreateFileW(
-        Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        PathW(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       file = F(h);
@@ -364,8 +410,8 @@ Error CreateScratch(const std::string& dir, File& file) {
 bool ListFolder(const std::string& dir, bool withHidden,
                 const std::function<void(std::string_view, Kind)>& found) {
   WIN32_FIND_DATAW e;
-  HANDLE h = ::FindFirstFileExW(Wide(dir + "*").c_str(), FindExInfoBasic, &e, FindExSearchNameMatch,
-                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  HANDLE h = ::FindFirstFileExW(PathW(dir + "*").c_str(), FindExInfoBasic, &e,
+                                FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     const std::string name = Narrow(e.cFileName);
@@ -380,7 +426,7 @@ bool ListFolder(const std::string& dir, bool withHidden,
 
 std::string StoredName(const std::string& path) {
   WIN32_FIND_DATAW e;
-  HANDLE h = ::FindFirstFileExW(Wide(path).c_str(), FindExInfoBasic, &e, FindExSearchNameMatch,
+  HANDLE h = ::FindFirstFileExW(PathW(path).c_str(), FindExInfoBasic, &e, FindExSearchNameMatch,
                                 nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) return std::string(FileNamePart(path));
   ::FindClose(h);
@@ -391,7 +437,7 @@ namespace {
 
 bool FileId(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   // No access asked for: the file's identity only, even of one held open.
-  HANDLE h = ::CreateFileW(Wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+  HANDLE h = ::CreateFileW(PathW(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = ::GetFileInformationByHandle(h, &info);
@@ -408,7 +454,7 @@ bool SameFileId(const std::string& a, const std::string& b) {
 }
 
 void CreateFolders(const std::string& path) {
-  const std::wstring w = Wide(path);
+  const std::wstring w = PathW(path);
   for (std::size_t i = 1; i <= w.size(); ++i)
     if (i == w.size() || w[i] == L'\\' || w[i] == L'/')
       ::CreateDirectoryW(w.substr(0, i).c_str(), nullptr);  // those there fail harmlessly

@@ -1,6 +1,6 @@
 // Process and file-system services: paths, the directory lookup, the
 // program's folder, the current directory. On POSIX "/" separates path
-// components; on Windows "\\" and "/" both do, and a drive's colon ends a
+// components; on Windows "\" and "/" both do, and a drive's colon ends a
 // folder part ("C:trip.gpx").
 #pragma once
 
@@ -41,8 +41,9 @@ bool IsWindowsDeviceName(std::string_view name);
 // The directory lookup. Returns the bare names of the ordinary files that match
 // the last component of path (wildcards "*" and "?" allowed there), compared
 // without regard to case, sorted by name. An exactly named existing file comes
-// back alone under its own name. Directories never match; nor do hidden
-// (dot) files unless named exactly.
+// back alone under its own name, as its folder stores it. Directories never
+// match; nor do dot files unless asked for by a name starting with "." (nor,
+// on Windows, files marked hidden or system).
 std::vector<std::string> FindFiles(std::string_view path);
 // The size of the file at path, or 0 when it cannot be told.
 std::uint64_t FileSize(const std::string& path);

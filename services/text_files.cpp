@@ -313,15 +313,13 @@ bool OutputFile::Commit() {
       ok = false;
     }
   }
-  if (ok) {
-    // Short of descriptors, a parked temporary is moved without its lock.
-    if (const int err = os::ReplaceTarget(fd_, temp_, target_)) {
-      Fail(err);
-      ok = false;
-    }
-    fd_ = os::kNoFile;
+  if (!ok) {
+    os::RemoveTemporary(fd_, temp_);
+  } else if (const int err = os::ReplaceTarget(fd_, temp_, target_)) {
+    // (Short of descriptors, a parked temporary is moved without its lock.)
+    Fail(err);
+    ok = false;
   }
-  if (!ok) os::RemoveTemporary(fd_, temp_);
   fd_ = os::kNoFile;
   temp_.clear();
   return ok;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/gpx_to_csv.h"
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/scratch_file.h"
@@ -182,6 +183,32 @@ TEST(SystemFiles, NamesOutsideAsciiRoundTrip) {
   EXPECT_EQ(left, std::vector<std::string>{"plik.gpx"});
 }
 
+// Paths longer than Windows' classic limit of 260 characters work throughout.
+TEST(SystemFiles, LongPaths) {
+  Folder dir;
+  RecordingMessageSink sink;
+  std::string sub = dir.text();
+  for (const std::string& part : {std::string(100, 'a'), std::string(100, 'b')}) {
+    sub += part;
+    sub += kPathSep;
+  }
+  for (int i = 0; i < 100; ++i) sub += "ü";
+  os::CreateFolders(sub);
+  sub += kPathSep;
+  const std::string path = sub + "Łódź.gpx";
+  ASSERT_GT(path.size(), 320u);
+  ASSERT_TRUE(Write(path, "old", sink)) << sink.boxes.size();
+  ASSERT_TRUE(Write(path, "new", sink));
+  EXPECT_EQ(ReadAll(path), "new");
+  EXPECT_EQ(FileSize(path), 3u);
+  EXPECT_EQ(FindFiles(sub + "*.GPX"), std::vector<std::string>{"Łódź.gpx"});
+  EXPECT_EQ(ResolveFile(path), path);
+  EXPECT_TRUE(SameFile(path, sub + "." + kPathSep + "Łódź.gpx"));
+  ScratchFile scratch(sub);
+  EXPECT_TRUE(scratch.ok());
+  EXPECT_TRUE(sink.boxes.empty());
+}
+
 // Bytes go out and come back as they are: no CR added before LF, none taken
 // away, no end at byte 0x1A, and a parked output appends without a second CR.
 TEST(SystemFiles, BinaryThroughParkAndReopen) {
@@ -239,6 +266,41 @@ TEST(SystemFiles, TemporariesAreHeldWhileOpen) {
   EXPECT_EQ(os::Stat(path).kind, os::Kind::Missing);
 }
 
+// The same through an output: the next run for a target sweeps what killed
+// runs left and writes to the first slot nobody holds.
+TEST(SystemFiles, OutputsSweepLeftoversAndSkipHeldTemporaries) {
+  Folder dir;
+  RecordingMessageSink sink;
+  const std::string target = dir / "Łódź.csv";
+  const std::string stem = TemporaryStem(target);
+  os::File held = os::kNoFile;
+  ASSERT_EQ(os::ClaimTemporary(stem + "0", held), 0);  // a running process's
+  for (const char* slot : {"1", "3"}) {
+    os::File left = os::kNoFile;
+    ASSERT_EQ(os::ClaimTemporary(stem + slot, left), 0);
+    ASSERT_EQ(os::WriteAll(left, "stale", 5), 0);
+    os::Close(left);
+  }
+  {
+    OutputFile out(sink, target);
+    ASSERT_TRUE(out.Write("new"));
+    EXPECT_EQ(out.temporary(), stem + "1");
+    EXPECT_EQ(os::Stat(stem + "3").kind, os::Kind::Missing);
+    ASSERT_TRUE(out.Commit());
+  }
+  EXPECT_EQ(os::Stat(stem + "0").kind, os::Kind::Regular);
+  os::Close(held);
+  {
+    OutputFile out(sink, target);
+    ASSERT_TRUE(out.Write("again"));
+    EXPECT_EQ(out.temporary(), stem + "0");
+    ASSERT_TRUE(out.Commit());
+  }
+  EXPECT_EQ(ReadAll(target), "again");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Łódź.csv"});
+  EXPECT_TRUE(sink.boxes.empty());
+}
+
 TEST(SystemFiles, IdentityKindsAndProgramFolder) {
   Folder dir;
   RecordingMessageSink sink;
@@ -259,6 +321,34 @@ TEST(SystemFiles, IdentityKindsAndProgramFolder) {
   ASSERT_TRUE(ChangeDirectory(cwd));
   EXPECT_FALSE(before.empty());
   EXPECT_NE(before.back(), kPathSep);
+}
+
+std::string WriteGpx(const Folder& dir, std::initializer_list<std::string_view> names) {
+  std::string gpx = "<gpx>";
+  for (std::string_view n : names)
+    gpx.append("<wpt lat='1' lon='2'><name>").append(n).append("</name></wpt>");
+  gpx += "</gpx>";
+  RecordingMessageSink sink;
+  Write(dir / "trip.gpx", gpx, sink);
+  return dir / "trip.gpx";
+}
+
+// Names made from waypoints are ones the system keeps as they are given.
+TEST(GeneratedNames, FollowTheSystemsRule) {
+  Folder dir;
+  RecordingMessageSink messages;
+  MemorySettingsStore settings;
+  RunContext ctx(messages, settings);
+  ctx.InputSpec = WriteGpx(dir, {"CON", "a:b", "Zürich.", "lpt1.x"});
+  ASSERT_EQ(ConvertGpxToCsv(ctx, "", false, "", "", "", "<W>", ""), RunStatus::Done);
+  EXPECT_TRUE(messages.boxes.empty());
+#ifdef _WIN32
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"CON_.CSV", "Zürich.CSV", "a_b.CSV",
+                                                     "lpt1_.x.CSV", "trip.gpx"}));
+#else
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"CON.CSV", "Zürich..CSV", "a:b.CSV",
+                                                     "lpt1.x.CSV", "trip.gpx"}));
+#endif
 }
 
 #ifdef _WIN32
@@ -356,6 +446,20 @@ TEST(WindowsSettings, RegistryStore) {
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   ::RegDeleteTreeW(HKEY_CURRENT_USER, wkey.c_str());
   EXPECT_EQ(store.GetRegistryValue("WindowX"), "");
+
+  // The converter reads its setting from there.
+  RecordingMessageSink messages;
+  RunContext ctx(messages, store);
+  Folder dir;
+  const std::string name(45, 'n');
+  ctx.InputSpec = WriteGpx(dir, {name});
+  for (const char* value : {"", " FALSE ", "no"}) {
+    store.SetRegistryValue("truncatepoiname", value);
+    ASSERT_EQ(ConvertGpxToCsv(ctx, "", false, "", "", "", "", ""), RunStatus::Done);
+    const std::size_t kept = std::string_view(value) == " FALSE " ? 45 : 39;
+    EXPECT_EQ(ReadAll(dir / "trip.CSV"), "2,1,\"" + name.substr(0, kept) + "\"") << value;
+  }
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, wkey.c_str());
 
   // The front ends' store is the registry's, at the program's key.
   auto user = UserSettingsStore();
