@@ -55,6 +55,17 @@ const PathCase kCases[] = {
      {"sub\\tour.gpx"},
      "",
      {{"sub", kFolder}, {"sub\\tour.gpx", kTour}, {"sub\\tour.CSV", kTourCsv}}},
+#ifdef _WIN32
+    {"ForwardSlashesAsWindowsTakesThem",
+     {{"sub\\a.csv", kA}, {"sub\\b.csv", kB}},
+     {"{dir}/sub/a.csv;b.csv"},
+     "",
+     {{"sub", kFolder},
+      {"sub\\a.csv", kA},
+      {"sub\\b.csv", kB},
+      {"sub\\a.GPX", Holds("<name>A</name>")},
+      {"sub\\b.GPX", Holds("<name>B</name>")}}},
+#endif
     {"AbsoluteWithDriveLetterAndNoExtension",
      {{"sub\\tour.gpx", kTour}},
      {"{zdir}\\sub\\tour"},
