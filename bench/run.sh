@@ -14,6 +14,10 @@
 #   NO_GPSBABEL=1      measure Marklode and grep only (for sizes GPSBabel
 #                      cannot hold in memory)
 #   KEEP=1             keep the generated and converted files in bench/data/
+#   MARKLODE_WIN=path  also time the Windows build (marklode-cli.exe) under
+#                      wine64 on the same two conversions, and print its time
+#                      over the Linux build's (target <= 1.5x in both
+#                      directions); WINEPREFIX defaults to build/bench/wine
 #
 # Prints wall time and peak RSS (from /usr/bin/time -v) of each command, and
 # each ratio beside the project's target for it:
@@ -44,6 +48,25 @@ if [ -z "${MARKLODE:-}" ]; then
     cmake --preset dev >/dev/null
     cmake --build --preset dev --target marklode -j2
   fi
+fi
+
+# The Windows build runs under a wineserver kept alive between the runs, so
+# that each run pays for starting its process, not for starting Wine; a
+# first untimed run sets up the prefix. Wine's own share is shown by timing
+# "--version".
+wine=()
+if [ -n "${MARKLODE_WIN:-}" ]; then
+  wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  [ -x "$wine64" ] || { echo "bench: wine64 is missing; run scripts/setup.sh" >&2; exit 1; }
+  [ -f "$MARKLODE_WIN" ] || { echo "bench: no $MARKLODE_WIN (build the win64 preset)" >&2; exit 1; }
+  export WINEPREFIX=${WINEPREFIX:-$PWD/build/bench/wine} WINEDEBUG=-all
+  wineserver=$(dirname "$wine64")/wineserver
+  [ -x "$wineserver" ] || wineserver=wineserver
+  mkdir -p "$WINEPREFIX"
+  # It lives five minutes past the last run, holding none of our streams.
+  "$wineserver" -p300 </dev/null >/dev/null 2>&1 || true  # one may be running already
+  "$wine64" "$MARKLODE_WIN" --version >/dev/null 2>&1
+  wine=("$wine64" "$MARKLODE_WIN")
 fi
 
 gen=build/bench/gen_gpx
@@ -115,6 +138,11 @@ if [ -z "${NO_GPSBABEL:-}" ]; then
 fi
 printf '  Marklode / grep time:     %.2fx (target <= 3x)\n' "$(calc "$ml_s / $grep_s")"
 printf '  Marklode peak RSS:        %.1f MB (target < 32 MB at any size)\n' "$(calc "$ml_rss / 1024")"
+if [ ${#wine[@]} -gt 0 ]; then
+  measure wine "${wine[@]}" --version
+  FRESH=$csv measure wine "${wine[@]}" "$in"
+  printf '  Windows / Linux time:     %.2fx (target <= 1.5x)\n' "$(calc "$SECS / $ml_s")"
+fi
 
 # The pathological shape: no waypoint has its </wpt>, so each runs on to the
 # next. Must take about as long as the well-formed file.
@@ -147,6 +175,17 @@ if "$MARKLODE" /r "$csv" >/dev/null 2>&1 && [ -s "$gpx_back" ]; then
   printf '  Marklode / cp time:       %.2fx (target <= 4x)\n' "$(calc "$ml_s / $cp_s")"
   printf '  Marklode peak RSS:        %.1f MB (target < 40 MB for 200,000 points; %d here)\n' \
     "$(calc "$ml_rss / 1024")" "$points"
+  if [ ${#wine[@]} -gt 0 ]; then
+    # In a folder of its own: to Windows, bench-SIZE.GPX beside the input
+    # bench-SIZE.gpx is that same file.
+    win="$data/win"
+    mkdir -p "$win"
+    cp "$csv" "$win/"
+    cat "$win/bench-$size.CSV" >/dev/null
+    FRESH=$win/bench-$size.GPX measure wine "${wine[@]}" /r "$win/bench-$size.CSV"
+    printf '  Windows / Linux time:     %.2fx (target <= 1.5x)\n' "$(calc "$SECS / $ml_s")"
+    rm -rf "$win"
+  fi
 else
   echo "POI-CSV -> GPX: skipped ('marklode /r' did not convert $csv)"
 fi

@@ -150,7 +150,7 @@ TEST_F(Runs, ListsConvertEachItemBesideIt) {
   WriteFile(dir / "b.gpx",
             "<gpx><wpt lat='1' lon='2'><name>B</name></wpt><wpt lat='3' lon='4'><name>C</name>"
             "</wpt></gpx>");
-  h.ctx.InputSpec = dir.path() + "/a.gpx;b.gpx";
+  h.ctx.InputSpec = dir / "a.gpx;b.gpx";
   h.ctx.ModeGPX = true;
   std::int32_t entries = 0, files = 0;
   EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
@@ -162,7 +162,7 @@ TEST_F(Runs, ListsConvertEachItemBesideIt) {
   // POI-CSV to GPX, with an item that would overwrite itself.
   WriteFile(dir / "p.csv", "1,2,P\n");
   WriteFile(dir / "q.GPX", "1,2,Q\n");
-  h.ctx.InputSpec = dir.path() + "/p.csv;q.GPX";
+  h.ctx.InputSpec = dir / "p.csv;q.GPX";
   h.ctx.ModeGPX = false;
   EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
   EXPECT_EQ(files, 1);
@@ -171,7 +171,7 @@ TEST_F(Runs, ListsConvertEachItemBesideIt) {
   EXPECT_EQ(ReadFile(dir / "q.GPX"), "1,2,Q\n");
   EXPECT_NE(ReadFile(dir / "p.GPX").find("<name>P</name>"), std::string::npos);
 
-  h.ctx.InputSpec = dir.path() + "/";  // nothing after the last "/": no items
+  h.ctx.InputSpec = dir / "";  // nothing after the last separator: no items
   EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
   EXPECT_EQ(files, 0);
 }
@@ -193,7 +193,7 @@ TEST_F(Runs, CancelAtTheThirdItemKeepsTheFirstTwo) {
   for (const char* name : {"a.csv", "b.csv", "c.csv"}) WriteFile(dir / name, "1,2,P\r\n3,4,Q\r\n");
   CancelWhen cancel([&] { return h.ctx.InputSpec == dir / "c.csv"; });
   h.ctx.progress = &cancel;
-  h.ctx.InputSpec = dir.path() + "/a.csv;b.csv;c.csv";
+  h.ctx.InputSpec = dir / "a.csv;b.csv;c.csv";
   std::int32_t entries = 0, files = 0;
   EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Cancelled);
   EXPECT_EQ(h.ctx.OutputsCommitted, 2);
@@ -238,7 +238,7 @@ class ScriptedWindow : public WindowHost {
 TEST_F(Runs, WindowCyclesReportCountsAndEndWithoutARequest) {
   WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
   WriteFile(dir / "b.gpx", "<gpx></gpx>");
-  ScriptedWindow window(dir.path() + "/a.gpx;b.gpx");
+  ScriptedWindow window(dir / "a.gpx;b.gpx");
   EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
   EXPECT_EQ(window.shown_, 2);
   EXPECT_EQ(h.messages.Joined(), "Marklode: 2 Files processed. 1 entries converted.\n");

@@ -1,8 +1,10 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <thread>
@@ -54,6 +56,7 @@ TEST(Settings, UnwritableStoreIsSilent) {
   EXPECT_FALSE(IsStoredTrue("yes"));
 }
 
+#ifndef _WIN32  // named pipes, links to devices
 // Only a regular file of a sensible size is read as settings, and nothing
 // else there is replaced by a write: a named pipe must not block the program,
 // a link to a device not fill its memory.
@@ -74,6 +77,7 @@ TEST(Settings, OnlyARegularFileIsRead) {
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadFile(dir / "big.conf").substr(0, 13), "ModeGPX=True\n");
 }
+#endif
 
 TEST(DirectoryLookup, MatchesWithoutRegardToCaseAndSkipsFolders) {
   test::TempDir dir;
@@ -162,6 +166,7 @@ TEST(OutputFile, UncreatableTargetIsReported) {
   EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"file"});
 }
 
+#ifndef _WIN32  // file modes and another user
 // Read as a user who may see the file but not read it (root reads anything).
 TEST(InputFile, AnUnreadableFileIsReported) {
   test::TempDir dir;
@@ -176,6 +181,7 @@ TEST(InputFile, AnUnreadableFileIsReported) {
   });
   EXPECT_EQ(said, "SYSgetTextLine: Permission denied.  (" + dir / "locked.gpx" + ").\n");
 }
+#endif
 
 TEST(InputFile, AFolderIsReportedNotRead) {
   test::TempDir dir;
@@ -229,6 +235,7 @@ TEST(OutputFile, LongestTargetNamesWork) {
   EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
 }
 
+#ifndef _WIN32  // flock
 // A temporary that nobody holds was left by a killed run: the next run for
 // the same target removes it. One that a running process holds stays.
 TEST(OutputFile, StaleTemporariesOfTheTargetGo) {
@@ -263,7 +270,9 @@ TEST(OutputFile, StaleTemporariesOfTheTargetGo) {
             (std::vector<std::string>{".other.csv.marklode-x", "out.csv"}));
   EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
 }
+#endif
 
+#ifndef _WIN32  // file modes
 // A replaced output keeps its target's permissions, but never set-user-ID,
 // set-group-ID or sticky.
 TEST(OutputFile, ReplacementKeepsPermissionsButNoSpecialBits) {
@@ -279,6 +288,7 @@ TEST(OutputFile, ReplacementKeepsPermissionsButNoSpecialBits) {
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
+#endif
 
 // Blocks of megabytes are mapped, smaller ones and those whose mapping fails
 // come from the heap; each goes back to the allocator it came from, also

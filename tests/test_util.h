@@ -2,12 +2,15 @@
 // messages and settings stay in memory.
 #pragma once
 
+#ifndef _WIN32
 #include <grp.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -20,18 +23,55 @@
 
 namespace marklode::test {
 
+// Paths in the tests are UTF-8 strings. A path built from a std::string takes
+// it in the code page on Windows, which garbles any name beyond ASCII.
+inline std::filesystem::path FsPath(std::string_view utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+inline std::string Utf8(const std::filesystem::path& p) {
+  const std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+#ifdef _WIN32
+constexpr char kSep = '\\';
+#else
+constexpr char kSep = '/';
+#endif
+
+// A fresh folder of its own under the system's temporary folder, private to
+// its owner, removed with everything in it at the end. Names joined with "/" get the platform's
+// separator, so that paths look as a user of the platform types them.
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "marklode-test-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data());
+    static std::atomic<unsigned> serial{0};
+    const auto base = std::filesystem::temp_directory_path();
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (;;) {
+      const auto dir = base / ("marklode-test-" + std::to_string(stamp % 1000000007) + "-" +
+                               std::to_string(serial++));
+      if (std::filesystem::create_directory(dir)) {
+        std::filesystem::permissions(dir, std::filesystem::perms::owner_all);  // private
+        path_ = Utf8(dir);
+        break;
+      }
+    }
   }
   ~TempDir() {
     std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::permissions(FsPath(path_), std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(FsPath(path_), ec);
   }
-  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  std::string operator/(std::string_view name) const {
+    std::string out = path_ + kSep;
+    for (char c : name) out += c == '/' ? kSep : c;
+    return out;
+  }
   const std::string& path() const { return path_; }
 
  private:
@@ -39,26 +79,26 @@ class TempDir {
 };
 
 inline void WriteFile(const std::string& path, std::string_view data) {
-  std::ofstream out(path, std::ios::binary);
+  std::ofstream out(FsPath(path), std::ios::binary);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
 }
 
 inline bool Exists(const std::string& path) {
-  return std::filesystem::exists(path);
+  return std::filesystem::exists(FsPath(path));
 }
 
 // Names of the entries in a folder, sorted, to show that nothing else was written.
 inline std::vector<std::string> Listing(const std::string& dir) {
   std::vector<std::string> names;
-  for (auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
+  for (auto& e : std::filesystem::directory_iterator(FsPath(dir)))
+    names.push_back(Utf8(e.path().filename()));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -79,6 +119,7 @@ inline std::string Crlf(std::string_view text) {
   return out;
 }
 
+#ifndef _WIN32
 // Runs body in a child process without the rights of root, so that file
 // permissions bind as they do for a user: as root the child first becomes
 // "nobody" (user and group 65534, no other groups); as anyone else it stays
@@ -129,5 +170,6 @@ inline std::string AsUnprivileged(const std::function<std::string()>& body) {
 inline void OpenToOthers(const std::string& dir) {
   std::filesystem::permissions(dir, std::filesystem::perms::all);
 }
+#endif
 
 }  // namespace marklode::test

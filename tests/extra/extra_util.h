@@ -4,12 +4,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "tests/gpx_schema.h"
+#include "tests/process_runner.h"
 #include "tests/test_util.h"
 
 namespace marklode::test {
@@ -31,34 +32,49 @@ struct Ran {
   std::string out, err;
 };
 
-// Runs argv[0] with the other arguments through sh, stdin from /dev/null.
+// Runs argv[0] (a path, or a name on PATH) with the other arguments, no
+// shell between, stdin empty.
 inline Ran RunCommand(const std::vector<std::string>& argv, const std::string& workDir = "") {
-  TempDir tmp;
-  std::string cmd;
-  if (!workDir.empty()) cmd += "cd " + Quote(workDir) + " && ";
-  for (const auto& a : argv) cmd += Quote(a) + " ";
-  cmd += "</dev/null >" + Quote(tmp / "out") + " 2>" + Quote(tmp / "err");
-  const int rc = std::system(cmd.c_str());
-  Ran r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  r.out = ReadFile(tmp / "out");
-  r.err = ReadFile(tmp / "err");
-  return r;
+  ProcessRequest req;
+  req.argv = argv;
+  req.workDir = workDir;
+  const ProcessResult r = RunProcess(req);
+  return {r.status, r.out, r.err + r.failure};
 }
 
 // Runs the marklode program with the arguments, its settings in a folder of
-// its own and no display, so that it never opens its window.
+// its own and no display, so that it never opens its window. (On Windows
+// the program is the console one, which has no window, and its settings are
+// in the registry.)
 inline Ran RunMarklode(const std::vector<std::string>& args, const std::string& workDir = "") {
   static TempDir config;
-  std::vector<std::string> argv = {
-      "env",          "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME=" + config.path(),
-      MARKLODE_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunCommand(argv, workDir);
+  ProcessRequest req;
+  req.argv = {MARKLODE_BINARY};
+  req.argv.insert(req.argv.end(), args.begin(), args.end());
+  req.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
+  req.env = {{"XDG_CONFIG_HOME", config.path()}};
+  req.workDir = workDir;
+  const ProcessResult r = RunProcess(req);
+  return {r.status, r.out, r.err + r.failure};
 }
 
+// Whether a program of that name is on PATH.
 inline bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + Quote(name) + " >/dev/null 2>&1").c_str()) == 0;
+  const char* path = std::getenv("PATH");
+#ifdef _WIN32
+  const char sep = ';';
+  const std::string exe = ".exe";
+#else
+  const char sep = ':';
+  const std::string exe;
+#endif
+  std::string_view rest = path ? path : "";
+  while (!rest.empty()) {
+    const std::string_view dir = rest.substr(0, rest.find(sep));
+    rest.remove_prefix(std::min(rest.size(), dir.size() + 1));
+    if (!dir.empty() && std::filesystem::is_regular_file(FsPath(dir) / (name + exe))) return true;
+  }
+  return false;
 }
 
 }  // namespace marklode::test

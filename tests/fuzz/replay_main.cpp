@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
   for (const auto& f : files) {
     std::ifstream in(f, std::ios::binary);
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::fprintf(stderr, "%s\n", f.c_str());
+    const std::u8string name = f.u8string();  // paths are wide on Windows
+    std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(name.c_str()));
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
   }
   std::fprintf(stderr, "%zu inputs replayed\n", files.size());
