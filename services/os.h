@@ -111,8 +111,9 @@ void RemoveTemporary(File file, const std::string& path);
 Error CreateScratch(const std::string& dir, File& file);
 
 // Calls found(name, kind) for each entry of folder dir ("" for the current
-// one), dot entries and, on Windows, hidden and system files left out unless
-// withHidden; false when the folder cannot be read.
+// one), names starting with "." left out unless withHidden, and on Windows
+// hidden and system files left out always (as the desktop hides them); false
+// when the folder cannot be read.
 bool ListFolder(const std::string& dir, bool withHidden,
                 const std::function<void(std::string_view name, Kind kind)>& found);
 // The name of the file at path as the folder stores it (on a case-insensitive
