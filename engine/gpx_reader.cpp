@@ -372,7 +372,7 @@ std::string DecodeXmlText(std::string_view raw) {
 
 void DecodeXmlText(std::string_view raw, std::string& out) {
   out.clear();
-  if (raw.find('&') == std::string_view::npos && raw.find('<') == std::string_view::npos) {
+  if (FindFirstOf<'&', '<'>(raw.data(), raw.data() + raw.size()) == raw.data() + raw.size()) {
     out.assign(raw);
     return;
   }
@@ -435,14 +435,24 @@ void DecodeXmlText(std::string_view raw, std::string& out) {
 
 namespace {
 
+// The string library's find_first_of and its kin call memchr once per byte of
+// the text, which is slow where memchr is; these loops compare directly.
 std::string_view TrimStart(std::string_view s) {
-  const std::size_t k = s.find_first_not_of(" \t");
-  return k == std::string_view::npos ? std::string_view() : s.substr(k);
+  const char* const e = s.data() + s.size();
+  return std::string_view(FindFirstNotOf<' ', '\t'>(s.data(), e), e);
 }
 
 std::string_view TrimEnd(std::string_view s) {
-  const std::size_t k = s.find_last_not_of(" \t");
-  return k == std::string_view::npos ? std::string_view() : s.substr(0, k + 1);
+  std::size_t n = s.size();
+  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\t')) --n;
+  return s.substr(0, n);
+}
+
+// The first CR or LF at or after i, or npos.
+std::size_t FindLineBreak(std::string_view s, std::size_t i) {
+  const char* const e = s.data() + s.size();
+  const char* const p = FindFirstOf<'\r', '\n'>(s.data() + i, e);
+  return p == e ? std::string_view::npos : static_cast<std::size_t>(p - s.data());
 }
 
 }  // namespace
@@ -455,7 +465,7 @@ void JoinNameLines(std::string& text) {
   // The joined text is never longer, so it is written over the text itself.
   std::size_t out = 0, i = 0;
   for (;;) {
-    std::size_t j = text.find_first_of("\r\n", i);
+    std::size_t j = FindLineBreak(text, i);
     if (j == std::string::npos) j = text.size();
     const std::string_view line = TrimBlanks(std::string_view(text).substr(i, j - i));
     if (!line.empty()) {
@@ -485,7 +495,7 @@ void JoinCommentLines(std::string_view text, std::string_view joiner, std::strin
   std::size_t i = 0, emptyLines = 0;
   bool first = true, started = false;
   for (;;) {
-    const std::size_t j = text.find_first_of("\r\n", i);
+    const std::size_t j = FindLineBreak(text, i);
     const bool last = j == std::string_view::npos;
     std::string_view line = text.substr(i, last ? std::string_view::npos : j - i);
     if (!first) line = TrimStart(line);
