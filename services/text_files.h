@@ -67,8 +67,8 @@ class InputFile : public ByteSource {
 
 // Copies n bytes to dst and returns the end. Text is built from many short
 // pieces, and a call to the C library's memcpy for each costs more than the
-// copy where that memcpy is not vectorised (the MinGW runtime's): up to 32
-// bytes move as two or four overlapping fixed-size words, which compile to
+// copy where that memcpy is not vectorised (the MinGW runtime's): up to 128
+// bytes move as fixed-size words, the last one overlapping, which compile to
 // plain loads and stores.
 inline char* CopyBytes(char* dst, const char* src, std::size_t n) {
   const auto words = [&](auto word) {
@@ -79,14 +79,19 @@ inline char* CopyBytes(char* dst, const char* src, std::size_t n) {
     std::memcpy(dst, &a, w);
     std::memcpy(dst + n - w, &b, w);
   };
-  if (n > 32) {
+  struct Block {
+    std::uint64_t half[2];
+  };
+  if (n > 128) {
     std::memcpy(dst, src, n);
   } else if (n > 16) {
-    std::uint64_t a[2], b[2];
-    std::memcpy(a, src, 16);
-    std::memcpy(b, src + n - 16, 16);
-    std::memcpy(dst, a, 16);
-    std::memcpy(dst + n - 16, b, 16);
+    Block b;
+    for (std::size_t i = 0; i + 16 < n; i += 16) {
+      std::memcpy(&b, src + i, 16);
+      std::memcpy(dst + i, &b, 16);
+    }
+    std::memcpy(&b, src + n - 16, 16);
+    std::memcpy(dst + n - 16, &b, 16);
   } else if (n >= 8) {
     words(std::uint64_t{});
   } else if (n >= 4) {

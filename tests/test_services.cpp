@@ -158,9 +158,9 @@ TEST(OutputFile, ChunksFollowEarlierTextAndReplaceOnlyOnCommit) {
 // Short copies take a path of their own for each size band; each length must
 // land exactly, without touching a byte either side.
 TEST(CopyBytes, EveryLengthLandsExactly) {
-  std::string src(100, '\0');
+  std::string src(300, '\0');
   for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>('A' + i % 53);
-  for (std::size_t n = 0; n <= 70; ++n) {
+  for (std::size_t n = 0; n <= 260; ++n) {
     std::string dst(n + 8, '.');
     const char* end = CopyBytes(dst.data() + 4, src.data() + 1, n);
     EXPECT_EQ(end, dst.data() + 4 + n);
