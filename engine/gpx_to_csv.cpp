@@ -146,11 +146,16 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
           poiName.resize(at);
       }
     }
-    if (!generated) {
-      poiName.assign(W);
-      if (IsSpeedComment(w.comment)) suffix = w.comment;
+    if (!generated && IsSpeedComment(w.comment)) suffix = w.comment;
+    // The name, already cut to its characters, changes only at an "@": else
+    // it is used where it lies.
+    std::string_view poi = W;
+    if (generated ||
+        (truncate && FindFirstOf<'@'>(W.data(), W.data() + W.size()) != W.data() + W.size())) {
+      if (!generated) poiName.assign(W);
+      if (truncate) TruncatePoiName(poiName);
+      poi = poiName;
     }
-    if (truncate) TruncatePoiName(poiName);
 
     comment.clear();
     if (!GenerateComment.empty()) comment = ExpandTemplate(GenerateComment, kGpxLetters, values);
@@ -160,7 +165,7 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     record.Append(",");
     record.Append(w.lat);
     record.Append(",\"");
-    AppendField(record, poiName, nullptr);
+    AppendField(record, poi, nullptr);
     AppendField(record, suffix, nullptr);
     record.Append("\"");
     if (!comment.empty()) {
