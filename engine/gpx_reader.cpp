@@ -15,6 +15,14 @@ constexpr std::size_t kLookahead = 16;
 // A gathered text this long is not kept for the next field once used.
 constexpr std::size_t kKeepCapacity = 1 << 20;
 
+// The room every field's string keeps at least. Past the library's inline
+// buffer, handing a waypoint over swaps pointers instead of copying bytes.
+constexpr std::size_t kMinCapacity = 64;
+
+void KeepRoom(std::string& s) {
+  if (s.capacity() < kMinCapacity) s.reserve(kMinCapacity);
+}
+
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -31,7 +39,10 @@ bool IsStartTag(std::string_view s, std::string_view open) {
 }  // namespace
 
 GpxReader::GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* progress)
-    : BlockReader(src, progress), joiner_(keepCommentLineBreaks ? "\n" : " - ") {}
+    : BlockReader(src, progress), joiner_(keepCommentLineBreaks ? "\n" : " - ") {
+  KeepRoom(raw_);
+  KeepRoom(scratch_);
+}
 
 bool GpxReader::Ensure(std::size_t k) {
   while (end_ - begin_ < k)
@@ -41,7 +52,7 @@ bool GpxReader::Ensure(std::size_t k) {
 
 bool GpxReader::Finish() {
   const bool named = open_ && hasName_;
-  if (named) swap(ready_, cur_);  // swapped, not moved: the strings keep their room
+  if (named) swap(*out_, cur_);  // swapped, not moved: the strings keep their room
   open_ = false;
   return named;
 }
@@ -79,6 +90,7 @@ bool GpxReader::Markup() {
       for (std::string* f : {&cur_.lat, &cur_.lon, &cur_.name, &cur_.comment, &cur_.category}) {
         f->clear();
         if (f->capacity() > kKeepCapacity) std::string().swap(*f);
+        KeepRoom(*f);
       }
       cur_.hasLat = cur_.hasLon = false;
       inStartTag_ = true;
@@ -222,8 +234,10 @@ void GpxReader::StartTagBytes() {
 
 void GpxReader::EndField() {
   if (field_ == Field::None) return;
-  if (FindFirstOf<'&', '<'>(raw_.data(), raw_.data() + raw_.size()) != raw_.data() + raw_.size())
-    raw_ = DecodeXmlText(raw_);
+  if (FindFirstOf<'&', '<'>(raw_.data(), raw_.data() + raw_.size()) != raw_.data() + raw_.size()) {
+    DecodeXmlText(raw_, scratch_);
+    raw_.swap(scratch_);
+  }
   switch (field_) {
     case Field::Name:
       JoinNameLines(raw_);
@@ -237,7 +251,8 @@ void GpxReader::EndField() {
           raw_.data() + raw_.size()) {
         cur_.comment.swap(raw_);
       } else {
-        cur_.comment = JoinCommentLines(raw_, joiner_);
+        JoinCommentLines(raw_, joiner_, scratch_);
+        cur_.comment.swap(scratch_);
       }
       break;
     case Field::Category:
@@ -250,6 +265,8 @@ void GpxReader::EndField() {
   field_ = Field::None;
   raw_.clear();
   if (raw_.capacity() > kKeepCapacity) std::string().swap(raw_);
+  if (scratch_.capacity() > kKeepCapacity) std::string().swap(scratch_);
+  KeepRoom(raw_);
 }
 
 bool GpxReader::FieldText() {
@@ -327,14 +344,12 @@ bool GpxReader::Step() {
 }
 
 bool GpxReader::Next(GpxWaypoint& wpt) {
+  out_ = &wpt;
   for (;;) {
     if (cancelled_) return false;
     if (begin_ == end_ && !Fill()) break;
     if (cancelled_) return false;
-    if (Step()) {
-      swap(wpt, ready_);
-      return true;
-    }
+    if (Step()) return true;
   }
   if (cancelled_) return false;
   // The end of the input ends whatever was open: a start tag takes the values
@@ -346,17 +361,21 @@ bool GpxReader::Next(GpxWaypoint& wpt) {
     raw_.clear();
   }
   EndField();
-  if (Finish()) {
-    swap(wpt, ready_);
-    return true;
-  }
-  return false;
+  return Finish();
 }
 
 std::string DecodeXmlText(std::string_view raw) {
-  if (raw.find('&') == std::string_view::npos && raw.find('<') == std::string_view::npos)
-    return std::string(raw);
   std::string out;
+  DecodeXmlText(raw, out);
+  return out;
+}
+
+void DecodeXmlText(std::string_view raw, std::string& out) {
+  out.clear();
+  if (FindFirstOf<'&', '<'>(raw.data(), raw.data() + raw.size()) == raw.data() + raw.size()) {
+    out.assign(raw);
+    return;
+  }
   out.reserve(raw.size());
   std::size_t i = 0;
   while (i < raw.size()) {
@@ -412,19 +431,28 @@ std::string DecodeXmlText(std::string_view raw) {
     out += c;
     ++i;
   }
-  return out;
 }
 
 namespace {
 
+// The string library's find_first_of and its kin call memchr once per byte of
+// the text, which is slow where memchr is; these loops compare directly.
 std::string_view TrimStart(std::string_view s) {
-  const std::size_t k = s.find_first_not_of(" \t");
-  return k == std::string_view::npos ? std::string_view() : s.substr(k);
+  const char* const e = s.data() + s.size();
+  return std::string_view(FindFirstNotOf<' ', '\t'>(s.data(), e), e);
 }
 
 std::string_view TrimEnd(std::string_view s) {
-  const std::size_t k = s.find_last_not_of(" \t");
-  return k == std::string_view::npos ? std::string_view() : s.substr(0, k + 1);
+  std::size_t n = s.size();
+  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\t')) --n;
+  return s.substr(0, n);
+}
+
+// The first CR or LF at or after i, or npos.
+std::size_t FindLineBreak(std::string_view s, std::size_t i) {
+  const char* const e = s.data() + s.size();
+  const char* const p = FindFirstOf<'\r', '\n'>(s.data() + i, e);
+  return p == e ? std::string_view::npos : static_cast<std::size_t>(p - s.data());
 }
 
 }  // namespace
@@ -437,7 +465,7 @@ void JoinNameLines(std::string& text) {
   // The joined text is never longer, so it is written over the text itself.
   std::size_t out = 0, i = 0;
   for (;;) {
-    std::size_t j = text.find_first_of("\r\n", i);
+    std::size_t j = FindLineBreak(text, i);
     if (j == std::string::npos) j = text.size();
     const std::string_view line = TrimBlanks(std::string_view(text).substr(i, j - i));
     if (!line.empty()) {
@@ -452,16 +480,22 @@ void JoinNameLines(std::string& text) {
 }
 
 std::string JoinCommentLines(std::string_view text, std::string_view joiner) {
+  std::string out;
+  JoinCommentLines(text, joiner, out);
+  return out;
+}
+
+void JoinCommentLines(std::string_view text, std::string_view joiner, std::string& out) {
   std::size_t breaks = 0;
   for (const char *p = text.data(), *e = p + text.size(); (p = FindFirstOf<'\r', '\n'>(p, e)) != e;
        ++p)
     ++breaks;
-  std::string out;
+  out.clear();
   out.reserve(text.size() + breaks * joiner.size());
   std::size_t i = 0, emptyLines = 0;
   bool first = true, started = false;
   for (;;) {
-    const std::size_t j = text.find_first_of("\r\n", i);
+    const std::size_t j = FindLineBreak(text, i);
     const bool last = j == std::string_view::npos;
     std::string_view line = text.substr(i, last ? std::string_view::npos : j - i);
     if (!first) line = TrimStart(line);
@@ -476,7 +510,7 @@ std::string JoinCommentLines(std::string_view text, std::string_view joiner) {
       started = true;
       emptyLines = 0;
     }
-    if (last) return out;
+    if (last) return;
     i = j + (text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n' ? 2 : 1);
   }
 }

@@ -73,14 +73,17 @@ class GpxReader : private BlockReader {
   std::string* value_ = nullptr;
   Field field_ = Field::None;
   Skip skip_ = Skip::None;
-  int run_ = 0;      // "-" or "]" just before, up to two: one of them may end the section
-  std::string raw_;  // the field's text as written
-  GpxWaypoint cur_, ready_;
+  int run_ = 0;          // "-" or "]" just before, up to two: one of them may end the section
+  std::string raw_;      // the field's text as written
+  std::string scratch_;  // decoded or joined text, swapped in: no allocation per field
+  GpxWaypoint cur_;
+  GpxWaypoint* out_ = nullptr;  // the caller's waypoint in Next, where a finished one goes
 };
 
 // Decodes the five XML entities and numeric character references (to UTF-8);
 // a CDATA section gives its content verbatim. Anything else is kept as it is.
 std::string DecodeXmlText(std::string_view raw);
+void DecodeXmlText(std::string_view raw, std::string& out);  // replaces out
 
 // A name's lines joined by single spaces, in place: each line (ended by CR,
 // LF or CR LF) trimmed of spaces and tabs, empty ones dropped.
@@ -90,5 +93,7 @@ void JoinNameLines(std::string& text);
 // empty lines before the first and after the last dropped, empty lines
 // between kept. Text without a line break comes back as it is.
 std::string JoinCommentLines(std::string_view text, std::string_view joiner);
+void JoinCommentLines(std::string_view text, std::string_view joiner,
+                      std::string& out);  // replaces out
 
 }  // namespace marklode

@@ -26,10 +26,10 @@ bool IsSpeedComment(std::string_view comment) {
 // record early: line breaks become spaces in a name and comment line joins in
 // a comment, and a quote is doubled, so that quotes still pair and a comma
 // after one stays in the field.
-void AppendField(std::string& record, std::string_view text, const char* lineJoiner) {
+void AppendField(ByteBuffer& record, std::string_view text, const char* lineJoiner) {
   const char* const e = text.data() + text.size();
   if (FindFirstOf<'\r', '\n', '"'>(text.data(), e) == e) {  // the usual case
-    record.append(text);
+    record.Append(text);
     return;
   }
   std::string joined;
@@ -44,21 +44,26 @@ void AppendField(std::string& record, std::string_view text, const char* lineJoi
     }
     text = joined;
   }
-  for (std::size_t q; (q = text.find('"')) != std::string_view::npos; text.remove_prefix(q + 1))
-    record.append(text.substr(0, q + 1)).append("\"");
-  record.append(text);
+  for (std::size_t q; (q = text.find('"')) != std::string_view::npos; text.remove_prefix(q + 1)) {
+    record.Append(text.substr(0, q + 1));
+    record.Append("\"");
+  }
+  record.Append(text);
 }
 
-// Cuts a POI name to 39 characters; with a speed suffix "@n" in it, only the
-// part before the "@" is cut, and anything from a second "@" on is dropped.
-std::string TruncatePoiName(std::string_view name) {
-  std::size_t at = name.find('@');
-  if (at == std::string_view::npos) return std::string(FirstChars(name, kPoiNameChars));
-  std::string out(FirstChars(name.substr(0, at), kPoiNameChars));
-  std::string_view rest = name.substr(at + 1);
-  out += '@';
-  out.append(rest.substr(0, rest.find('@')));
-  return out;
+// Cuts a POI name to 39 characters, in place; with a speed suffix "@n" in it,
+// only the part before the "@" is cut, and anything from a second "@" on is
+// dropped.
+void TruncatePoiName(std::string& name) {
+  const std::size_t at = name.find('@');
+  if (at == std::string::npos) {
+    name.resize(FirstChars(name, kPoiNameChars).size());
+    return;
+  }
+  const std::size_t second = name.find('@', at + 1);
+  if (second != std::string::npos) name.resize(second);
+  const std::size_t keep = FirstChars(std::string_view(name).substr(0, at), kPoiNameChars).size();
+  name.erase(keep, at - keep);
 }
 
 }  // namespace
@@ -101,7 +106,9 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   const char* commentJoiner = KeepCommentLineBreaks ? "\n" : " - ";
   OutputSet outputs(ctx.messages);
   GpxWaypoint w;
-  std::string record, file, poiName, suffix, comment;
+  ByteBuffer record;
+  std::string generatedFile, poiName, suffix, comment;
+  const std::string commonFile = wildcardOut ? outDir + F + ".CSV" : outputName;
   std::int64_t written = 0;
 
   bool cancelled = false;
@@ -121,13 +128,11 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     const std::string_view W = truncate ? FirstChars(w.name, kPoiNameChars) : w.name;
     const std::array<std::string_view, 4> values{F, W, w.comment, w.category};
 
+    const std::string* file = &commonFile;
     if (!GenerateCSVFileName.empty()) {
-      file =
+      generatedFile =
           outDir + SafeFileName(ExpandTemplate(GenerateCSVFileName, kGpxLetters, values)) + ".CSV";
-    } else if (wildcardOut) {
-      file = outDir + F + ".CSV";
-    } else {
-      file = outputName;
+      file = &generatedFile;
     }
 
     bool generated = false;
@@ -141,26 +146,35 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
           poiName.resize(at);
       }
     }
-    if (!generated) {
-      poiName.assign(W);
-      if (IsSpeedComment(w.comment)) suffix = w.comment;
+    if (!generated && IsSpeedComment(w.comment)) suffix = w.comment;
+    // The name, already cut to its characters, changes only at an "@": else
+    // it is used where it lies.
+    std::string_view poi = W;
+    if (generated ||
+        (truncate && FindFirstOf<'@'>(W.data(), W.data() + W.size()) != W.data() + W.size())) {
+      if (!generated) poiName.assign(W);
+      if (truncate) TruncatePoiName(poiName);
+      poi = poiName;
     }
-    if (truncate) poiName = TruncatePoiName(poiName);
 
     comment.clear();
     if (!GenerateComment.empty()) comment = ExpandTemplate(GenerateComment, kGpxLetters, values);
 
-    record.assign(w.lon).append(",").append(w.lat).append(",\"");
-    AppendField(record, poiName, nullptr);
+    record.clear();
+    record.Append(w.lon);
+    record.Append(",");
+    record.Append(w.lat);
+    record.Append(",\"");
+    AppendField(record, poi, nullptr);
     AppendField(record, suffix, nullptr);
-    record.append("\"");
+    record.Append("\"");
     if (!comment.empty()) {
-      record.append(",\"");
+      record.Append(",\"");
       AppendField(record, comment, commentJoiner);
-      record.append("\"");
+      record.Append("\"");
     }
 
-    if (outputs.WriteRecord(file, record)) ++written;
+    if (outputs.WriteRecord(*file, record.view())) ++written;
   }
 
   if (cancelled || reader.cancelled() || (ctx.progress && ctx.progress->Cancelled())) {

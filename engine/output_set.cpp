@@ -44,14 +44,7 @@ bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
   }
   if (e->file->failed()) return false;
   if (!e->open && !OpenEntry(*e)) return false;
-  bool ok;
-  if (e->records > 0) {
-    scratch_.assign("\r\n");
-    scratch_.append(record);
-    ok = e->file->Write(scratch_);
-  } else {
-    ok = e->file->Write(record);
-  }
+  const bool ok = (e->records == 0 || e->file->Write("\r\n")) && e->file->Write(record);
   if (ok) ++e->records;
   return ok;
 }

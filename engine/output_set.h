@@ -46,7 +46,6 @@ class OutputSet {
   MessageSink& sink_;
   std::map<std::string, Entry, std::less<>> entries_;
   std::list<Entry*> open_;  // the open outputs, least recently used first
-  std::string scratch_;
   Entry* last_ = nullptr;
   std::int32_t committed_ = 0;
 };

@@ -47,9 +47,7 @@ class PaddedBuffer {
   char* Reserve(std::size_t more) { return bytes_.Reserve(more + kPad); }
   void Commit(const char* end) { bytes_.Commit(end); }
   void Append(std::string_view text) {
-    char* p = Reserve(text.size());
-    if (!text.empty()) std::memcpy(p, text.data(), text.size());  // text may be a null view
-    Commit(p + text.size());
+    Commit(CopyBytes(Reserve(text.size()), text.data(), text.size()));
   }
   std::size_t size() const { return bytes_.size(); }
   bool empty() const { return bytes_.empty(); }

@@ -18,8 +18,7 @@ namespace marklode {
 constexpr std::size_t kEscapedMost = 6;  // "&quot;" for one character
 
 inline char* Put(char* p, std::string_view text) {
-  std::memcpy(p, text.data(), text.size());
-  return p + text.size();
+  return CopyBytes(p, text.data(), text.size());
 }
 
 // Text as XML character data or attribute value; runs without markup

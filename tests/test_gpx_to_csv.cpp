@@ -77,6 +77,8 @@ TEST_F(GpxToCsv, TruncationCountsCharactersAndKeepsTheSpeed) {
   const std::string name = "Zürich Hauptbahnhof Zürich Hauptbahnhof Nord";
   EXPECT_EQ(Convert(Gpx(Wpt("1", "2", "    <name>" + name + "</name>\n"))),
             "2,1,\"Zürich Hauptbahnhof Zürich Hauptbahnhof\"");
+  // Only the part before the speed is cut; a second "@" ends it.
+  EXPECT_EQ(Convert(Gpx(Wpt("1", "2", "    <name>Zürich@30@x</name>\n"))), "2,1,\"Zürich@30\"");
   Options o;
   o.poiName = std::string(45, 'g') + "@30";
   EXPECT_EQ(Convert(Gpx(Wpt("1", "2", "    <name>x</name>\n")), o),

@@ -155,6 +155,24 @@ TEST(OutputFile, ChunksFollowEarlierTextAndReplaceOnlyOnCommit) {
   EXPECT_TRUE(sink.boxes.empty());
 }
 
+// Short copies take a path of their own for each size band; each length must
+// land exactly, without touching a byte either side.
+TEST(CopyBytes, EveryLengthLandsExactly) {
+  std::string src(300, '\0');
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>('A' + i % 53);
+  for (std::size_t n = 0; n <= 260; ++n) {
+    std::string dst(n + 8, '.');
+    const char* end = CopyBytes(dst.data() + 4, src.data() + 1, n);
+    EXPECT_EQ(end, dst.data() + 4 + n);
+    EXPECT_EQ(dst, "...." + src.substr(1, n) + "....") << n;
+  }
+  ByteBuffer buf;
+  buf.Append(std::string_view());  // a null view adds nothing
+  buf.Append("ab");
+  buf.Append(std::string_view(src).substr(0, 17));
+  EXPECT_EQ(buf.view(), "ab" + src.substr(0, 17));
+}
+
 TEST(OutputFile, UncreatableTargetIsReported) {
   test::TempDir dir;
   RecordingMessageSink sink;
