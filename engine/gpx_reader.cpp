@@ -66,21 +66,27 @@ bool GpxReader::Boundary(std::size_t avail, bool& wptStart) const {
          (letter == 'r' && IsStartTag(s, "<rte")) || (letter == 't' && IsStartTag(s, "<trk"));
 }
 
+bool GpxReader::EnterSection(std::string_view s, bool inText) {
+  std::size_t opener;
+  if (s.starts_with("<!--")) {
+    skip_ = Skip::Comment;
+    opener = 4;
+  } else if (s.starts_with("<![CDATA[")) {
+    if (inText) raw_.append(s.substr(0, 9));
+    skip_ = Skip::Cdata;
+    opener = 9;
+  } else {
+    return false;
+  }
+  run_ = 0;
+  begin_ += opener;
+  return true;
+}
+
 bool GpxReader::Markup() {
   Ensure(kLookahead);
   const std::string_view s(buf_.data() + begin_, std::min(end_ - begin_, kLookahead));
-  if (s.starts_with("<!--")) {
-    skip_ = Skip::Comment;
-    run_ = 0;
-    begin_ += 4;
-    return false;
-  }
-  if (s.starts_with("<![CDATA[")) {
-    skip_ = Skip::Cdata;
-    run_ = 0;
-    begin_ += 9;
-    return false;
-  }
+  if (EnterSection(s, false)) return false;
   bool wptStart = false;
   if (Boundary(s.size(), wptStart)) {
     const bool done = Finish();
@@ -286,19 +292,7 @@ bool GpxReader::FieldText() {
   // whole, for the decoding to take verbatim.
   Ensure(kLookahead);
   const std::string_view s(buf_.data() + begin_, std::min(end_ - begin_, kLookahead));
-  if (s.starts_with("<!--")) {
-    skip_ = Skip::Comment;
-    run_ = 0;
-    begin_ += 4;
-    return false;
-  }
-  if (s.starts_with("<![CDATA[")) {
-    raw_.append(s.substr(0, 9));
-    skip_ = Skip::Cdata;
-    run_ = 0;
-    begin_ += 9;
-    return false;
-  }
+  if (EnterSection(s, true)) return false;
   if (field_ == Field::Comment) {
     // A comment runs to its end tag, other markup included, but never past
     // the waypoint: one never closed keeps the comment read before.

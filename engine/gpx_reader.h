@@ -51,8 +51,12 @@ class GpxReader : private BlockReader {
   enum class Skip { None, Comment, Cdata };
   enum class Attr { Space, Name, AfterName, BeforeValue, Value };
 
-  bool Step();             // reads what is in the buffer; true when a waypoint is ready
-  bool Markup();           // at a "<" outside a field's text
+  bool Step();    // reads what is in the buffer; true when a waypoint is ready
+  bool Markup();  // at a "<" outside a field's text
+  // At "<!--" or "<![CDATA[": steps over the opener and skips through the
+  // section; in a field's text a CDATA opener stays, for the decoding to take
+  // the section verbatim. False where s opens neither.
+  bool EnterSection(std::string_view s, bool inText);
   void SkipTo(char last);  // through the end of a comment or CDATA section
   void StartTagBytes();    // inside <wpt ...>
   void EndStartTag(bool selfClosing);

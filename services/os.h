@@ -48,7 +48,8 @@ inline constexpr Error kIoError = EIO;
 // Too many open files, for the process or the system: the caller may close
 // some and try again.
 bool ShortOfHandles(Error err);
-// The system's description of err, without a trailing period or line end.
+// The system's description of err (the usual file errors in short words on
+// POSIX), without a trailing period or line end.
 std::string ErrorText(Error err);
 
 // An open file: a descriptor on POSIX, a HANDLE on Windows.

@@ -55,6 +55,16 @@ bool ShortOfHandles(Error err) {
 }
 
 std::string ErrorText(Error err) {
+  // The usual ones in shorter words than the C library's.
+  switch (err) {
+    case ENOENT:
+      return "File not found";
+    case ENOSPC:
+      return "Disk full";
+    case EACCES:
+    case EPERM:
+      return "Permission denied";
+  }
   return std::strerror(err);
 }
 

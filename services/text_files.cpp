@@ -9,19 +9,6 @@ namespace marklode {
 
 std::string ErrorDescription(int err) {
   if (err == os::kIsFolder) return "Is a folder, not a file";
-#ifndef _WIN32
-  // Windows has its own words for each; these are the usual ones, shorter
-  // than the C library's.
-  switch (err) {
-    case ENOENT:
-      return "File not found";
-    case ENOSPC:
-      return "Disk full";
-    case EACCES:
-    case EPERM:
-      return "Permission denied";
-  }
-#endif
   return os::ErrorText(err);
 }
 

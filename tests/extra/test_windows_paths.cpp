@@ -36,6 +36,14 @@ const std::string kTour = Wpts({"A"});
 const std::string kTourCsv = "2,1,\"A\"";
 const std::string kA = "1,2,\"A\"\r\n", kB = "3,4,\"B\"\r\n";
 
+// The folder after the list of sub\a.csv and sub\b.csv: each item's GPX beside it.
+const std::map<std::string, std::string> kListBesideItsItems = {
+    {"sub", kFolder},
+    {"sub\\a.csv", kA},
+    {"sub\\b.csv", kB},
+    {"sub\\a.GPX", Holds("<name>A</name>")},
+    {"sub\\b.GPX", Holds("<name>B</name>")}};
+
 struct PathCase {
   const char* name;
   std::map<std::string, std::string> before;  // relative to the folder; kFolder makes a folder
@@ -60,11 +68,7 @@ const PathCase kCases[] = {
      {{"sub\\a.csv", kA}, {"sub\\b.csv", kB}},
      {"{dir}/sub/a.csv;b.csv"},
      "",
-     {{"sub", kFolder},
-      {"sub\\a.csv", kA},
-      {"sub\\b.csv", kB},
-      {"sub\\a.GPX", Holds("<name>A</name>")},
-      {"sub\\b.GPX", Holds("<name>B</name>")}}},
+     kListBesideItsItems},
 #endif
     {"AbsoluteWithDriveLetterAndNoExtension",
      {{"sub\\tour.gpx", kTour}},
@@ -97,20 +101,12 @@ const PathCase kCases[] = {
      {{"sub\\a.csv", kA}, {"sub\\b.csv", kB}},
      {"{dir}\\sub\\a.csv;b.csv"},
      "",
-     {{"sub", kFolder},
-      {"sub\\a.csv", kA},
-      {"sub\\b.csv", kB},
-      {"sub\\a.GPX", Holds("<name>A</name>")},
-      {"sub\\b.GPX", Holds("<name>B</name>")}}},
+     kListBesideItsItems},
     {"RelativeList",
      {{"sub\\a.csv", kA}, {"sub\\b.csv", kB}},
      {"sub\\a.csv;b.csv"},
      "",
-     {{"sub", kFolder},
-      {"sub\\a.csv", kA},
-      {"sub\\b.csv", kB},
-      {"sub\\a.GPX", Holds("<name>A</name>")},
-      {"sub\\b.GPX", Holds("<name>B</name>")}}},
+     kListBesideItsItems},
     {"ProfileWithAbsoluteInputAndOutput",
      {{"sub\\tour.gpx", kTour},
       {"out", kFolder},
