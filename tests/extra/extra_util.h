@@ -46,10 +46,11 @@ inline Ran RunCommand(const std::vector<std::string>& argv, const std::string& w
 // its own and no display, so that it never opens its window. (On Windows
 // the program is the console one, which has no window, and its settings are
 // in the registry.)
-inline Ran RunMarklode(const std::vector<std::string>& args, const std::string& workDir = "") {
+inline Ran RunMarklodeAt(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& workDir = "") {
   static TempDir config;
   ProcessRequest req;
-  req.argv = {MARKLODE_BINARY};
+  req.argv = {program};
   req.argv.insert(req.argv.end(), args.begin(), args.end());
   req.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
   req.env = {{"XDG_CONFIG_HOME", config.path()}};
@@ -57,6 +58,25 @@ inline Ran RunMarklode(const std::vector<std::string>& args, const std::string& 
   const ProcessResult r = RunProcess(req);
   return {r.status, r.out, r.err + r.failure};
 }
+inline Ran RunMarklode(const std::vector<std::string>& args, const std::string& workDir = "") {
+  return RunMarklodeAt(MARKLODE_BINARY, args, workDir);
+}
+
+#ifndef _WIN32
+// A copy of the program in dir, opened to every user: the build tree may lie
+// in a folder that only its owner can enter, and a test run as another user
+// must still start the program.
+inline std::string ProgramForEveryone(const TempDir& dir) {
+  const std::string copy = dir / "marklode";
+  std::filesystem::copy_file(MARKLODE_BINARY, copy);
+  OpenToOthers(dir.path());
+  std::filesystem::permissions(
+      copy, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                std::filesystem::perms::others_exec);
+  return copy;
+}
+#endif
 
 // Whether a program of that name is on PATH.
 inline bool HaveTool(const std::string& name) {

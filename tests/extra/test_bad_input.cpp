@@ -256,13 +256,14 @@ TEST(BadInputFiles, BinaryGarbageCsvGivesAValidGpx) {
 // Run as a user who may see the file but not read it (root reads anything),
 // in a folder where that user could write the output.
 TEST(BadInputFiles, UnreadableInputIsReportedAndNothingWritten) {
-  test::TempDir dir;
+  test::TempDir dir, bin;
+  const std::string program = test::ProgramForEveryone(bin);
   test::OpenToOthers(dir.path());
   WriteFile(dir / "u.gpx", kOneWpt);
   WriteFile(dir / "u.CSV", "OLD");
   fs::permissions(dir / "u.gpx", fs::perms::none);
   const std::string said = test::AsUnprivileged([&] {
-    const auto ran = RunMarklode({dir / "u.gpx"});
+    const auto ran = test::RunMarklodeAt(program, {dir / "u.gpx"});
     return std::to_string(ran.status) + " " + ran.err;
   });
   EXPECT_EQ(said, "2 SYSgetTextLine: Permission denied.  (" + dir / "u.gpx" + ").\n");
