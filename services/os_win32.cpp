@@ -7,8 +7,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// windows.h first: the shell's header needs its types.
-#include <shellapi.h>
 // The program's own lookup has this name; the system's is not used here.
 #undef FindFirstFile
 
@@ -21,6 +19,7 @@
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/settings.h"
+#include "services/strings.h"
 
 namespace marklode {
 
@@ -482,12 +481,8 @@ bool ChangeDirectory(const std::string& path) {
 }
 
 std::vector<std::string> Arguments(int, char**) {
-  std::vector<std::string> args;
-  int n = 0;
-  wchar_t** wargs = ::CommandLineToArgvW(::GetCommandLineW(), &n);
-  if (!wargs) return args;
-  for (int i = 1; i < n; ++i) args.push_back(Narrow(wargs[i]));
-  ::LocalFree(wargs);
+  std::vector<std::string> args = SplitCommandLine(Narrow(::GetCommandLineW()));
+  if (!args.empty()) args.erase(args.begin());  // the program's own name
   return args;
 }
 
