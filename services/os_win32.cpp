@@ -231,6 +231,20 @@ void Remove(const std::string& path) {
   ::DeleteFileW(PathW(path).c_str());
 }
 
+bool CanAppendTo(const std::string& path) {
+  const std::wstring name = PathW(path);
+  HANDLE h = ::CreateFileW(name.c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // A new file goes again when closed; only one made here can be.
+    h = ::CreateFileW(name.c_str(), FILE_APPEND_DATA | DELETE, kShareAll, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  }
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
+}
+
 namespace {
 
 // Open for reading and writing, shared for reading only: no other run can
