@@ -42,6 +42,8 @@ trap cleanup EXIT
 # A Wine prefix of the window's own in the build tree; no installer dialogs.
 export WINEPREFIX="$build/wine-window" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 key='HKCU\Software\Orvel\Marklode'
+# Nothing left of an earlier run on a screen that is gone.
+timeout 20 "$wineserver" -k 2>/dev/null || true
 timeout 120 "$wine" reg delete "$key" /f >/dev/null 2>&1 || true
 
 fail() {
