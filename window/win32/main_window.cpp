@@ -412,6 +412,11 @@ void Win32MainWindow::Layout() {
                              Px(kSeparatorRight) - Px(kSeparatorLeft) + 1 + d, 2,
                              SWP_NOZORDER | SWP_NOACTIVATE);
   if (moves != nullptr) ::EndDeferWindowPos(moves);
+  // What moved or widened is drawn whole at its new place, not only the part
+  // that was uncovered.
+  for (Ctl c : {Ctl::Text1, Ctl::Text2, Ctl::Text3, Ctl::Command1, Ctl::Command2, Ctl::Command3})
+    ::RedrawWindow(Control(c), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+  ::RedrawWindow(separator_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
   for (Ctl field : kFields) ::SendMessageW(Control(field), EM_SETSEL, 0, 0);
   for (Ctl field : kFields) CaretToEnd(field);  // a long path shows its end
   placing_ = false;
