@@ -14,6 +14,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "${1:-}" != --on-screen ]; then
   build="$(cd "${1:-$root/build/win64}" && pwd)"
   linux="${2:-$root/build/dev}"
+  [ -d "$linux" ] && linux="$(cd "$linux" && pwd)"
   wine="$(sed -n 's/^MARKLODE_WINE64:FILEPATH=//p' "$build/CMakeCache.txt" 2>/dev/null || true)"
   [ -x "$wine" ] || wine="$(command -v wine64 || echo /usr/lib/wine/wine64)"
   for tool in xvfb-run xdotool "$wine"; do
@@ -92,12 +93,12 @@ window="$(visible)"
 width="$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')"
 
 # Focus starts on the first direction button; Tab leads to the input field,
-# and past its Browse button to the output field.
+# the caption's letter (Alt+T) to the output field.
 xdotool windowfocus "$window"
 sleep 0.5
 xdotool key Tab
 xdotool type --delay 15 "$(to_wine "$work/tour.gpx")"
-xdotool key Tab Tab
+xdotool key alt+t
 xdotool type --delay 15 "$(to_wine "$output")"
 xdotool key Return
 wait_for 60 test -s "$output" || fail "Enter wrote no $output"

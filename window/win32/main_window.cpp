@@ -203,7 +203,30 @@ bool Win32MainWindow::PreTranslate(MSG& msg) {
     return ::IsDialogMessageW(guide_, &msg) != FALSE;
   if (closed_ || hwnd_ == nullptr) return false;
   if (msg.hwnd != hwnd_ && !::IsChild(hwnd_, msg.hwnd)) return false;
+  if (msg.message == WM_SYSCHAR && LabelMnemonic(static_cast<wchar_t>(msg.wParam))) return true;
   return ::IsDialogMessageW(hwnd_, &msg) != FALSE;
+}
+
+// Alt and a label's letter puts the keyboard into the field it captions,
+// with the field's text selected, as in a dialog. Done here rather than left
+// to the dialog keys, which not every system applies to labels.
+bool Win32MainWindow::LabelMnemonic(wchar_t key) {
+  for (std::size_t i = 0; i + 1 < kControlDesign.size(); ++i) {
+    if (kControlDesign[i].kind != CtlKind::Label) continue;
+    const std::string_view caption = kControlDesign[i].caption;
+    const std::size_t amp = caption.find('&');
+    if (amp == std::string_view::npos || amp + 1 >= caption.size()) continue;
+    const wchar_t letter = static_cast<wchar_t>(static_cast<unsigned char>(caption[amp + 1]));
+    if (::CharLowerW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(letter))) !=
+        ::CharLowerW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(key))))
+      continue;
+    HWND field = controls_[i + 1];
+    if (!::IsWindowEnabled(field)) return false;
+    ::SetFocus(field);
+    ::SendMessageW(field, EM_SETSEL, 0, -1);
+    return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------

@@ -65,6 +65,7 @@ class Win32MainWindow : public FormView {
   void Layout();  // the width-only rule, run on every normal resize
   void LoadGeometry();
   void DropFiles(HDROP drop);
+  bool LabelMnemonic(wchar_t key);
   LRESULT FieldColour(HDC dc, HWND field);
   HWND Control(Ctl id) const;
   Ctl CtlOf(HWND control) const;  // cmdCreateProfile for none of the client area's
