@@ -108,6 +108,17 @@ TEST(Win32DialogText, ProgressNamesTheFileAndItsPlaceInAList) {
   EXPECT_EQ(ProgressText("", 0, 0, 1, 2), "Converting...\r\n1 byte of 2 bytes read");
 }
 
+TEST(Win32DialogText, GuideLosesItsMarkdownMarks) {
+  EXPECT_EQ(
+      GuidePlainText("# Marklode User Guide\n\n## The window\n"
+                     "- **Close** (or Esc) ends; `marklode trip.gpx` converts.\n"),
+      "Marklode User Guide\n\nThe window\n- Close (or Esc) ends; marklode trip.gpx converts.\n");
+  // Only a run of "#" and a space at a line's start is a heading; a lone
+  // "*" (a pattern) and a "#" inside a line (a digit in a filter) stay.
+  EXPECT_EQ(GuidePlainText("#1 pick\nuse `*.csv` or #: one digit\n##x\n"),
+            "#1 pick\nuse *.csv or #: one digit\n##x\n");
+}
+
 TEST(Win32DialogText, LineFeedsBecomeCrLfOnce) {
   EXPECT_EQ(WithCrLf(L"# Guide\n\nline\r\nend\n"), L"# Guide\r\n\r\nline\r\nend\r\n");
   EXPECT_EQ(WithCrLf(L"\n"), L"\r\n");

@@ -70,6 +70,31 @@ std::string ProgressText(std::string_view input, int fileNumber, int listSize,
   return text + "\r\n" + ByteCountText(bytesDone) + " of " + ByteCountText(bytesTotal) + " read";
 }
 
+std::string GuidePlainText(std::string_view markdown) {
+  std::string out;
+  out.reserve(markdown.size());
+  bool lineStart = true;
+  for (std::size_t i = 0; i < markdown.size(); ++i) {
+    const char c = markdown[i];
+    if (lineStart && c == '#') {
+      std::size_t end = markdown.find_first_not_of('#', i);
+      if (end != std::string_view::npos && markdown[end] == ' ') {
+        i = end;  // the heading's text follows the marks and one space
+        lineStart = false;
+        continue;
+      }
+    }
+    lineStart = c == '\n';
+    if (c == '`') continue;
+    if (c == '*' && i + 1 < markdown.size() && markdown[i + 1] == '*') {
+      ++i;
+      continue;
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
 std::wstring WithCrLf(std::wstring_view text) {
   std::wstring out;
   out.reserve(text.size() + text.size() / 16);

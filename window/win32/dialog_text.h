@@ -29,6 +29,10 @@ std::string ByteCountText(std::uint64_t bytes);
 std::string ProgressText(std::string_view input, int fileNumber, int listSize,
                          std::uint64_t bytesDone, std::uint64_t bytesTotal);
 
+// The user guide's Markdown as plain text for a text box: headings without
+// their "#" marks, no "**" around strong words and no backquotes around code.
+std::string GuidePlainText(std::string_view markdown);
+
 // Text with bare line feeds as CR LF, as a multi-line edit control needs it.
 std::wstring WithCrLf(std::wstring_view text);
 

@@ -780,7 +780,7 @@ void Win32MainWindow::ShowGuide() {
                           0, 0, 0, 0, guide_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     ::SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
-    ::SetWindowTextW(text, WithCrLf(os::Utf16(GuideText())).c_str());
+    ::SetWindowTextW(text, WithCrLf(os::Utf16(GuidePlainText(GuideText()))).c_str());
     RECT client{};
     ::GetClientRect(guide_, &client);
     ::MoveWindow(text, 0, 0, client.right, client.bottom, FALSE);
