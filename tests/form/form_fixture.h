@@ -34,6 +34,9 @@ class FakeView : public FormView {
   bool echo = false;
   int closed = 0, guides = 0;
 
+  // As built: the first mode chosen, as the design has it.
+  FakeView() { controls[Ctl::Option1].checked = true; }
+
   std::string Text(Ctl field) const override { return Get(field).text; }
   void SetText(Ctl field, const std::string& text) override {
     State& s = controls[field];

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <set>
 
 #include "engine/profiles.h"
@@ -72,6 +73,10 @@ struct ModeCase {
   bool list;     // Text2 and Command1 off, Text2 generated
   bool lineBreaks;
 };
+
+void PrintTo(const ModeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FormModes : public ::testing::TestWithParam<std::tuple<ModeCase, bool>> {};
 
@@ -261,6 +266,10 @@ struct Refusal {
   std::function<std::string(FormFixture&)> message;  // the one box shown last
   int boxes;                                         // how many boxes in all
 };
+
+void PrintTo(const Refusal& r, std::ostream* os) {
+  *os << r.name;
+}
 
 class FormConvertRefuses : public ::testing::TestWithParam<Refusal> {};
 
@@ -487,6 +496,10 @@ struct ChooserCase {
   std::string other;   // Text2 for the input chooser
   FileDialogRequest want;
 };
+
+void PrintTo(const ChooserCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FormChoosers : public ::testing::TestWithParam<ChooserCase> {};
 
