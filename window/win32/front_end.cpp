@@ -370,7 +370,11 @@ void Win32WindowHost::ShowOnce(RunContext& ctx) {
   lastHadRequest_ = false;
   if (!window_->Create()) {
     window_.reset();
-    ctx.messages.Show("The window could not be created.", kStopIcon);
+    // Nothing was done: the status says so, as it does on Linux without a
+    // display.
+    ctx.messages.Show(
+        "The window cannot be shown here; give a file to convert, or use marklode-cli.exe.",
+        kStopIcon, kAppTitle, Severity::Problem);
     return;
   }
   window_->Show();

@@ -171,9 +171,13 @@ bool Win32MainWindow::Create() {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   if (!RegisterClasses(instance, &WindowProc, &GuideProc)) return false;
   const std::wstring title = os::Utf16(kAppTitle);
-  ::CreateWindowExW(0, kWindowClass, title.c_str(), kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 480,
-                    320, nullptr, nullptr, instance, this);
-  if (hwnd_ == nullptr) return false;
+  // The handle arrives with the first message; a window refused after that
+  // (no display to show it on) leaves none.
+  if (::CreateWindowExW(0, kWindowClass, title.c_str(), kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                        480, 320, nullptr, nullptr, instance, this) == nullptr) {
+    hwnd_ = nullptr;
+    return false;
+  }
   BuildMenus();
   dpi_ = DpiOf(hwnd_);
   ApplyScale(dpi_);
