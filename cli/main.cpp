@@ -21,6 +21,9 @@
 #ifndef MARKLODE_NO_WINDOW
 #include "window/window_host.h"
 #endif
+#ifdef MARKLODE_WIN32_WINDOW
+#include "window/win32/front_end.h"
+#endif
 
 namespace {
 
@@ -139,15 +142,16 @@ int Main(int argc, char** argv) {
     return marklode::RunMain(ctx, cmd, &frontEnd->host());
   }
 #endif
-#ifdef MARKLODE_MESSAGE_BOXES
-  Say("The window is not available in this edition yet; give a file to convert, or use "
-      "marklode-cli.exe.",
-      marklode::kInfoIcon, stderr);
+#ifdef MARKLODE_WIN32_WINDOW
+  auto frontEnd = marklode::StartWin32FrontEnd();
+  marklode::RunContext ctx(frontEnd->messages(), settings);
+  ctx.programFolder = programFolder;
+  return marklode::RunMain(ctx, cmd, &frontEnd->host());
 #elif defined(_WIN32)
-  Say("marklode-cli: the window is not available in this edition yet; give a file to "
-      "convert.\n\n",
-      0, stderr);
+  // The console program stays a command line: the window is marklode.exe's.
+  Say("marklode-cli: give a file to convert; the window opens with marklode.exe.\n\n", 0, stderr);
   Say(kUsage, 0, stderr);
+  return 2;
 #else
   Say("marklode: no display to show the window on (DISPLAY is not set or not answering); "
       "give a file to convert on the command line.\n\n",

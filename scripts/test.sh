@@ -3,9 +3,10 @@
 # build, a build under AddressSanitizer and UndefinedBehaviorSanitizer, a
 # plain Release build as a user makes it (warnings are not errors there), an
 # optimised build without vector code (the plain loops only, no window), and
-# the 64-bit Windows build, cross-compiled and run under Wine. Then the
-# Windows and Linux programs convert the examples and the real-world fixtures
-# and their outputs are compared byte for byte.
+# the 64-bit Windows build, cross-compiled and run under Wine, whose window is
+# then driven on a virtual screen. Then the Windows and Linux programs convert
+# the examples and the real-world fixtures and their outputs are compared byte
+# for byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -24,6 +25,14 @@ if [ -x scripts/fuzz.sh ]; then
   bash scripts/fuzz.sh 10
 fi
 
+# The Windows window driven under Wine on a virtual screen.
+smoke=0 smoked=0
+if command -v xvfb-run >/dev/null; then
+  echo "=== Windows window under Wine"
+  smoked=1
+  bash scripts/win32_window_smoke.sh build/win64 build/dev || smoke=1 status=1
+fi
+
 echo "=== Windows and Linux outputs compared"
 compare=0
 bash scripts/compare_windows.sh build/win64 build/dev || compare=1 status=1
@@ -37,8 +46,9 @@ ctrlc=0
 bash scripts/win32_ctrl_c.sh build/win64 || ctrlc=1 status=1
 
 # One closing line for every build: "tests: N passed, N failed, N skipped",
-# the comparison, the message boxes and Ctrl-C counting as one test each.
-total=3; failed=$((compare + boxes + ctrlc)); skipped=0
+# the comparison, the message boxes, Ctrl-C and the window's smoke test
+# counting as one test each.
+total=$((3 + smoked)); failed=$((compare + boxes + ctrlc + smoke)); skipped=0
 for preset in dev asan release nosimd win64; do
   line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "build/ctest-$preset.log" | tail -n 1)
   f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")

@@ -132,6 +132,13 @@ bool SameFileId(const std::string& a, const std::string& b);
 void CreateFolders(const std::string& path);
 
 std::string ProgramPath();  // of the running executable; empty when unknown
+
+#ifdef _WIN32
+// Text as the system's wide (UTF-16) calls take it, and back: for the Windows
+// window, which calls the system's user interface itself.
+std::wstring Utf16(std::string_view utf8);
+std::string Utf8(std::wstring_view utf16);
+#endif
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
 // The program's arguments, without its name, as UTF-8: on Windows taken from

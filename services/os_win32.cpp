@@ -473,6 +473,14 @@ void CreateFolders(const std::string& path) {
       ::CreateDirectoryW(w.substr(0, i).c_str(), nullptr);  // those there fail harmlessly
 }
 
+std::wstring Utf16(std::string_view utf8) {
+  return Wide(utf8);
+}
+
+std::string Utf8(std::wstring_view utf16) {
+  return Narrow(utf16.data(), utf16.size());
+}
+
 std::string ProgramPath() {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
