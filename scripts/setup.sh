@@ -6,7 +6,10 @@ pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
       libgl-dev xvfb xauth gpsbabel libxml2-utils clang libclang-rt-14-dev time
       # The Windows build: the MinGW-w64 cross compiler (posix threads), Wine
       # to run its tests, and GoogleTest's sources to build for it.
-      mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest)
+      mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest
+      # The packages: the manual page, the Debian package check, man to find
+      # the installed page, and the Windows installer.
+      scdoc lintian man-db nsis)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
