@@ -5,6 +5,7 @@
 include(GNUInstallDirs)
 
 if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackages.cmake)
   return()
 endif()
 
