@@ -5,7 +5,9 @@
 # optimised build without vector code (the plain loops only, no window), and
 # the 64-bit Windows build, cross-compiled and run under Wine. Then the
 # Windows and Linux programs convert the examples and the real-world fixtures
-# and their outputs are compared byte for byte.
+# and their outputs are compared byte for byte. Last, the Debian package, the
+# Windows installer and the portable zip are built, installed and removed
+# again (scripts/test_packages.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -28,9 +30,13 @@ echo "=== Windows and Linux outputs compared"
 compare=0
 bash scripts/compare_windows.sh build/win64 build/dev || compare=1 status=1
 
+echo "=== Packages"
+packages=0
+bash scripts/test_packages.sh build/release build/win64 || packages=1 status=1
+
 # One closing line for every build: "tests: N passed, N failed, N skipped",
-# the comparison counting as one test.
-total=1; failed=$compare; skipped=0
+# the comparison and the packages counting as one test each.
+total=2; failed=$((compare + packages)); skipped=0
 for preset in dev asan release nosimd win64; do
   line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "build/ctest-$preset.log" | tail -n 1)
   f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
