@@ -41,7 +41,9 @@ endif()
 # --- The Debian package --------------------------------------------------
 
 # Debian wants its copyright file and a changelog in the package's
-# documentation folder; the changelog's date honours SOURCE_DATE_EPOCH.
+# documentation folder; the changelog's date honours SOURCE_DATE_EPOCH. The
+# changelog and lintian's notes belong to the package alone (the component
+# debian), not to a cmake --install.
 set(MARKLODE_DEB_RELEASE 1)
 set(MARKLODE_DEB_VERSION ${PROJECT_VERSION}-${MARKLODE_DEB_RELEASE})
 string(TIMESTAMP MARKLODE_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
@@ -52,11 +54,13 @@ if(MARKLODE_GZIP)
     COMMAND ${MARKLODE_GZIP} -9nkf ${marklode_docs}/changelog.Debian
     DEPENDS ${marklode_docs}/changelog.Debian VERBATIM)
   add_custom_target(marklode_changelog ALL DEPENDS ${marklode_docs}/changelog.Debian.gz)
-  install(FILES ${marklode_docs}/changelog.Debian.gz DESTINATION ${MARKLODE_DOCDIR})
+  install(FILES ${marklode_docs}/changelog.Debian.gz DESTINATION ${MARKLODE_DOCDIR}
+    COMPONENT debian EXCLUDE_FROM_ALL)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright DESTINATION ${MARKLODE_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
-  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME marklode)
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME marklode
+  COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(CPACK_PACKAGE_NAME marklode)
 set(CPACK_PACKAGE_VENDOR "The Marklode developers")
@@ -81,6 +85,9 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS gpsbabel)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
+# Everything a cmake --install puts in place, and the package's own files.
+set(CPACK_INSTALL_CMAKE_PROJECTS
+  "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/" "${CMAKE_BINARY_DIR};${PROJECT_NAME};debian;/")
 # Folders in the package are 0755 whatever the umask of the one who builds it.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -224,6 +224,12 @@ test_windows() {
     fail "the zip holds: $names"
   mkdir -p "$work/portable"
   (cd "$work/portable" && cmake -E tar xf "$zip")
+  local exe objdump=x86_64-w64-mingw32-objdump
+  command -v "$objdump" >/dev/null || objdump=objdump
+  for exe in marklode.exe marklode-cli.exe; do
+    "$objdump" -h "$work/portable/$exe" | grep -q '\.debug_' &&
+      fail "$exe in the zip still has its debug information"
+  done
   local out
   out=$(w "$work/portable/marklode-cli.exe" --version 2>&1 | tr -d '\r')
   [ "$out" = "Marklode version $version" ] || fail "the zip's marklode-cli.exe --version said '$out'"
@@ -254,6 +260,20 @@ test_windows() {
   open=$(reg_default "HKCU\\Software\\Classes\\$progid\\shell\\open\\command")
   [ "$open" = "\"$(w winepath -w "$instdir" 2>/dev/null | tr -d '\r')\\marklode.exe\" /p \"%1\"" ] ||
     fail "the .zvp open command is '$open'"
+  # A profile opened as Explorer opens it: marklode.exe /p and the path in
+  # quotes, here with a space in it. The program runs it without a word.
+  local profiles
+  profiles=$(w winepath -u 'C:\My Profiles' 2>/dev/null | tr -d '\r')
+  mkdir -p "$profiles"
+  cp "$src/examples/club-tour.gpx" "$profiles"
+  printf '%s\r\n' '[Profile]' 'Input=C:\My Profiles\club-tour.gpx' \
+    'Output=C:\My Profiles\tour.csv' 'GenerateComment=<T>' >"$profiles/tour.zvp"
+  w "$instdir/marklode.exe" /p 'C:\My Profiles\tour.zvp' >/dev/null 2>&1
+  st=$?
+  [ "$st" = 0 ] || fail "marklode.exe /p \"C:\\My Profiles\\tour.zvp\" ended with $st"
+  cmp -s "$profiles/tour.csv" "$work/win-built/club-tour.CSV" ||
+    fail "the opened profile did not write the conversion of club-tour.gpx"
+
   local uninst='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Marklode'
   w reg query "$uninst" /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "REG_SZ *$version\$" ||
     fail "no uninstall entry with DisplayVersion $version"

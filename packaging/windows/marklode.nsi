@@ -36,8 +36,6 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 The Marklode developers"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_RUN "$INSTDIR\marklode.exe"
-!define MUI_FINISHPAGE_RUN_TEXT "Start ${APP}"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
