@@ -31,6 +31,11 @@ else()
     "(scripts/setup.sh installs scdoc)")
 endif()
 
+if(MARKLODE_TESTS)
+  add_test(NAME Manual.names_every_profile_key_setting_and_option
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/manual_names.sh ${PROJECT_SOURCE_DIR})
+endif()
+
 # The user guide; Notes.rtf comes with the window's files when there is a
 # window.
 install(FILES ${PROJECT_SOURCE_DIR}/resources/guide.md DESTINATION ${MARKLODE_DOCDIR})
