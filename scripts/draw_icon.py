@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the Marklode icon (a waypoint pin over a folded map) as 16x16 and
-32x32 PNG files in resources/icons/. Standard library only, so the pictures can
+32x32 PNG files in resources/icons/, and the Windows icon marklode.ico with
+those and larger sizes for high-DPI screens. Standard library only, so the pictures can
 be redrawn anywhere: python3 scripts/draw_icon.py"""
 import math
 import os
@@ -85,8 +86,25 @@ def png(size, pixels):
             chunk(b"IDAT", zlib.compress(pixels, 9)) + chunk(b"IEND", b""))
 
 
+def ico(images):
+    """An icon file holding PNG images, as Windows reads them since Vista;
+    images: (size, png bytes) pairs, smallest first."""
+    head = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    entries, data = b"", b""
+    for size, image in images:
+        side = size if size < 256 else 0  # 0 stands for 256
+        entries += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+        data += image
+    return head + entries + data
+
+
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     for size in (16, 32):
         with open(os.path.join(OUT, "marklode-%d.png" % size), "wb") as f:
             f.write(png(size, render(size)))
+    images = [(size, png(size, render(size))) for size in (16, 32, 48, 256)]
+    with open(os.path.join(OUT, "marklode.ico"), "wb") as f:
+        f.write(ico(images))

@@ -132,7 +132,19 @@ void WriteStderr(std::string_view text) {
 
 int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
   const std::wstring t = Wide(title), s = Wide(text);
-  const int answer = MessageBoxW(nullptr, s.c_str(), t.c_str(), static_cast<UINT>(style));
+  // The window library is loaded only when a box is shown: loading it costs a
+  // console run more than many conversions take.
+  using MessageBoxFn = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
+  static const auto messageBox = [] {
+    const HMODULE user32 = LoadLibraryW(L"user32.dll");
+    const FARPROC proc = user32 != nullptr ? GetProcAddress(user32, "MessageBoxW") : nullptr;
+    return reinterpret_cast<MessageBoxFn>(reinterpret_cast<void (*)()>(proc));
+  }();
+  if (messageBox == nullptr) {
+    WriteStderr(std::string(title).append(": ").append(text).append("\n"));
+    return IDOK;
+  }
+  const int answer = messageBox(nullptr, s.c_str(), t.c_str(), static_cast<UINT>(style));
   return answer == IDCANCEL ? IDCANCEL : IDOK;
 }
 

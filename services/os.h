@@ -84,6 +84,10 @@ bool Reserve(File file, std::uint64_t from, std::uint64_t n);
 // Closes file; the error is that of the last writes the system deferred.
 Error Close(File file);
 void Remove(const std::string& path);
+// Whether path can be opened for appending, as a later write will open it. An
+// existing file keeps its content; one created only for the test is removed
+// again, so that a refused request leaves no empty file behind.
+bool CanAppendTo(const std::string& path);
 
 // The temporaries an output is written to. A temporary is held (locked) while
 // its file is open here, so that another run sees it as in use.

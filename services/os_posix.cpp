@@ -171,6 +171,18 @@ void Remove(const std::string& path) {
   ::unlink(path.c_str());
 }
 
+bool CanAppendTo(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    // Exclusive, so that only a file made here is removed again.
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) ::unlink(path.c_str());
+  }
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 Error ClaimTemporary(const std::string& path, File& file) {
   file = kNoFile;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -7,8 +7,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// windows.h first: the shell's header needs its types.
-#include <shellapi.h>
 // The program's own lookup has this name; the system's is not used here.
 #undef FindFirstFile
 
@@ -21,6 +19,7 @@
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/settings.h"
+#include "services/strings.h"
 
 namespace marklode {
 
@@ -230,6 +229,20 @@ Error Close(File file) {
 
 void Remove(const std::string& path) {
   ::DeleteFileW(PathW(path).c_str());
+}
+
+bool CanAppendTo(const std::string& path) {
+  const std::wstring name = PathW(path);
+  HANDLE h = ::CreateFileW(name.c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // A new file goes again when closed; only one made here can be.
+    h = ::CreateFileW(name.c_str(), FILE_APPEND_DATA | DELETE, kShareAll, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  }
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
 }
 
 namespace {
@@ -482,12 +495,8 @@ bool ChangeDirectory(const std::string& path) {
 }
 
 std::vector<std::string> Arguments(int, char**) {
-  std::vector<std::string> args;
-  int n = 0;
-  wchar_t** wargs = ::CommandLineToArgvW(::GetCommandLineW(), &n);
-  if (!wargs) return args;
-  for (int i = 1; i < n; ++i) args.push_back(Narrow(wargs[i]));
-  ::LocalFree(wargs);
+  std::vector<std::string> args = SplitCommandLine(Narrow(::GetCommandLineW()));
+  if (!args.empty()) args.erase(args.begin());  // the program's own name
   return args;
 }
 

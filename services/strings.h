@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace marklode {
 
@@ -71,5 +72,12 @@ bool LikeMatch(std::string_view text, std::string_view pattern);
 // File-name wildcards, by characters (code points of UTF-8 text, else
 // bytes), ASCII letters compared without regard to case.
 bool WildcardMatch(std::string_view name, std::string_view pattern);
+
+// A Windows command line taken apart as CommandLineToArgvW takes it (the
+// program's own name first), on UTF-8 text: every character with a meaning
+// here is ASCII. Kept here, not taken from the shell library, because loading
+// that library (and the window library it pulls in) costs a console run more
+// than many conversions take.
+std::vector<std::string> SplitCommandLine(std::string_view line);
 
 }  // namespace marklode

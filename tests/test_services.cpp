@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "services/os.h"
 #include "services/platform.h"
 #include "services/settings.h"
 #include "services/text_files.h"
@@ -183,6 +184,34 @@ TEST(OutputFile, UncreatableTargetIsReported) {
   EXPECT_EQ(sink.boxes.at(0).title, "PutTextLine");
   EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"file"});
 }
+
+// The window's check of an output: a file there keeps its bytes, a new one
+// is not left behind, and what cannot be written says so.
+TEST(AppendCheck, LeavesNoTraceAndRefusesWhatCannotBeWritten) {
+  test::TempDir dir;
+  WriteFile(dir / "old.csv", "kept");
+  EXPECT_TRUE(os::CanAppendTo(dir / "old.csv"));
+  EXPECT_EQ(ReadFile(dir / "old.csv"), "kept");
+  EXPECT_TRUE(os::CanAppendTo(dir / "new.csv"));
+  EXPECT_FALSE(test::Exists(dir / "new.csv"));
+  EXPECT_FALSE(os::CanAppendTo(dir / "no/new.csv"));
+  EXPECT_FALSE(os::CanAppendTo(dir / "old.csv/new.csv"));
+  EXPECT_FALSE(os::CanAppendTo(dir.path()));
+  EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"old.csv"});
+}
+
+#ifndef _WIN32
+TEST(AppendCheck, ARefusedFileIsRefused) {
+  test::TempDir dir;
+  test::OpenToOthers(dir.path());
+  WriteFile(dir / "locked.csv", "kept");
+  ASSERT_EQ(::chmod((dir / "locked.csv").c_str(), 0444), 0);
+  const std::string said = test::AsUnprivileged(
+      [&] { return std::string(os::CanAppendTo(dir / "locked.csv") ? "open" : "refused"); });
+  EXPECT_EQ(said, "refused");
+  EXPECT_EQ(ReadFile(dir / "locked.csv"), "kept");
+}
+#endif
 
 #ifndef _WIN32  // file modes and another user
 // Read as a user who may see the file but not read it (root reads anything).

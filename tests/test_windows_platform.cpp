@@ -10,6 +10,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// windows.h first: the shell's header needs its types.
+#include <shellapi.h>
 // The program's own lookup has this name; the system's is not used here.
 #undef FindFirstFile
 #endif
@@ -25,6 +27,7 @@
 #include "services/platform.h"
 #include "services/scratch_file.h"
 #include "services/settings.h"
+#include "services/strings.h"
 #include "services/text_files.h"
 
 namespace marklode {
@@ -146,6 +149,64 @@ TEST(PathRules, SafeFileNames) {
 
 // Names outside ASCII reach the file system whole, through creation,
 // replacement, the lookup, the listing and the size, in both directions.
+#ifdef _WIN32
+std::wstring Wide(const std::string& s) {
+  std::filesystem::path p(std::u8string(s.begin(), s.end()));
+  return p.wstring();
+}
+
+std::string Narrow(const std::wstring& s) {
+  const std::u8string u = std::filesystem::path(s).u8string();
+  return std::string(u.begin(), u.end());
+}
+#endif
+
+// The command line as the system's own CommandLineToArgvW takes it apart; on
+// Windows each line is also given to that function, which has the last word.
+TEST(CommandLine, SplitAsTheSystemSplitsIt) {
+  struct Case {
+    const char* line;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"prog", {"prog"}},
+      {"prog a  b\tc ", {"prog", "a", "b", "c"}},
+      {"\"C:\\Program Files\\m.exe\" /r x", {"C:\\Program Files\\m.exe", "/r", "x"}},
+      {"C:\\a\\m.exe \"\"", {"C:\\a\\m.exe", ""}},  // an empty argument
+      {"p \"sub dir\\tour one.gpx\"", {"p", "sub dir\\tour one.gpx"}},
+      {"p a\\b\\\\c", {"p", "a\\b\\\\c"}},   // backslashes alone are literal
+      {"p \"a\\\\\" b", {"p", "a\\", "b"}},  // 2n before a quote: n, and the quote
+      {"p a\\\"b", {"p", "a\"b"}},           // 2n+1: n and a literal quote
+      {"p a\\\\\\\"b", {"p", "a\\\"b"}},
+      // "" inside: a quote, and outside again, so the next quote opens anew
+      {"p \"a\"\"b\" c", {"p", "a\"b c"}},
+      {"p \"a\"\"\"b c\"", {"p", "a\"b c"}},
+      {"p \"\"\"a\"\"\" b", {"p", "\"a\"", "b"}},
+      {"p a\"b c\"d e", {"p", "ab cd", "e"}},
+      {"p \"unclosed arg", {"p", "unclosed arg"}},
+      {"p \"Z\xC3\xBCrich.gpx\" \xC5\x81\xC3\xB3"
+       "d\xC5\xBA.csv",
+       {"p", "Z\xC3\xBCrich.gpx",
+        "\xC5\x81\xC3\xB3"
+        "d\xC5\xBA.csv"}},
+      {"\"a b\"c d", {"a b", "c", "d"}},  // the program's name ends at its quote
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(SplitCommandLine(c.line), c.args);
+#ifdef _WIN32
+    int n = 0;
+    const std::wstring wide = Wide(c.line);
+    wchar_t** system = ::CommandLineToArgvW(wide.c_str(), &n);
+    ASSERT_NE(system, nullptr);
+    std::vector<std::string> theirs;
+    for (int i = 0; i < n; ++i) theirs.push_back(Narrow(system[i]));
+    ::LocalFree(system);
+    EXPECT_EQ(SplitCommandLine(c.line), theirs);
+#endif
+  }
+}
+
 TEST(SystemFiles, NamesOutsideAsciiRoundTrip) {
   Folder dir;
   RecordingMessageSink sink;
@@ -352,11 +413,6 @@ TEST(GeneratedNames, FollowTheSystemsRule) {
 }
 
 #ifdef _WIN32
-
-std::wstring Wide(const std::string& s) {
-  std::filesystem::path p(std::u8string(s.begin(), s.end()));
-  return p.wstring();
-}
 
 TEST(WindowsFiles, LookupGivesTheStoredNameAndDevicesAreNoFiles) {
   Folder dir;

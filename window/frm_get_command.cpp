@@ -24,21 +24,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 
-#include "engine/batch.h"
-#include "engine/profiles.h"
-#include "engine/reports.h"
-#include "engine/run_main.h"
-#include "services/platform.h"
-#include "services/settings.h"
+#include "services/messages.h"
 #include "services/strings.h"
-#include "services/text_files.h"
-#include "services/version.h"
 
 // Resources compiled into a static library are registered by hand.
 static void InitGuideResource() {
@@ -49,84 +38,11 @@ namespace marklode {
 
 namespace {
 
-constexpr const char* kGpxFilter = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
-constexpr const char* kCsvFilter = "CSV FIles (*.CSV)|*.CSV|All Files (*.*)|*.*";
-constexpr const char* kProfileFilter = "ZVP FIles (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
-constexpr const char* kNewProfileFilter = "ZVP FIles (*.ZVP)|*.ZVP";
-
-constexpr const char* kNameMissing = "File name must be provided!";
-constexpr const char* kOverwriteWarning =
-    "The output file names will be automatically generated from the input file names.  Any "
-    "existing files will be overwitten.";
-constexpr const char* kInputMissing = "Can't find input file -- ";
-constexpr const char* kSameAsInput = "Same as input but with .";
-
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-const char* StoredFlag(bool on) {
-  return on ? "True" : "False";
-}
-
-// The text before the last "/" of a field: the folder a chooser opens in. A
-// text without "/" is its own folder (the toolkit then falls back to the
-// current directory), an empty text gives an empty folder.
-std::string FolderOf(std::string_view text) {
-  const int n = FieldCount(text, kPathSep);
-  return std::string(FieldRange(text, 1, n - 1, kPathSep));
-}
-
-// The check that an output can be written: open it for appending and close it
-// at once, so an existing file keeps its content. A file that did not exist
-// before is removed again, so that a refused or cancelled request leaves no
-// empty outputs behind; the converter creates the real one.
-bool TestOpenForAppend(const std::string& path) {
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(std::filesystem::path(path), ec);
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (f == nullptr) return false;
-  std::fclose(f);
-  if (!existed) std::remove(path.c_str());
-  return true;
-}
-
 }  // namespace
-
-int TwipsToPixels(double twips) {
-  return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-bool ParseStoredTwips(std::string_view text, double& twips) {
-  text = TrimSpaces(text);
-  if (text.empty()) return false;
-  if (text.front() == '+') text.remove_prefix(1);
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return false;
-  // Far beyond any screen: a damaged value, not a position.
-  if (!std::isfinite(value) || std::fabs(value) > 1e7) return false;
-  twips = value;
-  return true;
-}
-
-std::string JoinFileSelection(const std::vector<std::string>& files) {
-  if (files.empty()) return {};
-  std::string joined = files.front();
-  const std::string_view folder = DirectoryPart(files.front());
-  for (std::size_t i = 1; i < files.size(); ++i) {
-    if (DirectoryPart(files[i]) != folder) return {};
-    joined.append(";").append(FileNamePart(files[i]));
-  }
-  return joined;
-}
-
-std::string ProfilePresetName(std::string_view baseName, std::string_view ext) {
-  std::string name = ReplaceTextNoCase(baseName, ".csv", ".CSV");
-  name = ReplaceTextNoCase(name, ".gpx", ".GPX");
-  name = ReplaceText(name, ".", "-");
-  return "Convert " + name + " to " + std::string(ext) + ".ZVP";
-}
 
 std::vector<std::string> QtNameFilters(std::string_view filterList) {
   // Pairs of description and patterns, all joined by "|".
@@ -168,25 +84,12 @@ QString UserGuideText() {
   return QString::fromUtf8(file.readAll());
 }
 
-const char* const kTermsOfUseText =
-    "This software is provided on an \"as is\" basis. The Marklode developers make no claim or "
-    "warranty of any kind about its accuracy, timeliness, usefulness, completeness or "
-    "merchantability, or about its fitness for any particular purpose. To the extent permitted "
-    "by law, neither the Marklode developers nor their suppliers shall be liable for any "
-    "direct, indirect, consequential, incidental, special, multiple, punitive or other similar "
-    "damages, including lost profits, that result from the use of this software or from the "
-    "inability to use it, even if they have been advised of the possibility of such damages.";
-
-std::string AboutText() {
-  return std::string("Marklode version ") + kVersionText +
-         "\r\n\r\nCopyright (C) 2026 The Marklode developers\r\n\r\n"
-         "Please report any issues to marklode@example.org";
-}
-
 // ---------------------------------------------------------------------------
 
 frmGetCommand::frmGetCommand(RunContext& ctx, const WindowServices& services, QWidget* parent)
-    : QMainWindow(parent), ctx_(ctx), services_(services) {
+    : QMainWindow(parent),
+      form_(
+          std::make_unique<GetCommandForm>(ctx, services.chooser, static_cast<FormView&>(*this))) {
   setObjectName("frmGetCommand");
   setWindowTitle(Q(kAppTitle));
   BuildMenus();
@@ -233,17 +136,6 @@ void frmGetCommand::BuildControls() {
   client->setObjectName("client");
   setCentralWidget(client);
 
-  // Every control sits where the design puts it, in twips; the pixels follow
-  // once the scale for the desktop's font is known.
-  struct Placed {
-    QWidget* widget;
-    int left, top, width, height;
-  };
-  std::vector<Placed> placed;
-  auto place = [&placed](QWidget* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(name);
-    placed.push_back({w, left, top, width, height});
-  };
   auto line = [client](const char* name, QPalette::ColorRole role) {
     auto* w = new QWidget(client);
     w->setObjectName(name);
@@ -254,73 +146,90 @@ void frmGetCommand::BuildControls() {
   Line1 = line("Line1", QPalette::Dark);
   Line2 = line("Line2", QPalette::Light);
 
-  // Mnemonics clear of the menus (F, O, H) and of Close (C).
-  Option1 = new QRadioButton(tr("&GPX --> POI"), client);
-  place(Option1, "Option1", 1230, 345, 1320, 225);
+  // Every control sits where the design puts it, in twips; the pixels follow
+  // once the scale for the desktop's font is known.
+  std::vector<QWidget*> placed;
+  for (const ControlDesign& d : kControlDesign) {
+    const QString caption = Q(d.caption);
+    QWidget* w = nullptr;
+    switch (d.id) {
+      case Ctl::Option1:
+        w = Option1 = new QRadioButton(caption, client);
+        break;
+      case Ctl::Option2:
+        w = Option2 = new QRadioButton(caption, client);
+        break;
+      case Ctl::Label1:
+        w = Label1 = new QLabel(caption, client);
+        break;
+      case Ctl::Label2:
+        w = Label2 = new QLabel(caption, client);
+        break;
+      case Ctl::Label3:
+        w = Label3 = new QLabel(caption, client);
+        break;
+      case Ctl::Text1:
+        w = Text1 = new QLineEdit(client);
+        break;
+      case Ctl::Text2:
+        w = Text2 = new QLineEdit(client);
+        break;
+      case Ctl::Text3:
+        w = Text3 = new QLineEdit(client);
+        break;
+      case Ctl::Command1:
+        w = Command1 = new QPushButton(caption, client);
+        break;
+      case Ctl::Command2:
+        w = Command2 = new QPushButton(caption, client);
+        break;
+      case Ctl::Command3:
+        w = Command3 = new QPushButton(caption, client);
+        break;
+      case Ctl::Command4:
+        w = Command4 = new QPushButton(caption, client);
+        break;
+      case Ctl::cmdCancel:
+        w = cmdCancel = new QPushButton(caption, client);
+        break;
+      case Ctl::Check1:
+        w = Check1 = new QCheckBox(caption, client);
+        break;
+      case Ctl::cmdCreateProfile:
+      case Ctl::cmdCMTLineBreak:
+        continue;  // menu items, made with the menus
+    }
+    w->setObjectName(d.name);
+    if (*d.tooltip != '\0') w->setToolTip(Q(d.tooltip));
+    placed.push_back(w);
+  }
   Option1->setChecked(true);
-  Option2 = new QRadioButton(tr("&POI --> GPX"), client);
-  place(Option2, "Option2", 3030, 345, 1320, 225);
 
-  // The captions end short of their fields, so that nothing of them is drawn
-  // under a field.
-  Label2 = new QLabel(tr("&Input file(s):"), client);
-  place(Label2, "Label2", 300, 885, 915, 285);
-  Text1 = new QLineEdit(client);
-  place(Text1, "Text1", 1245, 855, 2355, 315);
-  Command3 = new QPushButton(tr("Browse..."), client);
-  place(Command3, "Command3", 3750, 855, 1365, 315);
-
-  Label1 = new QLabel(tr("Ou&tput File:"), client);
-  place(Label1, "Label1", 300, 1470, 915, 285);
-  Text2 = new QLineEdit(client);
-  place(Text2, "Text2", 1245, 1440, 2355, 315);
-  Command1 = new QPushButton(tr("Browse..."), client);
-  place(Command1, "Command1", 3750, 1440, 1365, 315);
-
-  Check1 = new QCheckBox(tr("&Use Conversion Profile:"), client);
-  place(Check1, "Check1", 1245, 2010, 2265, 300);
-  Label3 = new QLabel(tr("P&rofile File:"), client);
-  place(Label3, "Label3", 300, 2385, 915, 285);
-  Text3 = new QLineEdit(client);
-  place(Text3, "Text3", 1245, 2355, 2355, 315);
-  Command2 = new QPushButton(tr("Browse..."), client);
-  place(Command2, "Command2", 3750, 2355, 1365, 315);
-
-  Command4 = new QPushButton(tr("Con&vert"), client);
-  place(Command4, "Command4", 1245, 2940, 2355, 315);
-  cmdCancel = new QPushButton(tr("&Close"), client);
-  place(cmdCancel, "cmdCancel", 3750, 2940, 1365, 315);
-
-  Label2->setBuddy(Text1);
-  Label1->setBuddy(Text2);
-  Label3->setBuddy(Text3);
-  for (QLabel* label : {Label1, Label2, Label3})
+  // A label captions the field after it in the design.
+  for (std::size_t i = 0; i + 1 < kControlDesign.size(); ++i) {
+    if (kControlDesign[i].kind != CtlKind::Label) continue;
+    auto* label = static_cast<QLabel*>(placed[i]);
+    label->setBuddy(placed[i + 1]);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-
-  Text1->setToolTip(
-      tr("One file; a pattern such as /data/*.csv; or several files of one folder joined by "
-         "\";\", such as /data/a.gpx;b.gpx (Browse... can choose several at once)."));
-  Text2->setToolTip(
-      tr("The file to write. Several inputs are each written beside themselves, under their own "
-         "name with the new extension. A GPX output cannot be a pattern."));
-  Text3->setToolTip(
-      tr("A conversion profile (.ZVP): a text file naming the input, the output, filters and "
-         "templates. File > Create Profile writes one for the conversion set up above."));
-  Check1->setToolTip(tr("Run the conversion a profile describes instead of the fields above."));
+  }
 
   // The design fits a small dialog font; a larger desktop font or a high-DPI
   // screen scales the whole design until every caption and field fits.
   scale_ = 1.0;
-  for (const Placed& p : placed) {
-    scale_ = std::max(scale_, p.widget->sizeHint().width() / double(TwipsToPixels(p.width)));
-    scale_ = std::max(scale_, p.widget->sizeHint().height() / double(TwipsToPixels(p.height)));
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    const ControlDesign& d = kControlDesign[i];
+    scale_ = std::max(scale_, placed[i]->sizeHint().width() / double(TwipsToPixels(d.width)));
+    scale_ = std::max(scale_, placed[i]->sizeHint().height() / double(TwipsToPixels(d.height)));
   }
-  for (const Placed& p : placed)
-    p.widget->setGeometry(Px(p.left), Px(p.top), Px(p.width), Px(p.height));
-  client->setFixedHeight(Px(3555));
-  client->setMinimumWidth(Px(5460));
-  Line1->setGeometry(Px(15), Px(20), Px(5440) - Px(15) + 1, 1);
-  Line2->setGeometry(Px(15), Px(20) + 1, Px(5440) - Px(15) + 1, 1);
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    const ControlDesign& d = kControlDesign[i];
+    placed[i]->setGeometry(Px(d.left), Px(d.top), Px(d.width), Px(d.height));
+  }
+  client->setFixedHeight(Px(kDesignClientHeight));
+  client->setMinimumWidth(Px(kDesignClientWidth));
+  const int lineWidth = Px(kSeparatorRight) - Px(kSeparatorLeft) + 1;
+  Line1->setGeometry(Px(kSeparatorLeft), Px(kSeparatorTop), lineWidth, 1);
+  Line2->setGeometry(Px(kSeparatorLeft), Px(kSeparatorTop) + 1, lineWidth, 1);
 
   // Never shown: it only carries the colour of an editable field.
   txtActiveModel = new QLineEdit(client);
@@ -337,25 +246,22 @@ void frmGetCommand::BuildControls() {
     b->setAutoDefault(true);
   Command4->setDefault(true);
 
-  QWidget::setTabOrder(Option1, Option2);
-  QWidget::setTabOrder(Option2, Text1);
-  QWidget::setTabOrder(Text1, Command3);
-  QWidget::setTabOrder(Command3, Text2);
-  QWidget::setTabOrder(Text2, Command1);
-  QWidget::setTabOrder(Command1, Command4);
-  QWidget::setTabOrder(Command4, cmdCancel);
-  QWidget::setTabOrder(cmdCancel, Check1);
-  QWidget::setTabOrder(Check1, Text3);
-  QWidget::setTabOrder(Text3, Command2);
+  // The design lists the controls in tab order; labels take no focus.
+  QWidget* previous = nullptr;
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    if (kControlDesign[i].kind == CtlKind::Label) continue;
+    if (previous != nullptr) QWidget::setTabOrder(previous, placed[i]);
+    previous = placed[i];
+  }
 
   connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) LoadModeFields();  // Option1_Click
+    if (on) form_->OptionClicked();
   });
   connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) LoadModeFields();  // Option2_Click
+    if (on) form_->OptionClicked();
   });
-  connect(Text1, &QLineEdit::textChanged, this, [this] { RefreshOutputField(); });  // Text1_Change
-  connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
+  connect(Text1, &QLineEdit::textChanged, this, [this] { form_->Text1Changed(); });
+  connect(Check1, &QCheckBox::toggled, this, [this] { form_->Check1Clicked(); });
   connect(Command4, &QPushButton::clicked, this, &frmGetCommand::Command4_Click);
   connect(Command3, &QPushButton::clicked, this, &frmGetCommand::Command3_Click);
   connect(Command1, &QPushButton::clicked, this, &frmGetCommand::Command1_Click);
@@ -375,7 +281,7 @@ void frmGetCommand::BuildControls() {
 
 void frmGetCommand::Form_Load() {
   // The design as built above, before anything from the store changes it.
-  designWidth_ = Px(5460);
+  designWidth_ = Px(kDesignClientWidth);
   designHeight_ = layout()->totalMinimumSize().height();
   designFieldWidth_ = Text1->width();
   designBrowseLeft_ = Command1->x();
@@ -386,32 +292,15 @@ void frmGetCommand::Form_Load() {
 
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QRect screenRect = screen != nullptr ? screen->geometry() : QRect();
-  // A stored edge beyond the screen (or negative) is replaced by the centred
-  // one, so a window saved on a monitor that is gone comes back into view.
-  auto restoreEdge = [](double stored, double screenSize, double windowSize) {
-    if (screenSize > 0 && (stored > screenSize || stored < 0))
-      stored = std::floor(screenSize / 2 - windowSize / 2);
-    return TwipsToPixels(stored);
-  };
-  double value = 0;
-  if (ParseStoredTwips(Stored("WindowX"), value)) {
-    move(restoreEdge(value, screenRect.width() * double(kTwipsPerPixel),
-                     width() * double(kTwipsPerPixel)),
-         y());
-  }
-  if (ParseStoredTwips(Stored("WindowY"), value)) {
-    move(x(), restoreEdge(value, screenRect.height() * double(kTwipsPerPixel),
-                          height() * double(kTwipsPerPixel)));
-  }
-  if (ParseStoredTwips(Stored("WindowWidth"), value)) {
-    resize(std::max(TwipsToPixels(value), 1), height());
-  }
+  const StoredGeometry stored =
+      form_->LoadGeometry(screenRect.width() * kTwipsPerPixel, screenRect.height() * kTwipsPerPixel,
+                          width() * kTwipsPerPixel, height() * kTwipsPerPixel);
+  if (stored.hasX) move(TwipsToPixels(stored.x), y());
+  if (stored.hasY) move(x(), TwipsToPixels(stored.y));
+  if (stored.hasWidth) resize(std::max(TwipsToPixels(stored.width), 1), height());
   KeepOnScreen();
   Form_Resize();
-
-  const std::string mode = Stored("ModeGPX");
-  if (!mode.empty()) (IsStoredTrue(mode) ? Option1 : Option2)->setChecked(true);
-  LoadModeFields();
+  form_->Load();
 }
 
 // Whatever the store says, the window comes up whole and usable on the screen
@@ -481,24 +370,18 @@ void frmGetCommand::Form_Resize() {
   for (QLineEdit* field : {Text1, Text2, Text3})
     field->resize(designFieldWidth_ + d, field->height());
   for (QLineEdit* field : {Text1, Text2, Text3}) field->setCursorPosition(0);
-  CaretToEnd({Text1, Text2, Text3});  // a long path shows its end
+  for (Ctl field : {Ctl::Text1, Ctl::Text2, Ctl::Text3})
+    CaretToEnd(field);  // a long path shows its end
   for (QPushButton* b : {Command1, Command2, Command3}) b->move(designBrowseLeft_ + d, b->y());
   for (QWidget* l : {Line1, Line2}) l->resize(designLineX2_ + d - l->x() + 1, l->height());
-  if (normal) Store("WindowWidth", std::to_string(w * kTwipsPerPixel));
+  if (normal) form_->StoreWidth(w * kTwipsPerPixel);
   laying_out_ = false;
 }
 
 void frmGetCommand::closeEvent(QCloseEvent* event) {
-  Form_Unload();
+  form_->Unload(pos().x() * kTwipsPerPixel, pos().y() * kTwipsPerPixel);
   event->accept();
   emit closed();
-}
-
-void frmGetCommand::Form_Unload() {
-  if (unloaded_) return;
-  unloaded_ = true;
-  Store("WindowX", std::to_string(pos().x() * kTwipsPerPixel));
-  Store("WindowY", std::to_string(pos().y() * kTwipsPerPixel));
 }
 
 void frmGetCommand::keyPressEvent(QKeyEvent* event) {
@@ -524,7 +407,8 @@ bool frmGetCommand::eventFilter(QObject* watched, QEvent* event) {
       // Leaving the field for another control, not for a message box or a
       // menu, is what asks the overwrite question again.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) Text2_Validate();
+      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+        form_->Text2FocusLost();
     }
   } else if (watched == Text1) {
     const QEvent::Type type = event->type();
@@ -534,299 +418,205 @@ bool frmGetCommand::eventFilter(QObject* watched, QEvent* event) {
     // Files only; dropped text is the field's own business.
     if (drop->mimeData() == nullptr || !drop->mimeData()->hasUrls())
       return QMainWindow::eventFilter(watched, event);
-    std::string joined;
-    if (!AcceptDrop(event, &joined)) {
+    std::vector<std::string> files;
+    if (!DroppedFiles(event, files) || !form_->DropFiles(files, type == QEvent::Drop)) {
       drop->ignore();
       return true;
     }
     drop->acceptProposedAction();
-    if (type == QEvent::Drop) {
-      // As the input chooser would have it: joined names, and the current
-      // directory at their folder for the bare second and later names.
-      ChangeDirectory(std::string(DirectoryPart(joined)));
-      SetText(Text1, joined);
-      CaretToEnd({Text1, Text2});
-      RefreshOutputField();
-    }
     return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }
 
-// Local files from one folder only: a list carries a single folder.
-bool frmGetCommand::AcceptDrop(const QEvent* event, std::string* joined) const {
+// Local files only: the form takes names, not addresses.
+bool frmGetCommand::DroppedFiles(const QEvent* event, std::vector<std::string>& files) const {
   const QMimeData* mime = static_cast<const QDropEvent*>(event)->mimeData();
   if (mime == nullptr || !mime->hasUrls()) return false;
-  std::vector<std::string> files;
   for (const QUrl& url : mime->urls()) {
     if (!url.isLocalFile()) return false;
     files.push_back(url.toLocalFile().toStdString());
   }
-  const std::string list = JoinFileSelection(files);
-  if (list.empty()) return false;
-  if (joined != nullptr) *joined = list;
   return true;
 }
 
 // ---------------------------------------------------------------------------
-// Modes and fields
+// The user's actions, handed to the form
 
-void frmGetCommand::LoadModeFields() {
-  // The input first: its change may empty a disabled output field, which is
-  // then filled from the store.
-  if (Option1->isChecked()) {
-    SetText(Text1, Stored("InFileGPX"));
-    SetText(Text2, Stored("OutFileGPX"));
-  } else {
-    SetText(Text1, Stored("InFilePOI"));
-    SetText(Text2, Stored("OutFilePOI"));
-  }
-  Check1->setChecked(IsStoredTrue(Stored("ProfileMode")));
-  cmdCMTLineBreak->setChecked(IsStoredTrue(Stored("KeepCommentLineBreak")));
-  SetText(Text3, Stored("ProfileFile"));
-  CaretToEnd({Text1, Text2, Text3});
-  ApplyProfileMode();
-  RefreshOutputField();
+void frmGetCommand::Command4_Click() {
+  form_->Convert();
 }
 
-void frmGetCommand::ApplyProfileMode() {
-  const bool profile = Check1->isChecked();
-  Text1->setEnabled(!profile);
-  SetFieldColour(Text1, profile ? WindowColour() : EnabledFieldColour());
-  Command3->setEnabled(!profile);
-  Option1->setEnabled(!profile);
-  Option2->setEnabled(!profile);
-  Text3->setEnabled(profile);
-  SetFieldColour(Text3, profile ? EnabledFieldColour() : WindowColour());
-  Command2->setEnabled(profile);
-  if (profile) {
-    Text2->setEnabled(false);
-    SetFieldColour(Text2, WindowColour());
-    Command1->setEnabled(false);
-  } else {
-    Text2->setEnabled(true);
-    RefreshOutputField();
-  }
+void frmGetCommand::cmdCancel_Click() {
+  form_->Cancel();
 }
 
-void frmGetCommand::RefreshOutputField() {
-  if (Check1->isChecked()) return;
-  if (Text(Text1).find(';') != std::string::npos) {
-    // Several inputs: each output is named after its input.
-    Text2->setEnabled(false);
-    SetFieldColour(Text2, WindowColour());
-    SetText(Text2, std::string(kSameAsInput) + (Option1->isChecked() ? "CSV" : "GPX"));
-    Command1->setEnabled(false);
-  } else {
-    if (!Text2->isEnabled()) Text2->clear();
-    Text2->setEnabled(true);
-    SetFieldColour(Text2, Text1->palette().color(QPalette::Base));
-    Command1->setEnabled(true);
-  }
+void frmGetCommand::cmdExit_Click() {
+  form_->Exit();
 }
 
-void frmGetCommand::Check1_Click() {
-  ApplyProfileMode();
-  Store("ProfileMode", StoredFlag(Check1->isChecked()));
+void frmGetCommand::Command3_Click() {
+  form_->ChooseInput();
 }
 
-void frmGetCommand::Text2_Validate() {
-  ctx_.OverwriteConfirmed = false;
+void frmGetCommand::Command1_Click() {
+  form_->ChooseOutput();
+}
+
+void frmGetCommand::Command2_Click() {
+  form_->ChooseProfile();
+}
+
+void frmGetCommand::cmdFileMenu_Click() {
+  form_->FileMenuOpening();
+}
+
+void frmGetCommand::cmdCreateProfile_Click() {
+  form_->CreateProfile();
 }
 
 void frmGetCommand::cmdCMTLineBreak_Click() {
   // The checkable item has already inverted its mark.
-  Store("KeepCommentLineBreak", StoredFlag(cmdCMTLineBreak->isChecked()));
+  form_->LineBreakToggled();
+}
+
+void frmGetCommand::cmdNotes_Click() {
+  form_->Notes();
+}
+
+void frmGetCommand::cmdTerms_Click() {
+  form_->Terms();
+}
+
+void frmGetCommand::cmdAbout_Click() {
+  form_->About();
 }
 
 // ---------------------------------------------------------------------------
-// Convert
+// What the form sees of the window
 
-void frmGetCommand::Command4_Click() {
-  ctx_.ProfileMode = false;
-
-  if (Check1->isChecked()) {
-    const std::string profile = Text(Text3);
-    if (profile.empty()) {
-      ctx_.messages.Show(kNameMissing, kOkOnly);
-      return;
-    }
-    // Found as the profile reader will look for it: a missing profile is
-    // refused here, where the user can correct it, and nothing is stored.
-    if (ResolveFile(profile).empty()) {
-      ctx_.messages.Show(kCantOpenProfile, kOkOnly);
-      return;
-    }
-    Store("ProfileFile", profile);
-    ctx_.ProfileFile = profile;
-    ctx_.ProfileMode = true;
-    close();
-    return;
+QWidget* frmGetCommand::Widget(Ctl id) const {
+  switch (id) {
+    case Ctl::Option1:
+      return Option1;
+    case Ctl::Option2:
+      return Option2;
+    case Ctl::Label1:
+      return Label1;
+    case Ctl::Label2:
+      return Label2;
+    case Ctl::Label3:
+      return Label3;
+    case Ctl::Text1:
+      return Text1;
+    case Ctl::Text2:
+      return Text2;
+    case Ctl::Text3:
+      return Text3;
+    case Ctl::Command1:
+      return Command1;
+    case Ctl::Command2:
+      return Command2;
+    case Ctl::Command3:
+      return Command3;
+    case Ctl::Command4:
+      return Command4;
+    case Ctl::cmdCancel:
+      return cmdCancel;
+    case Ctl::Check1:
+      return Check1;
+    case Ctl::cmdCreateProfile:
+    case Ctl::cmdCMTLineBreak:
+      break;
   }
-
-  const std::string input = Text(Text1);
-  const std::string output = Text(Text2);
-  if (input.empty() || output.empty()) {
-    ctx_.messages.Show(kNameMissing, kOkOnly);
-    return;
-  }
-  const bool toCsv = Option1->isChecked();
-  // A list is taken apart as the batch takes it; each item is checked under
-  // the name the batch will use.
-  const FileList list = SplitFileList(input);
-  const bool single = list.names.size() == 1;
-  // A GPX output is one file; a pattern there would stop the conversion.
-  if (!toCsv && single && output.find_first_of("*?") != std::string::npos) {
-    ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, kStopIcon, "Invalid file");
-    return;
-  }
-  if (!single && !ctx_.OverwriteConfirmed) {
-    if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
-    ctx_.OverwriteConfirmed = true;
-  }
-  for (const std::string_view name : list.names) {
-    const std::string item = std::string(list.folder).append(name);
-    const std::string outputName = single ? output : BatchOutputName(item, toCsv ? "CSV" : "GPX");
-    if ((!single && name.empty()) || FindFirstFile(item).empty()) {
-      ctx_.messages.Show(kInputMissing + item, kOkOnly);
-      return;
-    }
-    if (!TestOpenForAppend(outputName) || ctx_.ReverseSwitch) {
-      ctx_.messages.Show(std::string(kCantCreateOutput) + outputName, kOkOnly);
-      return;
-    }
-  }
-
-  ctx_.ModeGPX = toCsv;
-  ctx_.KeepCommentLineBreak = cmdCMTLineBreak->isChecked();
-  ctx_.InputSpec = input;
-  ctx_.OutputSpec = output;
-  Store("ModeGPX", StoredFlag(toCsv));
-  // The generated "Same as input..." text of a list is never stored.
-  Store(toCsv ? "InFileGPX" : "InFilePOI", input);
-  if (single) Store(toCsv ? "OutFileGPX" : "OutFilePOI", output);
-  close();
+  return nullptr;
 }
 
-// ---------------------------------------------------------------------------
-// Closing without a request
-
-void frmGetCommand::cmdCancel_Click() {
-  ctx_.InputSpec.clear();
-  ctx_.OutputSpec.clear();
-  ctx_.ProfileMode = false;
-  close();
+QLineEdit* frmGetCommand::Field(Ctl id) const {
+  return qobject_cast<QLineEdit*>(Widget(id));
 }
 
-void frmGetCommand::cmdExit_Click() {
-  close();
+std::string frmGetCommand::Text(Ctl field) const {
+  return Field(field)->text().toStdString();
 }
 
-// ---------------------------------------------------------------------------
-// File choosers
+void frmGetCommand::SetText(Ctl field, const std::string& text) {
+  Field(field)->setText(Q(text));
+}
 
-FileDialogResult frmGetCommand::ShowFileDlg(FileDialogRequest request) {
-  // One dialog serves every chooser: a title not set keeps the last one.
-  if (request.title.empty())
-    request.title = fileDlgTitle_;
+bool frmGetCommand::Checked(Ctl control) const {
+  switch (control) {
+    case Ctl::Option1:
+      return Option1->isChecked();
+    case Ctl::Option2:
+      return Option2->isChecked();
+    case Ctl::Check1:
+      return Check1->isChecked();
+    case Ctl::cmdCMTLineBreak:
+      return cmdCMTLineBreak->isChecked();
+    default:
+      return false;
+  }
+}
+
+void frmGetCommand::SetChecked(Ctl control, bool on) {
+  switch (control) {
+    case Ctl::Option1:
+      Option1->setChecked(on);
+      break;
+    case Ctl::Option2:
+      Option2->setChecked(on);
+      break;
+    case Ctl::Check1:
+      Check1->setChecked(on);
+      break;
+    case Ctl::cmdCMTLineBreak:
+      cmdCMTLineBreak->setChecked(on);
+      break;
+    default:
+      break;
+  }
+}
+
+bool frmGetCommand::Enabled(Ctl control) const {
+  if (control == Ctl::cmdCreateProfile) return cmdCreateProfile->isEnabled();
+  if (control == Ctl::cmdCMTLineBreak) return cmdCMTLineBreak->isEnabled();
+  return Widget(control)->isEnabled();
+}
+
+void frmGetCommand::SetEnabled(Ctl control, bool on) {
+  if (control == Ctl::cmdCreateProfile)
+    cmdCreateProfile->setEnabled(on);
+  else if (control == Ctl::cmdCMTLineBreak)
+    cmdCMTLineBreak->setEnabled(on);
   else
-    fileDlgTitle_ = request.title;
-  FileDialogResult result = services_.chooser.Choose(request);
-  if (result.files.empty()) result.cancelled = true;
-  // Bare second and later names of a selection are found from here.
-  if (!result.cancelled) ChangeDirectory(std::string(DirectoryPart(result.files.front())));
-  return result;
+    Widget(control)->setEnabled(on);
 }
 
-void frmGetCommand::Command3_Click() {
-  const bool toCsv = Option1->isChecked();
-  const std::string current = Text(Text1);
-  FileDialogRequest request;
-  request.title = "Select file for input";
-  request.filter = toCsv ? kGpxFilter : kCsvFilter;
-  request.initialFolder = FolderOf(Text(Text2));
-  request.presetName = current.empty() ? (toCsv ? "*.GPX" : "*.CSV") : current;
-  request.options =
-      kDlgHideReadOnly | kDlgAllowMultiSelect | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
-  // Qt hands back every chosen name, however many: no name buffer to overflow.
-  const FileDialogResult result = ShowFileDlg(request);
-  if (result.cancelled) return;  // a typed pattern stays as it was
-  std::string chosen = JoinFileSelection(result.files);
-  if (chosen.find('*') != std::string::npos) chosen.clear();
-  SetText(Text1, chosen);
-  CaretToEnd({Text1, Text2});
-  RefreshOutputField();
+void frmGetCommand::SetLook(Ctl field, FieldLook look) {
+  // The window's colour, or that of an editable field, in every colour
+  // group (disabled too).
+  const QColor colour = look == FieldLook::Window
+                            ? palette().color(QPalette::Window)
+                            : txtActiveModel->palette().color(QPalette::Active, QPalette::Base);
+  QLineEdit* edit = Field(field);
+  QPalette p = edit->palette();
+  p.setColor(QPalette::Base, colour);
+  edit->setPalette(p);
 }
 
-void frmGetCommand::Command1_Click() {
-  const bool toCsv = Option1->isChecked();
-  const std::string current = Text(Text2);
-  FileDialogRequest request;
-  request.save = true;
-  request.title = "Select file for output";
-  request.filter = toCsv ? kCsvFilter : kGpxFilter;
-  request.initialFolder = FolderOf(current);
-  request.presetName = current.empty() ? (toCsv ? "*.CSV" : "*.GPX") : current;
-  request.options = kDlgOverwritePrompt | kDlgHideReadOnly | kDlgPathMustExist | kDlgLongNames;
-  const FileDialogResult result = ShowFileDlg(request);
-  if (result.cancelled) return;
-  std::string chosen = result.files.front();
-  if (chosen.find('*') != std::string::npos) chosen.clear();
-  SetText(Text2, chosen);
-  CaretToEnd({Text1, Text2});
+void frmGetCommand::CaretToEnd(Ctl field) {
+  QLineEdit* edit = Field(field);
+  edit->setCursorPosition(int(edit->text().size()));
 }
 
-void frmGetCommand::Command2_Click() {
-  const std::string current = Text(Text3);
-  FileDialogRequest request;
-  // A title of its own: after Create Profile the shared one would ask to create.
-  request.title = "Select conversion profile";
-  request.filter = kProfileFilter;
-  request.initialFolder = FolderOf(current);
-  request.presetName = current.empty() ? "*.ZVP" : current;
-  request.options = kDlgHideReadOnly | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
-  const FileDialogResult result = ShowFileDlg(request);
-  // A cancel hands back the preset name, pattern and all.
-  SetText(Text3, result.cancelled ? request.presetName : result.files.front());
-  CaretToEnd({Text3});
+void frmGetCommand::Close() {
+  close();
 }
-
-// ---------------------------------------------------------------------------
-// Create Profile
-
-void frmGetCommand::cmdFileMenu_Click() {
-  const std::string input = Text(Text1);
-  const bool unavailable =
-      input.empty() || FindFirstFile(input).empty() || Text(Text2).empty() || Check1->isChecked();
-  cmdCreateProfile->setEnabled(!unavailable);
-}
-
-void frmGetCommand::cmdCreateProfile_Click() {
-  const std::string input = Text(Text1);
-  const bool toCsv = Option1->isChecked();
-  FileDialogRequest request;
-  request.save = true;
-  request.title = "Select file to create as profile";
-  request.filter = kNewProfileFilter;
-  request.initialFolder = FolderOf(input);
-  if (request.initialFolder.empty()) request.initialFolder = CurrentDirectory();
-  request.presetName = ProfilePresetName(FindFirstFile(input), toCsv ? "CSV" : "GPX");
-  request.options = kDlgOverwritePrompt | kDlgHideReadOnly | kDlgPathMustExist | kDlgLongNames;
-  const FileDialogResult result = ShowFileDlg(request);
-  if (result.cancelled) return;
-  const std::string& path = result.files.front();
-  if (path.find('*') != std::string::npos) return;
-  const std::string text = FillProfileTemplate(LoadProfileTemplate(toCsv ? "GPXTOCSV" : "CSVTOGPX"),
-                                               input, Text(Text2), cmdCMTLineBreak->isChecked());
-  SysPutTextFile(ctx_.messages, path, text);  // reports its own failures
-}
-
-// ---------------------------------------------------------------------------
-// Help
 
 // The guide is built into the program and shown in a viewer of its own, as
 // many desktops have no program for the installed Notes.rtf.
-void frmGetCommand::cmdNotes_Click() {
+void frmGetCommand::ShowGuide() {
   if (guide_ == nullptr) {
     guide_ = new QDialog(this);
     guide_->setObjectName("guide");
@@ -847,51 +637,6 @@ void frmGetCommand::cmdNotes_Click() {
   guide_->show();
   guide_->raise();
   guide_->activateWindow();
-}
-
-void frmGetCommand::cmdTerms_Click() {
-  ctx_.messages.Show(kTermsOfUseText, kOkOnly, "Marklode Terms of Use");
-}
-
-void frmGetCommand::cmdAbout_Click() {
-  ctx_.messages.Show(AboutText(), kInfoIcon);
-}
-
-// ---------------------------------------------------------------------------
-// Small helpers
-
-void frmGetCommand::CaretToEnd(std::initializer_list<QLineEdit*> fields) {
-  for (QLineEdit* field : fields) field->setCursorPosition(int(field->text().size()));
-}
-
-void frmGetCommand::SetFieldColour(QLineEdit* field, const QColor& colour) {
-  QPalette palette = field->palette();
-  palette.setColor(QPalette::Base, colour);  // in every colour group, disabled too
-  field->setPalette(palette);
-}
-
-QColor frmGetCommand::WindowColour() const {
-  return palette().color(QPalette::Window);
-}
-
-QColor frmGetCommand::EnabledFieldColour() const {
-  return txtActiveModel->palette().color(QPalette::Active, QPalette::Base);
-}
-
-std::string frmGetCommand::Text(const QLineEdit* field) const {
-  return field->text().toStdString();
-}
-
-void frmGetCommand::SetText(QLineEdit* field, const std::string& text) {
-  field->setText(Q(text));
-}
-
-std::string frmGetCommand::Stored(std::string_view name) const {
-  return ctx_.settings.GetRegistryValue(name);
-}
-
-void frmGetCommand::Store(std::string_view name, std::string_view value) {
-  ctx_.settings.SetRegistryValue(name, value);
 }
 
 }  // namespace marklode

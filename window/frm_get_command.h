@@ -1,15 +1,18 @@
 // The program's one window: the user sets up a conversion request here and
 // hands it to the entry routine through the RunContext, chooses files, writes
 // new profiles and reads the help texts. The window never converts anything
-// itself; it closes and the entry routine runs what it left behind.
+// itself; it closes and the entry routine runs what it left behind. Its rules
+// live in GetCommandForm; this is the Qt view of it.
 #pragma once
 
 #include <QMainWindow>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/run_context.h"
+#include "window/form/get_command_form.h"
 #include "window/window_services.h"
 
 class QAction;
@@ -23,23 +26,6 @@ class QRadioButton;
 
 namespace marklode {
 
-// Designed geometry is kept in twips (1/1440 inch), the unit in which the
-// window's position and width are stored; 15 twips make one logical pixel.
-constexpr int kTwipsPerPixel = 15;
-int TwipsToPixels(double twips);
-
-// A stored geometry value as a number of twips, or false when the text is
-// empty or not a plain number (such a value counts as missing).
-bool ParseStoredTwips(std::string_view text, double& twips);
-
-// Several chosen files as the entry routine's lists take them: the first with
-// its folder, the others as bare names, all joined by ";". A single file is
-// its own path. Empty when the files do not all share one folder.
-std::string JoinFileSelection(const std::vector<std::string>& files);
-
-// "Convert <name> to <EXT>.ZVP": the name the Create Profile dialog proposes.
-std::string ProfilePresetName(std::string_view baseName, std::string_view ext);
-
 // "Description (*.X)|*.X|All Files (*.*)|*.*" as Qt name filters. Patterns
 // match either letter case, and "*.*" also matches names without a dot.
 std::vector<std::string> QtNameFilters(std::string_view filterList);
@@ -47,10 +33,7 @@ std::vector<std::string> QtNameFilters(std::string_view filterList);
 // The user guide built into the program, as Markdown.
 QString UserGuideText();
 
-extern const char* const kTermsOfUseText;
-std::string AboutText();
-
-class frmGetCommand : public QMainWindow {
+class frmGetCommand : public QMainWindow, private FormView {
   Q_OBJECT
 
  public:
@@ -90,32 +73,28 @@ class frmGetCommand : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // FormView
+  std::string Text(Ctl field) const override;
+  void SetText(Ctl field, const std::string& text) override;
+  bool Checked(Ctl control) const override;
+  void SetChecked(Ctl control, bool on) override;
+  bool Enabled(Ctl control) const override;
+  void SetEnabled(Ctl control, bool on) override;
+  void SetLook(Ctl field, FieldLook look) override;
+  void CaretToEnd(Ctl field) override;
+  void Close() override;
+  void ShowGuide() override;
+
   void BuildControls();
   void BuildMenus();
   void Form_Load();
-  void Form_Unload();
   void KeepOnScreen();
-  void LoadModeFields();
-  void ApplyProfileMode();
-  void RefreshOutputField();
-  void Check1_Click();
-  void Text2_Validate();
-  void CaretToEnd(std::initializer_list<QLineEdit*> fields);
-  void SetFieldColour(QLineEdit* field, const QColor& colour);
-  QColor WindowColour() const;
-  QColor EnabledFieldColour() const;
-  std::string Text(const QLineEdit* field) const;
-  void SetText(QLineEdit* field, const std::string& text);
-  std::string Stored(std::string_view name) const;
-  void Store(std::string_view name, std::string_view value);
-  FileDialogResult ShowFileDlg(FileDialogRequest request);
-  bool AcceptDrop(const QEvent* event, std::string* joined) const;
+  QWidget* Widget(Ctl id) const;
+  QLineEdit* Field(Ctl id) const;
+  bool DroppedFiles(const QEvent* event, std::vector<std::string>& files) const;
 
-  RunContext& ctx_;
-  WindowServices services_;
-  std::string fileDlgTitle_;  // the shared dialog's title stays as last set
+  std::unique_ptr<GetCommandForm> form_;
   bool laying_out_ = false;
-  bool unloaded_ = false;
   bool shownOnce_ = false, framed_ = false;
   QDialog* guide_ = nullptr;  // the user guide's viewer, made on first use
 

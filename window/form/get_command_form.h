@@ -122,6 +122,7 @@ class GetCommandForm {
   void Load();
   StoredGeometry LoadGeometry(int screenWidth, int screenHeight, int windowWidth,
                               int windowHeight) const;
+  // In twips, as LoadGeometry gives them back.
   void StoreWidth(int width);      // a normal (not maximised) window was resized
   void Unload(int left, int top);  // the window closes: its position, once
 

@@ -1,0 +1,884 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <functional>
+#include <ostream>
+#include <set>
+
+#include "engine/profiles.h"
+#include "engine/reports.h"
+#include "form_fixture.h"
+#include "services/version.h"
+
+namespace marklode::test {
+namespace {
+
+using Stored = std::map<std::string, std::string>;
+
+// ---------------------------------------------------------------------------
+// The design
+
+TEST(FormDesign, ListsTheControlsInTabOrderInsideTheClientArea) {
+  const std::vector<Ctl> tabOrder = {Ctl::Option1,  Ctl::Option2,   Ctl::Label2, Ctl::Text1,
+                                     Ctl::Command3, Ctl::Label1,    Ctl::Text2,  Ctl::Command1,
+                                     Ctl::Command4, Ctl::cmdCancel, Ctl::Check1, Ctl::Label3,
+                                     Ctl::Text3,    Ctl::Command2};
+  ASSERT_EQ(kControlDesign.size(), tabOrder.size());
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < tabOrder.size(); ++i) {
+    const ControlDesign& d = kControlDesign[i];
+    SCOPED_TRACE(d.name);
+    EXPECT_EQ(d.id, tabOrder[i]);
+    EXPECT_EQ(&DesignOf(d.id), &d);
+    EXPECT_TRUE(names.insert(d.name).second);
+    EXPECT_GT(d.width, 0);
+    EXPECT_GT(d.height, 0);
+    EXPECT_LE(d.left + d.width, kDesignClientWidth);
+    EXPECT_LE(d.top + d.height, kDesignClientHeight);
+    EXPECT_GT(d.top, kSeparatorTop);
+    // A label captions the field that follows it and ends before that field.
+    if (d.kind == CtlKind::Label) {
+      ASSERT_LT(i + 1, tabOrder.size());
+      const ControlDesign& field = kControlDesign[i + 1];
+      EXPECT_EQ(field.kind, CtlKind::Field);
+      EXPECT_LE(d.left + d.width, field.left);
+      EXPECT_NE(std::string(d.caption).find('&'), std::string::npos);
+    }
+    EXPECT_EQ(d.kind == CtlKind::Field, *d.caption == '\0');
+  }
+}
+
+TEST(FormDesign, MnemonicsAreUniqueAndClearOfTheMenus) {
+  std::set<char> used = {'f', 'o', 'h'};  // File, Options, Help
+  for (const ControlDesign& d : kControlDesign) {
+    const char* amp = std::strchr(d.caption, '&');
+    if (amp == nullptr) continue;
+    SCOPED_TRACE(d.name);
+    EXPECT_TRUE(used.insert(char(std::tolower(static_cast<unsigned char>(amp[1])))).second);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Modes: what the store brings back and what each mode enables
+
+struct ModeCase {
+  const char* name;
+  Stored stored;
+  // Expected state after Load.
+  Ctl mode;
+  std::string text1, text2, text3;
+  bool profile;  // Text1/Command3/options off, Text3/Command2 on
+  bool list;     // Text2 and Command1 off, Text2 generated
+  bool lineBreaks;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FormModes : public ::testing::TestWithParam<std::tuple<ModeCase, bool>> {};
+
+void ExpectMode(const FakeView& v, const ModeCase& c) {
+  auto is = [&v](Ctl id) { return v.controls.at(id); };
+  EXPECT_EQ(is(Ctl::Option1).checked, c.mode == Ctl::Option1);
+  EXPECT_EQ(is(Ctl::Option2).checked, c.mode == Ctl::Option2);
+  EXPECT_EQ(is(Ctl::Text1).text, c.text1);
+  EXPECT_EQ(is(Ctl::Text2).text, c.text2);
+  EXPECT_EQ(is(Ctl::Text3).text, c.text3);
+  EXPECT_EQ(is(Ctl::Check1).checked, c.profile);
+  EXPECT_EQ(is(Ctl::cmdCMTLineBreak).checked, c.lineBreaks);
+  for (Ctl id : {Ctl::Text1, Ctl::Command3, Ctl::Option1, Ctl::Option2})
+    EXPECT_EQ(is(id).enabled, !c.profile) << int(id);
+  for (Ctl id : {Ctl::Text3, Ctl::Command2}) EXPECT_EQ(is(id).enabled, c.profile) << int(id);
+  const bool outputOn = !c.profile && !c.list;
+  EXPECT_EQ(is(Ctl::Text2).enabled, outputOn);
+  EXPECT_EQ(is(Ctl::Command1).enabled, outputOn);
+  EXPECT_EQ(is(Ctl::Text1).look, c.profile ? FieldLook::Window : FieldLook::Editable);
+  EXPECT_EQ(is(Ctl::Text2).look, outputOn ? FieldLook::Editable : FieldLook::Window);
+  EXPECT_EQ(is(Ctl::Text3).look, c.profile ? FieldLook::Editable : FieldLook::Window);
+}
+
+TEST_P(FormModes, LoadShowsTheStoredMode) {
+  const auto& [c, echo] = GetParam();
+  FormFixture f;
+  f.Load(c.stored, echo);
+  ExpectMode(f.view, c);
+  // A long path shows its end.
+  for (Ctl id : {Ctl::Text1, Ctl::Text3})
+    EXPECT_TRUE(f.view.controls[id].caretAtEnd || f.view.controls[id].text.empty());
+}
+
+const Stored kBothModes = {{"InFileGPX", "/g/in.gpx"},
+                           {"OutFileGPX", "/g/out.csv"},
+                           {"InFilePOI", "/p/in.csv"},
+                           {"OutFilePOI", "/p/out.gpx"},
+                           {"ProfileFile", "/z/p.zvp"}};
+
+Stored With(Stored base, Stored more) {
+  for (auto& [k, v] : more) base[k] = v;
+  return base;
+}
+
+const ModeCase kModeCases[] = {
+    {"Fresh", {}, Ctl::Option1, "", "", "", false, false, false},
+    {"GpxMode", With(kBothModes, {{"ModeGPX", "True"}}), Ctl::Option1, "/g/in.gpx", "/g/out.csv",
+     "/z/p.zvp", false, false, false},
+    {"PoiMode", With(kBothModes, {{"ModeGPX", "False"}}), Ctl::Option2, "/p/in.csv", "/p/out.gpx",
+     "/z/p.zvp", false, false, false},
+    {"GpxList",
+     {{"InFileGPX", "/g/a.gpx;b.gpx"}, {"OutFileGPX", "/g/out.csv"}},
+     Ctl::Option1,
+     "/g/a.gpx;b.gpx",
+     "Same as input but with .CSV",
+     "",
+     false,
+     true,
+     false},
+    {"PoiList",
+     {{"ModeGPX", "False"}, {"InFilePOI", "/p/a.csv;b.csv"}},
+     Ctl::Option2,
+     "/p/a.csv;b.csv",
+     "Same as input but with .GPX",
+     "",
+     false,
+     true,
+     false},
+    {"ProfileMode", With(kBothModes, {{"ProfileMode", "True"}}), Ctl::Option1, "/g/in.gpx",
+     "/g/out.csv", "/z/p.zvp", true, false, false},
+    // The stored output stays: a profile's run names its own.
+    {"ProfileModeOverList",
+     {{"ProfileMode", "True"}, {"InFileGPX", "/g/a.gpx;b.gpx"}},
+     Ctl::Option1,
+     "/g/a.gpx;b.gpx",
+     "",
+     "",
+     true,
+     true,
+     false},
+    {"LineBreaks",
+     {{"KeepCommentLineBreak", "True"}},
+     Ctl::Option1,
+     "",
+     "",
+     "",
+     false,
+     false,
+     true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, FormModes,
+                         ::testing::Combine(::testing::ValuesIn(kModeCases), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_Echoed" : "_Silent");
+                         });
+
+// Switching the mode reloads the fields of the other mode; a list's generated
+// output gives way to the stored output of a single input.
+TEST(FormModeSwitch, ReloadsTheOtherModesFields) {
+  for (bool echo : {false, true}) {
+    SCOPED_TRACE(echo);
+    FormFixture f;
+    f.Load(
+        {{"InFileGPX", "/g/a.gpx;b.gpx"}, {"InFilePOI", "/p/in.csv"}, {"OutFilePOI", "/p/out.gpx"}},
+        echo);
+    f.view.ClickOption(Ctl::Option2);
+    ExpectMode(f.view, {"", {}, Ctl::Option2, "/p/in.csv", "/p/out.gpx", "", false, false, false});
+    f.view.ClickOption(Ctl::Option1);
+    ExpectMode(f.view, {"",
+                        {},
+                        Ctl::Option1,
+                        "/g/a.gpx;b.gpx",
+                        "Same as input but with .CSV",
+                        "",
+                        false,
+                        true,
+                        false});
+  }
+}
+
+TEST(FormModeSwitch, ProfileBoxTogglesTheFieldsAndIsStored) {
+  FormFixture f;
+  f.Load({{"InFileGPX", "/g/a.gpx;b.gpx"}});
+  f.view.ClickCheck1();
+  EXPECT_EQ(f.Stored("ProfileMode"), "True");
+  ExpectMode(f.view, {"",
+                      {},
+                      Ctl::Option1,
+                      "/g/a.gpx;b.gpx",
+                      "Same as input but with .CSV",
+                      "",
+                      true,
+                      true,
+                      false});
+  f.view.ClickCheck1();
+  EXPECT_EQ(f.Stored("ProfileMode"), "False");
+  ExpectMode(f.view, {"",
+                      {},
+                      Ctl::Option1,
+                      "/g/a.gpx;b.gpx",
+                      "Same as input but with .CSV",
+                      "",
+                      false,
+                      true,
+                      false});
+}
+
+// Typing a ";" makes the output generated; taking it away empties the output
+// for the user to fill, rather than leaving the generated text to be taken
+// for a file name.
+TEST(FormModeSwitch, TypedListTurnsTheOutputOffAndBack) {
+  FormFixture f;
+  f.Load({{"OutFileGPX", "/g/out.csv"}});
+  f.view.Type(Ctl::Text1, "/g/a.gpx;b.gpx");
+  EXPECT_FALSE(f.view.Enabled(Ctl::Text2));
+  EXPECT_EQ(f.view.Text(Ctl::Text2), "Same as input but with .CSV");
+  f.view.Type(Ctl::Text1, "/g/a.gpx");
+  EXPECT_TRUE(f.view.Enabled(Ctl::Text2));
+  EXPECT_TRUE(f.view.Enabled(Ctl::Command1));
+  EXPECT_EQ(f.view.Text(Ctl::Text2), "");
+  EXPECT_EQ(f.view.controls[Ctl::Text2].look, FieldLook::Editable);
+  // A single input typed over a single input leaves the output alone.
+  f.view.Type(Ctl::Text2, "/g/mine.csv");
+  f.view.Type(Ctl::Text1, "/g/b.gpx");
+  EXPECT_EQ(f.view.Text(Ctl::Text2), "/g/mine.csv");
+}
+
+TEST(FormModeSwitch, LineBreakItemIsStored) {
+  FormFixture f;
+  f.Load();
+  for (bool on : {true, false}) {
+    f.view.controls[Ctl::cmdCMTLineBreak].checked = on;
+    f.form.LineBreakToggled();
+    EXPECT_EQ(f.Stored("KeepCommentLineBreak"), on ? "True" : "False");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Convert
+
+// Each refusal leaves the window open, stores nothing and hands nothing on.
+struct Refusal {
+  const char* name;
+  std::function<void(FormFixture&)> setUp;
+  std::function<std::string(FormFixture&)> message;  // the one box shown last
+  int boxes;                                         // how many boxes in all
+};
+
+void PrintTo(const Refusal& r, std::ostream* os) {
+  *os << r.name;
+}
+
+class FormConvertRefuses : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(FormConvertRefuses, WithTheFirstFaultsMessage) {
+  const Refusal& r = GetParam();
+  FormFixture f;
+  f.Load();
+  r.setUp(f);
+  const auto storedBefore = f.settings.values;
+  const auto listingBefore = Listing(f.dir.path());
+  f.form.Convert();
+  EXPECT_EQ(f.messages.boxes.size(), std::size_t(r.boxes)) << f.messages.Joined();
+  EXPECT_EQ(f.LastMessage(), r.message(f));
+  EXPECT_EQ(f.view.closed, 0);
+  EXPECT_EQ(f.settings.values, storedBefore);
+  EXPECT_TRUE(f.ctx.InputSpec.empty());
+  EXPECT_FALSE(f.ctx.ProfileMode);
+  EXPECT_EQ(Listing(f.dir.path()), listingBefore);  // no output left behind
+}
+
+void Set(FormFixture& f, Ctl field, const std::string& text) {
+  f.view.Type(field, text);
+}
+void Poi(FormFixture& f) {
+  f.view.ClickOption(Ctl::Option2);
+}
+void Profile(FormFixture& f, const std::string& file) {
+  f.view.ClickCheck1();
+  f.settings.values.clear();  // what Convert stores is what counts
+  Set(f, Ctl::Text3, file);
+}
+auto Says(std::string text) {
+  return [text](FormFixture&) { return text; };
+}
+
+const Refusal kRefusals[] = {
+    {"NoInput", [](FormFixture& f) { Set(f, Ctl::Text2, f.dir / "out.csv"); },
+     Says("File name must be provided!"), 1},
+    {"NoOutput", [](FormFixture& f) { Set(f, Ctl::Text1, f.File("in.gpx")); },
+     Says("File name must be provided!"), 1},
+    {"NoProfileName", [](FormFixture& f) { Profile(f, ""); }, Says("File name must be provided!"),
+     1},
+    {"MissingProfile", [](FormFixture& f) { Profile(f, f.dir / "none.zvp"); },
+     Says(std::string(kCantOpenProfile)), 1},
+    // The pattern is refused before the input is looked for.
+    {"WildcardGpxOutput",
+     [](FormFixture& f) {
+       Poi(f);
+       Set(f, Ctl::Text1, f.dir / "missing.csv");
+       Set(f, Ctl::Text2, f.dir / "*.gpx");
+     },
+     [](FormFixture& f) { return std::string(kWildcardGpxOutput) + (f.dir / "*.gpx"); }, 1},
+    {"QuestionMarkGpxOutput",
+     [](FormFixture& f) {
+       Poi(f);
+       Set(f, Ctl::Text1, f.File("in.csv"));
+       Set(f, Ctl::Text2, f.dir / "o?.gpx");
+     },
+     [](FormFixture& f) { return std::string(kWildcardGpxOutput) + (f.dir / "o?.gpx"); }, 1},
+    {"ListOverwriteCancelled",
+     [](FormFixture& f) {
+       Set(f, Ctl::Text1, f.File("a.gpx") + ";b.gpx");
+       f.messages.answers = {kButtonCancel};
+     },
+     Says("The output file names will be automatically generated from the input file names.  "
+          "Any existing files will be overwitten."),
+     1},
+    {"MissingInput",
+     [](FormFixture& f) {
+       Set(f, Ctl::Text1, f.dir / "none.gpx");
+       Set(f, Ctl::Text2, f.dir / "nofolder/out.csv");
+     },
+     [](FormFixture& f) { return "Can't find input file -- " + (f.dir / "none.gpx"); }, 1},
+    {"MissingListItem",
+     [](FormFixture& f) {
+       f.File("a.gpx");
+       Set(f, Ctl::Text1, f.dir / "a.gpx;b.gpx");
+     },
+     [](FormFixture& f) { return "Can't find input file -- " + (f.dir / "b.gpx"); }, 2},
+    {"EmptyListItem",
+     [](FormFixture& f) {
+       f.File("a.gpx");
+       Set(f, Ctl::Text1, f.dir / "a.gpx;;");
+     },
+     [](FormFixture& f) { return "Can't find input file -- " + f.dir.path() + kSep; }, 2},
+    {"OutputInMissingFolder",
+     [](FormFixture& f) {
+       Set(f, Ctl::Text1, f.File("in.gpx"));
+       Set(f, Ctl::Text2, f.dir / "nofolder/out.csv");
+     },
+     [](FormFixture& f) { return std::string(kCantCreateOutput) + (f.dir / "nofolder/out.csv"); },
+     1},
+    {"OutputIsAFolder",
+     [](FormFixture& f) {
+       Set(f, Ctl::Text1, f.File("in.gpx"));
+       Set(f, Ctl::Text2, f.dir.path());
+     },
+     [](FormFixture& f) { return std::string(kCantCreateOutput) + f.dir.path(); }, 1},
+    {"ReverseSwitch",
+     [](FormFixture& f) {
+       f.ctx.ReverseSwitch = true;
+       Set(f, Ctl::Text1, f.File("in.gpx"));
+       Set(f, Ctl::Text2, f.dir / "out.csv");
+     },
+     [](FormFixture& f) { return std::string(kCantCreateOutput) + (f.dir / "out.csv"); }, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, FormConvertRefuses, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FormConvert, SingleFileIsHandedOnAndStored) {
+  FormFixture f;
+  f.Load();
+  const std::string in = f.File("in.gpx");
+  const std::string kept = f.File("kept.csv", "old content");
+  for (const std::string& out : {f.dir / "new.csv", kept}) {
+    SCOPED_TRACE(out);
+    f.view.closed = 0;
+    f.view.controls[Ctl::cmdCMTLineBreak].checked = true;
+    f.view.Type(Ctl::Text1, in);
+    f.view.Type(Ctl::Text2, out);
+    f.form.Convert();
+    EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
+    EXPECT_EQ(f.view.closed, 1);
+    EXPECT_TRUE(f.ctx.ModeGPX);
+    EXPECT_TRUE(f.ctx.KeepCommentLineBreak);
+    EXPECT_EQ(f.ctx.InputSpec, in);
+    EXPECT_EQ(f.ctx.OutputSpec, out);
+    EXPECT_EQ(f.Stored("ModeGPX"), "True");
+    EXPECT_EQ(f.Stored("InFileGPX"), in);
+    EXPECT_EQ(f.Stored("OutFileGPX"), out);
+  }
+  // The check that the output can be written leaves no file and no change.
+  EXPECT_FALSE(Exists(f.dir / "new.csv"));
+  EXPECT_EQ(ReadFile(kept), "old content");
+}
+
+TEST(FormConvert, PoiModeStoresUnderItsOwnNames) {
+  FormFixture f;
+  f.Load({{"InFileGPX", "/g/in.gpx"}});
+  f.view.ClickOption(Ctl::Option2);
+  const std::string in = f.File("in.csv");
+  f.view.Type(Ctl::Text1, in);
+  f.view.Type(Ctl::Text2, f.dir / "out.gpx");
+  f.form.Convert();
+  EXPECT_EQ(f.view.closed, 1);
+  EXPECT_FALSE(f.ctx.ModeGPX);
+  EXPECT_EQ(f.Stored("ModeGPX"), "False");
+  EXPECT_EQ(f.Stored("InFilePOI"), in);
+  EXPECT_EQ(f.Stored("OutFilePOI"), f.dir / "out.gpx");
+  EXPECT_EQ(f.Stored("InFileGPX"), "/g/in.gpx");
+}
+
+// A list asks once; leaving the output field asks again. The generated output
+// text is never stored.
+TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
+  FormFixture f;
+  f.Load();
+  f.File("a.gpx");
+  f.File("b.gpx");
+  const std::string list = f.dir / "a.gpx;b.gpx";
+  f.view.Type(Ctl::Text1, list);
+  f.form.Convert();
+  ASSERT_EQ(f.messages.boxes.size(), 1u);
+  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
+  EXPECT_TRUE(f.ctx.OverwriteConfirmed);
+  EXPECT_EQ(f.view.closed, 1);
+  EXPECT_EQ(f.ctx.InputSpec, list);
+  EXPECT_EQ(f.Stored("InFileGPX"), list);
+  EXPECT_EQ(f.Stored("OutFileGPX"), "<none>");
+  EXPECT_FALSE(Exists(f.dir / "a.CSV"));
+
+  f.form.Convert();
+  EXPECT_EQ(f.messages.boxes.size(), 1u);
+  f.form.Text2FocusLost();
+  EXPECT_FALSE(f.ctx.OverwriteConfirmed);
+  f.form.Convert();
+  EXPECT_EQ(f.messages.boxes.size(), 2u);
+}
+
+TEST(FormConvert, ProfileIsHandedOnAndStored) {
+  FormFixture f;
+  f.Load({{"ProfileMode", "True"}});
+  // Found as the profile reader finds it, in any letter case.
+  const std::string typed = f.dir / "P.ZVP";
+  f.File("p.zvp");
+  f.view.Type(Ctl::Text3, typed);
+  // The fields of the other mode are not looked at.
+  f.view.Type(Ctl::Text1, "");
+  f.form.Convert();
+  EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
+  EXPECT_EQ(f.view.closed, 1);
+  EXPECT_TRUE(f.ctx.ProfileMode);
+  EXPECT_EQ(f.ctx.ProfileFile, typed);
+  EXPECT_EQ(f.Stored("ProfileFile"), typed);
+  EXPECT_EQ(f.Stored("InFileGPX"), "<none>");
+}
+
+TEST(FormConvert, CloseAndExitLeaveNoRequest) {
+  FormFixture f;
+  f.Load();
+  f.ctx.InputSpec = "left";
+  f.ctx.OutputSpec = "over";
+  f.ctx.ProfileMode = true;
+  f.form.Cancel();
+  EXPECT_EQ(f.view.closed, 1);
+  EXPECT_TRUE(f.ctx.InputSpec.empty());
+  EXPECT_TRUE(f.ctx.OutputSpec.empty());
+  EXPECT_FALSE(f.ctx.ProfileMode);
+  f.form.Exit();
+  EXPECT_EQ(f.view.closed, 2);
+  EXPECT_TRUE(f.messages.boxes.empty());
+}
+
+// ---------------------------------------------------------------------------
+// File choosers
+
+struct ChooserCase {
+  const char* name;
+  bool poi;
+  void (GetCommandForm::*choose)();
+  Ctl field;           // the field it fills
+  std::string before;  // in that field
+  std::string other;   // Text2 for the input chooser
+  FileDialogRequest want;
+};
+
+void PrintTo(const ChooserCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FormChoosers : public ::testing::TestWithParam<ChooserCase> {};
+
+constexpr unsigned kOpenMany =
+    kDlgHideReadOnly | kDlgAllowMultiSelect | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
+constexpr unsigned kSave =
+    kDlgOverwritePrompt | kDlgHideReadOnly | kDlgPathMustExist | kDlgLongNames;
+constexpr unsigned kOpenOne = kDlgHideReadOnly | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
+const std::string kS(1, kSep);
+const std::string kGpx = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
+const std::string kCsv = "CSV FIles (*.CSV)|*.CSV|All Files (*.*)|*.*";
+const std::string kZvp = "ZVP FIles (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+
+const ChooserCase kChooserCases[] = {
+    {"InputGpxEmpty",
+     false,
+     &GetCommandForm::ChooseInput,
+     Ctl::Text1,
+     "",
+     "",
+     {false, "Select file for input", kGpx, "", "*.GPX", kOpenMany}},
+    {"InputPoiFromOutputsFolder",
+     true,
+     &GetCommandForm::ChooseInput,
+     Ctl::Text1,
+     "in.csv",
+     kS + "o" + kS + "out.gpx",
+     {false, "Select file for input", kCsv, kS + "o", "in.csv", kOpenMany}},
+    {"OutputGpxMode",
+     false,
+     &GetCommandForm::ChooseOutput,
+     Ctl::Text2,
+     "",
+     "",
+     {true, "Select file for output", kCsv, "", "*.CSV", kSave}},
+    {"OutputPoiMode",
+     true,
+     &GetCommandForm::ChooseOutput,
+     Ctl::Text2,
+     kS + "o" + kS + "x.gpx",
+     "",
+     {true, "Select file for output", kGpx, kS + "o", kS + "o" + kS + "x.gpx", kSave}},
+    {"ProfileEmpty",
+     false,
+     &GetCommandForm::ChooseProfile,
+     Ctl::Text3,
+     "",
+     "",
+     {false, "Select conversion profile", kZvp, "", "*.ZVP", kOpenOne}},
+    // A name without a folder is handed over as the folder too: the toolkit
+    // falls back to the current directory.
+    {"ProfileBareName",
+     false,
+     &GetCommandForm::ChooseProfile,
+     Ctl::Text3,
+     "p.zvp",
+     "",
+     {false, "Select conversion profile", kZvp, "p.zvp", "p.zvp", kOpenOne}},
+};
+
+void Prepare(FormFixture& f, const ChooserCase& c) {
+  f.Load({{"ProfileMode", c.field == Ctl::Text3 ? "True" : "False"}});
+  if (c.poi) f.view.ClickOption(Ctl::Option2);
+  if (c.field == Ctl::Text1) f.view.Type(Ctl::Text2, c.other);
+  f.view.Type(c.field, c.before);
+}
+
+TEST_P(FormChoosers, AskForWhatTheModeAndFieldSay) {
+  const ChooserCase& c = GetParam();
+  FormFixture f;
+  Prepare(f, c);
+  (f.form.*c.choose)();
+  ASSERT_EQ(f.chooser.requests.size(), 1u);
+  const FileDialogRequest& got = f.chooser.requests[0];
+  EXPECT_EQ(got.save, c.want.save);
+  EXPECT_EQ(got.title, c.want.title);
+  EXPECT_EQ(got.filter, c.want.filter);
+  EXPECT_EQ(got.initialFolder, c.want.initialFolder);
+  EXPECT_EQ(got.presetName, c.want.presetName);
+  EXPECT_EQ(got.options, c.want.options);
+}
+
+// A cancel keeps the field, except the profile's, which takes the preset
+// name back; a name with "*" empties the field.
+TEST_P(FormChoosers, CancelAndPatternAnswers) {
+  const ChooserCase& c = GetParam();
+  {
+    FormFixture f;
+    Prepare(f, c);
+    (f.form.*c.choose)();
+    const std::string want = c.field == Ctl::Text3 ? c.want.presetName : c.before;
+    EXPECT_EQ(f.view.Text(c.field), want);
+    EXPECT_EQ(CurrentDirectory(), f.dir.path());
+  }
+  {
+    FormFixture f;
+    Prepare(f, c);
+    f.chooser.answers.push_back({false, {}});  // nothing chosen counts as a cancel
+    (f.form.*c.choose)();
+    EXPECT_EQ(f.view.Text(c.field), c.field == Ctl::Text3 ? c.want.presetName : c.before);
+  }
+  if (c.field != Ctl::Text3) {
+    FormFixture f;
+    Prepare(f, c);
+    f.chooser.Answer({f.dir / "*.gpx"});
+    (f.form.*c.choose)();
+    EXPECT_EQ(f.view.Text(c.field), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, FormChoosers, ::testing::ValuesIn(kChooserCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Several files become a list and the current directory moves to their
+// folder, where the bare names are found.
+TEST(FormChooserAnswers, InputSelectionBecomesAListInItsFolder) {
+  FormFixture f;
+  f.Load({{"OutFileGPX", "/g/out.csv"}});
+  TempDir other;
+  f.chooser.Answer({other / "a.gpx", other / "b.gpx"});
+  f.form.ChooseInput();
+  EXPECT_EQ(f.view.Text(Ctl::Text1), (other / "a.gpx") + ";b.gpx");
+  EXPECT_TRUE(f.view.controls[Ctl::Text1].caretAtEnd);
+  EXPECT_EQ(f.view.Text(Ctl::Text2), "Same as input but with .CSV");
+  EXPECT_FALSE(f.view.Enabled(Ctl::Command1));
+  EXPECT_EQ(CurrentDirectory(), other.path());
+  // Files of two folders make no list.
+  f.chooser.Answer({other / "a.gpx", f.dir / "b.gpx"});
+  f.form.ChooseInput();
+  EXPECT_EQ(f.view.Text(Ctl::Text1), "");
+}
+
+TEST(FormChooserAnswers, OutputAndProfileTakeTheChosenFile) {
+  FormFixture f;
+  f.Load({{"ProfileMode", "False"}});
+  f.chooser.Answer({f.dir / "out.csv"});
+  f.form.ChooseOutput();
+  EXPECT_EQ(f.view.Text(Ctl::Text2), f.dir / "out.csv");
+  EXPECT_TRUE(f.view.controls[Ctl::Text2].caretAtEnd);
+  f.chooser.Answer({f.dir / "p.zvp"});
+  f.form.ChooseProfile();
+  EXPECT_EQ(f.view.Text(Ctl::Text3), f.dir / "p.zvp");
+  EXPECT_TRUE(f.view.controls[Ctl::Text3].caretAtEnd);
+}
+
+// ---------------------------------------------------------------------------
+// Create Profile
+
+TEST(FormCreateProfile, IsOfferedForAnExistingInputAndAnOutput) {
+  struct Case {
+    const char* name;
+    std::string text1, text2;
+    bool profile, offered;
+  };
+  FormFixture f;
+  f.Load();
+  const std::string in = f.File("in.gpx");
+  const Case cases[] = {
+      {"Ready", in, "out.csv", false, true},
+      {"PatternMatchingAFile", f.dir / "*.GPX", "out.csv", false, true},
+      {"NoInput", "", "out.csv", false, false},
+      {"MissingInput", f.dir / "none.gpx", "out.csv", false, false},
+      {"NoOutput", in, "", false, false},
+      {"ProfileMode", in, "out.csv", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    f.view.controls[Ctl::Check1].checked = c.profile;
+    f.view.controls[Ctl::Text1].text = c.text1;
+    f.view.controls[Ctl::Text2].text = c.text2;
+    f.view.controls[Ctl::cmdCreateProfile].enabled = !c.offered;
+    f.form.FileMenuOpening();
+    EXPECT_EQ(f.view.Enabled(Ctl::cmdCreateProfile), c.offered);
+  }
+}
+
+TEST(FormCreateProfile, WritesTheTemplateForTheModeWhereChosen) {
+  for (bool poi : {false, true}) {
+    SCOPED_TRACE(poi);
+    FormFixture f;
+    f.Load();
+    if (poi) f.view.ClickOption(Ctl::Option2);
+    const std::string in = f.File(poi ? "trip.points.csv" : "trip.gpx");
+    const std::string out = f.dir / (poi ? "out.gpx" : "out.csv");
+    f.view.Type(Ctl::Text1, in);
+    f.view.Type(Ctl::Text2, out);
+    f.view.controls[Ctl::cmdCMTLineBreak].checked = true;
+    const std::string profile = f.dir / "made.zvp";
+    f.chooser.Answer({profile});
+    f.form.CreateProfile();
+    ASSERT_EQ(f.chooser.requests.size(), 1u);
+    const FileDialogRequest& r = f.chooser.requests[0];
+    EXPECT_TRUE(r.save);
+    EXPECT_EQ(r.title, "Select file to create as profile");
+    EXPECT_EQ(r.filter, "ZVP FIles (*.ZVP)|*.ZVP");
+    EXPECT_EQ(r.initialFolder, f.dir.path());
+    EXPECT_EQ(r.presetName,
+              poi ? "Convert trip-points-CSV to GPX.ZVP" : "Convert trip-GPX to CSV.ZVP");
+    EXPECT_EQ(r.options, kSave);
+    const std::string want =
+        FillProfileTemplate(LoadProfileTemplate(poi ? "CSVTOGPX" : "GPXTOCSV"), in, out, true);
+    EXPECT_EQ(ReadFile(profile).substr(0, want.size()), want);
+    EXPECT_NE(want.find(in), std::string::npos);
+    EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
+    EXPECT_EQ(f.view.closed, 0);
+  }
+}
+
+TEST(FormCreateProfile, CancelOrAPatternWritesNothing) {
+  FormFixture f;
+  f.Load();
+  f.File("in.gpx");
+  f.view.Type(Ctl::Text1, "in.gpx");
+  f.view.Type(Ctl::Text2, "out.csv");
+  f.form.CreateProfile();  // cancelled
+  f.chooser.Answer({f.dir / "*.zvp"});
+  f.form.CreateProfile();
+  ASSERT_EQ(f.chooser.requests.size(), 2u);
+  EXPECT_EQ(Listing(f.dir.path()), std::vector<std::string>{"in.gpx"});
+}
+
+TEST(FormCreateProfile, UnwritableProfileIsReported) {
+  FormFixture f;
+  f.Load();
+  f.view.Type(Ctl::Text1, f.File("in.gpx"));
+  f.view.Type(Ctl::Text2, "out.csv");
+  f.chooser.Answer({f.dir / "nofolder/p.zvp"});
+  f.form.CreateProfile();
+  EXPECT_EQ(f.messages.boxes.size(), 1u);
+  EXPECT_NE(f.LastMessage().find("p.zvp"), std::string::npos) << f.LastMessage();
+}
+
+// ---------------------------------------------------------------------------
+// Geometry
+
+TEST(FormGeometry, StoredEdgesOffTheScreenAreCentred) {
+  struct Case {
+    const char* name;
+    Stored stored;
+    int screenW, screenH;
+    StoredGeometry want;
+  };
+  // Window 6000 x 4000 twips on a 30000 x 15000 screen: centred at 12000, 5500.
+  const Case cases[] = {
+      {"Nothing", {}, 30000, 15000, {}},
+      {"Inside",
+       {{"WindowX", "300"}, {"WindowY", "450"}, {"WindowWidth", "7000"}},
+       30000,
+       15000,
+       {true, true, true, 300, 450, 7000}},
+      {"Negative",
+       {{"WindowX", "-15"}, {"WindowY", "-1"}},
+       30000,
+       15000,
+       {true, true, false, 12000, 5500, 0}},
+      {"Beyond",
+       {{"WindowX", "30001"}, {"WindowY", "15001"}},
+       30000,
+       15000,
+       {true, true, false, 12000, 5500, 0}},
+      {"OnTheEdges",
+       {{"WindowX", "30000"}, {"WindowY", "0"}},
+       30000,
+       15000,
+       {true, true, false, 30000, 0, 0}},
+      {"NoScreenKeepsAll",
+       {{"WindowX", "-300"}, {"WindowY", "99999"}},
+       0,
+       0,
+       {true, true, false, -300, 99999, 0}},
+      {"OddScreenFloorsTheCentre", {{"WindowX", "-1"}}, 6001, 15000, {true, false, false, 0, 0, 0}},
+      {"Fractions",
+       {{"WindowX", " +22.5 "}, {"WindowWidth", "7000.4"}},
+       30000,
+       15000,
+       {true, false, true, 23, 0, 7000}},
+      {"Damaged",
+       {{"WindowX", "12abc"}, {"WindowY", ""}, {"WindowWidth", "1e9"}},
+       30000,
+       15000,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FormFixture f;
+    f.settings.values.insert(c.stored.begin(), c.stored.end());
+    const StoredGeometry g = f.form.LoadGeometry(c.screenW, c.screenH, 6000, 4000);
+    EXPECT_EQ(g.hasX, c.want.hasX);
+    EXPECT_EQ(g.hasY, c.want.hasY);
+    EXPECT_EQ(g.hasWidth, c.want.hasWidth);
+    if (c.want.hasX) {
+      EXPECT_EQ(g.x, c.want.x);
+    }
+    if (c.want.hasY) {
+      EXPECT_EQ(g.y, c.want.y);
+    }
+    if (c.want.hasWidth) {
+      EXPECT_EQ(g.width, c.want.width);
+    }
+  }
+}
+
+// Whole twips give the pixels the stored fractions would.
+TEST(FormGeometry, RoundedTwipsKeepThePixels) {
+  for (double t = -60; t <= 60; t += 0.25) {
+    SCOPED_TRACE(t);
+    FormFixture f;
+    f.settings.values["WindowX"] = std::to_string(t);
+    const StoredGeometry g = f.form.LoadGeometry(0, 0, 6000, 4000);
+    EXPECT_EQ(TwipsToPixels(g.x), TwipsToPixels(t));
+  }
+}
+
+TEST(FormGeometry, WidthIsStoredOnResizeAndThePositionOnceOnClose) {
+  FormFixture f;
+  f.form.StoreWidth(7005);
+  f.form.Unload(150, -30);
+  f.form.Unload(300, 300);
+  EXPECT_EQ(f.Stored("WindowWidth"), "7005");
+  EXPECT_EQ(f.Stored("WindowX"), "150");
+  EXPECT_EQ(f.Stored("WindowY"), "-30");
+}
+
+// ---------------------------------------------------------------------------
+// Drops
+
+TEST(FormDrops, FilesOfOneFolderBecomeTheInput) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;
+    bool accepted;
+    std::string text1;
+  };
+  TempDir a, b;
+  const Case cases[] = {
+      {"One", {a / "x.gpx"}, true, a / "x.gpx"},
+      {"Several", {a / "x.gpx", a / "y.gpx", a / "z.gpx"}, true, (a / "x.gpx") + ";y.gpx;z.gpx"},
+      {"TwoFolders", {a / "x.gpx", b / "y.gpx"}, false, "before"},
+      {"Nothing", {}, false, "before"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FormFixture f;
+    f.Load({{"InFileGPX", "before"}});
+    // Dragged over: the answer only.
+    EXPECT_EQ(f.form.DropFiles(c.files, false), c.accepted);
+    EXPECT_EQ(f.view.Text(Ctl::Text1), "before");
+    EXPECT_EQ(CurrentDirectory(), f.dir.path());
+    EXPECT_EQ(f.form.DropFiles(c.files, true), c.accepted);
+    EXPECT_EQ(f.view.Text(Ctl::Text1), c.text1);
+    EXPECT_EQ(CurrentDirectory(), c.accepted ? a.path() : f.dir.path());
+    const bool list = c.files.size() > 1 && c.accepted;
+    EXPECT_EQ(f.view.Enabled(Ctl::Text2), !list);
+    if (c.accepted) {
+      EXPECT_TRUE(f.view.controls[Ctl::Text1].caretAtEnd);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Help
+
+TEST(FormHelp, TermsAboutAndTheGuide) {
+  FormFixture f;
+  f.Load();
+  f.form.Terms();
+  f.form.About();
+  f.form.Notes();
+  ASSERT_EQ(f.messages.boxes.size(), 2u);
+  EXPECT_EQ(f.messages.boxes[0].title, "Marklode Terms of Use");
+  EXPECT_EQ(f.messages.boxes[0].text, kTermsOfUseText);
+  EXPECT_EQ(f.messages.boxes[0].style, kOkOnly);
+  EXPECT_EQ(f.messages.boxes[1].title, "Marklode");
+  EXPECT_EQ(f.messages.boxes[1].style, kInfoIcon);
+  EXPECT_NE(f.messages.boxes[1].text.find(std::string("version ") + kVersionText),
+            std::string::npos);
+  EXPECT_EQ(f.view.guides, 1);
+  EXPECT_EQ(f.view.closed, 0);
+}
+
+}  // namespace
+}  // namespace marklode::test

@@ -1,0 +1,485 @@
+#include "window/form/get_command_form.h"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+#include "engine/batch.h"
+#include "engine/profiles.h"
+#include "engine/reports.h"
+#include "engine/run_main.h"
+#include "services/os.h"
+#include "services/platform.h"
+#include "services/settings.h"
+#include "services/strings.h"
+#include "services/text_files.h"
+#include "services/version.h"
+
+namespace marklode {
+
+namespace {
+
+constexpr const char* kGpxFilter = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
+constexpr const char* kCsvFilter = "CSV FIles (*.CSV)|*.CSV|All Files (*.*)|*.*";
+constexpr const char* kProfileFilter = "ZVP FIles (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+constexpr const char* kNewProfileFilter = "ZVP FIles (*.ZVP)|*.ZVP";
+
+constexpr const char* kNameMissing = "File name must be provided!";
+constexpr const char* kOverwriteWarning =
+    "The output file names will be automatically generated from the input file names.  Any "
+    "existing files will be overwitten.";
+constexpr const char* kInputMissing = "Can't find input file -- ";
+constexpr const char* kSameAsInput = "Same as input but with .";
+
+const char* StoredFlag(bool on) {
+  return on ? "True" : "False";
+}
+
+// The text before the last separator of a field: the folder a chooser opens
+// in. A text without one is its own folder (the toolkit then falls back to
+// the current directory), an empty text gives an empty folder.
+std::string FolderOf(std::string_view text) {
+  const int n = FieldCount(text, kPathSep);
+  return std::string(FieldRange(text, 1, n - 1, kPathSep));
+}
+
+}  // namespace
+
+// Captions end short of their fields, so that nothing of them is drawn under
+// a field; mnemonics stay clear of the menus (F, O, H) and of Close (C).
+const std::array<ControlDesign, 14> kControlDesign = {{
+    {Ctl::Option1, CtlKind::Radio, "Option1", "&GPX --> POI", 1230, 345, 1320, 225, ""},
+    {Ctl::Option2, CtlKind::Radio, "Option2", "&POI --> GPX", 3030, 345, 1320, 225, ""},
+    {Ctl::Label2, CtlKind::Label, "Label2", "&Input file(s):", 300, 885, 915, 285, ""},
+    {Ctl::Text1, CtlKind::Field, "Text1", "", 1245, 855, 2355, 315,
+     "One file; a pattern such as /data/*.csv; or several files of one folder joined by \";\", "
+     "such as /data/a.gpx;b.gpx (Browse... can choose several at once)."},
+    {Ctl::Command3, CtlKind::Button, "Command3", "Browse...", 3750, 855, 1365, 315, ""},
+    {Ctl::Label1, CtlKind::Label, "Label1", "Ou&tput File:", 300, 1470, 915, 285, ""},
+    {Ctl::Text2, CtlKind::Field, "Text2", "", 1245, 1440, 2355, 315,
+     "The file to write. Several inputs are each written beside themselves, under their own "
+     "name with the new extension. A GPX output cannot be a pattern."},
+    {Ctl::Command1, CtlKind::Button, "Command1", "Browse...", 3750, 1440, 1365, 315, ""},
+    {Ctl::Command4, CtlKind::Button, "Command4", "Con&vert", 1245, 2940, 2355, 315, ""},
+    {Ctl::cmdCancel, CtlKind::Button, "cmdCancel", "&Close", 3750, 2940, 1365, 315, ""},
+    {Ctl::Check1, CtlKind::CheckBox, "Check1", "&Use Conversion Profile:", 1245, 2010, 2265, 300,
+     "Run the conversion a profile describes instead of the fields above."},
+    {Ctl::Label3, CtlKind::Label, "Label3", "P&rofile File:", 300, 2385, 915, 285, ""},
+    {Ctl::Text3, CtlKind::Field, "Text3", "", 1245, 2355, 2355, 315,
+     "A conversion profile (.ZVP): a text file naming the input, the output, filters and "
+     "templates. File > Create Profile writes one for the conversion set up above."},
+    {Ctl::Command2, CtlKind::Button, "Command2", "Browse...", 3750, 2355, 1365, 315, ""},
+}};
+
+const ControlDesign& DesignOf(Ctl id) {
+  for (const ControlDesign& d : kControlDesign)
+    if (d.id == id) return d;
+  return kControlDesign.front();  // the menu items have no place in the client area
+}
+
+int TwipsToPixels(double twips) {
+  return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+
+bool ParseStoredTwips(std::string_view text, double& twips) {
+  text = TrimSpaces(text);
+  if (text.empty()) return false;
+  if (text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return false;
+  // Far beyond any screen: a damaged value, not a position.
+  if (!std::isfinite(value) || std::fabs(value) > 1e7) return false;
+  twips = value;
+  return true;
+}
+
+std::string JoinFileSelection(const std::vector<std::string>& files) {
+  if (files.empty()) return {};
+  std::string joined = files.front();
+  const std::string_view folder = DirectoryPart(files.front());
+  for (std::size_t i = 1; i < files.size(); ++i) {
+    if (DirectoryPart(files[i]) != folder) return {};
+    joined.append(";").append(FileNamePart(files[i]));
+  }
+  return joined;
+}
+
+std::string ProfilePresetName(std::string_view baseName, std::string_view ext) {
+  std::string name = ReplaceTextNoCase(baseName, ".csv", ".CSV");
+  name = ReplaceTextNoCase(name, ".gpx", ".GPX");
+  name = ReplaceText(name, ".", "-");
+  return "Convert " + name + " to " + std::string(ext) + ".ZVP";
+}
+
+const char* const kTermsOfUseText =
+    "This software is provided on an \"as is\" basis. The Marklode developers make no claim or "
+    "warranty of any kind about its accuracy, timeliness, usefulness, completeness or "
+    "merchantability, or about its fitness for any particular purpose. To the extent permitted "
+    "by law, neither the Marklode developers nor their suppliers shall be liable for any "
+    "direct, indirect, consequential, incidental, special, multiple, punitive or other similar "
+    "damages, including lost profits, that result from the use of this software or from the "
+    "inability to use it, even if they have been advised of the possibility of such damages.";
+
+std::string AboutText() {
+  return std::string("Marklode version ") + kVersionText +
+         "\r\n\r\nCopyright (C) 2026 The Marklode developers\r\n\r\n"
+         "Please report any issues to marklode@example.org";
+}
+
+// ---------------------------------------------------------------------------
+
+GetCommandForm::GetCommandForm(RunContext& ctx, FileChooser& chooser, FormView& view)
+    : ctx_(ctx), chooser_(chooser), view_(view) {}
+
+void GetCommandForm::Load() {
+  // Both buttons are set: a view whose radio buttons do not clear each other
+  // when set from code shows one mode all the same.
+  const std::string mode = Stored("ModeGPX");
+  const bool toCsv = mode.empty() || IsStoredTrue(mode);
+  view_.SetChecked(toCsv ? Ctl::Option1 : Ctl::Option2, true);
+  view_.SetChecked(toCsv ? Ctl::Option2 : Ctl::Option1, false);
+  LoadModeFields();
+}
+
+StoredGeometry GetCommandForm::LoadGeometry(int screenWidth, int screenHeight, int windowWidth,
+                                            int windowHeight) const {
+  // Whole twips round to the same pixels as the stored fractions would.
+  auto restoreEdge = [](double stored, double screenSize, double windowSize) {
+    if (screenSize > 0 && (stored > screenSize || stored < 0))
+      stored = std::floor(screenSize / 2 - windowSize / 2);
+    return static_cast<int>(std::lround(stored));
+  };
+  StoredGeometry g;
+  double value = 0;
+  if (ParseStoredTwips(Stored("WindowX"), value)) {
+    g.hasX = true;
+    g.x = restoreEdge(value, screenWidth, windowWidth);
+  }
+  if (ParseStoredTwips(Stored("WindowY"), value)) {
+    g.hasY = true;
+    g.y = restoreEdge(value, screenHeight, windowHeight);
+  }
+  if (ParseStoredTwips(Stored("WindowWidth"), value)) {
+    g.hasWidth = true;
+    g.width = static_cast<int>(std::lround(value));
+  }
+  return g;
+}
+
+void GetCommandForm::StoreWidth(int width) {
+  Store("WindowWidth", std::to_string(width));
+}
+
+void GetCommandForm::Unload(int left, int top) {
+  if (unloaded_) return;
+  unloaded_ = true;
+  Store("WindowX", std::to_string(left));
+  Store("WindowY", std::to_string(top));
+}
+
+// ---------------------------------------------------------------------------
+// Modes and fields
+
+void GetCommandForm::OptionClicked() {
+  LoadModeFields();
+}
+
+void GetCommandForm::Text1Changed() {
+  RefreshOutputField();
+}
+
+void GetCommandForm::LoadModeFields() {
+  // The input first: its change may empty a disabled output field, which is
+  // then filled from the store.
+  const bool toCsv = view_.Checked(Ctl::Option1);
+  view_.SetText(Ctl::Text1, Stored(toCsv ? "InFileGPX" : "InFilePOI"));
+  RefreshOutputField();
+  view_.SetText(Ctl::Text2, Stored(toCsv ? "OutFileGPX" : "OutFilePOI"));
+  view_.SetChecked(Ctl::Check1, IsStoredTrue(Stored("ProfileMode")));
+  view_.SetChecked(Ctl::cmdCMTLineBreak, IsStoredTrue(Stored("KeepCommentLineBreak")));
+  view_.SetText(Ctl::Text3, Stored("ProfileFile"));
+  for (Ctl field : {Ctl::Text1, Ctl::Text2, Ctl::Text3}) view_.CaretToEnd(field);
+  ApplyProfileMode();
+  RefreshOutputField();
+}
+
+void GetCommandForm::ApplyProfileMode() {
+  const bool profile = view_.Checked(Ctl::Check1);
+  const FieldLook fieldsLook = profile ? FieldLook::Window : FieldLook::Editable;
+  view_.SetEnabled(Ctl::Text1, !profile);
+  view_.SetLook(Ctl::Text1, fieldsLook);
+  view_.SetEnabled(Ctl::Command3, !profile);
+  view_.SetEnabled(Ctl::Option1, !profile);
+  view_.SetEnabled(Ctl::Option2, !profile);
+  view_.SetEnabled(Ctl::Text3, profile);
+  view_.SetLook(Ctl::Text3, profile ? FieldLook::Editable : FieldLook::Window);
+  view_.SetEnabled(Ctl::Command2, profile);
+  if (profile) {
+    view_.SetEnabled(Ctl::Text2, false);
+    view_.SetLook(Ctl::Text2, FieldLook::Window);
+    view_.SetEnabled(Ctl::Command1, false);
+  } else {
+    view_.SetEnabled(Ctl::Text2, true);
+    RefreshOutputField();
+  }
+}
+
+void GetCommandForm::RefreshOutputField() {
+  if (view_.Checked(Ctl::Check1)) return;
+  if (view_.Text(Ctl::Text1).find(';') != std::string::npos) {
+    // Several inputs: each output is named after its input.
+    view_.SetEnabled(Ctl::Text2, false);
+    view_.SetLook(Ctl::Text2, FieldLook::Window);
+    view_.SetText(Ctl::Text2,
+                  std::string(kSameAsInput) + (view_.Checked(Ctl::Option1) ? "CSV" : "GPX"));
+    view_.SetEnabled(Ctl::Command1, false);
+  } else {
+    if (!view_.Enabled(Ctl::Text2)) view_.SetText(Ctl::Text2, "");
+    view_.SetEnabled(Ctl::Text2, true);
+    view_.SetLook(Ctl::Text2, FieldLook::Editable);
+    view_.SetEnabled(Ctl::Command1, true);
+  }
+}
+
+void GetCommandForm::Check1Clicked() {
+  ApplyProfileMode();
+  Store("ProfileMode", StoredFlag(view_.Checked(Ctl::Check1)));
+}
+
+void GetCommandForm::Text2FocusLost() {
+  ctx_.OverwriteConfirmed = false;
+}
+
+void GetCommandForm::LineBreakToggled() {
+  Store("KeepCommentLineBreak", StoredFlag(view_.Checked(Ctl::cmdCMTLineBreak)));
+}
+
+// ---------------------------------------------------------------------------
+// Convert
+
+void GetCommandForm::Convert() {
+  ctx_.ProfileMode = false;
+
+  if (view_.Checked(Ctl::Check1)) {
+    const std::string profile = view_.Text(Ctl::Text3);
+    if (profile.empty()) {
+      ctx_.messages.Show(kNameMissing, kOkOnly);
+      return;
+    }
+    // Found as the profile reader will look for it: a missing profile is
+    // refused here, where the user can correct it, and nothing is stored.
+    if (ResolveFile(profile).empty()) {
+      ctx_.messages.Show(kCantOpenProfile, kOkOnly);
+      return;
+    }
+    Store("ProfileFile", profile);
+    ctx_.ProfileFile = profile;
+    ctx_.ProfileMode = true;
+    view_.Close();
+    return;
+  }
+
+  const std::string input = view_.Text(Ctl::Text1);
+  const std::string output = view_.Text(Ctl::Text2);
+  if (input.empty() || output.empty()) {
+    ctx_.messages.Show(kNameMissing, kOkOnly);
+    return;
+  }
+  const bool toCsv = view_.Checked(Ctl::Option1);
+  // A list is taken apart as the batch takes it; each item is checked under
+  // the name the batch will use.
+  const FileList list = SplitFileList(input);
+  const bool single = list.names.size() == 1;
+  // A GPX output is one file; a pattern there would stop the conversion.
+  if (!toCsv && single && output.find_first_of("*?") != std::string::npos) {
+    ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, kStopIcon, "Invalid file");
+    return;
+  }
+  if (!single && !ctx_.OverwriteConfirmed) {
+    if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
+    ctx_.OverwriteConfirmed = true;
+  }
+  for (const std::string_view name : list.names) {
+    const std::string item = std::string(list.folder).append(name);
+    const std::string outputName = single ? output : BatchOutputName(item, toCsv ? "CSV" : "GPX");
+    if ((!single && name.empty()) || FindFirstFile(item).empty()) {
+      ctx_.messages.Show(kInputMissing + item, kOkOnly);
+      return;
+    }
+    if (!os::CanAppendTo(outputName) || ctx_.ReverseSwitch) {
+      ctx_.messages.Show(std::string(kCantCreateOutput) + outputName, kOkOnly);
+      return;
+    }
+  }
+
+  ctx_.ModeGPX = toCsv;
+  ctx_.KeepCommentLineBreak = view_.Checked(Ctl::cmdCMTLineBreak);
+  ctx_.InputSpec = input;
+  ctx_.OutputSpec = output;
+  Store("ModeGPX", StoredFlag(toCsv));
+  // The generated "Same as input..." text of a list is never stored.
+  Store(toCsv ? "InFileGPX" : "InFilePOI", input);
+  if (single) Store(toCsv ? "OutFileGPX" : "OutFilePOI", output);
+  view_.Close();
+}
+
+// ---------------------------------------------------------------------------
+// Closing without a request
+
+void GetCommandForm::Cancel() {
+  ctx_.InputSpec.clear();
+  ctx_.OutputSpec.clear();
+  ctx_.ProfileMode = false;
+  view_.Close();
+}
+
+void GetCommandForm::Exit() {
+  view_.Close();
+}
+
+// ---------------------------------------------------------------------------
+// File choosers
+
+FileDialogResult GetCommandForm::ShowFileDlg(FileDialogRequest request) {
+  // One dialog serves every chooser: a title not set keeps the last one.
+  if (request.title.empty())
+    request.title = fileDlgTitle_;
+  else
+    fileDlgTitle_ = request.title;
+  FileDialogResult result = chooser_.Choose(request);
+  if (result.files.empty()) result.cancelled = true;
+  // Bare second and later names of a selection are found from here.
+  if (!result.cancelled) ChangeDirectory(std::string(DirectoryPart(result.files.front())));
+  return result;
+}
+
+void GetCommandForm::ChooseInput() {
+  const bool toCsv = view_.Checked(Ctl::Option1);
+  const std::string current = view_.Text(Ctl::Text1);
+  FileDialogRequest request;
+  request.title = "Select file for input";
+  request.filter = toCsv ? kGpxFilter : kCsvFilter;
+  request.initialFolder = FolderOf(view_.Text(Ctl::Text2));
+  request.presetName = current.empty() ? (toCsv ? "*.GPX" : "*.CSV") : current;
+  request.options =
+      kDlgHideReadOnly | kDlgAllowMultiSelect | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
+  // The chooser hands back every chosen name, however many: no name buffer
+  // to overflow.
+  const FileDialogResult result = ShowFileDlg(request);
+  if (result.cancelled) return;  // a typed pattern stays as it was
+  std::string chosen = JoinFileSelection(result.files);
+  if (chosen.find('*') != std::string::npos) chosen.clear();
+  view_.SetText(Ctl::Text1, chosen);
+  view_.CaretToEnd(Ctl::Text1);
+  view_.CaretToEnd(Ctl::Text2);
+  RefreshOutputField();
+}
+
+void GetCommandForm::ChooseOutput() {
+  const bool toCsv = view_.Checked(Ctl::Option1);
+  const std::string current = view_.Text(Ctl::Text2);
+  FileDialogRequest request;
+  request.save = true;
+  request.title = "Select file for output";
+  request.filter = toCsv ? kCsvFilter : kGpxFilter;
+  request.initialFolder = FolderOf(current);
+  request.presetName = current.empty() ? (toCsv ? "*.CSV" : "*.GPX") : current;
+  request.options = kDlgOverwritePrompt | kDlgHideReadOnly | kDlgPathMustExist | kDlgLongNames;
+  const FileDialogResult result = ShowFileDlg(request);
+  if (result.cancelled) return;
+  std::string chosen = result.files.front();
+  if (chosen.find('*') != std::string::npos) chosen.clear();
+  view_.SetText(Ctl::Text2, chosen);
+  view_.CaretToEnd(Ctl::Text1);
+  view_.CaretToEnd(Ctl::Text2);
+}
+
+void GetCommandForm::ChooseProfile() {
+  const std::string current = view_.Text(Ctl::Text3);
+  FileDialogRequest request;
+  // A title of its own: after Create Profile the shared one would ask to create.
+  request.title = "Select conversion profile";
+  request.filter = kProfileFilter;
+  request.initialFolder = FolderOf(current);
+  request.presetName = current.empty() ? "*.ZVP" : current;
+  request.options = kDlgHideReadOnly | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
+  const FileDialogResult result = ShowFileDlg(request);
+  // A cancel hands back the preset name, pattern and all.
+  view_.SetText(Ctl::Text3, result.cancelled ? request.presetName : result.files.front());
+  view_.CaretToEnd(Ctl::Text3);
+}
+
+bool GetCommandForm::DropFiles(const std::vector<std::string>& files, bool drop) {
+  // Files of one folder only: a list carries a single folder.
+  const std::string joined = JoinFileSelection(files);
+  if (joined.empty()) return false;
+  if (drop) {
+    // As the input chooser would have it: joined names, and the current
+    // directory at their folder for the bare second and later names.
+    ChangeDirectory(std::string(DirectoryPart(joined)));
+    view_.SetText(Ctl::Text1, joined);
+    view_.CaretToEnd(Ctl::Text1);
+    view_.CaretToEnd(Ctl::Text2);
+    RefreshOutputField();
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Create Profile
+
+void GetCommandForm::FileMenuOpening() {
+  const std::string input = view_.Text(Ctl::Text1);
+  const bool unavailable = input.empty() || FindFirstFile(input).empty() ||
+                           view_.Text(Ctl::Text2).empty() || view_.Checked(Ctl::Check1);
+  view_.SetEnabled(Ctl::cmdCreateProfile, !unavailable);
+}
+
+void GetCommandForm::CreateProfile() {
+  const std::string input = view_.Text(Ctl::Text1);
+  const bool toCsv = view_.Checked(Ctl::Option1);
+  FileDialogRequest request;
+  request.save = true;
+  request.title = "Select file to create as profile";
+  request.filter = kNewProfileFilter;
+  request.initialFolder = FolderOf(input);
+  if (request.initialFolder.empty()) request.initialFolder = CurrentDirectory();
+  request.presetName = ProfilePresetName(FindFirstFile(input), toCsv ? "CSV" : "GPX");
+  request.options = kDlgOverwritePrompt | kDlgHideReadOnly | kDlgPathMustExist | kDlgLongNames;
+  const FileDialogResult result = ShowFileDlg(request);
+  if (result.cancelled) return;
+  const std::string& path = result.files.front();
+  if (path.find('*') != std::string::npos) return;
+  const std::string text =
+      FillProfileTemplate(LoadProfileTemplate(toCsv ? "GPXTOCSV" : "CSVTOGPX"), input,
+                          view_.Text(Ctl::Text2), view_.Checked(Ctl::cmdCMTLineBreak));
+  SysPutTextFile(ctx_.messages, path, text);  // reports its own failures
+}
+
+// ---------------------------------------------------------------------------
+// Help
+
+void GetCommandForm::Notes() {
+  view_.ShowGuide();
+}
+
+void GetCommandForm::Terms() {
+  ctx_.messages.Show(kTermsOfUseText, kOkOnly, "Marklode Terms of Use");
+}
+
+void GetCommandForm::About() {
+  ctx_.messages.Show(AboutText(), kInfoIcon);
+}
+
+// ---------------------------------------------------------------------------
+
+std::string GetCommandForm::Stored(std::string_view name) const {
+  return ctx_.settings.GetRegistryValue(name);
+}
+
+void GetCommandForm::Store(std::string_view name, std::string_view value) {
+  ctx_.settings.SetRegistryValue(name, value);
+}
+
+}  // namespace marklode
