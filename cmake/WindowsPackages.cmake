@@ -3,7 +3,8 @@
 #              packaging/windows/marklode.nsi (a per-user install)
 #   portable   marklode-VERSION-win64-portable.zip, to unpack anywhere
 # Both take their files from one folder, package/, which holds the programs
-# stripped of their debug information, the guide, the profile templates and a
+# stripped of their debug information (and of the link to the .debug file
+# beside them in the build), the guide, the profile templates and a
 # README.txt.
 set(marklode_stage ${CMAKE_BINARY_DIR}/package)
 set(marklode_stage_files marklode.exe marklode-cli.exe Notes.rtf GPXTOCSV.zvp CSVTOGPX.zvp
@@ -18,8 +19,10 @@ set(marklode_stamp ${marklode_stage}/.staged)
 add_custom_command(OUTPUT ${marklode_stamp}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${marklode_stage}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${marklode_stage}
-  COMMAND ${CMAKE_STRIP} -o ${marklode_stage}/marklode.exe $<TARGET_FILE:marklode_gui>
-  COMMAND ${CMAKE_STRIP} -o ${marklode_stage}/marklode-cli.exe $<TARGET_FILE:marklode>
+  COMMAND ${CMAKE_STRIP} --remove-section=.gnu_debuglink -o ${marklode_stage}/marklode.exe
+    $<TARGET_FILE:marklode_gui>
+  COMMAND ${CMAKE_STRIP} --remove-section=.gnu_debuglink -o ${marklode_stage}/marklode-cli.exe
+    $<TARGET_FILE:marklode>
   COMMAND ${CMAKE_COMMAND} -E copy ${marklode_sources_packed}
     ${CMAKE_BINARY_DIR}/generated/README.txt ${marklode_stage}
   COMMAND ${CMAKE_COMMAND} -E touch ${marklode_stamp}

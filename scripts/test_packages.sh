@@ -227,8 +227,8 @@ test_windows() {
   local exe objdump=x86_64-w64-mingw32-objdump
   command -v "$objdump" >/dev/null || objdump=objdump
   for exe in marklode.exe marklode-cli.exe; do
-    "$objdump" -h "$work/portable/$exe" | grep -q '\.debug_' &&
-      fail "$exe in the zip still has its debug information"
+    "$objdump" -h "$work/portable/$exe" | grep -qE '\.(debug_|gnu_debuglink)' &&
+      fail "$exe in the zip still has its debug information or a link to it"
   done
   local out
   out=$(w "$work/portable/marklode-cli.exe" --version 2>&1 | tr -d '\r')
