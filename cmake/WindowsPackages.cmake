@@ -28,6 +28,13 @@ add_custom_command(OUTPUT ${marklode_stamp}
   COMMAND ${CMAKE_COMMAND} -E touch ${marklode_stamp}
   DEPENDS marklode marklode_gui ${marklode_sources_packed} ${CMAKE_BINARY_DIR}/generated/README.txt
   COMMENT "Gathering the files of the Windows packages" VERBATIM)
+# The folder is filled by this one target. The packages wait for it and
+# depend on its inputs rather than on its stamp: a stamp named in their rules
+# would copy the rule into each, and a parallel build would then fill the
+# folder twice at once.
+add_custom_target(windows_package_files DEPENDS ${marklode_stamp})
+set(marklode_stage_inputs windows_package_files marklode marklode_gui ${marklode_sources_packed}
+  ${CMAKE_BINARY_DIR}/generated/README.txt)
 
 find_program(MARKLODE_MAKENSIS makensis)
 set(marklode_setup ${CMAKE_BINARY_DIR}/marklode-${PROJECT_VERSION}-win64-setup.exe)
@@ -37,7 +44,7 @@ if(MARKLODE_MAKENSIS)
     COMMAND ${MARKLODE_MAKENSIS} -V2 -NOCD
       -DVERSION=${PROJECT_VERSION} -DFILES_DIR=${marklode_stage}
       -DICON=${PROJECT_SOURCE_DIR}/resources/icons/marklode.ico -DOUTFILE=${marklode_setup} ${nsi}
-    DEPENDS ${nsi} ${marklode_stamp} ${PROJECT_SOURCE_DIR}/resources/icons/marklode.ico
+    DEPENDS ${nsi} ${marklode_stage_inputs} ${PROJECT_SOURCE_DIR}/resources/icons/marklode.ico
     COMMENT "Writing marklode-${PROJECT_VERSION}-win64-setup.exe" VERBATIM)
   add_custom_target(installer DEPENDS ${marklode_setup})
 else()
@@ -54,6 +61,6 @@ add_custom_command(OUTPUT ${marklode_portable_zip}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${marklode_portable_zip}
   COMMAND ${CMAKE_COMMAND} -E chdir ${marklode_stage}
     ${CMAKE_COMMAND} -E tar cf ${marklode_portable_zip} --format=zip ${marklode_stage_files}
-  DEPENDS ${marklode_stamp}
+  DEPENDS ${marklode_stage_inputs}
   COMMENT "Writing ${marklode_portable_name}.zip" VERBATIM)
 add_custom_target(portable DEPENDS ${marklode_portable_zip})

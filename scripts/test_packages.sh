@@ -268,11 +268,11 @@ test_windows() {
   cp "$src/examples/club-tour.gpx" "$profiles"
   printf '%s\r\n' '[Profile]' 'Input=C:\My Profiles\club-tour.gpx' \
     'Output=C:\My Profiles\tour.csv' 'GenerateComment=<T>' >"$profiles/tour.zvp"
-  w "$instdir/marklode.exe" /p 'C:\My Profiles\tour.zvp' >/dev/null 2>&1
+  w "$instdir/marklode.exe" /p 'C:\My Profiles\tour.zvp' >"$work/profile.txt" 2>&1
   st=$?
-  [ "$st" = 0 ] || fail "marklode.exe /p \"C:\\My Profiles\\tour.zvp\" ended with $st"
+  [ "$st" = 0 ] || fail "marklode.exe /p \"C:\\My Profiles\\tour.zvp\" ended with $st: $(cat "$work/profile.txt")"
   cmp -s "$profiles/tour.csv" "$work/win-built/club-tour.CSV" ||
-    fail "the opened profile did not write the conversion of club-tour.gpx"
+    fail "the opened profile did not write the conversion of club-tour.gpx: $(ls "$profiles")"
 
   local uninst='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Marklode'
   w reg query "$uninst" /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "REG_SZ *$version\$" ||
