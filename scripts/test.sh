@@ -34,13 +34,18 @@ echo "=== Windows message boxes, under Wine on a virtual screen"
 boxes=0
 bash scripts/win32_message_boxes.sh build/win64 || boxes=1 status=1
 
+echo "=== Ctrl-C at the console of the Windows program, under Wine"
+ctrlc=0
+bash scripts/win32_ctrl_c.sh build/win64 || ctrlc=1 status=1
+
 echo "=== Packages"
 packages=0
 bash scripts/test_packages.sh build/release build/win64 || packages=1 status=1
 
 # One closing line for every build: "tests: N passed, N failed, N skipped",
-# the comparison, the message boxes and the packages counting as one test each.
-total=3; failed=$((compare + boxes + packages)); skipped=0
+# the comparison, the message boxes, Ctrl-C and the packages counting as one
+# test each.
+total=4; failed=$((compare + boxes + ctrlc + packages)); skipped=0
 for preset in dev asan release nosimd win64; do
   line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "build/ctest-$preset.log" | tail -n 1)
   f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")

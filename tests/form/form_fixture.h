@@ -3,7 +3,6 @@
 // current directory while a test runs.
 #pragma once
 
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "services/messages.h"
 #include "services/platform.h"
 #include "services/settings.h"
+#include "tests/scripted_chooser.h"
 #include "tests/test_util.h"
 #include "window/form/get_command_form.h"
 
@@ -84,21 +84,6 @@ class FakeView : public FormView {
     const auto it = controls.find(c);
     return it == controls.end() ? State() : it->second;
   }
-};
-
-class ScriptedChooser : public FileChooser {
- public:
-  std::vector<FileDialogRequest> requests;
-  std::deque<FileDialogResult> answers;  // a cancel when it runs dry
-
-  FileDialogResult Choose(const FileDialogRequest& request) override {
-    requests.push_back(request);
-    if (answers.empty()) return {};
-    FileDialogResult r = answers.front();
-    answers.pop_front();
-    return r;
-  }
-  void Answer(std::vector<std::string> files) { answers.push_back({false, std::move(files)}); }
 };
 
 // A fresh form over an in-memory store, in a scratch folder that is the

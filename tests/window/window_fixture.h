@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QTemporaryDir>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,26 +12,12 @@
 #include "services/messages.h"
 #include "services/platform.h"
 #include "services/settings.h"
+#include "tests/scripted_chooser.h"
 #include "tests/test_util.h"
 #include "window/frm_get_command.h"
 #include "window/window_services.h"
 
 namespace marklode::testing {
-
-class FakeFileChooser : public FileChooser {
- public:
-  std::vector<FileDialogRequest> requests;
-  std::deque<FileDialogResult> answers;  // a cancel when it runs dry
-
-  FileDialogResult Choose(const FileDialogRequest& request) override {
-    requests.push_back(request);
-    if (answers.empty()) return {};
-    FileDialogResult r = answers.front();
-    answers.pop_front();
-    return r;
-  }
-  void Answer(std::vector<std::string> files) { answers.push_back({false, std::move(files)}); }
-};
 
 using test::Exists;
 using test::ReadFile;
@@ -57,7 +42,7 @@ struct WindowFixture {
   MemorySettingsStore settings;
   RecordingMessageSink messages;
   RunContext ctx{messages, settings};
-  FakeFileChooser chooser;
+  test::ScriptedChooser chooser;
   std::unique_ptr<frmGetCommand> window;
 
   frmGetCommand& Load() {
