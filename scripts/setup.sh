@@ -9,7 +9,10 @@ pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
       mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest
       # The Windows window's smoke test and picture: typed into and captured
       # on Xvfb, with Wine's own fonts for the frame and the dialogs.
-      xdotool imagemagick fonts-wine)
+      xdotool imagemagick fonts-wine
+      # The packages: the manual page, the Debian package check, man to find
+      # the installed page, and the Windows installer.
+      scdoc lintian man-db nsis)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

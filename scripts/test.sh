@@ -6,7 +6,9 @@
 # the 64-bit Windows build, cross-compiled and run under Wine, whose window is
 # then driven on a virtual screen. Then the Windows and Linux programs convert
 # the examples and the real-world fixtures and their outputs are compared byte
-# for byte.
+# for byte. Last, the Debian package, the
+# Windows installer and the portable zip are built, installed and removed
+# again (scripts/test_packages.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -45,10 +47,14 @@ echo "=== Ctrl-C at the console of the Windows program, under Wine"
 ctrlc=0
 bash scripts/win32_ctrl_c.sh build/win64 || ctrlc=1 status=1
 
+echo "=== Packages"
+packages=0
+bash scripts/test_packages.sh build/release build/win64 || packages=1 status=1
+
 # One closing line for every build: "tests: N passed, N failed, N skipped",
-# the comparison, the message boxes, Ctrl-C and the window's smoke test
-# counting as one test each.
-total=$((3 + smoked)); failed=$((compare + boxes + ctrlc + smoke)); skipped=0
+# the comparison, the message boxes, Ctrl-C, the window's smoke test and the
+# packages counting as one test each.
+total=$((4 + smoked)); failed=$((compare + boxes + ctrlc + smoke + packages)); skipped=0
 for preset in dev asan release nosimd win64; do
   line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "build/ctest-$preset.log" | tail -n 1)
   f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
