@@ -23,7 +23,10 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build"
 fi
 
-export WINEPREFIX="$build/wine" WINEDEBUG=-all
+# A prefix of its own: a Wine session that an earlier run started without a
+# display keeps its desktop there, and boxes would never reach this screen.
+export WINEPREFIX="$build/wine-boxes" WINEDEBUG=-all
+"${wine%64}server" -k 2>/dev/null || true
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp examples/club-tour.gpx "$work/"
