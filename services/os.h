@@ -30,12 +30,13 @@ namespace os {
 using Error = int;
 
 #ifdef _WIN32
-inline constexpr Error kNotFound = 2;    // ERROR_FILE_NOT_FOUND
-inline constexpr Error kBadFile = 6;     // ERROR_INVALID_HANDLE
-inline constexpr Error kNoSpace = 112;   // ERROR_DISK_FULL
-inline constexpr Error kBusy = 170;      // ERROR_BUSY
-inline constexpr Error kIsFolder = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED
-inline constexpr Error kIoError = 1117;  // ERROR_IO_DEVICE
+inline constexpr Error kNotFound = 2;       // ERROR_FILE_NOT_FOUND
+inline constexpr Error kBadFile = 6;        // ERROR_INVALID_HANDLE
+inline constexpr Error kNoSpace = 112;      // ERROR_DISK_FULL
+inline constexpr Error kBusy = 170;         // ERROR_BUSY
+inline constexpr Error kIsFolder = 336;     // ERROR_DIRECTORY_NOT_SUPPORTED
+inline constexpr Error kIoError = 1117;     // ERROR_IO_DEVICE
+inline constexpr Error kInterrupted = 995;  // ERROR_OPERATION_ABORTED
 #else
 inline constexpr Error kNotFound = ENOENT;
 inline constexpr Error kBadFile = EBADF;
@@ -43,6 +44,7 @@ inline constexpr Error kNoSpace = ENOSPC;
 inline constexpr Error kBusy = EBUSY;
 inline constexpr Error kIsFolder = EISDIR;
 inline constexpr Error kIoError = EIO;
+inline constexpr Error kInterrupted = EINTR;  // a wait ended by Ctrl-C or a request to end
 #endif
 
 // Too many open files, for the process or the system: the caller may close
@@ -89,19 +91,43 @@ void Remove(const std::string& path);
 // again, so that a refused request leaves no empty file behind.
 bool CanAppendTo(const std::string& path);
 
+// Whether the regular file at path (a link itself is no such file) is marked
+// read-only: no write permission for anybody (POSIX), or the read-only
+// attribute (Windows). Such a target is refused rather than replaced.
+bool ReadOnlyFile(const std::string& path);
+// Opens a device or a named pipe at path (links followed) for writing, as it
+// is: nothing is created or emptied. Waiting for a pipe's reader ends when the
+// run is interrupted. kBusy when path is a regular file after all.
+Error OpenDevice(const std::string& path, File& file);
+
+// Fills n bytes with random ones from the system; false when it has none.
+bool RandomBytes(void* p, std::size_t n);
+
+// What tells one file from another on its volume, so that a file put at a
+// temporary's name later is not taken for it.
+struct FileId {
+  std::uint64_t volume = 0, index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
 // The temporaries an output is written to. A temporary is held (locked) while
 // its file is open here, so that another run sees it as in use.
 //
-// Creates path or takes over one nobody holds, emptied; kBusy when a running
-// process holds it.
-Error ClaimTemporary(const std::string& path, File& file);
-// Removes path when nobody holds it (a temporary left by a killed run).
-void RemoveUnheld(const std::string& path);
-// Opens a parked temporary again for appending, if it is still the one of
-// that size that was parked; kBusy when another run took it over.
-Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file);
+// Creates a new temporary at stem followed by random hexadecimal digits, never
+// a file that was there before (no link is followed; another name is tried on
+// a collision), readable and writable by its owner only, and held. path gets
+// its name, id its identity.
+Error CreateTemporary(const std::string& stem, std::string& path, File& file, FileId& id);
+// Removes path when it is a temporary that a killed run left behind: a
+// regular file with one link, owned by this user (POSIX), that nobody holds.
+// Anything else there is left alone.
+void RemoveStale(const std::string& path);
+// Opens a parked temporary again for appending, if it is still the file id
+// of that size that was parked; kBusy when another run took it over or
+// something else now has its name.
+Error ReopenTemporary(const std::string& path, const FileId& id, std::uint64_t size, File& file);
 // Gives the temporary the permissions of the target it replaces, or those of a
-// new file.
+// new file; done last, so that nobody else may open it while it is written.
 void MatchPermissions(File file, const std::string& target);
 // Closes the temporary (unless file is kNoFile) and moves it into target's
 // place at once, replacing the target. On failure the target stays as it was

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "services/console.h"
 #include "services/os.h"
 #include "services/settings.h"
 
@@ -113,7 +115,8 @@ Error WriteAll(File file, const char* p, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(Fd(file), p, n);
     if (w < 0) {
-      if (errno == EINTR) continue;
+      // A pipe nobody reads blocks the write; a request to stop ends it.
+      if (errno == EINTR && !Interrupted()) continue;
       return errno;
     }
     p += w;
@@ -125,7 +128,7 @@ Error WriteAll(File file, const char* p, std::size_t n) {
 Error WriteAt(File file, const char* p, std::size_t n, std::uint64_t offset) {
   while (n > 0) {
     const ssize_t w = ::pwrite(Fd(file), p, n, static_cast<off_t>(offset));
-    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno == EINTR && !Interrupted()) continue;
     if (w <= 0) return w < 0 ? errno : ENOSPC;
     p += w;
     n -= static_cast<std::size_t>(w);
@@ -172,7 +175,10 @@ void Remove(const std::string& path) {
 }
 
 bool CanAppendTo(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  // Not blocking: a pipe without a reader must not hang the caller, and is
+  // written through when a reader comes.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == ENXIO && Stat(path).kind == Kind::Pipe) return true;
   if (fd < 0 && errno == ENOENT) {
     // Exclusive, so that only a file made here is removed again.
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -183,47 +189,113 @@ bool CanAppendTo(const std::string& path) {
   return true;
 }
 
-Error ClaimTemporary(const std::string& path, File& file) {
+bool ReadOnlyFile(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Nobody may write it, root included: the mark a user sets with chmod a-w,
+  // as the read-only attribute is on Windows. (A file only others may write,
+  // in a folder this user may write, is replaced as editors replace it.)
+  return (st.st_mode & 0222) == 0;
+}
+
+Error OpenDevice(const std::string& path, File& file) {
   file = kNoFile;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return errno == ELOOP ? EBUSY : errno;  // a link there is nobody's temporary
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, path)) {
-    ::close(fd);  // a running process writes it
-    return EBUSY;
-  }
-  // A leftover is emptied; a new file is left alone, since ext4 flushes a
-  // file that was truncated to nothing when it is closed, which would cost
-  // a big output its write-back to disk before the rename.
-  struct stat left;
-  if ((::fstat(fd, &left) != 0 || left.st_size != 0) && ::ftruncate(fd, 0) != 0) {
-    const int err = errno;
-    ::unlink(path.c_str());
+  int fd;
+  // A pipe waits here for its reader; a signal ends the wait, and only one
+  // that asks to stop ends it for good.
+  while ((fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC)) < 0 && errno == EINTR)
+    if (Interrupted()) return EINTR;
+  if (fd < 0) return errno;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
     ::close(fd);
-    return err;
+    return EBUSY;
   }
   file = fd;
   return 0;
 }
 
-void RemoveUnheld(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+bool RandomBytes(void* p, std::size_t n) {
+  auto* out = static_cast<unsigned char*>(p);
+  while (n > 0) {
+    const ssize_t got = ::getrandom(out, n, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    out += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+namespace {
+FileId IdOf(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+}  // namespace
+
+Error CreateTemporary(const std::string& stem, std::string& path, File& file, FileId& id) {
+  file = kNoFile;
+  // 64 random bits: a name nobody can place anything at ahead of the run.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char r[8];
+    if (!RandomBytes(r, sizeof r)) return errno ? errno : EIO;
+    path = stem;
+    for (unsigned char c : r) {
+      path += "0123456789abcdef"[c >> 4];
+      path += "0123456789abcdef"[c & 15];
+    }
+    // Exclusive and not through a link: whatever sits at the name, a file,
+    // a link or a pipe, is somebody else's.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      ::unlink(path.c_str());
+      ::close(fd);
+      return err;
+    }
+    id = IdOf(st);
+    file = fd;
+    return 0;
+  }
+  return EEXIST;
+}
+
+void RemoveStale(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+      st.st_uid != ::geteuid())
+    return;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) ::unlink(path.c_str());
+  struct stat now;
+  if (::fstat(fd, &now) == 0 && IdOf(now) == IdOf(st) && now.st_nlink == 1 &&
+      ::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path))
+    ::unlink(path.c_str());
   ::close(fd);
 }
 
-// A parked temporary is unlocked: it is ours again only when still named and
-// as long as it was, else another run took it over.
-Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file) {
+// A parked temporary is unlocked: it is ours again only when the same file
+// still has its name, with nothing added, else another run took it over or
+// something else was put there.
+Error ReopenTemporary(const std::string& path, const FileId& id, std::uint64_t size, File& file) {
   file = kNoFile;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ELOOP || errno == ENXIO ? EBUSY : errno;
   struct stat st;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(fd, path) || ::fstat(fd, &st) != 0 ||
-      static_cast<std::uint64_t>(st.st_size) != size) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || IdOf(st) != id || st.st_nlink != 1 ||
+      static_cast<std::uint64_t>(st.st_size) != size || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      !StillNamed(fd, path)) {
     ::close(fd);
     return EBUSY;
   }
+  ::fcntl(fd, F_SETFL, O_APPEND);  // writes wait again
   file = fd;
   return 0;
 }

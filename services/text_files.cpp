@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "services/platform.h"
 
@@ -9,6 +10,7 @@ namespace marklode {
 
 std::string ErrorDescription(int err) {
   if (err == os::kIsFolder) return "Is a folder, not a file";
+  if (err == kReadOnly) return "The file is read-only";
   return os::ErrorText(err);
 }
 
@@ -142,6 +144,7 @@ void OutputFile::Fail(int err) {
   broken_ = true;
   if (reported_) return;  // one warning per output, however many records it loses
   reported_ = true;
+  if (err == os::kInterrupted) return;          // the run stops and says so itself
   if (err == os::kNotFound && temp_.empty()) {  // the folder of the target is missing
     ShowWarning(sink_, title_, "Path not found", target_);
   } else {
@@ -155,11 +158,76 @@ void OutputFile::GiveUp(int err) {
 
 namespace {
 
-constexpr int kTempSlots = 4;  // runs that may write one target at the same time
 constexpr std::size_t kTempNameBytes = 32;
 
 bool ShortOfDescriptors(int err) {
   return os::ShortOfHandles(err);
+}
+
+// A device or a named pipe, links followed: written through, never replaced.
+bool IsDevice(const std::string& path) {
+  const os::Kind kind = os::Stat(path).kind;
+  return kind == os::Kind::Device || kind == os::Kind::Pipe;
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
+
+// The temporaries that killed runs left behind, found by reading each folder
+// once per process (not once per output: a list of thousands of files in one
+// folder would read it thousands of times), kept by the stem of their target.
+// An output removes those of its own target that nobody holds, so a run never
+// touches what a running conversion of another target has parked.
+class Leftovers {
+ public:
+  void Sweep(const std::string& stem) {
+    const std::string_view folder = DirectoryPart(stem);
+    std::vector<std::string> names;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto listed = folders_.find(folder);
+      if (listed == folders_.end())
+        listed = folders_.emplace(std::string(folder), List(folder)).first;
+      const auto found = listed->second.find(FileNamePart(stem));
+      if (found == listed->second.end()) return;
+      names = std::move(found->second);
+      listed->second.erase(found);
+    }
+    for (const std::string& name : names) os::RemoveStale(std::string(folder).append(name));
+  }
+
+ private:
+  using ByStem = std::map<std::string, std::vector<std::string>, std::less<>>;
+
+  // The names that look like temporaries: a stem, then random digits (or a
+  // slot number, as earlier versions named them).
+  static ByStem List(std::string_view folder) {
+    static constexpr std::string_view kMark = ".marklode-";
+    ByStem found;
+    os::ListFolder(std::string(folder), true, [&](std::string_view name, os::Kind) {
+      const std::size_t mark = name.rfind(kMark);
+      if (name.empty() || name[0] != '.' || mark == std::string_view::npos) return;
+      const std::string_view tail = name.substr(mark + kMark.size());
+      if ((tail.size() != 1 && tail.size() != 16) ||
+          !std::all_of(tail.begin(), tail.end(), IsHexDigit))
+        return;
+      const std::string_view stem = name.substr(0, mark + kMark.size());
+      auto it = found.find(stem);
+      if (it == found.end())
+        it = found.emplace(std::string(stem), std::vector<std::string>()).first;
+      it->second.emplace_back(name);
+    });
+    return found;
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, ByStem, std::less<>> folders_;
+};
+
+Leftovers& TheLeftovers() {
+  static Leftovers leftovers;
+  return leftovers;
 }
 
 }  // namespace
@@ -183,32 +251,29 @@ std::string TemporaryStem(std::string_view target) {
 
 // The temporary sits beside the target so that the final rename stays on one
 // file system and is atomic; a hidden name keeps it out of directory lookups.
-// Of the few slots a target has, the first one no running process holds is
-// taken; the others that nobody holds were left by killed runs and go.
+// Its name ends in random digits and it is always a new file, so nothing put
+// there beforehand (a link, a pipe, another user's file) can receive the
+// output. The stem is the target's, so that the leftovers of killed runs for
+// the same target can be found and removed.
 int OutputFile::CreateTemp() {
   const std::string stem = TemporaryStem(target_);
-  os::File chosen = os::kNoFile;
-  std::string chosenPath;
-  for (int n = 0; n < kTempSlots; ++n) {
-    std::string path = stem + static_cast<char>('0' + n);
-    if (chosen != os::kNoFile) {
-      os::RemoveUnheld(path);
-      continue;
-    }
-    const int err = os::ClaimTemporary(path, chosen);
-    if (err == os::kBusy) continue;  // a running process writes it
-    if (err != 0) return err;
-    chosenPath = std::move(path);
-  }
-  if (chosen == os::kNoFile) return os::kBusy;
-  os::MatchPermissions(chosen, target_);
-  fd_ = chosen;
-  temp_ = std::move(chosenPath);
-  return 0;
+  TheLeftovers().Sweep(stem);
+  std::string path;
+  const int err = os::CreateTemporary(stem, path, fd_, id_);
+  if (err == 0) temp_ = std::move(path);
+  return err;
+}
+
+// A target that is a device or a named pipe (/dev/null, /dev/stdout, NUL) is
+// written straight through: replacing it would put a plain file in its place.
+int OutputFile::OpenDirect() {
+  const int err = os::OpenDevice(target_, fd_);
+  if (err == 0) direct_ = true;
+  return err;
 }
 
 int OutputFile::Reopen() {
-  const int err = os::ReopenTemporary(temp_, parkedSize_, fd_);
+  const int err = os::ReopenTemporary(temp_, id_, parkedSize_, fd_);
   if (err == os::kBusy) temp_.clear();  // not ours to remove any more
   return err;
 }
@@ -216,7 +281,15 @@ int OutputFile::Reopen() {
 int OutputFile::Open() {
   if (fd_ != os::kNoFile) return 0;
   if (broken_) return os::kIoError;
-  const int err = temp_.empty() ? CreateTemp() : Reopen();
+  int err;
+  if (!temp_.empty()) {
+    err = Reopen();
+  } else if (os::ReadOnlyFile(target_)) {
+    err = kReadOnly;
+  } else {
+    err = IsDevice(target_) ? OpenDirect() : os::kBusy;
+    if (err == os::kBusy) err = CreateTemp();  // a plain file after all
+  }
   if (err == 0) {
     buf_.Reserve(kWriteBuffer);
   } else if (!ShortOfDescriptors(err)) {
@@ -280,6 +353,7 @@ bool OutputFile::EndChunks() {
 
 bool OutputFile::Park() {
   if (fd_ == os::kNoFile) return !broken_;
+  if (direct_) return Flush() && EndChunks();  // a pipe closed and opened again would end early
   bool ok = Flush();
   ok = EndChunks() && ok;
   if (os::SizeOf(fd_, parkedSize_) != 0) parkedSize_ = 0;
@@ -290,15 +364,25 @@ bool OutputFile::Park() {
 }
 
 bool OutputFile::Commit() {
+  if (direct_) return CloseDirect();
   if (temp_.empty()) return false;
   bool ok = !broken_ && Flush();
   ok = EndChunks() && ok;
+  // Only the owner may open the temporary while it is written; it takes its
+  // final permissions just before it takes the target's place.
+  if (ok && fd_ != os::kNoFile) os::MatchPermissions(fd_, target_);
   if (ok && fd_ == os::kNoFile) {  // parked: take it back for the replacement
     const int err = Reopen();
-    if (err != 0 && !ShortOfDescriptors(err)) {
+    if (err == 0) {
+      os::MatchPermissions(fd_, target_);
+    } else if (!ShortOfDescriptors(err)) {
       Fail(err);
       ok = false;
     }
+  }
+  if (ok && IsDevice(target_)) {  // became one while the run wrote
+    Fail(os::kBusy);
+    ok = false;
   }
   if (!ok) {
     os::RemoveTemporary(fd_, temp_);
@@ -312,8 +396,25 @@ bool OutputFile::Commit() {
   return ok;
 }
 
+// The bytes written to a device or pipe cannot be taken back: Commit and
+// Discard both end the writing.
+bool OutputFile::CloseDirect() {
+  bool ok = !broken_ && Flush();
+  ok = EndChunks() && ok;
+  const int err = os::Close(fd_);
+  fd_ = os::kNoFile;
+  direct_ = false;
+  if (ok && err != 0) Fail(err);
+  return ok && err == 0;
+}
+
 void OutputFile::Discard() {
   chunks_.reset();
+  if (direct_) {
+    buf_.clear();
+    CloseDirect();
+    return;
+  }
   if (fd_ == os::kNoFile && !temp_.empty()) Reopen();  // a parked one may have been taken over
   if (!temp_.empty()) {
     os::RemoveTemporary(fd_, temp_);

@@ -147,10 +147,12 @@ class ChunkSink {
 // into place; Discard (or destruction without Commit) removes it. An output
 // reports its first failure only: later calls fail without a word.
 //
-// The temporary is named from a short hash of the target's name, so any name
-// the file system allows for the target works, and it is locked while this
-// process may still write it: a later run for the same target removes the
-// temporaries that a killed run left behind.
+// The temporary is named from a short hash of the target's name and random
+// digits, so any name the file system allows for the target works and nobody
+// can place anything at it beforehand. It is locked while this process may
+// still write it: a later run for the same target removes the temporaries
+// that a killed run left behind. A target that is a device or a named pipe
+// is written straight through instead; a read-only one is refused.
 class OutputFile {
  public:
   OutputFile(MessageSink& sink, std::string target, std::string title = "PutTextLine");
@@ -170,7 +172,7 @@ class OutputFile {
   // Opens the output for chunks from another thread; null (reported) when it
   // cannot be created. Until Commit or Discard, only the sink may be used.
   ChunkSink* Chunks();
-  bool started() const { return !temp_.empty(); }
+  bool started() const { return !temp_.empty() || direct_; }
   bool failed() const { return broken_; }
   // Flushes and closes, keeping the temporary, so that many outputs need not
   // all stay open; the next Write reopens it.
@@ -187,6 +189,8 @@ class OutputFile {
 
   bool OpenTemp();
   int CreateTemp();
+  int OpenDirect();
+  bool CloseDirect();
   int Reopen();
   bool Flush();
   bool EndChunks();
@@ -199,12 +203,14 @@ class OutputFile {
   os::File fd_ = os::kNoFile;
   bool broken_ = false;    // a write failed: the temporary is incomplete
   bool reported_ = false;  // the one warning of this output was shown
+  bool direct_ = false;    // a device or pipe, written straight through
+  os::FileId id_;          // of the temporary, to know it again when reopened
   std::uint64_t parkedSize_ = 0;
   ByteBuffer buf_;
   std::unique_ptr<DirectChunks> chunks_;  // while another thread writes
 };
 
-// The name stem that the temporaries of target share, before the slot number:
+// The name stem that the temporaries of target share, before the random digits:
 // the folder, ".", up to 32 bytes of the file name, ".", a hash of the whole
 // file name and ".marklode-".
 std::string TemporaryStem(std::string_view target);
@@ -217,8 +223,11 @@ bool SysPutTextFile(MessageSink& sink, const std::string& path, std::string_view
 // false (nothing reported) otherwise.
 bool ReadWholeFile(const std::string& path, std::string& out, std::uint64_t limit);
 
-// The platform's description of a system error (os::Error), as shown in file
-// warnings.
+// Not a system error: an output refused because its target is read-only.
+inline constexpr int kReadOnly = -0x524f;
+
+// The platform's description of a system error (os::Error), or of kReadOnly,
+// as shown in file warnings.
 std::string ErrorDescription(int err);
 
 }  // namespace marklode

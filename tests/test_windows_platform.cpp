@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -287,10 +288,11 @@ TEST(SystemFiles, BinaryThroughParkAndReopen) {
 
 TEST(SystemFiles, OffsetsBeyondFourGiB) {
   Folder dir;
-  const std::string path = dir / "big.gpx";
   constexpr std::uint64_t kSize = (5ull << 30) + 7;
   os::File f = os::kNoFile;
-  ASSERT_EQ(os::ClaimTemporary(path, f), 0);
+  std::string path;
+  os::FileId id;
+  ASSERT_EQ(os::CreateTemporary(dir / ".big.", path, f, id), 0);
   ASSERT_EQ(os::Truncate(f, kSize - 4), 0);  // sparse where the file system can
   ASSERT_EQ(os::WriteAt(f, "tail", 4, kSize - 4), 0);
   std::uint64_t size = 0;
@@ -308,58 +310,68 @@ TEST(SystemFiles, OffsetsBeyondFourGiB) {
   EXPECT_EQ(std::string(buf, in.Read(buf, sizeof buf)), "tail");
 }
 
-// A temporary is held while open: another run can neither take it nor
-// remove it, and once its owner lets go it is a leftover to sweep.
-TEST(SystemFiles, TemporariesAreHeldWhileOpen) {
+// Temporaries are always new files under random names, held while open:
+// another run can neither remove one nor take it back after it was parked,
+// and once its owner lets go it is a leftover to sweep.
+TEST(SystemFiles, TemporariesAreNewHeldAndKnownAgain) {
   Folder dir;
-  const std::string path = dir / ".t.gpx.marklode-0";
+  const std::string stem = dir / ".t.gpx.marklode-";
   os::File mine = os::kNoFile, theirs = os::kNoFile;
-  ASSERT_EQ(os::ClaimTemporary(path, mine), 0);
+  std::string minePath, theirPath;
+  os::FileId mineId, theirId;
+  ASSERT_EQ(os::CreateTemporary(stem, minePath, mine, mineId), 0);
+  ASSERT_EQ(os::CreateTemporary(stem, theirPath, theirs, theirId), 0);
+  EXPECT_NE(minePath, theirPath);
+  EXPECT_FALSE(mineId == theirId);
+  EXPECT_EQ(minePath.size(), stem.size() + 16);
   ASSERT_EQ(os::WriteAll(mine, "half", 4), 0);
-  EXPECT_EQ(os::ClaimTemporary(path, theirs), os::kBusy);
-  os::RemoveUnheld(path);
-  EXPECT_EQ(os::Stat(path).kind, os::Kind::Regular);
+  os::RemoveStale(minePath);  // held
+  EXPECT_EQ(os::Stat(minePath).kind, os::Kind::Regular);
   os::Close(mine);
-  ASSERT_EQ(os::ClaimTemporary(path, theirs), 0);  // a leftover, taken over emptied
-  EXPECT_EQ(os::Stat(path).size, 0u);
+  // Known again only as the same file of the same size.
+  EXPECT_EQ(os::ReopenTemporary(minePath, mineId, 3, mine), os::kBusy);
+  EXPECT_EQ(os::ReopenTemporary(minePath, theirId, 4, mine), os::kBusy);
+  ASSERT_EQ(os::ReopenTemporary(minePath, mineId, 4, mine), 0);
+  ASSERT_EQ(os::WriteAll(mine, "!", 1), 0);
+  os::Close(mine);
+  EXPECT_EQ(ReadAll(minePath), "half!");
+  os::RemoveStale(minePath);  // now a leftover
+  EXPECT_EQ(os::Stat(minePath).kind, os::Kind::Missing);
   os::Close(theirs);
-  os::RemoveUnheld(path);
-  EXPECT_EQ(os::Stat(path).kind, os::Kind::Missing);
+  os::RemoveStale(theirPath);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
 }
 
 // The same through an output: the next run for a target sweeps what killed
-// runs left and writes to the first slot nobody holds.
+// runs left (under today's names and the slot names of earlier versions),
+// leaves what a running process holds, and writes to a new file of its own.
 TEST(SystemFiles, OutputsSweepLeftoversAndSkipHeldTemporaries) {
   Folder dir;
   RecordingMessageSink sink;
   const std::string target = dir / "Łódź.csv";
   const std::string stem = TemporaryStem(target);
-  os::File held = os::kNoFile;
-  ASSERT_EQ(os::ClaimTemporary(stem + "0", held), 0);  // a running process's
-  for (const char* slot : {"1", "3"}) {
-    os::File left = os::kNoFile;
-    ASSERT_EQ(os::ClaimTemporary(stem + slot, left), 0);
-    ASSERT_EQ(os::WriteAll(left, "stale", 5), 0);
-    os::Close(left);
-  }
+  os::File held = os::kNoFile, left = os::kNoFile;
+  std::string heldPath, leftPath;
+  os::FileId id;
+  ASSERT_EQ(os::CreateTemporary(stem, heldPath, held, id), 0);  // a running process's
+  ASSERT_EQ(os::CreateTemporary(stem, leftPath, left, id), 0);
+  ASSERT_EQ(os::WriteAll(left, "stale", 5), 0);
+  os::Close(left);
+  std::ofstream(std::filesystem::path(std::u8string(stem.begin(), stem.end()) + u8"3")) << "stale";
   {
     OutputFile out(sink, target);
     ASSERT_TRUE(out.Write("new"));
-    EXPECT_EQ(out.temporary(), stem + "1");
+    EXPECT_NE(out.temporary(), heldPath);
+    EXPECT_EQ(os::Stat(leftPath).kind, os::Kind::Missing);
     EXPECT_EQ(os::Stat(stem + "3").kind, os::Kind::Missing);
     ASSERT_TRUE(out.Commit());
   }
-  EXPECT_EQ(os::Stat(stem + "0").kind, os::Kind::Regular);
+  EXPECT_EQ(os::Stat(heldPath).kind, os::Kind::Regular);
   os::Close(held);
-  {
-    OutputFile out(sink, target);
-    ASSERT_TRUE(out.Write("again"));
-    EXPECT_EQ(out.temporary(), stem + "0");
-    ASSERT_TRUE(out.Commit());
-  }
-  EXPECT_EQ(ReadAll(target), "again");
+  os::RemoveStale(heldPath);
+  EXPECT_EQ(ReadAll(target), "new");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Łódź.csv"});
-  EXPECT_TRUE(sink.boxes.empty());
+  EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
 }
 
 TEST(SystemFiles, IdentityKindsAndProgramFolder) {
