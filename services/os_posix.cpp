@@ -16,6 +16,7 @@
 
 #include "services/console.h"
 #include "services/os.h"
+#include "services/platform.h"
 #include "services/settings.h"
 
 namespace marklode::os {
@@ -239,13 +240,8 @@ Error CreateTemporary(const std::string& stem, std::string& path, File& file, Fi
   file = kNoFile;
   // 64 random bits: a name nobody can place anything at ahead of the run.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char r[8];
-    if (!RandomBytes(r, sizeof r)) return errno ? errno : EIO;
     path = stem;
-    for (unsigned char c : r) {
-      path += "0123456789abcdef"[c >> 4];
-      path += "0123456789abcdef"[c & 15];
-    }
+    if (!AppendRandomHex(path, 8)) return errno ? errno : EIO;
     // Exclusive and not through a link: whatever sits at the name, a file,
     // a link or a pipe, is somebody else's.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

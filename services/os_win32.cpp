@@ -7,6 +7,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 // The program's own lookup has this name; the system's is not used here.
 #undef FindFirstFile
 
@@ -245,14 +247,53 @@ bool CanAppendTo(const std::string& path) {
   return true;
 }
 
+bool ReadOnlyFile(const std::string& path) {
+  const DWORD attrs = ::GetFileAttributesW(PathW(path).c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES &&
+         !(attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+         (attrs & FILE_ATTRIBUTE_READONLY);
+}
+
+// Devices go by their plain names: the extended form would make "NUL" a
+// file of that name.
+Error OpenDevice(const std::string& path, File& file) {
+  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  file = kNoFile;
+  if (h == INVALID_HANDLE_VALUE) return static_cast<Error>(::GetLastError());
+  if (::GetFileType(h) == FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    return kBusy;
+  }
+  file = F(h);
+  return 0;
+}
+
+bool RandomBytes(void* p, std::size_t n) {
+  return BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(p), static_cast<ULONG>(n),
+                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
 namespace {
+
+// The file's identity and link count, from its handle.
+bool IdOf(HANDLE h, FileId& id, DWORD& links) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return false;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  links = info.nNumberOfLinks;
+  return !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+}
 
 // Open for reading and writing, shared for reading only: no other run can
 // write it or remove it while this handle lives. Opened for deletion too, so
-// that it can be renamed through the handle, still held.
+// that it can be renamed through the handle, still held. A link there is
+// opened as itself, never followed.
 HANDLE OpenHeld(const std::string& path, DWORD disposition, Error& err) {
   HANDLE h = ::CreateFileW(PathW(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                           FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           FILE_SHARE_READ, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   err = 0;
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
@@ -263,36 +304,53 @@ HANDLE OpenHeld(const std::string& path, DWORD disposition, Error& err) {
 
 }  // namespace
 
-Error ClaimTemporary(const std::string& path, File& file) {
-  Error err;
-  HANDLE h = OpenHeld(path, OPEN_ALWAYS, err);
+Error CreateTemporary(const std::string& stem, std::string& path, File& file, FileId& id) {
   file = kNoFile;
-  if (h == INVALID_HANDLE_VALUE) return err;
-  // A leftover of a killed run is emptied.
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(H(F(h)), &size) || size.QuadPart != 0) {
-    if (const Error e = Truncate(F(h), 0)) {
-      ::CloseHandle(h);
-      Remove(path);
-      return e;
+  // 64 random bits, and only a new file: nothing placed at the name
+  // beforehand is ever written.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = stem;
+    if (!AppendRandomHex(path, 8)) return ERROR_GEN_FAILURE;
+    Error err;
+    HANDLE h = OpenHeld(path, CREATE_NEW, err);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS || err == kBusy) continue;
+      return err;
     }
+    DWORD links = 0;
+    IdOf(h, id, links);
+    file = F(h);
+    return 0;
   }
-  file = F(h);
-  return 0;
+  return ERROR_FILE_EXISTS;
 }
 
-void RemoveUnheld(const std::string& path) {
-  // Fails while the owner has it open (shared without delete).
-  ::DeleteFileW(PathW(path).c_str());
+// A held temporary cannot be opened for deletion (its owner does not share
+// that), so opening it so is the test of whether anybody holds it. Who owns
+// it is left to the folder's permissions here.
+void RemoveStale(const std::string& path) {
+  HANDLE h = ::CreateFileW(PathW(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  FileId id;
+  DWORD links = 0;
+  if (::GetFileType(h) == FILE_TYPE_DISK && IdOf(h, id, links) && links == 1) {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+  }
+  ::CloseHandle(h);
 }
 
-Error ReopenTemporary(const std::string& path, std::uint64_t size, File& file) {
+Error ReopenTemporary(const std::string& path, const FileId& id, std::uint64_t size, File& file) {
   Error err;
   HANDLE h = OpenHeld(path, OPEN_EXISTING, err);
   file = kNoFile;
   if (h == INVALID_HANDLE_VALUE) return err;
-  std::uint64_t now = 0;
-  if (SizeOf(F(h), now) != 0 || now != size || SeekTo(F(h), size) != 0) {
+  FileId now;
+  DWORD links = 0;
+  std::uint64_t bytes = 0;
+  if (!IdOf(h, now, links) || !(now == id) || links != 1 || SizeOf(F(h), bytes) != 0 ||
+      bytes != size || SeekTo(F(h), size) != 0) {
     ::CloseHandle(h);
     return kBusy;
   }
@@ -402,11 +460,10 @@ Error CreateScratch(const std::string& dir, File& file) {
   std::string folder = dir;
   if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':')
     folder += '\\';
-  const DWORD pid = ::GetCurrentProcessId();
   Error err = 0;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = folder + ".marklode-scratch-" + std::to_string(pid) + "-" +
-                             std::to_string(::GetTickCount64()) + "-" + std::to_string(attempt);
+    std::string name = folder + ".marklode-scratch-";
+    if (!AppendRandomHex(name, 8)) return ERROR_GEN_FAILURE;
     HANDLE h = ::CreateFileW(
         PathW(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

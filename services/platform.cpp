@@ -47,8 +47,13 @@ bool IsWindowsDeviceName(std::string_view name) {
   if (stem.size() == 3)
     return IEquals(stem, "CON") || IEquals(stem, "PRN") || IEquals(stem, "AUX") ||
            IEquals(stem, "NUL");
-  return stem.size() == 4 && (IStartsWith(stem, "COM") || IStartsWith(stem, "LPT")) &&
-         stem[3] >= '1' && stem[3] <= '9';
+  // The console's two halves, which a file of that name would reach too.
+  if (IEquals(stem, "CONIN$") || IEquals(stem, "CONOUT$")) return true;
+  if (stem.size() < 4 || !(IStartsWith(stem, "COM") || IStartsWith(stem, "LPT"))) return false;
+  const std::string_view digit = stem.substr(3);
+  // The superscript digits one to three name the same ports.
+  return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xc2\xb9" ||
+         digit == "\xc2\xb2" || digit == "\xc2\xb3";
 }
 
 std::string SafeFileName(std::string_view text, PathRule rule) {
@@ -62,6 +67,16 @@ std::string SafeFileName(std::string_view text, PathRule rule) {
   while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
   if (IsWindowsDeviceName(name)) name.insert(std::min(name.find('.'), name.size()), "_");
   return name;
+}
+
+bool AppendRandomHex(std::string& name, std::size_t bytes) {
+  unsigned char r[32];
+  if (bytes > sizeof r || !os::RandomBytes(r, bytes)) return false;
+  for (std::size_t i = 0; i < bytes; ++i) {
+    name += "0123456789abcdef"[r[i] >> 4];
+    name += "0123456789abcdef"[r[i] & 15];
+  }
+  return true;
 }
 
 std::uint64_t FileSize(const std::string& path) {

@@ -46,6 +46,10 @@ bool IsWindowsDeviceName(std::string_view name);
 // on Windows, files marked hidden or system).
 std::vector<std::string> FindFiles(std::string_view path);
 // The size of the file at path, or 0 when it cannot be told.
+// Appends 2 * bytes random hexadecimal digits from the system to name;
+// false when the system has no random bytes to give.
+bool AppendRandomHex(std::string& name, std::size_t bytes);
+
 std::uint64_t FileSize(const std::string& path);
 // First name FindFiles gives, or empty text.
 std::string FindFirstFile(std::string_view path);

@@ -136,6 +136,10 @@ TEST(PathRules, SafeFileNames) {
       {"AUX .gpx", "AUX .gpx", "AUX _.gpx"},
       {"COM1", "COM1", "COM1_"},
       {"lpt9.x.y", "lpt9.x.y", "lpt9_.x.y"},
+      {"CONOUT$", "CONOUT$", "CONOUT$_"},
+      {"conin$.csv", "conin$.csv", "conin$_.csv"},
+      {"COM\xc2\xb9.csv", "COM\xc2\xb9.csv", "COM\xc2\xb9_.csv"},  // superscript one
+      {"LPT\xc2\xb2", "LPT\xc2\xb2", "LPT\xc2\xb2_"},
       {"COM0", "COM0", "COM0"},  // not a device
       {"LPT10", "LPT10", "LPT10"},
       {"CONSOLE", "CONSOLE", "CONSOLE"},
