@@ -11,6 +11,8 @@ namespace marklode {
 // Followed by the output's name: an output that may not be written (it would
 // replace an input, or it cannot be created).
 inline constexpr std::string_view kCantCreateOutput = "Can't create output file -- ";
+// After the name, where the output is refused because it is read-only.
+inline constexpr std::string_view kReadOnlyReason = "\r\n\r\nThe file is read-only.";
 
 // An input that exists but is no regular file; why is the whole text.
 void ShowInputNotAFile(MessageSink& messages, std::string_view why);

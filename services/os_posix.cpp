@@ -2,6 +2,7 @@
 // locks, rename for the atomic replacement.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -116,9 +117,17 @@ Error WriteAll(File file, const char* p, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(Fd(file), p, n);
     if (w < 0) {
-      // A pipe nobody reads blocks the write; a request to stop ends it.
-      if (errno == EINTR && !Interrupted()) continue;
-      return errno;
+      // A device or pipe is written without blocking (see OpenDevice): while
+      // nobody reads, the wait checks for a request to stop, whichever of the
+      // program's threads the signal reached.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        struct pollfd out = {Fd(file), POLLOUT, 0};
+        ::poll(&out, 1, 200);
+      } else if (errno != EINTR) {
+        return errno;
+      }
+      if (Interrupted()) return EINTR;
+      continue;
     }
     p += w;
     n -= static_cast<std::size_t>(w);
@@ -212,6 +221,7 @@ Error OpenDevice(const std::string& path, File& file) {
     ::close(fd);
     return EBUSY;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);  // WriteAll waits, and listens
   file = fd;
   return 0;
 }

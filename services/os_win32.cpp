@@ -505,7 +505,7 @@ std::string StoredName(const std::string& path) {
 
 namespace {
 
-bool FileId(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+bool IdentityOf(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   // No access asked for: the file's identity only, even of one held open.
   HANDLE h = ::CreateFileW(PathW(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -519,7 +519,7 @@ bool FileId(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
 
 bool SameFileId(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION ia, ib;
-  return FileId(a, ia) && FileId(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+  return IdentityOf(a, ia) && IdentityOf(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 

@@ -378,6 +378,45 @@ TEST(SystemFiles, OutputsSweepLeftoversAndSkipHeldTemporaries) {
   EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
 }
 
+// Links placed at the names that earlier versions computed for a target's
+// temporary, and at one of today's shape, are never written through: the
+// output goes to a new file, the file they lead to stays as it was, and the
+// links stay where they were put. (Symbolic links where they can be made.)
+TEST(SystemFiles, LinksAtTemporaryNamesAreNeverWritten) {
+  const auto fs = [](const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+  };
+  for (const bool symbolic : {false, true}) {
+    SCOPED_TRACE(symbolic ? "symbolic links" : "hard links");
+    Folder dir;
+    RecordingMessageSink sink;
+    const std::string victim = dir / "victim.txt", target = dir / "Łódź.csv";
+    std::ofstream(fs(victim), std::ios::binary) << "precious";  // the sweep has not seen the folder
+    const std::string stem = TemporaryStem(target);
+    std::vector<std::string> names;
+    for (const char* tail : {"0", "1", "2", "3", "0123456789abcdef"}) {
+      std::error_code ec;
+      names.push_back(stem + tail);
+      if (symbolic) {
+        std::filesystem::create_symlink(fs(victim), fs(names.back()), ec);
+        if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+      } else {
+        std::filesystem::create_hard_link(fs(victim), fs(names.back()), ec);
+        ASSERT_FALSE(ec) << ec.message();
+      }
+    }
+    const std::string text(40000, 'x');
+    ASSERT_TRUE(Write(target, text, sink));
+    EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
+    EXPECT_EQ(ReadAll(target), text);
+    EXPECT_EQ(ReadAll(victim), "precious");
+    for (const std::string& at : names) {
+      std::error_code ec;
+      EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(fs(at), ec))) << at;
+    }
+  }
+}
+
 TEST(SystemFiles, IdentityKindsAndProgramFolder) {
   Folder dir;
   RecordingMessageSink sink;

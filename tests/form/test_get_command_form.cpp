@@ -368,6 +368,21 @@ const Refusal kRefusals[] = {
        Set(f, Ctl::Text2, f.dir.path());
      },
      [](FormFixture& f) { return std::string(kCantCreateOutput) + f.dir.path(); }, 1},
+    {"ReadOnlyOutput",
+     [](FormFixture& f) {
+       Set(f, Ctl::Text1, f.File("in.gpx"));
+       const std::string out = f.File("out.csv", "kept");
+       std::filesystem::permissions(test::FsPath(out),
+                                    std::filesystem::perms::owner_write |
+                                        std::filesystem::perms::group_write |
+                                        std::filesystem::perms::others_write,
+                                    std::filesystem::perm_options::remove);
+       Set(f, Ctl::Text2, out);
+     },
+     [](FormFixture& f) {
+       return std::string(kCantCreateOutput) + (f.dir / "out.csv") + std::string(kReadOnlyReason);
+     },
+     1},
     {"ReverseSwitch",
      [](FormFixture& f) {
        f.ctx.ReverseSwitch = true;

@@ -307,8 +307,12 @@ void GetCommandForm::Convert() {
       ctx_.messages.Show(kInputMissing + item, kOkOnly);
       return;
     }
-    if (!os::CanAppendTo(outputName) || ctx_.ReverseSwitch) {
-      ctx_.messages.Show(std::string(kCantCreateOutput) + outputName, kOkOnly);
+    // A read-only file is refused even where this user could write it (root).
+    const bool readOnly = os::ReadOnlyFile(outputName);
+    if (readOnly || !os::CanAppendTo(outputName) || ctx_.ReverseSwitch) {
+      ctx_.messages.Show(std::string(kCantCreateOutput) + outputName +
+                             (readOnly ? std::string(kReadOnlyReason) : std::string()),
+                         kOkOnly);
       return;
     }
   }
