@@ -143,10 +143,12 @@ Error CreateScratch(const std::string& dir, File& file);
 
 // Calls found(name, kind) for each entry of folder dir ("" for the current
 // one), names starting with "." left out unless withHidden, and on Windows
-// hidden and system files left out always (as the desktop hides them); false
+// hidden and system files left out unless everything (as the desktop hides
+// them; Wine marks names starting with "." hidden too); false
 // when the folder cannot be read.
 bool ListFolder(const std::string& dir, bool withHidden,
-                const std::function<void(std::string_view name, Kind kind)>& found);
+                const std::function<void(std::string_view name, Kind kind)>& found,
+                bool everything = false);
 // The name of the file at path as the folder stores it (on a case-insensitive
 // file system it may differ in case from the name asked for); the asked-for
 // name where it cannot be told.

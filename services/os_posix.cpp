@@ -361,13 +361,13 @@ Error CreateScratch(const std::string& dir, File& file) {
 }
 
 bool ListFolder(const std::string& dir, bool withHidden,
-                const std::function<void(std::string_view, Kind)>& found) {
+                const std::function<void(std::string_view, Kind)>& found, bool everything) {
   DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
   if (!d) return false;
   std::string path = dir;
   while (dirent* e = ::readdir(d)) {
     const std::string_view name = e->d_name;
-    if (name == "." || name == ".." || (name[0] == '.' && !withHidden)) continue;
+    if (name == "." || name == ".." || (name[0] == '.' && !withHidden && !everything)) continue;
     // The entry's own type spares a stat per file; links are followed.
     Kind kind = e->d_type == DT_REG   ? Kind::Regular
                 : e->d_type == DT_DIR ? Kind::Folder

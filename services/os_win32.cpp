@@ -7,8 +7,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// After windows.h, whose types it uses.
-#include <bcrypt.h>
 // The program's own lookup has this name; the system's is not used here.
 #undef FindFirstFile
 
@@ -269,9 +267,12 @@ Error OpenDevice(const std::string& path, File& file) {
   return 0;
 }
 
+// advapi32's generator (RtlGenRandom), which the program loads anyway for
+// the registry: bcrypt.dll would cost every start a library more.
+extern "C" BOOLEAN NTAPI SystemFunction036(PVOID buffer, ULONG length);
+
 bool RandomBytes(void* p, std::size_t n) {
-  return BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(p), static_cast<ULONG>(n),
-                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+  return n <= 0xFFFFFFFFu && SystemFunction036(p, static_cast<ULONG>(n));
 }
 
 namespace {
@@ -478,7 +479,7 @@ Error CreateScratch(const std::string& dir, File& file) {
 }
 
 bool ListFolder(const std::string& dir, bool withHidden,
-                const std::function<void(std::string_view, Kind)>& found) {
+                const std::function<void(std::string_view, Kind)>& found, bool everything) {
   WIN32_FIND_DATAW e;
   HANDLE h = ::FindFirstFileExW(PathW(dir + "*").c_str(), FindExInfoBasic, &e,
                                 FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -486,7 +487,8 @@ bool ListFolder(const std::string& dir, bool withHidden,
   do {
     const std::string name = Narrow(e.cFileName);
     if (name == "." || name == "..") continue;
-    if (e.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
+    if (!everything && (e.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+      continue;
     if (name[0] == '.' && !withHidden) continue;
     found(name, e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder : Kind::Regular);
   } while (::FindNextFileW(h, &e));
@@ -519,7 +521,8 @@ bool IdentityOf(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
 
 bool SameFileId(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION ia, ib;
-  return IdentityOf(a, ia) && IdentityOf(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+  return IdentityOf(a, ia) && IdentityOf(b, ib) &&
+         ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 

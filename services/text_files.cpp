@@ -205,7 +205,7 @@ class Leftovers {
   static ByStem List(std::string_view folder) {
     static constexpr std::string_view kMark = ".marklode-";
     ByStem found;
-    os::ListFolder(std::string(folder), true, [&](std::string_view name, os::Kind) {
+    const auto keep = [&](std::string_view name, os::Kind) {
       const std::size_t mark = name.rfind(kMark);
       if (name.empty() || name[0] != '.' || mark == std::string_view::npos) return;
       const std::string_view tail = name.substr(mark + kMark.size());
@@ -217,7 +217,8 @@ class Leftovers {
       if (it == found.end())
         it = found.emplace(std::string(stem), std::vector<std::string>()).first;
       it->second.emplace_back(name);
-    });
+    };
+    os::ListFolder(std::string(folder), true, keep, true);
     return found;
   }
 

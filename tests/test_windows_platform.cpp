@@ -59,7 +59,8 @@ class Folder {
   // Every entry, dot files too, sorted.
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    os::ListFolder(text_, true, [&](std::string_view n, os::Kind) { names.emplace_back(n); });
+    os::ListFolder(
+        text_, true, [&](std::string_view n, os::Kind) { names.emplace_back(n); }, true);
     std::sort(names.begin(), names.end());
     return names;
   }
