@@ -194,9 +194,14 @@ TEST(CaseBlindKeys, JoinWhatTheFileSystemJoins) {
 #ifdef _WIN32
   // The system's own upper-casing of every BMP character, by the file
   // system's table: what it joins, the keys join.
+  wchar_t zhe = L'ж', up = 0;
+  ASSERT_EQ(
+      ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &zhe, 1, &up, 1, nullptr, nullptr, 0),
+      1);
+  ASSERT_EQ(up, L'Ж');  // the system upper-cases beyond ASCII, so the check tells something
   for (wchar_t c = 1; c < 0xFFFF; ++c) {
     if (c >= 0xD800 && c < 0xE000) continue;
-    wchar_t up = 0;
+    up = 0;
     ASSERT_EQ(
         ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &c, 1, &up, 1, nullptr, nullptr, 0),
         1);
