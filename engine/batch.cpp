@@ -1,6 +1,9 @@
 #include "engine/batch.h"
 
+#include <set>
+
 #include "engine/gpx_to_csv.h"
+#include "engine/output_keys.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/reports.h"
 #include "services/platform.h"
@@ -38,6 +41,8 @@ RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) 
   const FileList list = SplitFileList(listText);
   entries = 0;
   files = 0;
+  OutputKeys keys;
+  std::set<std::string, std::less<>> written;  // keys of the outputs the list put in place
   for (const std::string_view name : list.names) {
     if (name.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there
     ctx.InputSpec.assign(list.folder).append(name);
@@ -48,14 +53,20 @@ RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) 
     std::string inputName = ctx.InputSpec;
     if (FileNamePart(inputName).find('.') == std::string_view::npos)
       inputName += ctx.ModeGPX ? ".gpx" : ".CSV";
-    if (IEquals(inputName, ctx.OutputSpec)) {
+    // So is one that an earlier item wrote: two inputs named alike
+    // ("trip.gpx;trip.txt", or "trip.gpx;TRIP.txt" in a case-blind folder)
+    // would leave the records of the last one only.
+    const std::string key = keys.Of(ctx.OutputSpec);
+    if (IEquals(inputName, ctx.OutputSpec) || written.contains(key)) {
       ShowOutputRefused(ctx.messages, ctx.OutputSpec);
       continue;  // not converted, so not counted
     }
+    const std::int32_t committedBefore = ctx.OutputsCommitted;
     RunStatus st = ctx.ModeGPX
                        ? ConvertGpxToCsv(ctx, "<T>", ctx.KeepCommentLineBreak, "", "", "", "", "")
                        : ConvertPoiToGpx(ctx, "<T>", "", "", "");
     if (st != RunStatus::Done) return st;
+    if (ctx.OutputsCommitted != committedBefore) written.insert(key);
     entries += ctx.EntriesConverted;
     ++files;
   }

@@ -33,9 +33,10 @@ bool OutputSet::OpenEntry(Entry& e) {
 bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
   Entry* e = last_;
   if (!e || e->file->target() != name) {
-    auto it = entries_.find(name);
+    const std::string& key = keys_.Of(name);
+    auto it = entries_.find(key);
     if (it == entries_.end()) {
-      it = entries_.emplace(name, Entry{}).first;
+      it = entries_.emplace(key, Entry{}).first;
       it->second.file = std::make_unique<OutputFile>(sink_, name);
     }
     e = &it->second;

@@ -2,7 +2,10 @@
 // temporary beside its target and renamed into place when the conversion
 // commits; an output that comes back after records went to another continues
 // where it left off. Only a bounded number stay open at a time, fewer when the
-// process runs short of descriptors.
+// process runs short of descriptors. Names are told apart as their folder
+// tells them: names that a case-blind folder takes for one file ("Food.CSV",
+// "FOOD.CSV") are one output, spelt as the first of them, else each would
+// replace the other at the commit.
 #pragma once
 
 #include <cstdint>
@@ -11,14 +14,18 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "engine/output_keys.h"
 #include "services/text_files.h"
 
 namespace marklode {
 
 class OutputSet {
  public:
-  explicit OutputSet(MessageSink& sink) : sink_(sink) {}
+  // ignoresCase: whether a folder is case-blind; the system's answer unless given.
+  explicit OutputSet(MessageSink& sink, OutputKeys::FolderRule ignoresCase = {})
+      : sink_(sink), keys_(std::move(ignoresCase)) {}
 
   // Appends one record to the named output, after CR LF when the output
   // already holds a record. False when it could not be written: an output
@@ -44,6 +51,7 @@ class OutputSet {
   bool ParkOldest();
 
   MessageSink& sink_;
+  OutputKeys keys_;
   std::map<std::string, Entry, std::less<>> entries_;
   std::list<Entry*> open_;  // the open outputs, least recently used first
   Entry* last_ = nullptr;

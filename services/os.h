@@ -184,5 +184,13 @@ void AdviseHugePages(void* p, std::size_t bytes);
 // The per-user settings store of this platform.
 std::unique_ptr<SettingsStore> UserSettings();
 
+// Whether folder dir ("" for the current one) takes names that differ only in
+// letter case for one file: on Windows always (a folder made case-sensitive
+// for Linux tools only has more names joined than it needs); on Linux a FAT or
+// exFAT volume, a casefold folder, or any other where a name's case-swapped
+// twin finds the same file. A folder that cannot be told (missing, not
+// writable) counts as keeping them apart.
+bool FolderIgnoresCase(const std::string& dir);
+
 }  // namespace os
 }  // namespace marklode

@@ -446,3 +446,78 @@ std::unique_ptr<SettingsStore> UserSettings() {
 }
 
 }  // namespace marklode::os
+
+// Case-blind folders, with the Linux headers that only they need.
+#ifdef __linux__
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#endif
+
+namespace marklode::os {
+
+namespace {
+
+// Whether the upper-case twin of a lower-case name finds the file: a hidden
+// file created (exclusively) in the folder for the question and removed at
+// once. Asked of the folder itself because file numbers cannot tell: a FUSE
+// file system may give the two names different ones.
+bool TwinFindsProbe(int dirFd) {
+  for (int n = 0; n < 8; ++n) {
+    const std::string name =
+        ".marklode-case-probe-" + std::to_string(::getpid()) + "-" + std::to_string(n);
+    std::string twin = name;
+    for (char& c : twin)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    struct stat st;
+    if (::fstatat(dirFd, twin.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;  // not ours
+    const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return false;  // not writable: no output can be made there either
+    }
+    ::close(fd);
+    const bool found = ::fstatat(dirFd, twin.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    ::unlinkat(dirFd, name.c_str(), 0);
+    return found;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool FolderIgnoresCase(const std::string& dir) {
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ignores;
+#ifdef __linux__
+  // The usual file systems are told by their type, without a probe.
+  struct statfs fs;
+  switch (::fstatfs(fd, &fs) == 0 ? fs.f_type : 0) {
+    case MSDOS_SUPER_MAGIC:  // vfat and msdos
+    case EXFAT_SUPER_MAGIC:
+      ignores = true;
+      break;
+    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+    case F2FS_SUPER_MAGIC:
+    case TMPFS_MAGIC: {
+      int flags = 0;  // the kernel writes an int, whatever the request's type says
+      ignores = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
+      break;
+    }
+    case BTRFS_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+      ignores = false;
+      break;
+    default:  // FUSE (ntfs-3g, exfat-fuse), network shares, overlays, ntfs3 "nocase"...
+      ignores = TwinFindsProbe(fd);
+  }
+#else
+  ignores = TwinFindsProbe(fd);
+#endif
+  ::close(fd);
+  return ignores;
+}
+
+}  // namespace marklode::os

@@ -647,4 +647,15 @@ void RegistrySettingsStore::SetRegistryValue(std::string_view name, std::string_
   ::RegCloseKey(key);
 }
 
+namespace os {
+
+// Windows' file systems compare names without regard to case. A folder can be
+// made case-sensitive (for Linux tools), but joining names there only puts
+// more records in one file; it loses none.
+bool FolderIgnoresCase(const std::string&) {
+  return true;
+}
+
+}  // namespace os
+
 }  // namespace marklode

@@ -5,7 +5,9 @@
 
 #include "engine/gpx_reader.h"
 #include "engine/gpx_to_csv.h"
+#include "engine/output_set.h"
 #include "engine/poi_to_gpx.h"
+#include "services/os.h"
 #include "test_util.h"
 #include "tests/chunked_source.h"
 
@@ -148,6 +150,63 @@ TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
   EXPECT_EQ(h.ctx.EntriesConverted, 4);
   EXPECT_EQ(test::Listing(dir.path()),
             (std::vector<std::string>{"Food.CSV", "Fuel.CSV", "trip.gpx"}));
+}
+
+// Categories that differ only in case name one file where the folder ignores
+// case (Windows, and Wine's view of any folder): that file gets every record,
+// in input order, under the first spelling. On ext4 each is a file of its own.
+TEST_F(GpxToCsv, NamesACaseBlindFolderJoinsAreOneOutput) {
+  auto wpt = [](const char* name, const char* cat) {
+    return Wpt("1", "2",
+               std::string("    <name>") + name + "</name>\n    <gpxx:Category>" + cat +
+                   "</gpxx:Category>\n");
+  };
+  Options o;
+  o.csvName = "<C>";
+  Convert(Gpx(wpt("a", "Food") + wpt("b", "FOOD") + wpt("c", "Fuel") + wpt("d", "food") +
+              wpt("e", "Food")),
+          o);
+  EXPECT_EQ(h.ctx.EntriesConverted, 5);
+  EXPECT_TRUE(h.messages.boxes.empty());
+  EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "2,1,\"c\"");
+#ifdef _WIN32
+  EXPECT_EQ(h.ctx.OutputsCommitted, 2);
+  EXPECT_EQ(test::Listing(dir.path()),
+            (std::vector<std::string>{"Food.CSV", "Fuel.CSV", "trip.gpx"}));
+  EXPECT_EQ(ReadFile(dir / "Food.CSV"), "2,1,\"a\"\r\n2,1,\"b\"\r\n2,1,\"d\"\r\n2,1,\"e\"");
+#else
+  ASSERT_FALSE(os::FolderIgnoresCase(dir.path())) << "the test folder is case-blind";
+  EXPECT_EQ(h.ctx.OutputsCommitted, 4);
+  EXPECT_EQ(ReadFile(dir / "Food.CSV"), "2,1,\"a\"\r\n2,1,\"e\"");
+  EXPECT_EQ(ReadFile(dir / "FOOD.CSV"), "2,1,\"b\"");
+  EXPECT_EQ(ReadFile(dir / "food.CSV"), "2,1,\"d\"");
+#endif
+}
+
+// The keying itself, with the folder's answer given: every name a case-blind
+// folder joins goes to the first one's file, and each folder is asked once.
+TEST(OutputSet, KeysByTheFoldersRule) {
+  test::TempDir dir;
+  std::filesystem::create_directory(test::FsPath(dir / "Blind"));
+  std::filesystem::create_directory(test::FsPath(dir / "sharp"));
+  std::vector<std::string> asked;
+  RecordingMessageSink sink;
+  OutputSet outputs(sink, [&](const std::string& folder) {
+    asked.push_back(folder);
+    return folder == dir / "Blind/";
+  });
+  for (const char* name : {"Blind/Łódź.CSV", "sharp/x.CSV", "Blind/ŁÓDŹ.csv", "Blind/łódź.CSV",
+                           "sharp/X.CSV", "Blind/Other.CSV", "Blind/łódŹ.CSV"})
+    ASSERT_TRUE(outputs.WriteRecord(dir / name, name));
+  EXPECT_EQ(outputs.CommitAll(), 0);
+  EXPECT_EQ(asked, (std::vector<std::string>{dir / "Blind/", dir / "sharp/"}));
+  EXPECT_EQ(ReadFile(dir / "Blind/Łódź.CSV"),
+            "Blind/Łódź.CSV\r\nBlind/ŁÓDŹ.csv\r\nBlind/łódź.CSV\r\nBlind/łódŹ.CSV");
+  EXPECT_EQ(ReadFile(dir / "Blind/Other.CSV"), "Blind/Other.CSV");
+  EXPECT_EQ(test::Listing(dir / "Blind"), (std::vector<std::string>{"Other.CSV", "Łódź.CSV"}));
+#ifndef _WIN32  // Wine's folders are all case-blind
+  EXPECT_EQ(test::Listing(dir / "sharp"), (std::vector<std::string>{"X.CSV", "x.CSV"}));
+#endif
 }
 
 TEST_F(GpxToCsv, GeneratedFileNamesStayInTheOutputFolder) {

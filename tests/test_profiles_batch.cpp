@@ -176,6 +176,37 @@ TEST_F(Runs, ListsConvertEachItemBesideIt) {
   EXPECT_EQ(files, 0);
 }
 
+// Two items whose outputs are one file, by name or as a case-blind folder
+// compares names: the later one is refused, not written over the earlier.
+// An item that wrote nothing leaves its output to the next.
+TEST_F(Runs, AListWritesEachOutputOnce) {
+  auto gpx = [](const char* name) {
+    return std::string("<gpx><wpt lat='1' lon='2'><name>") + name + "</name></wpt></gpx>";
+  };
+  WriteFile(dir / "a.gpx", gpx("first"));
+  WriteFile(dir / "a.txt", gpx("second"));
+  WriteFile(dir / "A.xml", gpx("third"));
+  WriteFile(dir / "e.gpx", "<gpx></gpx>");
+  WriteFile(dir / "e.txt", gpx("after an empty one"));
+  h.ctx.InputSpec = dir / "a.gpx;a.txt;A.xml;e.gpx;e.txt";
+  h.ctx.ModeGPX = true;
+  std::int32_t entries = 0, files = 0;
+  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
+  EXPECT_EQ(ReadFile(dir / "a.CSV"), "2,1,\"first\"");
+  EXPECT_EQ(ReadFile(dir / "e.CSV"), "2,1,\"after an empty one\"");
+  std::string refused = "Marklode: Can't create output file -- " + dir / "a.CSV" + "\n";
+#ifdef _WIN32
+  refused += "Marklode: Can't create output file -- " + dir / "A.CSV" + "\n";
+  EXPECT_EQ(files, 3);
+  EXPECT_EQ(entries, 2);
+#else
+  EXPECT_EQ(ReadFile(dir / "A.CSV"), "2,1,\"third\"");
+  EXPECT_EQ(files, 4);
+  EXPECT_EQ(entries, 3);
+#endif
+  EXPECT_EQ(h.messages.Joined(), refused);
+}
+
 // A cancel is honoured record by record and once more before the outputs are
 // put in place, however small the input: the items before stand, the one
 // cancelled leaves nothing, and the count of outputs put in place tells.

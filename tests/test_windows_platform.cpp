@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "engine/gpx_to_csv.h"
+#include "services/case_blind.h"
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/scratch_file.h"
@@ -151,6 +152,68 @@ TEST(PathRules, SafeFileNames) {
     EXPECT_EQ(SafeFileName(c.given, PathRule::Posix), c.posix) << c.given;
     EXPECT_EQ(SafeFileName(c.given, PathRule::Windows), c.windows) << c.given;
   }
+}
+
+// Names a case-blind file system takes for one file have one key; names it
+// keeps apart have two, but where in doubt the key joins them: that only puts
+// their records in one file.
+TEST(CaseBlindKeys, JoinWhatTheFileSystemJoins) {
+  struct Case {
+    PathRule rule;
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const Case cases[] = {
+      {PathRule::Windows, "Food.CSV", "FOOD.csv", true},
+      {PathRule::Windows, "C:\\Trips\\food.CSV", "c:/TRIPS/Food.CSV", true},  // the folders too
+      {PathRule::Windows, "a1.CSV", "a2.CSV", false},
+      {PathRule::Windows, "Café Ÿ.CSV", "CAFÉ ÿ.CSV", true},          // Latin-1
+      {PathRule::Windows, "Łódź Œ Ő Ž.CSV", "łÓDŹ œ ő ž.CSV", true},  // Latin Extended-A
+      {PathRule::Windows, "Ș ǅ.CSV", "ș ǆ.CSV", true},                // Extended-B, titlecase
+      {PathRule::Windows, "Άγιος Σ.CSV", "ΆΓΙΟΣ ς.CSV", true},        // final sigma too
+      {PathRule::Windows, "Ёжик Ґ.CSV", "ЁЖИК ґ.CSV", true},
+      {PathRule::Windows, "Երևան.CSV", "ԵՐևԱՆ.CSV", true},                  // Armenian
+      {PathRule::Windows, "ｆｏｏ Ⅻ ⓐ.CSV", "ＦＯＯ ⅻ Ⓐ.CSV", true},        // full width, numerals
+      {PathRule::Windows, "Ạ ǻ.CSV", "ạ Ǻ.CSV", true},                      // Vietnamese
+      {PathRule::Windows, "Straße.CSV", "STRASSE.CSV", false},              // no one-letter capital
+      {PathRule::Windows, "İ.CSV", "i.CSV", false},                         // İ is a capital
+      {PathRule::Windows, "ı ſ.CSV", "I S.CSV", true},                      // joined, in doubt
+      {PathRule::Windows, "𐐨.CSV", "𐐀.CSV", true},                          // beyond the BMP too
+      {PathRule::Windows, "a\xFF.CSV", "a\xC0\x80\xED\xA0\x80.CSV", true},  // not UTF-8: U+FFFD
+      {PathRule::Windows, "a\xFF.CSV", "a\xEF\xBF\xBD.CSV", true},
+      {PathRule::Windows, "a\xFF.CSV", "a.CSV", false},
+      {PathRule::Posix, "/t/Out/Food.CSV", "/t/Out/fOOD.csv", true},
+      {PathRule::Posix, "/t/Out/Food.CSV", "/t/OUT/Food.CSV", false},  // only the folder is blind
+      {PathRule::Posix, "dir\\Food.CSV", "DIR\\food.csv", true},       // no separator here
+  };
+  for (const Case& c : cases) {
+    const bool win = c.rule == PathRule::Windows;
+    EXPECT_EQ(CaseBlindKey(c.a, c.rule) == CaseBlindKey(c.b, c.rule), c.same)
+        << c.a << " " << c.b << (win ? " (Windows)" : "");
+  }
+  EXPECT_EQ(CaseBlindKey("c:/Trips/Über.csv", PathRule::Windows), "C:\\TRIPS\\ÜBER.CSV");
+  // An upper-case letter is its own capital: a run of the table that takes
+  // a wrong step or distance breaks that somewhere.
+  for (char32_t c = 0; c < 0x110000; ++c)
+    ASSERT_EQ(UpperCaseChar(UpperCaseChar(c)), UpperCaseChar(c)) << std::hex << +c;
+#ifdef _WIN32
+  // The system's own upper-casing of every BMP character, by the file
+  // system's table: what it joins, the keys join.
+  wchar_t zhe = L'ж', up = 0;
+  ASSERT_EQ(
+      ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &zhe, 1, &up, 1, nullptr, nullptr, 0),
+      1);
+  ASSERT_EQ(up, L'Ж');  // the system upper-cases beyond ASCII, so the check tells something
+  for (wchar_t c = 1; c < 0xFFFF; ++c) {
+    if (c >= 0xD800 && c < 0xE000) continue;
+    up = 0;
+    ASSERT_EQ(
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &c, 1, &up, 1, nullptr, nullptr, 0),
+        1);
+    EXPECT_EQ(UpperCaseChar(up), UpperCaseChar(c)) << std::hex << +c << " " << +up;
+  }
+#endif
 }
 
 // Names outside ASCII reach the file system whole, through creation,
