@@ -464,15 +464,16 @@ namespace {
 // once. Asked of the folder itself because file numbers cannot tell: a FUSE
 // file system may give the two names different ones.
 bool TwinFindsProbe(int dirFd) {
-  for (int n = 0; n < 8; ++n) {
-    const std::string name =
-        ".marklode-case-probe-" + std::to_string(::getpid()) + "-" + std::to_string(n);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::string name = ".marklode-case-probe-";  // a name nobody can place anything at first
+    if (!AppendRandomHex(name, 8)) return false;
     std::string twin = name;
     for (char& c : twin)
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     struct stat st;
     if (::fstatat(dirFd, twin.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;  // not ours
-    const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return false;  // not writable: no output can be made there either
