@@ -544,6 +544,18 @@ TEST(WindowsFiles, LookupGivesTheStoredNameAndDevicesAreNoFiles) {
     EXPECT_NE(NotARegularFileText(device, device).find("a device"), std::string::npos) << device;
 }
 
+// A device is written straight through: no file of its name appears, and
+// no temporary is left beside it.
+TEST(WindowsFiles, DevicesAreWrittenThrough) {
+  Folder dir;
+  RecordingMessageSink sink;
+  for (const char* device : {"NUL", "nul.csv"}) {
+    ASSERT_TRUE(Write(dir / device, std::string(40000, 'x'), sink)) << device;
+  }
+  EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
+}
+
 // A target another program holds open without sharing stays as it was; the
 // warning gives the system's reason, and the temporary goes.
 TEST(WindowsFiles, HeldTargetKeepsItsContent) {
