@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 #include <utility>
 
 #include "engine/xml_escape.h"
@@ -206,18 +207,53 @@ void GpxWriter::CloseRoute() {
   inRoute_ = false;
 }
 
+std::thread StartThread(std::function<void()> fn) {
+  return std::thread(std::move(fn));
+}
+
+WriterThread::WriterThread(GpxWriter& writer, ThreadStarter start) : writer_(writer) {
+  try {
+    thread_ = start([this] { Run(); });
+  } catch (const std::system_error&) {
+    here_ = true;  // a process or memory limit: write on this thread instead
+  }
+}
+
 WriterThread::~WriterThread() {
   queue_.Close();
   if (thread_.joinable()) thread_.join();
 }
 
 bool WriterThread::Put(Batch& batch) {
+  if (here_) return WriteHere(batch);
   if (!queue_.Put(batch)) return false;
   batch.clear();
   return true;
 }
 
+// As Run does with each batch it takes: what the writer throws waits for
+// Finish, and a writer that stopped takes no more.
+bool WriterThread::WriteHere(Batch& batch) {
+  if (stopped_) return false;
+  try {
+    stopped_ = !writer_.Write(batch);
+  } catch (...) {
+    error_ = std::current_exception();
+    stopped_ = true;
+  }
+  batch.clear();
+  return !stopped_;
+}
+
 bool WriterThread::Finish() {
+  if (here_ && !stopped_) {
+    stopped_ = true;
+    try {
+      ok_ = writer_.Finish();
+    } catch (...) {
+      error_ = std::current_exception();
+    }
+  }
   queue_.End();
   if (thread_.joinable()) thread_.join();
   if (error_) std::rethrow_exception(std::exchange(error_, nullptr));

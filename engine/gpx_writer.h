@@ -79,12 +79,19 @@ class GpxWriter {
   std::string candidate_;
 };
 
+// Starts a thread that runs fn. Throws std::system_error when the system
+// gives none (a limit on processes or on memory).
+using ThreadStarter = std::thread (*)(std::function<void()> fn);
+std::thread StartThread(std::function<void()> fn);
+
 // Runs a GpxWriter on a thread of its own, fed through a short queue, while
 // the caller reads. Joined on destruction; a writer that stops (its output
-// failed) closes the queue, so the reading side stops too.
+// failed) closes the queue, so the reading side stops too. Where no thread
+// can be started, Put writes on the caller's thread: the output is the same,
+// only slower.
 class WriterThread {
  public:
-  explicit WriterThread(GpxWriter& writer) : writer_(writer), thread_([this] { Run(); }) {}
+  explicit WriterThread(GpxWriter& writer, ThreadStarter start = StartThread);
   ~WriterThread();
 
   // Reading side: a full batch goes, an empty one comes back.
@@ -95,12 +102,15 @@ class WriterThread {
 
  private:
   void Run();
+  bool WriteHere(Batch& batch);
 
   GpxWriter& writer_;
   Handoff<Batch> queue_{3};
   bool ok_ = false;
+  bool here_ = false;     // no thread: the caller's thread writes
+  bool stopped_ = false;  // on the caller's thread, the writer stopped
   std::exception_ptr error_;
-  std::thread thread_;  // last: starts once the rest is ready
+  std::thread thread_;  // started last, once the rest is ready
 };
 
 }  // namespace marklode

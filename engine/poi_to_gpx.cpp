@@ -68,8 +68,8 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
   ChunkSink* chunks = output.Chunks();
   if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
 
-  // Reading here, writing on a thread of its own: messages and progress stay
-  // on this thread.
+  // Reading here, writing on a thread of its own (or here too, where the
+  // system gives no thread): messages and progress stay on this thread.
   // Routes that wait for the end wait in the output's folder past a bound,
   // where the output itself needs the room anyway.
   GpxWriter writer([chunks](ByteBuffer& text) { return chunks->Submit(text); },

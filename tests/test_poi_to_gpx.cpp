@@ -4,9 +4,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
+#include <new>
+#include <set>
+#include <system_error>
+#include <thread>
 
 #include "engine/byte_scan.h"
 #include "engine/csv_fields.h"
+#include "engine/gpx_writer.h"
+#include "engine/poi_reader.h"
 #include "engine/poi_to_gpx.h"
 #include "test_util.h"
 #include "tests/chunked_source.h"
@@ -437,6 +444,90 @@ TEST(PoiToGpx, OutputValidatesAgainstTheSchemas) {
                       {"<T>&<S>", "<D>\"<F>", "<F>&<S>", "<D><S>"})
                   .gpx);
   ExpectValid(Convert("").gpx);
+}
+
+// The writer on a thread of its own, and on the caller's thread where the
+// system gives no thread (a limit on processes or memory).
+std::thread NoThread(std::function<void()>) {
+  throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
+struct Starter {
+  const char* name;
+  ThreadStarter start;
+} const kStarters[] = {{"thread", StartThread}, {"no thread", NoThread}};
+
+// Many batches of waypoints and routes: megabytes of GPX, flushed in chunks.
+std::string ManyBatchesCsv() {
+  std::string csv;
+  for (int i = 0; i < 30000; ++i) {
+    if (i % 1000 == 0) csv += "[Begin-Route:R" + std::to_string(i) + "]\r\n";
+    csv += std::to_string(i % 180) + ".5," + std::to_string(i % 90) + ".25,Point " +
+           std::to_string(i % 500) + ",Comment & <" + std::to_string(i) + ">\r\n";
+    if (i % 1000 == 10) csv += "[End-Route]\r\n";
+  }
+  return csv;
+}
+
+struct Threaded {
+  std::string gpx;
+  std::size_t chunks = 0;
+  bool put = true, finished = false;
+  std::set<std::thread::id> flushedOn;
+};
+
+// Converts csv through a WriterThread started by start; flush fails from
+// chunk failAt on, and throws std::bad_alloc at chunk throwAt.
+constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
+
+Threaded ConvertThreaded(const std::string& csv, ThreadStarter start, std::size_t failAt = kNever,
+                         std::size_t throwAt = kNever) {
+  Threaded t;
+  GpxWriter writer([&](ByteBuffer& text) {
+    t.flushedOn.insert(std::this_thread::get_id());
+    if (t.chunks == throwAt) throw std::bad_alloc();
+    if (t.chunks++ >= failAt) return false;
+    t.gpx += text.view();
+    text.clear();
+    return true;
+  });
+  RecordingMessageSink messages;
+  WriterThread writing(writer, start);
+  PoiReader reader(messages, PoiTemplates{"<T>", "", "", ""},
+                   [&](Batch& batch) { return writing.Put(batch); });
+  MemorySource src(csv);
+  t.put = reader.File(src, "pts.csv", nullptr) && reader.Finish();
+  t.finished = writing.Finish();
+  return t;
+}
+
+TEST(WriterThread, WithoutAThreadTheOutputIsTheSame) {
+  const std::string csv = ManyBatchesCsv();
+  Converted want = Convert(csv);
+  ASSERT_GT(want.gpx.size(), 8u << 20);
+  for (const Starter& s : kStarters) {
+    const Threaded t = ConvertThreaded(csv, s.start);
+    EXPECT_TRUE(t.put && t.finished) << s.name;
+    EXPECT_TRUE(t.gpx == want.gpx) << s.name;  // not printed: megabytes
+    EXPECT_GT(t.chunks, 4u) << s.name;
+    EXPECT_EQ(t.flushedOn.size(), 1u) << s.name;
+    EXPECT_EQ(t.flushedOn.count(std::this_thread::get_id()), s.start == NoThread ? 1u : 0u)
+        << s.name;
+  }
+}
+
+// A failed output stops the reading side and is told by Finish; what the
+// writer throws comes out of Finish, on either thread.
+TEST(WriterThread, FailuresReachTheCallerWithOrWithoutAThread) {
+  const std::string csv = ManyBatchesCsv();
+  for (const Starter& s : kStarters) {
+    Threaded t = ConvertThreaded(csv, s.start, 2);
+    EXPECT_FALSE(t.put) << s.name;
+    EXPECT_FALSE(t.finished) << s.name;
+    EXPECT_EQ(t.chunks, 3u) << s.name;  // no chunk after the one that failed
+
+    EXPECT_THROW(ConvertThreaded(csv, s.start, kNever, 1), std::bad_alloc) << s.name;
+  }
 }
 
 class PoiFiles : public ::testing::Test {

@@ -115,6 +115,38 @@ TEST(Program, HelpVersionAndNoDisplay) {
   EXPECT_NE(r.err.find("Usage:"), std::string::npos);
 }
 
+#ifndef _WIN32
+// Where no thread can be started (a limit on processes: RLIMIT_NPROC of 1),
+// the program converts on one thread: the same bytes, status 0, nothing left
+// beside them. The limit binds root only as another user, so root runs the
+// program as nobody.
+TEST(Program, ConvertsOnOneThreadWhenNoThreadCanStart) {
+  test::TempDir dir;
+  test::OpenToOthers(dir.path());
+  std::string csv;
+  for (int i = 0; i < 20000; ++i)
+    csv += std::to_string(i % 180) + ".5,1.25,Point " + std::to_string(i % 300) + ",C\r\n";
+  WriteFile(dir / "pts.csv", csv);
+  Result r = RunProgram({"/r", dir / "pts.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string want = ReadFile(dir / "pts.GPX");
+  std::filesystem::remove(test::FsPath(dir / "pts.GPX"));
+
+  test::ProcessRequest req;
+  if (::geteuid() == 0) req.argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  for (const char* arg : {"prlimit", "--nproc=1", MARKLODE_BINARY, "/r"}) req.argv.push_back(arg);
+  req.argv.push_back(dir / "pts.csv");
+  req.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  req.env = {{"XDG_CONFIG_HOME", dir / "cfg"}};
+  req.workDir = dir.path();
+  const test::ProcessResult limited = test::RunProcess(req);
+  EXPECT_EQ(limited.status, 0) << limited.err << limited.failure;
+  EXPECT_EQ(limited.err, "");
+  EXPECT_TRUE(ReadFile(dir / "pts.GPX") == want) << "the output differs";
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"pts.GPX", "pts.csv"}));
+}
+#endif
+
 }  // namespace
 }  // namespace marklode
 
