@@ -436,7 +436,14 @@ void RemoveTemporary(File file, const std::string& path) {
 // before it is reported done.
 Error ReplaceTarget(File file, const std::string& temporary, const std::string& target) {
   if (file != kNoFile) {
-    const Error err = RenameHeld(file, target);
+    Error err = RenameHeld(file, target);
+    // Another run that has just put the same target in place holds it open
+    // for a moment: wait for it rather than fail.
+    for (int wait = 0; wait < 50 && (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION);
+         ++wait) {
+      ::Sleep(10);
+      err = RenameHeld(file, target);
+    }
     if (err != 0 && !Unsupported(err)) {
       RemoveTemporary(file, temporary);
       return err;
