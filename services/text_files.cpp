@@ -88,8 +88,11 @@ bool WriteAll(os::File fd, const char* p, std::size_t n, int& err) {
 // messages belong to the owner's thread.
 class OutputFile::DirectChunks : public ChunkSink {
  public:
-  // Text is only ever appended, so it ends where the file does.
-  explicit DirectChunks(os::File fd) : fd_(fd) { err_ = os::SizeOf(fd, end_); }
+  // Text is only ever appended, so it ends where the file does. A device
+  // or pipe has no size to go by, and no space to reserve.
+  DirectChunks(os::File fd, bool device) : fd_(fd), reserving_(!device) {
+    if (!device) err_ = os::SizeOf(fd, end_);
+  }
   bool Submit(ByteBuffer& chunk) override {
     if (err_ == 0) {
       Reserve(end_ + chunk.size());
@@ -121,7 +124,7 @@ class OutputFile::DirectChunks : public ChunkSink {
   const os::File fd_;
   std::uint64_t end_ = 0;       // of the text written
   std::uint64_t reserved_ = 0;  // the file's length while space is reserved ahead
-  bool reserving_ = true;
+  bool reserving_;
   int err_ = 0;
 };
 
@@ -339,7 +342,7 @@ bool OutputFile::Write(std::string_view text) {
 ChunkSink* OutputFile::Chunks() {
   if (broken_ || !OpenTemp()) return nullptr;
   if (!Flush()) return nullptr;  // what came before goes first
-  if (!chunks_) chunks_ = std::make_unique<DirectChunks>(fd_);
+  if (!chunks_) chunks_ = std::make_unique<DirectChunks>(fd_, direct_);
   return chunks_.get();
 }
 

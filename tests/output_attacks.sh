@@ -56,6 +56,19 @@ else
   fail "Output=/dev/stdout: status $status"
 fi
 
+# A big GPX (written by a thread of its own) through a pipe, as into a file.
+awk 'BEGIN { for (i = 0; i < 200000; i++) printf "%d.25,%d.5,\"Point %d\",\"note\"\r\n", i % 170, i % 80, i }' >big.csv
+profile big-file.zvp "$work/big.csv" "$work/want-big.gpx"
+profile big-pipe.zvp "$work/big.csv" /dev/stdout
+"$marklode" /p big-file.zvp || fail "big.csv did not convert"
+timeout 60 "$marklode" /p big-pipe.zvp | cat >got.gpx
+status=${PIPESTATUS[0]}
+if [ "$status" = 0 ] && cmp -s got.gpx want-big.gpx; then
+  ok "a big GPX through /dev/stdout is the same as in a file"
+else
+  fail "a big GPX through /dev/stdout: status $status, $(wc -c <got.gpx) bytes against $(wc -c <want-big.gpx)"
+fi
+
 # A blocked program still ends on a signal, at once, with its status, and
 # leaves no temporary: waiting for a reader that never comes, and writing to
 # a reader that never reads.

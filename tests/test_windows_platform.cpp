@@ -552,6 +552,14 @@ TEST(WindowsFiles, DevicesAreWrittenThrough) {
   for (const char* device : {"NUL", "nul.csv"}) {
     ASSERT_TRUE(Write(dir / device, std::string(40000, 'x'), sink)) << device;
   }
+  // Also in chunks from another thread, as big outputs are written.
+  OutputFile out(sink, dir / "NUL");
+  ChunkSink* chunks = out.Chunks();
+  ASSERT_NE(chunks, nullptr);
+  ByteBuffer chunk;
+  chunk.Append(std::string(40000, 'x'));
+  EXPECT_TRUE(chunks->Submit(chunk));
+  EXPECT_TRUE(out.Commit());
   EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
 }
