@@ -47,6 +47,18 @@ TEST(Settings, FileStoreReadsWritesAndKeepsOtherLines) {
   EXPECT_EQ(ReadFile(store.path()).substr(0, 8), "# kept\r\n");
 }
 
+// A file saved by an editor that writes a UTF-8 byte order mark is read
+// whole, and a rewrite replaces its first line instead of adding another.
+TEST(Settings, FileStartingWithAByteOrderMarkIsReadWhole) {
+  test::TempDir dir;
+  FileSettingsStore store(dir / "Marklode.conf");
+  WriteFile(store.path(), "\xEF\xBB\xBFTruncatePOIname=false\r\nModeGPX=True\r\n");
+  EXPECT_EQ(store.GetRegistryValue("TruncatePOIname"), "false");
+  EXPECT_EQ(store.GetRegistryValue("ModeGPX"), "True");
+  store.SetRegistryValue("TruncatePOIname", "true");
+  EXPECT_EQ(ReadFile(store.path()), "\xEF\xBB\xBFTruncatePOIname=true\r\nModeGPX=True\r\n");
+}
+
 TEST(Settings, UnwritableStoreIsSilent) {
   test::TempDir dir;
   WriteFile(dir / "file", "x");
