@@ -1,6 +1,7 @@
 #include "engine/gpx_to_csv.h"
 
 #include <array>
+#include <map>
 #include <string>
 
 #include "engine/byte_scan.h"
@@ -71,7 +72,8 @@ void TruncatePoiName(std::string& name) {
 RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
                           bool KeepCommentLineBreaks, std::string_view WaypointNameFilter,
                           std::string_view CommentFilter, std::string_view CategoryFilter,
-                          std::string_view GenerateCSVFileName, std::string_view GeneratePOIName) {
+                          std::string_view GenerateCSVFileName, std::string_view GeneratePOIName,
+                          const std::string& profileFile) {
   ctx.EntriesConverted = 0;
   std::string input = ctx.InputSpec;
   if (FileNamePart(input).find('.') == std::string_view::npos) input += ".gpx";
@@ -110,6 +112,9 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   std::string generatedFile, poiName, suffix, comment;
   const std::string commonFile = wildcardOut ? outDir + F + ".CSV" : outputName;
   std::int64_t written = 0;
+  // Each name the template gives is checked once against the profile.
+  std::map<std::string, bool, std::less<>> isProfile;
+  const bool checkProfile = !GenerateCSVFileName.empty() && !profileFile.empty();
 
   bool cancelled = false;
   while (reader.Next(w)) {
@@ -133,6 +138,14 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
       generatedFile =
           outDir + SafeFileName(ExpandTemplate(GenerateCSVFileName, kGpxLetters, values)) + ".CSV";
       file = &generatedFile;
+      if (checkProfile) {
+        auto it = isProfile.find(generatedFile);
+        if (it == isProfile.end()) {
+          it = isProfile.emplace(generatedFile, SameFile(generatedFile, profileFile)).first;
+          if (it->second) ShowOutputRefused(ctx.messages, generatedFile);
+        }
+        if (it->second) continue;
+      }
     }
 
     bool generated = false;
