@@ -53,6 +53,7 @@ bool GpxReader::Ensure(std::size_t k) {
 bool GpxReader::Finish() {
   const bool named = open_ && hasName_;
   if (named) swap(*out_, cur_);  // swapped, not moved: the strings keep their room
+  if (open_ && !hasName_) ++nameless_;
   open_ = false;
   return named;
 }
@@ -160,7 +161,10 @@ void GpxReader::EndStartTag(bool selfClosing) {
     value_->clear();
     value_ = nullptr;
   }
-  if (selfClosing) open_ = false;  // <wpt .../> has no name
+  if (selfClosing) {  // <wpt .../> has no name
+    ++nameless_;
+    open_ = false;
+  }
 }
 
 void GpxReader::StartTagBytes() {

@@ -39,12 +39,14 @@ struct GpxWaypoint {
 
 // Yields every waypoint that has a name. A waypoint ends at its </wpt>, at a
 // self-closing <wpt .../>, at the next waypoint, route or track start, or at
-// the end of the input; one without a name is dropped.
+// the end of the input; one without a name is dropped, and counted.
 class GpxReader : private BlockReader {
  public:
   GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* progress = nullptr);
   bool Next(GpxWaypoint& wpt);
   using BlockReader::cancelled;
+  // Waypoints dropped so far for want of a name (none, or only blanks).
+  std::int64_t nameless() const { return nameless_; }
 
  private:
   enum class Field { None, Name, Comment, Category };
@@ -81,6 +83,7 @@ class GpxReader : private BlockReader {
   std::string raw_;      // the field's text as written
   std::string scratch_;  // decoded or joined text, swapped in: no allocation per field
   GpxWaypoint cur_;
+  std::int64_t nameless_ = 0;
   GpxWaypoint* out_ = nullptr;  // the caller's waypoint in Next, where a finished one goes
 };
 

@@ -200,6 +200,8 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     ctx.EntriesConverted = 0;
     return RunStatus::Done;
   }
+  // Nameless waypoints are no POIs, but the user is told how many there were.
+  if (reader.nameless() > 0) ShowNamelessSkipped(ctx.messages, reader.nameless());
   written -= outputs.CommitAll();
   ctx.OutputsCommitted += outputs.committed();
   ctx.EntriesConverted = static_cast<std::int32_t>(written);

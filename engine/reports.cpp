@@ -18,6 +18,12 @@ void ShowInvalidCoordinates(MessageSink& messages, std::string_view name) {
                 kAppTitle, Severity::Problem);
 }
 
+void ShowNamelessSkipped(MessageSink& messages, std::int64_t count) {
+  messages.Show(std::to_string(count) + (count == 1 ? " waypoint without a name was skipped."
+                                                    : " waypoints without a name were skipped."),
+                kOkOnly, kAppTitle, Severity::Problem);
+}
+
 void ShowOutputRefused(MessageSink& messages, std::string_view output) {
   messages.Show(std::string(kCantCreateOutput).append(output), kOkOnly, kAppTitle,
                 Severity::Problem);

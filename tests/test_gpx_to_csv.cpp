@@ -248,6 +248,29 @@ TEST_F(GpxToCsv, NamelessWaypointsNeverBorrowALaterName) {
           "  <wpt lat=\"6\" lon=\"6\"><name>Unclosed</name>\n" +  // ends at the next waypoint
           Wpt("7", "7", "    <name>Last</name>\n")));
   EXPECT_EQ(out, "5,5,\"Real\"\r\n6,6,\"Unclosed\"\r\n7,7,\"Last\"");
+  EXPECT_EQ(h.messages.Joined(), "Marklode: 3 waypoints without a name were skipped.\n");
+  EXPECT_TRUE(h.messages.ProblemShown());  // exit status 2
+}
+
+// Waypoints without a name are no POIs; they are dropped, but said once, with
+// their number, so that a file of them never converts to nothing in silence.
+TEST_F(GpxToCsv, NamelessWaypointsAreCountedOnce) {
+  const struct {
+    std::string gpx, csv, said;
+  } cases[] = {
+      {Gpx(Wpt("1", "2", "    <name> \n\t</name>\n") + Wpt("3", "4", "    <name>B</name>\n")),
+       "4,3,\"B\"", "Marklode: 1 waypoint without a name was skipped.\n"},
+      {Gpx(Wpt("1", "2", "    <cmt>c</cmt>\n") + Wpt("3", "4", "    <name></name>\n")), "",
+       "Marklode: 2 waypoints without a name were skipped.\n"},
+      {Gpx(Wpt("1", "2", "    <name>A</name>\n") + "  <rte><name>R</name></rte>\n"), "2,1,\"A\"",
+       ""},  // a route's name is no waypoint's
+  };
+  for (const auto& c : cases) {
+    std::remove((dir / "trip.CSV").c_str());
+    h.messages.boxes.clear();
+    EXPECT_EQ(Convert(c.gpx), c.csv) << c.gpx;
+    EXPECT_EQ(h.messages.Joined(), c.said) << c.gpx;
+  }
 }
 
 TEST_F(GpxToCsv, InvalidCoordinatesAreReportedAndSkipped) {
