@@ -348,6 +348,44 @@ TEST(GpxReader, BlockBoundariesChangeNothing) {
   EXPECT_EQ(ReadAll(bytes), expected);
 }
 
+// What a DOCTYPE's internal subset or a processing instruction holds is no
+// waypoint, however it is quoted or nested; the waypoints after them are read.
+TEST(GpxReader, DeclarationsAndProcessingInstructionsHoldNoWaypoint) {
+  const std::string fake = "<wpt lat='1' lon='2'><name>x</name></wpt>";
+  const std::string real = "<wpt lat='5' lon='6'><name>R</name><cmt>c</cmt></wpt>";
+  const struct {
+    const char* what;
+    std::string gpx;
+    std::string record = "5|6|R|c|";
+  } cases[] = {
+      {"an entity value", "<!DOCTYPE gpx [ <!ENTITY g \"" + fake + "\"> ]>" + real},
+      {"a single-quoted one holding a quote and ]>",
+       "<!DOCTYPE gpx [\n<!ENTITY g '\"]>" + fake + "'>\n]>" + real},
+      {"a comment in the subset", "<!DOCTYPE gpx [ <!-- ' ]> " + fake + " --> ]>" + real},
+      {"a processing instruction in the subset",
+       "<!DOCTYPE gpx [ <?pi ' ]> " + fake + " ?> ]>" + real},
+      {"an external identifier holding >", "<!DOCTYPE gpx PUBLIC \"-//x\" 'http://x/a>b'>" + real},
+      {"a processing instruction", "<?xml version='1.0'?><?pi " + fake + " ?>" + real},
+      {"one holding > and ?", "<?pi a > ? " + fake + " ?" + "?>" + real},
+      {"one inside a comment",
+       "<wpt lat='5' lon='6'><name>R</name><cmt>c<?pi " + fake + "?></cmt></wpt>"},
+      {"one inside a name",
+       "<wpt lat='5' lon='6'><name>R<?pi " + fake + "?></name><cmt>c</cmt></wpt>"},
+      // A declaration never closed ends at the next markup outside its
+      // subset: it cannot hide the waypoints after it.
+      {"a declaration never closed", "<!DOCTYPE gpx " + real},
+      {"one with a quote never closed", "<!DOCTYPE gpx SYSTEM \"x " + real},
+  };
+  for (const auto& c : cases) {
+    const std::string gpx = "<gpx>" + c.gpx + "</gpx>";
+    MemorySource whole(gpx);
+    test::ChunkedSource bytes(gpx, 1);
+    const std::vector<std::string> expected{c.record};
+    EXPECT_EQ(ReadAll(whole), expected) << c.what;
+    EXPECT_EQ(ReadAll(bytes), expected) << c.what << ", a byte at a time";
+  }
+}
+
 TEST(GpxReader, LinesLongerThanTheBufferAreReadWhole) {
   const std::string longName(3'000'000, 'x');
   const std::string gpx = "<gpx><wpt lat='1' lon='2'><name>" + longName + "</name></wpt></gpx>";
