@@ -103,7 +103,7 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   }
   if (!in.Open(path)) return RunStatus::Done;
 
-  DecodingSource text(in);  // UTF-16 becomes UTF-8; anything else passes as it is
+  DecodingSource text(in);  // UTF-16 and UTF-32 become UTF-8; anything else passes as it is
   GpxReader reader(text, KeepCommentLineBreaks, ctx.progress);
   const char* commentJoiner = KeepCommentLineBreaks ? "\n" : " - ";
   OutputSet outputs(ctx.messages);
@@ -195,7 +195,8 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     ctx.EntriesConverted = 0;
     return RunStatus::Cancelled;
   }
-  if (in.failed()) {  // the warning is shown: a file read in part replaces nothing
+  if (text.unreadable()) ShowUnreadableEncoding(ctx.messages, path);
+  if (in.failed() || text.unreadable()) {  // a file read in part replaces nothing
     outputs.DiscardAll();
     ctx.EntriesConverted = 0;
     return RunStatus::Done;

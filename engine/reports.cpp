@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "services/text_files.h"
+
 namespace marklode {
 
 void ShowInputNotAFile(MessageSink& messages, std::string_view why) {
@@ -11,6 +13,11 @@ void ShowInputNotAFile(MessageSink& messages, std::string_view why) {
 void ShowInputMissing(MessageSink& messages, std::string_view input) {
   messages.Show("Can't Find Input file: " + std::string(input), kStopIcon, "Can't Find File",
                 Severity::Stop);
+}
+
+void ShowUnreadableEncoding(MessageSink& messages, std::string_view path) {
+  ShowWarning(messages, kReadWarningTitle,
+              "The text is UTF-32 in an unusual byte order, which cannot be read", path);
 }
 
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name) {

@@ -22,6 +22,9 @@ inline constexpr std::string_view kWildcardGpxOutput = "Can't use wildcard for G
 // A profile that cannot be found or read.
 inline constexpr std::string_view kCantOpenProfile = "Can't open ZVP file!";
 
+// An input in a text encoding that cannot be read (UTF-32 in an unusual byte
+// order); nothing of it is converted.
+void ShowUnreadableEncoding(MessageSink& messages, std::string_view path);
 // A point whose coordinates are missing or no number in range; it is skipped.
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name);
 // Waypoints dropped for want of a name, counted over the whole input.

@@ -273,6 +273,34 @@ TEST_F(GpxToCsv, NamelessWaypointsAreCountedOnce) {
   }
 }
 
+// A GPX file declared encoding="UTF-16" (or UTF-32) and saved without a byte
+// order mark is read by the NUL bytes of its "<?xml"; UTF-32 in an unusual
+// byte order is said to be unreadable, never converted to nothing in silence.
+TEST_F(GpxToCsv, Utf16AndUtf32WithoutAMarkAreRead) {
+  const std::u32string gpx =
+      U"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<gpx><wpt lat=\"55.7\" lon=\"37.6\">"
+      U"<name>\u041C\u043E\u0441\u043A\u0432\u0430</name></wpt></gpx>";
+  for (int width : {2, 4}) {
+    for (bool be : {false, true}) {
+      h.messages.boxes.clear();
+      EXPECT_EQ(Convert(test::EncodeUtf(gpx, width, be)),
+                "37.6,55.7,\"\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0\"")
+          << "UTF-" << 8 * width << (be ? "BE" : "LE");
+      EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+    }
+  }
+  std::string odd = test::EncodeUtf(gpx, 4, false);  // UCS-4 2143: "\0<\0\0"
+  odd.insert(0, 1, '\0');
+  odd.pop_back();
+  WriteFile(dir / "trip.CSV", "OLD");
+  EXPECT_EQ(Convert(odd), "OLD");
+  EXPECT_EQ(
+      h.messages.Joined(),
+      "SYSgetTextLine: The text is UTF-32 in an unusual byte order, which cannot be read.  (" +
+          dir / "trip.gpx" + ").\n");
+  EXPECT_TRUE(h.messages.ProblemShown());
+}
+
 TEST_F(GpxToCsv, InvalidCoordinatesAreReportedAndSkipped) {
   std::string out = Convert(Gpx(Wpt("inicio", "2", "    <name>Bad lat</name>\n") +
                                 "  <wpt lon=\"2\">\n    <name>No lat</name>\n  </wpt>\n" +
