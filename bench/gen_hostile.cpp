@@ -88,6 +88,16 @@ const Shape kShapes[] = {
      }},
     {"gpx-open-comment", "gpx", [](std::uint64_t n) { return GpxAround(Repeat("<!--", n)); }},
     {"gpx-less-thans", "gpx", [](std::uint64_t n) { return GpxAround(Repeat("<", n)); }},
+    {"gpx-doctype-subset", "gpx",
+     [](std::uint64_t n) {
+       return GpxAround("<!DOCTYPE gpx [" +
+                        Repeat("<!ENTITY e '<wpt lat=\"1\" lon=\"2\">'><!-- ] --><?p ]?>", n) +
+                        "]>");
+     }},
+    {"gpx-processing-instructions", "gpx",
+     [](std::uint64_t n) { return GpxAround(Repeat("<?p <wpt lat=\"1\" lon=\"2\"> ?>", n)); }},
+    {"gpx-open-declarations", "gpx",
+     [](std::uint64_t n) { return GpxAround(Repeat("<!D \"[", n)); }},
     {"gpx-nameless-points", "gpx",
      [](std::uint64_t n) { return GpxAround(Repeat("<wpt lat=\"1\" lon=\"2\"></wpt>\r\n", n)); }},
     {"gpx-unclosed-comments", "gpx",

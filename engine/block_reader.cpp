@@ -1,5 +1,6 @@
 #include "engine/block_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace marklode {
@@ -13,7 +14,11 @@ bool BlockReader::Fill() {
   }
   const std::size_t capacity = buf_.size() - kPadding;
   if (end_ == capacity) buf_.resize(2 * capacity + kPadding);
-  const std::size_t n = src_.Read(buf_.data() + end_, buf_.size() - kPadding - end_);
+  // A block at a time, however much the buffer grew: it holds the record
+  // being read and little more.
+  const std::size_t n =
+      src_.Read(buf_.data() + end_,
+                std::min<std::size_t>(MARKLODE_READ_BLOCK, buf_.size() - kPadding - end_));
   if (n == 0) {
     eof_ = true;
     return false;
@@ -25,6 +30,15 @@ bool BlockReader::Fill() {
     eof_ = true;
   }
   return true;
+}
+
+void BlockReader::ReleaseRoom() {
+  constexpr std::size_t kBlock = MARKLODE_READ_BLOCK;
+  if (buf_.size() - kPadding <= kBlock || end_ - begin_ > kBlock) return;
+  std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  buf_.resize(kBlock + kPadding);
 }
 
 }  // namespace marklode

@@ -1,11 +1,13 @@
 // The unread part of a byte stream, refilled block by block: the readers scan
 // buf_[begin_, end_) and call Fill for more. A line or record longer than the
-// buffer makes it grow, so no piece is ever cut.
+// buffer makes it grow, so no piece is ever cut; ReleaseRoom gives the room
+// back once it is read.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string_view>
-#include <vector>
 
 #include "engine/padded_text.h"
 #include "engine/run_context.h"
@@ -17,6 +19,32 @@
 #endif
 
 namespace marklode {
+
+// The reader's bytes. It grows in place where the system can (realloc), and
+// leaves its new room as it is: a long record costs the pages its bytes fill,
+// not a cleared copy of twice its size.
+class ReadBuffer {
+ public:
+  explicit ReadBuffer(std::size_t n) { resize(n); }
+  ~ReadBuffer() { std::free(data_); }
+  ReadBuffer(const ReadBuffer&) = delete;
+  ReadBuffer& operator=(const ReadBuffer&) = delete;
+
+  char* data() { return data_; }
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  char& operator[](std::size_t i) { return data_[i]; }
+  void resize(std::size_t n) {
+    void* p = std::realloc(data_, n);
+    if (!p) throw std::bad_alloc();
+    data_ = static_cast<char*>(p);
+    size_ = n;
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 class BlockReader {
  public:
@@ -39,6 +67,9 @@ class BlockReader {
     if (Holds(text)) return f(PaddedText(text));
     return f(text);
   }
+  // Shrinks a buffer that grew for a long record back to one block, once
+  // what is left to read fits in one. No view into the data may be kept.
+  void ReleaseRoom();
 
  protected:
   BlockReader(ByteSource& src, ProgressSink* progress)
@@ -50,7 +81,7 @@ class BlockReader {
 
   ByteSource& src_;
   ProgressSink* progress_;
-  std::vector<char> buf_;  // the data, then kPadding bytes never read into
+  ReadBuffer buf_;  // the data, then kPadding bytes never read into
   std::size_t begin_ = 0, end_ = 0;
   std::uint64_t consumed_ = 0;
   bool eof_ = false;

@@ -19,6 +19,10 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// A record this long gives back the room it took once it is read: its
+// copies are not kept for the next.
+constexpr std::size_t kLongRecord = 1 << 20;
+
 bool ForbiddenControl(unsigned char c) {
   return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
 }
@@ -55,6 +59,9 @@ const std::string* XmlSafe(std::string_view raw, bool utf8, std::string& out) {
   }
   if (plain) return nullptr;
   out.clear();
+  // At most three bytes of UTF-8 for each byte read as Windows-1252: room
+  // taken once, never grown (and copied) on the way.
+  out.reserve(utf8 ? raw.size() : 3 * raw.size());
   for (std::size_t i = 0; i < raw.size(); ++i) {
     unsigned char u = static_cast<unsigned char>(raw[i]);
     if (ForbiddenControl(u)) continue;
@@ -118,7 +125,18 @@ void CsvRecordFields::MakeXmlSafe(bool utf8) {
     // Cleaning leaves quotes and commas: the field is still one field.
     ForEachField(head[k], [&](const CsvFieldSpan& f) { unquoted[k] = WithoutQuotes(head[k], f); });
   }
-  if (XmlSafe(rest, utf8, cleanRest_)) rest.swap(cleanRest_);
+  if (XmlSafe(rest, utf8, cleanRest_)) {
+    rest.swap(cleanRest_);
+    if (cleanRest_.capacity() > kLongRecord) std::string().swap(cleanRest_);
+  }
+}
+
+void CsvRecordFields::ReleaseRoom() {
+  clear();
+  head = unquoted = {};
+  for (std::string* s :
+       {&rest, &cleanRest_, &cleanHead_[0], &cleanHead_[1], &cleanHead_[2], &cleanHead_[3]})
+    if (s->capacity() > kLongRecord) std::string().swap(*s);
 }
 
 void SplitCsvFields(std::string_view record, CsvRecordFields& fields) {
@@ -129,6 +147,10 @@ void SplitCsvFields(std::string_view record, CsvRecordFields& fields) {
 
 void CleanCsvFieldInto(std::string& out, std::string_view field) {
   out.clear();
+  AppendCsvFieldClean(out, field);
+}
+
+void AppendCsvFieldClean(std::string& out, std::string_view field) {
   for (std::size_t start = 0;;) {
     std::size_t q = field.find('"', start);
     out.append(field.substr(start, q - start));
@@ -141,6 +163,11 @@ std::string CleanCsvField(std::string_view field) {
   std::string out;
   CleanCsvFieldInto(out, field);
   return out;
+}
+
+void CsvRecordReader::ReleaseRoom() {
+  BlockReader::ReleaseRoom();
+  if (scratch_.capacity() > kLongRecord) std::string().swap(scratch_);
 }
 
 void CsvRecordReader::CheckRunOn(std::string_view raw) {
@@ -326,6 +353,8 @@ bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fiel
     record = changed ? std::string_view(*changed) : raw;
     if (record.empty()) continue;
     if constexpr (Split) SplitCsvFields(record, *fields);
+    // The record is all in scratch_ now: a long one's bytes need no room here.
+    if (changed && raw.size() > kLongRecord) BlockReader::ReleaseRoom();
     return true;
   }
   return false;

@@ -119,6 +119,8 @@ struct CsvRecordFields {
   // The fields as XML can hold them, made so one by one (utf8: as
   // ToXmlText reads text that is valid UTF-8, else as Windows-1252).
   void MakeXmlSafe(bool utf8);
+  // Gives back the room a long record's fields took; the fields are gone.
+  void ReleaseRoom();
 
  private:
   std::array<CsvFieldSpan, kHead> spans_;
@@ -132,6 +134,8 @@ void SplitCsvFields(std::string_view record, CsvRecordFields& fields);
 std::string CleanCsvField(std::string_view field);
 // The same, into out (replacing what it held).
 void CleanCsvFieldInto(std::string& out, std::string_view field);
+// The same, appended to out.
+void AppendCsvFieldClean(std::string& out, std::string_view field);
 
 // Text as a GPX file can hold it: UTF-8 (text that is not valid UTF-8 is read
 // as Windows-1252) without the characters XML forbids.
@@ -156,6 +160,8 @@ class CsvRecordReader : public BlockReader {
   explicit CsvRecordReader(ByteSource& src, ProgressSink* progress = nullptr)
       : BlockReader(src, progress) {}
   bool Next(std::string_view& record) { return Next(record, nullptr); }
+  // BlockReader's, and the room a long record took to be made fit for XML.
+  void ReleaseRoom();
   // The same, and the record split as SplitCsvFields splits it, found in the
   // same pass over its bytes.
   bool Next(std::string_view& record, CsvRecordFields* fields);

@@ -53,6 +53,7 @@ bool GpxReader::Ensure(std::size_t k) {
 bool GpxReader::Finish() {
   const bool named = open_ && hasName_;
   if (named) swap(*out_, cur_);  // swapped, not moved: the strings keep their room
+  if (open_ && !hasName_) ++nameless_;
   open_ = false;
   return named;
 }
@@ -67,8 +68,12 @@ bool GpxReader::Boundary(std::size_t avail, bool& wptStart) const {
 }
 
 bool GpxReader::EnterSection(std::string_view s, bool inText) {
+  if (s.size() < 2 || (s[1] != '!' && s[1] != '?')) return false;  // the usual markup
   std::size_t opener;
-  if (s.starts_with("<!--")) {
+  if (s[1] == '?') {
+    skip_ = Skip::Pi;
+    opener = 2;
+  } else if (s.starts_with("<!--")) {
     skip_ = Skip::Comment;
     opener = 4;
   } else if (s.starts_with("<![CDATA[")) {
@@ -87,6 +92,12 @@ bool GpxReader::Markup() {
   Ensure(kLookahead);
   const std::string_view s(buf_.data() + begin_, std::min(end_ - begin_, kLookahead));
   if (EnterSection(s, false)) return false;
+  if (s.size() > 1 && s[1] == '!') {  // <!DOCTYPE ...>, or another declaration
+    decl_ = Decl::Outside;
+    declQuote_ = '\0';
+    begin_ += 2;
+    return false;
+  }
   bool wptStart = false;
   if (Boundary(s.size(), wptStart)) {
     const bool done = Finish();
@@ -131,7 +142,7 @@ bool GpxReader::Markup() {
   return false;
 }
 
-void GpxReader::SkipTo(char last) {
+void GpxReader::SkipTo(char last, int need) {
   const char* base = buf_.data();
   const char* p = base + begin_;
   const char* e = base + end_;
@@ -151,7 +162,56 @@ void GpxReader::SkipTo(char last) {
   }
   begin_ = gt + 1 - base;
   run_ = 0;
-  if (run == 2) skip_ = Skip::None;
+  if (run >= need) skip_ = Skip::None;
+}
+
+// A declaration holds no waypoint, whatever markup its literals and internal
+// subset hold (entity values may be whole elements). In the subset, quoted
+// literals, comments and processing instructions are stepped over whole, and
+// "]" ends it. Outside the subset a "<" ends the declaration wherever it
+// stands, so one never closed cannot run on over the waypoints.
+void GpxReader::DeclBytes() {
+  while (begin_ < end_) {
+    const char* base = buf_.data();
+    const char* p = base + begin_;
+    const char* e = base + end_;
+    const char* f;
+    if (decl_ == Decl::Outside) {
+      f = declQuote_ == '"'    ? FindFirstOf<'"', '<'>(p, e)
+          : declQuote_ == '\'' ? FindFirstOf<'\'', '<'>(p, e)
+                               : FindFirstOf<'"', '\'', '[', '>', '<'>(p, e);
+    } else {
+      f = declQuote_ == '"'    ? FindFirstOf<'"'>(p, e)
+          : declQuote_ == '\'' ? FindFirstOf<'\''>(p, e)
+                               : FindFirstOf<'"', '\'', '<', ']'>(p, e);
+    }
+    begin_ = f - base;
+    if (f == e) return;
+    const char c = *f;
+    if (declQuote_ != '\0' && c == declQuote_) {
+      declQuote_ = '\0';
+      ++begin_;
+    } else if (decl_ == Decl::Subset && c == '<') {
+      Ensure(4);
+      const std::string_view s(buf_.data() + begin_, std::min<std::size_t>(end_ - begin_, 4));
+      if (EnterSection(s, false)) return;  // the subset goes on after it
+      ++begin_;                         // a declaration inside: its literals are taken as they come
+    } else if (c == '<' || c == '>') {  // "<" outside the subset is not consumed
+      if (c == '>') ++begin_;
+      decl_ = Decl::None;
+      declQuote_ = '\0';
+      return;
+    } else {
+      ++begin_;
+      if (c == '[') {
+        decl_ = Decl::Subset;
+      } else if (c == ']') {
+        decl_ = Decl::Outside;
+      } else {
+        declQuote_ = c;
+      }
+    }
+  }
 }
 
 void GpxReader::EndStartTag(bool selfClosing) {
@@ -160,7 +220,10 @@ void GpxReader::EndStartTag(bool selfClosing) {
     value_->clear();
     value_ = nullptr;
   }
-  if (selfClosing) open_ = false;  // <wpt .../> has no name
+  if (selfClosing) {  // <wpt .../> has no name
+    ++nameless_;
+    open_ = false;
+  }
 }
 
 void GpxReader::StartTagBytes() {
@@ -318,7 +381,13 @@ bool GpxReader::FieldText() {
 bool GpxReader::Step() {
   while (begin_ < end_) {
     if (skip_ != Skip::None) {
-      SkipTo(skip_ == Skip::Comment ? '-' : ']');
+      if (skip_ == Skip::Pi) {
+        SkipTo('?', 1);
+      } else {
+        SkipTo(skip_ == Skip::Comment ? '-' : ']', 2);
+      }
+    } else if (decl_ != Decl::None) {
+      DeclBytes();
     } else if (inStartTag_) {
       StartTagBytes();
     } else if (field_ != Field::None) {
@@ -349,6 +418,8 @@ bool GpxReader::Next(GpxWaypoint& wpt) {
   // The end of the input ends whatever was open: a start tag takes the values
   // it had, a name or category the text read, a comment never closed nothing.
   skip_ = Skip::None;
+  decl_ = Decl::None;
+  declQuote_ = '\0';
   if (inStartTag_) EndStartTag(false);
   if (field_ == Field::Comment) {
     field_ = Field::None;

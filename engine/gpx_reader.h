@@ -1,7 +1,9 @@
 // Reads the waypoints of a GPX file as a stream of bytes. This is not an XML
 // parser: it recognises just the markup a waypoint needs (the <wpt> start tag
 // with its lat and lon, <name>, <cmt> and <gpxx:Category>, and the starts of
-// routes and tracks), skips XML comments, and keeps CDATA sections whole.
+// routes and tracks), skips XML comments, processing instructions and
+// declarations (a DOCTYPE with its internal subset), and keeps CDATA sections
+// whole.
 // Line breaks mean nothing to it, so files written on one line, over many
 // lines or with tab indentation read the same. Only the text of the fields a
 // waypoint keeps is gathered; everything else is skipped as it streams, so a
@@ -39,26 +41,32 @@ struct GpxWaypoint {
 
 // Yields every waypoint that has a name. A waypoint ends at its </wpt>, at a
 // self-closing <wpt .../>, at the next waypoint, route or track start, or at
-// the end of the input; one without a name is dropped.
+// the end of the input; one without a name is dropped, and counted.
 class GpxReader : private BlockReader {
  public:
   GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* progress = nullptr);
   bool Next(GpxWaypoint& wpt);
   using BlockReader::cancelled;
+  // Waypoints dropped so far for want of a name (none, or only blanks).
+  std::int64_t nameless() const { return nameless_; }
 
  private:
   enum class Field { None, Name, Comment, Category };
-  enum class Skip { None, Comment, Cdata };
+  enum class Skip { None, Comment, Cdata, Pi };
+  enum class Decl { None, Outside, Subset };  // in a "<!" declaration, and where
   enum class Attr { Space, Name, AfterName, BeforeValue, Value };
 
   bool Step();    // reads what is in the buffer; true when a waypoint is ready
   bool Markup();  // at a "<" outside a field's text
-  // At "<!--" or "<![CDATA[": steps over the opener and skips through the
-  // section; in a field's text a CDATA opener stays, for the decoding to take
-  // the section verbatim. False where s opens neither.
+  // At "<!--", "<![CDATA[" or "<?": steps over the opener and skips through
+  // the section; in a field's text a CDATA opener stays, for the decoding to
+  // take the section verbatim. False where s opens none of them.
   bool EnterSection(std::string_view s, bool inText);
-  void SkipTo(char last);  // through the end of a comment or CDATA section
-  void StartTagBytes();    // inside <wpt ...>
+  // Through the end of a comment, CDATA section or processing instruction:
+  // need times last, then ">".
+  void SkipTo(char last, int need);
+  void DeclBytes();      // inside <!DOCTYPE ...> or another declaration
+  void StartTagBytes();  // inside <wpt ...>
   void EndStartTag(bool selfClosing);
   bool FieldText();  // inside the text of a field
   void EndField();
@@ -77,10 +85,13 @@ class GpxReader : private BlockReader {
   std::string* value_ = nullptr;
   Field field_ = Field::None;
   Skip skip_ = Skip::None;
-  int run_ = 0;          // "-" or "]" just before, up to two: one of them may end the section
-  std::string raw_;      // the field's text as written
-  std::string scratch_;  // decoded or joined text, swapped in: no allocation per field
+  int run_ = 0;  // "-", "]" or "?" just before, up to two: they may end the section
+  Decl decl_ = Decl::None;
+  char declQuote_ = '\0';  // the quote of a literal in a declaration, while in one
+  std::string raw_;        // the field's text as written
+  std::string scratch_;    // decoded or joined text, swapped in: no allocation per field
   GpxWaypoint cur_;
+  std::int64_t nameless_ = 0;
   GpxWaypoint* out_ = nullptr;  // the caller's waypoint in Next, where a finished one goes
 };
 

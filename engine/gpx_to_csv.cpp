@@ -1,6 +1,7 @@
 #include "engine/gpx_to_csv.h"
 
 #include <array>
+#include <map>
 #include <string>
 
 #include "engine/byte_scan.h"
@@ -71,7 +72,8 @@ void TruncatePoiName(std::string& name) {
 RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
                           bool KeepCommentLineBreaks, std::string_view WaypointNameFilter,
                           std::string_view CommentFilter, std::string_view CategoryFilter,
-                          std::string_view GenerateCSVFileName, std::string_view GeneratePOIName) {
+                          std::string_view GenerateCSVFileName, std::string_view GeneratePOIName,
+                          const std::string& profileFile) {
   ctx.EntriesConverted = 0;
   std::string input = ctx.InputSpec;
   if (FileNamePart(input).find('.') == std::string_view::npos) input += ".gpx";
@@ -101,7 +103,7 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   }
   if (!in.Open(path)) return RunStatus::Done;
 
-  DecodingSource text(in);  // UTF-16 becomes UTF-8; anything else passes as it is
+  DecodingSource text(in);  // UTF-16 and UTF-32 become UTF-8; anything else passes as it is
   GpxReader reader(text, KeepCommentLineBreaks, ctx.progress);
   const char* commentJoiner = KeepCommentLineBreaks ? "\n" : " - ";
   OutputSet outputs(ctx.messages);
@@ -110,6 +112,9 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   std::string generatedFile, poiName, suffix, comment;
   const std::string commonFile = wildcardOut ? outDir + F + ".CSV" : outputName;
   std::int64_t written = 0;
+  // Each name the template gives is checked once against the profile.
+  std::map<std::string, bool, std::less<>> isProfile;
+  const bool checkProfile = !GenerateCSVFileName.empty() && !profileFile.empty();
 
   bool cancelled = false;
   while (reader.Next(w)) {
@@ -133,6 +138,14 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
       generatedFile =
           outDir + SafeFileName(ExpandTemplate(GenerateCSVFileName, kGpxLetters, values)) + ".CSV";
       file = &generatedFile;
+      if (checkProfile) {
+        auto it = isProfile.find(generatedFile);
+        if (it == isProfile.end()) {
+          it = isProfile.emplace(generatedFile, SameFile(generatedFile, profileFile)).first;
+          if (it->second) ShowOutputRefused(ctx.messages, generatedFile);
+        }
+        if (it->second) continue;
+      }
     }
 
     bool generated = false;
@@ -182,11 +195,14 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
     ctx.EntriesConverted = 0;
     return RunStatus::Cancelled;
   }
-  if (in.failed()) {  // the warning is shown: a file read in part replaces nothing
+  if (text.unreadable()) ShowUnreadableEncoding(ctx.messages, path);
+  if (in.failed() || text.unreadable()) {  // a file read in part replaces nothing
     outputs.DiscardAll();
     ctx.EntriesConverted = 0;
     return RunStatus::Done;
   }
+  // Nameless waypoints are no POIs, but the user is told how many there were.
+  if (reader.nameless() > 0) ShowNamelessSkipped(ctx.messages, reader.nameless());
   written -= outputs.CommitAll();
   ctx.OutputsCommitted += outputs.committed();
   ctx.EntriesConverted = static_cast<std::int32_t>(written);

@@ -65,6 +65,12 @@ constexpr std::size_t kPointFixedMost = kSymbolToDisplayMode.size() + kCategoryO
 // Large writes let the kernel use large page-cache folios.
 constexpr std::size_t kFlushAt = 1 << 20;
 
+// A point whose values hold more is written a piece of this many bytes at a
+// time, its text handed on between them: escaped whole, a long value would
+// be held once more, up to six times its size.
+constexpr std::size_t kLongPoint = 1 << 20;
+constexpr std::size_t kPiece = 64 << 10;
+
 }  // namespace
 
 GpxWriter::GpxWriter(Flush flush, RouteSpill spill)
@@ -112,8 +118,21 @@ bool GpxWriter::Write(const Batch& batch) {
     if (out_.size() >= kFlushAt && !flush_(out_.bytes())) return false;
     if (routes_.size() >= spillAt_) [[unlikely]]
       SpillRoutes();
+    if (failed_) [[unlikely]]
+      return false;
   }
   return true;
+}
+
+void GpxWriter::Drain() {
+  if (inRoute_) {
+    if (routes_.size() >= spillAt_) SpillRoutes();
+  } else if (out_.size() >= kFlushAt) {
+    if (failed_ || !flush_(out_.bytes())) {
+      failed_ = true;
+      out_.clear();  // the output is lost: its text need not pile up
+    }
+  }
 }
 
 // Route text past the bound goes to the scratch file. Where none can be made,
@@ -161,6 +180,11 @@ void GpxWriter::WritePoint(const Batch& batch, const Batch::Item& item, std::siz
   const std::string_view name = renamed ? std::string_view(*renamed) : batch.Get(item, B::kName);
   const std::string_view comment = batch.Get(item, B::kComment);
   const std::string_view category = batch.Get(item, B::kCategory);
+  if (item.ends[B::kCategory] - item.begin + comment.size() + name.size() > kLongPoint)
+      [[unlikely]] {
+    WriteLongPoint(batch, item, name);
+    return;
+  }
   PaddedBuffer& out = inRoute_ ? routes_ : out_;
   char* p = out.Reserve(kPointFixedMost + kEscapedMost * (item.ends[B::kCategory] - item.begin +
                                                           comment.size() + name.size()));
@@ -187,6 +211,44 @@ void GpxWriter::WritePoint(const Batch& batch, const Batch::Item& item, std::siz
   p = Put(p, kExtensionsClose);
   p = Put(p, inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
   out.Commit(p);
+  ++count_;
+}
+
+// The same text as WritePoint gives, each value in pieces.
+void GpxWriter::WriteLongPoint(const Batch& batch, const Batch::Item& item, std::string_view name) {
+  using B = Batch;
+  PaddedBuffer& out = inRoute_ ? routes_ : out_;
+  const auto put = [&](std::string_view text) {
+    out.Append(text);
+    Drain();
+  };
+  const auto value = [&](std::string_view text) {
+    for (std::size_t at = 0; at < text.size(); at += kPiece) {
+      const std::string_view piece = text.substr(at, kPiece);
+      out.Commit(PutEscaped(out.Reserve(kEscapedMost * piece.size()), piece));
+      Drain();
+    }
+  };
+  put(inRoute_ ? "  <rtept lat=\"" : "  <wpt lat=\"");
+  value(batch.Get(item, B::kLat));
+  put("\" lon=\"");
+  value(batch.Get(item, B::kLon));
+  put("\">\r\n    <name>");
+  value(name);
+  put("</name>\r\n    <cmt>");
+  value(batch.Get(item, B::kComment));
+  put("</cmt>\r\n    <desc>");
+  value(batch.Get(item, B::kComment));
+  put("</desc>\r\n    <sym>");
+  value(batch.Get(item, B::kSymbol));
+  put(kSymbolToDisplayMode);
+  if (const std::string_view category = batch.Get(item, B::kCategory); !category.empty()) {
+    put(kCategoryOpen);
+    value(category);
+    put(kCategoryClose);
+  }
+  put(kExtensionsClose);
+  put(inRoute_ ? "  </rtept>\r\n\r\n" : "  </wpt>\r\n\r\n");
   ++count_;
 }
 

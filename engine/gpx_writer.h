@@ -60,6 +60,9 @@ class GpxWriter {
   void SpillRoutes();
   bool FlushSpilled();
   void WritePoint(const Batch& batch, const Batch::Item& item, std::size_t nameHash);
+  void WriteLongPoint(const Batch& batch, const Batch::Item& item, std::string_view name);
+  // Hands on the output's text once it is long, or spills route text.
+  void Drain();
   // The name made unique across the whole output: Home, Home001, Home002, ...
   // Null when the name is unique as it is, else the new name.
   const std::string* MakeUnique(std::string_view name, std::size_t hash);
@@ -72,6 +75,7 @@ class GpxWriter {
   std::size_t spillAt_ = std::numeric_limits<std::size_t>::max();  // never, when off
   std::unique_ptr<ScratchFile> spilled_;                           // the route text before routes_
   int scratchError_ = 0;
+  bool failed_ = false;  // the output took no more
   bool inRoute_ = false;
   std::int32_t count_ = 0;
   NameSet used_;

@@ -1,5 +1,6 @@
 #include "engine/poi_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <utility>
@@ -12,6 +13,21 @@
 #include "services/strings.h"
 
 namespace marklode {
+namespace {
+
+// A record this long leaves no room behind: what grew for it is given back
+// before the next, so that one long record is held once or twice, not in
+// every buffer it passed through.
+constexpr std::size_t kLongRecord = 1 << 20;
+
+// How much of a name a message quotes: enough to find the point by.
+constexpr std::size_t kShownNameBytes = 1024;
+
+void ReleaseIfLong(std::string& s) {
+  if (s.capacity() > kLongRecord) std::string().swap(s);
+}
+
+}  // namespace
 
 PoiTemplate::PoiTemplate(std::string_view text) : text_(ToXmlText(text)) {
   if (text_ == "<>") {
@@ -54,7 +70,12 @@ bool PoiReader::File(ByteSource& src, std::string_view fileName, ProgressSink* p
     }
     if (const std::size_t line = reader.TakeRunOnLine()) [[unlikely]]
       RunOnWarning(line, fileName);
+    const bool longRecord = record.size() + fields_.rest.size() > kLongRecord;
     Record();
+    if (longRecord) [[unlikely]] {  // before the writing side takes its copy
+      reader.ReleaseRoom();
+      ReleaseRoom();
+    }
     if (batch_.full() && !HandOffBatch()) return false;
   }
   cancelled_ = reader.cancelled();
@@ -80,8 +101,15 @@ void PoiReader::Record() {
   if (fields_.count >= 3) {
     ReadPoint();
   } else if (fields_.count == 1) {
-    RouteLine(CleanCsvField(fields_.head[0]));
+    RouteLine(Unquoted(0, routeQ_));
   }
+}
+
+void PoiReader::ReleaseRoom() {
+  for (std::string* s : {&lonQ_, &latQ_, &nameQ_, &nameC_, &commentQ_, &commentX_, &commentC_,
+                         &categoryX_, &symbolX_, &nameX_, &routeQ_})
+    ReleaseIfLong(*s);
+  fields_.ReleaseRoom();
 }
 
 // Field k without its double quotes: where it lies when they only enclose it,
@@ -99,7 +127,13 @@ void PoiReader::ReadPoint() {
   const std::string_view lon = CheckedCoordinate(lonText, 180, true);
   const std::string_view lat = CheckedCoordinate(latText, 90, false);
   if (lat.empty() || lon.empty()) {
-    ShowInvalidCoordinates(messages_, CleanCsvField(fields_.head[2]));
+    // The message quotes the start of a long name only, cut between characters.
+    const std::string_view raw = fields_.head[2];
+    std::size_t cut = std::min(raw.size(), kShownNameBytes);
+    while (cut < raw.size() && cut > 0 && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80)
+      --cut;
+    ShowInvalidCoordinates(messages_,
+                           CleanCsvField(raw.substr(0, cut)) + (cut < raw.size() ? "..." : ""));
     return;
   }
   const bool hasComment = fields_.count >= 4;
@@ -121,8 +155,9 @@ void PoiReader::ReadPoint() {
     if (fields_.count == 4) {
       T = Unquoted(3, commentQ_);
     } else if (hasComment) {
-      joined_.assign(fields_.head[3]).append(fields_.rest);
-      CleanCsvFieldInto(commentQ_, joined_);
+      CleanCsvFieldInto(commentQ_, fields_.head[3]);
+      AppendCsvFieldClean(commentQ_, fields_.rest);
+      ReleaseIfLong(fields_.rest);  // it is in commentQ_ now
       T = commentQ_;
     }
     std::array<std::string_view, 4> values{fileBase_, name, speed, T};
@@ -158,16 +193,15 @@ void PoiReader::ReadPoint() {
   item.ends[Batch::kCategory] = text.size();
 }
 
-void PoiReader::RouteLine(const std::string& v) {
-  const std::string l = ToLowerAscii(v);
-  if (l.compare(0, 13, "[begin-route:") == 0) {
+void PoiReader::RouteLine(std::string_view v) {
+  if (IStartsWith(v, "[begin-route:")) {
     std::size_t close = v.find(']', 13);
     Batch::Item& item = batch_.Add(Batch::Item::kRouteBegin);
     const std::string_view name =
-        std::string_view(v).substr(13, close == std::string::npos ? std::string::npos : close - 13);
+        v.substr(13, close == std::string_view::npos ? std::string_view::npos : close - 13);
     batch_.text.Commit(PutEscaped(batch_.text.Reserve(kEscapedMost * name.size()), name));
     item.ends[0] = batch_.text.size();
-  } else if (l == "[end-route]") {
+  } else if (IEquals(v, "[end-route]")) {
     Batch::Item& item = batch_.Add(Batch::Item::kRouteEnd);
     item.ends[0] = batch_.text.size();
   }

@@ -52,7 +52,8 @@ class PoiReader {
   void Record();
   std::string_view Unquoted(std::size_t k, std::string& scratch);
   void ReadPoint();
-  void RouteLine(const std::string& v);
+  void RouteLine(std::string_view v);
+  void ReleaseRoom();
 
   MessageSink& messages_;
   const PoiTemplate commentT_, nameT_, categoryT_, iconT_;
@@ -64,8 +65,8 @@ class PoiReader {
   const CsvRecordReader* reading_ = nullptr;  // the file being read
   Batch batch_;
   // Per point, kept between points so their buffers are reused.
-  std::string lonQ_, latQ_, nameQ_, nameC_, commentQ_, joined_, commentX_, commentC_, categoryX_,
-      symbolX_, nameX_;
+  std::string lonQ_, latQ_, nameQ_, nameC_, commentQ_, commentX_, commentC_, categoryX_, symbolX_,
+      nameX_, routeQ_;
 };
 
 }  // namespace marklode

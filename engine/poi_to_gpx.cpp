@@ -89,12 +89,13 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
       inputFailed = true;
       continue;
     }
-    DecodingSource text(in);  // UTF-16 becomes UTF-8; anything else passes as it is
+    DecodingSource text(in);  // UTF-16 and UTF-32 become UTF-8; anything else passes as it is
     if (!reader.File(text, name, ctx.progress)) {
       writerGoesOn = false;
       break;
     }
-    if (in.failed()) inputFailed = true;
+    if (text.unreadable()) ShowUnreadableEncoding(ctx.messages, path);
+    if (in.failed() || text.unreadable()) inputFailed = true;
   }
   if (reader.cancelled()) {
     writing.reset();

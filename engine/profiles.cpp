@@ -63,7 +63,8 @@ ConversionProfile ParseProfile(std::string_view ini) {
 namespace {
 
 // The one output file the profile's conversion writes, as the converters name
-// it; empty when the names come from a template.
+// it; empty when the names come from a template (the converter checks those
+// against the profile as they come).
 std::string PlannedOutput(const ConversionProfile& p, bool gpxInput) {
   std::string input = p.Input;
   if (FileNamePart(input).find('.') == std::string_view::npos) input += gpxInput ? ".gpx" : ".CSV";
@@ -103,7 +104,7 @@ RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   if (gpxInput) {
     st = ConvertGpxToCsv(ctx, p.GenerateComment, p.KeepCommentLineBreaks, p.WaypointNameFilter,
                          p.CommentFilter, p.CategoryFilter, p.GenerateCSVFileName,
-                         p.GeneratePOIName);
+                         p.GeneratePOIName, path);
   } else {
     st = ConvertPoiToGpx(ctx, p.GenerateWaypointComment, p.GenerateWaypointName, p.GenerateCategory,
                          p.GenerateIconName);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "services/text_files.h"
+
 namespace marklode {
 
 void ShowInputNotAFile(MessageSink& messages, std::string_view why) {
@@ -13,9 +15,20 @@ void ShowInputMissing(MessageSink& messages, std::string_view input) {
                 Severity::Stop);
 }
 
+void ShowUnreadableEncoding(MessageSink& messages, std::string_view path) {
+  ShowWarning(messages, kReadWarningTitle,
+              "The text is UTF-32 in an unusual byte order, which cannot be read", path);
+}
+
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name) {
   messages.Show("Invalid lon/lat for: " + std::string(name) + ".\r\n\r\nSkipping...", kOkOnly,
                 kAppTitle, Severity::Problem);
+}
+
+void ShowNamelessSkipped(MessageSink& messages, std::int64_t count) {
+  messages.Show(std::to_string(count) + (count == 1 ? " waypoint without a name was skipped."
+                                                    : " waypoints without a name were skipped."),
+                kOkOnly, kAppTitle, Severity::Problem);
 }
 
 void ShowOutputRefused(MessageSink& messages, std::string_view output) {

@@ -2,6 +2,7 @@
 // written here once, so that every place says the same words.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "services/messages.h"
@@ -23,8 +24,13 @@ inline constexpr std::string_view kWildcardGpxOutput = "Can't use wildcard for G
 // A profile that cannot be found or read.
 inline constexpr std::string_view kCantOpenProfile = "Can't open ZVP file!";
 
+// An input in a text encoding that cannot be read (UTF-32 in an unusual byte
+// order); nothing of it is converted.
+void ShowUnreadableEncoding(MessageSink& messages, std::string_view path);
 // A point whose coordinates are missing or no number in range; it is skipped.
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name);
+// Waypoints dropped for want of a name, counted over the whole input.
+void ShowNamelessSkipped(MessageSink& messages, std::int64_t count);
 // An output refused before anything is written; the run goes on.
 void ShowOutputRefused(MessageSink& messages, std::string_view output);
 

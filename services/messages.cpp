@@ -8,18 +8,53 @@ namespace marklode {
 
 namespace {
 
-// Whether the byte at p starts a control character that must not reach a
-// terminal or a box: C0 but CR and LF, DEL, or C1 written in UTF-8. Returns
-// its length in bytes, or 0.
-inline std::size_t ControlAt(std::string_view s, std::size_t i) {
+// The length of the well-formed UTF-8 sequence at i, or 0.
+std::size_t Utf8SequenceAt(std::string_view s, std::size_t i) {
   const auto c = static_cast<unsigned char>(s[i]);
-  if (c < 0x20) return c == '\r' || c == '\n' ? 0 : 1;
-  if (c == 0x7F) return 1;
-  if (c == 0xC2 && i + 1 < s.size()) {
-    const auto d = static_cast<unsigned char>(s[i + 1]);
-    if (d >= 0x80 && d <= 0x9F) return 2;
+  std::size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // the bounds of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
   }
-  return 0;
+  if (s.size() - i < n) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto d = static_cast<unsigned char>(s[i + k]);
+    if (d < (k == 1 ? lo : 0x80) || d > (k == 1 ? hi : 0xBF)) return 0;
+  }
+  return n;
+}
+
+// The length of the character at i, and whether it must not reach a terminal
+// or a box: C0 but CR and LF, DEL, C1 in UTF-8, a lone 0x9B byte (CSI to a
+// terminal that takes 8-bit controls), or a bidirectional embedding, override
+// or isolate (U+202A to U+202E, U+2066 to U+2069), which would reorder the
+// text the user reads.
+inline std::size_t CharAt(std::string_view s, std::size_t i, bool& control) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    control = (c < 0x20 && c != '\r' && c != '\n') || c == 0x7F;
+    return 1;
+  }
+  const std::size_t n = Utf8SequenceAt(s, i);
+  if (n == 0) {  // not UTF-8: a byte of some other encoding
+    control = c == 0x9B;
+    return 1;
+  }
+  const auto d = static_cast<unsigned char>(s[i + 1]);
+  const auto e = n > 2 ? static_cast<unsigned char>(s[i + 2]) : 0;
+  control = (c == 0xC2 && d <= 0x9F) || (c == 0xE2 && d == 0x80 && e >= 0xAA && e <= 0xAE) ||
+            (c == 0xE2 && d == 0x81 && e >= 0xA6 && e <= 0xA9);
+  return n;
 }
 
 }  // namespace
@@ -28,9 +63,10 @@ std::string ShowableText(std::string_view text) {
   std::string out;
   std::size_t from = 0;
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = ControlAt(text, i);
-    if (n == 0) {
-      ++i;
+    bool control = false;
+    const std::size_t n = CharAt(text, i, control);
+    if (!control) {
+      i += n;
       continue;
     }
     out.append(text.substr(from, i - from)).push_back('?');

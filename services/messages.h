@@ -51,8 +51,9 @@ class MessageSink {
   int stops_ = 0;
 };
 
-// text with every control character but CR and LF (C0, DEL, C1 in UTF-8)
-// shown as "?", as every box shows it.
+// text with every control character but CR and LF (C0, DEL, C1 in UTF-8, a
+// 0x9B byte outside UTF-8) and every bidirectional embedding, override and
+// isolate shown as "?", as every box shows it.
 std::string ShowableText(std::string_view text);
 
 // The text ShowMessage builds: "&&" in the message filled from the detail, a

@@ -38,6 +38,15 @@ bool ParseLine(std::string_view line, std::string_view& name, std::string_view& 
   return !name.empty();
 }
 
+// Editors on Windows may start the file with a UTF-8 byte order mark; it is
+// no part of the first name.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string_view WithoutBom(std::string_view text) {
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  return text;
+}
+
 // A settings file is a few lines; anything this big is not one.
 constexpr std::uint64_t kMostSettingsBytes = 1 << 20;
 
@@ -61,7 +70,7 @@ class SilentSink : public MessageSink {
 
 std::vector<std::pair<std::string, std::string>> ParseSettingsText(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> out;
-  ForEachLine(text, [&](std::string_view line) {
+  ForEachLine(WithoutBom(text), [&](std::string_view line) {
     std::string_view name, value;
     if (ParseLine(line, name, value)) out.emplace_back(std::string(name), std::string(value));
   });
@@ -96,8 +105,9 @@ void FileSettingsStore::SetRegistryValue(std::string_view name, std::string_view
   // Keep the file's own line ends (the user may have written it with CR LF).
   const char* eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   std::string out;
+  if (text.starts_with(kUtf8Bom)) out = kUtf8Bom;  // kept, as the file's own form
   bool replaced = false;
-  ForEachLine(text, [&](std::string_view line) {
+  ForEachLine(WithoutBom(text), [&](std::string_view line) {
     std::string_view n, v;
     if (ParseLine(line, n, v) && IEquals(n, name)) {
       if (replaced) return;  // drop duplicates of the same name

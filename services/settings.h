@@ -25,6 +25,7 @@ bool IsStoredTrue(std::string_view value);
 // One "Name=Value" line per value; CR LF or LF line ends; spaces around the name
 // are ignored, the value is the rest of the line. Lines without "=" and lines
 // starting with ";" or "#" are kept as they are on rewrite but carry no value.
+// A UTF-8 byte order mark at the start is passed over.
 std::vector<std::pair<std::string, std::string>> ParseSettingsText(std::string_view text);
 
 // The store as a human-editable file, read afresh on every call (nothing cached).

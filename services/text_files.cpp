@@ -129,7 +129,9 @@ class OutputFile::DirectChunks : public ChunkSink {
 };
 
 void ByteBuffer::Grow(std::size_t more) {
-  const std::size_t cap = std::max({cap_ * 2, size_ + more, std::size_t{4096}});
+  // Room to spare after a long piece: the short ones that follow it fit,
+  // instead of doubling a buffer that holds it (and copying it once more).
+  const std::size_t cap = std::max({cap_ * 2, size_ + more + more / 16, std::size_t{4096}});
   auto bigger = std::make_unique_for_overwrite<char[]>(cap);
   if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
   data_ = std::move(bigger);

@@ -307,6 +307,57 @@ TEST_F(GpxToCsv, NamelessWaypointsNeverBorrowALaterName) {
           "  <wpt lat=\"6\" lon=\"6\"><name>Unclosed</name>\n" +  // ends at the next waypoint
           Wpt("7", "7", "    <name>Last</name>\n")));
   EXPECT_EQ(out, "5,5,\"Real\"\r\n6,6,\"Unclosed\"\r\n7,7,\"Last\"");
+  EXPECT_EQ(h.messages.Joined(), "Marklode: 3 waypoints without a name were skipped.\n");
+  EXPECT_TRUE(h.messages.ProblemShown());  // exit status 2
+}
+
+// Waypoints without a name are no POIs; they are dropped, but said once, with
+// their number, so that a file of them never converts to nothing in silence.
+TEST_F(GpxToCsv, NamelessWaypointsAreCountedOnce) {
+  const struct {
+    std::string gpx, csv, said;
+  } cases[] = {
+      {Gpx(Wpt("1", "2", "    <name> \n\t</name>\n") + Wpt("3", "4", "    <name>B</name>\n")),
+       "4,3,\"B\"", "Marklode: 1 waypoint without a name was skipped.\n"},
+      {Gpx(Wpt("1", "2", "    <cmt>c</cmt>\n") + Wpt("3", "4", "    <name></name>\n")), "",
+       "Marklode: 2 waypoints without a name were skipped.\n"},
+      {Gpx(Wpt("1", "2", "    <name>A</name>\n") + "  <rte><name>R</name></rte>\n"), "2,1,\"A\"",
+       ""},  // a route's name is no waypoint's
+  };
+  for (const auto& c : cases) {
+    std::remove((dir / "trip.CSV").c_str());
+    h.messages.boxes.clear();
+    EXPECT_EQ(Convert(c.gpx), c.csv) << c.gpx;
+    EXPECT_EQ(h.messages.Joined(), c.said) << c.gpx;
+  }
+}
+
+// A GPX file declared encoding="UTF-16" (or UTF-32) and saved without a byte
+// order mark is read by the NUL bytes of its "<?xml"; UTF-32 in an unusual
+// byte order is said to be unreadable, never converted to nothing in silence.
+TEST_F(GpxToCsv, Utf16AndUtf32WithoutAMarkAreRead) {
+  const std::u32string gpx =
+      U"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<gpx><wpt lat=\"55.7\" lon=\"37.6\">"
+      U"<name>\u041C\u043E\u0441\u043A\u0432\u0430</name></wpt></gpx>";
+  for (int width : {2, 4}) {
+    for (bool be : {false, true}) {
+      h.messages.boxes.clear();
+      EXPECT_EQ(Convert(test::EncodeUtf(gpx, width, be)),
+                "37.6,55.7,\"\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0\"")
+          << "UTF-" << 8 * width << (be ? "BE" : "LE");
+      EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+    }
+  }
+  std::string odd = test::EncodeUtf(gpx, 4, false);  // UCS-4 2143: "\0<\0\0"
+  odd.insert(0, 1, '\0');
+  odd.pop_back();
+  WriteFile(dir / "trip.CSV", "OLD");
+  EXPECT_EQ(Convert(odd), "OLD");
+  EXPECT_EQ(
+      h.messages.Joined(),
+      "SYSgetTextLine: The text is UTF-32 in an unusual byte order, which cannot be read.  (" +
+          dir / "trip.gpx" + ").\n");
+  EXPECT_TRUE(h.messages.ProblemShown());
 }
 
 TEST_F(GpxToCsv, InvalidCoordinatesAreReportedAndSkipped) {
@@ -382,6 +433,44 @@ TEST(GpxReader, BlockBoundariesChangeNothing) {
   std::vector<std::string> expected{"1|2|A <1>|x]]y|", "3|4|B|l1\nl2|Cé", "5|6|日本||"};
   EXPECT_EQ(ReadAll(whole), expected);
   EXPECT_EQ(ReadAll(bytes), expected);
+}
+
+// What a DOCTYPE's internal subset or a processing instruction holds is no
+// waypoint, however it is quoted or nested; the waypoints after them are read.
+TEST(GpxReader, DeclarationsAndProcessingInstructionsHoldNoWaypoint) {
+  const std::string fake = "<wpt lat='1' lon='2'><name>x</name></wpt>";
+  const std::string real = "<wpt lat='5' lon='6'><name>R</name><cmt>c</cmt></wpt>";
+  const struct {
+    const char* what;
+    std::string gpx;
+    std::string record = "5|6|R|c|";
+  } cases[] = {
+      {"an entity value", "<!DOCTYPE gpx [ <!ENTITY g \"" + fake + "\"> ]>" + real},
+      {"a single-quoted one holding a quote and ]>",
+       "<!DOCTYPE gpx [\n<!ENTITY g '\"]>" + fake + "'>\n]>" + real},
+      {"a comment in the subset", "<!DOCTYPE gpx [ <!-- ' ]> " + fake + " --> ]>" + real},
+      {"a processing instruction in the subset",
+       "<!DOCTYPE gpx [ <?pi ' ]> " + fake + " ?> ]>" + real},
+      {"an external identifier holding >", "<!DOCTYPE gpx PUBLIC \"-//x\" 'http://x/a>b'>" + real},
+      {"a processing instruction", "<?xml version='1.0'?><?pi " + fake + " ?>" + real},
+      {"one holding > and ?", "<?pi a > ? " + fake + " ?" + "?>" + real},
+      {"one inside a comment",
+       "<wpt lat='5' lon='6'><name>R</name><cmt>c<?pi " + fake + "?></cmt></wpt>"},
+      {"one inside a name",
+       "<wpt lat='5' lon='6'><name>R<?pi " + fake + "?></name><cmt>c</cmt></wpt>"},
+      // A declaration never closed ends at the next markup outside its
+      // subset: it cannot hide the waypoints after it.
+      {"a declaration never closed", "<!DOCTYPE gpx " + real},
+      {"one with a quote never closed", "<!DOCTYPE gpx SYSTEM \"x " + real},
+  };
+  for (const auto& c : cases) {
+    const std::string gpx = "<gpx>" + c.gpx + "</gpx>";
+    MemorySource whole(gpx);
+    test::ChunkedSource bytes(gpx, 1);
+    const std::vector<std::string> expected{c.record};
+    EXPECT_EQ(ReadAll(whole), expected) << c.what;
+    EXPECT_EQ(ReadAll(bytes), expected) << c.what << ", a byte at a time";
+  }
 }
 
 TEST(GpxReader, LinesLongerThanTheBufferAreReadWhole) {

@@ -621,6 +621,42 @@ TEST_F(PoiFiles, Utf16FilesAreReadAsText) {
   EXPECT_NE(gpx.find("<name>\xE7\x94\xA8</name>"), std::string::npos) << gpx;
 }
 
+// Saved as UTF-16 or UTF-32 without a byte order mark, a list is told by the
+// NUL bytes of its first characters and read as text; UTF-32 in an unusual
+// byte order is said to be unreadable, and leaves the output alone.
+TEST_F(PoiFiles, Utf16AndUtf32WithoutAMarkAreReadAsText) {
+  for (int width : {2, 4}) {
+    for (bool be : {false, true}) {
+      WriteFile(dir / "ru.csv",
+                test::EncodeUtf(U"37.6,55.7,\"\u041C\u043E\u0441\u043A\u0432\u0430\"\r\n"
+                                U"1,2,\"\U0001F303\"",
+                                width, be));
+      h.messages.boxes.clear();
+      EXPECT_EQ(Run(dir / "ru.csv"), RunStatus::Done);
+      EXPECT_EQ(h.ctx.EntriesConverted, 2);
+      EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+      const std::string gpx = ReadFile(dir / "ru.GPX");
+      EXPECT_NE(gpx.find("<name>\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0</name>"),
+                std::string::npos)
+          << "UTF-" << 8 * width << (be ? "BE" : "LE");
+      EXPECT_NE(gpx.find("<name>\xF0\x9F\x8C\x83</name>"), std::string::npos);
+    }
+  }
+  WriteFile(dir / "odd.csv", std::string("\0"
+                                         "1\0\0\0,\0\0\0"
+                                         "2\0\0\0,\0\0\0"
+                                         "A\0\0",
+                                         19));
+  WriteFile(dir / "odd.GPX", "OLD");
+  EXPECT_EQ(Run(dir / "odd.csv"), RunStatus::Done);
+  EXPECT_EQ(
+      h.messages.Joined(),
+      "SYSgetTextLine: The text is UTF-32 in an unusual byte order, which cannot be read.  (" +
+          dir / "odd.csv" + ").\n");
+  EXPECT_EQ(ReadFile(dir / "odd.GPX"), "OLD");
+  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+}
+
 #ifndef _WIN32  // /proc/self/mem: opens, then every read fails
 // A run whose input could not be read whole changes no output: the file that
 // was there stays, and nothing is counted. (/proc/self/mem opens, then fails

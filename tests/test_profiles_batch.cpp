@@ -111,6 +111,32 @@ TEST_F(Runs, ProfileTemplatesAndFiltersApply) {
   EXPECT_EQ(ReadFile(dir / "Speed-trip.CSV"), "2,1,\"Cam 1@50\"");
 }
 
+// A profile may itself be one of the files its name template gives: that
+// output is refused, as one named by Output= would be, and the others written.
+TEST_F(Runs, ProfileThatIsOneOfItsTemplatedOutputsIsRefused) {
+  WriteFile(dir / "trip.gpx",
+            "<gpx><wpt lat='1' lon='2'><name>A</name><gpxx:Category>Food</gpxx:Category></wpt>"
+            "<wpt lat='3' lon='4'><name>B</name><gpxx:Category>Fuel</gpxx:Category></wpt>"
+            "<wpt lat='5' lon='6'><name>C</name><gpxx:Category>Food</gpxx:Category></wpt></gpx>");
+  const std::string profile = "[Profile]\r\nInput=" + dir / "trip.gpx" +
+                              "\r\nOutput=" + dir / "x.csv" + "\r\nGenerateCSVFileName=<C>\r\n";
+  for (const char* name : {"Food.CSV", "food.csv"}) {  // file names without regard to case
+    h.messages.boxes.clear();
+    std::filesystem::remove(test::FsPath(dir / "Fuel.CSV"));
+    WriteFile(dir / name, profile);
+    h.ctx.ProfileFile = dir / name;
+    std::int32_t entries = 0;
+    EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Done);
+    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(ReadFile(dir / name), profile);
+    EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "4,3,\"B\"");
+    EXPECT_EQ(h.messages.Joined(),
+              "Marklode: Can't create output file -- " + dir / "Food.CSV" + "\n")
+        << name;
+    std::filesystem::remove(test::FsPath(dir / name));
+  }
+}
+
 TEST_F(Runs, MissingProfileIsReported) {
   h.ctx.ProfileFile = dir / "none.zvp";
   std::int32_t entries = 0;

@@ -87,6 +87,11 @@ TEST(Program, ConvertsAndReportsProblemsInTheStatus) {
   r = RunProgram({dir / "ok.gpx"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
+
+  WriteFile(dir / "nameless.gpx", "<gpx><wpt lat='1' lon='2'/><wpt lat='1' lon='2'></wpt></gpx>");
+  r = RunProgram({dir / "nameless.gpx"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "Marklode: 2 waypoints without a name were skipped.\n");
 }
 
 TEST(Program, TruncationSettingComesFromTheSettingsFile) {

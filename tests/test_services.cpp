@@ -49,6 +49,18 @@ TEST(Settings, FileStoreReadsWritesAndKeepsOtherLines) {
   EXPECT_EQ(ReadFile(store.path()).substr(0, 8), "# kept\r\n");
 }
 
+// A file saved by an editor that writes a UTF-8 byte order mark is read
+// whole, and a rewrite replaces its first line instead of adding another.
+TEST(Settings, FileStartingWithAByteOrderMarkIsReadWhole) {
+  test::TempDir dir;
+  FileSettingsStore store(dir / "Marklode.conf");
+  WriteFile(store.path(), "\xEF\xBB\xBFTruncatePOIname=false\r\nModeGPX=True\r\n");
+  EXPECT_EQ(store.GetRegistryValue("TruncatePOIname"), "false");
+  EXPECT_EQ(store.GetRegistryValue("ModeGPX"), "True");
+  store.SetRegistryValue("TruncatePOIname", "true");
+  EXPECT_EQ(ReadFile(store.path()), "\xEF\xBB\xBFTruncatePOIname=true\r\nModeGPX=True\r\n");
+}
+
 TEST(Settings, UnwritableStoreIsSilent) {
   test::TempDir dir;
   WriteFile(dir / "file", "x");
@@ -252,6 +264,36 @@ TEST(Messages, ControlCharactersShowAsQuestionMarks) {
   EXPECT_EQ(sink.boxes.at(0).text, "a?]0;pwned?b\r\nc??2J\xc2\xa0?");  // NBSP stays
   EXPECT_EQ(sink.boxes.at(0).title, "T?");
   EXPECT_EQ(ShowableText(std::string("x\0y\xc2", 4)), "x?y\xc2");  // a cut sequence stays
+}
+
+// A lone 0x9B is CSI to a terminal that takes 8-bit controls, and the
+// bidirectional controls reorder what the user reads ("exe.txt" shown for
+// "txt.exe"); the same bytes inside other characters stay.
+TEST(Messages, CsiBytesAndBidiControlsShowAsQuestionMarks) {
+  const struct {
+    std::string in, shown;
+  } cases[] = {
+      {"a\x9b"
+       "2Jb",
+       "a?2Jb"},                                         // raw, as in a Windows-1252 name
+      {"\x9b\x9b", "??"},                                // two in a row
+      {"\xff\x9b", "\xff?"},                             // after a byte that is never UTF-8
+      {"\xc7\x9b\xe2\x80\x9b", "\xc7\x9b\xe2\x80\x9b"},  // U+01DB, U+201B: part of UTF-8
+      {"\xe2\x9b", "\xe2?"},                             // a cut sequence: the 0x9B is alone
+      {"\xc2\x9b", "?"},                                 // U+009B
+      {"a\xe2\x80\xaa\xe2\x80\xab\xe2\x80\xac\xe2\x80\xad\xe2\x80\xae"
+       "b",
+       "a?????b"},                                                   // U+202A to U+202E
+      {"\xe2\x81\xa6\xe2\x81\xa7\xe2\x81\xa8\xe2\x81\xa9", "????"},  // U+2066 to U+2069
+      {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+       "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},  // their neighbours stay
+  };
+  for (const auto& c : cases) {
+    RecordingMessageSink sink;
+    sink.Show(c.in, kOkOnly, c.in);
+    EXPECT_EQ(sink.boxes.at(0).text, c.shown) << c.in;
+    EXPECT_EQ(sink.boxes.at(0).title, c.shown) << c.in;
+  }
 }
 
 // However many records go to an output that cannot be created, it is

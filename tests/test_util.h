@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -115,6 +116,27 @@ inline std::string Crlf(std::string_view text) {
   for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
+  }
+  return out;
+}
+
+// text as UTF-16 (width 2, surrogate pairs beyond U+FFFF) or UTF-32 (width 4)
+// in either byte order, without a byte order mark.
+inline std::string EncodeUtf(std::u32string_view text, int width, bool bigEndian) {
+  std::string out;
+  auto unit = [&](std::uint32_t u) {
+    for (int i = 0; i < width; ++i) {
+      const int shift = 8 * (bigEndian ? width - 1 - i : i);
+      out += static_cast<char>((u >> shift) & 0xFF);
+    }
+  };
+  for (char32_t c : text) {
+    if (width == 2 && c > 0xFFFF) {
+      unit(0xD800 + ((c - 0x10000) >> 10));
+      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      unit(c);
+    }
   }
   return out;
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -70,6 +71,61 @@ TEST(HostileCsv, HugeLinesOfFieldsConvertWhole) {
   EXPECT_NE(gpx.find("<name>Few</name>\r\n    <cmt>" + comment + "</cmt>"), std::string::npos);
   MARKLODE_EXPECT_VALID_GPX(dir / "h.GPX");
 }
+
+// GNU time reports the peak; a sanitizer's quarantine would hold what is freed.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+// The most memory the program held at once (resident, kB) converting file,
+// as GNU time measures it: the program is its child, started from a small
+// process, so that none of this one's memory is counted in.
+long PeakKb(const std::string& file, std::string* said = nullptr) {
+  const auto ran = test::RunMarklodeAt("/usr/bin/time", {"-f", "%M", MARKLODE_BINARY, "/r", file});
+  const std::size_t line = ran.err.find_last_of('\n', ran.err.size() - 2);
+  if (said) *said = ran.err.substr(0, line == std::string::npos ? 0 : line + 1);
+  return std::atol(ran.err.c_str() + (line == std::string::npos ? 0 : line + 1));
+}
+
+// One long record is held about twice at a time: in the reader's buffer and
+// in its copy on the way to the writer, which then keeps the name in its set
+// of names. It is never held once more for every buffer it passes through,
+// nor as the whole escaped text of its point. (Columns past the fourth are
+// joined into the comment, a copy of their own: three times.)
+TEST(HostileCsv, OneLongRecordIsHeldTwiceOrThreeTimes) {
+  if (!fs::exists("/usr/bin/time")) GTEST_SKIP() << "GNU time (/usr/bin/time) is missing";
+  test::TempDir dir;
+  WriteFile(dir / "small.csv", "1,2,\"a\"\r\n");
+  const long baseKb = PeakKb(dir / "small.csv");
+  ASSERT_GT(baseKb, 0);
+  const std::size_t n = 24u << 20;
+  const struct {
+    const char* what;
+    std::string record;
+    double most;  // times the record's size
+  } cases[] = {
+      {"a long name", "1,2,\"" + std::string(n, 'n') + "\"\r\n3,4,\"b\"\r\n", 2.5},
+      {"a long name escaped four times over", "1,2,\"" + std::string(n, '<') + "\"\r\n", 2.5},
+      {"a long comment", "1,2,\"a\",\"" + std::string(n, 'c') + "\"\r\n", 2.5},
+      {"a long further column", "1,2,a,b," + std::string(n, 'r') + "\r\n", 3.5},
+      // Reported, quoting only the start of its name.
+      {"a long name with bad coordinates", "x,y,\"" + std::string(n, 'n') + "\"\r\n", 1.5},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir / "long.csv", c.record);
+    std::string said;
+    const long peakKb = PeakKb(dir / "long.csv", &said);
+    if (c.record[0] == 'x') {
+      EXPECT_TRUE(said.starts_with("Marklode: Invalid lon/lat for: nnn")) << said.substr(0, 80);
+      EXPECT_NE(said.find("n....  Skipping...\n"), std::string::npos);
+      EXPECT_LT(said.size(), 2000u);
+    } else {
+      EXPECT_EQ(said, "") << c.what;
+    }
+    EXPECT_LE(peakKb - baseKb,
+              static_cast<long>(c.most * static_cast<double>(c.record.size()) / 1024))
+        << c.what << ": " << peakKb << " kB at the peak, " << baseKb << " kB for a small file";
+    fs::remove(dir / "long.GPX");
+  }
+}
+#endif
 
 // One stray Windows-1252 byte garbles no other record; a file wholly in
 // Windows-1252 is an ordinary file.

@@ -28,19 +28,19 @@ struct Case {
 const Case kCases[] = {
     {"planner_crlf", {}},
     {"tabs_lf", {}},
-    {"one_line", {}},
+    {"one_line", {"Marklode: 1 waypoint without a name was skipped."}},
     {"cr_only", {}},
     {"bom", {}},
     {"cdata_entities", {}},
     {"lon_first_single_quotes", {}},
     {"gpx10", {}},
-    {"mixed_routes_tracks", {}},
+    {"mixed_routes_tracks", {"Marklode: 2 waypoints without a name were skipped."}},
     // A paragraph break in a comment: the empty line is a line of the comment
     // like any other, so it gives an empty piece between two " - ".
     {"blank_comment_line", {}},
     // Element text over several lines, as marine and planning software write
     // it: a name's lines join with single spaces, a comment's as comment lines.
-    {"marine_multiline", {}},
+    {"marine_multiline", {"Marklode: 1 waypoint without a name was skipped."}},
     {"planner_wrapped", {}},
     {"wrapped_cr_only", {}},
     // A comment never closed keeps the one before and ends with its waypoint.

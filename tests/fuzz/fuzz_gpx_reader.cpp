@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(name.size() <= text.size());
   marklode::JoinCommentLines(text, " - ");
 
-  // Through the decoding source (UTF-16 when the input starts with a byte
-  // order mark), the block size must not matter either.
+  // Through the decoding source (UTF-16 or UTF-32 when a byte order mark or
+  // the NULs of the first bytes say so), the block size must not matter either.
   ChunkedSource a(text, 64), b(text, step);
   marklode::DecodingSource da(a), db(b);
   const auto decoded = ReadAll(da, keepBreaks);
