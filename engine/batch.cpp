@@ -4,24 +4,16 @@
 
 #include "engine/gpx_to_csv.h"
 #include "engine/output_keys.h"
+#include "engine/output_names.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/reports.h"
 #include "services/platform.h"
-#include "services/strings.h"
 
 namespace marklode {
 
 std::string BatchOutputName(std::string_view item, std::string_view ext) {
-  std::string_view name = FileNamePart(item);
-  std::size_t dot = name.rfind('.');
-  std::string out;
-  if (dot == std::string_view::npos) {
-    out.assign(item).append(".");
-  } else {
-    out.assign(item.substr(0, item.size() - name.size() + dot + 1));
-  }
-  out.append(ext);
-  return out;
+  const bool gpxInput = ext == "CSV";
+  return OutputNameOf(CompletedInput(item, gpxInput), "", gpxInput);
 }
 
 FileList SplitFileList(std::string_view list) {
@@ -41,23 +33,34 @@ RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) 
   const FileList list = SplitFileList(listText);
   entries = 0;
   files = 0;
+  // Every item is looked at before any is converted: a list that would
+  // replace one of its inputs, or write a GPX file named by a pattern, stops
+  // with nothing written.
+  std::string item;
+  for (const std::string_view name : list.names) {
+    if (name.empty()) continue;
+    const std::string input = CompletedInput(item.assign(list.folder).append(name), ctx.ModeGPX);
+    const std::string output = OutputNameOf(input, "", ctx.ModeGPX);
+    if (!ctx.ModeGPX && HasWildcards(output)) {
+      ShowWildcardGpxOutput(ctx.messages, output);
+      return RunStatus::Stopped;
+    }
+    if (ReplacesItsInput(input, output)) {
+      ShowOutputIsItsInput(ctx.messages, output);
+      return RunStatus::Stopped;
+    }
+  }
   OutputKeys keys;
   std::set<std::string, std::less<>> written;  // keys of the outputs the list put in place
   for (const std::string_view name : list.names) {
     if (name.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there
     ctx.InputSpec.assign(list.folder).append(name);
-    const std::string_view ext = ctx.ModeGPX ? "CSV" : "GPX";
-    ctx.OutputSpec = BatchOutputName(ctx.InputSpec, ext);
-    // An output that would be the item's own input is refused: converting a
-    // file onto itself would destroy it.
-    std::string inputName = ctx.InputSpec;
-    if (FileNamePart(inputName).find('.') == std::string_view::npos)
-      inputName += ctx.ModeGPX ? ".gpx" : ".CSV";
-    // So is one that an earlier item wrote: two inputs named alike
-    // ("trip.gpx;trip.txt", or "trip.gpx;TRIP.txt" in a case-blind folder)
-    // would leave the records of the last one only.
+    ctx.OutputSpec = OutputNameOf(CompletedInput(ctx.InputSpec, ctx.ModeGPX), "", ctx.ModeGPX);
+    // An output that an earlier item wrote is refused: two inputs named
+    // alike ("trip.gpx;trip.txt", or "trip.gpx;TRIP.txt" in a case-blind
+    // folder) would leave the records of the last one only.
     const std::string key = keys.Of(ctx.OutputSpec);
-    if (IEquals(inputName, ctx.OutputSpec) || written.contains(key)) {
+    if (written.contains(key)) {
       ShowOutputRefused(ctx.messages, ctx.OutputSpec);
       continue;  // not converted, so not counted
     }

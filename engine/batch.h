@@ -11,9 +11,9 @@
 
 namespace marklode {
 
-// Output name of one list item: the item up to and including the last "." of
-// its file name (never of its folder) followed by ext; an item whose file name
-// has no "." gets "." and ext appended.
+// Output name of one list item, as OutputNameOf derives it: the item up to
+// and including the last "." of its file name (never of its folder) followed
+// by ext; an item whose file name has no "." gets "." and ext appended.
 std::string BatchOutputName(std::string_view item, std::string_view ext);
 
 // A ";" list taken apart: the folder is the text up to its last "/" (empty

@@ -6,6 +6,7 @@
 
 #include "engine/byte_scan.h"
 #include "engine/gpx_reader.h"
+#include "engine/output_names.h"
 #include "engine/output_set.h"
 #include "engine/reports.h"
 #include "engine/templates.h"
@@ -75,8 +76,7 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
                           std::string_view GenerateCSVFileName, std::string_view GeneratePOIName,
                           const std::string& profileFile) {
   ctx.EntriesConverted = 0;
-  std::string input = ctx.InputSpec;
-  if (FileNamePart(input).find('.') == std::string_view::npos) input += ".gpx";
+  const std::string input = CompletedInput(ctx.InputSpec, true);
   if (const std::string why = NotARegularFileText(ctx.InputSpec, input); !why.empty()) {
     ShowInputNotAFile(ctx.messages, why);
     return RunStatus::Stopped;
@@ -88,12 +88,11 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   const bool truncate =
       !IEquals(TrimSpaces(ctx.settings.GetRegistryValue("TruncatePOIname")), "false");
 
-  const std::string_view dir = DirectoryPart(input);
-  const std::string basePath = input.substr(0, dir.size() + FileNamePart(input).rfind('.'));
-  const std::string F(FileNamePart(basePath));
-  const std::string outputName = ctx.OutputSpec.empty() ? basePath + ".CSV" : ctx.OutputSpec;
-  const std::string outDir(DirectoryPart(outputName));
-  const bool wildcardOut = outputName.find('*') != std::string::npos;
+  const std::string_view inputName = FileNamePart(input);
+  const std::string F(inputName.substr(0, inputName.rfind('.')));
+  // Where the records go unless a template names their file.
+  const std::string commonFile = OutputNameOf(input, ctx.OutputSpec, true);
+  const std::string outDir(DirectoryPart(commonFile));
 
   const std::string path = ResolveFile(input);
   InputFile in(ctx.messages);
@@ -110,7 +109,6 @@ RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
   GpxWaypoint w;
   ByteBuffer record;
   std::string generatedFile, poiName, suffix, comment;
-  const std::string commonFile = wildcardOut ? outDir + F + ".CSV" : outputName;
   std::int64_t written = 0;
   // Each name the template gives is checked once against the profile.
   std::map<std::string, bool, std::less<>> isProfile;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/gpx_writer.h"
+#include "engine/output_names.h"
 #include "engine/poi_reader.h"
 #include "engine/reports.h"
 #include "services/platform.h"
@@ -36,8 +37,7 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
                           std::string_view nameTemplate, std::string_view categoryTemplate,
                           std::string_view iconTemplate) {
   ctx.EntriesConverted = 0;
-  std::string pattern = ctx.InputSpec;
-  if (FileNamePart(pattern).find('.') == std::string_view::npos) pattern += ".CSV";
+  const std::string pattern = CompletedInput(ctx.InputSpec, false);
   if (const std::string why = NotARegularFileText(ctx.InputSpec, pattern); !why.empty()) {
     ShowInputNotAFile(ctx.messages, why);
     return RunStatus::Stopped;
@@ -48,22 +48,18 @@ RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
     return RunStatus::Stopped;
   }
   const std::string_view dir = DirectoryPart(pattern);
-  std::string outputName = ctx.OutputSpec;
-  if (outputName.empty())
-    outputName = pattern.substr(0, dir.size() + FileNamePart(pattern).rfind('.')) + ".GPX";
-  if (outputName.find('*') != std::string::npos) {
-    ctx.messages.Show(std::string(kWildcardGpxOutput) + outputName, kStopIcon, "Invalid file",
-                      Severity::Stop);
+  const std::string outputName = OutputNameOf(pattern, ctx.OutputSpec, false);
+  if (HasWildcards(outputName)) {
+    ShowWildcardGpxOutput(ctx.messages, outputName);
     return RunStatus::Stopped;
   }
 
   // The output may not replace one of the inputs: they are still to be read
   // while it is written.
-  for (const std::string& name : files)
-    if (SameFile(std::string(dir) + name, outputName)) {
-      ShowOutputRefused(ctx.messages, outputName);
-      return RunStatus::Done;
-    }
+  if (ReplacesAnInput(dir, files, outputName)) {
+    ShowOutputIsItsInput(ctx.messages, outputName);
+    return RunStatus::Stopped;
+  }
   OutputFile output(ctx.messages, outputName);
   ChunkSink* chunks = output.Chunks();
   if (!chunks) return RunStatus::Done;  // reported once; nothing can be written

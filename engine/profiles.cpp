@@ -1,6 +1,7 @@
 #include "engine/profiles.h"
 
 #include "engine/gpx_to_csv.h"
+#include "engine/output_names.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/reports.h"
 #include "services/platform.h"
@@ -66,16 +67,8 @@ namespace {
 // it; empty when the names come from a template (the converter checks those
 // against the profile as they come).
 std::string PlannedOutput(const ConversionProfile& p, bool gpxInput) {
-  std::string input = p.Input;
-  if (FileNamePart(input).find('.') == std::string_view::npos) input += gpxInput ? ".gpx" : ".CSV";
-  const std::string base =
-      input.substr(0, DirectoryPart(input).size() + FileNamePart(input).rfind('.'));
-  if (!gpxInput) return p.Output.empty() ? base + ".GPX" : p.Output;
-  if (!p.GenerateCSVFileName.empty()) return {};
-  if (p.Output.empty()) return base + ".CSV";
-  if (p.Output.find('*') != std::string::npos)
-    return std::string(DirectoryPart(p.Output)) + std::string(FileNamePart(base)) + ".CSV";
-  return p.Output;
+  if (gpxInput && !p.GenerateCSVFileName.empty()) return {};
+  return OutputNameOf(CompletedInput(p.Input, gpxInput), p.Output, gpxInput);
 }
 
 }  // namespace
@@ -97,8 +90,8 @@ RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   if (const std::string out = PlannedOutput(p, gpxInput); !path.empty() && SameFile(out, path)) {
     ctx.EntriesConverted = 0;
     entries = 0;
-    ShowOutputRefused(ctx.messages, out);
-    return RunStatus::Done;
+    ShowOutputIsItsInput(ctx.messages, out);
+    return RunStatus::Stopped;
   }
   RunStatus st;
   if (gpxInput) {

@@ -20,6 +20,16 @@ void ShowUnreadableEncoding(MessageSink& messages, std::string_view path) {
               "The text is UTF-32 in an unusual byte order, which cannot be read", path);
 }
 
+void ShowWildcardGpxOutput(MessageSink& messages, std::string_view output) {
+  messages.Show(std::string(kWildcardGpxOutput).append(output), kStopIcon, "Invalid file",
+                Severity::Stop);
+}
+
+void ShowOutputIsItsInput(MessageSink& messages, std::string_view output) {
+  messages.Show(std::string(kCantCreateOutput).append(output).append(kOwnInputReason), kStopIcon,
+                kAppTitle, Severity::Stop);
+}
+
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name) {
   messages.Show("Invalid lon/lat for: " + std::string(name) + ".\r\n\r\nSkipping...", kOkOnly,
                 kAppTitle, Severity::Problem);

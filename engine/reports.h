@@ -14,6 +14,8 @@ namespace marklode {
 inline constexpr std::string_view kCantCreateOutput = "Can't create output file -- ";
 // After the name, where the output is refused because it is read-only.
 inline constexpr std::string_view kReadOnlyReason = "\r\n\r\nThe file is read-only.";
+// After the name, where the output is refused because it is an input.
+inline constexpr std::string_view kOwnInputReason = "\r\n\r\nIt would replace its own input.";
 
 // An input that exists but is no regular file; why is the whole text.
 void ShowInputNotAFile(MessageSink& messages, std::string_view why);
@@ -21,6 +23,10 @@ void ShowInputNotAFile(MessageSink& messages, std::string_view why);
 void ShowInputMissing(MessageSink& messages, std::string_view input);
 // Followed by the output's name: a GPX output name holding a wildcard.
 inline constexpr std::string_view kWildcardGpxOutput = "Can't use wildcard for GPX output file: ";
+// The stops for the two outputs no request may write: a GPX output named by a
+// pattern, and an output that would replace its own input (with the reason).
+void ShowWildcardGpxOutput(MessageSink& messages, std::string_view output);
+void ShowOutputIsItsInput(MessageSink& messages, std::string_view output);
 // A profile that cannot be found or read.
 inline constexpr std::string_view kCantOpenProfile = "Can't open ZVP file!";
 
@@ -31,7 +37,9 @@ void ShowUnreadableEncoding(MessageSink& messages, std::string_view path);
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name);
 // Waypoints dropped for want of a name, counted over the whole input.
 void ShowNamelessSkipped(MessageSink& messages, std::int64_t count);
-// An output refused before anything is written; the run goes on.
+// An output refused before anything is written (an output that an earlier
+// item of a list wrote, or a profile that would be one of its own outputs);
+// the run goes on.
 void ShowOutputRefused(MessageSink& messages, std::string_view output);
 
 }  // namespace marklode

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "services/case_blind.h"
 #include "services/os.h"
 #include "services/strings.h"
 
@@ -114,8 +115,16 @@ std::string NotARegularFileText(std::string_view given, std::string_view complet
   return "The input is " + std::string(what) + ", not a file that can be converted: " + path;
 }
 
+bool SameFileName(std::string_view a, std::string_view b, bool folderIgnoresCase, PathRule rule) {
+  if (!folderIgnoresCase) return a == b;
+  return CaseBlindKey(a, rule) == CaseBlindKey(b, rule);
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
-  return IEquals(a, b) || os::SameFileId(a, b);
+  if (a == b || os::SameFileId(a, b)) return true;
+  // Not one file by number (or one not there yet): names that differ in case
+  // alone are one where the folder says so; it is asked only then.
+  return SameFileName(a, b, true) && os::FolderIgnoresCase(std::string(DirectoryPart(a)));
 }
 
 std::vector<std::string> FindFiles(std::string_view path) {

@@ -64,9 +64,15 @@ std::string ResolveFile(std::string_view path);
 // when completed names nothing. Empty text when neither is such a thing.
 std::string NotARegularFileText(std::string_view given, std::string_view completed);
 
-// Whether two names denote one file: names equal without regard to case (as
-// a case-insensitive file system takes them), or, when both exist, the same
-// device and file number.
+// Whether two names are one file's name as a folder compares them: byte for
+// byte, or without regard to case where the folder ignores it (under the
+// Windows rule "/" and "\\" are one separator there). Only text is compared.
+bool SameFileName(std::string_view a, std::string_view b, bool folderIgnoresCase,
+                  PathRule rule = kHostPathRule);
+// Whether two names denote one file: the same device and file number where
+// both exist; else names that differ only in case where the folder ignores
+// case (Windows; on Linux a FAT or exFAT volume or a casefold folder), or
+// equal names. On Linux "P.CSV" and "p.csv" are two files.
 bool SameFile(const std::string& a, const std::string& b);
 
 // A block of zeroed memory for a large table. Blocks of megabytes are mapped

@@ -4,9 +4,12 @@
 
 #include "engine/batch.h"
 #include "engine/gpx_to_csv.h"
+#include "engine/output_names.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/profiles.h"
+#include "engine/reports.h"
 #include "engine/run_main.h"
+#include "services/platform.h"
 #include "services/text_files.h"
 #include "test_util.h"
 
@@ -171,6 +174,43 @@ TEST(BatchNames, CutAtTheFileNamesLastDot) {
   EXPECT_EQ(BatchOutputName("/data/", "GPX"), "/data/.GPX");
 }
 
+// The one routine by which the converters, lists, profiles and the window
+// name a conversion's input and output, from text alone.
+TEST(OutputNames, FromTheInputAndTheOutputAskedFor) {
+  const struct {
+    const char* input;
+    const char* output;  // as asked for; empty: derived
+    bool gpxInput;
+    const char* completed;
+    const char* written;
+  } cases[] = {
+      {"/d/trip", "", true, "/d/trip.gpx", "/d/trip.CSV"},
+      {"/d/pts", "", false, "/d/pts.CSV", "/d/pts.GPX"},
+      {"/d/x.y.gpx", "", true, "/d/x.y.gpx", "/d/x.y.CSV"},
+      {"/my.maps/points", "", false, "/my.maps/points.CSV", "/my.maps/points.GPX"},
+      {"/d/", "", false, "/d/.CSV", "/d/.GPX"},
+      {"/d/trip.gpx", "/o/out.csv", true, "/d/trip.gpx", "/o/out.csv"},
+      // A wildcard in a POI-CSV output stands for the input's name, "?" as "*".
+      {"/d/trip.gpx", "/o/*.csv", true, "/d/trip.gpx", "/o/trip.CSV"},
+      {"/d/trip.gpx", "/o/out?.csv", true, "/d/trip.gpx", "/o/trip.CSV"},
+      {"/d/trip.gpx", "*", true, "/d/trip.gpx", "trip.CSV"},
+      // A GPX output is named as asked or after a pattern: refused with a wildcard.
+      {"/d/*.csv", "/o/all.gpx", false, "/d/*.csv", "/o/all.gpx"},
+      {"/d/?.csv", "", false, "/d/?.csv", "/d/?.GPX"},
+      {"/d/*", "", false, "/d/*.CSV", "/d/*.GPX"},
+      {"/d/a.csv", "/o/out?.gpx", false, "/d/a.csv", "/o/out?.gpx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.input) + " -> " + c.output);
+    const std::string completed = CompletedInput(c.input, c.gpxInput);
+    EXPECT_EQ(completed, c.completed);
+    EXPECT_EQ(OutputNameOf(completed, c.output, c.gpxInput), c.written);
+  }
+  EXPECT_TRUE(HasWildcards("/d/?.GPX"));
+  EXPECT_TRUE(HasWildcards("/o/out*.gpx"));
+  EXPECT_FALSE(HasWildcards("/o/all.gpx"));
+}
+
 TEST_F(Runs, ListsConvertEachItemBesideIt) {
   WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
   WriteFile(dir / "b.gpx",
@@ -185,21 +225,63 @@ TEST_F(Runs, ListsConvertEachItemBesideIt) {
   EXPECT_EQ(ReadFile(dir / "a.CSV"), "2,1,\"A\"");
   EXPECT_EQ(ReadFile(dir / "b.CSV"), "2,1,\"B\"\r\n4,3,\"C\"");
 
-  // POI-CSV to GPX, with an item that would overwrite itself.
-  WriteFile(dir / "p.csv", "1,2,P\n");
-  WriteFile(dir / "q.GPX", "1,2,Q\n");
-  h.ctx.InputSpec = dir / "p.csv;q.GPX";
-  h.ctx.ModeGPX = false;
-  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
-  EXPECT_EQ(files, 1);
-  EXPECT_EQ(entries, 1);
-  EXPECT_EQ(h.messages.Joined(), "Marklode: Can't create output file -- " + dir / "q.GPX" + "\n");
-  EXPECT_EQ(ReadFile(dir / "q.GPX"), "1,2,Q\n");
-  EXPECT_NE(ReadFile(dir / "p.GPX").find("<name>P</name>"), std::string::npos);
-
   h.ctx.InputSpec = dir / "";  // nothing after the last separator: no items
   EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
   EXPECT_EQ(files, 0);
+}
+
+// An item whose output would be its own input stops the list before any item
+// is converted, and says why; so does a GPX output named by a pattern. Names
+// that differ in case are one file only where the folder says so.
+TEST(Lists, AnItemThatWouldReplaceItsInputStopsTheListBeforeAnyIsWritten) {
+  const std::string gpx = "<gpx><wpt lat='1' lon='2'><name>P</name></wpt></gpx>";
+  const struct {
+    const char* items;
+    bool gpxInput;
+    const char* stop;   // the output the stop names
+    bool stopsOnPosix;  // else the list runs there; on Windows every case stops
+  } cases[] = {
+      {"p.csv;q.GPX", false, "q.GPX", true},
+      {"p.csv;r.gpx", false, "r.GPX", false},
+      {"g.gpx;r.CSV", true, "r.CSV", true},
+      {"g.gpx;s.csv", true, "s.CSV", false},  // the window's "s.csv" gives "s.CSV"
+      {"p.csv;p?.csv", false, "p?.GPX", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.items);
+    test::TempDir d;
+    WriteFile(d / "p.csv", "1,2,P\n");
+    WriteFile(d / "pp.csv", "1,2,PP\n");
+    WriteFile(d / "q.GPX", "1,2,Q\n");
+    WriteFile(d / "r.gpx", "1,2,R\n");
+    WriteFile(d / "g.gpx", gpx);
+    WriteFile(d / "r.CSV", gpx);
+    WriteFile(d / "s.csv", gpx);
+    const auto before = test::Listing(d.path());
+    test::Harness run;
+    run.ctx.InputSpec = d / c.items;
+    run.ctx.ModeGPX = c.gpxInput;
+    std::int32_t entries = 0, files = 0;
+    if (c.stopsOnPosix || kHostPathRule == PathRule::Windows) {
+      EXPECT_EQ(RunBatch(run.ctx, entries, files), RunStatus::Stopped);
+      EXPECT_EQ(files, 0);
+      EXPECT_EQ(test::Listing(d.path()), before);
+      ASSERT_EQ(run.messages.boxes.size(), 1u);
+      const std::string why =
+          std::string(c.stop).find('?') != std::string::npos
+              ? std::string(kWildcardGpxOutput) + (d / c.stop)
+              : std::string(kCantCreateOutput) + (d / c.stop) + std::string(kOwnInputReason);
+      EXPECT_EQ(run.messages.boxes[0].text, why);
+      EXPECT_EQ(run.messages.boxes[0].style, kStopIcon);
+      EXPECT_TRUE(run.messages.StopShown());
+      EXPECT_FALSE(run.messages.ProblemShown());
+    } else {
+      EXPECT_EQ(RunBatch(run.ctx, entries, files), RunStatus::Done);
+      EXPECT_EQ(files, 2);
+      EXPECT_TRUE(run.messages.boxes.empty()) << run.messages.Joined();
+      EXPECT_EQ(test::Listing(d.path()).size(), before.size() + 2);
+    }
+  }
 }
 
 // Two items whose outputs are one file, by name or as a case-blind folder

@@ -489,6 +489,13 @@ TEST(SystemFiles, IdentityKindsAndProgramFolder) {
   const std::string dot = std::string(".") + kPathSep;
   EXPECT_TRUE(SameFile(dir / "a.gpx", dir / (dot + "a.gpx")));
   EXPECT_FALSE(SameFile(dir / "a.gpx", dir / "b.gpx"));
+  // Letter case joins names only where the folder ignores it, whether the
+  // other name is there or not.
+  EXPECT_EQ(SameFile(dir / "a.gpx", dir / "A.GPX"), kHostPathRule == PathRule::Windows);
+#ifndef _WIN32
+  ASSERT_TRUE(Write(dir / "A.GPX", "y", sink));
+  EXPECT_FALSE(SameFile(dir / "a.gpx", dir / "A.GPX"));
+#endif
   EXPECT_NE(NotARegularFileText(dir.text(), dir.text()).find("a folder"), std::string::npos);
   EXPECT_EQ(NotARegularFileText(dir / "a.gpx", dir / "a.gpx"), "");
 
@@ -511,6 +518,30 @@ std::string WriteGpx(const Folder& dir, std::initializer_list<std::string_view> 
   RecordingMessageSink sink;
   Write(dir / "trip.gpx", gpx, sink);
   return dir / "trip.gpx";
+}
+
+// Two names of one file as a folder compares them: by their bytes, or,
+// where the folder ignores case, by their case-blind keys.
+TEST(SameFileNames, CaseCountsOnlyWhereTheFolderIgnoresIt) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool ignoresCase;
+    PathRule rule;
+    bool same;
+  } cases[] = {
+      {"/d/p.csv", "/d/p.csv", false, PathRule::Posix, true},
+      {"/d/p.csv", "/d/P.CSV", false, PathRule::Posix, false},
+      {"/d/p.csv", "/d/P.CSV", true, PathRule::Posix, true},
+      {"/d/p.csv", "/D/p.csv", true, PathRule::Posix, false},  // the folders above by bytes
+      {"/d/Łódź.csv", "/d/ŁÓDŹ.CSV", true, PathRule::Posix, true},
+      {"/d/Straße.csv", "/d/STRASSE.csv", true, PathRule::Posix, false},
+      {"C:\\d\\p.csv", "c:/D/P.CSV", true, PathRule::Windows, true},
+      {"C:\\d\\p.csv", "C:\\d\\q.csv", true, PathRule::Windows, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SameFileName(c.a, c.b, c.ignoresCase, c.rule), c.same)
+        << c.a << " " << c.b << (c.ignoresCase ? " ignoring case" : "");
 }
 
 // Names made from waypoints are ones the system keeps as they are given.

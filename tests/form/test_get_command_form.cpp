@@ -10,6 +10,7 @@
 #include "engine/profiles.h"
 #include "engine/reports.h"
 #include "form_fixture.h"
+#include "services/platform.h"
 #include "services/version.h"
 
 namespace marklode::test {
@@ -329,6 +330,48 @@ const Refusal kRefusals[] = {
        Set(f, Ctl::Text2, f.dir / "o?.gpx");
      },
      [](FormFixture& f) { return std::string(kWildcardGpxOutput) + (f.dir / "o?.gpx"); }, 1},
+    // An output that would replace its input is refused as the conversion
+    // would stop on it; so is a list item's GPX output named by a pattern.
+    {"GpxOutputIsItsInput",
+     [](FormFixture& f) {
+       Poi(f);
+       Set(f, Ctl::Text1, f.File("in.csv"));
+       Set(f, Ctl::Text2, f.dir / "in.csv");
+     },
+     [](FormFixture& f) {
+       return std::string(kCantCreateOutput) + (f.dir / "in.csv") + std::string(kOwnInputReason);
+     },
+     1},
+    {"GpxOutputIsOneOfThePatternsFiles",
+     [](FormFixture& f) {
+       Poi(f);
+       f.File("a.csv");
+       f.File("b.csv");
+       Set(f, Ctl::Text1, f.dir / "*.csv");
+       Set(f, Ctl::Text2, f.dir / "b.csv");
+     },
+     [](FormFixture& f) {
+       return std::string(kCantCreateOutput) + (f.dir / "b.csv") + std::string(kOwnInputReason);
+     },
+     1},
+    {"ListItemWhoseOutputIsItsInput",
+     [](FormFixture& f) {
+       f.File("a.gpx");
+       f.File("b.CSV");
+       Set(f, Ctl::Text1, f.dir / "a.gpx;b.CSV");
+     },
+     [](FormFixture& f) {
+       return std::string(kCantCreateOutput) + (f.dir / "b.CSV") + std::string(kOwnInputReason);
+     },
+     2},
+    {"ListItemNamedByAPattern",
+     [](FormFixture& f) {
+       Poi(f);
+       f.File("a.csv");
+       f.File("bx.csv");
+       Set(f, Ctl::Text1, f.dir / "a.csv;b?.csv");
+     },
+     [](FormFixture& f) { return std::string(kWildcardGpxOutput) + (f.dir / "b?.GPX"); }, 2},
     {"ListOverwriteCancelled",
      [](FormFixture& f) {
        Set(f, Ctl::Text1, f.File("a.gpx") + ";b.gpx");
@@ -420,6 +463,39 @@ TEST(FormConvert, SingleFileIsHandedOnAndStored) {
   // The check that the output can be written leaves no file and no change.
   EXPECT_FALSE(Exists(f.dir / "new.csv"));
   EXPECT_EQ(ReadFile(kept), "old content");
+}
+
+// Names that differ in case are one file only where the system takes them
+// so; a GPX input may be replaced by its own POI-CSV, which takes its place
+// once it is read.
+TEST(FormConvert, AnOutputIsItsInputOnlyWhereTheSystemSaysSo) {
+  const struct {
+    bool poi;
+    const char* input;
+    const char* output;
+    bool refusedOnPosix, refusedOnWindows;
+  } cases[] = {
+      {true, "in.csv", "IN.CSV", false, true},
+      {true, "in.csv", "in.csv", true, true},
+      {false, "a.gpx;p.csv", "", false, true},  // "p.csv" gives "p.CSV"
+      {false, "trip.gpx", "trip.gpx", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.input) + " -> " + c.output);
+    FormFixture f;
+    f.Load();
+    if (c.poi) Poi(f);
+    f.File("in.csv");
+    f.File("a.gpx");
+    f.File("p.csv");
+    f.File("trip.gpx");
+    Set(f, Ctl::Text1, f.dir / c.input);
+    if (*c.output) Set(f, Ctl::Text2, f.dir / c.output);
+    f.form.Convert();
+    const bool refused = kHostPathRule == PathRule::Windows ? c.refusedOnWindows : c.refusedOnPosix;
+    EXPECT_EQ(f.view.closed, refused ? 0 : 1) << f.messages.Joined();
+    EXPECT_EQ(f.LastMessage().ends_with(kOwnInputReason), refused) << f.LastMessage();
+  }
 }
 
 TEST(FormConvert, PoiModeStoresUnderItsOwnNames) {

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "engine/batch.h"
+#include "engine/output_names.h"
 #include "engine/profiles.h"
 #include "engine/reports.h"
 #include "engine/run_main.h"
@@ -292,7 +293,7 @@ void GetCommandForm::Convert() {
   const FileList list = SplitFileList(input);
   const bool single = list.names.size() == 1;
   // A GPX output is one file; a pattern there would stop the conversion.
-  if (!toCsv && single && output.find_first_of("*?") != std::string::npos) {
+  if (!toCsv && single && HasWildcards(output)) {
     ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, kStopIcon, "Invalid file");
     return;
   }
@@ -302,9 +303,24 @@ void GetCommandForm::Convert() {
   }
   for (const std::string_view name : list.names) {
     const std::string item = std::string(list.folder).append(name);
-    const std::string outputName = single ? output : BatchOutputName(item, toCsv ? "CSV" : "GPX");
+    // Named as the converter and the list will name it.
+    const std::string completed = CompletedInput(item, toCsv);
+    const std::string outputName = OutputNameOf(completed, single ? output : "", toCsv);
     if ((!single && name.empty()) || FindFirstFile(item).empty()) {
       ctx_.messages.Show(kInputMissing + item, kOkOnly);
+      return;
+    }
+    // What would stop the conversion is refused here, where it can be
+    // corrected: a GPX output named by a pattern (as an item's would be), and
+    // an output that replaces its input (which a single GPX input may: its
+    // POI-CSV takes its place only once it is read).
+    if (!toCsv && HasWildcards(outputName)) {
+      ctx_.messages.Show(std::string(kWildcardGpxOutput) + outputName, kStopIcon, "Invalid file");
+      return;
+    }
+    if ((!toCsv || !single) && ReplacesItsInput(completed, outputName)) {
+      ctx_.messages.Show(std::string(kCantCreateOutput).append(outputName).append(kOwnInputReason),
+                         kStopIcon);
       return;
     }
     // A read-only file is refused even where this user could write it (root).
@@ -373,7 +389,7 @@ void GetCommandForm::ChooseInput() {
   const FileDialogResult result = ShowFileDlg(request);
   if (result.cancelled) return;  // a typed pattern stays as it was
   std::string chosen = JoinFileSelection(result.files);
-  if (chosen.find('*') != std::string::npos) chosen.clear();
+  if (HasWildcards(chosen)) chosen.clear();
   view_.SetText(Ctl::Text1, chosen);
   view_.CaretToEnd(Ctl::Text1);
   view_.CaretToEnd(Ctl::Text2);
@@ -393,7 +409,7 @@ void GetCommandForm::ChooseOutput() {
   const FileDialogResult result = ShowFileDlg(request);
   if (result.cancelled) return;
   std::string chosen = result.files.front();
-  if (chosen.find('*') != std::string::npos) chosen.clear();
+  if (HasWildcards(chosen)) chosen.clear();
   view_.SetText(Ctl::Text2, chosen);
   view_.CaretToEnd(Ctl::Text1);
   view_.CaretToEnd(Ctl::Text2);
@@ -454,7 +470,7 @@ void GetCommandForm::CreateProfile() {
   const FileDialogResult result = ShowFileDlg(request);
   if (result.cancelled) return;
   const std::string& path = result.files.front();
-  if (path.find('*') != std::string::npos) return;
+  if (HasWildcards(path)) return;
   const std::string text =
       FillProfileTemplate(LoadProfileTemplate(toCsv ? "GPXTOCSV" : "CSVTOGPX"), input,
                           view_.Text(Ctl::Text2), view_.Checked(Ctl::cmdCMTLineBreak));
