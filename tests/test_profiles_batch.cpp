@@ -123,7 +123,11 @@ TEST_F(Runs, ProfileThatIsOneOfItsTemplatedOutputsIsRefused) {
             "<wpt lat='5' lon='6'><name>C</name><gpxx:Category>Food</gpxx:Category></wpt></gpx>");
   const std::string profile = "[Profile]\r\nInput=" + dir / "trip.gpx" +
                               "\r\nOutput=" + dir / "x.csv" + "\r\nGenerateCSVFileName=<C>\r\n";
-  for (const char* name : {"Food.CSV", "food.csv"}) {  // file names without regard to case
+  std::vector<const char*> names = {"Food.CSV"};
+#ifdef _WIN32
+  names.push_back("food.csv");  // the same file there
+#endif
+  for (const char* name : names) {
     h.messages.boxes.clear();
     std::filesystem::remove(test::FsPath(dir / "Fuel.CSV"));
     WriteFile(dir / name, profile);
