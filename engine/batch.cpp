@@ -24,6 +24,16 @@ std::string BatchOutputName(std::string_view item, std::string_view ext) {
   return out;
 }
 
+bool IsFileList(std::string_view input) {
+  return input.find(';') != std::string_view::npos;
+}
+
+int FileList::Items() const {
+  int n = 0;
+  for (const std::string_view name : names) n += name.empty() ? 0 : 1;
+  return n;
+}
+
 FileList SplitFileList(std::string_view list) {
   FileList out;
   out.folder = DirectoryPart(list);
@@ -36,15 +46,29 @@ FileList SplitFileList(std::string_view list) {
   }
 }
 
+namespace {
+// The place in the list is told only while the list runs.
+struct ListPlace {
+  RunContext& ctx;
+  ListPlace(RunContext& c, int items) : ctx(c) {
+    ctx.ListItem = 0;
+    ctx.ListItems = items;
+  }
+  ~ListPlace() { ctx.ListItem = ctx.ListItems = 0; }
+};
+}  // namespace
+
 RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) {
   const std::string listText = ctx.InputSpec;  // InputSpec changes for each item
   const FileList list = SplitFileList(listText);
+  const ListPlace place(ctx, list.Items());
   entries = 0;
   files = 0;
   OutputKeys keys;
   std::set<std::string, std::less<>> written;  // keys of the outputs the list put in place
   for (const std::string_view name : list.names) {
     if (name.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there
+    ++ctx.ListItem;
     ctx.InputSpec.assign(list.folder).append(name);
     const std::string_view ext = ctx.ModeGPX ? "CSV" : "GPX";
     ctx.OutputSpec = BatchOutputName(ctx.InputSpec, ext);

@@ -74,7 +74,7 @@ RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files
   isList = false;
   files = 0;
   if (ctx.ProfileMode) return RunProfile(ctx, entries);
-  if (ctx.InputSpec.find(';') != std::string::npos) {
+  if (IsFileList(ctx.InputSpec)) {
     isList = true;
     return RunBatch(ctx, entries, files);
   }
