@@ -2,6 +2,8 @@
 // written here once, so that every place says the same words.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "services/messages.h"
@@ -27,5 +29,12 @@ inline constexpr std::string_view kCantOpenProfile = "Can't open ZVP file!";
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name);
 // An output refused before anything is written; the run goes on.
 void ShowOutputRefused(MessageSink& messages, std::string_view output);
+
+// "1 output file was written", "2 output files were written": what a run
+// stopped half-way had put in place before, for the words on the stop.
+std::string OutputsWrittenText(std::int32_t outputs);
+// The result of a request cancelled in the window, given how many outputs it
+// had put in place before the Cancel (items of a list before the cancelled one).
+std::string CancelledText(std::int32_t outputsWritten);
 
 }  // namespace marklode

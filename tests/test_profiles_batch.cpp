@@ -318,25 +318,46 @@ TEST_F(Runs, CancelAfterTheLastRecordChangesNothing) {
 // then closes without one.
 class ScriptedWindow : public WindowHost {
  public:
-  explicit ScriptedWindow(std::string input) : input_(std::move(input)) {}
+  explicit ScriptedWindow(std::vector<std::string> inputs) : inputs_(std::move(inputs)) {}
   void ShowMainWindowAndWait(RunContext& ctx) override {
-    if (++shown_ == 1) {
+    if (std::size_t(shown_++) < inputs_.size()) {
       ctx.ModeGPX = true;
-      ctx.InputSpec = input_;
+      ctx.InputSpec = inputs_[std::size_t(shown_ - 1)];
       ctx.OutputSpec = "Same as input but with .CSV";
     }
   }
   int shown_ = 0;
-  std::string input_;
+  std::vector<std::string> inputs_;
 };
 
 TEST_F(Runs, WindowCyclesReportCountsAndEndWithoutARequest) {
   WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
   WriteFile(dir / "b.gpx", "<gpx></gpx>");
-  ScriptedWindow window(dir / "a.gpx;b.gpx");
+  ScriptedWindow window({dir / "a.gpx;b.gpx"});
   EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
   EXPECT_EQ(window.shown_, 2);
   EXPECT_EQ(h.messages.Joined(), "Marklode: 2 Files processed. 1 entries converted.\n");
+}
+
+// A Cancel names the outputs its own request put in place before it, not
+// those of earlier requests of the session.
+TEST_F(Runs, WindowCancelTellsWhatItsRequestWrote) {
+  for (const char* name : {"a.gpx", "b.gpx", "c.gpx"})
+    WriteFile(dir / name, "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
+  CancelWhen cancel([&] { return h.ctx.InputSpec == dir / "c.gpx"; });
+  h.ctx.progress = &cancel;
+  ScriptedWindow window(
+      {dir / "a.gpx;b.gpx", dir / "a.gpx;b.gpx;c.gpx", dir / "b.gpx;c.gpx", dir / "c.gpx;a.gpx"});
+  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
+  EXPECT_EQ(window.shown_, 5);
+  EXPECT_EQ(h.messages.Joined(),
+            "Marklode: 2 Files processed. 2 entries converted.\n"
+            "Marklode: The conversion was cancelled after 2 output files were written; the "
+            "others were left as they were.\n"
+            "Marklode: The conversion was cancelled after 1 output file was written; the others "
+            "were left as they were.\n"
+            "Marklode: The conversion was cancelled; no file was changed.\n");
+  EXPECT_EQ(h.ctx.OutputsCommitted, 5);
 }
 
 }  // namespace

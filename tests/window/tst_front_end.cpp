@@ -54,7 +54,8 @@ class TestFrontEnd : public QObject {
   void progressNamesFileOfList();
   void boxWithoutActiveWindowOpensOverLastWindow();
   void windowCycleConvertsAndComesBack();
-  void windowCycleCancelledRunChangesNothing();
+  void windowCycleCancelTellsWhatChanged_data();
+  void windowCycleCancelTellsWhatChanged();
   void windowCycleRunsAfterCancelComplete();
   void windowCycleStopComesBackToWindow();
   void windowCycleListFromChooser();
@@ -543,13 +544,56 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
   QVERIFY(f.ctx.progress == &progress);
 }
 
-void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
+// A Cancel says what the request had changed: nothing for a single file or
+// the first item of a list, else how many outputs of the list's earlier items
+// were put in place; the outputs from the cancelled item on stay as they were.
+void TestFrontEnd::windowCycleCancelTellsWhatChanged_data() {
+  QTest::addColumn<QStringList>("files");
+  QTest::addColumn<QString>("input");
+  QTest::addColumn<QString>("output");  // for a single file
+  QTest::addColumn<QString>("cancelOn");
+  QTest::addColumn<QString>("message");
+  QTest::addColumn<QStringList>("written");
+  QTest::addColumn<QStringList>("kept");
+  const QString nothing = "The conversion was cancelled; no file was changed.";
+  QTest::newRow("single file") << QStringList{"big.gpx:20000"} << "big.gpx"
+                               << "big.csv"
+                               << "Converting big.gpx" << nothing << QStringList{}
+                               << QStringList{"big.csv"};
+  QTest::newRow("list, in file 1")
+      << QStringList{"big.gpx:20000", "a.gpx:2"} << "big.gpx;a.gpx"
+      << ""
+      << "file 1 of 2" << nothing << QStringList{} << QStringList{"big.CSV", "a.CSV"};
+  QTest::newRow("list, in file 2")
+      << QStringList{"a.gpx:2", "big.gpx:20000"} << "a.gpx;big.gpx"
+      << ""
+      << "file 2 of 2"
+      << "The conversion was cancelled after 1 output file was written; the others were left "
+         "as they were."
+      << QStringList{"a.CSV"} << QStringList{"big.CSV"};
+  QTest::newRow("list, in file 3")
+      << QStringList{"a.gpx:2", "b.gpx:2", "big.gpx:20000", "c.gpx:2"}
+      << "a.gpx;b.gpx;big.gpx;c.gpx"
+      << ""
+      << "file 3 of 4"
+      << "The conversion was cancelled after 2 output files were written; the others were left "
+         "as they were."
+      << QStringList{"a.CSV", "b.CSV"} << QStringList{"big.CSV", "c.CSV"};
+}
+
+void TestFrontEnd::windowCycleCancelTellsWhatChanged() {
+  QFETCH(QStringList, files);
+  QFETCH(QString, input);
+  QFETCH(QString, output);
+  QFETCH(QString, cancelOn);
+  QFETCH(QString, message);
+  QFETCH(QStringList, written);
+  QFETCH(QStringList, kept);
   WindowFixture f;
-  const std::string input = f.dir / "big.gpx";
-  const std::string output = f.dir / "big.csv";
-  WriteFile(input, Gpx(20000));
-  WriteFile(output, "old content\r\n");
-  // Every report counts as long, and the first pump of events presses Cancel.
+  WriteGpxFiles(f.dir, files);
+  for (const QStringList& outputs : {written, kept})
+    for (const QString& name : outputs) WriteFile(f.dir / name.toStdString(), "old content\r\n");
+  // Every report counts as long; Cancel is pressed once the label says so.
   Clock::time_point now{};
   QtProgressSink progress(std::chrono::milliseconds(0),
                           [&now] { return now += std::chrono::milliseconds(100); });
@@ -557,25 +601,30 @@ void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
   int shown = 0;
   host.onShown = [&](frmGetCommand& w) {
     if (++shown == 1) {
-      w.Text1->setText(QString::fromStdString(input));
-      w.Text2->setText(QString::fromStdString(output));
+      w.Text1->setText(QString::fromStdString(f.dir / input.toStdString()));
+      if (!output.isEmpty()) w.Text2->setText(QString::fromStdString(f.dir / output.toStdString()));
       QTimer::singleShot(0, w.Command4, &QPushButton::click);
     } else {
       QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
     }
   };
   auto cancelWhenShown = std::make_unique<QTimer>();
-  QObject::connect(cancelWhenShown.get(), &QTimer::timeout, [&progress] {
-    if (progress.dialog() != nullptr && progress.dialog()->isVisible()) progress.dialog()->cancel();
+  QObject::connect(cancelWhenShown.get(), &QTimer::timeout, [&progress, &cancelOn] {
+    if (progress.dialog() != nullptr && progress.dialog()->isVisible() &&
+        progress.dialog()->labelText().contains(cancelOn))
+      progress.dialog()->cancel();
   });
   cancelWhenShown->start(0);
 
   RunMain(f.ctx, CommandLine{}, &host);
   QCOMPARE(shown, 2);
-  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
-  QCOMPARE(f.messages.boxes[0].text,
-           std::string("The conversion was cancelled; no file was changed."));
-  QCOMPARE(ReadFile(output), std::string("old content\r\n"));
+  // A list asks once before it overwrites.
+  QCOMPARE(f.messages.boxes.size(), std::size_t(output.isEmpty() ? 2 : 1));
+  QCOMPARE(QString::fromStdString(f.LastMessage()), message);
+  for (const QString& name : written)
+    QCOMPARE(CountRecords(ReadFile(f.dir / name.toStdString())), 2);
+  for (const QString& name : kept)
+    QCOMPARE(ReadFile(f.dir / name.toStdString()), std::string("old content\r\n"));
 }
 
 // A Cancel ends its own run only: later long runs of the session finish, and
