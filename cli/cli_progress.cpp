@@ -3,15 +3,15 @@
 #include <cstdio>
 #include <utility>
 
+#include "engine/reports.h"
 #include "services/messages.h"
 
 namespace marklode {
 
 std::string InterruptedText(std::int32_t outputsCommitted) {
   if (outputsCommitted <= 0) return "Interrupted; no output file was changed.";
-  return "Interrupted after " + std::to_string(outputsCommitted) +
-         (outputsCommitted == 1 ? " output file was" : " output files were") +
-         " written; no other output file was changed.";
+  return "Interrupted after " + OutputsWrittenText(outputsCommitted) +
+         "; no other output file was changed.";
 }
 
 bool TerminalProgress::Cancelled() {

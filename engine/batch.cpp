@@ -16,6 +16,16 @@ std::string BatchOutputName(std::string_view item, std::string_view ext) {
   return OutputNameOf(CompletedInput(item, gpxInput), "", gpxInput);
 }
 
+bool IsFileList(std::string_view input) {
+  return input.find(';') != std::string_view::npos;
+}
+
+int FileList::Items() const {
+  int n = 0;
+  for (const std::string_view name : names) n += name.empty() ? 0 : 1;
+  return n;
+}
+
 FileList SplitFileList(std::string_view list) {
   FileList out;
   out.folder = DirectoryPart(list);
@@ -28,9 +38,22 @@ FileList SplitFileList(std::string_view list) {
   }
 }
 
+namespace {
+// The place in the list is told only while the list runs.
+struct ListPlace {
+  RunContext& ctx;
+  ListPlace(RunContext& c, int items) : ctx(c) {
+    ctx.ListItem = 0;
+    ctx.ListItems = items;
+  }
+  ~ListPlace() { ctx.ListItem = ctx.ListItems = 0; }
+};
+}  // namespace
+
 RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) {
   const std::string listText = ctx.InputSpec;  // InputSpec changes for each item
   const FileList list = SplitFileList(listText);
+  const ListPlace place(ctx, list.Items());
   entries = 0;
   files = 0;
   // Every item is looked at before any is converted: a list that would
@@ -54,6 +77,7 @@ RunStatus RunBatch(RunContext& ctx, std::int32_t& entries, std::int32_t& files) 
   std::set<std::string, std::less<>> written;  // keys of the outputs the list put in place
   for (const std::string_view name : list.names) {
     if (name.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there
+    ++ctx.ListItem;
     ctx.InputSpec.assign(list.folder).append(name);
     ctx.OutputSpec = OutputNameOf(CompletedInput(ctx.InputSpec, ctx.ModeGPX), "", ctx.ModeGPX);
     // An output that an earlier item wrote is refused: two inputs named

@@ -46,4 +46,15 @@ void ShowOutputRefused(MessageSink& messages, std::string_view output) {
                 Severity::Problem);
 }
 
+std::string OutputsWrittenText(std::int32_t outputs) {
+  return std::to_string(outputs) +
+         (outputs == 1 ? " output file was written" : " output files were written");
+}
+
+std::string CancelledText(std::int32_t outputsWritten) {
+  if (outputsWritten <= 0) return "The conversion was cancelled; no file was changed.";
+  return "The conversion was cancelled after " + OutputsWrittenText(outputsWritten) +
+         "; the others were left as they were.";
+}
+
 }  // namespace marklode

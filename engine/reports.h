@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "services/messages.h"
@@ -41,5 +42,12 @@ void ShowNamelessSkipped(MessageSink& messages, std::int64_t count);
 // item of a list wrote, or a profile that would be one of its own outputs);
 // the run goes on.
 void ShowOutputRefused(MessageSink& messages, std::string_view output);
+
+// "1 output file was written", "2 output files were written": what a run
+// stopped half-way had put in place before, for the words on the stop.
+std::string OutputsWrittenText(std::int32_t outputs);
+// The result of a request cancelled in the window, given how many outputs it
+// had put in place before the Cancel (items of a list before the cancelled one).
+std::string CancelledText(std::int32_t outputsWritten);
 
 }  // namespace marklode

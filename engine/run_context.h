@@ -33,6 +33,10 @@ struct RunContext {
   bool OverwriteConfirmed = false;
   std::int32_t EntriesConverted = 0;
   std::int32_t OutputsCommitted = 0;  // files put in place since the program started
+  // While a ";" list runs: the item being converted, counted from 1 as
+  // FileList::Items counts, and how many the list holds; 0 otherwise.
+  std::int32_t ListItem = 0;
+  std::int32_t ListItems = 0;
   bool ProfileMode = false;
   std::string ProfileFile;
   bool ReverseSwitch = false;

@@ -6,6 +6,7 @@
 #include "engine/gpx_to_csv.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/profiles.h"
+#include "engine/reports.h"
 #include "services/platform.h"
 #include "services/strings.h"
 
@@ -74,7 +75,7 @@ RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files
   isList = false;
   files = 0;
   if (ctx.ProfileMode) return RunProfile(ctx, entries);
-  if (ctx.InputSpec.find(';') != std::string::npos) {
+  if (IsFileList(ctx.InputSpec)) {
     isList = true;
     return RunBatch(ctx, entries, files);
   }
@@ -115,6 +116,7 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
 
     std::int32_t entries = 0, files = 0;
     bool isList = false;
+    const std::int32_t committedBefore = ctx.OutputsCommitted;
     RunStatus st;
     try {
       st = RunRequest(ctx, entries, files, isList);
@@ -132,7 +134,8 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
 
     std::string result;
     if (st == RunStatus::Cancelled) {
-      result = "The conversion was cancelled; no file was changed.";
+      // Items of a list before the cancelled one have been put in place.
+      result = CancelledText(ctx.OutputsCommitted - committedBefore);
     } else {
       if (isList) result = std::to_string(files) + " Files processed.\r\n";
       result += std::to_string(entries) + " entries converted.";

@@ -151,24 +151,42 @@ TEST_F(Runs, MissingProfileIsReported) {
   EXPECT_EQ(h.messages.boxes.at(0).text, "Can't open ZVP file!");
 }
 
-// The window and the batch take a list apart with this one routine.
+// The window, the batch and the progress take a list apart and count its
+// items with this one routine.
 TEST(BatchNames, ListsSplitIntoAFolderAndNames) {
   const struct {
     const char* list;
     const char* folder;
     std::vector<std::string_view> names;
+    int items;
   } cases[] = {
-      {"/maps/a.csv;b.csv", "/maps/", {"a.csv", "b.csv"}},
-      {"a.csv;;b", "", {"a.csv", "", "b"}},
-      {"/m/a;", "/m/", {"a", ""}},
-      {"/m/x;sub/y", "/m/x;sub/", {"y"}},  // the folder ends at the last "/"
-      {"one.gpx", "", {"one.gpx"}},
+      {"/maps/a.csv;b.csv", "/maps/", {"a.csv", "b.csv"}, 2},
+      {"a.csv;;b", "", {"a.csv", "", "b"}, 2},
+      {"/m/a;", "/m/", {"a", ""}, 1},
+      {"/m/a;b;", "/m/", {"a", "b", ""}, 2},
+      {";;", "", {"", "", ""}, 0},
+      {"/m/", "/m/", {""}, 0},
+      {"/m/x;sub/y", "/m/x;sub/", {"y"}, 1},  // the folder ends at the last "/"
+      {"/m/x;y/a;b;c", "/m/x;y/", {"a", "b", "c"}, 3},
+      // Spaces belong to the names, as in the folder.
+      {"/my maps/a b.csv; c.csv", "/my maps/", {"a b.csv", " c.csv"}, 2},
+      {"/m/a; ;b", "/m/", {"a", " ", "b"}, 3},
+      {"one.gpx", "", {"one.gpx"}, 1},
   };
   for (const auto& c : cases) {
     const FileList list = SplitFileList(c.list);
     EXPECT_EQ(list.folder, c.folder) << c.list;
     EXPECT_EQ(list.names, c.names) << c.list;
+    EXPECT_EQ(list.Items(), c.items) << c.list;
   }
+#ifdef _WIN32
+  const FileList list = SplitFileList("C:\\maps\\a.csv;;b.csv;");
+  EXPECT_EQ(list.folder, "C:\\maps\\");
+  EXPECT_EQ(list.Items(), 2);
+#endif
+  EXPECT_TRUE(IsFileList("a.csv;"));
+  EXPECT_TRUE(IsFileList("/m/x;y/a"));
+  EXPECT_FALSE(IsFileList("/m/a.csv"));
 }
 
 TEST(BatchNames, CutAtTheFileNamesLastDot) {
@@ -344,6 +362,51 @@ TEST_F(Runs, CancelAtTheThirdItemKeepsTheFirstTwo) {
             (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "c.csv"}));
 }
 
+// Told at every report of every item: which item of how many is read, as
+// the list's items are counted (empty ones are none).
+class PlaceRecorder : public ProgressSink {
+ public:
+  explicit PlaceRecorder(const RunContext& ctx) : ctx_(ctx) {}
+  bool Update(std::uint64_t, std::uint64_t) override {
+    const std::string seen = std::string(FileNamePart(ctx_.InputSpec)) + " " +
+                             std::to_string(ctx_.ListItem) + "/" + std::to_string(ctx_.ListItems);
+    if (places.empty() || places.back() != seen) places.push_back(seen);
+    return true;
+  }
+  std::vector<std::string> places;
+
+ private:
+  const RunContext& ctx_;
+};
+
+TEST_F(Runs, ListTellsEachItemsPlace) {
+  std::filesystem::create_directory(test::FsPath(dir / "x;y"));  // a folder holding ";"
+  for (const std::string& name : {dir / "a.csv", dir / "b.csv", dir / "x;y/c.csv"})
+    WriteFile(name, "1,2,P\r\n");
+  const struct {
+    std::string list;
+    std::vector<std::string> places;
+  } cases[] = {
+      {dir / "a.csv;b.csv", {"a.csv 1/2", "b.csv 2/2"}},
+      {dir / "a.csv;;b.csv;", {"a.csv 1/2", "b.csv 2/2"}},
+      {dir / ";a.csv;;", {"a.csv 1/1"}},
+      // A refused item keeps its place: the next is still the third.
+      {dir / "a.csv;a.CSV;b.csv", {"a.csv 1/3", "b.csv 3/3"}},
+      {dir / "x;y/c.csv;c.csv", {"c.csv 1/2"}},  // the same output twice: the second refused
+  };
+  for (const auto& c : cases) {
+    PlaceRecorder recorder(h.ctx);
+    h.ctx.progress = &recorder;
+    h.ctx.InputSpec = c.list;
+    std::int32_t entries = 0, files = 0;
+    EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done) << c.list;
+    EXPECT_EQ(recorder.places, c.places) << c.list;
+    // Outside the list no place is told.
+    EXPECT_EQ(h.ctx.ListItem, 0);
+    EXPECT_EQ(h.ctx.ListItems, 0);
+  }
+}
+
 TEST_F(Runs, CancelAfterTheLastRecordChangesNothing) {
   WriteFile(dir / "t.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
   WriteFile(dir / "t.csv", "1,2,P\r\n");
@@ -366,25 +429,46 @@ TEST_F(Runs, CancelAfterTheLastRecordChangesNothing) {
 // then closes without one.
 class ScriptedWindow : public WindowHost {
  public:
-  explicit ScriptedWindow(std::string input) : input_(std::move(input)) {}
+  explicit ScriptedWindow(std::vector<std::string> inputs) : inputs_(std::move(inputs)) {}
   void ShowMainWindowAndWait(RunContext& ctx) override {
-    if (++shown_ == 1) {
+    if (std::size_t(shown_++) < inputs_.size()) {
       ctx.ModeGPX = true;
-      ctx.InputSpec = input_;
+      ctx.InputSpec = inputs_[std::size_t(shown_ - 1)];
       ctx.OutputSpec = "Same as input but with .CSV";
     }
   }
   int shown_ = 0;
-  std::string input_;
+  std::vector<std::string> inputs_;
 };
 
 TEST_F(Runs, WindowCyclesReportCountsAndEndWithoutARequest) {
   WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
   WriteFile(dir / "b.gpx", "<gpx></gpx>");
-  ScriptedWindow window(dir / "a.gpx;b.gpx");
+  ScriptedWindow window({dir / "a.gpx;b.gpx"});
   EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
   EXPECT_EQ(window.shown_, 2);
   EXPECT_EQ(h.messages.Joined(), "Marklode: 2 Files processed. 1 entries converted.\n");
+}
+
+// A Cancel names the outputs its own request put in place before it, not
+// those of earlier requests of the session.
+TEST_F(Runs, WindowCancelTellsWhatItsRequestWrote) {
+  for (const char* name : {"a.gpx", "b.gpx", "c.gpx"})
+    WriteFile(dir / name, "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
+  CancelWhen cancel([&] { return h.ctx.InputSpec == dir / "c.gpx"; });
+  h.ctx.progress = &cancel;
+  ScriptedWindow window(
+      {dir / "a.gpx;b.gpx", dir / "a.gpx;b.gpx;c.gpx", dir / "b.gpx;c.gpx", dir / "c.gpx;a.gpx"});
+  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
+  EXPECT_EQ(window.shown_, 5);
+  EXPECT_EQ(h.messages.Joined(),
+            "Marklode: 2 Files processed. 2 entries converted.\n"
+            "Marklode: The conversion was cancelled after 2 output files were written; the "
+            "others were left as they were.\n"
+            "Marklode: The conversion was cancelled after 1 output file was written; the others "
+            "were left as they were.\n"
+            "Marklode: The conversion was cancelled; no file was changed.\n");
+  EXPECT_EQ(h.ctx.OutputsCommitted, 5);
 }
 
 }  // namespace

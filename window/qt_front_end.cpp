@@ -11,6 +11,7 @@
 
 #include "services/platform.h"
 #include "services/strings.h"
+#include "window/form/progress_text.h"
 #include "window/frm_get_command.h"
 
 namespace marklode {
@@ -120,11 +121,6 @@ void QtProgressSink::BeginRun(const RunContext* request) {
   // later run at its first report.
   if (dialog_) dialog_->reset();
   request_ = request;
-  listSize_ = 0;
-  if (request != nullptr && request->InputSpec.find(';') != std::string::npos)
-    listSize_ = FieldCount(request->InputSpec, ';');
-  fileNumber_ = 0;
-  fileShown_.clear();
 }
 
 void QtProgressSink::Finish() {
@@ -154,16 +150,7 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
   const QLocale locale;
   QString label;
   if (request_ != nullptr) {
-    // A list runs its items one after the other under the context's input.
-    const std::string& input = request_->InputSpec;
-    if (input != fileShown_) {
-      fileShown_ = input;
-      ++fileNumber_;
-    }
-    label = QObject::tr("Converting %1").arg(Q(FileNamePart(input)));
-    if (listSize_ > 1)
-      label += QObject::tr(", file %1 of %2").arg(std::min(fileNumber_, listSize_)).arg(listSize_);
-    label += QLatin1Char('\n');
+    label = Q(ConvertingText(*request_)) + QLatin1Char('\n');
   } else {
     label = QObject::tr("Converting...") + QLatin1Char(' ');
   }

@@ -73,8 +73,6 @@ class QtProgressSink : public ProgressSink {
   bool started_ = false;
   bool cancelled_ = false;
   const RunContext* request_ = nullptr;
-  int listSize_ = 0, fileNumber_ = 0;
-  std::string fileShown_;
   std::chrono::steady_clock::time_point start_, lastPump_;
   QPointer<QProgressDialog> dialog_;
 };

@@ -541,6 +541,23 @@ TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
   EXPECT_EQ(f.messages.boxes.size(), 2u);
 }
 
+// What is a list is decided as the batch decides it: a ";" in the folder makes
+// one of a single name, converted beside it.
+TEST(FormConvert, FolderHoldingASemicolonMakesAList) {
+  FormFixture f;
+  f.Load();
+  std::filesystem::create_directory(test::FsPath(f.dir / "x;y"));
+  const std::string item = f.File("x;y/a.gpx");
+  f.view.Type(Ctl::Text1, item);
+  EXPECT_FALSE(f.view.Enabled(Ctl::Text2));
+  f.form.Convert();
+  ASSERT_EQ(f.messages.boxes.size(), 1u);
+  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
+  EXPECT_EQ(f.view.closed, 1);
+  EXPECT_EQ(f.ctx.InputSpec, item);
+  EXPECT_EQ(f.Stored("OutFileGPX"), "<none>");
+}
+
 TEST(FormConvert, ProfileIsHandedOnAndStored) {
   FormFixture f;
   f.Load({{"ProfileMode", "True"}});

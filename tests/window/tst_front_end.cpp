@@ -50,10 +50,12 @@ class TestFrontEnd : public QObject {
   void windowSystemProbe();
   void progressStaysHiddenForShortRuns();
   void progressCancelStopsTheRun();
+  void progressNamesFileOfList_data();
   void progressNamesFileOfList();
   void boxWithoutActiveWindowOpensOverLastWindow();
   void windowCycleConvertsAndComesBack();
-  void windowCycleCancelledRunChangesNothing();
+  void windowCycleCancelTellsWhatChanged_data();
+  void windowCycleCancelTellsWhatChanged();
   void windowCycleRunsAfterCancelComplete();
   void windowCycleStopComesBackToWindow();
   void windowCycleListFromChooser();
@@ -373,30 +375,6 @@ void TestFrontEnd::progressCancelStopsTheRun() {
   QVERIFY(progress.Update(0, 10));
 }
 
-// Each item of a list is named as it is read, with its place in the list.
-void TestFrontEnd::progressNamesFileOfList() {
-  Clock::time_point now{};
-  QtProgressSink progress(std::chrono::milliseconds(0),
-                          [&now] { return now += std::chrono::milliseconds(100); });
-  MemorySettingsStore settings;
-  RecordingMessageSink messages;
-  RunContext ctx(messages, settings);
-  ctx.InputSpec = "/trips/a.gpx;b.gpx;c.gpx";
-  progress.BeginRun(&ctx);
-  ctx.InputSpec = "/trips/a.gpx";  // as the batch runs its items
-  QVERIFY(progress.Update(10, 100));
-  QVERIFY(progress.dialog()->labelText().startsWith("Converting a.gpx, file 1 of 3\n"));
-  ctx.InputSpec = "/trips/b.gpx";
-  QVERIFY(progress.Update(10, 100));
-  QVERIFY(progress.dialog()->labelText().startsWith("Converting b.gpx, file 2 of 3\n"));
-  QVERIFY(progress.dialog()->labelText().contains(" of "));
-
-  ctx.InputSpec = "/trips/single.gpx";
-  progress.BeginRun(&ctx);
-  QVERIFY(progress.Update(10, 100));
-  QVERIFY(progress.dialog()->labelText().startsWith("Converting single.gpx\n"));
-}
-
 // Between requests no window is active; the result box still belongs to the
 // window the user just left and opens over it.
 void TestFrontEnd::boxWithoutActiveWindowOpensOverLastWindow() {
@@ -437,6 +415,16 @@ int CountRecords(const std::string& csv) {
   return n;
 }
 
+// Writes each "name:points" GPX file in the folder.
+void WriteGpxFiles(const ScratchDir& dir, const QStringList& files) {
+  for (const QString& file : files) {
+    const std::string name = file.section(':', 0, 0).toStdString();
+    const std::string folder(DirectoryPart(name));
+    if (!folder.empty()) QDir().mkpath(QString::fromStdString(dir / folder));
+    WriteFile(dir / name, Gpx(file.section(':', 1).toInt()));
+  }
+}
+
 // Runs the entry routine with a real window; each shown window gets the next
 // step, queued so that it runs inside the window's event loop. A window
 // beyond the steps is closed, and the count of windows shown is returned.
@@ -457,6 +445,65 @@ int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetComma
 }
 
 }  // namespace
+
+// Each item of a list is named as it is read, with its place among the
+// items the batch converts: empty items are none, a folder may hold ";", and
+// items too short to be shown still count.
+void TestFrontEnd::progressNamesFileOfList_data() {
+  QTest::addColumn<QStringList>("files");
+  QTest::addColumn<QString>("input");
+  QTest::addColumn<int>("delayMs");
+  QTest::addColumn<QStringList>("labels");
+  QTest::newRow("single file") << QStringList{"single.gpx:2"} << "single.gpx" << 0
+                               << QStringList{"Converting single.gpx"};
+  QTest::newRow("list") << QStringList{"a.gpx:2", "b.gpx:2", "c.gpx:2"} << "a.gpx;b.gpx;c.gpx" << 0
+                        << QStringList{"Converting a.gpx, file 1 of 3",
+                                       "Converting b.gpx, file 2 of 3",
+                                       "Converting c.gpx, file 3 of 3"};
+  QTest::newRow("empty items") << QStringList{"a.gpx:2", "b.gpx:2"} << "a.gpx;;b.gpx;" << 0
+                               << QStringList{"Converting a.gpx, file 1 of 2",
+                                              "Converting b.gpx, file 2 of 2"};
+  QTest::newRow("folder holding ;")
+      << QStringList{"x;y/a.gpx:2", "x;y/b.gpx:2"} << "x;y/a.gpx;b.gpx" << 0
+      << QStringList{"Converting a.gpx, file 1 of 2", "Converting b.gpx, file 2 of 2"};
+  QTest::newRow("short items unseen")
+      << QStringList{"a.gpx:2", "b.gpx:2", "bigpoi.gpx:40000"} << "a.gpx;b.gpx;bigpoi.gpx" << 400
+      << QStringList{"Converting bigpoi.gpx, file 3 of 3"};
+}
+
+void TestFrontEnd::progressNamesFileOfList() {
+  QFETCH(QStringList, files);
+  QFETCH(QString, input);
+  QFETCH(int, delayMs);
+  QFETCH(QStringList, labels);
+  ScratchDir dir;
+  WriteGpxFiles(dir, files);
+  Clock::time_point now{};
+  QtProgressSink progress(std::chrono::milliseconds(delayMs),
+                          [&now] { return now += std::chrono::milliseconds(100); });
+  MemorySettingsStore settings;
+  RecordingMessageSink messages;
+  RunContext ctx(messages, settings);
+  ctx.progress = &progress;
+  ctx.ModeGPX = true;
+  ctx.InputSpec = dir / input.toStdString();
+  ctx.OutputSpec = dir / "out.csv";  // for a single file; a list names its own
+  progress.BeginRun(&ctx);
+  QStringList seen;  // the first line of the label, each time it changed
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (progress.dialog() == nullptr || !progress.dialog()->isVisible()) return;
+    const QString line = progress.dialog()->labelText().section('\n', 0, 0);
+    if (seen.isEmpty() || seen.back() != line) seen << line;
+  });
+  watch.start(0);
+  std::int32_t entries = 0, fileCount = 0;
+  bool isList = false;
+  QCOMPARE(RunRequest(ctx, entries, fileCount, isList), RunStatus::Done);
+  progress.Finish();
+  QCOMPARE(QString::fromStdString(messages.Joined()), QString());
+  QCOMPARE(seen, labels);
+}
 
 // The whole round as a user sees it: the window comes up, the fields are
 // filled in, Convert closes it, the entry routine converts and reports, and a
@@ -497,13 +544,56 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
   QVERIFY(f.ctx.progress == &progress);
 }
 
-void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
+// A Cancel says what the request had changed: nothing for a single file or
+// the first item of a list, else how many outputs of the list's earlier items
+// were put in place; the outputs from the cancelled item on stay as they were.
+void TestFrontEnd::windowCycleCancelTellsWhatChanged_data() {
+  QTest::addColumn<QStringList>("files");
+  QTest::addColumn<QString>("input");
+  QTest::addColumn<QString>("output");  // for a single file
+  QTest::addColumn<QString>("cancelOn");
+  QTest::addColumn<QString>("message");
+  QTest::addColumn<QStringList>("written");
+  QTest::addColumn<QStringList>("kept");
+  const QString nothing = "The conversion was cancelled; no file was changed.";
+  QTest::newRow("single file") << QStringList{"big.gpx:20000"} << "big.gpx"
+                               << "big.csv"
+                               << "Converting big.gpx" << nothing << QStringList{}
+                               << QStringList{"big.csv"};
+  QTest::newRow("list, in file 1")
+      << QStringList{"big.gpx:20000", "a.gpx:2"} << "big.gpx;a.gpx"
+      << ""
+      << "file 1 of 2" << nothing << QStringList{} << QStringList{"big.CSV", "a.CSV"};
+  QTest::newRow("list, in file 2")
+      << QStringList{"a.gpx:2", "big.gpx:20000"} << "a.gpx;big.gpx"
+      << ""
+      << "file 2 of 2"
+      << "The conversion was cancelled after 1 output file was written; the others were left "
+         "as they were."
+      << QStringList{"a.CSV"} << QStringList{"big.CSV"};
+  QTest::newRow("list, in file 3")
+      << QStringList{"a.gpx:2", "b.gpx:2", "big.gpx:20000", "c.gpx:2"}
+      << "a.gpx;b.gpx;big.gpx;c.gpx"
+      << ""
+      << "file 3 of 4"
+      << "The conversion was cancelled after 2 output files were written; the others were left "
+         "as they were."
+      << QStringList{"a.CSV", "b.CSV"} << QStringList{"big.CSV", "c.CSV"};
+}
+
+void TestFrontEnd::windowCycleCancelTellsWhatChanged() {
+  QFETCH(QStringList, files);
+  QFETCH(QString, input);
+  QFETCH(QString, output);
+  QFETCH(QString, cancelOn);
+  QFETCH(QString, message);
+  QFETCH(QStringList, written);
+  QFETCH(QStringList, kept);
   WindowFixture f;
-  const std::string input = f.dir / "big.gpx";
-  const std::string output = f.dir / "big.csv";
-  WriteFile(input, Gpx(20000));
-  WriteFile(output, "old content\r\n");
-  // Every report counts as long, and the first pump of events presses Cancel.
+  WriteGpxFiles(f.dir, files);
+  for (const QStringList& outputs : {written, kept})
+    for (const QString& name : outputs) WriteFile(f.dir / name.toStdString(), "old content\r\n");
+  // Every report counts as long; Cancel is pressed once the label says so.
   Clock::time_point now{};
   QtProgressSink progress(std::chrono::milliseconds(0),
                           [&now] { return now += std::chrono::milliseconds(100); });
@@ -511,25 +601,30 @@ void TestFrontEnd::windowCycleCancelledRunChangesNothing() {
   int shown = 0;
   host.onShown = [&](frmGetCommand& w) {
     if (++shown == 1) {
-      w.Text1->setText(QString::fromStdString(input));
-      w.Text2->setText(QString::fromStdString(output));
+      w.Text1->setText(QString::fromStdString(f.dir / input.toStdString()));
+      if (!output.isEmpty()) w.Text2->setText(QString::fromStdString(f.dir / output.toStdString()));
       QTimer::singleShot(0, w.Command4, &QPushButton::click);
     } else {
       QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
     }
   };
   auto cancelWhenShown = std::make_unique<QTimer>();
-  QObject::connect(cancelWhenShown.get(), &QTimer::timeout, [&progress] {
-    if (progress.dialog() != nullptr && progress.dialog()->isVisible()) progress.dialog()->cancel();
+  QObject::connect(cancelWhenShown.get(), &QTimer::timeout, [&progress, &cancelOn] {
+    if (progress.dialog() != nullptr && progress.dialog()->isVisible() &&
+        progress.dialog()->labelText().contains(cancelOn))
+      progress.dialog()->cancel();
   });
   cancelWhenShown->start(0);
 
   RunMain(f.ctx, CommandLine{}, &host);
   QCOMPARE(shown, 2);
-  QCOMPARE(f.messages.boxes.size(), std::size_t(1));
-  QCOMPARE(f.messages.boxes[0].text,
-           std::string("The conversion was cancelled; no file was changed."));
-  QCOMPARE(ReadFile(output), std::string("old content\r\n"));
+  // A list asks once before it overwrites.
+  QCOMPARE(f.messages.boxes.size(), std::size_t(output.isEmpty() ? 2 : 1));
+  QCOMPARE(QString::fromStdString(f.LastMessage()), message);
+  for (const QString& name : written)
+    QCOMPARE(CountRecords(ReadFile(f.dir / name.toStdString())), 2);
+  for (const QString& name : kept)
+    QCOMPARE(ReadFile(f.dir / name.toStdString()), std::string("old content\r\n"));
 }
 
 // A Cancel ends its own run only: later long runs of the session finish, and

@@ -228,7 +228,7 @@ void GetCommandForm::ApplyProfileMode() {
 
 void GetCommandForm::RefreshOutputField() {
   if (view_.Checked(Ctl::Check1)) return;
-  if (view_.Text(Ctl::Text1).find(';') != std::string::npos) {
+  if (IsFileList(view_.Text(Ctl::Text1))) {
     // Several inputs: each output is named after its input.
     view_.SetEnabled(Ctl::Text2, false);
     view_.SetLook(Ctl::Text2, FieldLook::Window);
@@ -291,7 +291,7 @@ void GetCommandForm::Convert() {
   // A list is taken apart as the batch takes it; each item is checked under
   // the name the batch will use.
   const FileList list = SplitFileList(input);
-  const bool single = list.names.size() == 1;
+  const bool single = !IsFileList(input);
   // A GPX output is one file; a pattern there would stop the conversion.
   if (!toCsv && single && HasWildcards(output)) {
     ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, kStopIcon, "Invalid file");

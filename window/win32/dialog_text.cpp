@@ -6,6 +6,7 @@
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/strings.h"
+#include "window/form/progress_text.h"
 
 namespace marklode {
 
@@ -56,17 +57,11 @@ std::string ByteCountText(std::uint64_t bytes) {
   return text;
 }
 
-std::string ProgressText(std::string_view input, int fileNumber, int listSize,
-                         std::uint64_t bytesDone, std::uint64_t bytesTotal) {
-  std::string text = "Converting";
-  if (input.empty()) {
-    text += "...";
-  } else {
-    text.append(" ").append(FileNamePart(input));
-    if (listSize > 1)
-      text += ", file " + std::to_string(std::min(fileNumber, listSize)) + " of " +
-              std::to_string(listSize);
-  }
+std::string ProgressText(const RunContext* request, std::uint64_t bytesDone,
+                         std::uint64_t bytesTotal) {
+  const std::string text = request == nullptr || request->InputSpec.empty()
+                               ? std::string("Converting...")
+                               : ConvertingText(*request);
   return text + "\r\n" + ByteCountText(bytesDone) + " of " + ByteCountText(bytesTotal) + " read";
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/run_context.h"
+
 namespace marklode {
 
 // A chooser's filter, "Description (*.X)|*.X|...", as the file dialogs take
@@ -25,9 +27,10 @@ std::vector<std::string> SelectedFiles(const wchar_t* buffer, std::size_t size);
 std::string ByteCountText(std::uint64_t bytes);
 
 // The progress window's two lines: the file being read (for a list, which
-// of how many) and how much of it has been read.
-std::string ProgressText(std::string_view input, int fileNumber, int listSize,
-                         std::uint64_t bytesDone, std::uint64_t bytesTotal);
+// of how many, as the batch tells it in the request) and how much of it has
+// been read. Without a request, or one without an input, no file is named.
+std::string ProgressText(const RunContext* request, std::uint64_t bytesDone,
+                         std::uint64_t bytesTotal);
 
 // The user guide's Markdown as plain text for a text box: headings without
 // their "#" marks, no "**" around strong words and no backquotes around code.

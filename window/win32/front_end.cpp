@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "services/os.h"
-#include "services/strings.h"
 #include "window/win32/dialog_text.h"
 #include "window/win32/main_window.h"
 
@@ -176,8 +175,6 @@ struct Win32ProgressSink::Impl {
   std::chrono::milliseconds delay;
   bool started = false, cancelled = false;
   const RunContext* request = nullptr;
-  int listSize = 0, fileNumber = 0;
-  std::string fileShown;
   std::wstring labelShown;
   std::chrono::steady_clock::time_point start, lastPump;
   HWND window = nullptr, label = nullptr, bar = nullptr, button = nullptr;
@@ -265,11 +262,6 @@ void Win32ProgressSink::BeginRun(const RunContext* request) {
   s.cancelled = false;
   if (s.button != nullptr) ::EnableWindow(s.button, TRUE);
   s.request = request;
-  s.listSize = 0;
-  if (request != nullptr && request->InputSpec.find(';') != std::string::npos)
-    s.listSize = FieldCount(request->InputSpec, ';');
-  s.fileNumber = 0;
-  s.fileShown.clear();
 }
 
 void Win32ProgressSink::Finish() {
@@ -290,17 +282,7 @@ bool Win32ProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal
   s.lastPump = now;
   if (s.window == nullptr && !s.Create(over ? over() : nullptr)) return true;
 
-  std::string input;
-  if (s.request != nullptr) {
-    // A list runs its items one after the other under the context's input.
-    input = s.request->InputSpec;
-    if (input != s.fileShown) {
-      s.fileShown = input;
-      ++s.fileNumber;
-    }
-  }
-  const std::wstring label =
-      os::Utf16(ProgressText(input, s.fileNumber, s.listSize, bytesDone, bytesTotal));
+  const std::wstring label = os::Utf16(ProgressText(s.request, bytesDone, bytesTotal));
   if (label != s.labelShown) {
     s.labelShown = label;
     ::SetWindowTextW(s.label, label.c_str());

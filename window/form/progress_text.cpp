@@ -1,0 +1,15 @@
+#include "window/form/progress_text.h"
+
+#include "services/platform.h"
+
+namespace marklode {
+
+std::string ConvertingText(const RunContext& request) {
+  std::string text = "Converting " + std::string(FileNamePart(request.InputSpec));
+  if (request.ListItems > 1 && request.ListItem > 0)
+    text +=
+        ", file " + std::to_string(request.ListItem) + " of " + std::to_string(request.ListItems);
+  return text;
+}
+
+}  // namespace marklode
