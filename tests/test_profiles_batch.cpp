@@ -382,7 +382,7 @@ TEST_F(Runs, WindowCyclesReportCountsAndEndWithoutARequest) {
   WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
   WriteFile(dir / "b.gpx", "<gpx></gpx>");
   ScriptedWindow window(dir / "a.gpx;b.gpx");
-  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
+  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), ExitStatus::Done);
   EXPECT_EQ(window.shown_, 2);
   EXPECT_EQ(h.messages.Joined(), "Marklode: 2 Files processed. 1 entries converted.\n");
 }
