@@ -61,19 +61,19 @@ int ConsoleMessageSink::Present(std::string_view text, int style, std::string_vi
   return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
 }
 
-int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                       const std::string& programFolder, ProgressSink& progress) {
+ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                              const std::string& programFolder, ProgressSink& progress) {
   ConsoleMessageSink messages(dynamic_cast<TerminalProgress*>(&progress));
   return RunFromCommandLine(cmd, settings, programFolder, progress, messages);
 }
 
-int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                       const std::string& programFolder, ProgressSink& progress,
-                       MessageSink& messages) {
+ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                              const std::string& programFolder, ProgressSink& progress,
+                              MessageSink& messages) {
   RunContext ctx(messages, settings);
   ctx.programFolder = programFolder;
   ctx.progress = &progress;
-  const int status = RunMain(ctx, cmd, nullptr);
+  const ExitStatus status = RunMain(ctx, cmd, nullptr);
   if (Interrupted()) {
     // The converter has removed its unfinished outputs by now; those of the
     // list items before it stand.

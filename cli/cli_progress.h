@@ -62,12 +62,12 @@ class ConsoleMessageSink : public MessageSink {
 // Runs a request given on the command line: messages go to stderr, progress
 // to the given sink; after an interrupt, says what was written. Returns the
 // exit status.
-int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                       const std::string& programFolder, ProgressSink& progress);
+ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                              const std::string& programFolder, ProgressSink& progress);
 // The same with messages shown by the given sink (message boxes, where the
 // program has no console).
-int RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                       const std::string& programFolder, ProgressSink& progress,
-                       MessageSink& messages);
+ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
+                              const std::string& programFolder, ProgressSink& progress,
+                              MessageSink& messages);
 
 }  // namespace marklode

@@ -90,30 +90,30 @@ void Say(const std::string& text, int, FILE* stream) {
 
 }  // namespace
 
-int Main(int argc, char** argv);
+marklode::ExitStatus Main(int argc, char** argv);
 
 // Memory running out anywhere outside a conversion (which reports it itself)
 // still ends with a word and status 1, not with an abort.
 int main(int argc, char** argv) {
   try {
-    return Main(argc, argv);
+    return static_cast<int>(Main(argc, argv));
   } catch (const std::bad_alloc&) {
     Say("Marklode: Out of memory.\n", marklode::kStopIcon, stderr);
-    return 1;
+    return static_cast<int>(marklode::ExitStatus::Stopped);
   }
 }
 
-int Main(int argc, char** argv) {
+marklode::ExitStatus Main(int argc, char** argv) {
   marklode::PrepareStandardStreams();
   const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     Say(kUsage, marklode::kOkOnly, stdout);
-    return 0;
+    return marklode::ExitStatus::Done;
   }
   if (args.size() == 1 && args[0] == "--version") {
     Say(std::string("Marklode version ") + marklode::kVersionText + "\n", marklode::kOkOnly,
         stdout);
-    return 0;
+    return marklode::ExitStatus::Done;
   }
 
   const std::unique_ptr<marklode::SettingsStore> store = marklode::UserSettingsStore();
@@ -151,12 +151,12 @@ int Main(int argc, char** argv) {
   // The console program stays a command line: the window is marklode.exe's.
   Say("marklode-cli: give a file to convert; the window opens with marklode.exe.\n\n", 0, stderr);
   Say(kUsage, 0, stderr);
-  return 2;
+  return marklode::ExitStatus::Warned;
 #else
   Say("marklode: no display to show the window on (DISPLAY is not set or not answering); "
       "give a file to convert on the command line.\n\n",
       0, stderr);
   Say(kUsage, 0, stderr);
 #endif
-  return 2;
+  return marklode::ExitStatus::Warned;
 }

@@ -84,22 +84,22 @@ RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files
   return st;
 }
 
-int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
+ExitStatus RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
   ctx.ReverseSwitch = cmd.reverse;
   if (cmd.profile) {
     ctx.ProfileMode = true;
     ctx.ProfileFile = cmd.profileFile;
   }
   auto exitStatus = [&ctx](RunStatus st) {
-    if (st == RunStatus::Stopped || ctx.messages.StopShown()) return 1;
-    return ctx.messages.ProblemShown() ? 2 : 0;
+    if (st == RunStatus::Stopped || ctx.messages.StopShown()) return ExitStatus::Stopped;
+    return ctx.messages.ProblemShown() ? ExitStatus::Warned : ExitStatus::Done;
   };
   if (!cmd.misplacedSwitch.empty()) {
     ctx.messages.Show("Switches come first: \"" + cmd.misplacedSwitch + "\" came after \"" +
                           cmd.before + "\". Write, for example, marklode /r FILE.csv or " +
                           "marklode /p PROFILE.zvp.",
                       kStopIcon, kAppTitle, Severity::Stop);
-    return 1;
+    return ExitStatus::Stopped;
   }
 
   for (;;) {
@@ -108,7 +108,7 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
     ctx.OutputSpec.clear();
     ctx.InputSpec = cmd.request;
     if (ctx.InputSpec.empty()) {
-      if (!window) return 2;
+      if (!window) return ExitStatus::Warned;
       ctx.ProfileMode = false;
       window->ShowMainWindowAndWait(ctx);
       if (ctx.OutputSpec.empty() && !ctx.ProfileMode) return exitStatus(RunStatus::Done);
@@ -127,9 +127,9 @@ int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
           "Out of memory: the conversion was stopped, and its unfinished output files were "
           "removed.",
           kStopIcon, kAppTitle, Severity::Stop);
-      return 1;
+      return ExitStatus::Stopped;
     }
-    if (st == RunStatus::Stopped) return 1;  // a stop message ends the program
+    if (st == RunStatus::Stopped) return ExitStatus::Stopped;  // a stop message ends the program
     if (!cmd.request.empty()) return exitStatus(st);
 
     std::string result;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/run_context.h"
+#include "services/exit_status.h"
 
 namespace marklode {
 
@@ -44,8 +45,9 @@ class WindowHost {
 RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files, bool& isList);
 
 // Runs the cycles. window may be null for command-line use. Returns the exit
-// status: 1 after a stop message, else 2 when a problem was shown, else 0.
-int RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window);
+// status: Stopped after a stop message, else Warned when a problem was shown,
+// else Done.
+ExitStatus RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window);
 
 // One converter for a request naming one input (file or pattern).
 RunStatus RunSingleRequest(RunContext& ctx);

@@ -3,7 +3,7 @@
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
-      libgl-dev xvfb xauth xdotool gpsbabel libxml2-utils clang libclang-rt-14-dev time
+      libgl-dev xvfb xauth xdotool gpsbabel libxml2-utils clang clang-format libclang-rt-14-dev time
       # The Windows build: the MinGW-w64 cross compiler (posix threads), Wine
       # to run its tests, and GoogleTest's sources to build for it.
       mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest

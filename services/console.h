@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "services/exit_status.h"
+
 namespace marklode {
 
 // Ctrl-C and the requests to end (POSIX: SIGINT, SIGTERM, SIGHUP; Windows:
@@ -15,8 +17,8 @@ namespace marklode {
 // is reported.
 void InstallInterruptHandler();
 bool Interrupted();
-// 143 after a request to terminate, else 130.
-int InterruptedExitStatus();
+// Terminated after a request to terminate, else Interrupted.
+ExitStatus InterruptedExitStatus();
 // The run has cleaned up after an interrupt. Windows ends the process as soon
 // as the handler of a console close returns: it waits for this.
 void InterruptHandled();

@@ -35,8 +35,12 @@ bool Interrupted() {
   return gInterrupted != 0;
 }
 
-int InterruptedExitStatus() {
-  return gInterrupted == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+// The shells' rule: 128 and the number of the signal.
+static_assert(static_cast<int>(ExitStatus::Interrupted) == 128 + SIGINT &&
+              static_cast<int>(ExitStatus::Terminated) == 128 + SIGTERM);
+
+ExitStatus InterruptedExitStatus() {
+  return gInterrupted == SIGTERM ? ExitStatus::Terminated : ExitStatus::Interrupted;
 }
 
 void InterruptHandled() {}

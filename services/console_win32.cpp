@@ -69,8 +69,12 @@ bool Interrupted() {
   return gInterrupted.load() != 0;
 }
 
-int InterruptedExitStatus() {
-  return gInterrupted.load() == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+// The shells' rule: 128 and the number of the signal.
+static_assert(static_cast<int>(ExitStatus::Interrupted) == 128 + SIGINT &&
+              static_cast<int>(ExitStatus::Terminated) == 128 + SIGTERM);
+
+ExitStatus InterruptedExitStatus() {
+  return gInterrupted.load() == SIGTERM ? ExitStatus::Terminated : ExitStatus::Interrupted;
 }
 
 void InterruptHandled() {

@@ -445,7 +445,7 @@ TEST_F(Runs, WindowCyclesReportCountsAndEndWithoutARequest) {
   WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
   WriteFile(dir / "b.gpx", "<gpx></gpx>");
   ScriptedWindow window({dir / "a.gpx;b.gpx"});
-  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
+  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), ExitStatus::Done);
   EXPECT_EQ(window.shown_, 2);
   EXPECT_EQ(h.messages.Joined(), "Marklode: 2 Files processed. 1 entries converted.\n");
 }
@@ -459,7 +459,7 @@ TEST_F(Runs, WindowCancelTellsWhatItsRequestWrote) {
   h.ctx.progress = &cancel;
   ScriptedWindow window(
       {dir / "a.gpx;b.gpx", dir / "a.gpx;b.gpx;c.gpx", dir / "b.gpx;c.gpx", dir / "c.gpx;a.gpx"});
-  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), 0);
+  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), ExitStatus::Done);
   EXPECT_EQ(window.shown_, 5);
   EXPECT_EQ(h.messages.Joined(),
             "Marklode: 2 Files processed. 2 entries converted.\n"

@@ -1,8 +1,11 @@
 // Every sixteen-byte routine against its scalar twin, on the same inputs:
-// every length up to four steps, every byte value at every place, and text
-// after the value that would count if it were read as part of it.
+// every length up to four steps, every byte value at every place (for the
+// scans: in every lane of a step and every place of the tail, with texts at
+// every offset from an aligned address), and text after the value that would
+// count if it were read as part of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -15,6 +18,7 @@ namespace marklode {
 namespace {
 
 constexpr std::size_t kLongest = 64;
+constexpr std::size_t kWidth = 16;  // the bytes of one vector step
 
 // f(text) for every text of length 0 to kLongest made of filler with one byte
 // of every value at every place.
@@ -41,6 +45,58 @@ void EverySequenceEverywhere(std::string_view seq, char filler, F f) {
       std::string text(len, filler);
       text.replace(at, std::min(seq.size(), len - at), seq.substr(0, len - at));
       f(std::string_view(text));
+    }
+}
+
+// Texts of filler placed at any offset from a vector-aligned address, with
+// bytes after them that every routine stops on within three, so that one
+// that reads past the end of its text is seen to.
+class PlacedText {
+ public:
+  PlacedText(char filler, std::size_t offset, std::size_t len) : at_(bytes_ + offset), len_(len) {
+    for (std::size_t i = 0; i < sizeof bytes_; ++i) bytes_[i] = "\"\n\xEF"[i % 3];
+    std::fill(at_, at_ + len, filler);
+  }
+  PlacedText(const PlacedText&) = delete;  // at_ points into its own bytes
+  // f(text) with byte b at place i; the filler is put back afterwards.
+  template <class F>
+  void With(std::size_t i, char b, F f) {
+    const char was = at_[i];
+    at_[i] = b;
+    f(std::string_view(at_, len_));
+    at_[i] = was;
+  }
+  std::string_view text() const { return {at_, len_}; }
+
+ private:
+  alignas(kWidth) char bytes_[2 * kWidth + kLongest];
+  char* const at_;
+  const std::size_t len_;
+};
+
+// f(text) for every byte value at every place of texts a byte short of, as
+// long as and a byte past one and two vector steps: each value in each lane
+// of a step, and at each place of the tail that the scalar loop finishes.
+template <class F>
+void EveryByteInEveryLane(char filler, F f) {
+  for (const std::size_t len :
+       {kWidth - 1, kWidth, kWidth + 1, 2 * kWidth - 1, 2 * kWidth, 2 * kWidth + 1}) {
+    PlacedText t(filler, 0, len);
+    for (std::size_t at = 0; at < len; ++at)
+      for (int b = 0; b < 256; ++b) t.With(at, static_cast<char>(b), f);
+  }
+}
+
+// f(text) for every length up to kLongest at every offset within a vector
+// width, plain and with each of the bytes given at every place.
+template <class F>
+void EveryPlaceAtEveryOffset(char filler, std::string_view bytes, F f) {
+  for (std::size_t offset = 0; offset < kWidth; ++offset)
+    for (std::size_t len = 0; len <= kLongest; ++len) {
+      PlacedText t(filler, offset, len);
+      f(t.text());
+      for (std::size_t at = 0; at < len; ++at)
+        for (const char b : bytes) t.With(at, b, f);
     }
 }
 
@@ -71,7 +127,14 @@ TEST(SimdTwins, ByteScans) {
       ASSERT_EQ(h1 != 0, h2 != 0) << '"' << t << '"';
     }
   };
-  for (const char filler : {'x', ' ', '\xA9'}) EveryByteEverywhere(filler, all);
+  // Plain, blank (what FindFirstNotOf skips) and non-ASCII (what
+  // FindControlOrHigh stops on and FindRecordStop notes) filler. The bytes
+  // placed everywhere stop each routine: a quote, a line break, a comma and
+  // the lead byte of U+FFFE.
+  for (const char filler : {'x', ' ', '\xA9'}) {
+    EveryByteInEveryLane(filler, all);
+    EveryPlaceAtEveryOffset(filler, "\"\n,\xEF", all);
+  }
   for (const std::string_view seq :
        {"\xEF\xBF\xBF", "\xE2\x82\xAC", "\xC3\xA9", "\xF0\x9F\x98\x80"})
     EverySequenceEverywhere(seq, 'x', all);

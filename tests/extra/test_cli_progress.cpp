@@ -124,7 +124,7 @@ class CommandLineProgress : public ::testing::Test {
   static void TearDownTestSuite() { delete dir_; }
 
   // Converts big.gpx with stderr on fd; returns the exit status.
-  static int Run(int fd) {
+  static ExitStatus Run(int fd) {
     StderrTo redirect(fd);
     std::chrono::steady_clock::time_point now{};
     TerminalProgress progress([&now] { return now += 300ms; });
@@ -141,7 +141,7 @@ test::TempDir* CommandLineProgress::dir_ = nullptr;
 TEST_F(CommandLineProgress, ShownOnATerminalAndClearedAtTheEnd) {
   int master = -1, slave = -1;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  EXPECT_EQ(Run(slave), 0);
+  EXPECT_EQ(Run(slave), ExitStatus::Done);
   ::close(slave);
   ::fcntl(master, F_SETFL, O_NONBLOCK);
   const std::string err = Drain(master);
@@ -157,7 +157,7 @@ TEST_F(CommandLineProgress, NothingWhenStderrIsNotATerminal) {
   const std::string errFile = *dir_ / "err";
   const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(Run(fd), 0);
+  EXPECT_EQ(Run(fd), ExitStatus::Done);
   ::close(fd);
   EXPECT_EQ(test::ReadFile(errFile), "");
 }

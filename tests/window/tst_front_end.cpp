@@ -429,7 +429,7 @@ void WriteGpxFiles(const ScratchDir& dir, const QStringList& files) {
 // step, queued so that it runs inside the window's event loop. A window
 // beyond the steps is closed, and the count of windows shown is returned.
 int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetCommand&)>> steps,
-                    int& status) {
+                    ExitStatus& status) {
   QtProgressSink progress;
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
@@ -534,8 +534,8 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
     }
   };
 
-  const int status = RunMain(f.ctx, CommandLine{}, &host);
-  QCOMPARE(status, 0);
+  const ExitStatus status = RunMain(f.ctx, CommandLine{}, &host);
+  QCOMPARE(status, ExitStatus::Done);
   QCOMPARE(shown, 2);
   QCOMPARE(messagesSeenByWindow, (std::vector<std::string>{"", "3 entries converted."}));
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
@@ -659,7 +659,7 @@ void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
   });
   cancelFirstRun->start(0);
 
-  QCOMPARE(RunMain(f.ctx, CommandLine{}, &host), 0);
+  QCOMPARE(RunMain(f.ctx, CommandLine{}, &host), ExitStatus::Done);
   QCOMPARE(shown, 4);
   QCOMPARE(f.messages.boxes.size(), std::size_t(3));
   QCOMPARE(f.messages.boxes[0].text,
@@ -681,7 +681,7 @@ void TestFrontEnd::windowCycleStopComesBackToWindow() {
   WriteFile(profile,
             "[Profile]\r\nInput=" + (f.dir / "gone.csv") + "\r\nOutput=" + stoppedOutput + "\r\n");
   WriteFile(input, Gpx(2));
-  int status = -1;
+  auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
                                     {[&](frmGetCommand& w) {
                                        if (!w.Check1->isChecked()) w.Check1->click();
@@ -697,7 +697,7 @@ void TestFrontEnd::windowCycleStopComesBackToWindow() {
                                      }},
                                     status);
   QCOMPARE(shown, 3);
-  QCOMPARE(status, 1);  // a stop was shown during the session
+  QCOMPARE(status, ExitStatus::Stopped);  // a stop was shown during the session
   QCOMPARE(f.messages.boxes.size(), std::size_t(2));
   QCOMPARE(f.messages.boxes[0].title, std::string("Can't Find File"));
   QCOMPARE(f.messages.boxes[1].text, std::string("2 entries converted."));
@@ -714,7 +714,7 @@ void TestFrontEnd::windowCycleListFromChooser() {
   WriteFile(trips + "/b.gpx", Gpx(3));
   f.chooser.Answer({trips + "/a.gpx", trips + "/b.gpx"});
   const std::string list = trips + "/a.gpx;b.gpx";
-  int status = -1;
+  auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
                                     {[](frmGetCommand& w) {
                                        w.Command3->click();
@@ -727,7 +727,7 @@ void TestFrontEnd::windowCycleListFromChooser() {
                                      }},
                                     status);
   QCOMPARE(shown, 2);
-  QCOMPARE(status, 0);
+  QCOMPARE(status, ExitStatus::Done);
   QCOMPARE(f.messages.boxes.size(), std::size_t(2));
   QCOMPARE(f.messages.boxes[0].style, int(kOkCancelQuestion));
   QCOMPARE(f.messages.boxes[1].text, std::string("2 Files processed.\r\n5 entries converted."));
@@ -743,9 +743,9 @@ void TestFrontEnd::windowCycleProfileFromCreateProfile() {
   const std::string output = f.dir / "trip-out.csv";
   const std::string profile = f.dir / "trip.ZVP";
   WriteFile(input, Gpx(4));
-  f.chooser.Answer({profile});  // Create Profile's save dialog
-  f.chooser.Answer({profile});  // the profile chooser
-  int status = -1;
+  f.chooser.Answer({profile});                // Create Profile's save dialog
+  f.chooser.Answer({profile});                // the profile chooser
+  auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
                                     {[&](frmGetCommand& w) {
                                        w.Text1->setText(QString::fromStdString(input));
@@ -765,7 +765,7 @@ void TestFrontEnd::windowCycleProfileFromCreateProfile() {
                                      }},
                                     status);
   QCOMPARE(shown, 2);
-  QCOMPARE(status, 0);
+  QCOMPARE(status, ExitStatus::Done);
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   QCOMPARE(f.messages.boxes[0].text, std::string("4 entries converted."));
   QCOMPARE(CountRecords(ReadFile(output)), 4);
@@ -780,7 +780,7 @@ void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
   const std::string profile = f.dir / "trip.zvp";
   WriteFile(input, Gpx(40));
   WriteFile(profile, "[Profile]\r\nInput=" + input + "\r\nOutput=" + output + "\r\n");
-  int status = -1;
+  auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f, {[&](frmGetCommand& w) {
                                       if (!w.Check1->isChecked()) w.Check1->click();
                                       w.Text3->setText(QString::fromStdString(profile));
@@ -788,7 +788,7 @@ void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
                                     }},
                                     status);
   QCOMPARE(shown, 2);
-  QCOMPARE(status, 2);
+  QCOMPARE(status, ExitStatus::Warned);
   QCOMPARE(f.messages.boxes.size(), std::size_t(2));
   QCOMPARE(f.messages.boxes[0].title, std::string("PutTextLine"));
   QCOMPARE(f.messages.boxes[0].text, "Path not found.  (" + output + ").");
