@@ -38,6 +38,12 @@ class GpxToCsv : public ::testing::Test {
     return "  <wpt lat=\"" + std::string(lat) + "\" lon=\"" + std::string(lon) + "\">\n" +
            std::string(inner) + "  </wpt>\n";
   }
+  // A waypoint at 1,2 with a name and a category.
+  static std::string CategorizedWpt(const char* name, const char* cat) {
+    return Wpt("1", "2",
+               std::string("    <name>") + name + "</name>\n    <gpxx:Category>" + cat +
+                   "</gpxx:Category>\n");
+  }
   static std::string Gpx(std::string_view body) {
     return Crlf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\">\n" +
                 std::string(body) + "</gpx>\n");
@@ -137,14 +143,11 @@ TEST_F(GpxToCsv, NothingWrittenLeavesAnExistingFileAlone) {
 }
 
 TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
-  auto wpt = [](const char* name, const char* cat) {
-    return Wpt("1", "2",
-               std::string("    <name>") + name + "</name>\n    <gpxx:Category>" + cat +
-                   "</gpxx:Category>\n");
-  };
   Options o;
   o.csvName = "<C>";
-  Convert(Gpx(wpt("a", "Food") + wpt("b", "Food") + wpt("c", "Fuel") + wpt("d", "Food")), o);
+  Convert(Gpx(CategorizedWpt("a", "Food") + CategorizedWpt("b", "Food") +
+              CategorizedWpt("c", "Fuel") + CategorizedWpt("d", "Food")),
+          o);
   EXPECT_EQ(ReadFile(dir / "Food.CSV"), "2,1,\"a\"\r\n2,1,\"b\"\r\n2,1,\"d\"");
   EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "2,1,\"c\"");
   EXPECT_EQ(h.ctx.EntriesConverted, 4);
@@ -156,16 +159,12 @@ TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
 // case (Windows, and Wine's view of any folder): that file gets every record,
 // in input order, under the first spelling. On ext4 each is a file of its own.
 TEST_F(GpxToCsv, NamesACaseBlindFolderJoinsAreOneOutput) {
-  auto wpt = [](const char* name, const char* cat) {
-    return Wpt("1", "2",
-               std::string("    <name>") + name + "</name>\n    <gpxx:Category>" + cat +
-                   "</gpxx:Category>\n");
-  };
   Options o;
   o.csvName = "<C>";
-  Convert(Gpx(wpt("a", "Food") + wpt("b", "FOOD") + wpt("c", "Fuel") + wpt("d", "food") +
-              wpt("e", "Food")),
-          o);
+  Convert(
+      Gpx(CategorizedWpt("a", "Food") + CategorizedWpt("b", "FOOD") + CategorizedWpt("c", "Fuel") +
+          CategorizedWpt("d", "food") + CategorizedWpt("e", "Food")),
+      o);
   EXPECT_EQ(h.ctx.EntriesConverted, 5);
   EXPECT_TRUE(h.messages.boxes.empty());
   EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "2,1,\"c\"");
