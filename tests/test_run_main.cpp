@@ -139,7 +139,18 @@ TEST(Program, ConvertsOnOneThreadWhenNoThreadCanStart) {
 
   test::ProcessRequest req;
   if (::geteuid() == 0) req.argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  for (const char* arg : {"prlimit", "--nproc=1", MARKLODE_BINARY, "/r"}) req.argv.push_back(arg);
+  // A copy that the other user may start: the build tree may lie in a
+  // folder only its owner can enter.
+  const std::string program = dir / "marklode";
+  std::filesystem::copy_file(test::FsPath(MARKLODE_BINARY), test::FsPath(program));
+  std::filesystem::permissions(test::FsPath(program), std::filesystem::perms::owner_all |
+                                                          std::filesystem::perms::group_read |
+                                                          std::filesystem::perms::group_exec |
+                                                          std::filesystem::perms::others_read |
+                                                          std::filesystem::perms::others_exec);
+  for (const char* arg : {"prlimit", "--nproc=1"}) req.argv.push_back(arg);
+  req.argv.push_back(program);
+  req.argv.push_back("/r");
   req.argv.push_back(dir / "pts.csv");
   req.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
   // The leak checker of a sanitizer build needs a thread of its own at exit.
@@ -149,7 +160,8 @@ TEST(Program, ConvertsOnOneThreadWhenNoThreadCanStart) {
   EXPECT_EQ(limited.status, 0) << limited.err << limited.failure;
   EXPECT_EQ(limited.err, "");
   EXPECT_TRUE(ReadFile(dir / "pts.GPX") == want) << "the output differs";
-  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"pts.GPX", "pts.csv"}));
+  EXPECT_EQ(test::Listing(dir.path()),
+            (std::vector<std::string>{"marklode", "pts.GPX", "pts.csv"}));
 }
 #endif
 
