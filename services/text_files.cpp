@@ -1,6 +1,7 @@
 #include "services/text_files.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -180,8 +181,9 @@ bool IsHexDigit(char c) {
 }
 
 // The temporaries that killed runs left behind, found by reading each folder
-// once per process (not once per output: a list of thousands of files in one
-// folder would read it thousands of times), kept by the stem of their target.
+// once a minute at most (not once per output: a list of thousands of files in
+// one folder would read it thousands of times), kept by the stem of their
+// target.
 // An output removes those of its own target that nobody holds, so a run never
 // touches what a running conversion of another target has parked.
 class Leftovers {
@@ -191,13 +193,18 @@ class Leftovers {
     std::vector<std::string> names;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      const auto now = std::chrono::steady_clock::now();
       auto listed = folders_.find(folder);
-      if (listed == folders_.end())
-        listed = folders_.emplace(std::string(folder), List(folder)).first;
-      const auto found = listed->second.find(FileNamePart(stem));
-      if (found == listed->second.end()) return;
+      if (listed == folders_.end()) {
+        listed = folders_.emplace(std::string(folder), Listed{List(folder), now}).first;
+      } else if (now - listed->second.when > kListingLife) {
+        listed->second = Listed{List(folder), now};  // a window may run for days
+      }
+      ByStem& byStem = listed->second.byStem;
+      const auto found = byStem.find(FileNamePart(stem));
+      if (found == byStem.end()) return;
       names = std::move(found->second);
-      listed->second.erase(found);
+      byStem.erase(found);
     }
     for (const std::string& name : names) os::RemoveStale(std::string(folder).append(name));
   }
@@ -227,8 +234,17 @@ class Leftovers {
     return found;
   }
 
+  struct Listed {
+    ByStem byStem;
+    std::chrono::steady_clock::time_point when;
+  };
+  // How long a folder's listing serves: long enough that a list of many
+  // files reads its folder a few times at most, short enough that a program
+  // left open still finds what later killed runs leave.
+  static constexpr std::chrono::seconds kListingLife{60};
+
   std::mutex mutex_;
-  std::map<std::string, ByStem, std::less<>> folders_;
+  std::map<std::string, Listed, std::less<>> folders_;
 };
 
 Leftovers& TheLeftovers() {
