@@ -18,7 +18,7 @@
 
 #include "engine/name_set.h"
 #include "engine/padded_text.h"
-#include "engine/poi_batch.h"
+#include "engine/record_handoff.h"
 #include "services/handoff.h"
 #include "services/scratch_file.h"
 #include "services/text_files.h"

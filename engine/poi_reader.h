@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "engine/csv_fields.h"
-#include "engine/poi_batch.h"
 #include "engine/poi_to_gpx.h"
+#include "engine/record_handoff.h"
 #include "engine/run_context.h"
 #include "services/text_files.h"
 

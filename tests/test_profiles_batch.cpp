@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "engine/batch.h"
+#include "engine/file_list.h"
 #include "engine/gpx_to_csv.h"
 #include "engine/output_names.h"
 #include "engine/poi_to_gpx.h"

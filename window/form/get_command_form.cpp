@@ -4,7 +4,7 @@
 #include <cmath>
 #include <system_error>
 
-#include "engine/batch.h"
+#include "engine/file_list.h"
 #include "engine/output_names.h"
 #include "engine/profiles.h"
 #include "engine/reports.h"

@@ -1,4 +1,4 @@
-#include "engine/batch.h"
+#include "engine/file_list.h"
 
 #include <set>
 
