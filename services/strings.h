@@ -1,5 +1,8 @@
 // Small text routines: separated lists, replacements, trimming, numbers, UTF-8
-// aware character counting and the match patterns of the filters.
+// aware character counting and the match patterns of the filters. One header
+// for them all; each subject lives in a file of its own: text_edit.cpp,
+// text_case.cpp, decimal_numbers.cpp, utf8.cpp, match_patterns.cpp and
+// command_line_split.cpp.
 #pragma once
 
 #include <cstddef>
