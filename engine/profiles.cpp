@@ -1,5 +1,7 @@
 #include "engine/profiles.h"
 
+#include <utility>
+
 #include "engine/gpx_to_csv.h"
 #include "engine/output_names.h"
 #include "engine/poi_to_gpx.h"
@@ -44,20 +46,13 @@ std::string GetProfileValue(std::string_view text, std::string_view section, std
 
 ConversionProfile ParseProfile(std::string_view ini) {
   ConversionProfile p;
-  auto get = [&](std::string_view key) { return GetProfileValue(ini, "Profile", key); };
-  p.Input = get("Input");
-  p.Output = get("Output");
-  p.WaypointNameFilter = get("WaypointNameFilter");
-  p.CommentFilter = get("CommentFilter");
-  p.CategoryFilter = get("CategoryFilter");
-  p.GenerateCSVFileName = get("GenerateCSVFileName");
-  p.GenerateWaypointName = get("GenerateWaypointName");
-  p.GenerateWaypointComment = get("GenerateWaypointComment");
-  p.GenerateCategory = get("GenerateCategory");
-  p.GenerateIconName = get("GenerateIconName");
-  p.GeneratePOIName = get("GeneratePOIName");
-  p.GenerateComment = get("GenerateComment");
-  p.KeepCommentLineBreaks = IEquals(TrimBlanks(get("KeepCommentLineBreaks")), "true");
+  for (const ProfileKey& key : kProfileKeys) {
+    std::string value = GetProfileValue(ini, "Profile", key.name);
+    if (key.text)
+      p.*key.text = std::move(value);
+    else
+      p.*key.flag = IEquals(TrimBlanks(value), "true");
+  }
   return p;
 }
 

@@ -18,6 +18,34 @@ struct ConversionProfile {
   bool KeepCommentLineBreaks = false;
 };
 
+// The keys of a profile's [Profile] section and the fields they fill: a text
+// as read, or a flag that is set by "true" in any case. ParseProfile reads
+// these, the templates write them (a test holds the two alike) and
+// tests/manual_names.sh takes the names between the markers below to find
+// in the manual page.
+struct ProfileKey {
+  std::string_view name;
+  std::string ConversionProfile::*text = nullptr;
+  bool ConversionProfile::*flag = nullptr;
+};
+// profile keys: begin
+inline constexpr ProfileKey kProfileKeys[] = {
+    {"Input", &ConversionProfile::Input},
+    {"Output", &ConversionProfile::Output},
+    {"WaypointNameFilter", &ConversionProfile::WaypointNameFilter},
+    {"CommentFilter", &ConversionProfile::CommentFilter},
+    {"CategoryFilter", &ConversionProfile::CategoryFilter},
+    {"GenerateCSVFileName", &ConversionProfile::GenerateCSVFileName},
+    {"GenerateWaypointName", &ConversionProfile::GenerateWaypointName},
+    {"GenerateWaypointComment", &ConversionProfile::GenerateWaypointComment},
+    {"GenerateCategory", &ConversionProfile::GenerateCategory},
+    {"GenerateIconName", &ConversionProfile::GenerateIconName},
+    {"GeneratePOIName", &ConversionProfile::GeneratePOIName},
+    {"GenerateComment", &ConversionProfile::GenerateComment},
+    {"KeepCommentLineBreaks", nullptr, &ConversionProfile::KeepCommentLineBreaks},
+};
+// profile keys: end
+
 // Value of key in section of INI text: section and key without regard to case,
 // ";" comment lines, the value after the first "=" trimmed, one pair of
 // enclosing double or single quotes dropped; missing key: empty text.

@@ -23,9 +23,11 @@ check() {  # check WHAT NAME...
   done
 }
 
+# The profile keys are the names in the table between the markers, the one
+# table the profile reader loops over.
 # shellcheck disable=SC2046  # one word per name
-check "profile key" $(grep -ohE 'get\("[A-Za-z]+"\)' "$src/engine/profiles.cpp" |
-  grep -oE '[A-Za-z]+"' | tr -d '"' | sort -u)
+check "profile key" $(sed -n '/profile keys: begin/,/profile keys: end/p' \
+  "$src/engine/profiles.h" | grep -oE '^ *\{"[A-Za-z]+"' | tr -d ' {"' | sort -u)
 # shellcheck disable=SC2046
 check "settings value" $(grep -rhoE '(Store|Stored|RegistryValue)\([^;]*' \
   "$src/window" "$src/engine" "$src/services" --include=*.cpp --include=*.h |

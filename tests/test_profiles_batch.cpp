@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
+#include <string>
 
 #include "engine/file_list.h"
 #include "engine/gpx_to_csv.h"
@@ -67,6 +69,27 @@ TEST(ProfileTemplates, FilledTemplateReadsBack) {
   EXPECT_EQ(p.GenerateComment, "<T>");
   EXPECT_TRUE(p.KeepCommentLineBreaks);
   EXPECT_EQ(FillProfileTemplate("%infile% %INFILE%", "x", "y", false), "%infile% x");
+}
+
+// The templates write the keys the reader knows, each of them in one template
+// or both, and nothing else: a key added to the table and not to a template,
+// or the other way round, fails here.
+TEST(ProfileTemplates, WriteTheKeysTheReaderKnows) {
+  std::set<std::string, std::less<>> known, written;
+  for (const ProfileKey& key : kProfileKeys) known.emplace(key.name);
+  for (const std::string_view name : {"GPXTOCSV", "CSVTOGPX"}) {
+    const std::string_view t = LoadProfileTemplate(name);
+    for (std::size_t b = 0, e; b < t.size(); b = e + 2) {
+      e = t.find("\r\n", b);
+      if (e == std::string_view::npos) e = t.size();
+      const std::string_view line = t.substr(b, e - b);
+      if (line.empty() || line[0] == ';' || line[0] == '[') continue;
+      const std::string_view key = line.substr(0, line.find('='));
+      EXPECT_TRUE(known.contains(key)) << name << " writes " << key;
+      written.emplace(key);
+    }
+  }
+  EXPECT_EQ(written, known);
 }
 
 class Runs : public ::testing::Test {
