@@ -62,22 +62,20 @@ int ConsoleMessageSink::Present(std::string_view text, int style, std::string_vi
 }
 
 ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                              const std::string& programFolder, ProgressSink& progress) {
+                              ProgressSink& progress) {
   ConsoleMessageSink messages(dynamic_cast<TerminalProgress*>(&progress));
-  return RunFromCommandLine(cmd, settings, programFolder, progress, messages);
+  return RunFromCommandLine(cmd, settings, progress, messages);
 }
 
 ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                              const std::string& programFolder, ProgressSink& progress,
-                              MessageSink& messages) {
-  RunContext ctx(messages, settings);
-  ctx.programFolder = programFolder;
-  ctx.progress = &progress;
-  const ExitStatus status = RunMain(ctx, cmd, nullptr);
+                              ProgressSink& progress, MessageSink& messages) {
+  RunServices services{messages, settings, &progress};
+  RunResult result;
+  const ExitStatus status = RunCommandLine(cmd, services, &result);
   if (Interrupted()) {
     // The converter has removed its unfinished outputs by now; those of the
     // list items before it stand.
-    messages.Show(InterruptedText(ctx.OutputsCommitted), kOkOnly);
+    messages.Show(InterruptedText(result.outputsCommitted), kOkOnly);
     InterruptHandled();
     return InterruptedExitStatus();
   }

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/run_context.h"
+#include "engine/progress.h"
 #include "engine/run_main.h"
 #include "services/console.h"
 #include "services/messages.h"
@@ -63,11 +63,10 @@ class ConsoleMessageSink : public MessageSink {
 // to the given sink; after an interrupt, says what was written. Returns the
 // exit status.
 ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                              const std::string& programFolder, ProgressSink& progress);
+                              ProgressSink& progress);
 // The same with messages shown by the given sink (message boxes, where the
 // program has no console).
 ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
-                              const std::string& programFolder, ProgressSink& progress,
-                              MessageSink& messages);
+                              ProgressSink& progress, MessageSink& messages);
 
 }  // namespace marklode

@@ -128,25 +128,25 @@ marklode::ExitStatus Main(int argc, char** argv) {
     marklode::InstallInterruptHandler();
 #ifdef MARKLODE_MESSAGE_BOXES
     MessageBoxSink messages;
-    return marklode::RunFromCommandLine(cmd, settings, programFolder, progress, messages);
+    return marklode::RunFromCommandLine(cmd, settings, progress, messages);
 #else
-    return marklode::RunFromCommandLine(cmd, settings, programFolder, progress);
+    return marklode::RunFromCommandLine(cmd, settings, progress);
 #endif
   }
 
 #ifndef MARKLODE_NO_WINDOW
   if (marklode::WindowSystemAvailable()) {
     auto frontEnd = marklode::StartQtFrontEnd(argc, argv);
-    marklode::RunContext ctx(frontEnd->messages(), settings);
-    ctx.programFolder = programFolder;
-    return marklode::RunMain(ctx, cmd, &frontEnd->host());
+    marklode::WindowState state(frontEnd->messages(), settings);
+    state.ReverseSwitch = cmd.reverse;
+    return marklode::RunWindow(frontEnd->host(), state, &frontEnd->progress());
   }
 #endif
 #ifdef MARKLODE_WIN32_WINDOW
   auto frontEnd = marklode::StartWin32FrontEnd();
-  marklode::RunContext ctx(frontEnd->messages(), settings);
-  ctx.programFolder = programFolder;
-  return marklode::RunMain(ctx, cmd, &frontEnd->host());
+  marklode::WindowState state(frontEnd->messages(), settings);
+  state.ReverseSwitch = cmd.reverse;
+  return marklode::RunWindow(frontEnd->host(), state, &frontEnd->progress());
 #elif defined(_WIN32)
   // The console program stays a command line: the window is marklode.exe's.
   Say("marklode-cli: give a file to convert; the window opens with marklode.exe.\n\n", 0, stderr);

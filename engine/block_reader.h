@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "engine/padded_text.h"
-#include "engine/run_context.h"
+#include "engine/progress.h"
 #include "services/text_files.h"
 
 // Fuzzing builds shrink the block so that every boundary case is reached.

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/block_reader.h"
-#include "engine/run_context.h"
+#include "engine/progress.h"
 #include "services/text_files.h"
 
 namespace marklode {

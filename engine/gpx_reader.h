@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "engine/block_reader.h"
-#include "engine/run_context.h"
+#include "engine/progress.h"
 #include "services/text_files.h"
 
 namespace marklode {

@@ -6,7 +6,6 @@
 
 #include "engine/byte_scan.h"
 #include "engine/gpx_reader.h"
-#include "engine/output_names.h"
 #include "engine/output_set.h"
 #include "engine/reports.h"
 #include "engine/templates.h"
@@ -68,142 +67,171 @@ void TruncatePoiName(std::string& name) {
   name.erase(keep, at - keep);
 }
 
+// The stages a waypoint passes on its way to a record: the filters, the
+// record's file, its POI name, its comment, and the record's text. Each
+// stage keeps its room from one waypoint to the next.
+class PoiRecordMaker {
+ public:
+  PoiRecordMaker(const Request& request, std::string_view inputStem, std::string_view outDir,
+                 bool truncate)
+      : filters_(request.filters),
+        templates_(request.toPoi),
+        inputStem_(inputStem),
+        outDir_(outDir),
+        truncate_(truncate),
+        commentJoiner_(request.keepCommentLineBreaks ? "\n" : " - ") {}
+
+  bool Passes(const GpxWaypoint& w) const {
+    return (filters_.name.empty() || LikeMatch(w.name, filters_.name)) &&
+           (filters_.comment.empty() || LikeMatch(w.comment, filters_.comment)) &&
+           (filters_.category.empty() || LikeMatch(w.category, filters_.category));
+  }
+
+  // The letters the templates fill in, for this waypoint.
+  void Take(const GpxWaypoint& w) {
+    w_ = &w;
+    const std::string_view W = truncate_ ? FirstChars(w.name, kPoiNameChars) : w.name;
+    values_ = {inputStem_, W, w.comment, w.category};
+  }
+
+  // The file the file-name template names; only when there is one.
+  const std::string& FileName() {
+    file_ = outDir_ + SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_)) + ".CSV";
+    return file_;
+  }
+
+  // The record: coordinates, then name and speed suffix, then the comment.
+  std::string_view Record() {
+    record_.clear();
+    record_.Append(w_->lon);
+    record_.Append(",");
+    record_.Append(w_->lat);
+    record_.Append(",\"");
+    std::string_view suffix;
+    AppendField(record_, PoiName(suffix), nullptr);
+    AppendField(record_, suffix, nullptr);
+    record_.Append("\"");
+    if (!templates_.comment.empty()) {
+      comment_ = ExpandTemplate(templates_.comment, kGpxLetters, values_);
+      if (!comment_.empty()) {
+        record_.Append(",\"");
+        AppendField(record_, comment_, commentJoiner_);
+        record_.Append("\"");
+      }
+    }
+    return record_.view();
+  }
+
+ private:
+  // The POI name as the template makes it, or the waypoint's, cut to its
+  // characters; a comment "@n" becomes the speed suffix of a waypoint's own name.
+  std::string_view PoiName(std::string_view& suffix) {
+    const std::string_view W = values_[1];
+    bool generated = false;
+    if (!templates_.poiName.empty()) {
+      poiName_ = ExpandTemplate(templates_.poiName, kGpxLetters, values_);
+      if (!poiName_.empty()) {
+        generated = true;
+        const std::size_t at = poiName_.find('@');
+        if (at != std::string::npos && !IsDecimalNumber(std::string_view(poiName_).substr(at + 1)))
+          poiName_.resize(at);
+      }
+    }
+    if (!generated && IsSpeedComment(w_->comment)) suffix = w_->comment;
+    // The name, already cut to its characters, changes only at an "@": else
+    // it is used where it lies.
+    if (generated ||
+        (truncate_ && FindFirstOf<'@'>(W.data(), W.data() + W.size()) != W.data() + W.size())) {
+      if (!generated) poiName_.assign(W);
+      if (truncate_) TruncatePoiName(poiName_);
+      return poiName_;
+    }
+    return W;
+  }
+
+  const WaypointFilters& filters_;
+  const PoiRecordTemplates& templates_;
+  const std::string_view inputStem_;
+  const std::string outDir_;
+  const bool truncate_;
+  const char* const commentJoiner_;
+  const GpxWaypoint* w_ = nullptr;
+  std::array<std::string_view, 4> values_;
+  std::string file_, poiName_, comment_;
+  ByteBuffer record_;
+};
+
 }  // namespace
 
-RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
-                          bool KeepCommentLineBreaks, std::string_view WaypointNameFilter,
-                          std::string_view CommentFilter, std::string_view CategoryFilter,
-                          std::string_view GenerateCSVFileName, std::string_view GeneratePOIName,
-                          const std::string& profileFile) {
-  ctx.EntriesConverted = 0;
-  const std::string input = CompletedInput(ctx.InputSpec, true);
-  if (const std::string why = NotARegularFileText(ctx.InputSpec, input); !why.empty()) {
-    ShowInputNotAFile(ctx.messages, why);
-    return RunStatus::Stopped;
-  }
-  if (FindFirstFile(input).empty()) {
-    ShowInputMissing(ctx.messages, input);
-    return RunStatus::Stopped;
-  }
+RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunServices& services,
+                          ItemEvent& event) {
+  MessageSink& messages = services.messages;
+  ProgressSink* const progress = services.progress;
+  event.outcome = ItemOutcome::NotWritten;
   const bool truncate =
-      !IEquals(TrimSpaces(ctx.settings.GetRegistryValue("TruncatePOIname")), "false");
-
-  const std::string_view inputName = FileNamePart(input);
-  const std::string F(inputName.substr(0, inputName.rfind('.')));
+      !IEquals(TrimSpaces(services.settings.GetRegistryValue("TruncatePOIname")), "false");
+  const std::string_view inputName = FileNamePart(item.input);
+  const std::string_view inputStem = inputName.substr(0, inputName.rfind('.'));
   // Where the records go unless a template names their file.
-  const std::string commonFile = OutputNameOf(input, ctx.OutputSpec, true);
-  const std::string outDir(DirectoryPart(commonFile));
+  const std::string& commonFile = item.output;
 
-  const std::string path = ResolveFile(input);
-  InputFile in(ctx.messages);
-  if (path.empty()) {  // a pattern: there is no one file to read
-    ShowWarning(ctx.messages, kReadWarningTitle, "Bad file name", input);
-    return RunStatus::Done;
-  }
-  if (!in.Open(path)) return RunStatus::Done;
+  InputFile in(messages);
+  if (!in.Open(item.path)) return RunStatus::Done;
 
   DecodingSource text(in);  // UTF-16 and UTF-32 become UTF-8; anything else passes as it is
-  GpxReader reader(text, KeepCommentLineBreaks, ctx.progress);
-  const char* commentJoiner = KeepCommentLineBreaks ? "\n" : " - ";
-  OutputSet outputs(ctx.messages);
+  GpxReader reader(text, request.keepCommentLineBreaks, progress);
+  PoiRecordMaker maker(request, inputStem, DirectoryPart(commonFile), truncate);
+  OutputSet outputs(messages);
   GpxWaypoint w;
-  ByteBuffer record;
-  std::string generatedFile, poiName, suffix, comment;
   std::int64_t written = 0;
   // Each name the template gives is checked once against the profile.
   std::map<std::string, bool, std::less<>> isProfile;
-  const bool checkProfile = !GenerateCSVFileName.empty() && !profileFile.empty();
+  const bool namedFiles = !request.toPoi.fileName.empty();
+  const bool checkProfile = namedFiles && !request.profile.empty();
 
   bool cancelled = false;
   while (reader.Next(w)) {
-    if (ctx.progress && ctx.progress->Cancelled()) {
+    if (progress && progress->Cancelled()) {
       cancelled = true;
       break;
     }
-    if (!WaypointNameFilter.empty() && !LikeMatch(w.name, WaypointNameFilter)) continue;
-    if (!CommentFilter.empty() && !LikeMatch(w.comment, CommentFilter)) continue;
-    if (!CategoryFilter.empty() && !LikeMatch(w.category, CategoryFilter)) continue;
+    if (!maker.Passes(w)) continue;
     if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
-      ShowInvalidCoordinates(ctx.messages, w.name);
+      ShowInvalidCoordinates(messages, w.name);
       continue;
     }
-
-    const std::string_view W = truncate ? FirstChars(w.name, kPoiNameChars) : w.name;
-    const std::array<std::string_view, 4> values{F, W, w.comment, w.category};
-
+    maker.Take(w);
     const std::string* file = &commonFile;
-    if (!GenerateCSVFileName.empty()) {
-      generatedFile =
-          outDir + SafeFileName(ExpandTemplate(GenerateCSVFileName, kGpxLetters, values)) + ".CSV";
-      file = &generatedFile;
+    if (namedFiles) {
+      file = &maker.FileName();
       if (checkProfile) {
-        auto it = isProfile.find(generatedFile);
+        auto it = isProfile.find(*file);
         if (it == isProfile.end()) {
-          it = isProfile.emplace(generatedFile, SameFile(generatedFile, profileFile)).first;
-          if (it->second) ShowOutputRefused(ctx.messages, generatedFile);
+          it = isProfile.emplace(*file, SameFile(*file, request.profile)).first;
+          if (it->second) ShowOutputRefused(messages, *file);
         }
         if (it->second) continue;
       }
     }
-
-    bool generated = false;
-    suffix.clear();
-    if (!GeneratePOIName.empty()) {
-      poiName = ExpandTemplate(GeneratePOIName, kGpxLetters, values);
-      if (!poiName.empty()) {
-        generated = true;
-        std::size_t at = poiName.find('@');
-        if (at != std::string::npos && !IsDecimalNumber(std::string_view(poiName).substr(at + 1)))
-          poiName.resize(at);
-      }
-    }
-    if (!generated && IsSpeedComment(w.comment)) suffix = w.comment;
-    // The name, already cut to its characters, changes only at an "@": else
-    // it is used where it lies.
-    std::string_view poi = W;
-    if (generated ||
-        (truncate && FindFirstOf<'@'>(W.data(), W.data() + W.size()) != W.data() + W.size())) {
-      if (!generated) poiName.assign(W);
-      if (truncate) TruncatePoiName(poiName);
-      poi = poiName;
-    }
-
-    comment.clear();
-    if (!GenerateComment.empty()) comment = ExpandTemplate(GenerateComment, kGpxLetters, values);
-
-    record.clear();
-    record.Append(w.lon);
-    record.Append(",");
-    record.Append(w.lat);
-    record.Append(",\"");
-    AppendField(record, poi, nullptr);
-    AppendField(record, suffix, nullptr);
-    record.Append("\"");
-    if (!comment.empty()) {
-      record.Append(",\"");
-      AppendField(record, comment, commentJoiner);
-      record.Append("\"");
-    }
-
-    if (outputs.WriteRecord(*file, record.view())) ++written;
+    if (outputs.WriteRecord(*file, maker.Record())) ++written;
   }
 
-  if (cancelled || reader.cancelled() || (ctx.progress && ctx.progress->Cancelled())) {
+  if (cancelled || reader.cancelled() || (progress && progress->Cancelled())) {
     outputs.DiscardAll();
-    ctx.EntriesConverted = 0;
+    event.outcome = ItemOutcome::Cancelled;
     return RunStatus::Cancelled;
   }
-  if (text.unreadable()) ShowUnreadableEncoding(ctx.messages, path);
+  if (text.unreadable()) ShowUnreadableEncoding(messages, item.path);
   if (in.failed() || text.unreadable()) {  // a file read in part replaces nothing
     outputs.DiscardAll();
-    ctx.EntriesConverted = 0;
     return RunStatus::Done;
   }
   // Nameless waypoints are no POIs, but the user is told how many there were.
-  if (reader.nameless() > 0) ShowNamelessSkipped(ctx.messages, reader.nameless());
+  if (reader.nameless() > 0) ShowNamelessSkipped(messages, reader.nameless());
   written -= outputs.CommitAll();
-  ctx.OutputsCommitted += outputs.committed();
-  ctx.EntriesConverted = static_cast<std::int32_t>(written);
+  event.committed = outputs.committed();
+  event.entries = static_cast<std::int32_t>(written);
+  event.outcome = ItemOutcome::Converted;
   return RunStatus::Done;
 }
 

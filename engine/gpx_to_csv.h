@@ -1,21 +1,17 @@
 // GPX to POI-CSV: the waypoints of one GPX file as POI-CSV records.
 #pragma once
 
-#include <string>
-#include <string_view>
-
-#include "engine/run_context.h"
+#include "engine/plan.h"
+#include "engine/request.h"
+#include "engine/run.h"
 
 namespace marklode {
 
-// Converts ctx.InputSpec (to ctx.OutputSpec when not empty) and leaves the number
-// of records written in ctx.EntriesConverted. Empty filters let everything pass;
-// empty templates switch their feature off. An output named by the file-name
-// template that would replace profileFile (the profile being run) is refused.
-RunStatus ConvertGpxToCsv(RunContext& ctx, std::string_view GenerateComment,
-                          bool KeepCommentLineBreaks, std::string_view WaypointNameFilter,
-                          std::string_view CommentFilter, std::string_view CategoryFilter,
-                          std::string_view GenerateCSVFileName, std::string_view GeneratePOIName,
-                          const std::string& profileFile = {});
+// Converts the planned item (whose problem is None) as the request's filters
+// and templates say, and tells in event what became of it. An output named
+// by the file-name template that would replace the request's profile is
+// refused.
+RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunServices& services,
+                          ItemEvent& event);
 
 }  // namespace marklode

@@ -11,7 +11,7 @@
 #include "engine/csv_fields.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/record_handoff.h"
-#include "engine/run_context.h"
+#include "engine/progress.h"
 #include "services/text_files.h"
 
 namespace marklode {

@@ -7,13 +7,16 @@
 #include <string>
 #include <string_view>
 
-#include "engine/run_context.h"
+#include "engine/plan.h"
+#include "engine/request.h"
+#include "engine/run.h"
 
 namespace marklode {
 
-RunStatus ConvertPoiToGpx(RunContext& ctx, std::string_view commentTemplate,
-                          std::string_view nameTemplate, std::string_view categoryTemplate,
-                          std::string_view iconTemplate);
+// Converts the files of the planned item (whose problem is None) into its
+// output, as the request's templates say, and tells in event what became of it.
+RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunServices& services,
+                          ItemEvent& event);
 
 struct PoiTemplates {
   std::string_view comment, name, category, icon;

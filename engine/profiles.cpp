@@ -2,9 +2,6 @@
 
 #include <utility>
 
-#include "engine/gpx_to_csv.h"
-#include "engine/output_names.h"
-#include "engine/poi_to_gpx.h"
 #include "engine/reports.h"
 #include "services/platform.h"
 #include "services/strings.h"
@@ -56,49 +53,32 @@ ConversionProfile ParseProfile(std::string_view ini) {
   return p;
 }
 
-namespace {
-
-// The one output file the profile's conversion writes, as the converters name
-// it; empty when the names come from a template (the converter checks those
-// against the profile as they come).
-std::string PlannedOutput(const ConversionProfile& p, bool gpxInput) {
-  if (gpxInput && !p.GenerateCSVFileName.empty()) return {};
-  return OutputNameOf(CompletedInput(p.Input, gpxInput), p.Output, gpxInput);
+Request RequestOf(const ConversionProfile& p, std::string profilePath) {
+  Request r;
+  const std::string_view in = p.Input;
+  r.direction = in.size() >= 4 && IEquals(in.substr(in.size() - 4), ".GPX") ? Direction::GpxToPoi
+                                                                             : Direction::PoiToGpx;
+  r.input = p.Input;
+  r.output = p.Output;
+  r.keepCommentLineBreaks = p.KeepCommentLineBreaks;
+  r.filters = {p.WaypointNameFilter, p.CommentFilter, p.CategoryFilter};
+  r.toPoi = {p.GenerateComment, p.GenerateCSVFileName, p.GeneratePOIName};
+  r.toGpx = {p.GenerateWaypointComment, p.GenerateWaypointName, p.GenerateCategory,
+             p.GenerateIconName};
+  r.profile = std::move(profilePath);
+  return r;
 }
 
-}  // namespace
-
-RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
+Request ReadProfileRequest(const std::string& profileFile, MessageSink& messages) {
   std::string text;
-  const std::string path = ctx.ProfileFile.empty() ? std::string() : ResolveFile(ctx.ProfileFile);
+  std::string path = profileFile.empty() ? std::string() : ResolveFile(profileFile);
   // A profile is a few lines; anything near this size is not one.
   constexpr std::uint64_t kMostProfileBytes = 64u << 20;
-  if (path.empty() || !ReadWholeFile(path, text, kMostProfileBytes))
-    ctx.messages.Show(kCantOpenProfile, kOkOnly, kAppTitle, Severity::Problem);
-  const ConversionProfile p = ParseProfile(text);
-  ctx.InputSpec = p.Input;
-  ctx.OutputSpec = p.Output;
-  const bool gpxInput =
-      p.Input.size() >= 4 && IEquals(std::string_view(p.Input).substr(p.Input.size() - 4), ".GPX");
-  // A profile that would write its conversion over itself is refused, as a
-  // list item that would write over its own input is.
-  if (const std::string out = PlannedOutput(p, gpxInput); !path.empty() && SameFile(out, path)) {
-    ctx.EntriesConverted = 0;
-    entries = 0;
-    ShowOutputIsItsInput(ctx.messages, out);
-    return RunStatus::Stopped;
+  if (path.empty() || !ReadWholeFile(path, text, kMostProfileBytes)) {
+    messages.Show(kCantOpenProfile, kOkOnly, kAppTitle, Severity::Problem);
+    text.clear();
   }
-  RunStatus st;
-  if (gpxInput) {
-    st = ConvertGpxToCsv(ctx, p.GenerateComment, p.KeepCommentLineBreaks, p.WaypointNameFilter,
-                         p.CommentFilter, p.CategoryFilter, p.GenerateCSVFileName,
-                         p.GeneratePOIName, path);
-  } else {
-    st = ConvertPoiToGpx(ctx, p.GenerateWaypointComment, p.GenerateWaypointName, p.GenerateCategory,
-                         p.GenerateIconName);
-  }
-  entries = ctx.EntriesConverted;
-  return st;
+  return RequestOf(ParseProfile(text), std::move(path));
 }
 
 std::string_view LoadProfileTemplate(std::string_view name) {

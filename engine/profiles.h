@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/run_context.h"
+#include "engine/request.h"
+#include "services/messages.h"
 
 namespace marklode {
 
@@ -54,8 +55,12 @@ std::string GetProfileValue(std::string_view iniText, std::string_view section,
 
 ConversionProfile ParseProfile(std::string_view iniText);
 
-// Runs the profile named by ctx.ProfileFile; entries receives EntriesConverted.
-RunStatus RunProfile(RunContext& ctx, std::int32_t& entries);
+// The request a profile makes: a ".GPX" input converts to POI-CSV, any other
+// to GPX, with the profile's filters and templates (an empty one switches its
+// feature off). A profile that cannot be found or read is told and taken as
+// empty, which then names no input.
+Request RequestOf(const ConversionProfile& profile, std::string profilePath);
+Request ReadProfileRequest(const std::string& profileFile, MessageSink& messages);
 
 // The built-in profile template "GPXTOCSV" or "CSVTOGPX" (any case), bytes as
 // stored (CR LF line ends); empty for another name.

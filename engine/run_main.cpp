@@ -1,12 +1,6 @@
 #include "engine/run_main.h"
 
-#include <new>
-
-#include "engine/file_list.h"
-#include "engine/gpx_to_csv.h"
-#include "engine/poi_to_gpx.h"
 #include "engine/profiles.h"
-#include "engine/reports.h"
 #include "services/platform.h"
 #include "services/strings.h"
 
@@ -65,83 +59,33 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argsIn,
   return cmd;
 }
 
-RunStatus RunSingleRequest(RunContext& ctx) {
-  if ((!ctx.OutputSpec.empty() || ctx.ReverseSwitch) && !ctx.ModeGPX)
-    return ConvertPoiToGpx(ctx, "<T>", "", "", "");
-  return ConvertGpxToCsv(ctx, "<T>", ctx.KeepCommentLineBreak, "", "", "", "", "");
+Request CommandLineRequest(const CommandLine& cmd, MessageSink& messages) {
+  if (cmd.profile) return ReadProfileRequest(cmd.profileFile, messages);
+  Request request;
+  request.input = cmd.request;
+  request.direction =
+      cmd.reverse || IsFileList(cmd.request) ? Direction::PoiToGpx : Direction::GpxToPoi;
+  return request;
 }
 
-RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files, bool& isList) {
-  isList = false;
-  files = 0;
-  if (ctx.ProfileMode) return RunProfile(ctx, entries);
-  if (IsFileList(ctx.InputSpec)) {
-    isList = true;
-    return RunBatch(ctx, entries, files);
-  }
-  RunStatus st = RunSingleRequest(ctx);
-  entries = ctx.EntriesConverted;
-  return st;
+ExitStatus ExitStatusOf(RunStatus status, const MessageSink& messages) {
+  if (status == RunStatus::Stopped || messages.StopShown()) return ExitStatus::Stopped;
+  return messages.ProblemShown() ? ExitStatus::Warned : ExitStatus::Done;
 }
 
-ExitStatus RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) {
-  ctx.ReverseSwitch = cmd.reverse;
-  if (cmd.profile) {
-    ctx.ProfileMode = true;
-    ctx.ProfileFile = cmd.profileFile;
-  }
-  auto exitStatus = [&ctx](RunStatus st) {
-    if (st == RunStatus::Stopped || ctx.messages.StopShown()) return ExitStatus::Stopped;
-    return ctx.messages.ProblemShown() ? ExitStatus::Warned : ExitStatus::Done;
-  };
+ExitStatus RunCommandLine(const CommandLine& cmd, RunServices& services, RunResult* result) {
   if (!cmd.misplacedSwitch.empty()) {
-    ctx.messages.Show("Switches come first: \"" + cmd.misplacedSwitch + "\" came after \"" +
-                          cmd.before + "\". Write, for example, marklode /r FILE.csv or " +
-                          "marklode /p PROFILE.zvp.",
-                      kStopIcon, kAppTitle, Severity::Stop);
+    services.messages.Show("Switches come first: \"" + cmd.misplacedSwitch + "\" came after \"" +
+                               cmd.before + "\". Write, for example, marklode /r FILE.csv or " +
+                               "marklode /p PROFILE.zvp.",
+                           kStopIcon, kAppTitle, Severity::Stop);
     return ExitStatus::Stopped;
   }
-
-  for (;;) {
-    ctx.ModeGPX = false;
-    ctx.KeepCommentLineBreak = false;
-    ctx.OutputSpec.clear();
-    ctx.InputSpec = cmd.request;
-    if (ctx.InputSpec.empty()) {
-      if (!window) return ExitStatus::Warned;
-      ctx.ProfileMode = false;
-      window->ShowMainWindowAndWait(ctx);
-      if (ctx.OutputSpec.empty() && !ctx.ProfileMode) return exitStatus(RunStatus::Done);
-    }
-
-    std::int32_t entries = 0, files = 0;
-    bool isList = false;
-    const std::int32_t committedBefore = ctx.OutputsCommitted;
-    RunStatus st;
-    try {
-      st = RunRequest(ctx, entries, files, isList);
-    } catch (const std::bad_alloc&) {
-      // The converter's outputs have removed their temporaries on the way
-      // out; what is left to say needs little memory.
-      ctx.messages.Show(
-          "Out of memory: the conversion was stopped, and its unfinished output files were "
-          "removed.",
-          kStopIcon, kAppTitle, Severity::Stop);
-      return ExitStatus::Stopped;
-    }
-    if (st == RunStatus::Stopped) return ExitStatus::Stopped;  // a stop message ends the program
-    if (!cmd.request.empty()) return exitStatus(st);
-
-    std::string result;
-    if (st == RunStatus::Cancelled) {
-      // Items of a list before the cancelled one have been put in place.
-      result = CancelledText(ctx.OutputsCommitted - committedBefore);
-    } else {
-      if (isList) result = std::to_string(files) + " Files processed.\r\n";
-      result += std::to_string(entries) + " entries converted.";
-    }
-    ctx.messages.Show(result, kOkOnly);
-  }
+  if (cmd.request.empty()) return ExitStatus::Warned;
+  RunResult done = RunRequest(CommandLineRequest(cmd, services.messages), services);
+  const ExitStatus status = ExitStatusOf(done.status, services.messages);
+  if (result) *result = std::move(done);
+  return status;
 }
 
 }  // namespace marklode

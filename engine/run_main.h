@@ -1,11 +1,11 @@
-// The program's spine: reading the command line and running requests in
-// cycles, from the command line once or from the window until it closes.
+// The command line: its arguments read into a request, and that run once.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "engine/run_context.h"
+#include "engine/request.h"
+#include "engine/run.h"
 #include "services/exit_status.h"
 
 namespace marklode {
@@ -29,27 +29,18 @@ struct CommandLine {
 CommandLine ParseCommandLine(const std::vector<std::string>& args,
                              const std::string& programFolder);
 
-// The main window as the entry routine sees it. Implemented by the Qt front end;
-// the engine knows nothing of Qt.
-class WindowHost {
- public:
-  virtual ~WindowHost() = default;
-  // Shows a freshly loaded main window and services window events, without
-  // busy waiting, until it has closed. The window writes its request (if any)
-  // into the context before it closes.
-  virtual void ShowMainWindowAndWait(RunContext& ctx) = 0;
-};
+// The request the command line makes: the profile's, with "/p"; a ";" list
+// of POI-CSV files, each to its own GPX file; else one input, converted to
+// GPX with "/r" and to POI-CSV without. A profile that cannot be read is told.
+Request CommandLineRequest(const CommandLine& cmd, MessageSink& messages);
 
-// Runs one request as the context describes it (profile, ";" list or single
-// input); sets entries and files for the report.
-RunStatus RunRequest(RunContext& ctx, std::int32_t& entries, std::int32_t& files, bool& isList);
+// The exit status of a run that ended with status: Stopped after a stop
+// message, else Warned when a problem was shown, else Done.
+ExitStatus ExitStatusOf(RunStatus status, const MessageSink& messages);
 
-// Runs the cycles. window may be null for command-line use. Returns the exit
-// status: Stopped after a stop message, else Warned when a problem was shown,
-// else Done.
-ExitStatus RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window);
-
-// One converter for a request naming one input (file or pattern).
-RunStatus RunSingleRequest(RunContext& ctx);
+// Runs what the command line asks for, once; the result, when asked for,
+// tells what was done.
+ExitStatus RunCommandLine(const CommandLine& cmd, RunServices& services,
+                          RunResult* result = nullptr);
 
 }  // namespace marklode

@@ -29,9 +29,11 @@ class GpxToCsv : public ::testing::Test {
   // Converts gpx (written as trip.gpx) and returns the default output's text.
   std::string Convert(std::string_view gpx, const Options& o = {}) {
     WriteFile(dir / "trip.gpx", gpx);
-    h.ctx.InputSpec = dir / "trip.gpx";
-    status = ConvertGpxToCsv(h.ctx, o.comment, o.keepBreaks, o.nameFilter, o.commentFilter,
-                             o.categoryFilter, o.csvName, o.poiName);
+    h.request.input = dir / "trip.gpx";
+    h.request.keepCommentLineBreaks = o.keepBreaks;
+    h.request.filters = {o.nameFilter, o.commentFilter, o.categoryFilter};
+    h.request.toPoi = {o.comment, o.csvName, o.poiName};
+    status = h.ToPoi();
     return ReadFile(dir / "trip.CSV");
   }
   static std::string Wpt(std::string_view lat, std::string_view lon, std::string_view inner) {
@@ -59,7 +61,7 @@ TEST_F(GpxToCsv, RecordsAreSeparatedByCrLfWithNoneAfterTheLast) {
       Convert(Gpx(Wpt("38.8977", "-77.0365", "    <name>White House</name>\n") +
                   Wpt("51.5", "-0.12", "    <name>Big Ben</name>\n    <cmt>Nice view</cmt>\n")));
   EXPECT_EQ(out, "-77.0365,38.8977,\"White House\"\r\n-0.12,51.5,\"Big Ben\",\"Nice view\"");
-  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_EQ(h.result.entries, 2);
   EXPECT_TRUE(h.messages.boxes.empty());
 }
 
@@ -130,7 +132,7 @@ TEST_F(GpxToCsv, FiltersJudgeNameCommentAndCategory) {
   o.nameFilter = "Cam #";
   o.commentFilter = "sp*";  // judged on the comment as read, not on lines before it
   EXPECT_EQ(Convert(gpx, o), "2,1,\"Cam 1\",\"speed\"");
-  EXPECT_EQ(h.ctx.EntriesConverted, 1);
+  EXPECT_EQ(h.result.entries, 1);
 }
 
 TEST_F(GpxToCsv, NothingWrittenLeavesAnExistingFileAlone) {
@@ -139,7 +141,7 @@ TEST_F(GpxToCsv, NothingWrittenLeavesAnExistingFileAlone) {
   o.nameFilter = "nothing matches";
   EXPECT_EQ(Convert(Gpx(Wpt("1", "2", "    <name>A</name>\n")), o), "keep me");
   EXPECT_EQ(Convert(""), "keep me");
-  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  EXPECT_EQ(h.result.entries, 0);
 }
 
 TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
@@ -150,7 +152,7 @@ TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
           o);
   EXPECT_EQ(ReadFile(dir / "Food.CSV"), "2,1,\"a\"\r\n2,1,\"b\"\r\n2,1,\"d\"");
   EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "2,1,\"c\"");
-  EXPECT_EQ(h.ctx.EntriesConverted, 4);
+  EXPECT_EQ(h.result.entries, 4);
   EXPECT_EQ(test::Listing(dir.path()),
             (std::vector<std::string>{"Food.CSV", "Fuel.CSV", "trip.gpx"}));
 }
@@ -165,17 +167,17 @@ TEST_F(GpxToCsv, NamesACaseBlindFolderJoinsAreOneOutput) {
       Gpx(CategorizedWpt("a", "Food") + CategorizedWpt("b", "FOOD") + CategorizedWpt("c", "Fuel") +
           CategorizedWpt("d", "food") + CategorizedWpt("e", "Food")),
       o);
-  EXPECT_EQ(h.ctx.EntriesConverted, 5);
+  EXPECT_EQ(h.result.entries, 5);
   EXPECT_TRUE(h.messages.boxes.empty());
   EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "2,1,\"c\"");
 #ifdef _WIN32
-  EXPECT_EQ(h.ctx.OutputsCommitted, 2);
+  EXPECT_EQ(h.result.outputsCommitted, 2);
   EXPECT_EQ(test::Listing(dir.path()),
             (std::vector<std::string>{"Food.CSV", "Fuel.CSV", "trip.gpx"}));
   EXPECT_EQ(ReadFile(dir / "Food.CSV"), "2,1,\"a\"\r\n2,1,\"b\"\r\n2,1,\"d\"\r\n2,1,\"e\"");
 #else
   ASSERT_FALSE(os::FolderIgnoresCase(dir.path())) << "the test folder is case-blind";
-  EXPECT_EQ(h.ctx.OutputsCommitted, 4);
+  EXPECT_EQ(h.result.outputsCommitted, 4);
   EXPECT_EQ(ReadFile(dir / "Food.CSV"), "2,1,\"a\"\r\n2,1,\"e\"");
   EXPECT_EQ(ReadFile(dir / "FOOD.CSV"), "2,1,\"b\"");
   EXPECT_EQ(ReadFile(dir / "food.CSV"), "2,1,\"d\"");
@@ -230,30 +232,30 @@ TEST_F(GpxToCsv, GeneratedFileNamesHoldNoControlCharacters) {
 TEST_F(GpxToCsv, WildcardOutputUsesTheInputName) {
   test::TempDir out;
   WriteFile(dir / "trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
-  h.ctx.InputSpec = dir / "trip.gpx";
-  h.ctx.OutputSpec = out / "*.csv";
-  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  h.request.input = dir / "trip.gpx";
+  h.request.output = out / "*.csv";
+  h.ToPoi();
   EXPECT_EQ(ReadFile(out / "trip.CSV"), "2,1,\"A\"");
 }
 
 TEST_F(GpxToCsv, InputWithoutExtensionAndDottedFolder) {
   std::filesystem::create_directory(dir / "gps.old");
   WriteFile(dir / "gps.old/trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
-  h.ctx.InputSpec = dir / "gps.old/trip";
-  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  h.request.input = dir / "gps.old/trip";
+  h.ToPoi();
   EXPECT_EQ(ReadFile(dir / "gps.old/trip.CSV"), "2,1,\"A\"");
 }
 
 TEST_F(GpxToCsv, InputNameFoundWithoutRegardToCase) {
   WriteFile(dir / "Trip.GPX", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
-  h.ctx.InputSpec = dir / "trip.gpx";
-  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  h.request.input = dir / "trip.gpx";
+  h.ToPoi();
   EXPECT_EQ(ReadFile(dir / "trip.CSV"), "2,1,\"A\"");
 }
 
 TEST_F(GpxToCsv, MissingInputStops) {
-  h.ctx.InputSpec = dir / "nope.gpx";
-  EXPECT_EQ(ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", ""), RunStatus::Stopped);
+  h.request.input = dir / "nope.gpx";
+  EXPECT_EQ(h.ToPoi(), RunStatus::Stopped);
   EXPECT_EQ(h.messages.Joined(),
             "Can't Find File: Can't Find Input file: " + dir / "nope.gpx" + "\n");
   EXPECT_EQ(h.messages.boxes[0].style, kStopIcon);
@@ -369,14 +371,14 @@ TEST_F(GpxToCsv, InvalidCoordinatesAreReportedAndSkipped) {
             "Marklode: Invalid lon/lat for: Bad lat.  Skipping...\n"
             "Marklode: Invalid lon/lat for: No lat.  Skipping...\n"
             "Marklode: Invalid lon/lat for: Too far.  Skipping...\n");
-  EXPECT_EQ(h.ctx.EntriesConverted, 1);
+  EXPECT_EQ(h.result.entries, 1);
 }
 
 TEST_F(GpxToCsv, OutputMayNameTheInput) {
   WriteFile(dir / "trip.gpx", Gpx(Wpt("1", "2", "    <name>A</name>\n")));
-  h.ctx.InputSpec = dir / "trip.gpx";
-  h.ctx.OutputSpec = dir / "trip.gpx";
-  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+  h.request.input = dir / "trip.gpx";
+  h.request.output = dir / "trip.gpx";
+  h.ToPoi();
   EXPECT_EQ(ReadFile(dir / "trip.gpx"), "2,1,\"A\"");
   EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"trip.gpx"});
 }
@@ -384,10 +386,10 @@ TEST_F(GpxToCsv, OutputMayNameTheInput) {
 TEST_F(GpxToCsv, UnwritableOutputIsReportedAndNotCounted) {
   WriteFile(dir / "trip.gpx",
             Gpx(Wpt("1", "2", "    <name>A</name>\n") + Wpt("1", "2", "    <name>B</name>\n")));
-  h.ctx.InputSpec = dir / "trip.gpx";
-  h.ctx.OutputSpec = dir / "missing/out.csv";
-  ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
-  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  h.request.input = dir / "trip.gpx";
+  h.request.output = dir / "missing/out.csv";
+  h.ToPoi();
+  EXPECT_EQ(h.result.entries, 0);
   ASSERT_EQ(h.messages.boxes.size(), 1u);  // one warning per output that failed
   EXPECT_EQ(h.messages.boxes[0].title, "PutTextLine");
   EXPECT_EQ(h.messages.boxes[0].text, "Path not found.  (" + dir / "missing/out.csv" + ").");
@@ -401,8 +403,8 @@ TEST_F(GpxToCsv, UnreadableInputIsReported) {
   ::chmod((dir / "trip.gpx").c_str(), 0);
   // Root reads every file: the conversion runs as an ordinary user.
   const std::string said = test::AsUnprivileged([&] {
-    h.ctx.InputSpec = dir / "trip.gpx";
-    ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "");
+    h.request.input = dir / "trip.gpx";
+    h.ToPoi();
     return h.messages.Joined() + (test::Exists(dir / "trip.CSV") ? "trip.CSV written\n" : "");
   });
   EXPECT_EQ(said, "SYSgetTextLine: Permission denied.  (" + dir / "trip.gpx" + ").\n");
@@ -552,7 +554,7 @@ TEST_F(GpxToCsv, FieldTextNeverEndsItsFieldOrRecord) {
                   comment + "\"";
     }
     EXPECT_EQ(csv, expected) << "keep line breaks: " << keep;
-    EXPECT_EQ(h.ctx.EntriesConverted, 4);
+    EXPECT_EQ(h.result.entries, 4);
 
     RecordingMessageSink sink;
     std::int32_t count = 0;
@@ -592,9 +594,9 @@ TEST_F(GpxToCsv, FailedReadReplacesNothing) {
   WriteFile(dir / "trip.CSV", "keep me");
   // Opens, and every read fails (EIO): no address 0 in this process.
   std::filesystem::create_symlink("/proc/self/mem", dir / "trip.gpx");
-  h.ctx.InputSpec = dir / "trip.gpx";
-  EXPECT_EQ(ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", ""), RunStatus::Done);
-  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  h.request.input = dir / "trip.gpx";
+  EXPECT_EQ(h.ToPoi(), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 0);
   ASSERT_FALSE(h.messages.boxes.empty());
   EXPECT_EQ(h.messages.boxes[0].title, "SYSgetTextLine");
   EXPECT_EQ(ReadFile(dir / "trip.CSV"), "keep me");

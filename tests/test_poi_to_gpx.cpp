@@ -533,9 +533,9 @@ TEST(WriterThread, FailuresReachTheCallerWithOrWithoutAThread) {
 class PoiFiles : public ::testing::Test {
  protected:
   RunStatus Run(std::string input, std::string output = "") {
-    h.ctx.InputSpec = std::move(input);
-    h.ctx.OutputSpec = std::move(output);
-    return ConvertPoiToGpx(h.ctx, "<T>", "", "", "");
+    h.request.input = std::move(input);
+    h.request.output = std::move(output);
+    return h.ToGpx();
   }
   test::TempDir dir;
   test::Harness h;
@@ -547,7 +547,7 @@ TEST_F(PoiFiles, ManyToOneKeepsNamesUniqueAcrossFiles) {
   WriteFile(dir / "c.txt", "5,6,Home\r\n");
   EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
   std::string gpx = ReadFile(dir / "all.gpx");
-  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_EQ(h.result.entries, 2);
   EXPECT_LT(gpx.find("<name>Home</name>"), gpx.find("<name>Home001</name>"));
   EXPECT_EQ(gpx.find("lat=\"6\""), std::string::npos);
 }
@@ -586,7 +586,7 @@ TEST_F(PoiFiles, ByteOrderMarkSkippedInEveryFile) {
               "1,2,Home\r\n");
   WriteFile(dir / "d.csv", "\xEF\xBB\xBF");
   EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
-  EXPECT_EQ(h.ctx.EntriesConverted, 3);
+  EXPECT_EQ(h.result.entries, 3);
   EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
   const std::string gpx = ReadFile(dir / "all.gpx");
   EXPECT_EQ(gpx.find("\xEF\xBB\xBF"), std::string::npos);
@@ -614,7 +614,7 @@ TEST_F(PoiFiles, Utf16FilesAreReadAsText) {
   WriteFile(dir / "le.csv", le);
   WriteFile(dir / "be.csv", be);
   EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
-  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_EQ(h.result.entries, 2);
   EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
   const std::string gpx = ReadFile(dir / "all.gpx");
   EXPECT_NE(gpx.find("<name>Z\xC3\xBCr</name>"), std::string::npos) << gpx;
@@ -633,7 +633,7 @@ TEST_F(PoiFiles, Utf16AndUtf32WithoutAMarkAreReadAsText) {
                                 width, be));
       h.messages.boxes.clear();
       EXPECT_EQ(Run(dir / "ru.csv"), RunStatus::Done);
-      EXPECT_EQ(h.ctx.EntriesConverted, 2);
+      EXPECT_EQ(h.result.entries, 2);
       EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
       const std::string gpx = ReadFile(dir / "ru.GPX");
       EXPECT_NE(gpx.find("<name>\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0</name>"),
@@ -654,7 +654,7 @@ TEST_F(PoiFiles, Utf16AndUtf32WithoutAMarkAreReadAsText) {
       "SYSgetTextLine: The text is UTF-32 in an unusual byte order, which cannot be read.  (" +
           dir / "odd.csv" + ").\n");
   EXPECT_EQ(ReadFile(dir / "odd.GPX"), "OLD");
-  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  EXPECT_EQ(h.result.entries, 0);
 }
 
 #ifndef _WIN32  // /proc/self/mem: opens, then every read fails
@@ -666,7 +666,7 @@ TEST_F(PoiFiles, InputThatFailsToReadLeavesTheOutputAlone) {
   std::filesystem::create_symlink("/proc/self/mem", dir / "b.csv");
   WriteFile(dir / "all.gpx", "OLD");
   EXPECT_EQ(Run(dir / "*.csv", dir / "all.gpx"), RunStatus::Done);
-  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  EXPECT_EQ(h.result.entries, 0);
   ASSERT_EQ(h.messages.boxes.size(), 1u);
   EXPECT_NE(h.messages.boxes[0].text.find(dir / "b.csv"), std::string::npos);
   EXPECT_EQ(ReadFile(dir / "all.gpx"), "OLD");
@@ -684,12 +684,12 @@ TEST_F(PoiFiles, InputThatFailsToReadLeavesTheOutputAlone) {
 TEST_F(PoiFiles, StrayQuoteOverLineBreaksIsWarnedOnce) {
   WriteFile(dir / "ok.csv", "1,2,A,\"x\ny\"\r\n3,4,B,\"p\nq\"\r\n");
   EXPECT_EQ(Run(dir / "ok.csv"), RunStatus::Done);
-  EXPECT_EQ(h.ctx.EntriesConverted, 2);
+  EXPECT_EQ(h.result.entries, 2);
   EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
 
   WriteFile(dir / "s.csv", "1,2,A\r\n3,4,24\" screen\n5,6,C\n7,8,D\r\n9,9,E\"\nF\r\n");
   EXPECT_EQ(Run(dir / "s.csv"), RunStatus::Done);
-  EXPECT_EQ(h.ctx.EntriesConverted, 3);
+  EXPECT_EQ(h.result.entries, 3);
   EXPECT_EQ(h.messages.Joined(),
             "Unpaired Quote: Unpaired double quote in line 2; its field runs on over the lines "
             "after it.  (s.csv).\n");
@@ -699,7 +699,7 @@ TEST_F(PoiFiles, StrayQuoteOverLineBreaksIsWarnedOnce) {
 TEST_F(PoiFiles, UnwritableOutputIsReportedOnceAndNothingCounted) {
   WriteFile(dir / "a.csv", "1,2,A\n3,4,B\n");
   Run(dir / "a.csv", dir / "missing/out.gpx");
-  EXPECT_EQ(h.ctx.EntriesConverted, 0);
+  EXPECT_EQ(h.result.entries, 0);
   EXPECT_EQ(h.messages.Joined(),
             "PutTextLine: Path not found.  (" + dir / "missing/out.gpx" + ").\n");
 }

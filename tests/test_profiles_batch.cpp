@@ -4,9 +4,8 @@
 #include <set>
 #include <string>
 
-#include "engine/file_list.h"
+#include "engine/plan.h"
 #include "engine/gpx_to_csv.h"
-#include "engine/output_names.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/profiles.h"
 #include "engine/reports.h"
@@ -105,18 +104,16 @@ TEST_F(Runs, ProfilesWrittenFromBothTemplatesRun) {
   SysPutTextFile(h.messages, dir / "g.zvp",
                  FillProfileTemplate(LoadProfileTemplate("GPXTOCSV"), dir / "trip.gpx",
                                      dir / "out.csv", true));
-  h.ctx.ProfileFile = dir / "g.zvp";
-  std::int32_t entries = -1;
-  EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Done);
-  EXPECT_EQ(entries, 2);
+  EXPECT_EQ(h.RunProfile(dir / "g.zvp"), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 2);
   EXPECT_EQ(ReadFile(dir / "out.csv"), "2,1,\"A\",\"x\ny\"\r\n4,3,\"B\"");
 
   SysPutTextFile(h.messages, dir / "c.zvp",
                  FillProfileTemplate(LoadProfileTemplate("CSVTOGPX"), dir / "out.csv",
                                      dir / "back.gpx", false));
-  h.ctx.ProfileFile = dir / "C.ZVP";  // found without regard to case
-  EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Done);
-  EXPECT_EQ(entries, 2);
+  // found without regard to case
+  EXPECT_EQ(h.RunProfile(dir / "C.ZVP"), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 2);
   EXPECT_NE(ReadFile(dir / "back.gpx").find("<cmt>x\ny</cmt>"), std::string::npos);
   EXPECT_TRUE(h.messages.boxes.empty());
 }
@@ -129,10 +126,8 @@ TEST_F(Runs, ProfileTemplatesAndFiltersApply) {
   WriteFile(dir / "p.zvp", "[Profile]\r\nInput=" + dir / "trip.GPX" +
                                "\r\nOutput=" + dir / "*.csv" +
                                "\r\nCategoryFilter=S*\r\nGenerateCSVFileName=<C>-<F>\r\n");
-  h.ctx.ProfileFile = dir / "p.zvp";
-  std::int32_t entries = 0;
-  RunProfile(h.ctx, entries);
-  EXPECT_EQ(entries, 1);
+  h.RunProfile(dir / "p.zvp");
+  EXPECT_EQ(h.result.entries, 1);
   // No GenerateComment key: no comment column, unlike a request without a profile.
   EXPECT_EQ(ReadFile(dir / "Speed-trip.CSV"), "2,1,\"Cam 1@50\"");
 }
@@ -154,10 +149,8 @@ TEST_F(Runs, ProfileThatIsOneOfItsTemplatedOutputsIsRefused) {
     h.messages.boxes.clear();
     std::filesystem::remove(test::FsPath(dir / "Fuel.CSV"));
     WriteFile(dir / name, profile);
-    h.ctx.ProfileFile = dir / name;
-    std::int32_t entries = 0;
-    EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Done);
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(h.RunProfile(dir / name), RunStatus::Done);
+    EXPECT_EQ(h.result.entries, 1);
     EXPECT_EQ(ReadFile(dir / name), profile);
     EXPECT_EQ(ReadFile(dir / "Fuel.CSV"), "4,3,\"B\"");
     EXPECT_EQ(h.messages.Joined(),
@@ -168,9 +161,7 @@ TEST_F(Runs, ProfileThatIsOneOfItsTemplatedOutputsIsRefused) {
 }
 
 TEST_F(Runs, MissingProfileIsReported) {
-  h.ctx.ProfileFile = dir / "none.zvp";
-  std::int32_t entries = 0;
-  EXPECT_EQ(RunProfile(h.ctx, entries), RunStatus::Stopped);  // the empty input is not found
+  EXPECT_EQ(h.RunProfile(dir / "none.zvp"), RunStatus::Stopped);  // the empty input is not found
   EXPECT_EQ(h.messages.boxes.at(0).text, "Can't open ZVP file!");
 }
 
@@ -212,13 +203,6 @@ TEST(BatchNames, ListsSplitIntoAFolderAndNames) {
   EXPECT_FALSE(IsFileList("/m/a.csv"));
 }
 
-TEST(BatchNames, CutAtTheFileNamesLastDot) {
-  EXPECT_EQ(BatchOutputName("/maps/a.gpx", "CSV"), "/maps/a.CSV");
-  EXPECT_EQ(BatchOutputName("/data/my.maps/points", "GPX"), "/data/my.maps/points.GPX");
-  EXPECT_EQ(BatchOutputName("/data/x.y.csv", "GPX"), "/data/x.y.GPX");
-  EXPECT_EQ(BatchOutputName("/data/", "GPX"), "/data/.GPX");
-}
-
 // The one routine by which the converters, lists, profiles and the window
 // name a conversion's input and output, from text alone.
 TEST(OutputNames, FromTheInputAndTheOutputAskedFor) {
@@ -229,6 +213,9 @@ TEST(OutputNames, FromTheInputAndTheOutputAskedFor) {
     const char* completed;
     const char* written;
   } cases[] = {
+      // An item of a list: cut at its file name's last dot, never its folder's.
+      {"/maps/a.gpx", "", true, "/maps/a.gpx", "/maps/a.CSV"},
+      {"/data/x.y.csv", "", false, "/data/x.y.csv", "/data/x.y.GPX"},
       {"/d/trip", "", true, "/d/trip.gpx", "/d/trip.CSV"},
       {"/d/pts", "", false, "/d/pts.CSV", "/d/pts.GPX"},
       {"/d/x.y.gpx", "", true, "/d/x.y.gpx", "/d/x.y.CSV"},
@@ -247,9 +234,10 @@ TEST(OutputNames, FromTheInputAndTheOutputAskedFor) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.input) + " -> " + c.output);
-    const std::string completed = CompletedInput(c.input, c.gpxInput);
+    const Direction direction = c.gpxInput ? Direction::GpxToPoi : Direction::PoiToGpx;
+    const std::string completed = CompletedInput(c.input, direction);
     EXPECT_EQ(completed, c.completed);
-    EXPECT_EQ(OutputNameOf(completed, c.output, c.gpxInput), c.written);
+    EXPECT_EQ(OutputNameOf(completed, c.output, direction), c.written);
   }
   EXPECT_TRUE(HasWildcards("/d/?.GPX"));
   EXPECT_TRUE(HasWildcards("/o/out*.gpx"));
@@ -261,18 +249,16 @@ TEST_F(Runs, ListsConvertEachItemBesideIt) {
   WriteFile(dir / "b.gpx",
             "<gpx><wpt lat='1' lon='2'><name>B</name></wpt><wpt lat='3' lon='4'><name>C</name>"
             "</wpt></gpx>");
-  h.ctx.InputSpec = dir / "a.gpx;b.gpx";
-  h.ctx.ModeGPX = true;
-  std::int32_t entries = 0, files = 0;
-  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
-  EXPECT_EQ(files, 2);
-  EXPECT_EQ(entries, 3);
+  h.request.input = dir / "a.gpx;b.gpx";
+  EXPECT_EQ(h.ToPoi(), RunStatus::Done);
+  EXPECT_EQ(h.result.filesProcessed, 2);
+  EXPECT_EQ(h.result.entries, 3);
   EXPECT_EQ(ReadFile(dir / "a.CSV"), "2,1,\"A\"");
   EXPECT_EQ(ReadFile(dir / "b.CSV"), "2,1,\"B\"\r\n4,3,\"C\"");
 
-  h.ctx.InputSpec = dir / "";  // nothing after the last separator: no items
-  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
-  EXPECT_EQ(files, 0);
+  h.request.input = dir / ";";  // nothing after the last separator: no items
+  EXPECT_EQ(h.ToPoi(), RunStatus::Done);
+  EXPECT_EQ(h.result.filesProcessed, 0);
 }
 
 // An item whose output would be its own input stops the list before any item
@@ -304,12 +290,11 @@ TEST(Lists, AnItemThatWouldReplaceItsInputStopsTheListBeforeAnyIsWritten) {
     WriteFile(d / "s.csv", gpx);
     const auto before = test::Listing(d.path());
     test::Harness run;
-    run.ctx.InputSpec = d / c.items;
-    run.ctx.ModeGPX = c.gpxInput;
-    std::int32_t entries = 0, files = 0;
+    run.request.input = d / c.items;
+    const Direction direction = c.gpxInput ? Direction::GpxToPoi : Direction::PoiToGpx;
     if (c.stopsOnPosix || kHostPathRule == PathRule::Windows) {
-      EXPECT_EQ(RunBatch(run.ctx, entries, files), RunStatus::Stopped);
-      EXPECT_EQ(files, 0);
+      EXPECT_EQ(run.Run(direction), RunStatus::Stopped);
+      EXPECT_EQ(run.result.filesProcessed, 0);
       EXPECT_EQ(test::Listing(d.path()), before);
       ASSERT_EQ(run.messages.boxes.size(), 1u);
       const std::string why =
@@ -321,8 +306,8 @@ TEST(Lists, AnItemThatWouldReplaceItsInputStopsTheListBeforeAnyIsWritten) {
       EXPECT_TRUE(run.messages.StopShown());
       EXPECT_FALSE(run.messages.ProblemShown());
     } else {
-      EXPECT_EQ(RunBatch(run.ctx, entries, files), RunStatus::Done);
-      EXPECT_EQ(files, 2);
+      EXPECT_EQ(run.Run(direction), RunStatus::Done);
+      EXPECT_EQ(run.result.filesProcessed, 2);
       EXPECT_TRUE(run.messages.boxes.empty()) << run.messages.Joined();
       EXPECT_EQ(test::Listing(d.path()).size(), before.size() + 2);
     }
@@ -341,10 +326,9 @@ TEST_F(Runs, AListWritesEachOutputOnce) {
   WriteFile(dir / "A.xml", gpx("third"));
   WriteFile(dir / "e.gpx", "<gpx></gpx>");
   WriteFile(dir / "e.txt", gpx("after an empty one"));
-  h.ctx.InputSpec = dir / "a.gpx;a.txt;A.xml;e.gpx;e.txt";
-  h.ctx.ModeGPX = true;
-  std::int32_t entries = 0, files = 0;
-  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done);
+  h.request.input = dir / "a.gpx;a.txt;A.xml;e.gpx;e.txt";
+  EXPECT_EQ(h.ToPoi(), RunStatus::Done);
+  const std::int32_t files = h.result.filesProcessed, entries = h.result.entries;
   EXPECT_EQ(ReadFile(dir / "a.CSV"), "2,1,\"first\"");
   EXPECT_EQ(ReadFile(dir / "e.CSV"), "2,1,\"after an empty one\"");
   std::string refused = "Marklode: Can't create output file -- " + dir / "a.CSV" + "\n";
@@ -373,35 +357,40 @@ class CancelWhen : public ProgressSink {
   std::function<bool()> when_;
 };
 
-TEST_F(Runs, CancelAtTheThirdItemKeepsTheFirstTwo) {
-  for (const char* name : {"a.csv", "b.csv", "c.csv"}) WriteFile(dir / name, "1,2,P\r\n3,4,Q\r\n");
-  CancelWhen cancel([&] { return h.ctx.InputSpec == dir / "c.csv"; });
-  h.ctx.progress = &cancel;
-  h.ctx.InputSpec = dir / "a.csv;b.csv;c.csv";
-  std::int32_t entries = 0, files = 0;
-  EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Cancelled);
-  EXPECT_EQ(h.ctx.OutputsCommitted, 2);
-  EXPECT_EQ(test::Listing(dir.path()),
-            (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "c.csv"}));
-}
-
-// Told at every report of every item: which item of how many is read, as
-// the list's items are counted (empty ones are none).
-class PlaceRecorder : public ProgressSink {
+// Keeps what the run tells before each input: "name k/n", and cancels
+// while the named input is read.
+class PlaceRecorder : public CancelWhen {
  public:
-  explicit PlaceRecorder(const RunContext& ctx) : ctx_(ctx) {}
-  bool Update(std::uint64_t, std::uint64_t) override {
-    const std::string seen = std::string(FileNamePart(ctx_.InputSpec)) + " " +
-                             std::to_string(ctx_.ListItem) + "/" + std::to_string(ctx_.ListItems);
-    if (places.empty() || places.back() != seen) places.push_back(seen);
-    return true;
+  explicit PlaceRecorder(std::string cancelAt = {})
+      : CancelWhen([this] { return !cancelAt_.empty() && input_ == cancelAt_; }),
+        cancelAt_(std::move(cancelAt)) {}
+  void Reading(std::string_view input, int item, int items) override {
+    input_ = input;
+    places.push_back(std::string(FileNamePart(input)) + " " + std::to_string(item) + "/" +
+                     std::to_string(items));
   }
   std::vector<std::string> places;
 
  private:
-  const RunContext& ctx_;
+  std::string cancelAt_, input_;
 };
 
+TEST_F(Runs, CancelAtTheThirdItemKeepsTheFirstTwo) {
+  for (const char* name : {"a.csv", "b.csv", "c.csv"}) WriteFile(dir / name, "1,2,P\r\n3,4,Q\r\n");
+  PlaceRecorder cancel(dir / "c.csv");
+  h.services.progress = &cancel;
+  h.request.input = dir / "a.csv;b.csv;c.csv";
+  EXPECT_EQ(h.ToGpx(), RunStatus::Cancelled);
+  EXPECT_EQ(h.result.outputsCommitted, 2);
+  EXPECT_EQ(h.result.filesProcessed, 2);
+  ASSERT_EQ(h.result.events.size(), 3u);
+  EXPECT_EQ(h.result.events[2].outcome, ItemOutcome::Cancelled);
+  EXPECT_EQ(test::Listing(dir.path()),
+            (std::vector<std::string>{"a.GPX", "a.csv", "b.GPX", "b.csv", "c.csv"}));
+}
+
+// Told before every item: which item of how many is read, as the list's
+// items are counted (empty ones are none); a single input has no place.
 TEST_F(Runs, ListTellsEachItemsPlace) {
   std::filesystem::create_directory(test::FsPath(dir / "x;y"));  // a folder holding ";"
   for (const std::string& name : {dir / "a.csv", dir / "b.csv", dir / "x;y/c.csv"})
@@ -416,17 +405,14 @@ TEST_F(Runs, ListTellsEachItemsPlace) {
       // A refused item keeps its place: the next is still the third.
       {dir / "a.csv;a.CSV;b.csv", {"a.csv 1/3", "b.csv 3/3"}},
       {dir / "x;y/c.csv;c.csv", {"c.csv 1/2"}},  // the same output twice: the second refused
+      {dir / "a.csv", {"a.csv 0/0"}},
   };
   for (const auto& c : cases) {
-    PlaceRecorder recorder(h.ctx);
-    h.ctx.progress = &recorder;
-    h.ctx.InputSpec = c.list;
-    std::int32_t entries = 0, files = 0;
-    EXPECT_EQ(RunBatch(h.ctx, entries, files), RunStatus::Done) << c.list;
+    PlaceRecorder recorder;
+    h.services.progress = &recorder;
+    h.request.input = c.list;
+    EXPECT_EQ(h.ToGpx(), RunStatus::Done) << c.list;
     EXPECT_EQ(recorder.places, c.places) << c.list;
-    // Outside the list no place is told.
-    EXPECT_EQ(h.ctx.ListItem, 0);
-    EXPECT_EQ(h.ctx.ListItems, 0);
   }
 }
 
@@ -436,62 +422,16 @@ TEST_F(Runs, CancelAfterTheLastRecordChangesNothing) {
   for (int direction = 0; direction < 2; ++direction) {
     int asked = 0;  // the one record goes; the check before the outputs cancels
     CancelWhen cancel([&] { return ++asked > 1; });
-    h.ctx.progress = &cancel;
-    h.ctx.InputSpec = dir / (direction ? "t.gpx" : "t.csv");
-    h.ctx.OutputSpec = dir / "out.txt";
-    const RunStatus st = direction ? ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", "")
-                                   : ConvertPoiToGpx(h.ctx, "<T>", "", "", "");
+    h.services.progress = &cancel;
+    h.request.input = dir / (direction ? "t.gpx" : "t.csv");
+    h.request.output = dir / "out.txt";
+    const RunStatus st = direction ? h.ToPoi()
+                                   : h.ToGpx();
     EXPECT_EQ(st, RunStatus::Cancelled);
     EXPECT_EQ(asked, 2);
-    EXPECT_EQ(h.ctx.OutputsCommitted, 0);
+    EXPECT_EQ(h.result.outputsCommitted, 0);
     EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"t.csv", "t.gpx"}));
   }
-}
-
-// The window's cycle, driven by a stand-in window that sets up one request and
-// then closes without one.
-class ScriptedWindow : public WindowHost {
- public:
-  explicit ScriptedWindow(std::vector<std::string> inputs) : inputs_(std::move(inputs)) {}
-  void ShowMainWindowAndWait(RunContext& ctx) override {
-    if (std::size_t(shown_++) < inputs_.size()) {
-      ctx.ModeGPX = true;
-      ctx.InputSpec = inputs_[std::size_t(shown_ - 1)];
-      ctx.OutputSpec = "Same as input but with .CSV";
-    }
-  }
-  int shown_ = 0;
-  std::vector<std::string> inputs_;
-};
-
-TEST_F(Runs, WindowCyclesReportCountsAndEndWithoutARequest) {
-  WriteFile(dir / "a.gpx", "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
-  WriteFile(dir / "b.gpx", "<gpx></gpx>");
-  ScriptedWindow window({dir / "a.gpx;b.gpx"});
-  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), ExitStatus::Done);
-  EXPECT_EQ(window.shown_, 2);
-  EXPECT_EQ(h.messages.Joined(), "Marklode: 2 Files processed. 1 entries converted.\n");
-}
-
-// A Cancel names the outputs its own request put in place before it, not
-// those of earlier requests of the session.
-TEST_F(Runs, WindowCancelTellsWhatItsRequestWrote) {
-  for (const char* name : {"a.gpx", "b.gpx", "c.gpx"})
-    WriteFile(dir / name, "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>");
-  CancelWhen cancel([&] { return h.ctx.InputSpec == dir / "c.gpx"; });
-  h.ctx.progress = &cancel;
-  ScriptedWindow window(
-      {dir / "a.gpx;b.gpx", dir / "a.gpx;b.gpx;c.gpx", dir / "b.gpx;c.gpx", dir / "c.gpx;a.gpx"});
-  EXPECT_EQ(RunMain(h.ctx, CommandLine{}, &window), ExitStatus::Done);
-  EXPECT_EQ(window.shown_, 5);
-  EXPECT_EQ(h.messages.Joined(),
-            "Marklode: 2 Files processed. 2 entries converted.\n"
-            "Marklode: The conversion was cancelled after 2 output files were written; the "
-            "others were left as they were.\n"
-            "Marklode: The conversion was cancelled after 1 output file was written; the others "
-            "were left as they were.\n"
-            "Marklode: The conversion was cancelled; no file was changed.\n");
-  EXPECT_EQ(h.ctx.OutputsCommitted, 5);
 }
 
 }  // namespace

@@ -200,17 +200,17 @@ TEST(Cancel, PoiToGpxMidRunEndsTheWriterAndKeepsTheOldOutput) {
   WriteFile(dir / "big.csv", csv);
   WriteFile(dir / "big.GPX", "OLD");
   test::Harness h;
-  h.ctx.progress = &cancel;
-  h.ctx.InputSpec = dir / "big.csv";
+  h.services.progress = &cancel;
+  h.request.input = dir / "big.csv";
   [[maybe_unused]] const std::size_t before = ThreadCount();
-  EXPECT_EQ(ConvertPoiToGpx(h.ctx, "<T>", "", "", ""), RunStatus::Cancelled);
+  EXPECT_EQ(h.ToGpx(), RunStatus::Cancelled);
 #ifndef _WIN32
   EXPECT_EQ(cancel.threadsThen, before + 1) << "the writer runs while the input is read";
   EXPECT_EQ(ThreadCount(), before);
 #endif
   EXPECT_EQ(ReadFile(dir / "big.GPX"), "OLD");
   EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"big.GPX", "big.csv"}));
-  EXPECT_EQ(h.ctx.OutputsCommitted, 0);
+  EXPECT_EQ(h.result.outputsCommitted, 0);
   EXPECT_EQ(h.messages.boxes.size(), 0u);
 }
 

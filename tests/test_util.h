@@ -20,7 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_context.h"
+#include "engine/profiles.h"
+#include "engine/run.h"
 
 namespace marklode::test {
 
@@ -104,10 +105,27 @@ inline std::vector<std::string> Listing(const std::string& dir) {
   return names;
 }
 
+// Runs requests with messages and settings in memory: the request to run is
+// set up in `request`, what the last run did is in `result`.
 struct Harness {
   RecordingMessageSink messages;
   MemorySettingsStore settings;
-  RunContext ctx{messages, settings};
+  RunServices services{messages, settings};
+  Request request;
+  RunResult result;
+
+  RunStatus Run(Direction direction) {
+    request.direction = direction;
+    result = RunRequest(request, services);
+    return result.status;
+  }
+  RunStatus ToPoi() { return Run(Direction::GpxToPoi); }
+  RunStatus ToGpx() { return Run(Direction::PoiToGpx); }
+  // The profile's request, as the command line's "/p" runs it.
+  RunStatus RunProfile(const std::string& profile) {
+    request = ReadProfileRequest(profile, messages);
+    return Run(request.direction);
+  }
 };
 
 // Turns "\n" into CR LF, so fixtures can be written readably.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_list.h"
+#include "engine/plan.h"
 #include "services/messages.h"
 #include "services/settings.h"
 #include "test_util.h"

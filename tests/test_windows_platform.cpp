@@ -549,9 +549,11 @@ TEST(GeneratedNames, FollowTheSystemsRule) {
   Folder dir;
   RecordingMessageSink messages;
   MemorySettingsStore settings;
-  RunContext ctx(messages, settings);
-  ctx.InputSpec = WriteGpx(dir, {"CON", "a:b", "Zürich.", "lpt1.x"});
-  ASSERT_EQ(ConvertGpxToCsv(ctx, "", false, "", "", "", "<W>", ""), RunStatus::Done);
+  RunServices services{messages, settings};
+  Request request;
+  request.input = WriteGpx(dir, {"CON", "a:b", "Zürich.", "lpt1.x"});
+  request.toPoi = {"", "<W>", ""};
+  ASSERT_EQ(RunRequest(request, services).status, RunStatus::Done);
   EXPECT_TRUE(messages.boxes.empty());
 #ifdef _WIN32
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"CON_.CSV", "Zürich.CSV", "a_b.CSV",
@@ -675,13 +677,15 @@ TEST(WindowsSettings, RegistryStore) {
 
   // The converter reads its setting from there.
   RecordingMessageSink messages;
-  RunContext ctx(messages, store);
+  RunServices services{messages, store};
   Folder dir;
   const std::string name(45, 'n');
-  ctx.InputSpec = WriteGpx(dir, {name});
+  Request request;
+  request.input = WriteGpx(dir, {name});
+  request.toPoi.comment.clear();
   for (const char* value : {"", " FALSE ", "no"}) {
     store.SetRegistryValue("truncatepoiname", value);
-    ASSERT_EQ(ConvertGpxToCsv(ctx, "", false, "", "", "", "", ""), RunStatus::Done);
+    ASSERT_EQ(RunRequest(request, services).status, RunStatus::Done);
     const std::size_t kept = std::string_view(value) == " FALSE " ? 45 : 39;
     EXPECT_EQ(ReadAll(dir / "trip.CSV"), "2,1,\"" + name.substr(0, kept) + "\"") << value;
   }

@@ -86,7 +86,7 @@ QString UserGuideText() {
 
 // ---------------------------------------------------------------------------
 
-frmGetCommand::frmGetCommand(RunContext& ctx, const WindowServices& services, QWidget* parent)
+frmGetCommand::frmGetCommand(WindowState& ctx, const WindowServices& services, QWidget* parent)
     : QMainWindow(parent),
       form_(
           std::make_unique<GetCommandForm>(ctx, services.chooser, static_cast<FormView&>(*this))) {

@@ -1,7 +1,7 @@
 // The program's one window: the user sets up a conversion request here and
-// hands it to the entry routine through the RunContext, chooses files, writes
-// new profiles and reads the help texts. The window never converts anything
-// itself; it closes and the entry routine runs what it left behind. Its rules
+// leaves it in the window's state, chooses files, writes new profiles and
+// reads the help texts. The window never converts anything itself; it closes
+// and the window's cycle runs the request it left behind. Its rules
 // live in GetCommandForm; this is the Qt view of it.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/run_context.h"
+#include "window/form/window_loop.h"
 #include "window/form/get_command_form.h"
 #include "window/window_services.h"
 
@@ -37,7 +37,7 @@ class frmGetCommand : public QMainWindow, private FormView {
   Q_OBJECT
 
  public:
-  frmGetCommand(RunContext& ctx, const WindowServices& services, QWidget* parent = nullptr);
+  frmGetCommand(WindowState& ctx, const WindowServices& services, QWidget* parent = nullptr);
   ~frmGetCommand() override;
 
   // The designed size as the layout enforces it, in pixels.

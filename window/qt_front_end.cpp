@@ -114,13 +114,20 @@ QtProgressSink::~QtProgressSink() {
   delete dialog_.data();
 }
 
-void QtProgressSink::BeginRun(const RunContext* request) {
+void QtProgressSink::Reading(std::string_view input, int item, int items) {
+  input_ = input;
+  item_ = item;
+  items_ = items;
+}
+
+void QtProgressSink::BeginRun() {
   started_ = false;
   cancelled_ = false;
   // The dialog is reused: its own Cancel flag would otherwise cancel every
   // later run at its first report.
   if (dialog_) dialog_->reset();
-  request_ = request;
+  input_.clear();
+  item_ = items_ = 0;
 }
 
 void QtProgressSink::Finish() {
@@ -149,8 +156,8 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
   }
   const QLocale locale;
   QString label;
-  if (request_ != nullptr) {
-    label = Q(ConvertingText(*request_)) + QLatin1Char('\n');
+  if (!input_.empty()) {
+    label = Q(ConvertingText(input_, item_, items_)) + QLatin1Char('\n');
   } else {
     label = QObject::tr("Converting...") + QLatin1Char(' ');
   }
@@ -182,31 +189,10 @@ QWidget* QtWindowHost::lastWindow() const {
   return window_.get();
 }
 
-// The entry routine ends the program after a stop message, as a command line
-// must; from the window a stop ends only its request. So the window's cycles
-// run in an entry routine of their own, started again after a stop, until a
-// window closes without a request.
-void QtWindowHost::ShowMainWindowAndWait(RunContext& ctx) {
-  if (inCycles_) {
-    ShowOnce(ctx);
-    return;
-  }
-  inCycles_ = true;
-  CommandLine cmd;
-  cmd.reverse = ctx.ReverseSwitch;  // as the command line set it
-  do {
-    RunMain(ctx, cmd, this);
-  } while (lastHadRequest_);
-  inCycles_ = false;
-}
-
-void QtWindowHost::ShowOnce(RunContext& ctx) {
-  if (progress_ != nullptr) {
-    progress_->Finish();
-    if (ctx.progress == nullptr) ctx.progress = progress_;
-  }
+void QtWindowHost::ShowMainWindowAndWait(WindowState& state) {
+  if (progress_ != nullptr) progress_->Finish();
   window_.reset();  // each showing loads a fresh window
-  window_ = std::make_unique<frmGetCommand>(ctx, services_);
+  window_ = std::make_unique<frmGetCommand>(state, services_);
   frmGetCommand& window = *window_;
   QEventLoop loop;
   // Queued: a window closed before the loop runs still ends it.
@@ -218,8 +204,7 @@ void QtWindowHost::ShowOnce(RunContext& ctx) {
   window.activateWindow();
   if (onShown) onShown(window);
   loop.exec();  // sleeps between events: no polling while the window is open
-  lastHadRequest_ = !ctx.OutputSpec.empty() || ctx.ProfileMode;
-  if (progress_ != nullptr) progress_->BeginRun(&ctx);
+  if (progress_ != nullptr) progress_->BeginRun();
 }
 
 }  // namespace marklode

@@ -11,8 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/run_main.h"
+#include "engine/progress.h"
 #include "services/messages.h"
+#include "window/form/window_loop.h"
 #include "window/window_services.h"
 
 namespace marklode {
@@ -59,9 +60,10 @@ class QtProgressSink : public ProgressSink {
   ~QtProgressSink() override;
 
   // A new request: the clock starts at its first report, and a Cancel of an
-  // earlier run no longer counts. With the request's context, the dialog names
-  // the file being read and, for a list, which of how many it is.
-  void BeginRun(const RunContext* request = nullptr);
+  // earlier run no longer counts. The dialog names the file being read and,
+  // for a list, which of how many it is, as the run tells it.
+  void BeginRun();
+  void Reading(std::string_view input, int item, int items) override;
   void Finish();  // the request is over: the dialog goes
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
   bool cancelled() const { return cancelled_; }
@@ -72,7 +74,8 @@ class QtProgressSink : public ProgressSink {
   Clock clock_;
   bool started_ = false;
   bool cancelled_ = false;
-  const RunContext* request_ = nullptr;
+  std::string input_;  // empty: no file is named
+  int item_ = 0, items_ = 0;
   std::chrono::steady_clock::time_point start_, lastPump_;
   QPointer<QProgressDialog> dialog_;
 };
@@ -82,7 +85,7 @@ class QtWindowHost : public WindowHost {
   QtWindowHost(WindowServices services, QtProgressSink* progress);
   ~QtWindowHost() override;
 
-  void ShowMainWindowAndWait(RunContext& ctx) override;
+  void ShowMainWindowAndWait(WindowState& state) override;
   // The window last shown, kept hidden until the next one comes up, so that
   // the result of its request can be shown over it.
   QWidget* lastWindow() const;
@@ -95,10 +98,6 @@ class QtWindowHost : public WindowHost {
   WindowServices services_;
   QtProgressSink* progress_;
   std::unique_ptr<frmGetCommand> window_;
-  bool inCycles_ = false;
-  bool lastHadRequest_ = false;
-
-  void ShowOnce(RunContext& ctx);
 };
 
 }  // namespace marklode

@@ -85,6 +85,7 @@ class FrontEnd : public QtFrontEnd {
 
   WindowHost& host() override { return host_; }
   MessageSink& messages() override { return messages_; }
+  ProgressSink& progress() override { return progress_; }
 
  private:
   QApplication app_;

@@ -3,7 +3,8 @@
 
 #include <memory>
 
-#include "engine/run_main.h"
+#include "engine/progress.h"
+#include "window/form/window_loop.h"
 #include "services/messages.h"
 
 namespace marklode {
@@ -18,6 +19,7 @@ struct QtFrontEnd {
   virtual ~QtFrontEnd() = default;
   virtual WindowHost& host() = 0;
   virtual MessageSink& messages() = 0;
+  virtual ProgressSink& progress() = 0;
 };
 std::unique_ptr<QtFrontEnd> StartQtFrontEnd(int& argc, char** argv);
 

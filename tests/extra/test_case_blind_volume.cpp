@@ -80,11 +80,12 @@ TEST(CaseBlindVolume, ExfatFolderIsFoundBlindAndGetsOneFileForNamesAlike) {
         .append("</gpxx:Category></wpt>");
   test::WriteFile(dir / "trip.gpx", gpx + "</gpx>");
   test::Harness h;
-  h.ctx.InputSpec = dir / "trip.gpx";
-  h.ctx.OutputSpec = volume.path() + "/trip.csv";
-  ASSERT_EQ(ConvertGpxToCsv(h.ctx, "", false, "", "", "", "<C>", ""), RunStatus::Done);
+  h.request.input = dir / "trip.gpx";
+  h.request.output = volume.path() + "/trip.csv";
+  h.request.toPoi = {"", "<C>", ""};
+  ASSERT_EQ(h.ToPoi(), RunStatus::Done);
   EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
-  EXPECT_EQ(h.ctx.EntriesConverted, 4);
+  EXPECT_EQ(h.result.entries, 4);
   EXPECT_EQ(test::Listing(volume.path()), (std::vector<std::string>{"Food.CSV", "Fuel.CSV"}));
   EXPECT_EQ(test::ReadFile(volume.path() + "/Food.CSV"),
             "2,1,\"Food\"\r\n2,1,\"FOOD\"\r\n2,1,\"food\"");

@@ -131,7 +131,7 @@ class CommandLineProgress : public ::testing::Test {
     MemorySettingsStore settings;
     CommandLine cmd;
     cmd.request = *dir_ / "big.gpx";
-    return RunFromCommandLine(cmd, settings, dir_->path(), progress);
+    return RunFromCommandLine(cmd, settings, progress);
   }
 
   static test::TempDir* dir_;

@@ -66,14 +66,14 @@ TEST_P(RealWorldGpx, GivesItsRecords) {
   const std::string input = dir / (std::string(c.file) + ".gpx");
   test::WriteFile(input, ReadFile(kFixtures + c.file + ".gpx"));
   test::Harness h;
-  h.ctx.InputSpec = input;
-  EXPECT_EQ(ConvertGpxToCsv(h.ctx, "<T>", false, "", "", "", "", ""), RunStatus::Done);
+  h.request.input = input;
+  EXPECT_EQ(h.ToPoi(), RunStatus::Done);
 
   const std::string expected = ReadFile(kFixtures + c.file + ".csv");
   EXPECT_EQ(ReadFile(dir / (std::string(c.file) + ".CSV")), expected);
   const auto records =
       static_cast<std::int32_t>(std::count(expected.begin(), expected.end(), '\n') + 1);
-  EXPECT_EQ(h.ctx.EntriesConverted, records);
+  EXPECT_EQ(h.result.entries, records);
 
   std::vector<std::string> shown;
   for (const auto& b : h.messages.boxes) shown.push_back(b.title + ": " + b.text);

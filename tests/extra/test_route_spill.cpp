@@ -77,9 +77,10 @@ TEST(RouteSpill, LargeRouteFileConvertsAsInMemory) {
   TempDir dir;
   test::WriteFile(dir / "routes.csv", csv);
   test::Harness h;
-  h.ctx.InputSpec = dir / "routes.csv";
-  EXPECT_EQ(ConvertPoiToGpx(h.ctx, "", "", "", ""), RunStatus::Done);
-  EXPECT_EQ(h.ctx.EntriesConverted, count);
+  h.request.input = dir / "routes.csv";
+  h.request.toGpx.comment.clear();
+  EXPECT_EQ(h.ToGpx(), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, count);
   EXPECT_TRUE(test::ReadFile(dir / "routes.GPX") == want);  // not printed: tens of megabytes
   EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"routes.GPX", "routes.csv"}));
 }

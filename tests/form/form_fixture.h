@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_context.h"
+#include "window/form/window_loop.h"
 #include "services/messages.h"
 #include "services/platform.h"
 #include "services/settings.h"
@@ -93,7 +93,7 @@ struct FormFixture {
   std::string previous = CurrentDirectory();
   MemorySettingsStore settings;
   RecordingMessageSink messages;
-  RunContext ctx{messages, settings};
+  WindowState ctx{messages, settings};
   ScriptedChooser chooser;
   FakeView view;
   GetCommandForm form{ctx, chooser, view};

@@ -286,8 +286,7 @@ TEST_P(FormConvertRefuses, WithTheFirstFaultsMessage) {
   EXPECT_EQ(f.LastMessage(), r.message(f));
   EXPECT_EQ(f.view.closed, 0);
   EXPECT_EQ(f.settings.values, storedBefore);
-  EXPECT_TRUE(f.ctx.InputSpec.empty());
-  EXPECT_FALSE(f.ctx.ProfileMode);
+  EXPECT_FALSE(f.ctx.request);
   EXPECT_EQ(Listing(f.dir.path()), listingBefore);  // no output left behind
 }
 
@@ -392,12 +391,6 @@ const Refusal kRefusals[] = {
        Set(f, Ctl::Text1, f.dir / "a.gpx;b.gpx");
      },
      [](FormFixture& f) { return "Can't find input file -- " + (f.dir / "b.gpx"); }, 2},
-    {"EmptyListItem",
-     [](FormFixture& f) {
-       f.File("a.gpx");
-       Set(f, Ctl::Text1, f.dir / "a.gpx;;");
-     },
-     [](FormFixture& f) { return "Can't find input file -- " + f.dir.path() + kSep; }, 2},
     {"OutputInMissingFolder",
      [](FormFixture& f) {
        Set(f, Ctl::Text1, f.File("in.gpx"));
@@ -452,10 +445,11 @@ TEST(FormConvert, SingleFileIsHandedOnAndStored) {
     f.form.Convert();
     EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
     EXPECT_EQ(f.view.closed, 1);
-    EXPECT_TRUE(f.ctx.ModeGPX);
-    EXPECT_TRUE(f.ctx.KeepCommentLineBreak);
-    EXPECT_EQ(f.ctx.InputSpec, in);
-    EXPECT_EQ(f.ctx.OutputSpec, out);
+    ASSERT_TRUE(f.ctx.request);
+    EXPECT_EQ(f.ctx.request->direction, Direction::GpxToPoi);
+    EXPECT_TRUE(f.ctx.request->keepCommentLineBreaks);
+    EXPECT_EQ(f.ctx.request->input, in);
+    EXPECT_EQ(f.ctx.request->output, out);
     EXPECT_EQ(f.Stored("ModeGPX"), "True");
     EXPECT_EQ(f.Stored("InFileGPX"), in);
     EXPECT_EQ(f.Stored("OutFileGPX"), out);
@@ -507,7 +501,8 @@ TEST(FormConvert, PoiModeStoresUnderItsOwnNames) {
   f.view.Type(Ctl::Text2, f.dir / "out.gpx");
   f.form.Convert();
   EXPECT_EQ(f.view.closed, 1);
-  EXPECT_FALSE(f.ctx.ModeGPX);
+  ASSERT_TRUE(f.ctx.request);
+  EXPECT_EQ(f.ctx.request->direction, Direction::PoiToGpx);
   EXPECT_EQ(f.Stored("ModeGPX"), "False");
   EXPECT_EQ(f.Stored("InFilePOI"), in);
   EXPECT_EQ(f.Stored("OutFilePOI"), f.dir / "out.gpx");
@@ -528,7 +523,9 @@ TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
   EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
   EXPECT_TRUE(f.ctx.OverwriteConfirmed);
   EXPECT_EQ(f.view.closed, 1);
-  EXPECT_EQ(f.ctx.InputSpec, list);
+  ASSERT_TRUE(f.ctx.request);
+  EXPECT_EQ(f.ctx.request->input, list);
+  EXPECT_EQ(f.ctx.request->output, "");  // each item's own, beside it
   EXPECT_EQ(f.Stored("InFileGPX"), list);
   EXPECT_EQ(f.Stored("OutFileGPX"), "<none>");
   EXPECT_FALSE(Exists(f.dir / "a.CSV"));
@@ -539,6 +536,20 @@ TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
   EXPECT_FALSE(f.ctx.OverwriteConfirmed);
   f.form.Convert();
   EXPECT_EQ(f.messages.boxes.size(), 2u);
+}
+
+// Empty items of a list ("a.gpx;;b.gpx;") are no items, for the checks as
+// for the run that follows.
+TEST(FormConvert, EmptyListItemsAreNoItems) {
+  FormFixture f;
+  f.Load();
+  f.File("a.gpx");
+  f.File("b.gpx");
+  f.view.Type(Ctl::Text1, f.dir / "a.gpx;;b.gpx;");
+  f.form.Convert();
+  EXPECT_EQ(f.view.closed, 1) << f.messages.Joined();
+  ASSERT_EQ(f.messages.boxes.size(), 1u);  // the question a list asks
+  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
 }
 
 // What is a list is decided as the batch decides it: a ";" in the folder makes
@@ -554,7 +565,8 @@ TEST(FormConvert, FolderHoldingASemicolonMakesAList) {
   ASSERT_EQ(f.messages.boxes.size(), 1u);
   EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
   EXPECT_EQ(f.view.closed, 1);
-  EXPECT_EQ(f.ctx.InputSpec, item);
+  ASSERT_TRUE(f.ctx.request);
+  EXPECT_EQ(f.ctx.request->input, item);
   EXPECT_EQ(f.Stored("OutFileGPX"), "<none>");
 }
 
@@ -570,8 +582,8 @@ TEST(FormConvert, ProfileIsHandedOnAndStored) {
   f.form.Convert();
   EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
   EXPECT_EQ(f.view.closed, 1);
-  EXPECT_TRUE(f.ctx.ProfileMode);
-  EXPECT_EQ(f.ctx.ProfileFile, typed);
+  ASSERT_TRUE(f.ctx.request);
+  EXPECT_EQ(f.ctx.request->profile, f.dir / "p.zvp");  // as the folder spells it
   EXPECT_EQ(f.Stored("ProfileFile"), typed);
   EXPECT_EQ(f.Stored("InFileGPX"), "<none>");
 }
@@ -579,14 +591,10 @@ TEST(FormConvert, ProfileIsHandedOnAndStored) {
 TEST(FormConvert, CloseAndExitLeaveNoRequest) {
   FormFixture f;
   f.Load();
-  f.ctx.InputSpec = "left";
-  f.ctx.OutputSpec = "over";
-  f.ctx.ProfileMode = true;
+  f.ctx.request = Request{};
   f.form.Cancel();
   EXPECT_EQ(f.view.closed, 1);
-  EXPECT_TRUE(f.ctx.InputSpec.empty());
-  EXPECT_TRUE(f.ctx.OutputSpec.empty());
-  EXPECT_FALSE(f.ctx.ProfileMode);
+  EXPECT_FALSE(f.ctx.request);
   f.form.Exit();
   EXPECT_EQ(f.view.closed, 2);
   EXPECT_TRUE(f.messages.boxes.empty());

@@ -1,2 +1,2 @@
 // Must not compile: the services know nothing of the engine.
-#include "engine/run_context.h"
+#include "engine/progress.h"

@@ -440,7 +440,7 @@ int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetComma
     else
       QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
   };
-  status = RunMain(f.ctx, CommandLine{}, &host);
+  status = RunWindow(host, f.ctx, &progress);
   return shown;
 }
 
@@ -483,12 +483,11 @@ void TestFrontEnd::progressNamesFileOfList() {
                           [&now] { return now += std::chrono::milliseconds(100); });
   MemorySettingsStore settings;
   RecordingMessageSink messages;
-  RunContext ctx(messages, settings);
-  ctx.progress = &progress;
-  ctx.ModeGPX = true;
-  ctx.InputSpec = dir / input.toStdString();
-  ctx.OutputSpec = dir / "out.csv";  // for a single file; a list names its own
-  progress.BeginRun(&ctx);
+  RunServices services{messages, settings, &progress};
+  Request request;
+  request.input = dir / input.toStdString();
+  request.output = dir / "out.csv";  // for a single file; a list names its own
+  progress.BeginRun();
   QStringList seen;  // the first line of the label, each time it changed
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -497,9 +496,7 @@ void TestFrontEnd::progressNamesFileOfList() {
     if (seen.isEmpty() || seen.back() != line) seen << line;
   });
   watch.start(0);
-  std::int32_t entries = 0, fileCount = 0;
-  bool isList = false;
-  QCOMPARE(RunRequest(ctx, entries, fileCount, isList), RunStatus::Done);
+  QCOMPARE(RunRequest(request, services).status, RunStatus::Done);
   progress.Finish();
   QCOMPARE(QString::fromStdString(messages.Joined()), QString());
   QCOMPARE(seen, labels);
@@ -534,14 +531,13 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
     }
   };
 
-  const ExitStatus status = RunMain(f.ctx, CommandLine{}, &host);
+  const ExitStatus status = RunWindow(host, f.ctx, &progress);
   QCOMPARE(status, ExitStatus::Done);
   QCOMPARE(shown, 2);
   QCOMPARE(messagesSeenByWindow, (std::vector<std::string>{"", "3 entries converted."}));
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   const std::string csv = ReadFile(output);
   QCOMPARE(CountRecords(csv), 3);
-  QVERIFY(f.ctx.progress == &progress);
 }
 
 // A Cancel says what the request had changed: nothing for a single file or
@@ -616,7 +612,7 @@ void TestFrontEnd::windowCycleCancelTellsWhatChanged() {
   });
   cancelWhenShown->start(0);
 
-  RunMain(f.ctx, CommandLine{}, &host);
+  RunWindow(host, f.ctx, &progress);
   QCOMPARE(shown, 2);
   // A list asks once before it overwrites.
   QCOMPARE(f.messages.boxes.size(), std::size_t(output.isEmpty() ? 2 : 1));
@@ -659,7 +655,7 @@ void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
   });
   cancelFirstRun->start(0);
 
-  QCOMPARE(RunMain(f.ctx, CommandLine{}, &host), ExitStatus::Done);
+  QCOMPARE(RunWindow(host, f.ctx, &progress), ExitStatus::Done);
   QCOMPARE(shown, 4);
   QCOMPARE(f.messages.boxes.size(), std::size_t(3));
   QCOMPARE(f.messages.boxes[0].text,

@@ -633,9 +633,7 @@ void TestMainWindow::closingWays() {
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   w.move(90, 45);
   QTRY_COMPARE(w.pos(), QPoint(90, 45));
-  f.ctx.InputSpec = "in";
-  f.ctx.OutputSpec = "out";
-  f.ctx.ProfileMode = true;
+  f.ctx.request = Request{};
   QSignalSpy closed(&w, &frmGetCommand::closed);
   if (way == "cmdCancel")
     w.cmdCancel->click();
@@ -645,9 +643,7 @@ void TestMainWindow::closingWays() {
     w.close();
   QCOMPARE(closed.count(), 1);
   QVERIFY(!w.isVisible());
-  QCOMPARE(f.ctx.InputSpec.empty(), requestCleared);
-  QCOMPARE(f.ctx.OutputSpec.empty(), requestCleared);
-  QCOMPARE(f.ctx.ProfileMode, !requestCleared);
+  QCOMPARE(!f.ctx.request, requestCleared);
   QCOMPARE(f.Stored("WindowX"), std::string("1350"));
   QCOMPARE(f.Stored("WindowY"), std::string("675"));
 }
@@ -661,10 +657,10 @@ void TestMainWindow::enterConvertsAndEscCloses() {
   QTest::keyClick(w.Text1, Qt::Key_Return);  // Convert, with nothing filled in
   QCOMPARE(f.LastMessage(), std::string("File name must be provided!"));
   QCOMPARE(closed.count(), 0);
-  f.ctx.InputSpec = "left over";
+  f.ctx.request = Request{};
   QTest::keyClick(w.Text2, Qt::Key_Escape);
   QCOMPARE(closed.count(), 1);
-  QVERIFY(f.ctx.InputSpec.empty());
+  QVERIFY(!f.ctx.request);
 }
 
 void TestMainWindow::createProfileAvailability_data() {

@@ -98,9 +98,6 @@ void TestRequests::convertRefuses_data() {
   QTest::newRow("second item missing")
       << false << false << "@/in.gpx;gone.gpx"
       << "x" << false << "Can't find input file -- @/gone.gpx" << ok << "Marklode";
-  QTest::newRow("trailing separator")
-      << false << false << "@/in.gpx;"
-      << "x" << false << "Can't find input file -- @/" << ok << "Marklode";
   QTest::newRow("GPX output with *")
       << false << true << "@/in.csv"
       << "@/*.gpx" << false << "Can't use wildcard for GPX output file: @/*.gpx" << int(kStopIcon)
@@ -133,7 +130,7 @@ void TestRequests::convertRefuses() {
   if (profile) w.Text3->setText(QString::fromStdString(At(f, input)));
   f.settings.values.erase("ProfileMode");
   const auto storedBefore = f.settings.values;
-  f.ctx.ProfileMode = true;  // cleared by every click, before any check
+  f.ctx.request = Request{};  // cleared by every click, before any check
   QSignalSpy closed(&w, &frmGetCommand::closed);
   w.Command4->click();
 
@@ -143,8 +140,7 @@ void TestRequests::convertRefuses() {
   QCOMPARE(QString::fromStdString(f.messages.boxes[0].title), title);
   QVERIFY(!f.messages.StopShown());  // a refusal in the window ends nothing
   QCOMPARE(closed.count(), 0);
-  QVERIFY(!f.ctx.ProfileMode);
-  QVERIFY(f.ctx.OutputSpec.empty());
+  QVERIFY(!f.ctx.request);
   QVERIFY(f.settings.values == storedBefore);
   // The checks leave no empty output behind.
   QVERIFY(!Exists(f.dir / "o.csv") && !Exists(f.dir / "in.CSV"));
@@ -180,11 +176,12 @@ void TestRequests::convertSingleRequest() {
 
   QVERIFY(f.messages.boxes.empty());
   QCOMPARE(closed.count(), 1);
-  QCOMPARE(f.ctx.InputSpec, input);
-  QCOMPARE(f.ctx.OutputSpec, output);
-  QCOMPARE(f.ctx.ModeGPX, gpxToPoi);
-  QCOMPARE(f.ctx.KeepCommentLineBreak, lineBreaks);
-  QVERIFY(!f.ctx.ProfileMode);
+  QVERIFY(f.ctx.request);
+  QCOMPARE(f.ctx.request->input, input);
+  QCOMPARE(f.ctx.request->output, output);
+  QCOMPARE(f.ctx.request->direction == Direction::GpxToPoi, gpxToPoi);
+  QCOMPARE(f.ctx.request->keepCommentLineBreaks, lineBreaks);
+  QVERIFY(f.ctx.request->profile.empty());
   QCOMPARE(f.Stored("ModeGPX"), std::string(gpxToPoi ? "True" : "False"));
   QCOMPARE(f.Stored(inKey.toStdString()), input);
   QCOMPARE(f.Stored(outKey.toStdString()), output);
@@ -199,14 +196,12 @@ void TestRequests::convertProfileRequest() {
   const std::string profile = f.dir / "club tours.zvp";
   WriteFile(profile, "[Profile]\r\n");
   w.Text3->setText(QString::fromStdString(profile));
-  f.ctx.InputSpec = "as the entry routine left it";
   QSignalSpy closed(&w, &frmGetCommand::closed);
   w.Command4->click();
   QCOMPARE(closed.count(), 1);
   QVERIFY(f.messages.boxes.empty());
-  QVERIFY(f.ctx.ProfileMode);
-  QCOMPARE(f.ctx.ProfileFile, profile);
-  QCOMPARE(f.ctx.InputSpec, std::string("as the entry routine left it"));
+  QVERIFY(f.ctx.request);
+  QCOMPARE(f.ctx.request->profile, profile);
   QCOMPARE(f.Stored("ProfileFile"), profile);
   QVERIFY(!f.settings.values.count("ModeGPX"));
 }
@@ -227,8 +222,9 @@ void TestRequests::convertListAsksOnceAndChecksEveryItem() {
   QCOMPARE(f.messages.boxes[0].text, std::string(kWarning));
   QCOMPARE(f.messages.boxes[0].style, int(kOkCancelQuestion));
   QVERIFY(f.ctx.OverwriteConfirmed);
-  QCOMPARE(f.ctx.InputSpec, list);
-  QCOMPARE(f.ctx.OutputSpec, std::string("Same as input but with .CSV"));
+  QVERIFY(f.ctx.request);
+  QCOMPARE(f.ctx.request->input, list);
+  QCOMPARE(f.ctx.request->output, std::string());
   QCOMPARE(f.Stored("InFileGPX"), list);
   QCOMPARE(f.Stored("OutFileGPX"), std::string("/earlier/out.csv"));
 
@@ -260,7 +256,7 @@ void TestRequests::convertListCancelStoresNothing() {
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   QCOMPARE(closed.count(), 0);
   QVERIFY(!f.ctx.OverwriteConfirmed);
-  QVERIFY(f.ctx.OutputSpec.empty());
+  QVERIFY(!f.ctx.request);
   QVERIFY(f.settings.values == storedBefore);
 }
 
@@ -287,7 +283,9 @@ void TestRequests::listOutputNamesFollowBatchRule() {
   WindowFixture f;
   const std::string dir = f.dir / folder.toStdString();
   QDir().mkpath(QString::fromStdString(dir));
-  for (const QString& n : names) WriteFile(dir + "/" + n.toStdString(), "x");
+  // A name without an extension is read with the direction's.
+  for (const QString& n : names)
+    WriteFile(dir + "/" + n.toStdString() + (n.contains('.') ? "" : ".gpx"), "x");
   QDir().mkpath(QString::fromStdString(f.dir / blocked.toStdString()));
   f.ctx.OverwriteConfirmed = true;
   frmGetCommand& w = f.Load();

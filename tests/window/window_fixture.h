@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_context.h"
+#include "window/form/window_loop.h"
 #include "services/messages.h"
 #include "services/platform.h"
 #include "services/settings.h"
@@ -41,7 +41,7 @@ struct WindowFixture {
   ScratchDir dir;
   MemorySettingsStore settings;
   RecordingMessageSink messages;
-  RunContext ctx{messages, settings};
+  WindowState ctx{messages, settings};
   test::ScriptedChooser chooser;
   std::unique_ptr<frmGetCommand> window;
 

@@ -4,8 +4,7 @@
 #include <cmath>
 #include <system_error>
 
-#include "engine/file_list.h"
-#include "engine/output_names.h"
+#include "engine/plan.h"
 #include "engine/profiles.h"
 #include "engine/reports.h"
 #include "engine/run_main.h"
@@ -130,7 +129,7 @@ std::string AboutText() {
 
 // ---------------------------------------------------------------------------
 
-GetCommandForm::GetCommandForm(RunContext& ctx, FileChooser& chooser, FormView& view)
+GetCommandForm::GetCommandForm(WindowState& ctx, FileChooser& chooser, FormView& view)
     : ctx_(ctx), chooser_(chooser), view_(view) {}
 
 void GetCommandForm::Load() {
@@ -260,7 +259,7 @@ void GetCommandForm::LineBreakToggled() {
 // Convert
 
 void GetCommandForm::Convert() {
-  ctx_.ProfileMode = false;
+  ctx_.request.reset();
 
   if (view_.Checked(Ctl::Check1)) {
     const std::string profile = view_.Text(Ctl::Text3);
@@ -275,72 +274,72 @@ void GetCommandForm::Convert() {
       return;
     }
     Store("ProfileFile", profile);
-    ctx_.ProfileFile = profile;
-    ctx_.ProfileMode = true;
+    ctx_.request = ReadProfileRequest(profile, ctx_.messages);
     view_.Close();
     return;
   }
 
-  const std::string input = view_.Text(Ctl::Text1);
-  const std::string output = view_.Text(Ctl::Text2);
-  if (input.empty() || output.empty()) {
+  Request request;
+  request.input = view_.Text(Ctl::Text1);
+  request.output = view_.Text(Ctl::Text2);
+  if (request.input.empty() || request.output.empty()) {
     ctx_.messages.Show(kNameMissing, kOkOnly);
     return;
   }
   const bool toCsv = view_.Checked(Ctl::Option1);
-  // A list is taken apart as the batch takes it; each item is checked under
-  // the name the batch will use.
-  const FileList list = SplitFileList(input);
-  const bool single = !IsFileList(input);
-  // A GPX output is one file; a pattern there would stop the conversion.
-  if (!toCsv && single && HasWildcards(output)) {
-    ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, kStopIcon, "Invalid file");
+  request.direction = toCsv ? Direction::GpxToPoi : Direction::PoiToGpx;
+  request.keepCommentLineBreaks = view_.Checked(Ctl::cmdCMTLineBreak);
+  // Planned as the run will plan it: each item is checked under the names
+  // the run will use.
+  SystemFileLookup files;
+  const Plan plan = MakePlan(request, files);
+  if (plan.isList) {
+    request.output.clear();  // "Same as input but with ..."
+  } else if (OutputStop(plan, plan.items.front(), files) == PlanStop::WildcardOutput) {
+    // A GPX output is one file: asked before the question on a list.
+    ctx_.messages.Show(std::string(kWildcardGpxOutput) + request.output, kStopIcon,
+                       "Invalid file");
     return;
   }
-  if (!single && !ctx_.OverwriteConfirmed) {
+  if (plan.isList && !ctx_.OverwriteConfirmed) {
     if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
     ctx_.OverwriteConfirmed = true;
   }
-  for (const std::string_view name : list.names) {
-    const std::string item = std::string(list.folder).append(name);
-    // Named as the converter and the list will name it.
-    const std::string completed = CompletedInput(item, toCsv);
-    const std::string outputName = OutputNameOf(completed, single ? output : "", toCsv);
-    if ((!single && name.empty()) || FindFirstFile(item).empty()) {
-      ctx_.messages.Show(kInputMissing + item, kOkOnly);
+  for (const PlannedItem& item : plan.items) {
+    if (item.problem == ItemProblem::Missing || item.problem == ItemProblem::NotAFile) {
+      ctx_.messages.Show(kInputMissing + item.given, kOkOnly);
       return;
     }
     // What would stop the conversion is refused here, where it can be
-    // corrected: a GPX output named by a pattern (as an item's would be), and
-    // an output that replaces its input (which a single GPX input may: its
-    // POI-CSV takes its place only once it is read).
-    if (!toCsv && HasWildcards(outputName)) {
-      ctx_.messages.Show(std::string(kWildcardGpxOutput) + outputName, kStopIcon, "Invalid file");
-      return;
-    }
-    if ((!toCsv || !single) && ReplacesItsInput(completed, outputName)) {
-      ctx_.messages.Show(std::string(kCantCreateOutput).append(outputName).append(kOwnInputReason),
-                         kStopIcon);
-      return;
+    // corrected.
+    switch (OutputStop(plan, item, files)) {
+      case PlanStop::WildcardOutput:
+        ctx_.messages.Show(std::string(kWildcardGpxOutput) + item.output, kStopIcon,
+                           "Invalid file");
+        return;
+      case PlanStop::ReplacesInput:
+        ctx_.messages.Show(
+            std::string(kCantCreateOutput).append(item.output).append(kOwnInputReason),
+            kStopIcon);
+        return;
+      default:
+        break;
     }
     // A read-only file is refused even where this user could write it (root).
-    const bool readOnly = os::ReadOnlyFile(outputName);
-    if (readOnly || !os::CanAppendTo(outputName) || ctx_.ReverseSwitch) {
-      ctx_.messages.Show(std::string(kCantCreateOutput) + outputName +
+    const bool readOnly = os::ReadOnlyFile(item.output);
+    if (readOnly || !os::CanAppendTo(item.output) || ctx_.ReverseSwitch) {
+      ctx_.messages.Show(std::string(kCantCreateOutput) + item.output +
                              (readOnly ? std::string(kReadOnlyReason) : std::string()),
                          kOkOnly);
       return;
     }
   }
 
-  ctx_.ModeGPX = toCsv;
-  ctx_.KeepCommentLineBreak = view_.Checked(Ctl::cmdCMTLineBreak);
-  ctx_.InputSpec = input;
-  ctx_.OutputSpec = output;
   Store("ModeGPX", StoredFlag(toCsv));
   // The generated "Same as input..." text of a list is never stored.
-  Store(toCsv ? "InFileGPX" : "InFilePOI", input);
-  if (single) Store(toCsv ? "OutFileGPX" : "OutFilePOI", output);
+  Store(toCsv ? "InFileGPX" : "InFilePOI", request.input);
+  if (!plan.isList) Store(toCsv ? "OutFileGPX" : "OutFilePOI", request.output);
+  ctx_.request = std::move(request);
   view_.Close();
 }
 
@@ -348,9 +347,7 @@ void GetCommandForm::Convert() {
 // Closing without a request
 
 void GetCommandForm::Cancel() {
-  ctx_.InputSpec.clear();
-  ctx_.OutputSpec.clear();
-  ctx_.ProfileMode = false;
+  ctx_.request.reset();
   view_.Close();
 }
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/run_context.h"
+#include "window/form/window_loop.h"
 #include "window/window_services.h"
 
 namespace marklode {
@@ -115,7 +115,7 @@ struct StoredGeometry {
 
 class GetCommandForm {
  public:
-  GetCommandForm(RunContext& ctx, FileChooser& chooser, FormView& view);
+  GetCommandForm(WindowState& ctx, FileChooser& chooser, FormView& view);
 
   // Once the view has built its controls: the mode, the fields and the
   // options from the store, and every control enabled as the mode asks.
@@ -148,7 +148,7 @@ class GetCommandForm {
   bool DropFiles(const std::vector<std::string>& files, bool drop);
 
  private:
-  RunContext& ctx_;
+  WindowState& ctx_;
   FileChooser& chooser_;
   FormView& view_;
   std::string fileDlgTitle_;  // the shared dialog's title stays as last set

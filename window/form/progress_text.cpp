@@ -4,11 +4,10 @@
 
 namespace marklode {
 
-std::string ConvertingText(const RunContext& request) {
-  std::string text = "Converting " + std::string(FileNamePart(request.InputSpec));
-  if (request.ListItems > 1 && request.ListItem > 0)
-    text +=
-        ", file " + std::to_string(request.ListItem) + " of " + std::to_string(request.ListItems);
+std::string ConvertingText(std::string_view input, int item, int items) {
+  std::string text = "Converting " + std::string(FileNamePart(input));
+  if (items > 1 && item > 0)
+    text += ", file " + std::to_string(item) + " of " + std::to_string(items);
   return text;
 }
 

@@ -3,13 +3,12 @@
 #pragma once
 
 #include <string>
-
-#include "engine/run_context.h"
+#include <string_view>
 
 namespace marklode {
 
 // "Converting tour.gpx"; while a list of more than one item runs, with the
-// item's place as the batch tells it: "Converting b.gpx, file 2 of 3".
-std::string ConvertingText(const RunContext& request);
+// item's place as the run tells it: "Converting b.gpx, file 2 of 3".
+std::string ConvertingText(std::string_view input, int item, int items);
 
 }  // namespace marklode

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
                      {"OutFileGPX", "/home/user/gps/Coast trip.CSV"},
                      {"ProfileFile", "/home/user/gps/Convert Coast trip-GPX to CSV.ZVP"}};
   marklode::RecordingMessageSink messages;
-  marklode::RunContext ctx(messages, settings);
+  marklode::WindowState ctx(messages, settings);
   NoChooser chooser;
   marklode::frmGetCommand window(ctx, marklode::WindowServices{chooser});
   window.resize(window.DesignWidth() + 60, window.DesignHeight());

@@ -57,11 +57,10 @@ std::string ByteCountText(std::uint64_t bytes) {
   return text;
 }
 
-std::string ProgressText(const RunContext* request, std::uint64_t bytesDone,
+std::string ProgressText(std::string_view input, int item, int items, std::uint64_t bytesDone,
                          std::uint64_t bytesTotal) {
-  const std::string text = request == nullptr || request->InputSpec.empty()
-                               ? std::string("Converting...")
-                               : ConvertingText(*request);
+  const std::string text =
+      input.empty() ? std::string("Converting...") : ConvertingText(input, item, items);
   return text + "\r\n" + ByteCountText(bytesDone) + " of " + ByteCountText(bytesTotal) + " read";
 }
 

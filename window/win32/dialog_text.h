@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/run_context.h"
 
 namespace marklode {
 
@@ -27,9 +26,9 @@ std::vector<std::string> SelectedFiles(const wchar_t* buffer, std::size_t size);
 std::string ByteCountText(std::uint64_t bytes);
 
 // The progress window's two lines: the file being read (for a list, which
-// of how many, as the batch tells it in the request) and how much of it has
-// been read. Without a request, or one without an input, no file is named.
-std::string ProgressText(const RunContext* request, std::uint64_t bytesDone,
+// of how many, as the run tells it) and how much of it has been read.
+// Without an input, no file is named.
+std::string ProgressText(std::string_view input, int item, int items, std::uint64_t bytesDone,
                          std::uint64_t bytesTotal);
 
 // The user guide's Markdown as plain text for a text box: headings without

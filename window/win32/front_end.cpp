@@ -81,6 +81,7 @@ class FrontEnd : public Win32FrontEnd {
   }
   WindowHost& host() override { return host_; }
   MessageSink& messages() override { return messages_; }
+  ProgressSink& progress() override { return progress_; }
 
  private:
   Win32MessageSink messages_;
@@ -174,7 +175,8 @@ FileDialogResult Win32FileChooser::Choose(const FileDialogRequest& request) {
 struct Win32ProgressSink::Impl {
   std::chrono::milliseconds delay;
   bool started = false, cancelled = false;
-  const RunContext* request = nullptr;
+  std::string input;  // empty: no file is named
+  int item = 0, items = 0;
   std::wstring labelShown;
   std::chrono::steady_clock::time_point start, lastPump;
   HWND window = nullptr, label = nullptr, bar = nullptr, button = nullptr;
@@ -256,12 +258,20 @@ Win32ProgressSink::~Win32ProgressSink() {
   if (impl_->font != nullptr) ::DeleteObject(impl_->font);
 }
 
-void Win32ProgressSink::BeginRun(const RunContext* request) {
+void Win32ProgressSink::BeginRun() {
   Impl& s = *impl_;
   s.started = false;
   s.cancelled = false;
   if (s.button != nullptr) ::EnableWindow(s.button, TRUE);
-  s.request = request;
+  s.input.clear();
+  s.item = s.items = 0;
+}
+
+void Win32ProgressSink::Reading(std::string_view input, int item, int items) {
+  Impl& s = *impl_;
+  s.input = input;
+  s.item = item;
+  s.items = items;
 }
 
 void Win32ProgressSink::Finish() {
@@ -282,7 +292,7 @@ bool Win32ProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal
   s.lastPump = now;
   if (s.window == nullptr && !s.Create(over ? over() : nullptr)) return true;
 
-  const std::wstring label = os::Utf16(ProgressText(s.request, bytesDone, bytesTotal));
+  const std::wstring label = os::Utf16(ProgressText(s.input, s.item, s.items, bytesDone, bytesTotal));
   if (label != s.labelShown) {
     s.labelShown = label;
     ::SetWindowTextW(s.label, label.c_str());
@@ -324,37 +334,15 @@ void* Win32WindowHost::lastWindow() const {
   return window_ ? window_->hwnd() : nullptr;
 }
 
-// The entry routine ends the program after a stop message, as a command line
-// must; from the window a stop ends only its request. So the window's cycles
-// run in an entry routine of their own, started again after a stop, until a
-// window closes without a request.
-void Win32WindowHost::ShowMainWindowAndWait(RunContext& ctx) {
-  if (inCycles_) {
-    ShowOnce(ctx);
-    return;
-  }
-  inCycles_ = true;
-  CommandLine cmd;
-  cmd.reverse = ctx.ReverseSwitch;  // as the command line set it
-  do {
-    RunMain(ctx, cmd, this);
-  } while (lastHadRequest_);
-  inCycles_ = false;
-}
-
-void Win32WindowHost::ShowOnce(RunContext& ctx) {
-  if (progress_ != nullptr) {
-    progress_->Finish();
-    if (ctx.progress == nullptr) ctx.progress = progress_;
-  }
+void Win32WindowHost::ShowMainWindowAndWait(WindowState& state) {
+  if (progress_ != nullptr) progress_->Finish();
   window_.reset();  // each showing loads a fresh window
-  window_ = std::make_unique<Win32MainWindow>(ctx, chooser_);
-  lastHadRequest_ = false;
+  window_ = std::make_unique<Win32MainWindow>(state, chooser_);
   if (!window_->Create()) {
     window_.reset();
     // Nothing was done: the status says so, as it does on Linux without a
     // display.
-    ctx.messages.Show(
+    state.messages.Show(
         "The window cannot be shown here; give a file to convert, or use marklode-cli.exe.",
         kStopIcon, kAppTitle, Severity::Problem);
     return;
@@ -375,8 +363,7 @@ void Win32WindowHost::ShowOnce(RunContext& ctx) {
       ::DispatchMessageW(&msg);
     }
   }
-  lastHadRequest_ = !ctx.OutputSpec.empty() || ctx.ProfileMode;
-  if (progress_ != nullptr) progress_->BeginRun(&ctx);
+  if (progress_ != nullptr) progress_->BeginRun();
 }
 
 }  // namespace marklode

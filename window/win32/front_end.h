@@ -8,8 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/run_main.h"
+#include "engine/progress.h"
 #include "services/messages.h"
+#include "window/form/window_loop.h"
 #include "window/window_services.h"
 
 namespace marklode {
@@ -20,6 +21,7 @@ struct Win32FrontEnd {
   virtual ~Win32FrontEnd() = default;
   virtual WindowHost& host() = 0;
   virtual MessageSink& messages() = 0;
+  virtual ProgressSink& progress() = 0;
 };
 
 // Initialises the common controls and returns the window host with the
@@ -56,7 +58,8 @@ class Win32ProgressSink : public ProgressSink {
 
   // A new request: the clock starts at its first report, and a Cancel of an
   // earlier run no longer counts.
-  void BeginRun(const RunContext* request = nullptr);
+  void BeginRun();
+  void Reading(std::string_view input, int item, int items) override;
   void Finish();  // the request is over: the window goes
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
   // The window to centre over, or null.
@@ -72,7 +75,7 @@ class Win32WindowHost : public WindowHost {
   Win32WindowHost(FileChooser& chooser, Win32ProgressSink* progress);
   ~Win32WindowHost() override;
 
-  void ShowMainWindowAndWait(RunContext& ctx) override;
+  void ShowMainWindowAndWait(WindowState& state) override;
   // The native handle of the window last shown (kept hidden until the next
   // one comes up, so that the result of its request shows over it), or null.
   void* lastWindow() const;
@@ -81,10 +84,6 @@ class Win32WindowHost : public WindowHost {
   FileChooser& chooser_;
   Win32ProgressSink* progress_;
   std::unique_ptr<Win32MainWindow> window_;
-  bool inCycles_ = false;
-  bool lastHadRequest_ = false;
-
-  void ShowOnce(RunContext& ctx);
 };
 
 }  // namespace marklode

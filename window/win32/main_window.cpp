@@ -158,8 +158,8 @@ bool RegisterClasses(HINSTANCE instance, WNDPROC windowProc, WNDPROC guideProc) 
 
 }  // namespace
 
-Win32MainWindow::Win32MainWindow(RunContext& ctx, FileChooser& chooser)
-    : form_(std::make_unique<GetCommandForm>(ctx, chooser, static_cast<FormView&>(*this))) {}
+Win32MainWindow::Win32MainWindow(WindowState& state, FileChooser& chooser)
+    : form_(std::make_unique<GetCommandForm>(state, chooser, static_cast<FormView&>(*this))) {}
 
 Win32MainWindow::~Win32MainWindow() {
   // The guide is owned by the window and goes with it.

@@ -22,7 +22,7 @@ constexpr int kGuideResource = 101;
 
 class Win32MainWindow : public FormView {
  public:
-  Win32MainWindow(RunContext& ctx, FileChooser& chooser);
+  Win32MainWindow(WindowState& state, FileChooser& chooser);
   ~Win32MainWindow() override;
   Win32MainWindow(const Win32MainWindow&) = delete;
   Win32MainWindow& operator=(const Win32MainWindow&) = delete;
