@@ -448,7 +448,7 @@ class FieldScan {
 // The reader without fields: no split, and so no cut.
 struct NoFields : FramesOnly {
   void Finish(const RecordText&, std::string_view) {}
-  const LongRecordCut cut;
+  const LongRecordCut cut{};
 };
 
 }  // namespace
