@@ -165,31 +165,23 @@ std::string CleanCsvField(std::string_view field) {
   return out;
 }
 
-void CsvRecordReader::ReleaseRoom() {
-  BlockReader::ReleaseRoom();
-  if (scratch_.capacity() > kLongRecord) std::string().swap(scratch_);
-}
+// The framer.
 
-void CsvRecordReader::CheckRunOn(std::string_view raw) {
-  // Fields quoted whole ("a", "b" in lines) are comments with kept line
-  // breaks; any other field over a line break has a stray quote.
-  ForEachField(raw, [&](const CsvFieldSpan& f) {
-    if (runOnTold_ || f.quotes == 0) return;
-    const std::string_view field = raw.substr(f.begin, f.end - f.begin);
-    if (field.find('\n') == std::string_view::npos) return;
-    if (f.quotes % 2 == 0 && f.firstQuote == f.begin && f.lastQuote + 1 == f.end) return;
-    runOnTold_ = true;
-    runOnLine_ =
-        line_ + static_cast<std::size_t>(std::count(raw.begin(), raw.begin() + f.firstQuote, '\n'));
-  });
-}
+namespace {
 
-bool CsvRecordReader::Next(std::string_view& record, CsvRecordFields* fields) {
-  return fields ? NextRecord<true>(record, fields) : NextRecord<false>(record, nullptr);
-}
+// A scan that wants nothing but the frames.
+struct FramesOnly {
+  static constexpr bool kCommas = false;
+  void Begin() {}
+  void Quote(std::size_t) {}
+  void Comma(std::size_t, const char*) {}
+  std::size_t Full(char*, std::size_t, bool) { return 0; }
+};
 
-template <bool Split>
-bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fields) {
+}  // namespace
+
+template <class Scan>
+bool CsvFramer::Frame(Scan& scan, CsvFrame& frame) {
   constexpr std::size_t kNone = std::string_view::npos;
   if (first_) {  // a UTF-8 byte-order mark is no part of the first record
     first_ = false;
@@ -198,163 +190,304 @@ bool CsvRecordReader::NextRecord(std::string_view& record, CsvRecordFields* fiel
     if (end_ - begin_ >= 3 && std::memcmp(buf_.data() + begin_, "\xEF\xBB\xBF", 3) == 0)
       begin_ += 3;
   }
-  while (!done_ && !cancelled_) {
-    std::size_t pos = begin_;
-    CsvSplitter split;
-    bool plain = true;        // nothing for XML to refuse: the record is used as it lies
-    unsigned high = 0;        // any byte above 0x7F: the record may not be UTF-8
-    bool resplit = false;     // the record ends before bytes already split
-    bool cut = false;         // fields were dropped from the middle of the record
-    bool cutUtf8 = true;      // and they were valid UTF-8
-    std::size_t keptLfs = 0;  // LFs that stay in quoted stretches
-    // An LF in a quoted stretch while no line end has told what it is: the
-    // record ends there unless a CR comes first. From the start of the record.
-    std::size_t pendingLf = kNone;
-    std::size_t lineEnd = kNone, next = 0;
-    if constexpr (Split) fields->clear();
-    const auto endAtPendingLf = [&] {
-      ends_ = LineEnds::kLF;
-      lineEnd = begin_ + pendingLf;
-      next = lineEnd + 1;
-      keptLfs = 0;
-      resplit = true;
-    };
-    for (;;) {
-      if (pos >= end_) {
-        const std::size_t off = pos - begin_;
-        if (pendingLf != kNone && off - pendingLf > kLookAhead) {
-          endAtPendingLf();
+  if (done_ || cancelled_) return false;
+  scan.Begin();
+  std::size_t pos = begin_;
+  bool quoted = false;      // inside a quoted stretch
+  bool shortened = false;   // the scan took bytes out of the record
+  bool overran = false;     // the record ends before bytes the scan passed on
+  bool plain = true;        // see CsvFrame
+  unsigned high = 0;        // any byte above 0x7F
+  std::size_t keptLfs = 0;  // LFs that stay in quoted stretches
+  // An LF in a quoted stretch while no line end has told what it is: the
+  // record ends there unless a CR comes first. From the start of the record.
+  std::size_t pendingLf = kNone;
+  std::size_t lineEnd = kNone, next = 0;
+  const auto endAtPendingLf = [&] {
+    ends_ = LineEnds::kLF;
+    lineEnd = begin_ + pendingLf;
+    next = lineEnd + 1;
+    keptLfs = 0;
+    overran = true;
+  };
+  for (;;) {
+    if (pos >= end_) {
+      const std::size_t off = pos - begin_;
+      if (pendingLf != kNone && off - pendingLf > kLookAhead) {
+        endAtPendingLf();
+        break;
+      }
+      // A record as long as the buffer: the scan may make room in it rather
+      // than let it grow.
+      if (off == buf_.size() - kPadding && pendingLf == kNone) {
+        if (const std::size_t d = scan.Full(buf_.data() + begin_, off, high != 0)) {
+          end_ -= d;
+          pos = end_;
+          shortened = true;
+          continue;
+        }
+      }
+      if (!Fill()) break;
+      pos = begin_ + off;
+      continue;
+    }
+    // Most bytes end nothing and need nothing: run past them.
+    pos = FindRecordStop<Scan::kCommas>(buf_.data() + pos, buf_.data() + end_, high) - buf_.data();
+    if (pos >= end_) continue;
+    const char c = buf_[pos];
+    if (c == '"') {
+      quoted = !quoted;
+      scan.Quote(pos - begin_);
+    } else if (Scan::kCommas && c == ',') {
+      scan.Comma(pos - begin_, buf_.data() + begin_);
+    } else if (c == '\r') {
+      if (ends_ == LineEnds::kUnknown) {
+        if (pendingLf != kNone && pos - begin_ - pendingLf > kLookAhead) {
+          endAtPendingLf();  // too far to tell a CR file by
           break;
         }
-        if constexpr (Split) {
-          // A record as long as the buffer: rather than grow it, drop the
-          // further fields read so far, which rest holds as far as they
-          // count, when that frees at least half of it.
-          const std::size_t capacity = buf_.size() - kPadding;
-          if (off == capacity && pendingLf == kNone && fields->count > CsvRecordFields::kHead) {
-            const std::size_t from = fields->headEnd(), to = split.open();
-            if (to - from >= capacity / 2) {
-              char* const r = buf_.data() + begin_;
-              if (high) cutUtf8 = cutUtf8 && IsValidUtf8({r + from, to - from});
-              std::memmove(r + from, r + to, off - to);
-              end_ -= to - from;
-              pos = end_;
-              split.MoveBack(to - from);
-              cut = true;
-              continue;
-            }
-          }
-        }
-        if (!Fill()) break;
-        pos = begin_ + off;
-        continue;
+        ends_ = LineEnds::kCR;
       }
-      // Most bytes end nothing and need nothing: run past them.
-      pos = FindRecordStop<Split>(buf_.data() + pos, buf_.data() + end_, high) - buf_.data();
-      if (pos >= end_) continue;
-      const char c = buf_[pos];
-      if (c == '"') {
-        split.Quote(pos - begin_);
-      } else if (Split && c == ',') {
-        if (split.Comma(pos - begin_)) fields->Add(split.field(), buf_.data() + begin_);
-      } else if (c == '\r') {
+      lineEnd = pos;
+      next = pos + 1;
+      if (next >= end_) {  // is an LF next, in the following block?
+        const std::size_t off = pos - begin_;
+        Fill();
+        pos = begin_ + off;
+        lineEnd = pos;
+        next = pos + 1;
+      }
+      if (next < end_ && buf_[next] == '\n') ++next;
+      break;
+    } else if (c == '\n') {
+      // (A record cut short knows no LF in quotes before the first line
+      // end: it has no way back to one.)
+      if (quoted && ends_ != LineEnds::kLF && !(shortened && ends_ == LineEnds::kUnknown)) {
+        ++keptLfs;
+        if (ends_ == LineEnds::kUnknown && pendingLf == kNone) pendingLf = pos - begin_;
+      } else {
         if (ends_ == LineEnds::kUnknown) {
-          if (pendingLf != kNone && pos - begin_ - pendingLf > kLookAhead) {
-            endAtPendingLf();  // too far to tell a CR file by
+          if (pendingLf != kNone) {
+            endAtPendingLf();
             break;
           }
-          ends_ = LineEnds::kCR;
+          ends_ = LineEnds::kLF;
         }
         lineEnd = pos;
         next = pos + 1;
-        if (next >= end_) {  // is an LF next, in the following block?
-          const std::size_t off = pos - begin_;
-          Fill();
-          pos = begin_ + off;
-          lineEnd = pos;
-          next = pos + 1;
-        }
-        if (next < end_ && buf_[next] == '\n') ++next;
         break;
-      } else if (c == '\n') {
-        // (A record cut short knows no LF in quotes before the first line
-        // end: it has no way back to one.)
-        if (split.quoted() && ends_ != LineEnds::kLF && !(cut && ends_ == LineEnds::kUnknown)) {
-          ++keptLfs;
-          if (ends_ == LineEnds::kUnknown && pendingLf == kNone) pendingLf = pos - begin_;
-        } else {
-          if (ends_ == LineEnds::kUnknown) {
-            if (pendingLf != kNone) {
-              endAtPendingLf();
-              break;
-            }
-            ends_ = LineEnds::kLF;
-          }
-          lineEnd = pos;
-          next = pos + 1;
-          break;
-        }
-      } else if (c != '\t') {
-        plain = false;
       }
-      ++pos;
+    } else if (c != '\t') {
+      plain = false;
     }
-    if (cancelled_) return false;
-    if (lineEnd == kNone) {  // the end of the input
-      // LFs in a quoted stretch that closes before the end, and no line end
-      // outside quotes at all: one record whose comment kept its line breaks,
-      // as a file of a single point has it (it holds no CR to tell it by).
-      // Cutting it at the LF would make records of the comment's lines.
-      if (pendingLf != kNone && split.quoted()) {
-        endAtPendingLf();
-      } else {
-        lineEnd = next = end_;
-        done_ = true;
-      }
-    }
-    const std::string_view raw(buf_.data() + begin_, lineEnd - begin_);
-    begin_ = next;
-    if (keptLfs > 0 && !runOnTold_) [[unlikely]]
-      CheckRunOn(raw);
-    line_ += 1 + keptLfs;
-    if (raw == "\x1A") {  // a DOS end-of-file mark ends the file
+    ++pos;
+  }
+  if (cancelled_) return false;
+  if (lineEnd == kNone) {  // the end of the input
+    // LFs in a quoted stretch that closes before the end, and no line end
+    // outside quotes at all: one record whose comment kept its line breaks,
+    // as a file of a single point has it (it holds no CR to tell it by).
+    // Cutting it at the LF would make records of the comment's lines.
+    if (pendingLf != kNone && quoted) {
+      endAtPendingLf();
+    } else {
+      lineEnd = next = end_;
       done_ = true;
-      return false;
     }
-    if (raw.empty()) continue;
-    const bool utf8 = high == 0 || (cutUtf8 && IsValidUtf8(raw));
-    whole_ = !cut;
-    if (cut) [[unlikely]] {
-      // The fields are what is left of the record: cleaned one by one.
-      const std::string* changed = plain && utf8 ? nullptr : XmlSafe(raw, utf8, scratch_);
-      record = changed ? std::string_view(*changed) : raw;
-      if constexpr (Split) {
-        split.End(raw.size());
-        fields->Add(split.field(), raw.data());
-        fields->Finish(raw);
-        if (!(plain && utf8)) fields->MakeXmlSafe(utf8);  // dropped fields count too
+  }
+  frame.bytes = std::string_view(buf_.data() + begin_, lineEnd - begin_);
+  frame.line = line_;
+  frame.keptLfs = keptLfs;
+  frame.high = high != 0;
+  frame.plain = plain;
+  frame.overran = overran;
+  begin_ = next;
+  line_ += 1 + keptLfs;
+  if (frame.bytes == "\x1A") {  // a DOS end-of-file mark ends the file
+    done_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool CsvFramer::Next(CsvFrame& frame) {
+  FramesOnly scan;
+  return Frame(scan, frame);
+}
+
+// The record-text stage.
+
+namespace {
+
+// Its part in a record longer than the buffer: rather than let the buffer
+// grow, the fields after the fourth, which rest holds already as far as they
+// count, are taken out of the bytes when that frees at least half of it. Then
+// the record text holds only the first four fields and the last.
+struct LongRecordCut {
+  bool cut = false;  // fields were taken out of the middle of the record
+  bool utf8 = true;  // and they were valid UTF-8
+  // Takes [from, to) out of the size bytes at record (high: a byte above
+  // 0x7F came so far); the bytes taken out.
+  std::size_t Take(char* record, std::size_t size, bool high, std::size_t from, std::size_t to) {
+    if (to - from < size / 2) return 0;
+    if (high) utf8 = utf8 && IsValidUtf8({record + from, to - from});
+    std::memmove(record + from, record + to, size - to);
+    cut = true;
+    return to - from;
+  }
+};
+
+// A record's text, and what the splitter is to make of it.
+struct RecordText {
+  // Where the fields come from: the scan's, when the text is the bytes
+  // scanned; the scan's made fit for XML one by one, when the text is what
+  // is left of a record cut short; else a split of the text.
+  enum class Fields { kScanned, kScannedMadeSafe, kSplitText };
+  std::string_view text;
+  Fields fields = Fields::kScanned;
+  bool utf8 = true;     // the bytes were read as UTF-8
+  bool copied = false;  // the text is a copy of a long record's bytes
+};
+
+// The text of a framed record that is not empty: read as UTF-8 when it is
+// valid UTF-8 (with the fields cut from it, if any) and as Windows-1252
+// otherwise, without the characters XML cannot hold; copied into scratch only
+// when that changes it. False when nothing is left of it. (Inline: it runs
+// once a record, and the call cost the reader a few percent.)
+inline bool MakeRecordText(const CsvFrame& frame, const LongRecordCut& cut, std::string& scratch,
+                           RecordText& out) {
+  using Fields = RecordText::Fields;
+  const std::string_view raw = frame.bytes;
+  const bool utf8 = !frame.high || (cut.utf8 && IsValidUtf8(raw));
+  const bool asItLies = frame.plain && utf8;  // nothing for XML to refuse
+  out.utf8 = utf8;
+  out.copied = false;
+  if (cut.cut) [[unlikely]] {
+    // The fields are what is left of the record: cleaned one by one.
+    const std::string* changed = asItLies ? nullptr : XmlSafe(raw, utf8, scratch);
+    out.text = changed ? std::string_view(*changed) : raw;
+    out.fields = asItLies ? Fields::kScanned : Fields::kScannedMadeSafe;
+    return true;
+  }
+  if (asItLies) {
+    out.text = raw;
+    out.fields = frame.overran ? Fields::kSplitText : Fields::kScanned;
+    return true;
+  }
+  const std::string* changed = XmlSafe(raw, utf8, scratch);
+  out.text = changed ? std::string_view(*changed) : raw;
+  out.fields = Fields::kSplitText;
+  out.copied = changed && raw.size() > kLongRecord;
+  return !out.text.empty();
+}
+
+// The line of the first double quote in raw (a record that begins on line and
+// holds LFs in quoted stretches) whose stretch ran on over a line break; 0
+// when none. Fields quoted whole ("a", "b" in lines) are comments with kept
+// line breaks; any other field over a line break has a stray quote.
+std::size_t RunOnLine(std::string_view raw, std::size_t line) {
+  std::size_t found = 0;
+  ForEachField(raw, [&](const CsvFieldSpan& f) {
+    if (found || f.quotes == 0) return;
+    const std::string_view field = raw.substr(f.begin, f.end - f.begin);
+    if (field.find('\n') == std::string_view::npos) return;
+    if (f.quotes % 2 == 0 && f.firstQuote == f.begin && f.lastQuote + 1 == f.end) return;
+    found =
+        line + static_cast<std::size_t>(std::count(raw.begin(), raw.begin() + f.firstQuote, '\n'));
+  });
+  return found;
+}
+
+}  // namespace
+
+// The splitter stage.
+
+namespace {
+
+// The fields of a record, found by the splitting rule as the framer's scan
+// passes its quotes and commas, so that its bytes are gone over once; where
+// the text is not the bytes scanned, the text is split again. It holds the
+// record-text stage's cut, which takes out fields it has found.
+class FieldScan {
+ public:
+  static constexpr bool kCommas = true;
+  explicit FieldScan(CsvRecordFields& fields) : fields_(fields) {}
+  void Begin() {
+    fields_.clear();
+    split_ = CsvSplitter();
+    cut = LongRecordCut();
+  }
+  void Quote(std::size_t at) { split_.Quote(at); }
+  void Comma(std::size_t at, const char* record) {
+    if (split_.Comma(at)) fields_.Add(split_.field(), record);
+  }
+  std::size_t Full(char* record, std::size_t size, bool high) {
+    if (fields_.count <= CsvRecordFields::kHead) return 0;
+    const std::size_t d = cut.Take(record, size, high, fields_.headEnd(), split_.open());
+    if (d) split_.MoveBack(d);
+    return d;
+  }
+  // The record's fields, had where text says; bytes are the record scanned.
+  void Finish(const RecordText& text, std::string_view bytes) {
+    if (text.fields == RecordText::Fields::kSplitText) {
+      SplitCsvFields(text.text, fields_);
+      return;
+    }
+    split_.End(bytes.size());
+    fields_.Add(split_.field(), bytes.data());
+    fields_.Finish(bytes);
+    if (text.fields == RecordText::Fields::kScannedMadeSafe) fields_.MakeXmlSafe(text.utf8);
+  }
+
+  LongRecordCut cut;
+
+ private:
+  CsvRecordFields& fields_;
+  CsvSplitter split_;
+};
+
+// The reader without fields: no split, and so no cut.
+struct NoFields : FramesOnly {
+  void Finish(const RecordText&, std::string_view) {}
+  const LongRecordCut cut{};
+};
+
+}  // namespace
+
+// The reader: the three stages in turn.
+
+void CsvRecordReader::ReleaseRoom() {
+  BlockReader::ReleaseRoom();
+  if (scratch_.capacity() > kLongRecord) std::string().swap(scratch_);
+}
+
+bool CsvRecordReader::Next(std::string_view& record, CsvRecordFields* fields) {
+  if (fields) {
+    FieldScan scan(*fields);
+    return NextRecord(scan, record);
+  }
+  NoFields scan;
+  return NextRecord(scan, record);
+}
+
+template <class Scan>
+bool CsvRecordReader::NextRecord(Scan& scan, std::string_view& record) {
+  CsvFrame frame;
+  RecordText text;
+  while (Frame(scan, frame)) {
+    if (frame.keptLfs > 0 && !runOnTold_) [[unlikely]] {
+      if (const std::size_t line = RunOnLine(frame.bytes, frame.line)) {
+        runOnTold_ = true;
+        runOnLine_ = line;
       }
-      return true;
     }
-    if (plain && utf8) {
-      record = raw;
-      if constexpr (Split) {
-        if (resplit) {
-          SplitCsvFields(record, *fields);
-        } else {
-          split.End(raw.size());
-          fields->Add(split.field(), raw.data());
-          fields->Finish(raw);
-        }
-      }
-      return true;
-    }
-    const std::string* changed = XmlSafe(raw, utf8, scratch_);
-    record = changed ? std::string_view(*changed) : raw;
-    if (record.empty()) continue;
-    if constexpr (Split) SplitCsvFields(record, *fields);
+    if (frame.bytes.empty()) continue;
+    whole_ = !scan.cut.cut;
+    if (!MakeRecordText(frame, scan.cut, scratch_, text)) continue;
+    scan.Finish(text, frame.bytes);
     // The record is all in scratch_ now: a long one's bytes need no room here.
-    if (changed && raw.size() > kLongRecord) BlockReader::ReleaseRoom();
+    if (text.copied) BlockReader::ReleaseRoom();
+    record = text.text;
     return true;
   }
   return false;

@@ -141,24 +141,80 @@ void AppendCsvFieldClean(std::string& out, std::string_view field);
 // as Windows-1252) without the characters XML forbids.
 std::string ToXmlText(std::string_view text);
 
-// Yields the records of a POI-CSV stream as UTF-8 text, in one pass. A record
-// ends at CR, CR LF or LF. The first line end of the stream decides what an
-// LF inside a quoted stretch is: in a stream whose first line ends in CR (or
-// CR LF) it belongs to the field, as in comments with kept line breaks;
-// otherwise it ends the record like any LF. A UTF-8 byte-order mark at the
-// start is skipped. Each record is read as UTF-8 when it is valid UTF-8 and as
-// Windows-1252 otherwise, so one stray byte garbles no other record; the
-// characters XML cannot hold (controls other than tab, LF and CR; U+FFFE,
-// U+FFFF) are dropped. A record that is exactly the DOS end-of-file character
-// (26) ends the stream. Empty records are skipped.
-class CsvRecordReader : public BlockReader {
+// One record of a POI-CSV stream as the framer finds it: its bytes as they lie
+// in the stream, without its line end, and what the scan met on the way, so
+// that no later stage has to look at its bytes again for that.
+struct CsvFrame {
+  std::string_view bytes;
+  std::size_t line = 0;     // the line it begins on
+  std::size_t keptLfs = 0;  // LFs it holds inside quoted stretches
+  bool high = false;        // a byte above 0x7F: it may not be UTF-8
+  bool plain = true;        // no control but tab, CR and LF, and no 0xEF
+  // The scan ran past its end, which was a held LF: what the scan found past
+  // it is no part of it.
+  bool overran = false;
+};
+
+// The first stage of reading POI-CSV, the framer: where each record ends. A
+// record ends at CR, CR LF or LF. The first line end of the stream decides
+// what an LF inside a quoted stretch is: in a stream whose first line ends in
+// CR (or CR LF) it belongs to the field, as in comments with kept line
+// breaks; otherwise it ends the record like any LF. Until a line end has told,
+// an LF in quotes is held: the record ends there (an LF stream) when an LF
+// outside quotes comes before any CR, when no CR comes within kLookAhead bytes
+// of it, or when its stretch is still open at the end of the input. A UTF-8
+// byte-order mark at the start is skipped. A record that is exactly the DOS end-of-file character
+// (26) ends the stream. Empty records are given too: they count as lines.
+class CsvFramer : public BlockReader {
  public:
-  // How far past an LF in a quoted stretch the reader looks for the first line
+  // How far past an LF in a quoted stretch the framer looks for the first line
   // end, when none came before: a stream with no CR within it is an LF stream.
   static constexpr std::size_t kLookAhead = 1 << 20;
 
-  explicit CsvRecordReader(ByteSource& src, ProgressSink* progress = nullptr)
+  explicit CsvFramer(ByteSource& src, ProgressSink* progress = nullptr)
       : BlockReader(src, progress) {}
+  // The next record; its bytes stay until the next call. False at the end of
+  // the stream or when the run was cancelled.
+  bool Next(CsvFrame& frame);
+
+ protected:
+  // Next, with the bytes of interest fed to scan in order as the one pass
+  // over them meets them, at offsets from the start of the record:
+  //   Scan::kCommas                   whether commas are fed
+  //   scan.Begin()                    a record begins
+  //   scan.Quote(at)                  a double quote
+  //   scan.Comma(at, record)          a comma; record is where offsets point
+  //   scan.Full(record, size, high)   the buffer is full with nothing but the
+  //                                   first size bytes of the record and no LF
+  //                                   held: the bytes the scan took out of
+  //                                   them, moving the rest back, or 0 to let
+  //                                   the buffer grow. high: a byte above 0x7F
+  //                                   came so far.
+  // A record whose bytes were taken out of holds no LF in quotes before the
+  // first line end: it has no way back to one.
+  template <class Scan>
+  bool Frame(Scan& scan, CsvFrame& frame);
+
+ private:
+  enum class LineEnds { kUnknown, kCR, kLF };
+
+  LineEnds ends_ = LineEnds::kUnknown;
+  bool first_ = true, done_ = false;
+  std::size_t line_ = 1;  // where the next record begins
+};
+
+// Yields the records of a POI-CSV stream as UTF-8 text, in one pass over its
+// bytes, in three stages: the framer (CsvFramer) finds where a record ends;
+// the record-text stage makes its bytes into text: each record is read as
+// UTF-8 when it is valid UTF-8 and as Windows-1252 otherwise, so one stray
+// byte garbles no other record, and the characters XML cannot hold (controls
+// other than tab, LF and CR; U+FFFE, U+FFFF) are dropped; the splitter cuts
+// the text into fields, from the quotes and commas the framer's scan met
+// where the text is the bytes scanned. Empty records are skipped.
+class CsvRecordReader : public CsvFramer {
+ public:
+  explicit CsvRecordReader(ByteSource& src, ProgressSink* progress = nullptr)
+      : CsvFramer(src, progress) {}
   bool Next(std::string_view& record) { return Next(record, nullptr); }
   // BlockReader's, and the room a long record took to be made fit for XML.
   void ReleaseRoom();
@@ -177,16 +233,10 @@ class CsvRecordReader : public BlockReader {
   std::size_t TakeRunOnLine() { return std::exchange(runOnLine_, 0); }
 
  private:
-  enum class LineEnds { kUnknown, kCR, kLF };
+  template <class Scan>
+  bool NextRecord(Scan& scan, std::string_view& record);
 
-  template <bool Split>
-  bool NextRecord(std::string_view& record, CsvRecordFields* fields);
-  // Looks for a stray quote in a record that holds LFs in quoted stretches.
-  void CheckRunOn(std::string_view raw);
-
-  LineEnds ends_ = LineEnds::kUnknown;
-  bool first_ = true, done_ = false, runOnTold_ = false, whole_ = true;
-  std::size_t line_ = 1;  // where the next record begins
+  bool runOnTold_ = false, whole_ = true;
   std::size_t runOnLine_ = 0;
   std::string scratch_;
 };

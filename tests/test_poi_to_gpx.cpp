@@ -165,6 +165,68 @@ TEST(CsvRecords, FirstLineEndDecidesQuotedLineFeeds) {
   EXPECT_EQ(recs[0], "1,2,\"a");
 }
 
+// The framer alone: where each record ends and the line it begins on, its
+// bytes as they lie (the encoding and the cleaning come later), empty records
+// given (the one after a last line end too), however the input arrives.
+TEST(CsvFramer, RecordEndsAndTheirLines) {
+  struct Frame {
+    std::string bytes;
+    std::size_t line;
+    bool operator==(const Frame&) const = default;
+  };
+  using V = std::vector<Frame>;
+  const struct Case {
+    std::string text;
+    V frames;
+  } cases[] = {
+      // CR, CR LF and LF all end records; an empty one counts as a line.
+      {"a\r\nb\rc\n\r\nd", V{{"a", 1}, {"b", 2}, {"c", 3}, {"", 4}, {"d", 5}}},
+      // A first line end in CR: LFs in quotes stay, and count as lines.
+      {"\xEF\xBB\xBF"
+       "1,\"x\ny\"\r\n2,\"p\nq\"\n3",
+       V{{"1,\"x\ny\"", 1}, {"2,\"p\nq\"", 3}, {"3", 5}}},
+      // A first line end in LF: every LF ends a record, quoted or not.
+      {"a\n1,\"x\ny\"\r\n", V{{"a", 1}, {"1,\"x", 2}, {"y\"", 3}, {"", 4}}},
+      // A held LF, then an LF outside quotes before any CR: it was a line end.
+      {"1,\"x\ny\",z\n2\r\n", V{{"1,\"x", 1}, {"y\",z", 2}, {"2", 3}, {"", 4}}},
+      // At the end of the input: a closed stretch keeps its LFs, an open one
+      // ends at its first.
+      {"1,\"a\nb\"", V{{"1,\"a\nb\"", 1}}},
+      {"1,\"a\nb", V{{"1,\"a", 1}, {"b", 2}}},
+      {"a\r\n\x1A\r\nb", V{{"a", 1}}},
+      {"Caf\xE9\x01\xEF\xBF\xBE,\"\"\r\n", V{{"Caf\xE9\x01\xEF\xBF\xBE,\"\"", 1}, {"", 2}}},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t step : {1, 3, 4096}) {
+      test::ChunkedSource src(c.text, step);
+      CsvFramer framer(src);
+      CsvFrame frame;
+      V got;
+      while (framer.Next(frame)) got.push_back({std::string(frame.bytes), frame.line});
+      EXPECT_TRUE(got == c.frames) << c.text << " step " << step;
+    }
+  }
+}
+
+// A record cut short (longer than the buffer, its further fields dropped as
+// they pass) has no way back to an LF in quotes: before the first line end,
+// such an LF ends it, and the stream is an LF stream.
+TEST(CsvRecords, RecordCutShortEndsAtAQuotedLfBeforeAnyLineEnd) {
+  const std::string commas(3u << 20, ',');
+  const std::string text = "1,2,N,C" + commas + "\"a\nb\"\r\n3,4,\"c\nd\"\r\n";
+  MemorySource src(text);
+  CsvRecordReader reader(src);
+  std::string_view record;
+  CsvRecordFields fields;
+  ASSERT_TRUE(reader.Next(record, &fields));
+  EXPECT_FALSE(reader.whole());
+  EXPECT_EQ(fields.count, 4 + commas.size());
+  EXPECT_TRUE(record.ends_with(",\"a")) << record.substr(record.size() - 10);
+  std::vector<std::string> rest;
+  while (reader.Next(record, &fields)) rest.emplace_back(record);
+  EXPECT_EQ(rest, (std::vector<std::string>{"b\"", "3,4,\"c", "d\""}));
+}
+
 // A stray quote whose stretch runs over line breaks is told once per file,
 // with the line where it stands; comments quoted whole over lines are not.
 TEST(CsvRecords, StrayQuoteOverLineBreaksToldOnceWithItsLine) {
