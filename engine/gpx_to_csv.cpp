@@ -96,7 +96,8 @@ class PoiRecordMaker {
 
   // The file the file-name template names; only when there is one.
   const std::string& FileName() {
-    file_ = outDir_ + SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_)) + ".CSV";
+    file_ =
+        outDir_ + SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_)) + ".CSV";
     return file_;
   }
 

@@ -43,17 +43,17 @@ class SystemFileLookup : public FileLookup {
 // is told and passed over.
 enum class ItemProblem {
   None,
-  NotAFile,         // `why` says what it is
-  Missing,          // no file has the name
-  Pattern,          // a GPX input named by a pattern: there is no one file to read
+  NotAFile,  // `why` says what it is
+  Missing,   // no file has the name
+  Pattern,   // a GPX input named by a pattern: there is no one file to read
 };
 
 struct PlannedItem {
-  std::string given;      // as the request named it, folder included
-  std::string input;      // with its default extension where it had none
-  std::string folder;     // of input, with its separator; files are in it
+  std::string given;               // as the request named it, folder included
+  std::string input;               // with its default extension where it had none
+  std::string folder;              // of input, with its separator; files are in it
   std::vector<std::string> files;  // bare names, in the order they are read
-  std::string path;       // GPX input: the file to open
+  std::string path;                // GPX input: the file to open
   // The file the records go to; with a file-name template, the folder of
   // this name is where the named files go.
   std::string output;
@@ -64,9 +64,9 @@ struct PlannedItem {
 // What stops a run before anything is written.
 enum class PlanStop {
   None,
-  ItemProblem,      // the only item is missing or no file: items[0] says
-  WildcardOutput,   // a GPX output name holding "*" or "?"
-  ReplacesInput,    // an output that would replace its own input (or the profile)
+  ItemProblem,     // the only item is missing or no file: items[0] says
+  WildcardOutput,  // a GPX output name holding "*" or "?"
+  ReplacesInput,   // an output that would replace its own input (or the profile)
 };
 
 struct Plan {

@@ -10,8 +10,8 @@
 
 #include "engine/csv_fields.h"
 #include "engine/poi_to_gpx.h"
-#include "engine/record_handoff.h"
 #include "engine/progress.h"
+#include "engine/record_handoff.h"
 #include "services/text_files.h"
 
 namespace marklode {

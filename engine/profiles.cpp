@@ -57,7 +57,7 @@ Request RequestOf(const ConversionProfile& p, std::string profilePath) {
   Request r;
   const std::string_view in = p.Input;
   r.direction = in.size() >= 4 && IEquals(in.substr(in.size() - 4), ".GPX") ? Direction::GpxToPoi
-                                                                             : Direction::PoiToGpx;
+                                                                            : Direction::PoiToGpx;
   r.input = p.Input;
   r.output = p.Output;
   r.keepCommentLineBreaks = p.KeepCommentLineBreaks;

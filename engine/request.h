@@ -36,8 +36,8 @@ struct Request {
   std::string output;  // empty: beside each input, named after it
   bool keepCommentLineBreaks = false;
   WaypointFilters filters;
-  PoiRecordTemplates toPoi;   // GPX to POI-CSV
-  WaypointTemplates toGpx;    // POI-CSV to GPX
+  PoiRecordTemplates toPoi;  // GPX to POI-CSV
+  WaypointTemplates toGpx;   // POI-CSV to GPX
   // The profile that gave the request, when one did: no output may replace it.
   std::string profile;
 };

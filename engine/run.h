@@ -28,20 +28,20 @@ enum class RunStatus { Done, Stopped, Cancelled };
 
 // What became of one input of the run.
 enum class ItemOutcome {
-  Converted,  // its outputs were put in place
-  NotWritten, // read, but an output could not be written, or it was not read whole
-  Refused,    // an earlier item of the list put the same output in place
-  Skipped,    // a GPX pattern: no one file to read
-  Stopped,    // missing or no file: the run ended there
-  Cancelled,  // the user cancelled while it ran
+  Converted,   // its outputs were put in place
+  NotWritten,  // read, but an output could not be written, or it was not read whole
+  Refused,     // an earlier item of the list put the same output in place
+  Skipped,     // a GPX pattern: no one file to read
+  Stopped,     // missing or no file: the run ended there
+  Cancelled,   // the user cancelled while it ran
 };
 
 struct ItemEvent {
   std::string input;   // as given
   std::string output;  // the output named for it (a template may have named others)
   ItemOutcome outcome = ItemOutcome::Converted;
-  std::int32_t entries = 0;   // records or waypoints written
-  std::int32_t committed = 0; // outputs put in place
+  std::int32_t entries = 0;    // records or waypoints written
+  std::int32_t committed = 0;  // outputs put in place
 };
 
 struct RunResult {

@@ -4,8 +4,8 @@
 #include <set>
 #include <string>
 
-#include "engine/plan.h"
 #include "engine/gpx_to_csv.h"
+#include "engine/plan.h"
 #include "engine/poi_to_gpx.h"
 #include "engine/profiles.h"
 #include "engine/reports.h"
@@ -425,8 +425,7 @@ TEST_F(Runs, CancelAfterTheLastRecordChangesNothing) {
     h.services.progress = &cancel;
     h.request.input = dir / (direction ? "t.gpx" : "t.csv");
     h.request.output = dir / "out.txt";
-    const RunStatus st = direction ? h.ToPoi()
-                                   : h.ToGpx();
+    const RunStatus st = direction ? h.ToPoi() : h.ToGpx();
     EXPECT_EQ(st, RunStatus::Cancelled);
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(h.result.outputsCommitted, 0);

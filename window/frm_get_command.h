@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "window/form/window_loop.h"
 #include "window/form/get_command_form.h"
+#include "window/form/window_loop.h"
 #include "window/window_services.h"
 
 class QAction;

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "engine/progress.h"
-#include "window/form/window_loop.h"
 #include "services/messages.h"
+#include "window/form/window_loop.h"
 
 namespace marklode {
 

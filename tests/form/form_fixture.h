@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "window/form/window_loop.h"
 #include "services/messages.h"
 #include "services/platform.h"
 #include "services/settings.h"
 #include "tests/scripted_chooser.h"
 #include "tests/test_util.h"
 #include "window/form/get_command_form.h"
+#include "window/form/window_loop.h"
 
 namespace marklode::test {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "window/form/window_loop.h"
 #include "services/messages.h"
 #include "services/platform.h"
 #include "services/settings.h"
 #include "tests/scripted_chooser.h"
 #include "tests/test_util.h"
+#include "window/form/window_loop.h"
 #include "window/frm_get_command.h"
 #include "window/window_services.h"
 

@@ -297,8 +297,7 @@ void GetCommandForm::Convert() {
     request.output.clear();  // "Same as input but with ..."
   } else if (OutputStop(plan, plan.items.front(), files) == PlanStop::WildcardOutput) {
     // A GPX output is one file: asked before the question on a list.
-    ctx_.messages.Show(std::string(kWildcardGpxOutput) + request.output, kStopIcon,
-                       "Invalid file");
+    ctx_.messages.Show(std::string(kWildcardGpxOutput) + request.output, kStopIcon, "Invalid file");
     return;
   }
   if (plan.isList && !ctx_.OverwriteConfirmed) {
@@ -319,8 +318,7 @@ void GetCommandForm::Convert() {
         return;
       case PlanStop::ReplacesInput:
         ctx_.messages.Show(
-            std::string(kCantCreateOutput).append(item.output).append(kOwnInputReason),
-            kStopIcon);
+            std::string(kCantCreateOutput).append(item.output).append(kOwnInputReason), kStopIcon);
         return;
       default:
         break;

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace marklode {
 
 // A chooser's filter, "Description (*.X)|*.X|...", as the file dialogs take

@@ -292,7 +292,8 @@ bool Win32ProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal
   s.lastPump = now;
   if (s.window == nullptr && !s.Create(over ? over() : nullptr)) return true;
 
-  const std::wstring label = os::Utf16(ProgressText(s.input, s.item, s.items, bytesDone, bytesTotal));
+  const std::wstring label =
+      os::Utf16(ProgressText(s.input, s.item, s.items, bytesDone, bytesTotal));
   if (label != s.labelShown) {
     s.labelShown = label;
     ::SetWindowTextW(s.label, label.c_str());
