@@ -55,10 +55,10 @@ bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   return true;
 }
 
-int ConsoleMessageSink::Present(std::string_view text, int style, std::string_view title) {
+int ConsoleMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
   if (progress_) progress_->Clear();
   WriteStderr(OneLineMessage(title, text) + "\n");
-  return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
+  return kind == MessageKind::Question ? kButtonCancel : kButtonOk;
 }
 
 ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,

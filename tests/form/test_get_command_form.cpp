@@ -525,7 +525,7 @@ TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
   f.view.Type(Ctl::Text1, list);
   f.form.Convert();
   ASSERT_EQ(f.messages.boxes.size(), 1u);
-  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
+  EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Question);
   EXPECT_TRUE(f.ctx.OverwriteConfirmed);
   EXPECT_EQ(f.view.closed, 1);
   EXPECT_EQ(f.ctx.InputSpec, list);
@@ -552,7 +552,7 @@ TEST(FormConvert, FolderHoldingASemicolonMakesAList) {
   EXPECT_FALSE(f.view.Enabled(Ctl::Text2));
   f.form.Convert();
   ASSERT_EQ(f.messages.boxes.size(), 1u);
-  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
+  EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Question);
   EXPECT_EQ(f.view.closed, 1);
   EXPECT_EQ(f.ctx.InputSpec, item);
   EXPECT_EQ(f.Stored("OutFileGPX"), "<none>");
@@ -979,9 +979,9 @@ TEST(FormHelp, TermsAboutAndTheGuide) {
   ASSERT_EQ(f.messages.boxes.size(), 2u);
   EXPECT_EQ(f.messages.boxes[0].title, "Marklode Terms of Use");
   EXPECT_EQ(f.messages.boxes[0].text, kTermsOfUseText);
-  EXPECT_EQ(f.messages.boxes[0].style, kOkOnly);
+  EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Plain);
   EXPECT_EQ(f.messages.boxes[1].title, "Marklode");
-  EXPECT_EQ(f.messages.boxes[1].style, kInfoIcon);
+  EXPECT_EQ(f.messages.boxes[1].kind, MessageKind::Information);
   EXPECT_NE(f.messages.boxes[1].text.find(std::string("version ") + kVersionText),
             std::string::npos);
   EXPECT_EQ(f.view.guides, 1);
