@@ -77,7 +77,7 @@ ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
   if (Interrupted()) {
     // The converter has removed its unfinished outputs by now; those of the
     // list items before it stand.
-    messages.Show(InterruptedText(ctx.OutputsCommitted), kOkOnly);
+    messages.Show(InterruptedText(ctx.OutputsCommitted), MessageKind::Plain);
     InterruptHandled();
     return InterruptedExitStatus();
   }

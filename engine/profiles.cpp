@@ -74,7 +74,7 @@ RunStatus RunProfile(RunContext& ctx, std::int32_t& entries) {
   // A profile is a few lines; anything near this size is not one.
   constexpr std::uint64_t kMostProfileBytes = 64u << 20;
   if (path.empty() || !ReadWholeFile(path, text, kMostProfileBytes))
-    ctx.messages.Show(kCantOpenProfile, kOkOnly, kAppTitle, Severity::Problem);
+    ctx.messages.Show(kCantOpenProfile, MessageKind::Plain, kAppTitle, Severity::Problem);
   const ConversionProfile p = ParseProfile(text);
   ctx.InputSpec = p.Input;
   ctx.OutputSpec = p.Output;

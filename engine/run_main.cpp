@@ -98,7 +98,7 @@ ExitStatus RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) 
     ctx.messages.Show("Switches come first: \"" + cmd.misplacedSwitch + "\" came after \"" +
                           cmd.before + "\". Write, for example, marklode /r FILE.csv or " +
                           "marklode /p PROFILE.zvp.",
-                      kStopIcon, kAppTitle, Severity::Stop);
+                      MessageKind::Error, kAppTitle, Severity::Stop);
     return ExitStatus::Stopped;
   }
 
@@ -126,7 +126,7 @@ ExitStatus RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) 
       ctx.messages.Show(
           "Out of memory: the conversion was stopped, and its unfinished output files were "
           "removed.",
-          kStopIcon, kAppTitle, Severity::Stop);
+          MessageKind::Error, kAppTitle, Severity::Stop);
       return ExitStatus::Stopped;
     }
     if (st == RunStatus::Stopped) return ExitStatus::Stopped;  // a stop message ends the program
@@ -140,7 +140,7 @@ ExitStatus RunMain(RunContext& ctx, const CommandLine& cmd, WindowHost* window) 
       if (isList) result = std::to_string(files) + " Files processed.\r\n";
       result += std::to_string(entries) + " entries converted.";
     }
-    ctx.messages.Show(result, kOkOnly);
+    ctx.messages.Show(result, MessageKind::Plain);
   }
 }
 

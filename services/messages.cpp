@@ -88,21 +88,6 @@ int MessageSink::Show(std::string_view text, MessageKind kind, std::string_view 
   return Present(shownText, kind, shownTitle);
 }
 
-MessageKind KindOfStyle(MsgStyle style) {
-  switch (style) {
-    case kStopIcon:
-      return MessageKind::Error;
-    case kWarningIcon:
-      return MessageKind::Warning;
-    case kInfoIcon:
-      return MessageKind::Information;
-    case kOkCancelQuestion:
-      return MessageKind::Question;
-    default:
-      return MessageKind::Plain;
-  }
-}
-
 std::string FormatMessageText(std::string_view message, std::string_view detail) {
   std::string s(message);
   std::string_view d = detail;

@@ -18,16 +18,6 @@ enum class MessageKind {
   Question,     // question icon, OK and Cancel, Cancel the default
 };
 
-// The former style codes, while the callers move to kinds.
-enum MsgStyle : int {
-  kOkOnly = 0,
-  kStopIcon = 16,
-  kWarningIcon = 48,
-  kInfoIcon = 64,
-  kOkCancelQuestion = 289,
-};
-MessageKind KindOfStyle(MsgStyle style);
-
 // Button codes a box returns.
 constexpr int kButtonOk = 1;
 constexpr int kButtonCancel = 2;
@@ -49,10 +39,6 @@ class MessageSink {
   // application's title. Control characters in text and title show as "?".
   int Show(std::string_view text, MessageKind kind, std::string_view title = kAppTitle,
            Severity severity = Severity::Notice);
-  int Show(std::string_view text, MsgStyle style, std::string_view title = kAppTitle,
-           Severity severity = Severity::Notice) {
-    return Show(text, KindOfStyle(style), title, severity);
-  }
 
   bool ProblemShown() const { return problems_ > 0; }
   bool StopShown() const { return stops_ > 0; }

@@ -265,13 +265,13 @@ void GetCommandForm::Convert() {
   if (view_.Checked(Ctl::Check1)) {
     const std::string profile = view_.Text(Ctl::Text3);
     if (profile.empty()) {
-      ctx_.messages.Show(kNameMissing, kOkOnly);
+      ctx_.messages.Show(kNameMissing, MessageKind::Plain);
       return;
     }
     // Found as the profile reader will look for it: a missing profile is
     // refused here, where the user can correct it, and nothing is stored.
     if (ResolveFile(profile).empty()) {
-      ctx_.messages.Show(kCantOpenProfile, kOkOnly);
+      ctx_.messages.Show(kCantOpenProfile, MessageKind::Plain);
       return;
     }
     Store("ProfileFile", profile);
@@ -284,7 +284,7 @@ void GetCommandForm::Convert() {
   const std::string input = view_.Text(Ctl::Text1);
   const std::string output = view_.Text(Ctl::Text2);
   if (input.empty() || output.empty()) {
-    ctx_.messages.Show(kNameMissing, kOkOnly);
+    ctx_.messages.Show(kNameMissing, MessageKind::Plain);
     return;
   }
   const bool toCsv = view_.Checked(Ctl::Option1);
@@ -294,11 +294,12 @@ void GetCommandForm::Convert() {
   const bool single = !IsFileList(input);
   // A GPX output is one file; a pattern there would stop the conversion.
   if (!toCsv && single && HasWildcards(output)) {
-    ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, kStopIcon, "Invalid file");
+    ctx_.messages.Show(std::string(kWildcardGpxOutput) + output, MessageKind::Error,
+                       "Invalid file");
     return;
   }
   if (!single && !ctx_.OverwriteConfirmed) {
-    if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
+    if (ctx_.messages.Show(kOverwriteWarning, MessageKind::Question) != kButtonOk) return;
     ctx_.OverwriteConfirmed = true;
   }
   for (const std::string_view name : list.names) {
@@ -307,7 +308,7 @@ void GetCommandForm::Convert() {
     const std::string completed = CompletedInput(item, toCsv);
     const std::string outputName = OutputNameOf(completed, single ? output : "", toCsv);
     if ((!single && name.empty()) || FindFirstFile(item).empty()) {
-      ctx_.messages.Show(kInputMissing + item, kOkOnly);
+      ctx_.messages.Show(kInputMissing + item, MessageKind::Plain);
       return;
     }
     // What would stop the conversion is refused here, where it can be
@@ -315,12 +316,13 @@ void GetCommandForm::Convert() {
     // an output that replaces its input (which a single GPX input may: its
     // POI-CSV takes its place only once it is read).
     if (!toCsv && HasWildcards(outputName)) {
-      ctx_.messages.Show(std::string(kWildcardGpxOutput) + outputName, kStopIcon, "Invalid file");
+      ctx_.messages.Show(std::string(kWildcardGpxOutput) + outputName, MessageKind::Error,
+                         "Invalid file");
       return;
     }
     if ((!toCsv || !single) && ReplacesItsInput(completed, outputName)) {
       ctx_.messages.Show(std::string(kCantCreateOutput).append(outputName).append(kOwnInputReason),
-                         kStopIcon);
+                         MessageKind::Error);
       return;
     }
     // A read-only file is refused even where this user could write it (root).
@@ -328,7 +330,7 @@ void GetCommandForm::Convert() {
     if (readOnly || !os::CanAppendTo(outputName) || ctx_.ReverseSwitch) {
       ctx_.messages.Show(std::string(kCantCreateOutput) + outputName +
                              (readOnly ? std::string(kReadOnlyReason) : std::string()),
-                         kOkOnly);
+                         MessageKind::Plain);
       return;
     }
   }
@@ -485,11 +487,11 @@ void GetCommandForm::Notes() {
 }
 
 void GetCommandForm::Terms() {
-  ctx_.messages.Show(kTermsOfUseText, kOkOnly, "Marklode Terms of Use");
+  ctx_.messages.Show(kTermsOfUseText, MessageKind::Plain, "Marklode Terms of Use");
 }
 
 void GetCommandForm::About() {
-  ctx_.messages.Show(AboutText(), kInfoIcon);
+  ctx_.messages.Show(AboutText(), MessageKind::Information);
 }
 
 // ---------------------------------------------------------------------------

@@ -355,7 +355,7 @@ void Win32WindowHost::ShowOnce(RunContext& ctx) {
     // display.
     ctx.messages.Show(
         "The window cannot be shown here; give a file to convert, or use marklode-cli.exe.",
-        kStopIcon, kAppTitle, Severity::Problem);
+        MessageKind::Error, kAppTitle, Severity::Problem);
     return;
   }
   window_->Show();
