@@ -55,10 +55,10 @@ bool TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   return true;
 }
 
-int ConsoleMessageSink::Present(std::string_view text, int style, std::string_view title) {
+int ConsoleMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
   if (progress_) progress_->Clear();
   WriteStderr(OneLineMessage(title, text) + "\n");
-  return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
+  return kind == MessageKind::Question ? kButtonCancel : kButtonOk;
 }
 
 ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
@@ -75,7 +75,7 @@ ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
   if (Interrupted()) {
     // The converter has removed its unfinished outputs by now; those of the
     // list items before it stand.
-    messages.Show(InterruptedText(result.outputsCommitted), kOkOnly);
+    messages.Show(InterruptedText(result.outputsCommitted), MessageKind::Plain);
     InterruptHandled();
     return InterruptedExitStatus();
   }

@@ -53,7 +53,7 @@ class ConsoleMessageSink : public MessageSink {
   explicit ConsoleMessageSink(TerminalProgress* progress = nullptr) : progress_(progress) {}
 
  protected:
-  int Present(std::string_view text, int style, std::string_view title) override;
+  int Present(std::string_view text, MessageKind kind, std::string_view title) override;
 
  private:
   TerminalProgress* progress_;

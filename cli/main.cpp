@@ -74,16 +74,16 @@ constexpr const char* kUsage =
 // The program has no console: every message is a modal box.
 class MessageBoxSink : public marklode::MessageSink {
  protected:
-  int Present(std::string_view text, int style, std::string_view title) override {
-    return marklode::ShowSystemMessageBox(title, text, style);
+  int Present(std::string_view text, marklode::MessageKind kind, std::string_view title) override {
+    return marklode::ShowSystemMessageBox(title, text, kind);
   }
 };
 
-void Say(const std::string& text, int style, FILE*) {
-  marklode::ShowSystemMessageBox(marklode::kAppTitle, text, style);
+void Say(const std::string& text, marklode::MessageKind kind, FILE*) {
+  marklode::ShowSystemMessageBox(marklode::kAppTitle, text, kind);
 }
 #else
-void Say(const std::string& text, int, FILE* stream) {
+void Say(const std::string& text, marklode::MessageKind, FILE* stream) {
   std::fwrite(text.data(), 1, text.size(), stream);
 }
 #endif
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   try {
     return static_cast<int>(Main(argc, argv));
   } catch (const std::bad_alloc&) {
-    Say("Marklode: Out of memory.\n", marklode::kStopIcon, stderr);
+    Say("Marklode: Out of memory.\n", marklode::MessageKind::Error, stderr);
     return static_cast<int>(marklode::ExitStatus::Stopped);
   }
 }
@@ -107,12 +107,12 @@ marklode::ExitStatus Main(int argc, char** argv) {
   marklode::PrepareStandardStreams();
   const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    Say(kUsage, marklode::kOkOnly, stdout);
+    Say(kUsage, marklode::MessageKind::Plain, stdout);
     return marklode::ExitStatus::Done;
   }
   if (args.size() == 1 && args[0] == "--version") {
-    Say(std::string("Marklode version ") + marklode::kVersionText + "\n", marklode::kOkOnly,
-        stdout);
+    Say(std::string("Marklode version ") + marklode::kVersionText + "\n",
+        marklode::MessageKind::Plain, stdout);
     return marklode::ExitStatus::Done;
   }
 
@@ -149,14 +149,15 @@ marklode::ExitStatus Main(int argc, char** argv) {
   return marklode::RunWindow(frontEnd->host(), state, &frontEnd->progress());
 #elif defined(_WIN32)
   // The console program stays a command line: the window is marklode.exe's.
-  Say("marklode-cli: give a file to convert; the window opens with marklode.exe.\n\n", 0, stderr);
-  Say(kUsage, 0, stderr);
+  Say("marklode-cli: give a file to convert; the window opens with marklode.exe.\n\n",
+      marklode::MessageKind::Plain, stderr);
+  Say(kUsage, marklode::MessageKind::Plain, stderr);
   return marklode::ExitStatus::Warned;
 #else
   Say("marklode: no display to show the window on (DISPLAY is not set or not answering); "
       "give a file to convert on the command line.\n\n",
-      0, stderr);
-  Say(kUsage, 0, stderr);
+      marklode::MessageKind::Plain, stderr);
+  Say(kUsage, marklode::MessageKind::Plain, stderr);
 #endif
   return marklode::ExitStatus::Warned;
 }

@@ -75,7 +75,7 @@ Request ReadProfileRequest(const std::string& profileFile, MessageSink& messages
   // A profile is a few lines; anything near this size is not one.
   constexpr std::uint64_t kMostProfileBytes = 64u << 20;
   if (path.empty() || !ReadWholeFile(path, text, kMostProfileBytes)) {
-    messages.Show(kCantOpenProfile, kOkOnly, kAppTitle, Severity::Problem);
+    messages.Show(kCantOpenProfile, MessageKind::Plain, kAppTitle, Severity::Problem);
     text.clear();
   }
   return RequestOf(ParseProfile(text), std::move(path));

@@ -7,12 +7,12 @@
 namespace marklode {
 
 void ShowInputNotAFile(MessageSink& messages, std::string_view why) {
-  messages.Show(why, kStopIcon, "Invalid file", Severity::Stop);
+  messages.Show(why, MessageKind::Error, "Invalid file", Severity::Stop);
 }
 
 void ShowInputMissing(MessageSink& messages, std::string_view input) {
-  messages.Show("Can't Find Input file: " + std::string(input), kStopIcon, "Can't Find File",
-                Severity::Stop);
+  messages.Show("Can't Find Input file: " + std::string(input), MessageKind::Error,
+                "Can't Find File", Severity::Stop);
 }
 
 void ShowUnreadableEncoding(MessageSink& messages, std::string_view path) {
@@ -21,28 +21,28 @@ void ShowUnreadableEncoding(MessageSink& messages, std::string_view path) {
 }
 
 void ShowWildcardGpxOutput(MessageSink& messages, std::string_view output) {
-  messages.Show(std::string(kWildcardGpxOutput).append(output), kStopIcon, "Invalid file",
+  messages.Show(std::string(kWildcardGpxOutput).append(output), MessageKind::Error, "Invalid file",
                 Severity::Stop);
 }
 
 void ShowOutputIsItsInput(MessageSink& messages, std::string_view output) {
-  messages.Show(std::string(kCantCreateOutput).append(output).append(kOwnInputReason), kStopIcon,
-                kAppTitle, Severity::Stop);
+  messages.Show(std::string(kCantCreateOutput).append(output).append(kOwnInputReason),
+                MessageKind::Error, kAppTitle, Severity::Stop);
 }
 
 void ShowInvalidCoordinates(MessageSink& messages, std::string_view name) {
-  messages.Show("Invalid lon/lat for: " + std::string(name) + ".\r\n\r\nSkipping...", kOkOnly,
-                kAppTitle, Severity::Problem);
+  messages.Show("Invalid lon/lat for: " + std::string(name) + ".\r\n\r\nSkipping...",
+                MessageKind::Plain, kAppTitle, Severity::Problem);
 }
 
 void ShowNamelessSkipped(MessageSink& messages, std::int64_t count) {
   messages.Show(std::to_string(count) + (count == 1 ? " waypoint without a name was skipped."
                                                     : " waypoints without a name were skipped."),
-                kOkOnly, kAppTitle, Severity::Problem);
+                MessageKind::Plain, kAppTitle, Severity::Problem);
 }
 
 void ShowOutputRefused(MessageSink& messages, std::string_view output) {
-  messages.Show(std::string(kCantCreateOutput).append(output), kOkOnly, kAppTitle,
+  messages.Show(std::string(kCantCreateOutput).append(output), MessageKind::Plain, kAppTitle,
                 Severity::Problem);
 }
 

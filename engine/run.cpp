@@ -115,7 +115,7 @@ RunResult RunRequest(const Request& request, RunServices& services) {
     services.messages.Show(
         "Out of memory: the conversion was stopped, and its unfinished output files were "
         "removed.",
-        kStopIcon, kAppTitle, Severity::Stop);
+        MessageKind::Error, kAppTitle, Severity::Stop);
     RunResult result;
     result.status = RunStatus::Stopped;
     return result;

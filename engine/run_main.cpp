@@ -78,7 +78,7 @@ ExitStatus RunCommandLine(const CommandLine& cmd, RunServices& services, RunResu
     services.messages.Show("Switches come first: \"" + cmd.misplacedSwitch + "\" came after \"" +
                                cmd.before + "\". Write, for example, marklode /r FILE.csv or " +
                                "marklode /p PROFILE.zvp.",
-                           kStopIcon, kAppTitle, Severity::Stop);
+                           MessageKind::Error, kAppTitle, Severity::Stop);
     return ExitStatus::Stopped;
   }
   if (cmd.request.empty()) return ExitStatus::Warned;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "services/exit_status.h"
+#include "services/messages.h"
 
 namespace marklode {
 
@@ -36,9 +37,14 @@ void PrepareStandardStreams();
 // C library would show in the ANSI code page, as the characters it spells.
 void WriteStderr(std::string_view text);
 
-// Shows a modal system message box (style and answer as MessageSink uses
-// them) and returns the button chosen; on systems without one, writes
+// Shows a modal system message box of the kind (answer as MessageSink uses
+// it) and returns the button chosen; on systems without one, writes
 // "TITLE: TEXT" to stderr and answers OK.
-int ShowSystemMessageBox(std::string_view title, std::string_view text, int style);
+int ShowSystemMessageBox(std::string_view title, std::string_view text, MessageKind kind);
+
+#ifdef _WIN32
+// The system's MB_ flags of a kind: buttons, icon and default button.
+unsigned MessageBoxFlags(MessageKind kind);
+#endif
 
 }  // namespace marklode

@@ -56,9 +56,9 @@ void WriteStderr(std::string_view text) {
   std::fflush(stderr);
 }
 
-int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
+int ShowSystemMessageBox(std::string_view title, std::string_view text, MessageKind kind) {
   WriteStderr(OneLineMessage(title, text) + "\n");
-  return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
+  return kind == MessageKind::Question ? kButtonCancel : kButtonOk;
 }
 
 }  // namespace marklode

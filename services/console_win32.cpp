@@ -134,7 +134,23 @@ void WriteStderr(std::string_view text) {
   std::fflush(stderr);
 }
 
-int ShowSystemMessageBox(std::string_view title, std::string_view text, int style) {
+unsigned MessageBoxFlags(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Plain:
+      return MB_OK;
+    case MessageKind::Error:
+      return MB_OK | MB_ICONERROR;
+    case MessageKind::Warning:
+      return MB_OK | MB_ICONWARNING;
+    case MessageKind::Information:
+      return MB_OK | MB_ICONINFORMATION;
+    case MessageKind::Question:
+      return MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2;
+  }
+  return MB_OK;
+}
+
+int ShowSystemMessageBox(std::string_view title, std::string_view text, MessageKind kind) {
   const std::wstring t = Wide(title), s = Wide(text);
   // The window library is loaded only when a box is shown: loading it costs a
   // console run more than many conversions take.
@@ -148,7 +164,7 @@ int ShowSystemMessageBox(std::string_view title, std::string_view text, int styl
     WriteStderr(std::string(title).append(": ").append(text).append("\n"));
     return IDOK;
   }
-  const int answer = messageBox(nullptr, s.c_str(), t.c_str(), static_cast<UINT>(style));
+  const int answer = messageBox(nullptr, s.c_str(), t.c_str(), MessageBoxFlags(kind));
   return answer == IDCANCEL ? IDCANCEL : IDOK;
 }
 

@@ -77,14 +77,15 @@ std::string ShowableText(std::string_view text) {
   return out;
 }
 
-int MessageSink::Show(std::string_view text, int style, std::string_view title, Severity severity) {
+int MessageSink::Show(std::string_view text, MessageKind kind, std::string_view title,
+                      Severity severity) {
   if (severity == Severity::Problem) ++problems_;
   if (severity == Severity::Stop) ++stops_;
   // ESC or BEL from a waypoint name could retitle or clear the user's
   // terminal: every box shows control characters as "?".
   const std::string shownText = ShowableText(text);
   const std::string shownTitle = ShowableText(title.empty() ? kAppTitle : title);
-  return Present(shownText, style, shownTitle);
+  return Present(shownText, kind, shownTitle);
 }
 
 std::string FormatMessageText(std::string_view message, std::string_view detail) {
@@ -110,7 +111,7 @@ std::string FormatMessageText(std::string_view message, std::string_view detail)
 
 void ShowWarning(MessageSink& sink, std::string_view title, std::string_view message,
                  std::string_view detail) {
-  sink.Show(FormatMessageText(message, detail), kWarningIcon, title, Severity::Problem);
+  sink.Show(FormatMessageText(message, detail), MessageKind::Warning, title, Severity::Problem);
 }
 
 std::string OneLineMessage(std::string_view title, std::string_view text) {
@@ -128,16 +129,16 @@ std::string OneLineMessage(std::string_view title, std::string_view text) {
   return line;
 }
 
-int StderrMessageSink::Present(std::string_view text, int style, std::string_view title) {
+int StderrMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
   std::string line = OneLineMessage(title, text);
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
-  return style == kOkCancelQuestion ? kButtonCancel : kButtonOk;
+  return kind == MessageKind::Question ? kButtonCancel : kButtonOk;
 }
 
-int RecordingMessageSink::Present(std::string_view text, int style, std::string_view title) {
-  boxes.push_back({std::string(title), std::string(text), style});
+int RecordingMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
+  boxes.push_back({std::string(title), std::string(text), kind});
   if (answers.empty()) return kButtonOk;
   int a = answers.front();
   answers.erase(answers.begin());

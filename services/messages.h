@@ -9,13 +9,13 @@
 
 namespace marklode {
 
-// Platform message-box style codes the program uses.
-enum MsgStyle : int {
-  kOkOnly = 0,
-  kStopIcon = 16,
-  kWarningIcon = 48,
-  kInfoIcon = 64,
-  kOkCancelQuestion = 289,  // OK and Cancel, question icon, Cancel is the default
+// What a box is. Each edition turns a kind into its toolkit's icon and buttons.
+enum class MessageKind {
+  Plain,        // no icon, OK
+  Error,        // error icon, OK
+  Warning,      // warning icon, OK
+  Information,  // information icon, OK
+  Question,     // question icon, OK and Cancel, Cancel the default
 };
 
 // Button codes a box returns.
@@ -37,14 +37,14 @@ class MessageSink {
 
   // Shows one modal box and returns the button chosen. An empty title means the
   // application's title. Control characters in text and title show as "?".
-  int Show(std::string_view text, int style, std::string_view title = kAppTitle,
+  int Show(std::string_view text, MessageKind kind, std::string_view title = kAppTitle,
            Severity severity = Severity::Notice);
 
   bool ProblemShown() const { return problems_ > 0; }
   bool StopShown() const { return stops_ > 0; }
 
  protected:
-  virtual int Present(std::string_view text, int style, std::string_view title) = 0;
+  virtual int Present(std::string_view text, MessageKind kind, std::string_view title) = 0;
 
  private:
   int problems_ = 0;
@@ -68,7 +68,7 @@ void ShowWarning(MessageSink& sink, std::string_view title, std::string_view mes
 // the text shown as one space. Needs no answer (OK).
 class StderrMessageSink : public MessageSink {
  protected:
-  int Present(std::string_view text, int style, std::string_view title) override;
+  int Present(std::string_view text, MessageKind kind, std::string_view title) override;
 };
 
 // The one-line form of a box, as StderrMessageSink prints it (without newline).
@@ -80,7 +80,7 @@ class RecordingMessageSink : public MessageSink {
   struct Box {
     std::string title;
     std::string text;
-    int style;
+    MessageKind kind;
   };
   std::vector<Box> boxes;
   std::vector<int> answers;
@@ -88,7 +88,7 @@ class RecordingMessageSink : public MessageSink {
   std::string Joined() const;  // every box as "TITLE: TEXT", one per line
 
  protected:
-  int Present(std::string_view text, int style, std::string_view title) override;
+  int Present(std::string_view text, MessageKind kind, std::string_view title) override;
 };
 
 }  // namespace marklode

@@ -63,7 +63,7 @@ Stored ReadWhole(const std::string& path, std::string& out) {
 // Writing a setting must never bother the user: failures stay silent.
 class SilentSink : public MessageSink {
  protected:
-  int Present(std::string_view, int, std::string_view) override { return kButtonOk; }
+  int Present(std::string_view, MessageKind, std::string_view) override { return kButtonOk; }
 };
 
 }  // namespace

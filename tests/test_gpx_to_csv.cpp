@@ -258,7 +258,7 @@ TEST_F(GpxToCsv, MissingInputStops) {
   EXPECT_EQ(h.ToPoi(), RunStatus::Stopped);
   EXPECT_EQ(h.messages.Joined(),
             "Can't Find File: Can't Find Input file: " + dir / "nope.gpx" + "\n");
-  EXPECT_EQ(h.messages.boxes[0].style, kStopIcon);
+  EXPECT_EQ(h.messages.boxes[0].kind, MessageKind::Error);
   EXPECT_TRUE(test::Listing(dir.path()).empty());
 }
 
@@ -393,7 +393,7 @@ TEST_F(GpxToCsv, UnwritableOutputIsReportedAndNotCounted) {
   ASSERT_EQ(h.messages.boxes.size(), 1u);  // one warning per output that failed
   EXPECT_EQ(h.messages.boxes[0].title, "PutTextLine");
   EXPECT_EQ(h.messages.boxes[0].text, "Path not found.  (" + dir / "missing/out.csv" + ").");
-  EXPECT_EQ(h.messages.boxes[0].style, kWarningIcon);
+  EXPECT_EQ(h.messages.boxes[0].kind, MessageKind::Warning);
 }
 
 #ifndef _WIN32  // file modes and another user

@@ -755,7 +755,7 @@ TEST_F(PoiFiles, StrayQuoteOverLineBreaksIsWarnedOnce) {
   EXPECT_EQ(h.messages.Joined(),
             "Unpaired Quote: Unpaired double quote in line 2; its field runs on over the lines "
             "after it.  (s.csv).\n");
-  EXPECT_EQ(h.messages.boxes[0].style, kWarningIcon);
+  EXPECT_EQ(h.messages.boxes[0].kind, MessageKind::Warning);
 }
 
 TEST_F(PoiFiles, UnwritableOutputIsReportedOnceAndNothingCounted) {

@@ -302,7 +302,7 @@ TEST(Lists, AnItemThatWouldReplaceItsInputStopsTheListBeforeAnyIsWritten) {
               ? std::string(kWildcardGpxOutput) + (d / c.stop)
               : std::string(kCantCreateOutput) + (d / c.stop) + std::string(kOwnInputReason);
       EXPECT_EQ(run.messages.boxes[0].text, why);
-      EXPECT_EQ(run.messages.boxes[0].style, kStopIcon);
+      EXPECT_EQ(run.messages.boxes[0].kind, MessageKind::Error);
       EXPECT_TRUE(run.messages.StopShown());
       EXPECT_FALSE(run.messages.ProblemShown());
     } else {

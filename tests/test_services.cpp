@@ -260,7 +260,7 @@ TEST(Messages, ControlCharactersShowAsQuestionMarks) {
       "a\x1b]0;pwned\x07"
       "b\r\nc\x7f\xc2\x9b"
       "2J\xc2\xa0\x01",
-      kOkOnly, "T\x1b");
+      MessageKind::Plain, "T\x1b");
   EXPECT_EQ(sink.boxes.at(0).text, "a?]0;pwned?b\r\nc??2J\xc2\xa0?");  // NBSP stays
   EXPECT_EQ(sink.boxes.at(0).title, "T?");
   EXPECT_EQ(ShowableText(std::string("x\0y\xc2", 4)), "x?y\xc2");  // a cut sequence stays
@@ -290,7 +290,7 @@ TEST(Messages, CsiBytesAndBidiControlsShowAsQuestionMarks) {
   };
   for (const auto& c : cases) {
     RecordingMessageSink sink;
-    sink.Show(c.in, kOkOnly, c.in);
+    sink.Show(c.in, MessageKind::Plain, c.in);
     EXPECT_EQ(sink.boxes.at(0).text, c.shown) << c.in;
     EXPECT_EQ(sink.boxes.at(0).title, c.shown) << c.in;
   }

@@ -25,6 +25,7 @@
 
 #include "engine/gpx_to_csv.h"
 #include "services/case_blind.h"
+#include "services/console.h"
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/scratch_file.h"
@@ -696,6 +697,23 @@ TEST(WindowsSettings, RegistryStore) {
   auto* registry = dynamic_cast<RegistrySettingsStore*>(user.get());
   ASSERT_NE(registry, nullptr);
   EXPECT_EQ(registry->keyPath(), "Software\\Orvel\\Marklode");
+}
+
+// The system's boxes: the icon, the buttons and the default button of each
+// kind, as both Windows programs show them.
+TEST(WindowsMessageBoxes, EachKindHasItsIconButtonsAndDefault) {
+  const struct {
+    MessageKind kind;
+    UINT flags;
+  } cases[] = {
+      {MessageKind::Plain, MB_OK},
+      {MessageKind::Error, MB_OK | MB_ICONSTOP},
+      {MessageKind::Warning, MB_OK | MB_ICONEXCLAMATION},
+      {MessageKind::Information, MB_OK | MB_ICONINFORMATION},
+      {MessageKind::Question, MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(MessageBoxFlags(c.kind), c.flags) << static_cast<int>(c.kind);
 }
 
 #endif

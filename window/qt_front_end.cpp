@@ -22,27 +22,25 @@ QString Q(std::string_view text) {
 }
 }  // namespace
 
-MessageBoxLook LookOfStyle(int style) {
+MessageBoxLook LookOfKind(MessageKind kind) {
   MessageBoxLook look;
-  switch (style & 0x70) {
-    case 16:
+  switch (kind) {
+    case MessageKind::Plain:
+      break;
+    case MessageKind::Error:
       look.icon = QMessageBox::Critical;
       break;
-    case 32:
-      look.icon = QMessageBox::Question;
-      break;
-    case 48:
+    case MessageKind::Warning:
       look.icon = QMessageBox::Warning;
       break;
-    case 64:
+    case MessageKind::Information:
       look.icon = QMessageBox::Information;
       break;
-    default:
-      look.icon = QMessageBox::NoIcon;
-  }
-  if ((style & 0xF) == 1) {
-    look.buttons = QMessageBox::Ok | QMessageBox::Cancel;
-    look.defaultButton = (style & 0x300) == 0x100 ? QMessageBox::Cancel : QMessageBox::Ok;
+    case MessageKind::Question:
+      look.icon = QMessageBox::Question;
+      look.buttons = QMessageBox::Ok | QMessageBox::Cancel;
+      look.defaultButton = QMessageBox::Cancel;
+      break;
   }
   return look;
 }
@@ -53,9 +51,9 @@ QString MessageBoxText(std::string_view text) {
   return s;
 }
 
-int QtMessageSink::Present(std::string_view text, int style, std::string_view title) {
+int QtMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
   if (beforeShow) beforeShow();
-  const MessageBoxLook look = LookOfStyle(style);
+  const MessageBoxLook look = LookOfKind(kind);
   // Over the main window when it is open, so the box shows where the user looks.
   QWidget* parent = QApplication::activeWindow();
   if (parent == nullptr && owner) parent = owner();

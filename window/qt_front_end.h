@@ -20,14 +20,14 @@ namespace marklode {
 
 class frmGetCommand;
 
-// How a message-box style code looks: its icon, its buttons and the button
-// that Enter presses.
+// How a box of a kind looks: its icon, its buttons and the button that Enter
+// presses.
 struct MessageBoxLook {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons = QMessageBox::Ok;
   QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
 };
-MessageBoxLook LookOfStyle(int style);
+MessageBoxLook LookOfKind(MessageKind kind);
 
 // "\r\n" as the toolkit's line break.
 QString MessageBoxText(std::string_view text);
@@ -41,7 +41,7 @@ class QtMessageSink : public MessageSink {
   std::function<QWidget*()> owner;
 
  protected:
-  int Present(std::string_view text, int style, std::string_view title) override;
+  int Present(std::string_view text, MessageKind kind, std::string_view title) override;
 };
 
 class QtFileChooser : public FileChooser {

@@ -520,7 +520,7 @@ TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
   f.view.Type(Ctl::Text1, list);
   f.form.Convert();
   ASSERT_EQ(f.messages.boxes.size(), 1u);
-  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
+  EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Question);
   EXPECT_TRUE(f.ctx.OverwriteConfirmed);
   EXPECT_EQ(f.view.closed, 1);
   ASSERT_TRUE(f.ctx.request);
@@ -549,7 +549,7 @@ TEST(FormConvert, EmptyListItemsAreNoItems) {
   f.form.Convert();
   EXPECT_EQ(f.view.closed, 1) << f.messages.Joined();
   ASSERT_EQ(f.messages.boxes.size(), 1u);  // the question a list asks
-  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
+  EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Question);
 }
 
 // What is a list is decided as the batch decides it: a ";" in the folder makes
@@ -563,7 +563,7 @@ TEST(FormConvert, FolderHoldingASemicolonMakesAList) {
   EXPECT_FALSE(f.view.Enabled(Ctl::Text2));
   f.form.Convert();
   ASSERT_EQ(f.messages.boxes.size(), 1u);
-  EXPECT_EQ(f.messages.boxes[0].style, kOkCancelQuestion);
+  EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Question);
   EXPECT_EQ(f.view.closed, 1);
   ASSERT_TRUE(f.ctx.request);
   EXPECT_EQ(f.ctx.request->input, item);
@@ -987,9 +987,9 @@ TEST(FormHelp, TermsAboutAndTheGuide) {
   ASSERT_EQ(f.messages.boxes.size(), 2u);
   EXPECT_EQ(f.messages.boxes[0].title, "Marklode Terms of Use");
   EXPECT_EQ(f.messages.boxes[0].text, kTermsOfUseText);
-  EXPECT_EQ(f.messages.boxes[0].style, kOkOnly);
+  EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Plain);
   EXPECT_EQ(f.messages.boxes[1].title, "Marklode");
-  EXPECT_EQ(f.messages.boxes[1].style, kInfoIcon);
+  EXPECT_EQ(f.messages.boxes[1].kind, MessageKind::Information);
   EXPECT_NE(f.messages.boxes[1].text.find(std::string("version ") + kVersionText),
             std::string::npos);
   EXPECT_EQ(f.view.guides, 1);

@@ -154,28 +154,30 @@ void TestFrontEnd::nameFilters() {
   QCOMPARE(got, qt);
 }
 
+// Each kind keeps the look its box has on Windows.
 void TestFrontEnd::messageBoxLook_data() {
-  QTest::addColumn<int>("style");
+  QTest::addColumn<MessageKind>("kind");
   QTest::addColumn<int>("icon");
   QTest::addColumn<bool>("cancel");
   QTest::addColumn<int>("defaultButton");
-  QTest::newRow("0 notice") << 0 << int(QMessageBox::NoIcon) << false << int(QMessageBox::Ok);
-  QTest::newRow("16 stop") << 16 << int(QMessageBox::Critical) << false << int(QMessageBox::Ok);
-  QTest::newRow("48 warning") << 48 << int(QMessageBox::Warning) << false << int(QMessageBox::Ok);
-  QTest::newRow("64 information") << 64 << int(QMessageBox::Information) << false
-                                  << int(QMessageBox::Ok);
-  QTest::newRow("289 question") << 289 << int(QMessageBox::Question) << true
-                                << int(QMessageBox::Cancel);
-  QTest::newRow("33 question, OK default")
-      << 33 << int(QMessageBox::Question) << true << int(QMessageBox::Ok);
+  QTest::newRow("plain") << MessageKind::Plain << int(QMessageBox::NoIcon) << false
+                         << int(QMessageBox::Ok);
+  QTest::newRow("error") << MessageKind::Error << int(QMessageBox::Critical) << false
+                         << int(QMessageBox::Ok);
+  QTest::newRow("warning") << MessageKind::Warning << int(QMessageBox::Warning) << false
+                           << int(QMessageBox::Ok);
+  QTest::newRow("information") << MessageKind::Information << int(QMessageBox::Information) << false
+                               << int(QMessageBox::Ok);
+  QTest::newRow("question") << MessageKind::Question << int(QMessageBox::Question) << true
+                            << int(QMessageBox::Cancel);
 }
 
 void TestFrontEnd::messageBoxLook() {
-  QFETCH(int, style);
+  QFETCH(MessageKind, kind);
   QFETCH(int, icon);
   QFETCH(bool, cancel);
   QFETCH(int, defaultButton);
-  const MessageBoxLook look = LookOfStyle(style);
+  const MessageBoxLook look = LookOfKind(kind);
   QCOMPARE(int(look.icon), icon);
   QVERIFY(look.buttons.testFlag(QMessageBox::Ok));
   QCOMPARE(look.buttons.testFlag(QMessageBox::Cancel), cancel);
@@ -184,18 +186,19 @@ void TestFrontEnd::messageBoxLook() {
 
 // The real box, answered by pressing keys once it is up.
 void TestFrontEnd::messageBoxAnswers_data() {
-  QTest::addColumn<int>("style");
+  QTest::addColumn<MessageKind>("kind");
   QTest::addColumn<int>("key");
   QTest::addColumn<int>("answer");
-  QTest::newRow("Enter on a notice") << 0 << int(Qt::Key_Return) << kButtonOk;
+  QTest::newRow("Enter on a notice") << MessageKind::Plain << int(Qt::Key_Return) << kButtonOk;
   QTest::newRow("Enter on the question takes Cancel")
-      << 289 << int(Qt::Key_Return) << kButtonCancel;
-  QTest::newRow("Esc on the question") << 289 << int(Qt::Key_Escape) << kButtonCancel;
-  QTest::newRow("Esc on a notice") << 64 << int(Qt::Key_Escape) << kButtonOk;
+      << MessageKind::Question << int(Qt::Key_Return) << kButtonCancel;
+  QTest::newRow("Esc on the question")
+      << MessageKind::Question << int(Qt::Key_Escape) << kButtonCancel;
+  QTest::newRow("Esc on a notice") << MessageKind::Information << int(Qt::Key_Escape) << kButtonOk;
 }
 
 void TestFrontEnd::messageBoxAnswers() {
-  QFETCH(int, style);
+  QFETCH(MessageKind, kind);
   QFETCH(int, key);
   QFETCH(int, answer);
   QtMessageSink sink;
@@ -207,7 +210,7 @@ void TestFrontEnd::messageBoxAnswers() {
     shownTitle = box->windowTitle();
     QTest::keyClick(box, Qt::Key(key));
   });
-  QCOMPARE(sink.Show("one\r\ntwo", style), answer);
+  QCOMPARE(sink.Show("one\r\ntwo", kind), answer);
   QCOMPARE(shownText, QString("one\ntwo"));
   QCOMPARE(shownTitle, QString("Marklode"));
 }
@@ -389,7 +392,7 @@ void TestFrontEnd::boxWithoutActiveWindowOpensOverLastWindow() {
     parentSeen = box->parentWidget();
     QTest::keyClick(box, Qt::Key_Return);
   });
-  QCOMPARE(sink.Show("3 entries converted.", kOkOnly), kButtonOk);
+  QCOMPARE(sink.Show("3 entries converted.", MessageKind::Plain), kButtonOk);
   QCOMPARE(parentSeen, &last);
 }
 
@@ -725,7 +728,7 @@ void TestFrontEnd::windowCycleListFromChooser() {
   QCOMPARE(shown, 2);
   QCOMPARE(status, ExitStatus::Done);
   QCOMPARE(f.messages.boxes.size(), std::size_t(2));
-  QCOMPARE(f.messages.boxes[0].style, int(kOkCancelQuestion));
+  QCOMPARE(f.messages.boxes[0].kind, MessageKind::Question);
   QCOMPARE(f.messages.boxes[1].text, std::string("2 Files processed.\r\n5 entries converted."));
   QCOMPARE(CountRecords(ReadFile(trips + "/a.CSV")), 2);
   QCOMPARE(CountRecords(ReadFile(trips + "/b.CSV")), 3);

@@ -708,13 +708,13 @@ void TestMainWindow::aboutAndTerms() {
   QCOMPARE(f.messages.boxes.size(), std::size_t(2));
   const auto& about = f.messages.boxes[0];
   QCOMPARE(about.title, std::string("Marklode"));
-  QCOMPARE(about.style, int(kInfoIcon));
+  QCOMPARE(about.kind, MessageKind::Information);
   QCOMPARE(about.text, std::string("Marklode version " MARKLODE_PROJECT_VERSION
                                    "\r\n\r\nCopyright (C) 2026 The Marklode developers"
                                    "\r\n\r\nPlease report any issues to marklode@example.org"));
   const auto& terms = f.messages.boxes[1];
   QCOMPARE(terms.title, std::string("Marklode Terms of Use"));
-  QCOMPARE(terms.style, int(kOkOnly));
+  QCOMPARE(terms.kind, MessageKind::Plain);
   QVERIFY(terms.text.find("\"as is\"") != std::string::npos);
   QVERIFY(terms.text.size() > 550 && terms.text.size() < 650);
 }

@@ -69,9 +69,9 @@ void TestRequests::convertRefuses_data() {
   QTest::addColumn<QString>("output");
   QTest::addColumn<bool>("reverse");
   QTest::addColumn<QString>("message");
-  QTest::addColumn<int>("style");
+  QTest::addColumn<MessageKind>("kind");
   QTest::addColumn<QString>("title");
-  const int ok = kOkOnly;
+  const MessageKind ok = MessageKind::Plain;
   QTest::newRow("profile field empty")
       << true << false << ""
       << "" << false << "File name must be provided!" << ok << "Marklode";
@@ -100,12 +100,12 @@ void TestRequests::convertRefuses_data() {
       << "x" << false << "Can't find input file -- @/gone.gpx" << ok << "Marklode";
   QTest::newRow("GPX output with *")
       << false << true << "@/in.csv"
-      << "@/*.gpx" << false << "Can't use wildcard for GPX output file: @/*.gpx" << int(kStopIcon)
-      << "Invalid file";
+      << "@/*.gpx" << false << "Can't use wildcard for GPX output file: @/*.gpx"
+      << MessageKind::Error << "Invalid file";
   QTest::newRow("GPX output with ?")
       << false << true << "@/in.csv"
-      << "@/o?.gpx" << false << "Can't use wildcard for GPX output file: @/o?.gpx" << int(kStopIcon)
-      << "Invalid file";
+      << "@/o?.gpx" << false << "Can't use wildcard for GPX output file: @/o?.gpx"
+      << MessageKind::Error << "Invalid file";
 }
 
 void TestRequests::convertRefuses() {
@@ -115,7 +115,7 @@ void TestRequests::convertRefuses() {
   QFETCH(QString, output);
   QFETCH(bool, reverse);
   QFETCH(QString, message);
-  QFETCH(int, style);
+  QFETCH(MessageKind, kind);
   QFETCH(QString, title);
   WindowFixture f;
   WriteFile(f.dir / "in.gpx", "<gpx/>");
@@ -136,7 +136,7 @@ void TestRequests::convertRefuses() {
 
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   QCOMPARE(f.messages.boxes[0].text, At(f, message));
-  QCOMPARE(f.messages.boxes[0].style, style);
+  QCOMPARE(f.messages.boxes[0].kind, kind);
   QCOMPARE(QString::fromStdString(f.messages.boxes[0].title), title);
   QVERIFY(!f.messages.StopShown());  // a refusal in the window ends nothing
   QCOMPARE(closed.count(), 0);
@@ -220,7 +220,7 @@ void TestRequests::convertListAsksOnceAndChecksEveryItem() {
   w.Command4->click();
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   QCOMPARE(f.messages.boxes[0].text, std::string(kWarning));
-  QCOMPARE(f.messages.boxes[0].style, int(kOkCancelQuestion));
+  QCOMPARE(f.messages.boxes[0].kind, MessageKind::Question);
   QVERIFY(f.ctx.OverwriteConfirmed);
   QVERIFY(f.ctx.request);
   QCOMPARE(f.ctx.request->input, list);

@@ -264,13 +264,13 @@ void GetCommandForm::Convert() {
   if (view_.Checked(Ctl::Check1)) {
     const std::string profile = view_.Text(Ctl::Text3);
     if (profile.empty()) {
-      ctx_.messages.Show(kNameMissing, kOkOnly);
+      ctx_.messages.Show(kNameMissing, MessageKind::Plain);
       return;
     }
     // Found as the profile reader will look for it: a missing profile is
     // refused here, where the user can correct it, and nothing is stored.
     if (ResolveFile(profile).empty()) {
-      ctx_.messages.Show(kCantOpenProfile, kOkOnly);
+      ctx_.messages.Show(kCantOpenProfile, MessageKind::Plain);
       return;
     }
     Store("ProfileFile", profile);
@@ -283,7 +283,7 @@ void GetCommandForm::Convert() {
   request.input = view_.Text(Ctl::Text1);
   request.output = view_.Text(Ctl::Text2);
   if (request.input.empty() || request.output.empty()) {
-    ctx_.messages.Show(kNameMissing, kOkOnly);
+    ctx_.messages.Show(kNameMissing, MessageKind::Plain);
     return;
   }
   const bool toCsv = view_.Checked(Ctl::Option1);
@@ -297,28 +297,30 @@ void GetCommandForm::Convert() {
     request.output.clear();  // "Same as input but with ..."
   } else if (OutputStop(plan, plan.items.front(), files) == PlanStop::WildcardOutput) {
     // A GPX output is one file: asked before the question on a list.
-    ctx_.messages.Show(std::string(kWildcardGpxOutput) + request.output, kStopIcon, "Invalid file");
+    ctx_.messages.Show(std::string(kWildcardGpxOutput) + request.output, MessageKind::Error,
+                       "Invalid file");
     return;
   }
   if (plan.isList && !ctx_.OverwriteConfirmed) {
-    if (ctx_.messages.Show(kOverwriteWarning, kOkCancelQuestion) != kButtonOk) return;
+    if (ctx_.messages.Show(kOverwriteWarning, MessageKind::Question) != kButtonOk) return;
     ctx_.OverwriteConfirmed = true;
   }
   for (const PlannedItem& item : plan.items) {
     if (item.problem == ItemProblem::Missing || item.problem == ItemProblem::NotAFile) {
-      ctx_.messages.Show(kInputMissing + item.given, kOkOnly);
+      ctx_.messages.Show(kInputMissing + item.given, MessageKind::Plain);
       return;
     }
     // What would stop the conversion is refused here, where it can be
     // corrected.
     switch (OutputStop(plan, item, files)) {
       case PlanStop::WildcardOutput:
-        ctx_.messages.Show(std::string(kWildcardGpxOutput) + item.output, kStopIcon,
+        ctx_.messages.Show(std::string(kWildcardGpxOutput) + item.output, MessageKind::Error,
                            "Invalid file");
         return;
       case PlanStop::ReplacesInput:
         ctx_.messages.Show(
-            std::string(kCantCreateOutput).append(item.output).append(kOwnInputReason), kStopIcon);
+            std::string(kCantCreateOutput).append(item.output).append(kOwnInputReason),
+            MessageKind::Error);
         return;
       default:
         break;
@@ -328,7 +330,7 @@ void GetCommandForm::Convert() {
     if (readOnly || !os::CanAppendTo(item.output) || ctx_.ReverseSwitch) {
       ctx_.messages.Show(std::string(kCantCreateOutput) + item.output +
                              (readOnly ? std::string(kReadOnlyReason) : std::string()),
-                         kOkOnly);
+                         MessageKind::Plain);
       return;
     }
   }
@@ -480,11 +482,11 @@ void GetCommandForm::Notes() {
 }
 
 void GetCommandForm::Terms() {
-  ctx_.messages.Show(kTermsOfUseText, kOkOnly, "Marklode Terms of Use");
+  ctx_.messages.Show(kTermsOfUseText, MessageKind::Plain, "Marklode Terms of Use");
 }
 
 void GetCommandForm::About() {
-  ctx_.messages.Show(AboutText(), kInfoIcon);
+  ctx_.messages.Show(AboutText(), MessageKind::Information);
 }
 
 // ---------------------------------------------------------------------------

@@ -13,7 +13,7 @@ ExitStatus RunWindow(WindowHost& host, WindowState& state, ProgressSink* progres
     const RunResult result = RunRequest(*state.request, services);
     // The stop message said it all; the window comes back for another try.
     if (result.status == RunStatus::Stopped) continue;
-    state.messages.Show(SummaryText(result), kOkOnly);
+    state.messages.Show(SummaryText(result), MessageKind::Plain);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "services/console.h"
 #include "services/os.h"
 #include "window/win32/dialog_text.h"
 #include "window/win32/main_window.h"
@@ -105,7 +106,7 @@ std::unique_ptr<Win32FrontEnd> StartWin32FrontEnd() {
 
 // ---------------------------------------------------------------------------
 
-int Win32MessageSink::Present(std::string_view text, int style, std::string_view title) {
+int Win32MessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
   if (beforeShow) beforeShow();
   void* window = owner ? owner() : nullptr;
   // Owned by the window while it is up; over the window just closed when
@@ -115,9 +116,7 @@ int Win32MessageSink::Present(std::string_view text, int style, std::string_view
                     : nullptr;
   if (PlaceOf(window, boxOver))
     boxHook = ::SetWindowsHookExW(WH_CBT, &CentreBox, nullptr, ::GetCurrentThreadId());
-  // The style codes are the system's: buttons, icon and default button.
-  const UINT flags =
-      (static_cast<UINT>(style) & (MB_TYPEMASK | MB_ICONMASK | MB_DEFMASK)) | MB_SETFOREGROUND;
+  const UINT flags = MessageBoxFlags(kind) | MB_SETFOREGROUND;
   const std::wstring wideText = os::Utf16(text);
   const std::wstring wideTitle = os::Utf16(title.empty() ? kAppTitle : title);
   const int answer = ::MessageBoxW(parent, wideText.c_str(), wideTitle.c_str(), flags);
@@ -345,7 +344,7 @@ void Win32WindowHost::ShowMainWindowAndWait(WindowState& state) {
     // display.
     state.messages.Show(
         "The window cannot be shown here; give a file to convert, or use marklode-cli.exe.",
-        kStopIcon, kAppTitle, Severity::Problem);
+        MessageKind::Error, kAppTitle, Severity::Problem);
     return;
   }
   window_->Show();

@@ -28,7 +28,7 @@ struct Win32FrontEnd {
 // message sink that shows real modal boxes.
 std::unique_ptr<Win32FrontEnd> StartWin32FrontEnd();
 
-// Modal boxes with the icon and buttons of each style, owned by the window
+// Modal boxes with the icon and buttons of each kind, owned by the window
 // when it is up and centred over it (or over the window just closed).
 class Win32MessageSink : public MessageSink {
  public:
@@ -38,7 +38,7 @@ class Win32MessageSink : public MessageSink {
   std::function<void*()> owner;
 
  protected:
-  int Present(std::string_view text, int style, std::string_view title) override;
+  int Present(std::string_view text, MessageKind kind, std::string_view title) override;
 };
 
 class Win32FileChooser : public FileChooser {
