@@ -50,19 +50,19 @@ class frmGetCommand : public QMainWindow, private FormView {
   void closed();
 
  public slots:
-  void Form_Resize();
-  void Command4_Click();  // Convert
-  void Command3_Click();  // input chooser
-  void Command1_Click();  // output chooser
-  void Command2_Click();  // profile chooser
-  void cmdCancel_Click();
-  void cmdExit_Click();
-  void cmdFileMenu_Click();  // each time the File menu opens
-  void cmdCreateProfile_Click();
-  void cmdCMTLineBreak_Click();
-  void cmdNotes_Click();
-  void cmdTerms_Click();
-  void cmdAbout_Click();
+  void LayOut();
+  void OnConvert();
+  void OnBrowseInput();    // input chooser
+  void OnBrowseOutput();   // output chooser
+  void OnBrowseProfile();  // profile chooser
+  void OnClose();
+  void OnExit();
+  void OnFileMenu();  // each time the File menu opens
+  void OnCreateProfile();
+  void OnKeepLineBreaks();
+  void OnNotes();
+  void OnTerms();
+  void OnAbout();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -87,7 +87,7 @@ class frmGetCommand : public QMainWindow, private FormView {
 
   void BuildControls();
   void BuildMenus();
-  void Form_Load();
+  void LoadForm();
   void KeepOnScreen();
   QWidget* Widget(Ctl id) const;
   QLineEdit* Field(Ctl id) const;
@@ -103,33 +103,34 @@ class frmGetCommand : public QMainWindow, private FormView {
   int designFieldWidth_ = 0, designBrowseLeft_ = 0, designLineX2_ = 0;
 
  public:
-  // The controls, named as the window's design names them.
-  QRadioButton* Option1 = nullptr;
-  QRadioButton* Option2 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLabel* Label2 = nullptr;
-  QLabel* Label3 = nullptr;
-  QLineEdit* Text1 = nullptr;
-  QLineEdit* Text2 = nullptr;
-  QLineEdit* Text3 = nullptr;
-  QLineEdit* txtActiveModel = nullptr;
-  QPushButton* Command1 = nullptr;
-  QPushButton* Command2 = nullptr;
-  QPushButton* Command3 = nullptr;
-  QPushButton* Command4 = nullptr;
-  QPushButton* cmdCancel = nullptr;
-  QCheckBox* Check1 = nullptr;
-  QWidget* Line1 = nullptr;  // with Line2 below it, the etched separator under the menu bar
-  QWidget* Line2 = nullptr;
-  QMenu* cmdFileMenu = nullptr;
-  QMenu* cmdOptions = nullptr;
-  QMenu* cmdHelp = nullptr;
-  QAction* cmdCreateProfile = nullptr;
-  QAction* cmdExit = nullptr;
-  QAction* cmdCMTLineBreak = nullptr;
-  QAction* cmdNotes = nullptr;
-  QAction* cmdTerms = nullptr;
-  QAction* cmdAbout = nullptr;
+  // The controls, named as the form names them.
+  QRadioButton* gpxToPoi = nullptr;
+  QRadioButton* poiToGpx = nullptr;
+  QLabel* outputCaption = nullptr;
+  QLabel* inputCaption = nullptr;
+  QLabel* profileCaption = nullptr;
+  QLineEdit* inputField = nullptr;
+  QLineEdit* outputField = nullptr;
+  QLineEdit* profileField = nullptr;
+  QLineEdit* editableModel = nullptr;
+  QPushButton* browseOutput = nullptr;
+  QPushButton* browseProfile = nullptr;
+  QPushButton* browseInput = nullptr;
+  QPushButton* convertButton = nullptr;
+  QPushButton* closeButton = nullptr;
+  QCheckBox* useProfile = nullptr;
+  QWidget* separatorDark =
+      nullptr;  // with separatorLight below it, the etched separator under the menu bar
+  QWidget* separatorLight = nullptr;
+  QMenu* fileMenu = nullptr;
+  QMenu* optionsMenu = nullptr;
+  QMenu* helpMenu = nullptr;
+  QAction* createProfileItem = nullptr;
+  QAction* exitItem = nullptr;
+  QAction* keepLineBreaksItem = nullptr;
+  QAction* notesItem = nullptr;
+  QAction* termsItem = nullptr;
+  QAction* aboutItem = nullptr;
 };
 
 }  // namespace marklode

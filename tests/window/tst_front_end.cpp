@@ -438,7 +438,7 @@ int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetComma
     if (step < steps.size())
       QTimer::singleShot(0, &w, [&w, &steps, step] { steps[step](w); });
     else
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
   };
   status = RunMain(f.ctx, CommandLine{}, &host);
   return shown;
@@ -523,14 +523,14 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
     messagesSeenByWindow.push_back(f.LastMessage());
     if (shown == 1) {
       QTimer::singleShot(0, &w, [&w, input, output] {
-        w.Text1->setText(QString::fromStdString(input));
-        w.Text2->setText(QString::fromStdString(output));
-        QTest::mouseClick(w.Command4, Qt::LeftButton);
+        w.inputField->setText(QString::fromStdString(input));
+        w.outputField->setText(QString::fromStdString(output));
+        QTest::mouseClick(w.convertButton, Qt::LeftButton);
       });
     } else {
-      QCOMPARE(w.Text1->text().toStdString(), input);
-      QCOMPARE(w.Text2->text().toStdString(), output);
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QCOMPARE(w.inputField->text().toStdString(), input);
+      QCOMPARE(w.outputField->text().toStdString(), output);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
     }
   };
 
@@ -601,11 +601,12 @@ void TestFrontEnd::windowCycleCancelTellsWhatChanged() {
   int shown = 0;
   host.onShown = [&](frmGetCommand& w) {
     if (++shown == 1) {
-      w.Text1->setText(QString::fromStdString(f.dir / input.toStdString()));
-      if (!output.isEmpty()) w.Text2->setText(QString::fromStdString(f.dir / output.toStdString()));
-      QTimer::singleShot(0, w.Command4, &QPushButton::click);
+      w.inputField->setText(QString::fromStdString(f.dir / input.toStdString()));
+      if (!output.isEmpty())
+        w.outputField->setText(QString::fromStdString(f.dir / output.toStdString()));
+      QTimer::singleShot(0, w.convertButton, &QPushButton::click);
     } else {
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
     }
   };
   auto cancelWhenShown = std::make_unique<QTimer>();
@@ -641,11 +642,11 @@ void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
   int shown = 0;
   host.onShown = [&](frmGetCommand& w) {
     if (++shown <= 3) {
-      w.Text1->setText(QString::fromStdString(input));
-      w.Text2->setText(QString::fromStdString(output));
-      QTimer::singleShot(0, w.Command4, &QPushButton::click);
+      w.inputField->setText(QString::fromStdString(input));
+      w.outputField->setText(QString::fromStdString(output));
+      QTimer::singleShot(0, w.convertButton, &QPushButton::click);
     } else {
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
     }
   };
   bool cancelOnce = true;
@@ -684,16 +685,16 @@ void TestFrontEnd::windowCycleStopComesBackToWindow() {
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
                                     {[&](frmGetCommand& w) {
-                                       if (!w.Check1->isChecked()) w.Check1->click();
-                                       w.Text3->setText(QString::fromStdString(profile));
-                                       w.Command4->click();
+                                       if (!w.useProfile->isChecked()) w.useProfile->click();
+                                       w.profileField->setText(QString::fromStdString(profile));
+                                       w.convertButton->click();
                                      },
                                      [&](frmGetCommand& w) {
                                        QVERIFY(w.isVisible());
-                                       w.Check1->click();
-                                       w.Text1->setText(QString::fromStdString(input));
-                                       w.Text2->setText(QString::fromStdString(output));
-                                       w.Command4->click();
+                                       w.useProfile->click();
+                                       w.inputField->setText(QString::fromStdString(input));
+                                       w.outputField->setText(QString::fromStdString(output));
+                                       w.convertButton->click();
                                      }},
                                     status);
   QCOMPARE(shown, 3);
@@ -717,13 +718,13 @@ void TestFrontEnd::windowCycleListFromChooser() {
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
                                     {[](frmGetCommand& w) {
-                                       w.Command3->click();
-                                       w.Command4->click();
+                                       w.browseInput->click();
+                                       w.convertButton->click();
                                      },
                                      [&](frmGetCommand& w) {
-                                       QCOMPARE(w.Text1->text().toStdString(), list);
-                                       QVERIFY(!w.Text2->isEnabled());
-                                       w.cmdExit->trigger();
+                                       QCOMPARE(w.inputField->text().toStdString(), list);
+                                       QVERIFY(!w.outputField->isEnabled());
+                                       w.exitItem->trigger();
                                      }},
                                     status);
   QCOMPARE(shown, 2);
@@ -748,19 +749,19 @@ void TestFrontEnd::windowCycleProfileFromCreateProfile() {
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
                                     {[&](frmGetCommand& w) {
-                                       w.Text1->setText(QString::fromStdString(input));
-                                       w.Text2->setText(QString::fromStdString(output));
-                                       emit w.cmdFileMenu->aboutToShow();
-                                       QVERIFY(w.cmdCreateProfile->isEnabled());
-                                       w.cmdCreateProfile->trigger();
-                                       w.Check1->click();
-                                       w.Command2->click();
-                                       QCOMPARE(w.Text3->text().toStdString(), profile);
-                                       w.Command4->click();
+                                       w.inputField->setText(QString::fromStdString(input));
+                                       w.outputField->setText(QString::fromStdString(output));
+                                       emit w.fileMenu->aboutToShow();
+                                       QVERIFY(w.createProfileItem->isEnabled());
+                                       w.createProfileItem->trigger();
+                                       w.useProfile->click();
+                                       w.browseProfile->click();
+                                       QCOMPARE(w.profileField->text().toStdString(), profile);
+                                       w.convertButton->click();
                                      },
                                      [&](frmGetCommand& w) {
-                                       QVERIFY(w.Check1->isChecked());
-                                       QCOMPARE(w.Text3->text().toStdString(), profile);
+                                       QVERIFY(w.useProfile->isChecked());
+                                       QCOMPARE(w.profileField->text().toStdString(), profile);
                                        w.close();
                                      }},
                                     status);
@@ -782,9 +783,9 @@ void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
   WriteFile(profile, "[Profile]\r\nInput=" + input + "\r\nOutput=" + output + "\r\n");
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f, {[&](frmGetCommand& w) {
-                                      if (!w.Check1->isChecked()) w.Check1->click();
-                                      w.Text3->setText(QString::fromStdString(profile));
-                                      w.Command4->click();
+                                      if (!w.useProfile->isChecked()) w.useProfile->click();
+                                      w.profileField->setText(QString::fromStdString(profile));
+                                      w.convertButton->click();
                                     }},
                                     status);
   QCOMPARE(shown, 2);

@@ -82,34 +82,34 @@ void TestMainWindow::controlsAtDesignedPlaces_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("caption");
   QTest::addColumn<QRect>("twips");
-  QTest::newRow("Option1") << "Option1"
-                           << "&GPX --> POI" << QRect(1230, 345, 1320, 225);
-  QTest::newRow("Option2") << "Option2"
-                           << "&POI --> GPX" << QRect(3030, 345, 1320, 225);
-  QTest::newRow("Label2") << "Label2"
-                          << "&Input file(s):" << QRect(300, 885, 915, 285);
-  QTest::newRow("Text1") << "Text1"
-                         << "" << QRect(1245, 855, 2355, 315);
-  QTest::newRow("Command3") << "Command3"
-                            << "Browse..." << QRect(3750, 855, 1365, 315);
-  QTest::newRow("Label1") << "Label1"
-                          << "Ou&tput File:" << QRect(300, 1470, 915, 285);
-  QTest::newRow("Text2") << "Text2"
-                         << "" << QRect(1245, 1440, 2355, 315);
-  QTest::newRow("Command1") << "Command1"
-                            << "Browse..." << QRect(3750, 1440, 1365, 315);
-  QTest::newRow("Check1") << "Check1"
-                          << "&Use Conversion Profile:" << QRect(1245, 2010, 2265, 300);
-  QTest::newRow("Label3") << "Label3"
-                          << "P&rofile File:" << QRect(300, 2385, 915, 285);
-  QTest::newRow("Text3") << "Text3"
-                         << "" << QRect(1245, 2355, 2355, 315);
-  QTest::newRow("Command2") << "Command2"
-                            << "Browse..." << QRect(3750, 2355, 1365, 315);
-  QTest::newRow("Command4") << "Command4"
-                            << "Con&vert" << QRect(1245, 2940, 2355, 315);
-  QTest::newRow("cmdCancel") << "cmdCancel"
-                             << "&Close" << QRect(3750, 2940, 1365, 315);
+  QTest::newRow("GpxToPoi") << "GpxToPoi"
+                            << "&GPX --> POI" << QRect(1230, 345, 1320, 225);
+  QTest::newRow("PoiToGpx") << "PoiToGpx"
+                            << "&POI --> GPX" << QRect(3030, 345, 1320, 225);
+  QTest::newRow("InputCaption") << "InputCaption"
+                                << "&Input file(s):" << QRect(300, 885, 915, 285);
+  QTest::newRow("InputField") << "InputField"
+                              << "" << QRect(1245, 855, 2355, 315);
+  QTest::newRow("BrowseInput") << "BrowseInput"
+                               << "Browse..." << QRect(3750, 855, 1365, 315);
+  QTest::newRow("OutputCaption") << "OutputCaption"
+                                 << "Ou&tput File:" << QRect(300, 1470, 915, 285);
+  QTest::newRow("OutputField") << "OutputField"
+                               << "" << QRect(1245, 1440, 2355, 315);
+  QTest::newRow("BrowseOutput") << "BrowseOutput"
+                                << "Browse..." << QRect(3750, 1440, 1365, 315);
+  QTest::newRow("UseProfile") << "UseProfile"
+                              << "&Use Conversion Profile:" << QRect(1245, 2010, 2265, 300);
+  QTest::newRow("ProfileCaption") << "ProfileCaption"
+                                  << "P&rofile File:" << QRect(300, 2385, 915, 285);
+  QTest::newRow("ProfileField") << "ProfileField"
+                                << "" << QRect(1245, 2355, 2355, 315);
+  QTest::newRow("BrowseProfile") << "BrowseProfile"
+                                 << "Browse..." << QRect(3750, 2355, 1365, 315);
+  QTest::newRow("Convert") << "Convert"
+                           << "Con&vert" << QRect(1245, 2940, 2355, 315);
+  QTest::newRow("Close") << "Close"
+                         << "&Close" << QRect(3750, 2940, 1365, 315);
 }
 
 void TestMainWindow::controlsAtDesignedPlaces() {
@@ -126,7 +126,7 @@ void TestMainWindow::controlsAtDesignedPlaces() {
   if (!qobject_cast<QLineEdit*>(control))
     QVERIFY2(control->sizeHint().width() <= control->width(), qPrintable(name));
   if (auto* label = qobject_cast<QLabel*>(control)) {
-    QVERIFY(label->geometry().right() < w.Text1->x());
+    QVERIFY(label->geometry().right() < w.inputField->x());
     QVERIFY(label->buddy() != nullptr);
   }
   if (auto* label = qobject_cast<QLabel*>(control)) QCOMPARE(label->text(), caption);
@@ -137,9 +137,9 @@ void TestMainWindow::controlsAtDesignedPlaces() {
 void TestMainWindow::menuCaptions_data() {
   QTest::addColumn<QString>("menu");
   QTest::addColumn<QStringList>("items");
-  QTest::newRow("File") << "cmdFileMenu" << QStringList{"&File", "Create &Profile", "E&xit"};
-  QTest::newRow("Options") << "cmdOptions" << QStringList{"&Options", "Keep Comment Line Breaks"};
-  QTest::newRow("Help") << "cmdHelp"
+  QTest::newRow("File") << "FileMenu" << QStringList{"&File", "Create &Profile", "E&xit"};
+  QTest::newRow("Options") << "OptionsMenu" << QStringList{"&Options", "Keep Comment Line Breaks"};
+  QTest::newRow("Help") << "HelpMenu"
                         << QStringList{"&Help", "&Notes...", "&Terms of Use...", "&About..."};
 }
 
@@ -157,16 +157,16 @@ void TestMainWindow::menuCaptions() {
 void TestMainWindow::tabOrderFollowsDesign() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
-  const std::vector<QWidget*> order{w.Option1, w.Option2,  w.Text1,    w.Command3,
-                                    w.Text2,   w.Command1, w.Command4, w.cmdCancel,
-                                    w.Check1,  w.Text3,    w.Command2, w.Option1};
+  const std::vector<QWidget*> order{w.gpxToPoi,    w.poiToGpx,     w.inputField,    w.browseInput,
+                                    w.outputField, w.browseOutput, w.convertButton, w.closeButton,
+                                    w.useProfile,  w.profileField, w.browseProfile, w.gpxToPoi};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
     while (!(next->focusPolicy() & Qt::TabFocus) || !next->isVisibleTo(&w))
       next = next->nextInFocusChain();
     QCOMPARE(next->objectName(), order[i + 1]->objectName());
   }
-  QVERIFY(w.Command4->isDefault());
+  QVERIFY(w.convertButton->isDefault());
 }
 
 void TestMainWindow::layoutKeepsHeightAndWidensFields_data() {
@@ -193,16 +193,17 @@ void TestMainWindow::layoutKeepsHeightAndWidensFields() {
   QCOMPARE(w.height(), w.DesignHeight());
   QCOMPARE(w.centralWidget()->height(), w.Px(3555));
 
-  for (QLineEdit* field : {w.Text1, w.Text2, w.Text3})
+  for (QLineEdit* field : {w.inputField, w.outputField, w.profileField})
     QCOMPARE(field->width(), w.Px(2355) + growth);
-  for (QPushButton* browse : {w.Command1, w.Command2, w.Command3})
+  for (QPushButton* browse : {w.browseOutput, w.browseProfile, w.browseInput})
     QCOMPARE(browse->x(), w.Px(3750) + growth);
-  for (QWidget* line : {w.Line1, w.Line2}) QCOMPARE(line->geometry().right(), w.Px(5440) + growth);
+  for (QWidget* line : {w.separatorDark, w.separatorLight})
+    QCOMPARE(line->geometry().right(), w.Px(5440) + growth);
   // Everything else keeps its designed place.
-  QCOMPARE(w.Command4->geometry(), Designed(w, 1245, 2940, 2355, 315));
-  QCOMPARE(w.cmdCancel->geometry(), Designed(w, 3750, 2940, 1365, 315));
-  QCOMPARE(w.Check1->geometry(), Designed(w, 1245, 2010, 2265, 300));
-  QCOMPARE(w.Option2->geometry(), Designed(w, 3030, 345, 1320, 225));
+  QCOMPARE(w.convertButton->geometry(), Designed(w, 1245, 2940, 2355, 315));
+  QCOMPARE(w.closeButton->geometry(), Designed(w, 3750, 2940, 1365, 315));
+  QCOMPARE(w.useProfile->geometry(), Designed(w, 1245, 2010, 2265, 300));
+  QCOMPARE(w.poiToGpx->geometry(), Designed(w, 3030, 345, 1320, 225));
   QCOMPARE(f.Stored("WindowWidth"), std::to_string((w.DesignWidth() + growth) * 15));
 }
 
@@ -214,26 +215,27 @@ void TestMainWindow::layoutShowsEndOfLongPaths() {
                        {"ProfileFile", longPath + ".zvp"}};
   frmGetCommand& w = f.Load();
   w.resize(w.DesignWidth() + 20, w.DesignHeight());
-  w.Form_Resize();
-  for (QLineEdit* field : {w.Text1, w.Text2, w.Text3})
+  w.LayOut();
+  for (QLineEdit* field : {w.inputField, w.outputField, w.profileField})
     QCOMPARE(field->cursorPosition(), int(field->text().size()));
 }
 
 void TestMainWindow::firstStartShowsDesign() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
-  QVERIFY(w.Option1->isChecked());
-  QVERIFY(!w.Check1->isChecked());
-  QVERIFY(!w.cmdCMTLineBreak->isChecked());
+  QVERIFY(w.gpxToPoi->isChecked());
+  QVERIFY(!w.useProfile->isChecked());
+  QVERIFY(!w.keepLineBreaksItem->isChecked());
   QVERIFY(!w.testAttribute(Qt::WA_Moved));  // the platform chooses the place
   QCOMPARE(w.width(), w.Px(5460));
-  for (QLineEdit* field : {w.Text1, w.Text2, w.Text3}) QVERIFY(field->text().isEmpty());
-  QVERIFY(!w.Text3->isEnabled());
-  QVERIFY(!w.Command2->isEnabled());
-  QVERIFY(w.Text1->isEnabled() && w.Text2->isEnabled() && w.Command1->isEnabled());
-  QVERIFY(w.txtActiveModel->isHidden());
-  QCOMPARE(Base(w.Text1), Base(w.txtActiveModel));
-  QCOMPARE(Base(w.Text3), w.palette().color(QPalette::Window));
+  for (QLineEdit* field : {w.inputField, w.outputField, w.profileField})
+    QVERIFY(field->text().isEmpty());
+  QVERIFY(!w.profileField->isEnabled());
+  QVERIFY(!w.browseProfile->isEnabled());
+  QVERIFY(w.inputField->isEnabled() && w.outputField->isEnabled() && w.browseOutput->isEnabled());
+  QVERIFY(w.editableModel->isHidden());
+  QCOMPARE(Base(w.inputField), Base(w.editableModel));
+  QCOMPARE(Base(w.profileField), w.palette().color(QPalette::Window));
 }
 
 void TestMainWindow::restoresPosition_data() {
@@ -309,17 +311,18 @@ void TestMainWindow::captionsFitTheFont() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
   QApplication::setFont(before);
-  QCOMPARE(w.Label1->font().pointSize(), points);
+  QCOMPARE(w.outputCaption->font().pointSize(), points);
   for (QWidget* control : std::initializer_list<QWidget*>{
-           w.Option1, w.Option2, w.Label1, w.Label2, w.Label3, w.Check1, w.Command1, w.Command2,
-           w.Command3, w.Command4, w.cmdCancel, w.Text1}) {
+           w.gpxToPoi, w.poiToGpx, w.outputCaption, w.inputCaption, w.profileCaption, w.useProfile,
+           w.browseOutput, w.browseProfile, w.browseInput, w.convertButton, w.closeButton,
+           w.inputField}) {
     QVERIFY2(control->sizeHint().width() <= control->width(), qPrintable(control->objectName()));
     QVERIFY2(control->sizeHint().height() <= control->height(), qPrintable(control->objectName()));
   }
-  for (QLabel* label : {w.Label1, w.Label2, w.Label3})
-    QVERIFY(label->geometry().right() < w.Text1->x());
-  QVERIFY(w.Option1->geometry().right() < w.Option2->x());
-  QVERIFY(w.Text1->geometry().right() < w.Command3->x());
+  for (QLabel* label : {w.outputCaption, w.inputCaption, w.profileCaption})
+    QVERIFY(label->geometry().right() < w.inputField->x());
+  QVERIFY(w.gpxToPoi->geometry().right() < w.poiToGpx->x());
+  QVERIFY(w.inputField->geometry().right() < w.browseInput->x());
   QCOMPARE(w.width(), w.DesignWidth());
 }
 
@@ -369,7 +372,7 @@ void TestMainWindow::keepsWindowOnScreen() {
   frmGetCommand& w = f.Load();
   QVERIFY2(area.contains(w.geometry()),
            qPrintable(QString("%1,%2 %3x%4").arg(w.x()).arg(w.y()).arg(w.width()).arg(w.height())));
-  QCOMPARE(w.Text1->width(), w.Px(2355) + w.width() - w.DesignWidth());
+  QCOMPARE(w.inputField->width(), w.Px(2355) + w.width() - w.DesignWidth());
   if (storedWidth == "9000") {
     QCOMPARE(w.pos(), QPoint(100, 60));  // a window that fits stays where it was
     QCOMPARE(w.width(), std::max(600, w.DesignWidth()));
@@ -384,12 +387,12 @@ void TestMainWindow::maximisedWidensFields() {
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   QTRY_VERIFY(w.width() > w.DesignWidth());
   const int growth = w.width() - w.DesignWidth();
-  for (QLineEdit* field : {w.Text1, w.Text2, w.Text3})
+  for (QLineEdit* field : {w.inputField, w.outputField, w.profileField})
     QCOMPARE(field->width(), w.Px(2355) + growth);
-  for (QPushButton* browse : {w.Command1, w.Command2, w.Command3})
+  for (QPushButton* browse : {w.browseOutput, w.browseProfile, w.browseInput})
     QCOMPARE(browse->x(), w.Px(3750) + growth);
   w.showNormal();
-  QTRY_COMPARE(w.Text1->width(), w.Px(2355) + w.width() - w.DesignWidth());
+  QTRY_COMPARE(w.inputField->width(), w.Px(2355) + w.width() - w.DesignWidth());
 }
 
 // Alt with a letter reaches every field and the main buttons, without a letter
@@ -398,11 +401,12 @@ void TestMainWindow::mnemonicsAndTooltips() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
   QStringList captions;
-  for (QMenu* menu : {w.cmdFileMenu, w.cmdOptions, w.cmdHelp}) captions << menu->title();
-  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{w.Option1, w.Option2, w.Check1,
-                                                                    w.Command4, w.cmdCancel})
+  for (QMenu* menu : {w.fileMenu, w.optionsMenu, w.helpMenu}) captions << menu->title();
+  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+           w.gpxToPoi, w.poiToGpx, w.useProfile, w.convertButton, w.closeButton})
     captions << b->text();
-  for (QLabel* label : {w.Label1, w.Label2, w.Label3}) captions << label->text();
+  for (QLabel* label : {w.outputCaption, w.inputCaption, w.profileCaption})
+    captions << label->text();
   QSet<QChar> letters;
   for (const QString& caption : captions) {
     const qsizetype amp = caption.indexOf('&');
@@ -411,13 +415,13 @@ void TestMainWindow::mnemonicsAndTooltips() {
     QVERIFY2(!letters.contains(letter), qPrintable(caption));
     letters.insert(letter);
   }
-  QCOMPARE(w.Label2->buddy(), w.Text1);
-  QCOMPARE(w.Label1->buddy(), w.Text2);
-  QCOMPARE(w.Label3->buddy(), w.Text3);
-  QVERIFY(w.Text1->toolTip().contains("\";\""));
-  QVERIFY(w.Text1->toolTip().contains("*"));
-  QVERIFY(w.Text3->toolTip().contains("profile"));
-  QVERIFY(!w.Text2->toolTip().isEmpty());
+  QCOMPARE(w.inputCaption->buddy(), w.inputField);
+  QCOMPARE(w.outputCaption->buddy(), w.outputField);
+  QCOMPARE(w.profileCaption->buddy(), w.profileField);
+  QVERIFY(w.inputField->toolTip().contains("\";\""));
+  QVERIFY(w.inputField->toolTip().contains("*"));
+  QVERIFY(w.profileField->toolTip().contains("profile"));
+  QVERIFY(!w.outputField->toolTip().isEmpty());
 }
 
 void TestMainWindow::restoresWidth_data() {
@@ -439,7 +443,7 @@ void TestMainWindow::restoresWidth() {
   frmGetCommand& w = f.Load();
   width = std::max(width, w.DesignWidth());
   QCOMPARE(w.width(), width);
-  QCOMPARE(w.Text1->width(), w.Px(2355) + width - w.Px(5460));
+  QCOMPARE(w.inputField->width(), w.Px(2355) + width - w.Px(5460));
   QCOMPARE(f.Stored("WindowWidth"), std::to_string(width * 15));
 }
 
@@ -479,11 +483,11 @@ void TestMainWindow::restoresFlags() {
                        {"ProfileMode", profileMode.toStdString()},
                        {"KeepCommentLineBreak", lineBreaks.toStdString()}};
   frmGetCommand& w = f.Load();
-  QCOMPARE(w.Option1->isChecked(), option1);
-  QCOMPARE(w.Option2->isChecked(), !option1);
-  QCOMPARE(w.Check1->isChecked(), profile);
-  QCOMPARE(w.Text3->isEnabled(), profile);
-  QCOMPARE(w.cmdCMTLineBreak->isChecked(), checked);
+  QCOMPARE(w.gpxToPoi->isChecked(), option1);
+  QCOMPARE(w.poiToGpx->isChecked(), !option1);
+  QCOMPARE(w.useProfile->isChecked(), profile);
+  QCOMPARE(w.profileField->isEnabled(), profile);
+  QCOMPARE(w.keepLineBreaksItem->isChecked(), checked);
 }
 
 void TestMainWindow::directionSwitchReloadsFields() {
@@ -493,15 +497,15 @@ void TestMainWindow::directionSwitchReloadsFields() {
                        {"InFilePOI", "/p/in.csv"},
                        {"OutFilePOI", "/p/out.gpx"}};
   frmGetCommand& w = f.Load();
-  QCOMPARE(w.Text1->text(), QString("/g/in.gpx"));
-  QCOMPARE(w.Text2->text(), QString("/g/out.csv"));
-  w.Text1->setText("/g/unsaved.gpx");
-  w.Option2->click();
-  QCOMPARE(w.Text1->text(), QString("/p/in.csv"));
-  QCOMPARE(w.Text2->text(), QString("/p/out.gpx"));
-  w.Option1->click();
-  QCOMPARE(w.Text1->text(), QString("/g/in.gpx"));  // the unsaved edit is gone
-  QCOMPARE(w.Text2->text(), QString("/g/out.csv"));
+  QCOMPARE(w.inputField->text(), QString("/g/in.gpx"));
+  QCOMPARE(w.outputField->text(), QString("/g/out.csv"));
+  w.inputField->setText("/g/unsaved.gpx");
+  w.poiToGpx->click();
+  QCOMPARE(w.inputField->text(), QString("/p/in.csv"));
+  QCOMPARE(w.outputField->text(), QString("/p/out.gpx"));
+  w.gpxToPoi->click();
+  QCOMPARE(w.inputField->text(), QString("/g/in.gpx"));  // the unsaved edit is gone
+  QCOMPARE(w.outputField->text(), QString("/g/out.csv"));
 }
 
 void TestMainWindow::severalInputsDisableOutput_data() {
@@ -523,20 +527,20 @@ void TestMainWindow::severalInputsDisableOutput() {
   WindowFixture f;
   f.settings.values = {{"OutFileGPX", "/m/kept.csv"}, {"OutFilePOI", "/m/kept.gpx"}};
   frmGetCommand& w = f.Load();
-  (gpxToPoi ? w.Option1 : w.Option2)->click();
+  (gpxToPoi ? w.gpxToPoi : w.poiToGpx)->click();
   const QColor windowColour = w.palette().color(QPalette::Window);
 
-  w.Text1->setText(input);
-  QCOMPARE(w.Text2->text(), placeholder);
-  QVERIFY(!w.Text2->isEnabled());
-  QVERIFY(!w.Command1->isEnabled());
-  QCOMPARE(Base(w.Text2), windowColour);
+  w.inputField->setText(input);
+  QCOMPARE(w.outputField->text(), placeholder);
+  QVERIFY(!w.outputField->isEnabled());
+  QVERIFY(!w.browseOutput->isEnabled());
+  QCOMPARE(Base(w.outputField), windowColour);
 
-  w.Text1->setText(input.left(input.indexOf(';')));  // the ";" deleted again
-  QCOMPARE(w.Text2->text(), QString());
-  QVERIFY(w.Text2->isEnabled());
-  QVERIFY(w.Command1->isEnabled());
-  QCOMPARE(Base(w.Text2), Base(w.Text1));
+  w.inputField->setText(input.left(input.indexOf(';')));  // the ";" deleted again
+  QCOMPARE(w.outputField->text(), QString());
+  QVERIFY(w.outputField->isEnabled());
+  QVERIFY(w.browseOutput->isEnabled());
+  QCOMPARE(Base(w.outputField), Base(w.inputField));
 }
 
 void TestMainWindow::profileModeEnablesOnlyProfileControls_data() {
@@ -553,36 +557,37 @@ void TestMainWindow::profileModeEnablesOnlyProfileControls() {
   WindowFixture f;
   f.settings.values = {{"InFileGPX", storedInput.toStdString()}, {"OutFileGPX", "/m/o.csv"}};
   frmGetCommand& w = f.Load();
-  w.Check1->setChecked(true);
-  if (!profile) w.Check1->setChecked(false);
+  w.useProfile->setChecked(true);
+  if (!profile) w.useProfile->setChecked(false);
   QCOMPARE(f.Stored("ProfileMode"), std::string(profile ? "True" : "False"));
 
   const bool list = storedInput.contains(';');
-  QCOMPARE(w.Text1->isEnabled(), !profile);
-  QCOMPARE(w.Command3->isEnabled(), !profile);
-  QCOMPARE(w.Option1->isEnabled(), !profile);
-  QCOMPARE(w.Option2->isEnabled(), !profile);
-  QCOMPARE(w.Text2->isEnabled(), !profile && !list);
-  QCOMPARE(w.Command1->isEnabled(), !profile && !list);
-  QCOMPARE(w.Text3->isEnabled(), profile);
-  QCOMPARE(w.Command2->isEnabled(), profile);
+  QCOMPARE(w.inputField->isEnabled(), !profile);
+  QCOMPARE(w.browseInput->isEnabled(), !profile);
+  QCOMPARE(w.gpxToPoi->isEnabled(), !profile);
+  QCOMPARE(w.poiToGpx->isEnabled(), !profile);
+  QCOMPARE(w.outputField->isEnabled(), !profile && !list);
+  QCOMPARE(w.browseOutput->isEnabled(), !profile && !list);
+  QCOMPARE(w.profileField->isEnabled(), profile);
+  QCOMPARE(w.browseProfile->isEnabled(), profile);
   const QColor windowColour = w.palette().color(QPalette::Window);
-  const QColor fieldColour = Base(w.txtActiveModel);
-  QCOMPARE(Base(w.Text1), profile ? windowColour : fieldColour);
-  QCOMPARE(Base(w.Text3), profile ? fieldColour : windowColour);
-  QCOMPARE(Base(w.Text2), profile || list ? windowColour : fieldColour);
+  const QColor fieldColour = Base(w.editableModel);
+  QCOMPARE(Base(w.inputField), profile ? windowColour : fieldColour);
+  QCOMPARE(Base(w.profileField), profile ? fieldColour : windowColour);
+  QCOMPARE(Base(w.outputField), profile || list ? windowColour : fieldColour);
   // Leaving profile mode gives the output field back with its text.
-  QCOMPARE(w.Text2->text(), list ? QString("Same as input but with .CSV") : QString("/m/o.csv"));
+  QCOMPARE(w.outputField->text(),
+           list ? QString("Same as input but with .CSV") : QString("/m/o.csv"));
 }
 
 void TestMainWindow::commentLineBreakItemIsStored() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
-  w.cmdCMTLineBreak->trigger();
-  QVERIFY(w.cmdCMTLineBreak->isChecked());
+  w.keepLineBreaksItem->trigger();
+  QVERIFY(w.keepLineBreaksItem->isChecked());
   QCOMPARE(f.Stored("KeepCommentLineBreak"), std::string("True"));
-  w.cmdCMTLineBreak->trigger();
-  QVERIFY(!w.cmdCMTLineBreak->isChecked());
+  w.keepLineBreaksItem->trigger();
+  QVERIFY(!w.keepLineBreaksItem->isChecked());
   QCOMPARE(f.Stored("KeepCommentLineBreak"), std::string("False"));
 }
 
@@ -590,10 +595,10 @@ void TestMainWindow::enteringOutputFieldSelectsIt() {
   WindowFixture f;
   f.settings.values = {{"OutFileGPX", "/m/out.csv"}};
   frmGetCommand& w = f.Load();
-  QVERIFY(!w.Text2->hasSelectedText());
+  QVERIFY(!w.outputField->hasSelectedText());
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-  QCoreApplication::sendEvent(w.Text2, &in);
-  QTRY_COMPARE(w.Text2->selectedText(), QString("/m/out.csv"));
+  QCoreApplication::sendEvent(w.outputField, &in);
+  QTRY_COMPARE(w.outputField->selectedText(), QString("/m/out.csv"));
 }
 
 void TestMainWindow::leavingOutputFieldAsksAgain_data() {
@@ -612,15 +617,15 @@ void TestMainWindow::leavingOutputFieldAsksAgain() {
   frmGetCommand& w = f.Load();
   f.ctx.OverwriteConfirmed = true;
   QFocusEvent out(QEvent::FocusOut, Qt::FocusReason(reason));
-  QCoreApplication::sendEvent(w.Text2, &out);
+  QCoreApplication::sendEvent(w.outputField, &out);
   QCOMPARE(f.ctx.OverwriteConfirmed, stillConfirmed);
 }
 
 void TestMainWindow::closingWays_data() {
   QTest::addColumn<QString>("way");
   QTest::addColumn<bool>("requestCleared");
-  QTest::newRow("Close button") << "cmdCancel" << true;
-  QTest::newRow("File Exit") << "cmdExit" << false;
+  QTest::newRow("Close button") << "Close" << true;
+  QTest::newRow("File Exit") << "Exit" << false;
   QTest::newRow("close box") << "box" << false;
 }
 
@@ -637,10 +642,10 @@ void TestMainWindow::closingWays() {
   f.ctx.OutputSpec = "out";
   f.ctx.ProfileMode = true;
   QSignalSpy closed(&w, &frmGetCommand::closed);
-  if (way == "cmdCancel")
-    w.cmdCancel->click();
-  else if (way == "cmdExit")
-    w.cmdExit->trigger();
+  if (way == "Close")
+    w.closeButton->click();
+  else if (way == "Exit")
+    w.exitItem->trigger();
   else
     w.close();
   QCOMPARE(closed.count(), 1);
@@ -658,11 +663,11 @@ void TestMainWindow::enterConvertsAndEscCloses() {
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   QSignalSpy closed(&w, &frmGetCommand::closed);
-  QTest::keyClick(w.Text1, Qt::Key_Return);  // Convert, with nothing filled in
+  QTest::keyClick(w.inputField, Qt::Key_Return);  // Convert, with nothing filled in
   QCOMPARE(f.LastMessage(), std::string("File name must be provided!"));
   QCOMPARE(closed.count(), 0);
   f.ctx.InputSpec = "left over";
-  QTest::keyClick(w.Text2, Qt::Key_Escape);
+  QTest::keyClick(w.outputField, Qt::Key_Escape);
   QCOMPARE(closed.count(), 1);
   QVERIFY(f.ctx.InputSpec.empty());
 }
@@ -697,18 +702,18 @@ void TestMainWindow::createProfileAvailability() {
   WriteFile(f.dir / "trip.gpx", "<gpx/>");
   WriteFile(f.dir / "more.gpx", "<gpx/>");
   frmGetCommand& w = f.Load();
-  w.Text1->setText(input.replace("@", QString::fromStdString(f.dir.path())));
-  w.Text2->setText(output);
-  w.Check1->setChecked(profile);
-  emit w.cmdFileMenu->aboutToShow();
-  QCOMPARE(w.cmdCreateProfile->isEnabled(), enabled);
+  w.inputField->setText(input.replace("@", QString::fromStdString(f.dir.path())));
+  w.outputField->setText(output);
+  w.useProfile->setChecked(profile);
+  emit w.fileMenu->aboutToShow();
+  QCOMPARE(w.createProfileItem->isEnabled(), enabled);
 }
 
 void TestMainWindow::aboutAndTerms() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
-  w.cmdAbout->trigger();
-  w.cmdTerms->trigger();
+  w.aboutItem->trigger();
+  w.termsItem->trigger();
   QCOMPARE(f.messages.boxes.size(), std::size_t(2));
   const auto& about = f.messages.boxes[0];
   QCOMPARE(about.title, std::string("Marklode"));
@@ -728,7 +733,7 @@ void TestMainWindow::notesShowsGuide() {
   WindowFixture f;
   frmGetCommand& w = f.Load();
   w.show();
-  w.cmdNotes->trigger();
+  w.notesItem->trigger();
   auto* guide = w.findChild<QDialog*>("guide");
   QVERIFY(guide != nullptr);
   QVERIFY(guide->isVisible());
@@ -742,7 +747,7 @@ void TestMainWindow::notesShowsGuide() {
   QVERIFY(!shown.contains("(or pattern)"));
   QVERIFY(f.messages.boxes.empty());
   guide->close();
-  w.cmdNotes->trigger();  // comes back, the same viewer
+  w.notesItem->trigger();  // comes back, the same viewer
   QVERIFY(guide->isVisible());
   QCOMPARE(w.findChildren<QDialog*>("guide").size(), 1);
 }
