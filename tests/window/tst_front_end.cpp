@@ -18,9 +18,9 @@
 #include <cstring>
 
 #include "engine/run_main.h"
-#include "window/frm_get_command.h"
-#include "window/qt_front_end.h"
-#include "window/window_host.h"
+#include "window/qt/application.h"
+#include "window/qt/front_end.h"
+#include "window/qt/main_window.h"
 #include "window_fixture.h"
 
 using namespace marklode;
@@ -428,12 +428,12 @@ void WriteGpxFiles(const ScratchDir& dir, const QStringList& files) {
 // Runs the entry routine with a real window; each shown window gets the next
 // step, queued so that it runs inside the window's event loop. A window
 // beyond the steps is closed, and the count of windows shown is returned.
-int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetCommand&)>> steps,
+int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(QtMainWindow&)>> steps,
                     ExitStatus& status) {
   QtProgressSink progress;
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     const std::size_t step = std::size_t(shown++);
     if (step < steps.size())
       QTimer::singleShot(0, &w, [&w, &steps, step] { steps[step](w); });
@@ -517,7 +517,7 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
   std::vector<std::string> messagesSeenByWindow;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     ++shown;
     QVERIFY(w.isVisible());
     messagesSeenByWindow.push_back(f.LastMessage());
@@ -599,7 +599,7 @@ void TestFrontEnd::windowCycleCancelTellsWhatChanged() {
                           [&now] { return now += std::chrono::milliseconds(100); });
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     if (++shown == 1) {
       w.inputField->setText(QString::fromStdString(f.dir / input.toStdString()));
       if (!output.isEmpty())
@@ -640,7 +640,7 @@ void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
                           [&now] { return now += std::chrono::milliseconds(100); });
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     if (++shown <= 3) {
       w.inputField->setText(QString::fromStdString(input));
       w.outputField->setText(QString::fromStdString(output));
@@ -684,12 +684,12 @@ void TestFrontEnd::windowCycleStopComesBackToWindow() {
   WriteFile(input, Gpx(2));
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
-                                    {[&](frmGetCommand& w) {
+                                    {[&](QtMainWindow& w) {
                                        if (!w.useProfile->isChecked()) w.useProfile->click();
                                        w.profileField->setText(QString::fromStdString(profile));
                                        w.convertButton->click();
                                      },
-                                     [&](frmGetCommand& w) {
+                                     [&](QtMainWindow& w) {
                                        QVERIFY(w.isVisible());
                                        w.useProfile->click();
                                        w.inputField->setText(QString::fromStdString(input));
@@ -717,11 +717,11 @@ void TestFrontEnd::windowCycleListFromChooser() {
   const std::string list = trips + "/a.gpx;b.gpx";
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
-                                    {[](frmGetCommand& w) {
+                                    {[](QtMainWindow& w) {
                                        w.browseInput->click();
                                        w.convertButton->click();
                                      },
-                                     [&](frmGetCommand& w) {
+                                     [&](QtMainWindow& w) {
                                        QCOMPARE(w.inputField->text().toStdString(), list);
                                        QVERIFY(!w.outputField->isEnabled());
                                        w.exitItem->trigger();
@@ -748,7 +748,7 @@ void TestFrontEnd::windowCycleProfileFromCreateProfile() {
   f.chooser.Answer({profile});                // the profile chooser
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
-                                    {[&](frmGetCommand& w) {
+                                    {[&](QtMainWindow& w) {
                                        w.inputField->setText(QString::fromStdString(input));
                                        w.outputField->setText(QString::fromStdString(output));
                                        emit w.fileMenu->aboutToShow();
@@ -759,7 +759,7 @@ void TestFrontEnd::windowCycleProfileFromCreateProfile() {
                                        QCOMPARE(w.profileField->text().toStdString(), profile);
                                        w.convertButton->click();
                                      },
-                                     [&](frmGetCommand& w) {
+                                     [&](QtMainWindow& w) {
                                        QVERIFY(w.useProfile->isChecked());
                                        QCOMPARE(w.profileField->text().toStdString(), profile);
                                        w.close();
@@ -782,7 +782,7 @@ void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
   WriteFile(input, Gpx(40));
   WriteFile(profile, "[Profile]\r\nInput=" + input + "\r\nOutput=" + output + "\r\n");
   auto status = static_cast<ExitStatus>(-1);  // not yet run
-  const int shown = RunWindowCycles(f, {[&](frmGetCommand& w) {
+  const int shown = RunWindowCycles(f, {[&](QtMainWindow& w) {
                                       if (!w.useProfile->isChecked()) w.useProfile->click();
                                       w.profileField->setText(QString::fromStdString(profile));
                                       w.convertButton->click();

@@ -16,7 +16,7 @@
 #include <QTextBrowser>
 #include <QtTest>
 
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 #include "window_fixture.h"
 
 using namespace marklode;
@@ -25,7 +25,7 @@ using namespace marklode::testing;
 namespace {
 
 // A designed rectangle in twips, in the window's pixels.
-QRect Designed(const frmGetCommand& w, int left, int top, int width, int height) {
+QRect Designed(const QtMainWindow& w, int left, int top, int width, int height) {
   return QRect(w.Px(left), w.Px(top), w.Px(width), w.Px(height));
 }
 
@@ -117,7 +117,7 @@ void TestMainWindow::controlsAtDesignedPlaces() {
   QFETCH(QString, caption);
   QFETCH(QRect, twips);
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QCOMPARE(w.windowTitle(), QString("Marklode"));
   QWidget* control = w.findChild<QWidget*>(name);
   QVERIFY(control != nullptr);
@@ -156,7 +156,7 @@ void TestMainWindow::menuCaptions() {
 
 void TestMainWindow::tabOrderFollowsDesign() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   const std::vector<QWidget*> order{w.gpxToPoi,    w.poiToGpx,     w.inputField,    w.browseInput,
                                     w.outputField, w.browseOutput, w.convertButton, w.closeButton,
                                     w.useProfile,  w.profileField, w.browseProfile, w.gpxToPoi};
@@ -185,7 +185,7 @@ void TestMainWindow::layoutKeepsHeightAndWidensFields() {
   QFETCH(int, heightChange);
   QFETCH(int, growth);
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   w.resize(w.DesignWidth() + widthChange, w.DesignHeight() + heightChange);
@@ -213,7 +213,7 @@ void TestMainWindow::layoutShowsEndOfLongPaths() {
   f.settings.values = {{"InFileGPX", longPath},
                        {"OutFileGPX", longPath + ".csv"},
                        {"ProfileFile", longPath + ".zvp"}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.resize(w.DesignWidth() + 20, w.DesignHeight());
   w.LayOut();
   for (QLineEdit* field : {w.inputField, w.outputField, w.profileField})
@@ -222,7 +222,7 @@ void TestMainWindow::layoutShowsEndOfLongPaths() {
 
 void TestMainWindow::firstStartShowsDesign() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QVERIFY(w.gpxToPoi->isChecked());
   QVERIFY(!w.useProfile->isChecked());
   QVERIFY(!w.keepLineBreaksItem->isChecked());
@@ -280,7 +280,7 @@ void TestMainWindow::restoresPosition() {
   QFETCH(QString, expectY);
   WindowFixture f;
   f.settings.values = {{"WindowX", storedX.toStdString()}, {"WindowY", storedY.toStdString()}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
   auto expected = [](const QString& e, int screenSize, int windowSize) {
     if (e == "centre") return (screenSize * 15 / 2 - windowSize * 15 / 2) / 15;
@@ -309,7 +309,7 @@ void TestMainWindow::captionsFitTheFont() {
   font.setPointSize(points);
   QApplication::setFont(font);
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QApplication::setFont(before);
   QCOMPARE(w.outputCaption->font().pointSize(), points);
   for (QWidget* control : std::initializer_list<QWidget*>{
@@ -369,7 +369,7 @@ void TestMainWindow::keepsWindowOnScreen() {
   f.settings.values = {{"WindowX", twips(storedX)},
                        {"WindowY", twips(storedY)},
                        {"WindowWidth", twips(storedWidth)}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QVERIFY2(area.contains(w.geometry()),
            qPrintable(QString("%1,%2 %3x%4").arg(w.x()).arg(w.y()).arg(w.width()).arg(w.height())));
   QCOMPARE(w.inputField->width(), w.Px(2355) + w.width() - w.DesignWidth());
@@ -382,7 +382,7 @@ void TestMainWindow::keepsWindowOnScreen() {
 
 void TestMainWindow::maximisedWidensFields() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.showMaximized();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   QTRY_VERIFY(w.width() > w.DesignWidth());
@@ -399,7 +399,7 @@ void TestMainWindow::maximisedWidensFields() {
 // taken twice; the fields explain what they take.
 void TestMainWindow::mnemonicsAndTooltips() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QStringList captions;
   for (QMenu* menu : {w.fileMenu, w.optionsMenu, w.helpMenu}) captions << menu->title();
   for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
@@ -440,7 +440,7 @@ void TestMainWindow::restoresWidth() {
   QFETCH(int, width);
   WindowFixture f;
   f.settings.values = {{"WindowWidth", stored.toStdString()}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   width = std::max(width, w.DesignWidth());
   QCOMPARE(w.width(), width);
   QCOMPARE(w.inputField->width(), w.Px(2355) + width - w.Px(5460));
@@ -482,7 +482,7 @@ void TestMainWindow::restoresFlags() {
   f.settings.values = {{"ModeGPX", modeGPX.toStdString()},
                        {"ProfileMode", profileMode.toStdString()},
                        {"KeepCommentLineBreak", lineBreaks.toStdString()}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QCOMPARE(w.gpxToPoi->isChecked(), option1);
   QCOMPARE(w.poiToGpx->isChecked(), !option1);
   QCOMPARE(w.useProfile->isChecked(), profile);
@@ -496,7 +496,7 @@ void TestMainWindow::directionSwitchReloadsFields() {
                        {"OutFileGPX", "/g/out.csv"},
                        {"InFilePOI", "/p/in.csv"},
                        {"OutFilePOI", "/p/out.gpx"}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QCOMPARE(w.inputField->text(), QString("/g/in.gpx"));
   QCOMPARE(w.outputField->text(), QString("/g/out.csv"));
   w.inputField->setText("/g/unsaved.gpx");
@@ -526,7 +526,7 @@ void TestMainWindow::severalInputsDisableOutput() {
   QFETCH(QString, placeholder);
   WindowFixture f;
   f.settings.values = {{"OutFileGPX", "/m/kept.csv"}, {"OutFilePOI", "/m/kept.gpx"}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   (gpxToPoi ? w.gpxToPoi : w.poiToGpx)->click();
   const QColor windowColour = w.palette().color(QPalette::Window);
 
@@ -556,7 +556,7 @@ void TestMainWindow::profileModeEnablesOnlyProfileControls() {
   QFETCH(QString, storedInput);
   WindowFixture f;
   f.settings.values = {{"InFileGPX", storedInput.toStdString()}, {"OutFileGPX", "/m/o.csv"}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.useProfile->setChecked(true);
   if (!profile) w.useProfile->setChecked(false);
   QCOMPARE(f.Stored("ProfileMode"), std::string(profile ? "True" : "False"));
@@ -582,7 +582,7 @@ void TestMainWindow::profileModeEnablesOnlyProfileControls() {
 
 void TestMainWindow::commentLineBreakItemIsStored() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.keepLineBreaksItem->trigger();
   QVERIFY(w.keepLineBreaksItem->isChecked());
   QCOMPARE(f.Stored("KeepCommentLineBreak"), std::string("True"));
@@ -594,7 +594,7 @@ void TestMainWindow::commentLineBreakItemIsStored() {
 void TestMainWindow::enteringOutputFieldSelectsIt() {
   WindowFixture f;
   f.settings.values = {{"OutFileGPX", "/m/out.csv"}};
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   QVERIFY(!w.outputField->hasSelectedText());
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
   QCoreApplication::sendEvent(w.outputField, &in);
@@ -614,7 +614,7 @@ void TestMainWindow::leavingOutputFieldAsksAgain() {
   QFETCH(int, reason);
   QFETCH(bool, stillConfirmed);
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   f.ctx.OverwriteConfirmed = true;
   QFocusEvent out(QEvent::FocusOut, Qt::FocusReason(reason));
   QCoreApplication::sendEvent(w.outputField, &out);
@@ -633,7 +633,7 @@ void TestMainWindow::closingWays() {
   QFETCH(QString, way);
   QFETCH(bool, requestCleared);
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   w.move(90, 45);
@@ -641,7 +641,7 @@ void TestMainWindow::closingWays() {
   f.ctx.InputSpec = "in";
   f.ctx.OutputSpec = "out";
   f.ctx.ProfileMode = true;
-  QSignalSpy closed(&w, &frmGetCommand::closed);
+  QSignalSpy closed(&w, &QtMainWindow::closed);
   if (way == "Close")
     w.closeButton->click();
   else if (way == "Exit")
@@ -659,10 +659,10 @@ void TestMainWindow::closingWays() {
 
 void TestMainWindow::enterConvertsAndEscCloses() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
-  QSignalSpy closed(&w, &frmGetCommand::closed);
+  QSignalSpy closed(&w, &QtMainWindow::closed);
   QTest::keyClick(w.inputField, Qt::Key_Return);  // Convert, with nothing filled in
   QCOMPARE(f.LastMessage(), std::string("File name must be provided!"));
   QCOMPARE(closed.count(), 0);
@@ -701,7 +701,7 @@ void TestMainWindow::createProfileAvailability() {
   WindowFixture f;
   WriteFile(f.dir / "trip.gpx", "<gpx/>");
   WriteFile(f.dir / "more.gpx", "<gpx/>");
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.inputField->setText(input.replace("@", QString::fromStdString(f.dir.path())));
   w.outputField->setText(output);
   w.useProfile->setChecked(profile);
@@ -711,7 +711,7 @@ void TestMainWindow::createProfileAvailability() {
 
 void TestMainWindow::aboutAndTerms() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.aboutItem->trigger();
   w.termsItem->trigger();
   QCOMPARE(f.messages.boxes.size(), std::size_t(2));
@@ -731,7 +731,7 @@ void TestMainWindow::aboutAndTerms() {
 // The guide opens in the program's own viewer, wherever Notes.rtf may be.
 void TestMainWindow::notesShowsGuide() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.show();
   w.notesItem->trigger();
   auto* guide = w.findChild<QDialog*>("guide");

@@ -12,7 +12,7 @@
 #include <QtTest>
 
 #include "engine/profiles.h"
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 #include "window_fixture.h"
 
 using namespace marklode;
@@ -125,7 +125,7 @@ void TestRequests::convertRefuses() {
   WriteFile(f.dir / "in.csv", "1,2,\"a\"\r\n");
   f.ctx.ReverseSwitch = reverse;
   f.ctx.OverwriteConfirmed = true;  // lists go straight to their checks
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   if (toGpx) w.poiToGpx->setChecked(true);
   w.inputField->setText(QString::fromStdString(At(f, input)));
   w.outputField->setText(QString::fromStdString(At(f, output)));
@@ -134,7 +134,7 @@ void TestRequests::convertRefuses() {
   f.settings.values.erase("ProfileMode");
   const auto storedBefore = f.settings.values;
   f.ctx.ProfileMode = true;  // cleared by every click, before any check
-  QSignalSpy closed(&w, &frmGetCommand::closed);
+  QSignalSpy closed(&w, &QtMainWindow::closed);
   w.convertButton->click();
 
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
@@ -168,14 +168,14 @@ void TestRequests::convertSingleRequest() {
   QFETCH(QString, outKey);
   WindowFixture f;
   WriteFile(f.dir / "Trip.GPX", "<gpx/>");
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   (gpxToPoi ? w.gpxToPoi : w.poiToGpx)->click();
   if (lineBreaks) w.keepLineBreaksItem->trigger();
   const std::string input = f.dir / "trip.gpx";  // found without regard to case
   const std::string output = f.dir / "trip.out";
   w.inputField->setText(QString::fromStdString(input));
   w.outputField->setText(QString::fromStdString(output));
-  QSignalSpy closed(&w, &frmGetCommand::closed);
+  QSignalSpy closed(&w, &QtMainWindow::closed);
   w.convertButton->click();
 
   QVERIFY(f.messages.boxes.empty());
@@ -194,13 +194,13 @@ void TestRequests::convertSingleRequest() {
 
 void TestRequests::convertProfileRequest() {
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.useProfile->setChecked(true);
   const std::string profile = f.dir / "club tours.zvp";
   WriteFile(profile, "[Profile]\r\n");
   w.profileField->setText(QString::fromStdString(profile));
   f.ctx.InputSpec = "as the entry routine left it";
-  QSignalSpy closed(&w, &frmGetCommand::closed);
+  QSignalSpy closed(&w, &QtMainWindow::closed);
   w.convertButton->click();
   QCOMPARE(closed.count(), 1);
   QVERIFY(f.messages.boxes.empty());
@@ -220,7 +220,7 @@ void TestRequests::convertListAsksOnceAndChecksEveryItem() {
   f.settings.values = {{"OutFileGPX", "/earlier/out.csv"}};
   const std::string list = maps + "/x.y.gpx;b.gpx";
 
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.inputField->setText(QString::fromStdString(list));
   w.convertButton->click();
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
@@ -233,13 +233,13 @@ void TestRequests::convertListAsksOnceAndChecksEveryItem() {
   QCOMPARE(f.Stored("OutFileGPX"), std::string("/earlier/out.csv"));
 
   // The next window of the same run does not ask again...
-  frmGetCommand& again = f.Load();
+  QtMainWindow& again = f.Load();
   QCOMPARE(again.inputField->text(), QString::fromStdString(list));
   again.convertButton->click();
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
 
   // ...unless the output field was entered and left in between.
-  frmGetCommand& third = f.Load();
+  QtMainWindow& third = f.Load();
   QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
   QCoreApplication::sendEvent(third.outputField, &out);
   f.messages.answers = {kButtonOk};
@@ -251,11 +251,11 @@ void TestRequests::convertListCancelStoresNothing() {
   WindowFixture f;
   WriteFile(f.dir / "a.gpx", "<gpx/>");
   WriteFile(f.dir / "b.gpx", "<gpx/>");
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.inputField->setText(QString::fromStdString(f.dir / "a.gpx;b.gpx"));
   const auto storedBefore = f.settings.values;
   f.messages.answers = {kButtonCancel};
-  QSignalSpy closed(&w, &frmGetCommand::closed);
+  QSignalSpy closed(&w, &QtMainWindow::closed);
   w.convertButton->click();
   QCOMPARE(f.messages.boxes.size(), std::size_t(1));
   QCOMPARE(closed.count(), 0);
@@ -290,7 +290,7 @@ void TestRequests::listOutputNamesFollowBatchRule() {
   for (const QString& n : names) WriteFile(dir + "/" + n.toStdString(), "x");
   QDir().mkpath(QString::fromStdString(f.dir / blocked.toStdString()));
   f.ctx.OverwriteConfirmed = true;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   (gpxToPoi ? w.gpxToPoi : w.poiToGpx)->click();
   w.inputField->setText(QString::fromStdString(dir + "/") + names.join(';'));
   w.convertButton->click();
@@ -301,7 +301,7 @@ void TestRequests::testOpenKeepsExistingOutput() {
   WindowFixture f;
   WriteFile(f.dir / "in.gpx", "<gpx/>");
   WriteFile(f.dir / "out.csv", "kept\r\n");
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.inputField->setText(QString::fromStdString(f.dir / "in.gpx"));
   w.outputField->setText(QString::fromStdString(f.dir / "out.csv"));
   w.convertButton->click();
@@ -366,7 +366,7 @@ void TestRequests::choosersAskWithTheirSettings() {
   QFETCH(QString, preset);
   QFETCH(uint, options);
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   (gpxToPoi ? w.gpxToPoi : w.poiToGpx)->click();
   if (button == "BrowseProfile") w.useProfile->setChecked(true);
   w.outputField->setText(outputText);
@@ -409,7 +409,7 @@ void TestRequests::inputChooserJoinsSelection() {
     expected += i == 0 ? files.back() : ";" + name;
   }
   f.chooser.Answer(files);
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.browseInput->click();
 
   QCOMPARE(w.inputField->text().toStdString(), expected);
@@ -451,7 +451,7 @@ void TestRequests::choosersCancelled() {
   QFETCH(QString, before);
   QFETCH(QString, after);
   WindowFixture f;
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   if (button == "BrowseProfile") w.useProfile->setChecked(true);
   QLineEdit* field = button == "BrowseInput"    ? w.inputField
                      : button == "BrowseOutput" ? w.outputField
@@ -468,7 +468,7 @@ void TestRequests::choosersCancelled() {
 void TestRequests::profileChooserHasItsOwnTitle() {
   WindowFixture f;
   WriteFile(f.dir / "in.gpx", "<gpx/>");
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.inputField->setText(QString::fromStdString(f.dir / "in.gpx"));
   w.outputField->setText(QString::fromStdString(f.dir / "o.csv"));
   w.createProfileItem->trigger();
@@ -509,7 +509,7 @@ void TestRequests::createProfileWritesTemplate() {
   const std::string in = At(f, input);
   const std::string profile = f.dir / "made.ZVP";
   f.chooser.Answer({profile});
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   (gpxToPoi ? w.gpxToPoi : w.poiToGpx)->click();
   if (lineBreaks) w.keepLineBreaksItem->trigger();
   w.inputField->setText(QString::fromStdString(in));
@@ -536,7 +536,7 @@ void TestRequests::createProfileWritesTemplate() {
 void TestRequests::createProfileCancelledWritesNothing() {
   WindowFixture f;
   WriteFile(f.dir / "t.gpx", "x");
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.inputField->setText(QString::fromStdString(f.dir / "t.gpx"));
   w.outputField->setText("o.csv");
   w.createProfileItem->trigger();  // cancelled
@@ -568,7 +568,7 @@ void TestRequests::droppedFilesFillInput() {
     WriteFile(path, "x");
     urls << QUrl::fromLocalFile(QString::fromStdString(path));
   }
-  frmGetCommand& w = f.Load();
+  QtMainWindow& w = f.Load();
   w.inputField->setText("before");
   QMimeData mime;
   mime.setUrls(urls);

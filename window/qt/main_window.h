@@ -33,12 +33,12 @@ std::vector<std::string> QtNameFilters(std::string_view filterList);
 // The user guide built into the program, as Markdown.
 QString UserGuideText();
 
-class frmGetCommand : public QMainWindow, private FormView {
+class QtMainWindow : public QMainWindow, private FormView {
   Q_OBJECT
 
  public:
-  frmGetCommand(RunContext& ctx, const WindowServices& services, QWidget* parent = nullptr);
-  ~frmGetCommand() override;
+  QtMainWindow(RunContext& ctx, const WindowServices& services, QWidget* parent = nullptr);
+  ~QtMainWindow() override;
 
   // The designed size as the layout enforces it, in pixels.
   int DesignWidth() const { return designWidth_; }

@@ -1,4 +1,4 @@
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -86,20 +86,20 @@ QString UserGuideText() {
 
 // ---------------------------------------------------------------------------
 
-frmGetCommand::frmGetCommand(RunContext& ctx, const WindowServices& services, QWidget* parent)
+QtMainWindow::QtMainWindow(RunContext& ctx, const WindowServices& services, QWidget* parent)
     : QMainWindow(parent),
       form_(
           std::make_unique<GetCommandForm>(ctx, services.chooser, static_cast<FormView&>(*this))) {
-  setObjectName("frmGetCommand");
+  setObjectName("QtMainWindow");
   setWindowTitle(Q(kAppTitle));
   BuildMenus();
   BuildControls();
   LoadForm();
 }
 
-frmGetCommand::~frmGetCommand() = default;
+QtMainWindow::~QtMainWindow() = default;
 
-void frmGetCommand::BuildMenus() {
+void QtMainWindow::BuildMenus() {
   fileMenu = menuBar()->addMenu(tr("&File"));
   fileMenu->setObjectName("FileMenu");
   createProfileItem = fileMenu->addAction(tr("Create &Profile"));
@@ -122,16 +122,16 @@ void frmGetCommand::BuildMenus() {
   aboutItem = helpMenu->addAction(tr("&About..."));
   aboutItem->setObjectName("About");
 
-  connect(fileMenu, &QMenu::aboutToShow, this, &frmGetCommand::OnFileMenu);
-  connect(createProfileItem, &QAction::triggered, this, &frmGetCommand::OnCreateProfile);
-  connect(exitItem, &QAction::triggered, this, &frmGetCommand::OnExit);
-  connect(keepLineBreaksItem, &QAction::triggered, this, &frmGetCommand::OnKeepLineBreaks);
-  connect(notesItem, &QAction::triggered, this, &frmGetCommand::OnNotes);
-  connect(termsItem, &QAction::triggered, this, &frmGetCommand::OnTerms);
-  connect(aboutItem, &QAction::triggered, this, &frmGetCommand::OnAbout);
+  connect(fileMenu, &QMenu::aboutToShow, this, &QtMainWindow::OnFileMenu);
+  connect(createProfileItem, &QAction::triggered, this, &QtMainWindow::OnCreateProfile);
+  connect(exitItem, &QAction::triggered, this, &QtMainWindow::OnExit);
+  connect(keepLineBreaksItem, &QAction::triggered, this, &QtMainWindow::OnKeepLineBreaks);
+  connect(notesItem, &QAction::triggered, this, &QtMainWindow::OnNotes);
+  connect(termsItem, &QAction::triggered, this, &QtMainWindow::OnTerms);
+  connect(aboutItem, &QAction::triggered, this, &QtMainWindow::OnAbout);
 }
 
-void frmGetCommand::BuildControls() {
+void QtMainWindow::BuildControls() {
   auto* client = new QWidget(this);
   client->setObjectName("client");
   setCentralWidget(client);
@@ -262,11 +262,11 @@ void frmGetCommand::BuildControls() {
   });
   connect(inputField, &QLineEdit::textChanged, this, [this] { form_->InputChanged(); });
   connect(useProfile, &QCheckBox::toggled, this, [this] { form_->UseProfileClicked(); });
-  connect(convertButton, &QPushButton::clicked, this, &frmGetCommand::OnConvert);
-  connect(browseInput, &QPushButton::clicked, this, &frmGetCommand::OnBrowseInput);
-  connect(browseOutput, &QPushButton::clicked, this, &frmGetCommand::OnBrowseOutput);
-  connect(browseProfile, &QPushButton::clicked, this, &frmGetCommand::OnBrowseProfile);
-  connect(closeButton, &QPushButton::clicked, this, &frmGetCommand::OnClose);
+  connect(convertButton, &QPushButton::clicked, this, &QtMainWindow::OnConvert);
+  connect(browseInput, &QPushButton::clicked, this, &QtMainWindow::OnBrowseInput);
+  connect(browseOutput, &QPushButton::clicked, this, &QtMainWindow::OnBrowseOutput);
+  connect(browseProfile, &QPushButton::clicked, this, &QtMainWindow::OnBrowseProfile);
+  connect(closeButton, &QPushButton::clicked, this, &QtMainWindow::OnClose);
 
   // A joined selection of many files is far longer than a line edit's usual
   // limit; every name must arrive whole.
@@ -279,7 +279,7 @@ void frmGetCommand::BuildControls() {
 // ---------------------------------------------------------------------------
 // Load, layout, unload
 
-void frmGetCommand::LoadForm() {
+void QtMainWindow::LoadForm() {
   // The design as built above, before anything from the store changes it.
   designWidth_ = Px(kDesignClientWidth);
   designHeight_ = layout()->totalMinimumSize().height();
@@ -306,7 +306,7 @@ void frmGetCommand::LoadForm() {
 // Whatever the store says, the window comes up whole and usable on the screen
 // it lands on: a position saved on a larger monitor, or near its right or
 // bottom edge, is pulled in, and a width larger than the screen is cut to it.
-void frmGetCommand::KeepOnScreen() {
+void QtMainWindow::KeepOnScreen() {
   // The frame counts: its size is known once the window manager has framed
   // the window, so this runs again after the first showing.
   QRect outer = frameGeometry();
@@ -326,35 +326,35 @@ void frmGetCommand::KeepOnScreen() {
   if (QPoint(x, y) != outer.topLeft()) move(x, y);
 }
 
-void frmGetCommand::showEvent(QShowEvent* event) {
+void QtMainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownOnce_) return;
   shownOnce_ = true;
-  QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+  QTimer::singleShot(0, this, &QtMainWindow::KeepOnScreen);
 }
 
-void frmGetCommand::moveEvent(QMoveEvent* event) {
+void QtMainWindow::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   // The window manager has put its frame around the window: check once more
   // with the frame's real size.
   if (shownOnce_ && !framed_ && frameGeometry() != geometry()) {
     framed_ = true;
-    QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+    QTimer::singleShot(0, this, &QtMainWindow::KeepOnScreen);
   }
 }
 
-int frmGetCommand::Px(double twips) const {
+int QtMainWindow::Px(double twips) const {
   return static_cast<int>(std::lround(twips * scale_ / kTwipsPerPixel));
 }
 
-void frmGetCommand::resizeEvent(QResizeEvent* event) {
+void QtMainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   LayOut();
 }
 
 // Only the width can change: the three fields widen, the Browse buttons and
 // the separator follow the right edge, everything else keeps its place.
-void frmGetCommand::LayOut() {
+void QtMainWindow::LayOut() {
   if (laying_out_ || designWidth_ == 0) return;
   if (windowState() & Qt::WindowMinimized) return;
   // Maximised, the fields still follow the width; only a normal window has
@@ -380,13 +380,13 @@ void frmGetCommand::LayOut() {
   laying_out_ = false;
 }
 
-void frmGetCommand::closeEvent(QCloseEvent* event) {
+void QtMainWindow::closeEvent(QCloseEvent* event) {
   form_->Unload(pos().x() * kTwipsPerPixel, pos().y() * kTwipsPerPixel);
   event->accept();
   emit closed();
 }
 
-void frmGetCommand::keyPressEvent(QKeyEvent* event) {
+void QtMainWindow::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -400,7 +400,7 @@ void frmGetCommand::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-bool frmGetCommand::eventFilter(QObject* watched, QEvent* event) {
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == outputField) {
     if (event->type() == QEvent::FocusIn) {
       // After the click that brought the focus has placed its caret.
@@ -432,7 +432,7 @@ bool frmGetCommand::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // Local files only: the form takes names, not addresses.
-bool frmGetCommand::DroppedFiles(const QEvent* event, std::vector<std::string>& files) const {
+bool QtMainWindow::DroppedFiles(const QEvent* event, std::vector<std::string>& files) const {
   const QMimeData* mime = static_cast<const QDropEvent*>(event)->mimeData();
   if (mime == nullptr || !mime->hasUrls()) return false;
   for (const QUrl& url : mime->urls()) {
@@ -445,59 +445,59 @@ bool frmGetCommand::DroppedFiles(const QEvent* event, std::vector<std::string>& 
 // ---------------------------------------------------------------------------
 // The user's actions, handed to the form
 
-void frmGetCommand::OnConvert() {
+void QtMainWindow::OnConvert() {
   form_->Convert();
 }
 
-void frmGetCommand::OnClose() {
+void QtMainWindow::OnClose() {
   form_->Cancel();
 }
 
-void frmGetCommand::OnExit() {
+void QtMainWindow::OnExit() {
   form_->Exit();
 }
 
-void frmGetCommand::OnBrowseInput() {
+void QtMainWindow::OnBrowseInput() {
   form_->ChooseInput();
 }
 
-void frmGetCommand::OnBrowseOutput() {
+void QtMainWindow::OnBrowseOutput() {
   form_->ChooseOutput();
 }
 
-void frmGetCommand::OnBrowseProfile() {
+void QtMainWindow::OnBrowseProfile() {
   form_->ChooseProfile();
 }
 
-void frmGetCommand::OnFileMenu() {
+void QtMainWindow::OnFileMenu() {
   form_->FileMenuOpening();
 }
 
-void frmGetCommand::OnCreateProfile() {
+void QtMainWindow::OnCreateProfile() {
   form_->CreateProfile();
 }
 
-void frmGetCommand::OnKeepLineBreaks() {
+void QtMainWindow::OnKeepLineBreaks() {
   // The checkable item has already inverted its mark.
   form_->LineBreakToggled();
 }
 
-void frmGetCommand::OnNotes() {
+void QtMainWindow::OnNotes() {
   form_->Notes();
 }
 
-void frmGetCommand::OnTerms() {
+void QtMainWindow::OnTerms() {
   form_->Terms();
 }
 
-void frmGetCommand::OnAbout() {
+void QtMainWindow::OnAbout() {
   form_->About();
 }
 
 // ---------------------------------------------------------------------------
 // What the form sees of the window
 
-QWidget* frmGetCommand::Widget(Ctl id) const {
+QWidget* QtMainWindow::Widget(Ctl id) const {
   switch (id) {
     case Ctl::GpxToPoi:
       return gpxToPoi;
@@ -534,19 +534,19 @@ QWidget* frmGetCommand::Widget(Ctl id) const {
   return nullptr;
 }
 
-QLineEdit* frmGetCommand::Field(Ctl id) const {
+QLineEdit* QtMainWindow::Field(Ctl id) const {
   return qobject_cast<QLineEdit*>(Widget(id));
 }
 
-std::string frmGetCommand::Text(Ctl field) const {
+std::string QtMainWindow::Text(Ctl field) const {
   return Field(field)->text().toStdString();
 }
 
-void frmGetCommand::SetText(Ctl field, const std::string& text) {
+void QtMainWindow::SetText(Ctl field, const std::string& text) {
   Field(field)->setText(Q(text));
 }
 
-bool frmGetCommand::Checked(Ctl control) const {
+bool QtMainWindow::Checked(Ctl control) const {
   switch (control) {
     case Ctl::GpxToPoi:
       return gpxToPoi->isChecked();
@@ -561,7 +561,7 @@ bool frmGetCommand::Checked(Ctl control) const {
   }
 }
 
-void frmGetCommand::SetChecked(Ctl control, bool on) {
+void QtMainWindow::SetChecked(Ctl control, bool on) {
   switch (control) {
     case Ctl::GpxToPoi:
       gpxToPoi->setChecked(on);
@@ -580,13 +580,13 @@ void frmGetCommand::SetChecked(Ctl control, bool on) {
   }
 }
 
-bool frmGetCommand::Enabled(Ctl control) const {
+bool QtMainWindow::Enabled(Ctl control) const {
   if (control == Ctl::CreateProfile) return createProfileItem->isEnabled();
   if (control == Ctl::KeepCommentLineBreaks) return keepLineBreaksItem->isEnabled();
   return Widget(control)->isEnabled();
 }
 
-void frmGetCommand::SetEnabled(Ctl control, bool on) {
+void QtMainWindow::SetEnabled(Ctl control, bool on) {
   if (control == Ctl::CreateProfile)
     createProfileItem->setEnabled(on);
   else if (control == Ctl::KeepCommentLineBreaks)
@@ -595,7 +595,7 @@ void frmGetCommand::SetEnabled(Ctl control, bool on) {
     Widget(control)->setEnabled(on);
 }
 
-void frmGetCommand::SetLook(Ctl field, FieldLook look) {
+void QtMainWindow::SetLook(Ctl field, FieldLook look) {
   // The window's colour, or that of an editable field, in every colour
   // group (disabled too).
   const QColor colour = look == FieldLook::Window
@@ -607,18 +607,18 @@ void frmGetCommand::SetLook(Ctl field, FieldLook look) {
   edit->setPalette(p);
 }
 
-void frmGetCommand::CaretToEnd(Ctl field) {
+void QtMainWindow::CaretToEnd(Ctl field) {
   QLineEdit* edit = Field(field);
   edit->setCursorPosition(int(edit->text().size()));
 }
 
-void frmGetCommand::Close() {
+void QtMainWindow::Close() {
   close();
 }
 
 // The guide is built into the program and shown in a viewer of its own, as
 // many desktops have no program for the installed Notes.rtf.
-void frmGetCommand::ShowGuide() {
+void QtMainWindow::ShowGuide() {
   if (guide_ == nullptr) {
     guide_ = new QDialog(this);
     guide_->setObjectName("guide");

@@ -17,7 +17,7 @@
 
 namespace marklode {
 
-class frmGetCommand;
+class QtMainWindow;
 
 // How a message-box style code looks: its icon, its buttons and the button
 // that Enter presses.
@@ -89,12 +89,12 @@ class QtWindowHost : public WindowHost {
 
   // Run once each window is shown, before events are serviced (tests and the
   // picture of the window use it to act on the window).
-  std::function<void(frmGetCommand&)> onShown;
+  std::function<void(QtMainWindow&)> onShown;
 
  private:
   WindowServices services_;
   QtProgressSink* progress_;
-  std::unique_ptr<frmGetCommand> window_;
+  std::unique_ptr<QtMainWindow> window_;
   bool inCycles_ = false;
   bool lastHadRequest_ = false;
 

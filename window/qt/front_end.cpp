@@ -1,4 +1,4 @@
-#include "window/qt_front_end.h"
+#include "window/qt/front_end.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,7 +12,7 @@
 #include "services/platform.h"
 #include "services/strings.h"
 #include "window/form/progress_text.h"
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 
 namespace marklode {
 
@@ -206,11 +206,11 @@ void QtWindowHost::ShowOnce(RunContext& ctx) {
     if (ctx.progress == nullptr) ctx.progress = progress_;
   }
   window_.reset();  // each showing loads a fresh window
-  window_ = std::make_unique<frmGetCommand>(ctx, services_);
-  frmGetCommand& window = *window_;
+  window_ = std::make_unique<QtMainWindow>(ctx, services_);
+  QtMainWindow& window = *window_;
   QEventLoop loop;
   // Queued: a window closed before the loop runs still ends it.
-  QObject::connect(&window, &frmGetCommand::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+  QObject::connect(&window, &QtMainWindow::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
   window.show();
   // The window that comes back after a conversion takes the keyboard, so Esc
   // and the mnemonics work without a click first.
