@@ -221,15 +221,9 @@ void QtMainWindow::BuildControls() {
     scale_ = std::max(scale_, placed[i]->sizeHint().width() / double(TwipsToPixels(d.width)));
     scale_ = std::max(scale_, placed[i]->sizeHint().height() / double(TwipsToPixels(d.height)));
   }
-  for (std::size_t i = 0; i < placed.size(); ++i) {
-    const ControlDesign& d = kControlDesign[i];
-    placed[i]->setGeometry(Px(d.left), Px(d.top), Px(d.width), Px(d.height));
-  }
-  client->setFixedHeight(Px(kDesignClientHeight));
-  client->setMinimumWidth(Px(kDesignClientWidth));
-  const int lineWidth = Px(kSeparatorRight) - Px(kSeparatorLeft) + 1;
-  separatorDark->setGeometry(Px(kSeparatorLeft), Px(kSeparatorTop), lineWidth, 1);
-  separatorLight->setGeometry(Px(kSeparatorLeft), Px(kSeparatorTop) + 1, lineWidth, 1);
+  const ClientLayout designed = PlaceControls(0);
+  client->setFixedHeight(designed.height);
+  client->setMinimumWidth(designed.minWidth);
 
   // Never shown: it only carries the colour of an editable field.
   editableModel = new QLineEdit(client);
@@ -283,9 +277,6 @@ void QtMainWindow::LoadForm() {
   // The design as built above, before anything from the store changes it.
   designWidth_ = Px(kDesignClientWidth);
   designHeight_ = layout()->totalMinimumSize().height();
-  designFieldWidth_ = inputField->width();
-  designBrowseLeft_ = browseOutput->x();
-  designLineX2_ = separatorDark->geometry().right();
   setMinimumWidth(designWidth_);
   setFixedHeight(designHeight_);
   resize(designWidth_, designHeight_);
@@ -344,7 +335,18 @@ void QtMainWindow::moveEvent(QMoveEvent* event) {
 }
 
 int QtMainWindow::Px(double twips) const {
-  return static_cast<int>(std::lround(twips * scale_ / kTwipsPerPixel));
+  return ScaledPixels(twips, scale_);
+}
+
+ClientLayout QtMainWindow::PlaceControls(int clientWidth) {
+  const ClientLayout layout = LayoutForWidth(clientWidth, scale_);
+  auto rect = [](const PixelRect& r) { return QRect(r.left, r.top, r.width, r.height); };
+  for (std::size_t i = 0; i < kControlDesign.size(); ++i)
+    Widget(kControlDesign[i].id)->setGeometry(rect(layout.controls[i]));
+  const PixelRect& line = layout.separator;
+  separatorDark->setGeometry(line.left, line.top, line.width, 1);
+  separatorLight->setGeometry(line.left, line.top + 1, line.width, 1);
+  return layout;
 }
 
 void QtMainWindow::resizeEvent(QResizeEvent* event) {
@@ -352,8 +354,7 @@ void QtMainWindow::resizeEvent(QResizeEvent* event) {
   LayOut();
 }
 
-// Only the width can change: the three fields widen, the Browse buttons and
-// the separator follow the right edge, everything else keeps its place.
+// Only the width can change; the form lays the client area out for it.
 void QtMainWindow::LayOut() {
   if (laying_out_ || designWidth_ == 0) return;
   if (windowState() & Qt::WindowMinimized) return;
@@ -366,16 +367,10 @@ void QtMainWindow::LayOut() {
     w = std::max(w, designWidth_);
     resize(w, designHeight_);
   }
-  const int d = std::max(w - designWidth_, 0);
-  for (QLineEdit* field : {inputField, outputField, profileField})
-    field->resize(designFieldWidth_ + d, field->height());
+  PlaceControls(w);
   for (QLineEdit* field : {inputField, outputField, profileField}) field->setCursorPosition(0);
   for (Ctl field : {Ctl::InputField, Ctl::OutputField, Ctl::ProfileField})
     CaretToEnd(field);  // a long path shows its end
-  for (QPushButton* b : {browseOutput, browseProfile, browseInput})
-    b->move(designBrowseLeft_ + d, b->y());
-  for (QWidget* l : {separatorDark, separatorLight})
-    l->resize(designLineX2_ + d - l->x() + 1, l->height());
   if (normal) form_->StoreWidth(w * kTwipsPerPixel);
   laying_out_ = false;
 }

@@ -13,6 +13,7 @@
 
 #include "engine/run_context.h"
 #include "window/form/get_command_form.h"
+#include "window/form/window_geometry.h"
 #include "window/window_services.h"
 
 class QAction;
@@ -88,6 +89,7 @@ class QtMainWindow : public QMainWindow, private FormView {
   void BuildControls();
   void BuildMenus();
   void LoadForm();
+  ClientLayout PlaceControls(int clientWidth);  // as the form lays them out for the width
   void KeepOnScreen();
   QWidget* Widget(Ctl id) const;
   QLineEdit* Field(Ctl id) const;
@@ -100,7 +102,6 @@ class QtMainWindow : public QMainWindow, private FormView {
 
   double scale_ = 1.0;  // of the design, for the desktop's font (1: as designed)
   int designWidth_ = 0, designHeight_ = 0;
-  int designFieldWidth_ = 0, designBrowseLeft_ = 0, designLineX2_ = 0;
 
  public:
   // The controls, named as the form names them.

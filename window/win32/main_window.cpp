@@ -11,6 +11,7 @@
 
 #include "services/os.h"
 #include "services/platform.h"
+#include "window/form/window_geometry.h"
 #include "window/win32/dialog_text.h"
 
 namespace marklode {
@@ -380,8 +381,12 @@ void Win32MainWindow::PlaceControls() {
   outerHeight_ = Px(kDesignClientHeight) + (outer.bottom - outer.top) - client.bottom;
 }
 
+double Win32MainWindow::Scale() const {
+  return dpi_ * fit_ / 96.0;
+}
+
 int Win32MainWindow::Px(double twips) const {
-  return static_cast<int>(std::lround(twips * dpi_ * fit_ / 1440.0));
+  return ScaledPixels(twips, Scale());
 }
 
 int Win32MainWindow::ToTwips(int pixels) const {
@@ -416,28 +421,21 @@ void Win32MainWindow::LoadGeometry() {
   ::SetWindowPos(hwnd_, nullptr, x, y, width, outerHeight_, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// Only the width can change: the three fields widen, the Browse buttons and
-// the separator follow the right edge, everything else keeps its place.
+// Only the width can change; the form lays the client area out for it.
 void Win32MainWindow::Layout() {
   if (!built_ || placing_ || ::IsIconic(hwnd_)) return;
   placing_ = true;
   RECT client{};
   ::GetClientRect(hwnd_, &client);
-  const int d = std::max(0, static_cast<int>(client.right) - Px(kDesignClientWidth));
+  const ClientLayout layout = LayoutForWidth(client.right, Scale());
   HDWP moves = ::BeginDeferWindowPos(static_cast<int>(controls_.size()) + 1);
-  for (std::size_t i = 0; i < kControlDesign.size(); ++i) {
-    const ControlDesign& c = kControlDesign[i];
-    int x = Px(c.left), width = Px(c.width);
-    if (c.kind == CtlKind::Field) width += d;
-    if (c.id == Ctl::BrowseOutput || c.id == Ctl::BrowseProfile || c.id == Ctl::BrowseInput) x += d;
+  auto place = [&moves](HWND c, const PixelRect& r) {
     if (moves != nullptr)
-      moves = ::DeferWindowPos(moves, controls_[i], nullptr, x, Px(c.top), width, Px(c.height),
+      moves = ::DeferWindowPos(moves, c, nullptr, r.left, r.top, r.width, r.height,
                                SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  if (moves != nullptr)
-    moves = ::DeferWindowPos(moves, separator_, nullptr, Px(kSeparatorLeft), Px(kSeparatorTop),
-                             Px(kSeparatorRight) - Px(kSeparatorLeft) + 1 + d, 2,
-                             SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  for (std::size_t i = 0; i < controls_.size(); ++i) place(controls_[i], layout.controls[i]);
+  place(separator_, layout.separator);
   if (moves != nullptr) ::EndDeferWindowPos(moves);
   // What moved or widened is drawn whole at its new place, not only the part
   // that was uncovered.

@@ -69,6 +69,7 @@ class Win32MainWindow : public FormView {
   LRESULT FieldColour(HDC dc, HWND field);
   HWND Control(Ctl id) const;
   Ctl CtlOf(HWND control) const;  // CreateProfile for none of the client area's
+  double Scale() const;           // of the design: the DPI and the font's fit
   int Px(double twips) const;
   int ToTwips(int pixels) const;
 
