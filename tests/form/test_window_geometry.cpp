@@ -96,6 +96,54 @@ TEST(FormLayout, FieldsWidenAndBrowseButtonsFollowTheRightEdge) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// The window on the screen
+
+TEST(FormScreenPlace, TheWholeFramedWindowStaysInTheWorkArea) {
+  struct Case {
+    const char* name;
+    PixelRect area, window;
+    FrameExtents frame;
+    PixelRect want;
+  };
+  const PixelRect hd{0, 0, 1920, 1080};
+  const FrameExtents openbox{4, 11, 4, 4};  // title bar and borders: 15 lines in all
+  const Case cases[] = {
+      {"InsideStays", hd, {300, 200, 400, 260}, openbox, {300, 200, 400, 260}},
+      // Restored at the bottom-right corner: the frame below the window counts,
+      // and so does the title bar above it.
+      {"BottomRightCountsTheFrame", hd, {1520, 820, 400, 260}, openbox, {1516, 816, 400, 260}},
+      {"BeyondTheCornerComesBack", hd, {5000, 3000, 400, 260}, openbox, {1516, 816, 400, 260}},
+      {"TitleBarAboveTheTopComesDown", hd, {-100, 5, 400, 260}, openbox, {4, 11, 400, 260}},
+      {"UnframedFitsItsOwnRectangle", hd, {1520, 820, 400, 260}, {}, {1520, 820, 400, 260}},
+      // A work area that leaves out a panel, on a second monitor to the left.
+      {"PanelAndSecondMonitor",
+       {-1280, 0, 1280, 992},
+       {-500, 900, 400, 260},
+       openbox,
+       {-500, 728, 400, 260}},
+      {"WiderThanTheAreaIsCut",
+       {0, 0, 800, 600},
+       {100, 100, 1000, 260},
+       openbox,
+       {4, 100, 792, 260}},
+      {"NeverBelowTheMinimumWidth",
+       {0, 0, 800, 600},
+       {100, 100, 1000, 260},
+       {20, 11, 20, 4},
+       {20, 100, 790, 260}},
+      {"TallerThanTheAreaKeepsTheTitleBar",
+       {0, 0, 800, 200},
+       {100, 100, 400, 260},
+       openbox,
+       {100, 11, 400, 260}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(KeepOnScreen(c.area, c.window, c.frame, 790), c.want);
+  }
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace marklode

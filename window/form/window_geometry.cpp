@@ -34,4 +34,23 @@ ClientLayout LayoutForWidth(int clientWidth, double scale) {
   return layout;
 }
 
+PixelRect KeepOnScreen(const PixelRect& workArea, const PixelRect& window,
+                       const FrameExtents& frame, int minWidth) {
+  const int frameWidth = frame.left + frame.right, frameHeight = frame.top + frame.bottom;
+  PixelRect placed = window;
+  if (placed.width + frameWidth > workArea.width)
+    placed.width = std::max(workArea.width - frameWidth, minWidth);
+  // The framed window's top-left corner, kept where the whole of it fits.
+  auto inside = [](int edge, int size, int areaStart, int areaSize) {
+    return std::clamp(edge, areaStart, std::max(areaStart, areaStart + areaSize - size));
+  };
+  placed.left =
+      inside(placed.left - frame.left, placed.width + frameWidth, workArea.left, workArea.width) +
+      frame.left;
+  placed.top =
+      inside(placed.top - frame.top, placed.height + frameHeight, workArea.top, workArea.height) +
+      frame.top;
+  return placed;
+}
+
 }  // namespace marklode

@@ -29,4 +29,18 @@ struct ClientLayout {
 };
 ClientLayout LayoutForWidth(int clientWidth, double scale);
 
+// How far a window's frame (title bar and borders) reaches beyond the
+// rectangle the toolkit reports and places for it: nothing where that
+// rectangle is the framed one already.
+struct FrameExtents {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// The window's rectangle moved (and, where wider than the work area, cut to
+// it but not below minWidth) so that the whole framed window lies inside the
+// work area; unchanged where it does. A framed window taller or wider than the
+// area keeps its top-left corner, title bar and all, inside.
+PixelRect KeepOnScreen(const PixelRect& workArea, const PixelRect& window,
+                       const FrameExtents& frame, int minWidth);
+
 }  // namespace marklode

@@ -294,27 +294,36 @@ void QtMainWindow::LoadForm() {
   form_->Load();
 }
 
+namespace {
+// The frame the last window of this run was given: a new window is kept on
+// the screen with it until the window manager has framed that one too.
+FrameExtents lastFrame;
+}  // namespace
+
 // Whatever the store says, the window comes up whole and usable on the screen
 // it lands on: a position saved on a larger monitor, or near its right or
 // bottom edge, is pulled in, and a width larger than the screen is cut to it.
 void QtMainWindow::KeepOnScreen() {
-  // The frame counts: its size is known once the window manager has framed
-  // the window, so this runs again after the first showing.
-  QRect outer = frameGeometry();
-  QScreen* screen = QGuiApplication::screenAt(outer.center());
+  // Qt places a window by its frame's corner (pos()); the frame's size is
+  // known only once the window manager has framed the window.
+  const QRect framed = frameGeometry(), client = geometry();
+  FrameExtents frame = lastFrame;
+  if (framed != client) {
+    frame = {client.left() - framed.left(), client.top() - framed.top(),
+             framed.right() - client.right(), framed.bottom() - client.bottom()};
+    lastFrame = frame;
+  }
+  QScreen* screen = QGuiApplication::screenAt(framed.center());
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   const QRect area = screen->availableGeometry();
-  if (outer.width() > area.width()) {
-    resize(std::max(area.width() - (outer.width() - width()), minimumWidth()), height());
-    outer = frameGeometry();
-  }
+  const PixelRect placed = marklode::KeepOnScreen(
+      {area.x(), area.y(), area.width(), area.height()},
+      {pos().x() + frame.left, pos().y() + frame.top, width(), height()}, frame, minimumWidth());
+  if (placed.width != width()) resize(placed.width, height());
   if (!testAttribute(Qt::WA_Moved)) return;  // the platform places the window itself
-  const int x =
-      std::clamp(outer.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width()));
-  const int y =
-      std::clamp(outer.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height()));
-  if (QPoint(x, y) != outer.topLeft()) move(x, y);
+  const QPoint corner(placed.left - frame.left, placed.top - frame.top);
+  if (corner != pos()) move(corner);
 }
 
 void QtMainWindow::showEvent(QShowEvent* event) {
@@ -322,6 +331,18 @@ void QtMainWindow::showEvent(QShowEvent* event) {
   if (shownOnce_) return;
   shownOnce_ = true;
   QTimer::singleShot(0, this, &QtMainWindow::KeepOnScreen);
+  // The frame may come after the first move (some window managers set it
+  // later): until it is seen, the window looks for it a while.
+  auto* wait = new QTimer(this);
+  wait->setInterval(50);
+  connect(wait, &QTimer::timeout, this, [this, wait, tries = 0]() mutable {
+    if (!framed_ && frameGeometry() != geometry()) {
+      framed_ = true;
+      KeepOnScreen();
+    }
+    if (framed_ || ++tries >= 40) wait->deleteLater();
+  });
+  wait->start();
 }
 
 void QtMainWindow::moveEvent(QMoveEvent* event) {

@@ -394,7 +394,8 @@ int Win32MainWindow::ToTwips(int pixels) const {
 }
 
 // The stored place and width; a place on no monitor (one that is gone) comes
-// back centred on the primary one.
+// back centred on the primary one, and a place near a monitor's edge is pulled
+// in until the whole window is on it.
 void Win32MainWindow::LoadGeometry() {
   RECT placed{};
   ::GetWindowRect(hwnd_, &placed);
@@ -407,16 +408,27 @@ void Win32MainWindow::LoadGeometry() {
   if (g.hasY) y = fromTwips(g.y);
   if (g.hasWidth) width = std::max(fromTwips(g.width), outerWidth_);
   RECT wanted{x, y, x + width, y + outerHeight_};
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
   if (::MonitorFromRect(&wanted, MONITOR_DEFAULTTONULL) == nullptr) {
-    MONITORINFO info{};
-    info.cbSize = sizeof info;
     const POINT origin{0, 0};
     if (::GetMonitorInfoW(::MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY), &info)) {
       const RECT& area = info.rcWork;
-      width = std::max(std::min(width, static_cast<int>(area.right - area.left)), outerWidth_);
       x = area.left + std::max(0, static_cast<int>(area.right - area.left) - width) / 2;
       y = area.top + std::max(0, static_cast<int>(area.bottom - area.top) - outerHeight_) / 2;
     }
+  } else if (!::GetMonitorInfoW(::MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST), &info)) {
+    info.rcWork = RECT{};
+  }
+  // The whole window on its monitor; the window's rectangle holds its frame.
+  const RECT& area = info.rcWork;
+  if (area.right > area.left && area.bottom > area.top) {
+    const PixelRect placed =
+        KeepOnScreen({area.left, area.top, area.right - area.left, area.bottom - area.top},
+                     {x, y, width, outerHeight_}, FrameExtents{}, outerWidth_);
+    x = placed.left;
+    y = placed.top;
+    width = placed.width;
   }
   ::SetWindowPos(hwnd_, nullptr, x, y, width, outerHeight_, SWP_NOZORDER | SWP_NOACTIVATE);
 }
