@@ -12,4 +12,9 @@ std::string ConvertingText(const RunContext& request) {
   return text;
 }
 
+std::string ProgressHeading(const RunContext* request) {
+  if (request == nullptr || request->InputSpec.empty()) return "Converting...";
+  return ConvertingText(*request);
+}
+
 }  // namespace marklode

@@ -11,7 +11,6 @@
 
 #include "services/platform.h"
 #include "services/strings.h"
-#include "window/form/progress_text.h"
 #include "window/qt/main_window.h"
 
 namespace marklode {
@@ -108,19 +107,17 @@ FileDialogResult QtFileChooser::Choose(const FileDialogRequest& request) {
 // ---------------------------------------------------------------------------
 
 QtProgressSink::QtProgressSink(std::chrono::milliseconds delay, Clock clock)
-    : delay_(delay), clock_(std::move(clock)) {}
+    : policy_(delay, std::move(clock)) {}
 
 QtProgressSink::~QtProgressSink() {
   delete dialog_.data();
 }
 
 void QtProgressSink::BeginRun(const RunContext* request) {
-  started_ = false;
-  cancelled_ = false;
+  policy_.BeginRun(request);
   // The dialog is reused: its own Cancel flag would otherwise cancel every
   // later run at its first report.
   if (dialog_) dialog_->reset();
-  request_ = request;
 }
 
 void QtProgressSink::Finish() {
@@ -128,16 +125,8 @@ void QtProgressSink::Finish() {
 }
 
 bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
-  if (cancelled_) return false;
-  const auto now = clock_();
-  if (!started_) {
-    started_ = true;
-    start_ = now;
-    lastPump_ = now - std::chrono::seconds(1);
-  }
-  if (now - start_ < delay_) return true;
-  if (now - lastPump_ < std::chrono::milliseconds(50)) return true;
-  lastPump_ = now;
+  if (policy_.cancelled()) return false;
+  if (!policy_.Due()) return true;
   if (!dialog_) {
     dialog_ = new QProgressDialog;
     dialog_->setWindowTitle(Q(kAppTitle));
@@ -148,23 +137,16 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
     dialog_->setAutoReset(false);
   }
   const QLocale locale;
-  QString label;
-  if (request_ != nullptr) {
-    label = Q(ConvertingText(*request_)) + QLatin1Char('\n');
-  } else {
-    label = QObject::tr("Converting...") + QLatin1Char(' ');
-  }
-  label += QObject::tr("%1 of %2 read")
-               .arg(locale.formattedDataSize(qint64(bytesDone)),
-                    locale.formattedDataSize(qint64(bytesTotal)));
+  const QString label = Q(policy_.Heading()) + QLatin1Char('\n') +
+                        QObject::tr("%1 of %2 read")
+                            .arg(locale.formattedDataSize(qint64(bytesDone)),
+                                 locale.formattedDataSize(qint64(bytesTotal)));
   dialog_->setLabelText(label);
-  dialog_->setValue(bytesTotal == 0
-                        ? 0
-                        : int(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal));
+  dialog_->setValue(ProgressPolicy::Permille(bytesDone, bytesTotal));
   if (!dialog_->isVisible()) dialog_->show();
   QApplication::processEvents();
   if (dialog_ && dialog_->wasCanceled()) {
-    cancelled_ = true;
+    policy_.Cancel();
     dialog_->hide();
     return false;
   }

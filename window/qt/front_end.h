@@ -13,6 +13,7 @@
 
 #include "engine/run_main.h"
 #include "services/messages.h"
+#include "window/form/progress_policy.h"
 #include "window/window_services.h"
 
 namespace marklode {
@@ -48,13 +49,12 @@ class QtFileChooser : public FileChooser {
   FileDialogResult Choose(const FileDialogRequest& request) override;
 };
 
-// Shows "bytes read of total" with Cancel once a conversion has run longer
-// than the delay; short runs show nothing. Events are serviced while the
-// dialog is up, at most every 50 ms, so that Cancel can be pressed.
+// Shows "bytes read of total" with Cancel when and as the progress policy
+// says (window/form/progress_policy.h).
 class QtProgressSink : public ProgressSink {
  public:
-  using Clock = std::function<std::chrono::steady_clock::time_point()>;
-  explicit QtProgressSink(std::chrono::milliseconds delay = std::chrono::milliseconds(500),
+  using Clock = ProgressPolicy::Clock;
+  explicit QtProgressSink(std::chrono::milliseconds delay = ProgressPolicy::kDelay,
                           Clock clock = &std::chrono::steady_clock::now);
   ~QtProgressSink() override;
 
@@ -64,16 +64,11 @@ class QtProgressSink : public ProgressSink {
   void BeginRun(const RunContext* request = nullptr);
   void Finish();  // the request is over: the dialog goes
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
-  bool cancelled() const { return cancelled_; }
+  bool cancelled() const { return policy_.cancelled(); }
   QProgressDialog* dialog() const { return dialog_; }
 
  private:
-  std::chrono::milliseconds delay_;
-  Clock clock_;
-  bool started_ = false;
-  bool cancelled_ = false;
-  const RunContext* request_ = nullptr;
-  std::chrono::steady_clock::time_point start_, lastPump_;
+  ProgressPolicy policy_;
   QPointer<QProgressDialog> dialog_;
 };
 
