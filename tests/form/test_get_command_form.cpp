@@ -725,6 +725,22 @@ INSTANTIATE_TEST_SUITE_P(Requests, FormChoosers, ::testing::ValuesIn(kChooserCas
 
 // Several files become a list and the current directory moves to their
 // folder, where the bare names are found.
+TEST(FormChooserAnswers, SelectionJoinsOnlyFilesOfOneFolder) {
+  const std::string m = std::string("m") + kPathSep, n = std::string("n") + kPathSep;
+  const struct {
+    const char* name;
+    std::vector<std::string> files;
+    std::string joined;
+  } cases[] = {
+      {"None", {}, ""},
+      {"One", {m + "a.gpx"}, m + "a.gpx"},
+      {"Three", {m + "a.gpx", m + "b.gpx", m + "c.gpx"}, m + "a.gpx;b.gpx;c.gpx"},
+      {"TwoFolders", {m + "a.gpx", n + "b.gpx"}, ""},
+      {"SubFolder", {m + "a.gpx", m + "s" + kPathSep + "b.gpx"}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JoinFileSelection(c.files), c.joined) << c.name;
+}
+
 TEST(FormChooserAnswers, InputSelectionBecomesAListInItsFolder) {
   FormFixture f;
   f.Load({{"OutFileGPX", "/g/out.csv"}});
@@ -757,6 +773,13 @@ TEST(FormChooserAnswers, OutputAndProfileTakeTheChosenFile) {
 
 // ---------------------------------------------------------------------------
 // Create Profile
+
+TEST(FormCreateProfile, PresetNameTurnsDotsIntoDashes) {
+  EXPECT_EQ(ProfilePresetName("Trip.Log.gpx", "CSV"), "Convert Trip-Log-GPX to CSV.ZVP");
+  EXPECT_EQ(ProfilePresetName("points.Csv", "GPX"), "Convert points-CSV to GPX.ZVP");
+  EXPECT_EQ(ProfilePresetName("a.gpx.b.CSV.x", "CSV"), "Convert a-GPX-b-CSV-x to CSV.ZVP");
+  EXPECT_EQ(ProfilePresetName("", "GPX"), "Convert  to GPX.ZVP");  // no file found
+}
 
 TEST(FormCreateProfile, IsOfferedForAnExistingInputAndAnOutput) {
   struct Case {
@@ -908,6 +931,26 @@ TEST(FormGeometry, StoredEdgesOffTheScreenAreCentred) {
     }
     if (c.want.hasWidth) {
       EXPECT_EQ(g.width, c.want.width);
+    }
+  }
+}
+
+TEST(FormGeometry, StoredTwipsAreOnlyPlainNumbers) {
+  const struct {
+    const char* text;
+    bool number;
+    double twips;
+  } cases[] = {
+      {"4320", true, 4320}, {"  1507.5 ", true, 1507.5}, {"-100", true, -100}, {"+15", true, 15},
+      {"", false, 0},       {"   ", false, 0},           {"left", false, 0},   {"12px", false, 0},
+      {"1507,5", false, 0}, {"nan", false, 0},           {"inf", false, 0},    {"1e300", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    double value = 0;
+    EXPECT_EQ(ParseStoredTwips(c.text, value), c.number);
+    if (c.number) {
+      EXPECT_EQ(value, c.twips);
     }
   }
 }

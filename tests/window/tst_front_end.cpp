@@ -32,12 +32,6 @@ class TestFrontEnd : public QObject {
   Q_OBJECT
 
  private slots:
-  void storedTwips_data();
-  void storedTwips();
-  void joinSelection_data();
-  void joinSelection();
-  void profilePresetName_data();
-  void profilePresetName();
   void nameFilters_data();
   void nameFilters();
   void messageBoxLook_data();
@@ -62,78 +56,6 @@ class TestFrontEnd : public QObject {
   void windowCycleProfileFromCreateProfile();
   void windowCycleFailedOutputWarnsOnce();
 };
-
-void TestFrontEnd::storedTwips_data() {
-  QTest::addColumn<QString>("text");
-  QTest::addColumn<bool>("number");
-  QTest::addColumn<double>("twips");
-  QTest::newRow("whole") << "4320" << true << 4320.0;
-  QTest::newRow("blanks and fraction") << "  1507.5 " << true << 1507.5;
-  QTest::newRow("signs") << "-100" << true << -100.0;
-  QTest::newRow("plus") << "+15" << true << 15.0;
-  QTest::newRow("empty") << "" << false << 0.0;
-  QTest::newRow("blank") << "   " << false << 0.0;
-  QTest::newRow("word") << "left" << false << 0.0;
-  QTest::newRow("unit behind") << "12px" << false << 0.0;
-  QTest::newRow("decimal comma") << "1507,5" << false << 0.0;
-  QTest::newRow("not a number") << "nan" << false << 0.0;
-  QTest::newRow("infinite") << "inf" << false << 0.0;
-  QTest::newRow("absurdly large") << "1e300" << false << 0.0;
-}
-
-void TestFrontEnd::storedTwips() {
-  QFETCH(QString, text);
-  QFETCH(bool, number);
-  QFETCH(double, twips);
-  double value = 0;
-  QCOMPARE(ParseStoredTwips(text.toStdString(), value), number);
-  if (number) QCOMPARE(value, twips);
-}
-
-void TestFrontEnd::joinSelection_data() {
-  QTest::addColumn<QStringList>("files");
-  QTest::addColumn<QString>("joined");
-  QTest::newRow("none") << QStringList{} << "";
-  QTest::newRow("one") << QStringList{"/m/a.gpx"} << "/m/a.gpx";
-  QTest::newRow("three") << QStringList{"/m/a.gpx", "/m/b.gpx", "/m/c.gpx"}
-                         << "/m/a.gpx;b.gpx;c.gpx";
-  QTest::newRow("two folders") << QStringList{"/m/a.gpx", "/n/b.gpx"} << "";
-  QTest::newRow("sub-folder") << QStringList{"/m/a.gpx", "/m/s/b.gpx"} << "";
-}
-
-void TestFrontEnd::joinSelection() {
-  QFETCH(QStringList, files);
-  QFETCH(QString, joined);
-  std::vector<std::string> list;
-  for (const QString& f : files) list.push_back(f.toStdString());
-  QCOMPARE(QString::fromStdString(JoinFileSelection(list)), joined);
-}
-
-void TestFrontEnd::profilePresetName_data() {
-  QTest::addColumn<QString>("base");
-  QTest::addColumn<QString>("ext");
-  QTest::addColumn<QString>("preset");
-  QTest::newRow("dots become dashes") << "Trip.Log.gpx"
-                                      << "CSV"
-                                      << "Convert Trip-Log-GPX to CSV.ZVP";
-  QTest::newRow("mixed case extension") << "points.Csv"
-                                        << "GPX"
-                                        << "Convert points-CSV to GPX.ZVP";
-  QTest::newRow("extension inside the name") << "a.gpx.b.CSV.x"
-                                             << "CSV"
-                                             << "Convert a-GPX-b-CSV-x to CSV.ZVP";
-  QTest::newRow("no file found") << ""
-                                 << "GPX"
-                                 << "Convert  to GPX.ZVP";
-}
-
-void TestFrontEnd::profilePresetName() {
-  QFETCH(QString, base);
-  QFETCH(QString, ext);
-  QFETCH(QString, preset);
-  QCOMPARE(QString::fromStdString(ProfilePresetName(base.toStdString(), ext.toStdString())),
-           preset);
-}
 
 void TestFrontEnd::nameFilters_data() {
   QTest::addColumn<QString>("filter");

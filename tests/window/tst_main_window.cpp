@@ -16,6 +16,7 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include "window/form/window_geometry.h"
 #include "window/qt/main_window.h"
 #include "window_fixture.h"
 
@@ -23,11 +24,6 @@ using namespace marklode;
 using namespace marklode::testing;
 
 namespace {
-
-// A designed rectangle in twips, in the window's pixels.
-QRect Designed(const QtMainWindow& w, int left, int top, int width, int height) {
-  return QRect(w.Px(left), w.Px(top), w.Px(width), w.Px(height));
-}
 
 QColor Base(const QLineEdit* field) {
   return field->palette().color(QPalette::Base);
@@ -39,8 +35,7 @@ class TestMainWindow : public QObject {
   Q_OBJECT
 
  private slots:
-  void controlsAtDesignedPlaces_data();
-  void controlsAtDesignedPlaces();
+  void controlsFollowTheFormsDesign();
   void menuCaptions_data();
   void menuCaptions();
   void tabOrderFollowsDesign();
@@ -78,60 +73,30 @@ class TestMainWindow : public QObject {
   void notesShowsGuide();
 };
 
-void TestMainWindow::controlsAtDesignedPlaces_data() {
-  QTest::addColumn<QString>("name");
-  QTest::addColumn<QString>("caption");
-  QTest::addColumn<QRect>("twips");
-  QTest::newRow("GpxToPoi") << "GpxToPoi"
-                            << "&GPX --> POI" << QRect(1230, 345, 1320, 225);
-  QTest::newRow("PoiToGpx") << "PoiToGpx"
-                            << "&POI --> GPX" << QRect(3030, 345, 1320, 225);
-  QTest::newRow("InputCaption") << "InputCaption"
-                                << "&Input file(s):" << QRect(300, 885, 915, 285);
-  QTest::newRow("InputField") << "InputField"
-                              << "" << QRect(1245, 855, 2355, 315);
-  QTest::newRow("BrowseInput") << "BrowseInput"
-                               << "Browse..." << QRect(3750, 855, 1365, 315);
-  QTest::newRow("OutputCaption") << "OutputCaption"
-                                 << "Ou&tput File:" << QRect(300, 1470, 915, 285);
-  QTest::newRow("OutputField") << "OutputField"
-                               << "" << QRect(1245, 1440, 2355, 315);
-  QTest::newRow("BrowseOutput") << "BrowseOutput"
-                                << "Browse..." << QRect(3750, 1440, 1365, 315);
-  QTest::newRow("UseProfile") << "UseProfile"
-                              << "&Use Conversion Profile:" << QRect(1245, 2010, 2265, 300);
-  QTest::newRow("ProfileCaption") << "ProfileCaption"
-                                  << "P&rofile File:" << QRect(300, 2385, 915, 285);
-  QTest::newRow("ProfileField") << "ProfileField"
-                                << "" << QRect(1245, 2355, 2355, 315);
-  QTest::newRow("BrowseProfile") << "BrowseProfile"
-                                 << "Browse..." << QRect(3750, 2355, 1365, 315);
-  QTest::newRow("Convert") << "Convert"
-                           << "Con&vert" << QRect(1245, 2940, 2355, 315);
-  QTest::newRow("Close") << "Close"
-                         << "&Close" << QRect(3750, 2940, 1365, 315);
-}
-
-void TestMainWindow::controlsAtDesignedPlaces() {
-  QFETCH(QString, name);
-  QFETCH(QString, caption);
-  QFETCH(QRect, twips);
+// Every control of the form's design, built and placed as the form says.
+void TestMainWindow::controlsFollowTheFormsDesign() {
   WindowFixture f;
   QtMainWindow& w = f.Load();
   QCOMPARE(w.windowTitle(), QString("Marklode"));
-  QWidget* control = w.findChild<QWidget*>(name);
-  QVERIFY(control != nullptr);
-  QCOMPARE(control->geometry(), Designed(w, twips.x(), twips.y(), twips.width(), twips.height()));
-  // Nothing of a caption is cut off or drawn under its neighbour.
-  if (!qobject_cast<QLineEdit*>(control))
-    QVERIFY2(control->sizeHint().width() <= control->width(), qPrintable(name));
-  if (auto* label = qobject_cast<QLabel*>(control)) {
-    QVERIFY(label->geometry().right() < w.inputField->x());
-    QVERIFY(label->buddy() != nullptr);
+  const ClientLayout layout = LayoutForWidth(w.width(), w.Scale());
+  for (std::size_t i = 0; i < kControlDesign.size(); ++i) {
+    const ControlDesign& d = kControlDesign[i];
+    QWidget* control = w.findChild<QWidget*>(d.name);
+    QVERIFY2(control != nullptr, d.name);
+    const PixelRect& r = layout.controls[i];
+    QCOMPARE(control->geometry(), QRect(r.left, r.top, r.width, r.height));
+    // Nothing of a caption is cut off or drawn under its neighbour.
+    if (!qobject_cast<QLineEdit*>(control))
+      QVERIFY2(control->sizeHint().width() <= control->width(), d.name);
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+      QVERIFY(label->geometry().right() < w.inputField->x());
+      QVERIFY(label->buddy() != nullptr);
+      QCOMPARE(label->text(), QString(d.caption));
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(control))
+      QCOMPARE(button->text(), QString(d.caption));
+    if (auto* field = qobject_cast<QLineEdit*>(control)) QCOMPARE(field->text(), QString());
   }
-  if (auto* label = qobject_cast<QLabel*>(control)) QCOMPARE(label->text(), caption);
-  if (auto* button = qobject_cast<QAbstractButton*>(control)) QCOMPARE(button->text(), caption);
-  if (auto* field = qobject_cast<QLineEdit*>(control)) QCOMPARE(field->text(), QString());
 }
 
 void TestMainWindow::menuCaptions_data() {
@@ -193,17 +158,16 @@ void TestMainWindow::layoutKeepsHeightAndWidensFields() {
   QCOMPARE(w.height(), w.DesignHeight());
   QCOMPARE(w.centralWidget()->height(), w.Px(3555));
 
-  for (QLineEdit* field : {w.inputField, w.outputField, w.profileField})
-    QCOMPARE(field->width(), w.Px(2355) + growth);
-  for (QPushButton* browse : {w.browseOutput, w.browseProfile, w.browseInput})
-    QCOMPARE(browse->x(), w.Px(3750) + growth);
-  for (QWidget* line : {w.separatorDark, w.separatorLight})
-    QCOMPARE(line->geometry().right(), w.Px(5440) + growth);
-  // Everything else keeps its designed place.
-  QCOMPARE(w.convertButton->geometry(), Designed(w, 1245, 2940, 2355, 315));
-  QCOMPARE(w.closeButton->geometry(), Designed(w, 3750, 2940, 1365, 315));
-  QCOMPARE(w.useProfile->geometry(), Designed(w, 1245, 2010, 2265, 300));
-  QCOMPARE(w.poiToGpx->geometry(), Designed(w, 3030, 345, 1320, 225));
+  // Every control where the form lays it out for the width.
+  const ClientLayout layout = LayoutForWidth(w.width(), w.Scale());
+  for (std::size_t i = 0; i < kControlDesign.size(); ++i) {
+    const PixelRect& r = layout.controls[i];
+    QCOMPARE(w.findChild<QWidget*>(kControlDesign[i].name)->geometry(),
+             QRect(r.left, r.top, r.width, r.height));
+  }
+  const PixelRect& line = layout.separator;
+  QCOMPARE(w.separatorDark->geometry(), QRect(line.left, line.top, line.width, 1));
+  QCOMPARE(w.separatorLight->geometry(), QRect(line.left, line.top + 1, line.width, 1));
   QCOMPARE(f.Stored("WindowWidth"), std::to_string((w.DesignWidth() + growth) * 15));
 }
 
@@ -243,34 +207,15 @@ void TestMainWindow::restoresPosition_data() {
   QTest::addColumn<QString>("storedY");
   QTest::addColumn<QString>("expectX");  // "centre", "keep" or pixels
   QTest::addColumn<QString>("expectY");
+  // The form's tests hold every stored value; here the window hands it the screen and places it.
   QTest::newRow("on screen") << "1500"
                              << "900"
                              << "100"
                              << "60";
-  QTest::newRow("right of the screen centres x") << "300000"
-                                                 << "900"
-                                                 << "centre"
-                                                 << "60";
   QTest::newRow("negative centres") << "-100"
                                     << "-15"
                                     << "centre"
                                     << "centre";
-  QTest::newRow("below the screen centres y") << "1500"
-                                              << "300000"
-                                              << "100"
-                                              << "centre";
-  QTest::newRow("not numbers count as missing") << "left"
-                                                << "12px"
-                                                << "keep"
-                                                << "keep";
-  QTest::newRow("blanks around a number") << " 1500 "
-                                          << "  "
-                                          << "100"
-                                          << "keep";
-  QTest::newRow("decimal twips") << "1507.5"
-                                 << "0"
-                                 << "101"
-                                 << "0";
 }
 
 void TestMainWindow::restoresPosition() {
@@ -332,27 +277,13 @@ void TestMainWindow::keepsWindowOnScreen_data() {
   QTest::addColumn<QString>("storedX");
   QTest::addColumn<QString>("storedY");
   QTest::addColumn<QString>("storedWidth");
-  QTest::newRow("left edge near the right edge") << "R-50"
-                                                 << "900"
-                                                 << "";
-  QTest::newRow("top edge near the bottom edge") << "1500"
-                                                 << "B-20"
-                                                 << "";
+  // The form's tests hold the rule; here the window applies it, also where it is not placed.
   QTest::newRow("near both edges") << "R-1"
                                    << "B-1"
                                    << "";
-  QTest::newRow("wider than the screen") << "0"
-                                         << "0"
-                                         << "R+400";
-  QTest::newRow("wider than the screen, far right") << "R-10"
-                                                    << "900"
-                                                    << "R+2000";
   QTest::newRow("wider, not placed") << ""
                                      << ""
                                      << "R+400";
-  QTest::newRow("fits as stored") << "1500"
-                                  << "900"
-                                  << "9000";
 }
 
 void TestMainWindow::keepsWindowOnScreen() {

@@ -46,6 +46,7 @@ class QtMainWindow : public QMainWindow, private FormView {
   int DesignHeight() const { return designHeight_; }
   // A designed length in twips as pixels at the scale the desktop's font asks for.
   int Px(double twips) const;
+  double Scale() const { return scale_; }
 
  signals:
   void closed();
