@@ -19,7 +19,7 @@
 #include "services/settings.h"
 #include "services/version.h"
 #ifndef MARKLODE_NO_WINDOW
-#include "window/window_host.h"
+#include "window/qt/application.h"
 #endif
 #ifdef MARKLODE_WIN32_WINDOW
 #include "window/win32/front_end.h"

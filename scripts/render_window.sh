@@ -45,7 +45,7 @@ build="${1:-$root/build/win}"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target marklode_render_window -j2
 mkdir -p "$root/docs"
-QT_QPA_PLATFORM=offscreen "$build/window/marklode_render_window" "$root/docs/window.png"
+QT_QPA_PLATFORM=offscreen "$build/window/qt/marklode_render_window" "$root/docs/window.png"
 echo "wrote $root/docs/window.png"
 
 win64="${2:-$root/build/win64}"

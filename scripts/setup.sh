@@ -10,6 +10,8 @@ pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
       # The Windows window's smoke test and picture: typed into and captured
       # on Xvfb, with Wine's own fonts for the frame and the dialogs.
       xdotool imagemagick fonts-wine
+      # A window manager on Xvfb, to see the Qt window framed as a desktop frames it.
+      openbox
       # The packages: the manual page, the Debian package check, man to find
       # the installed page, and the Windows installer.
       scdoc lintian man-db nsis

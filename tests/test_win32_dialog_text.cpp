@@ -3,14 +3,9 @@
 // full paths, and the progress window's text.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "engine/plan.h"
-#include "services/messages.h"
-#include "services/settings.h"
-#include "test_util.h"
 #include "window/win32/dialog_text.h"
 
 namespace marklode {
@@ -102,76 +97,11 @@ TEST(Win32DialogText, ByteCountsInTheirUnit) {
   for (const Case& c : cases) EXPECT_EQ(ByteCountText(c.bytes), c.text) << c.bytes;
 }
 
-TEST(Win32DialogText, ProgressNamesTheFileAndItsPlaceInAList) {
-  MemorySettingsStore settings;
-  RecordingMessageSink messages;
-  RunContext ctx(messages, settings);
-  const struct {
-    const char* input;
-    int item, items;
-    std::uint64_t done, total;
-    const char* text;
-  } cases[] = {
-      {"C:\\maps\\tour.gpx", 0, 0, 1536, 1048576, "Converting tour.gpx\r\n1.5 KB of 1.0 MB read"},
-      {"C:\\maps\\b.csv", 2, 3, 10, 20,
-       "Converting b.csv, file 2 of 3\r\n10 bytes of 20 bytes read"},
-      {"C:\\maps\\a.csv", 1, 1, 0, 0, "Converting a.csv\r\n0 bytes of 0 bytes read"},
-      {"", 0, 0, 1, 2, "Converting...\r\n1 byte of 2 bytes read"},
-  };
-  for (const auto& c : cases) {
-    ctx.InputSpec = c.input;
-    ctx.ListItem = c.item;
-    ctx.ListItems = c.items;
-    EXPECT_EQ(ProgressText(&ctx, c.done, c.total), c.text);
-  }
-  EXPECT_EQ(ProgressText(nullptr, 1, 2), "Converting...\r\n1 byte of 2 bytes read");
-}
-
-// The window's text at each report of a real list: the place the batch
-// tells, whatever was shown before (short items are never shown) and
-// however the list is written.
-class ProgressLines : public ProgressSink {
- public:
-  explicit ProgressLines(const RunContext& ctx) : ctx_(ctx) {}
-  bool Update(std::uint64_t done, std::uint64_t total) override {
-    const std::string text = ProgressText(&ctx_, done, total);
-    const std::string first = text.substr(0, text.find('\r'));
-    if (lines.empty() || lines.back() != first) lines.push_back(first);
-    return true;
-  }
-  std::vector<std::string> lines;
-
- private:
-  const RunContext& ctx_;
-};
-
-TEST(Win32DialogText, ProgressOfAListCountsItsItems) {
-  test::TempDir dir;
-  std::filesystem::create_directory(test::FsPath(dir / "x;y"));
-  for (const char* name : {"a.csv", "b.csv", "bigpoi.csv", "x;y/c.csv"})
-    test::WriteFile(dir / name, "1,2,P\r\n");
-  const struct {
-    std::string list;
-    std::vector<std::string> lines;
-  } cases[] = {
-      {dir / "a.csv;b.csv;bigpoi.csv",
-       {"Converting a.csv, file 1 of 3", "Converting b.csv, file 2 of 3",
-        "Converting bigpoi.csv, file 3 of 3"}},
-      {dir / "a.csv;;bigpoi.csv;",
-       {"Converting a.csv, file 1 of 2", "Converting bigpoi.csv, file 2 of 2"}},
-      {dir / "x;y/c.csv", {"Converting c.csv"}},
-  };
-  for (const auto& c : cases) {
-    MemorySettingsStore settings;
-    RecordingMessageSink messages;
-    RunContext ctx(messages, settings);
-    ProgressLines progress(ctx);
-    ctx.progress = &progress;
-    ctx.InputSpec = c.list;
-    std::int32_t entries = 0, files = 0;
-    EXPECT_EQ(RunBatch(ctx, entries, files), RunStatus::Done) << messages.Joined();
-    EXPECT_EQ(progress.lines, c.lines) << c.list;
-  }
+// The heading is the progress policy's (tests/form/test_progress_policy.cpp).
+TEST(Win32DialogText, ProgressPutsTheBytesReadUnderTheHeading) {
+  EXPECT_EQ(ProgressText("Converting b.csv, file 2 of 3", 1536, 1048576),
+            "Converting b.csv, file 2 of 3\r\n1.5 KB of 1.0 MB read");
+  EXPECT_EQ(ProgressText("Converting...", 1, 2), "Converting...\r\n1 byte of 2 bytes read");
 }
 
 TEST(Win32DialogText, GuideLosesItsMarkdownMarks) {

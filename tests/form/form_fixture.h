@@ -35,7 +35,7 @@ class FakeView : public FormView {
   int closed = 0, guides = 0;
 
   // As built: the first mode chosen, as the design has it.
-  FakeView() { controls[Ctl::Option1].checked = true; }
+  FakeView() { controls[Ctl::GpxToPoi].checked = true; }
 
   std::string Text(Ctl field) const override { return Get(field).text; }
   void SetText(Ctl field, const std::string& text) override {
@@ -43,7 +43,7 @@ class FakeView : public FormView {
     const bool changed = s.text != text;
     s.text = text;
     s.caretAtEnd = false;
-    if (echo && changed && field == Ctl::Text1) form->Text1Changed();
+    if (echo && changed && field == Ctl::InputField) form->InputChanged();
   }
   bool Checked(Ctl control) const override { return Get(control).checked; }
   void SetChecked(Ctl control, bool on) override {
@@ -51,10 +51,10 @@ class FakeView : public FormView {
     const bool changed = s.checked != on;
     s.checked = on;
     if (!echo || !changed) return;
-    if (control == Ctl::Check1) form->Check1Clicked();
-    if (on && (control == Ctl::Option1 || control == Ctl::Option2)) {
-      controls[control == Ctl::Option1 ? Ctl::Option2 : Ctl::Option1].checked = false;
-      form->OptionClicked();
+    if (control == Ctl::UseProfile) form->UseProfileClicked();
+    if (on && (control == Ctl::GpxToPoi || control == Ctl::PoiToGpx)) {
+      controls[control == Ctl::GpxToPoi ? Ctl::PoiToGpx : Ctl::GpxToPoi].checked = false;
+      form->DirectionClicked();
     }
   }
   bool Enabled(Ctl control) const override { return Get(control).enabled; }
@@ -67,16 +67,16 @@ class FakeView : public FormView {
   // What the user does: the control changes, then the form hears of it.
   void Type(Ctl field, const std::string& text) {
     controls[field].text = text;
-    if (field == Ctl::Text1) form->Text1Changed();
+    if (field == Ctl::InputField) form->InputChanged();
   }
   void ClickOption(Ctl option) {
-    controls[Ctl::Option1].checked = option == Ctl::Option1;
-    controls[Ctl::Option2].checked = option == Ctl::Option2;
-    form->OptionClicked();
+    controls[Ctl::GpxToPoi].checked = option == Ctl::GpxToPoi;
+    controls[Ctl::PoiToGpx].checked = option == Ctl::PoiToGpx;
+    form->DirectionClicked();
   }
   void ClickCheck1() {
-    controls[Ctl::Check1].checked = !controls[Ctl::Check1].checked;
-    form->Check1Clicked();
+    controls[Ctl::UseProfile].checked = !controls[Ctl::UseProfile].checked;
+    form->UseProfileClicked();
   }
 
  private:

@@ -22,10 +22,11 @@ using Stored = std::map<std::string, std::string>;
 // The design
 
 TEST(FormDesign, ListsTheControlsInTabOrderInsideTheClientArea) {
-  const std::vector<Ctl> tabOrder = {Ctl::Option1,  Ctl::Option2,   Ctl::Label2, Ctl::Text1,
-                                     Ctl::Command3, Ctl::Label1,    Ctl::Text2,  Ctl::Command1,
-                                     Ctl::Command4, Ctl::cmdCancel, Ctl::Check1, Ctl::Label3,
-                                     Ctl::Text3,    Ctl::Command2};
+  const std::vector<Ctl> tabOrder = {Ctl::GpxToPoi,     Ctl::PoiToGpx,     Ctl::InputCaption,
+                                     Ctl::InputField,   Ctl::BrowseInput,  Ctl::OutputCaption,
+                                     Ctl::OutputField,  Ctl::BrowseOutput, Ctl::Convert,
+                                     Ctl::Close,        Ctl::UseProfile,   Ctl::ProfileCaption,
+                                     Ctl::ProfileField, Ctl::BrowseProfile};
   ASSERT_EQ(kControlDesign.size(), tabOrder.size());
   std::set<std::string> names;
   for (std::size_t i = 0; i < tabOrder.size(); ++i) {
@@ -70,8 +71,8 @@ struct ModeCase {
   // Expected state after Load.
   Ctl mode;
   std::string text1, text2, text3;
-  bool profile;  // Text1/Command3/options off, Text3/Command2 on
-  bool list;     // Text2 and Command1 off, Text2 generated
+  bool profile;  // InputField/BrowseInput/options off, ProfileField/BrowseProfile on
+  bool list;     // OutputField and BrowseOutput off, OutputField generated
   bool lineBreaks;
 };
 
@@ -83,22 +84,23 @@ class FormModes : public ::testing::TestWithParam<std::tuple<ModeCase, bool>> {}
 
 void ExpectMode(const FakeView& v, const ModeCase& c) {
   auto is = [&v](Ctl id) { return v.controls.at(id); };
-  EXPECT_EQ(is(Ctl::Option1).checked, c.mode == Ctl::Option1);
-  EXPECT_EQ(is(Ctl::Option2).checked, c.mode == Ctl::Option2);
-  EXPECT_EQ(is(Ctl::Text1).text, c.text1);
-  EXPECT_EQ(is(Ctl::Text2).text, c.text2);
-  EXPECT_EQ(is(Ctl::Text3).text, c.text3);
-  EXPECT_EQ(is(Ctl::Check1).checked, c.profile);
-  EXPECT_EQ(is(Ctl::cmdCMTLineBreak).checked, c.lineBreaks);
-  for (Ctl id : {Ctl::Text1, Ctl::Command3, Ctl::Option1, Ctl::Option2})
+  EXPECT_EQ(is(Ctl::GpxToPoi).checked, c.mode == Ctl::GpxToPoi);
+  EXPECT_EQ(is(Ctl::PoiToGpx).checked, c.mode == Ctl::PoiToGpx);
+  EXPECT_EQ(is(Ctl::InputField).text, c.text1);
+  EXPECT_EQ(is(Ctl::OutputField).text, c.text2);
+  EXPECT_EQ(is(Ctl::ProfileField).text, c.text3);
+  EXPECT_EQ(is(Ctl::UseProfile).checked, c.profile);
+  EXPECT_EQ(is(Ctl::KeepCommentLineBreaks).checked, c.lineBreaks);
+  for (Ctl id : {Ctl::InputField, Ctl::BrowseInput, Ctl::GpxToPoi, Ctl::PoiToGpx})
     EXPECT_EQ(is(id).enabled, !c.profile) << int(id);
-  for (Ctl id : {Ctl::Text3, Ctl::Command2}) EXPECT_EQ(is(id).enabled, c.profile) << int(id);
+  for (Ctl id : {Ctl::ProfileField, Ctl::BrowseProfile})
+    EXPECT_EQ(is(id).enabled, c.profile) << int(id);
   const bool outputOn = !c.profile && !c.list;
-  EXPECT_EQ(is(Ctl::Text2).enabled, outputOn);
-  EXPECT_EQ(is(Ctl::Command1).enabled, outputOn);
-  EXPECT_EQ(is(Ctl::Text1).look, c.profile ? FieldLook::Window : FieldLook::Editable);
-  EXPECT_EQ(is(Ctl::Text2).look, outputOn ? FieldLook::Editable : FieldLook::Window);
-  EXPECT_EQ(is(Ctl::Text3).look, c.profile ? FieldLook::Editable : FieldLook::Window);
+  EXPECT_EQ(is(Ctl::OutputField).enabled, outputOn);
+  EXPECT_EQ(is(Ctl::BrowseOutput).enabled, outputOn);
+  EXPECT_EQ(is(Ctl::InputField).look, c.profile ? FieldLook::Window : FieldLook::Editable);
+  EXPECT_EQ(is(Ctl::OutputField).look, outputOn ? FieldLook::Editable : FieldLook::Window);
+  EXPECT_EQ(is(Ctl::ProfileField).look, c.profile ? FieldLook::Editable : FieldLook::Window);
 }
 
 TEST_P(FormModes, LoadShowsTheStoredMode) {
@@ -107,7 +109,7 @@ TEST_P(FormModes, LoadShowsTheStoredMode) {
   f.Load(c.stored, echo);
   ExpectMode(f.view, c);
   // A long path shows its end.
-  for (Ctl id : {Ctl::Text1, Ctl::Text3})
+  for (Ctl id : {Ctl::InputField, Ctl::ProfileField})
     EXPECT_TRUE(f.view.controls[id].caretAtEnd || f.view.controls[id].text.empty());
 }
 
@@ -123,14 +125,14 @@ Stored With(Stored base, Stored more) {
 }
 
 const ModeCase kModeCases[] = {
-    {"Fresh", {}, Ctl::Option1, "", "", "", false, false, false},
-    {"GpxMode", With(kBothModes, {{"ModeGPX", "True"}}), Ctl::Option1, "/g/in.gpx", "/g/out.csv",
+    {"Fresh", {}, Ctl::GpxToPoi, "", "", "", false, false, false},
+    {"GpxMode", With(kBothModes, {{"ModeGPX", "True"}}), Ctl::GpxToPoi, "/g/in.gpx", "/g/out.csv",
      "/z/p.zvp", false, false, false},
-    {"PoiMode", With(kBothModes, {{"ModeGPX", "False"}}), Ctl::Option2, "/p/in.csv", "/p/out.gpx",
+    {"PoiMode", With(kBothModes, {{"ModeGPX", "False"}}), Ctl::PoiToGpx, "/p/in.csv", "/p/out.gpx",
      "/z/p.zvp", false, false, false},
     {"GpxList",
      {{"InFileGPX", "/g/a.gpx;b.gpx"}, {"OutFileGPX", "/g/out.csv"}},
-     Ctl::Option1,
+     Ctl::GpxToPoi,
      "/g/a.gpx;b.gpx",
      "Same as input but with .CSV",
      "",
@@ -139,19 +141,19 @@ const ModeCase kModeCases[] = {
      false},
     {"PoiList",
      {{"ModeGPX", "False"}, {"InFilePOI", "/p/a.csv;b.csv"}},
-     Ctl::Option2,
+     Ctl::PoiToGpx,
      "/p/a.csv;b.csv",
      "Same as input but with .GPX",
      "",
      false,
      true,
      false},
-    {"ProfileMode", With(kBothModes, {{"ProfileMode", "True"}}), Ctl::Option1, "/g/in.gpx",
+    {"ProfileMode", With(kBothModes, {{"ProfileMode", "True"}}), Ctl::GpxToPoi, "/g/in.gpx",
      "/g/out.csv", "/z/p.zvp", true, false, false},
     // The stored output stays: a profile's run names its own.
     {"ProfileModeOverList",
      {{"ProfileMode", "True"}, {"InFileGPX", "/g/a.gpx;b.gpx"}},
-     Ctl::Option1,
+     Ctl::GpxToPoi,
      "/g/a.gpx;b.gpx",
      "",
      "",
@@ -160,7 +162,7 @@ const ModeCase kModeCases[] = {
      false},
     {"LineBreaks",
      {{"KeepCommentLineBreak", "True"}},
-     Ctl::Option1,
+     Ctl::GpxToPoi,
      "",
      "",
      "",
@@ -185,12 +187,12 @@ TEST(FormModeSwitch, ReloadsTheOtherModesFields) {
     f.Load(
         {{"InFileGPX", "/g/a.gpx;b.gpx"}, {"InFilePOI", "/p/in.csv"}, {"OutFilePOI", "/p/out.gpx"}},
         echo);
-    f.view.ClickOption(Ctl::Option2);
-    ExpectMode(f.view, {"", {}, Ctl::Option2, "/p/in.csv", "/p/out.gpx", "", false, false, false});
-    f.view.ClickOption(Ctl::Option1);
+    f.view.ClickOption(Ctl::PoiToGpx);
+    ExpectMode(f.view, {"", {}, Ctl::PoiToGpx, "/p/in.csv", "/p/out.gpx", "", false, false, false});
+    f.view.ClickOption(Ctl::GpxToPoi);
     ExpectMode(f.view, {"",
                         {},
-                        Ctl::Option1,
+                        Ctl::GpxToPoi,
                         "/g/a.gpx;b.gpx",
                         "Same as input but with .CSV",
                         "",
@@ -207,7 +209,7 @@ TEST(FormModeSwitch, ProfileBoxTogglesTheFieldsAndIsStored) {
   EXPECT_EQ(f.Stored("ProfileMode"), "True");
   ExpectMode(f.view, {"",
                       {},
-                      Ctl::Option1,
+                      Ctl::GpxToPoi,
                       "/g/a.gpx;b.gpx",
                       "Same as input but with .CSV",
                       "",
@@ -218,7 +220,7 @@ TEST(FormModeSwitch, ProfileBoxTogglesTheFieldsAndIsStored) {
   EXPECT_EQ(f.Stored("ProfileMode"), "False");
   ExpectMode(f.view, {"",
                       {},
-                      Ctl::Option1,
+                      Ctl::GpxToPoi,
                       "/g/a.gpx;b.gpx",
                       "Same as input but with .CSV",
                       "",
@@ -233,25 +235,25 @@ TEST(FormModeSwitch, ProfileBoxTogglesTheFieldsAndIsStored) {
 TEST(FormModeSwitch, TypedListTurnsTheOutputOffAndBack) {
   FormFixture f;
   f.Load({{"OutFileGPX", "/g/out.csv"}});
-  f.view.Type(Ctl::Text1, "/g/a.gpx;b.gpx");
-  EXPECT_FALSE(f.view.Enabled(Ctl::Text2));
-  EXPECT_EQ(f.view.Text(Ctl::Text2), "Same as input but with .CSV");
-  f.view.Type(Ctl::Text1, "/g/a.gpx");
-  EXPECT_TRUE(f.view.Enabled(Ctl::Text2));
-  EXPECT_TRUE(f.view.Enabled(Ctl::Command1));
-  EXPECT_EQ(f.view.Text(Ctl::Text2), "");
-  EXPECT_EQ(f.view.controls[Ctl::Text2].look, FieldLook::Editable);
+  f.view.Type(Ctl::InputField, "/g/a.gpx;b.gpx");
+  EXPECT_FALSE(f.view.Enabled(Ctl::OutputField));
+  EXPECT_EQ(f.view.Text(Ctl::OutputField), "Same as input but with .CSV");
+  f.view.Type(Ctl::InputField, "/g/a.gpx");
+  EXPECT_TRUE(f.view.Enabled(Ctl::OutputField));
+  EXPECT_TRUE(f.view.Enabled(Ctl::BrowseOutput));
+  EXPECT_EQ(f.view.Text(Ctl::OutputField), "");
+  EXPECT_EQ(f.view.controls[Ctl::OutputField].look, FieldLook::Editable);
   // A single input typed over a single input leaves the output alone.
-  f.view.Type(Ctl::Text2, "/g/mine.csv");
-  f.view.Type(Ctl::Text1, "/g/b.gpx");
-  EXPECT_EQ(f.view.Text(Ctl::Text2), "/g/mine.csv");
+  f.view.Type(Ctl::OutputField, "/g/mine.csv");
+  f.view.Type(Ctl::InputField, "/g/b.gpx");
+  EXPECT_EQ(f.view.Text(Ctl::OutputField), "/g/mine.csv");
 }
 
 TEST(FormModeSwitch, LineBreakItemIsStored) {
   FormFixture f;
   f.Load();
   for (bool on : {true, false}) {
-    f.view.controls[Ctl::cmdCMTLineBreak].checked = on;
+    f.view.controls[Ctl::KeepCommentLineBreaks].checked = on;
     f.form.LineBreakToggled();
     EXPECT_EQ(f.Stored("KeepCommentLineBreak"), on ? "True" : "False");
   }
@@ -294,21 +296,21 @@ void Set(FormFixture& f, Ctl field, const std::string& text) {
   f.view.Type(field, text);
 }
 void Poi(FormFixture& f) {
-  f.view.ClickOption(Ctl::Option2);
+  f.view.ClickOption(Ctl::PoiToGpx);
 }
 void Profile(FormFixture& f, const std::string& file) {
   f.view.ClickCheck1();
   f.settings.values.clear();  // what Convert stores is what counts
-  Set(f, Ctl::Text3, file);
+  Set(f, Ctl::ProfileField, file);
 }
 auto Says(std::string text) {
   return [text](FormFixture&) { return text; };
 }
 
 const Refusal kRefusals[] = {
-    {"NoInput", [](FormFixture& f) { Set(f, Ctl::Text2, f.dir / "out.csv"); },
+    {"NoInput", [](FormFixture& f) { Set(f, Ctl::OutputField, f.dir / "out.csv"); },
      Says("File name must be provided!"), 1},
-    {"NoOutput", [](FormFixture& f) { Set(f, Ctl::Text1, f.File("in.gpx")); },
+    {"NoOutput", [](FormFixture& f) { Set(f, Ctl::InputField, f.File("in.gpx")); },
      Says("File name must be provided!"), 1},
     {"NoProfileName", [](FormFixture& f) { Profile(f, ""); }, Says("File name must be provided!"),
      1},
@@ -318,15 +320,15 @@ const Refusal kRefusals[] = {
     {"WildcardGpxOutput",
      [](FormFixture& f) {
        Poi(f);
-       Set(f, Ctl::Text1, f.dir / "missing.csv");
-       Set(f, Ctl::Text2, f.dir / "*.gpx");
+       Set(f, Ctl::InputField, f.dir / "missing.csv");
+       Set(f, Ctl::OutputField, f.dir / "*.gpx");
      },
      [](FormFixture& f) { return std::string(kWildcardGpxOutput) + (f.dir / "*.gpx"); }, 1},
     {"QuestionMarkGpxOutput",
      [](FormFixture& f) {
        Poi(f);
-       Set(f, Ctl::Text1, f.File("in.csv"));
-       Set(f, Ctl::Text2, f.dir / "o?.gpx");
+       Set(f, Ctl::InputField, f.File("in.csv"));
+       Set(f, Ctl::OutputField, f.dir / "o?.gpx");
      },
      [](FormFixture& f) { return std::string(kWildcardGpxOutput) + (f.dir / "o?.gpx"); }, 1},
     // An output that would replace its input is refused as the conversion
@@ -334,8 +336,8 @@ const Refusal kRefusals[] = {
     {"GpxOutputIsItsInput",
      [](FormFixture& f) {
        Poi(f);
-       Set(f, Ctl::Text1, f.File("in.csv"));
-       Set(f, Ctl::Text2, f.dir / "in.csv");
+       Set(f, Ctl::InputField, f.File("in.csv"));
+       Set(f, Ctl::OutputField, f.dir / "in.csv");
      },
      [](FormFixture& f) {
        return std::string(kCantCreateOutput) + (f.dir / "in.csv") + std::string(kOwnInputReason);
@@ -346,8 +348,8 @@ const Refusal kRefusals[] = {
        Poi(f);
        f.File("a.csv");
        f.File("b.csv");
-       Set(f, Ctl::Text1, f.dir / "*.csv");
-       Set(f, Ctl::Text2, f.dir / "b.csv");
+       Set(f, Ctl::InputField, f.dir / "*.csv");
+       Set(f, Ctl::OutputField, f.dir / "b.csv");
      },
      [](FormFixture& f) {
        return std::string(kCantCreateOutput) + (f.dir / "b.csv") + std::string(kOwnInputReason);
@@ -357,7 +359,7 @@ const Refusal kRefusals[] = {
      [](FormFixture& f) {
        f.File("a.gpx");
        f.File("b.CSV");
-       Set(f, Ctl::Text1, f.dir / "a.gpx;b.CSV");
+       Set(f, Ctl::InputField, f.dir / "a.gpx;b.CSV");
      },
      [](FormFixture& f) {
        return std::string(kCantCreateOutput) + (f.dir / "b.CSV") + std::string(kOwnInputReason);
@@ -368,12 +370,12 @@ const Refusal kRefusals[] = {
        Poi(f);
        f.File("a.csv");
        f.File("bx.csv");
-       Set(f, Ctl::Text1, f.dir / "a.csv;b?.csv");
+       Set(f, Ctl::InputField, f.dir / "a.csv;b?.csv");
      },
      [](FormFixture& f) { return std::string(kWildcardGpxOutput) + (f.dir / "b?.GPX"); }, 2},
     {"ListOverwriteCancelled",
      [](FormFixture& f) {
-       Set(f, Ctl::Text1, f.File("a.gpx") + ";b.gpx");
+       Set(f, Ctl::InputField, f.File("a.gpx") + ";b.gpx");
        f.messages.answers = {kButtonCancel};
      },
      Says("The output file names will be automatically generated from the input file names.  "
@@ -381,39 +383,39 @@ const Refusal kRefusals[] = {
      1},
     {"MissingInput",
      [](FormFixture& f) {
-       Set(f, Ctl::Text1, f.dir / "none.gpx");
-       Set(f, Ctl::Text2, f.dir / "nofolder/out.csv");
+       Set(f, Ctl::InputField, f.dir / "none.gpx");
+       Set(f, Ctl::OutputField, f.dir / "nofolder/out.csv");
      },
      [](FormFixture& f) { return "Can't find input file -- " + (f.dir / "none.gpx"); }, 1},
     {"MissingListItem",
      [](FormFixture& f) {
        f.File("a.gpx");
-       Set(f, Ctl::Text1, f.dir / "a.gpx;b.gpx");
+       Set(f, Ctl::InputField, f.dir / "a.gpx;b.gpx");
      },
      [](FormFixture& f) { return "Can't find input file -- " + (f.dir / "b.gpx"); }, 2},
     {"OutputInMissingFolder",
      [](FormFixture& f) {
-       Set(f, Ctl::Text1, f.File("in.gpx"));
-       Set(f, Ctl::Text2, f.dir / "nofolder/out.csv");
+       Set(f, Ctl::InputField, f.File("in.gpx"));
+       Set(f, Ctl::OutputField, f.dir / "nofolder/out.csv");
      },
      [](FormFixture& f) { return std::string(kCantCreateOutput) + (f.dir / "nofolder/out.csv"); },
      1},
     {"OutputIsAFolder",
      [](FormFixture& f) {
-       Set(f, Ctl::Text1, f.File("in.gpx"));
-       Set(f, Ctl::Text2, f.dir.path());
+       Set(f, Ctl::InputField, f.File("in.gpx"));
+       Set(f, Ctl::OutputField, f.dir.path());
      },
      [](FormFixture& f) { return std::string(kCantCreateOutput) + f.dir.path(); }, 1},
     {"ReadOnlyOutput",
      [](FormFixture& f) {
-       Set(f, Ctl::Text1, f.File("in.gpx"));
+       Set(f, Ctl::InputField, f.File("in.gpx"));
        const std::string out = f.File("out.csv", "kept");
        std::filesystem::permissions(test::FsPath(out),
                                     std::filesystem::perms::owner_write |
                                         std::filesystem::perms::group_write |
                                         std::filesystem::perms::others_write,
                                     std::filesystem::perm_options::remove);
-       Set(f, Ctl::Text2, out);
+       Set(f, Ctl::OutputField, out);
      },
      [](FormFixture& f) {
        return std::string(kCantCreateOutput) + (f.dir / "out.csv") + std::string(kReadOnlyReason);
@@ -422,8 +424,8 @@ const Refusal kRefusals[] = {
     {"ReverseSwitch",
      [](FormFixture& f) {
        f.ctx.ReverseSwitch = true;
-       Set(f, Ctl::Text1, f.File("in.gpx"));
-       Set(f, Ctl::Text2, f.dir / "out.csv");
+       Set(f, Ctl::InputField, f.File("in.gpx"));
+       Set(f, Ctl::OutputField, f.dir / "out.csv");
      },
      [](FormFixture& f) { return std::string(kCantCreateOutput) + (f.dir / "out.csv"); }, 1},
 };
@@ -439,9 +441,9 @@ TEST(FormConvert, SingleFileIsHandedOnAndStored) {
   for (const std::string& out : {f.dir / "new.csv", kept}) {
     SCOPED_TRACE(out);
     f.view.closed = 0;
-    f.view.controls[Ctl::cmdCMTLineBreak].checked = true;
-    f.view.Type(Ctl::Text1, in);
-    f.view.Type(Ctl::Text2, out);
+    f.view.controls[Ctl::KeepCommentLineBreaks].checked = true;
+    f.view.Type(Ctl::InputField, in);
+    f.view.Type(Ctl::OutputField, out);
     f.form.Convert();
     EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
     EXPECT_EQ(f.view.closed, 1);
@@ -483,8 +485,8 @@ TEST(FormConvert, AnOutputIsItsInputOnlyWhereTheSystemSaysSo) {
     f.File("a.gpx");
     f.File("p.csv");
     f.File("trip.gpx");
-    Set(f, Ctl::Text1, f.dir / c.input);
-    if (*c.output) Set(f, Ctl::Text2, f.dir / c.output);
+    Set(f, Ctl::InputField, f.dir / c.input);
+    if (*c.output) Set(f, Ctl::OutputField, f.dir / c.output);
     f.form.Convert();
     const bool refused = kHostPathRule == PathRule::Windows ? c.refusedOnWindows : c.refusedOnPosix;
     EXPECT_EQ(f.view.closed, refused ? 0 : 1) << f.messages.Joined();
@@ -495,10 +497,10 @@ TEST(FormConvert, AnOutputIsItsInputOnlyWhereTheSystemSaysSo) {
 TEST(FormConvert, PoiModeStoresUnderItsOwnNames) {
   FormFixture f;
   f.Load({{"InFileGPX", "/g/in.gpx"}});
-  f.view.ClickOption(Ctl::Option2);
+  f.view.ClickOption(Ctl::PoiToGpx);
   const std::string in = f.File("in.csv");
-  f.view.Type(Ctl::Text1, in);
-  f.view.Type(Ctl::Text2, f.dir / "out.gpx");
+  f.view.Type(Ctl::InputField, in);
+  f.view.Type(Ctl::OutputField, f.dir / "out.gpx");
   f.form.Convert();
   EXPECT_EQ(f.view.closed, 1);
   ASSERT_TRUE(f.ctx.request);
@@ -517,7 +519,7 @@ TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
   f.File("a.gpx");
   f.File("b.gpx");
   const std::string list = f.dir / "a.gpx;b.gpx";
-  f.view.Type(Ctl::Text1, list);
+  f.view.Type(Ctl::InputField, list);
   f.form.Convert();
   ASSERT_EQ(f.messages.boxes.size(), 1u);
   EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Question);
@@ -532,7 +534,7 @@ TEST(FormConvert, ListAsksOnceUntilTheOutputFieldIsLeft) {
 
   f.form.Convert();
   EXPECT_EQ(f.messages.boxes.size(), 1u);
-  f.form.Text2FocusLost();
+  f.form.OutputFocusLost();
   EXPECT_FALSE(f.ctx.OverwriteConfirmed);
   f.form.Convert();
   EXPECT_EQ(f.messages.boxes.size(), 2u);
@@ -545,7 +547,7 @@ TEST(FormConvert, EmptyListItemsAreNoItems) {
   f.Load();
   f.File("a.gpx");
   f.File("b.gpx");
-  f.view.Type(Ctl::Text1, f.dir / "a.gpx;;b.gpx;");
+  f.view.Type(Ctl::InputField, f.dir / "a.gpx;;b.gpx;");
   f.form.Convert();
   EXPECT_EQ(f.view.closed, 1) << f.messages.Joined();
   ASSERT_EQ(f.messages.boxes.size(), 1u);  // the question a list asks
@@ -559,8 +561,8 @@ TEST(FormConvert, FolderHoldingASemicolonMakesAList) {
   f.Load();
   std::filesystem::create_directory(test::FsPath(f.dir / "x;y"));
   const std::string item = f.File("x;y/a.gpx");
-  f.view.Type(Ctl::Text1, item);
-  EXPECT_FALSE(f.view.Enabled(Ctl::Text2));
+  f.view.Type(Ctl::InputField, item);
+  EXPECT_FALSE(f.view.Enabled(Ctl::OutputField));
   f.form.Convert();
   ASSERT_EQ(f.messages.boxes.size(), 1u);
   EXPECT_EQ(f.messages.boxes[0].kind, MessageKind::Question);
@@ -576,9 +578,9 @@ TEST(FormConvert, ProfileIsHandedOnAndStored) {
   // Found as the profile reader finds it, in any letter case.
   const std::string typed = f.dir / "P.ZVP";
   f.File("p.zvp");
-  f.view.Type(Ctl::Text3, typed);
+  f.view.Type(Ctl::ProfileField, typed);
   // The fields of the other mode are not looked at.
-  f.view.Type(Ctl::Text1, "");
+  f.view.Type(Ctl::InputField, "");
   f.form.Convert();
   EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
   EXPECT_EQ(f.view.closed, 1);
@@ -609,7 +611,7 @@ struct ChooserCase {
   void (GetCommandForm::*choose)();
   Ctl field;           // the field it fills
   std::string before;  // in that field
-  std::string other;   // Text2 for the input chooser
+  std::string other;   // OutputField for the input chooser
   FileDialogRequest want;
 };
 
@@ -633,35 +635,35 @@ const ChooserCase kChooserCases[] = {
     {"InputGpxEmpty",
      false,
      &GetCommandForm::ChooseInput,
-     Ctl::Text1,
+     Ctl::InputField,
      "",
      "",
      {false, "Select file for input", kGpx, "", "*.GPX", kOpenMany}},
     {"InputPoiFromOutputsFolder",
      true,
      &GetCommandForm::ChooseInput,
-     Ctl::Text1,
+     Ctl::InputField,
      "in.csv",
      kS + "o" + kS + "out.gpx",
      {false, "Select file for input", kCsv, kS + "o", "in.csv", kOpenMany}},
     {"OutputGpxMode",
      false,
      &GetCommandForm::ChooseOutput,
-     Ctl::Text2,
+     Ctl::OutputField,
      "",
      "",
      {true, "Select file for output", kCsv, "", "*.CSV", kSave}},
     {"OutputPoiMode",
      true,
      &GetCommandForm::ChooseOutput,
-     Ctl::Text2,
+     Ctl::OutputField,
      kS + "o" + kS + "x.gpx",
      "",
      {true, "Select file for output", kGpx, kS + "o", kS + "o" + kS + "x.gpx", kSave}},
     {"ProfileEmpty",
      false,
      &GetCommandForm::ChooseProfile,
-     Ctl::Text3,
+     Ctl::ProfileField,
      "",
      "",
      {false, "Select conversion profile", kZvp, "", "*.ZVP", kOpenOne}},
@@ -670,16 +672,16 @@ const ChooserCase kChooserCases[] = {
     {"ProfileBareName",
      false,
      &GetCommandForm::ChooseProfile,
-     Ctl::Text3,
+     Ctl::ProfileField,
      "p.zvp",
      "",
      {false, "Select conversion profile", kZvp, "p.zvp", "p.zvp", kOpenOne}},
 };
 
 void Prepare(FormFixture& f, const ChooserCase& c) {
-  f.Load({{"ProfileMode", c.field == Ctl::Text3 ? "True" : "False"}});
-  if (c.poi) f.view.ClickOption(Ctl::Option2);
-  if (c.field == Ctl::Text1) f.view.Type(Ctl::Text2, c.other);
+  f.Load({{"ProfileMode", c.field == Ctl::ProfileField ? "True" : "False"}});
+  if (c.poi) f.view.ClickOption(Ctl::PoiToGpx);
+  if (c.field == Ctl::InputField) f.view.Type(Ctl::OutputField, c.other);
   f.view.Type(c.field, c.before);
 }
 
@@ -706,7 +708,7 @@ TEST_P(FormChoosers, CancelAndPatternAnswers) {
     FormFixture f;
     Prepare(f, c);
     (f.form.*c.choose)();
-    const std::string want = c.field == Ctl::Text3 ? c.want.presetName : c.before;
+    const std::string want = c.field == Ctl::ProfileField ? c.want.presetName : c.before;
     EXPECT_EQ(f.view.Text(c.field), want);
     EXPECT_EQ(CurrentDirectory(), f.dir.path());
   }
@@ -715,9 +717,9 @@ TEST_P(FormChoosers, CancelAndPatternAnswers) {
     Prepare(f, c);
     f.chooser.answers.push_back({false, {}});  // nothing chosen counts as a cancel
     (f.form.*c.choose)();
-    EXPECT_EQ(f.view.Text(c.field), c.field == Ctl::Text3 ? c.want.presetName : c.before);
+    EXPECT_EQ(f.view.Text(c.field), c.field == Ctl::ProfileField ? c.want.presetName : c.before);
   }
-  if (c.field != Ctl::Text3) {
+  if (c.field != Ctl::ProfileField) {
     FormFixture f;
     Prepare(f, c);
     f.chooser.Answer({f.dir / "*.gpx"});
@@ -731,21 +733,37 @@ INSTANTIATE_TEST_SUITE_P(Requests, FormChoosers, ::testing::ValuesIn(kChooserCas
 
 // Several files become a list and the current directory moves to their
 // folder, where the bare names are found.
+TEST(FormChooserAnswers, SelectionJoinsOnlyFilesOfOneFolder) {
+  const std::string m = std::string("m") + kPathSep, n = std::string("n") + kPathSep;
+  const struct {
+    const char* name;
+    std::vector<std::string> files;
+    std::string joined;
+  } cases[] = {
+      {"None", {}, ""},
+      {"One", {m + "a.gpx"}, m + "a.gpx"},
+      {"Three", {m + "a.gpx", m + "b.gpx", m + "c.gpx"}, m + "a.gpx;b.gpx;c.gpx"},
+      {"TwoFolders", {m + "a.gpx", n + "b.gpx"}, ""},
+      {"SubFolder", {m + "a.gpx", m + "s" + kPathSep + "b.gpx"}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JoinFileSelection(c.files), c.joined) << c.name;
+}
+
 TEST(FormChooserAnswers, InputSelectionBecomesAListInItsFolder) {
   FormFixture f;
   f.Load({{"OutFileGPX", "/g/out.csv"}});
   TempDir other;
   f.chooser.Answer({other / "a.gpx", other / "b.gpx"});
   f.form.ChooseInput();
-  EXPECT_EQ(f.view.Text(Ctl::Text1), (other / "a.gpx") + ";b.gpx");
-  EXPECT_TRUE(f.view.controls[Ctl::Text1].caretAtEnd);
-  EXPECT_EQ(f.view.Text(Ctl::Text2), "Same as input but with .CSV");
-  EXPECT_FALSE(f.view.Enabled(Ctl::Command1));
+  EXPECT_EQ(f.view.Text(Ctl::InputField), (other / "a.gpx") + ";b.gpx");
+  EXPECT_TRUE(f.view.controls[Ctl::InputField].caretAtEnd);
+  EXPECT_EQ(f.view.Text(Ctl::OutputField), "Same as input but with .CSV");
+  EXPECT_FALSE(f.view.Enabled(Ctl::BrowseOutput));
   EXPECT_EQ(CurrentDirectory(), other.path());
   // Files of two folders make no list.
   f.chooser.Answer({other / "a.gpx", f.dir / "b.gpx"});
   f.form.ChooseInput();
-  EXPECT_EQ(f.view.Text(Ctl::Text1), "");
+  EXPECT_EQ(f.view.Text(Ctl::InputField), "");
 }
 
 TEST(FormChooserAnswers, OutputAndProfileTakeTheChosenFile) {
@@ -753,16 +771,23 @@ TEST(FormChooserAnswers, OutputAndProfileTakeTheChosenFile) {
   f.Load({{"ProfileMode", "False"}});
   f.chooser.Answer({f.dir / "out.csv"});
   f.form.ChooseOutput();
-  EXPECT_EQ(f.view.Text(Ctl::Text2), f.dir / "out.csv");
-  EXPECT_TRUE(f.view.controls[Ctl::Text2].caretAtEnd);
+  EXPECT_EQ(f.view.Text(Ctl::OutputField), f.dir / "out.csv");
+  EXPECT_TRUE(f.view.controls[Ctl::OutputField].caretAtEnd);
   f.chooser.Answer({f.dir / "p.zvp"});
   f.form.ChooseProfile();
-  EXPECT_EQ(f.view.Text(Ctl::Text3), f.dir / "p.zvp");
-  EXPECT_TRUE(f.view.controls[Ctl::Text3].caretAtEnd);
+  EXPECT_EQ(f.view.Text(Ctl::ProfileField), f.dir / "p.zvp");
+  EXPECT_TRUE(f.view.controls[Ctl::ProfileField].caretAtEnd);
 }
 
 // ---------------------------------------------------------------------------
 // Create Profile
+
+TEST(FormCreateProfile, PresetNameTurnsDotsIntoDashes) {
+  EXPECT_EQ(ProfilePresetName("Trip.Log.gpx", "CSV"), "Convert Trip-Log-GPX to CSV.ZVP");
+  EXPECT_EQ(ProfilePresetName("points.Csv", "GPX"), "Convert points-CSV to GPX.ZVP");
+  EXPECT_EQ(ProfilePresetName("a.gpx.b.CSV.x", "CSV"), "Convert a-GPX-b-CSV-x to CSV.ZVP");
+  EXPECT_EQ(ProfilePresetName("", "GPX"), "Convert  to GPX.ZVP");  // no file found
+}
 
 TEST(FormCreateProfile, IsOfferedForAnExistingInputAndAnOutput) {
   struct Case {
@@ -783,12 +808,12 @@ TEST(FormCreateProfile, IsOfferedForAnExistingInputAndAnOutput) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    f.view.controls[Ctl::Check1].checked = c.profile;
-    f.view.controls[Ctl::Text1].text = c.text1;
-    f.view.controls[Ctl::Text2].text = c.text2;
-    f.view.controls[Ctl::cmdCreateProfile].enabled = !c.offered;
+    f.view.controls[Ctl::UseProfile].checked = c.profile;
+    f.view.controls[Ctl::InputField].text = c.text1;
+    f.view.controls[Ctl::OutputField].text = c.text2;
+    f.view.controls[Ctl::CreateProfile].enabled = !c.offered;
     f.form.FileMenuOpening();
-    EXPECT_EQ(f.view.Enabled(Ctl::cmdCreateProfile), c.offered);
+    EXPECT_EQ(f.view.Enabled(Ctl::CreateProfile), c.offered);
   }
 }
 
@@ -797,12 +822,12 @@ TEST(FormCreateProfile, WritesTheTemplateForTheModeWhereChosen) {
     SCOPED_TRACE(poi);
     FormFixture f;
     f.Load();
-    if (poi) f.view.ClickOption(Ctl::Option2);
+    if (poi) f.view.ClickOption(Ctl::PoiToGpx);
     const std::string in = f.File(poi ? "trip.points.csv" : "trip.gpx");
     const std::string out = f.dir / (poi ? "out.gpx" : "out.csv");
-    f.view.Type(Ctl::Text1, in);
-    f.view.Type(Ctl::Text2, out);
-    f.view.controls[Ctl::cmdCMTLineBreak].checked = true;
+    f.view.Type(Ctl::InputField, in);
+    f.view.Type(Ctl::OutputField, out);
+    f.view.controls[Ctl::KeepCommentLineBreaks].checked = true;
     const std::string profile = f.dir / "made.zvp";
     f.chooser.Answer({profile});
     f.form.CreateProfile();
@@ -828,8 +853,8 @@ TEST(FormCreateProfile, CancelOrAPatternWritesNothing) {
   FormFixture f;
   f.Load();
   f.File("in.gpx");
-  f.view.Type(Ctl::Text1, "in.gpx");
-  f.view.Type(Ctl::Text2, "out.csv");
+  f.view.Type(Ctl::InputField, "in.gpx");
+  f.view.Type(Ctl::OutputField, "out.csv");
   f.form.CreateProfile();  // cancelled
   f.chooser.Answer({f.dir / "*.zvp"});
   f.form.CreateProfile();
@@ -840,8 +865,8 @@ TEST(FormCreateProfile, CancelOrAPatternWritesNothing) {
 TEST(FormCreateProfile, UnwritableProfileIsReported) {
   FormFixture f;
   f.Load();
-  f.view.Type(Ctl::Text1, f.File("in.gpx"));
-  f.view.Type(Ctl::Text2, "out.csv");
+  f.view.Type(Ctl::InputField, f.File("in.gpx"));
+  f.view.Type(Ctl::OutputField, "out.csv");
   f.chooser.Answer({f.dir / "nofolder/p.zvp"});
   f.form.CreateProfile();
   EXPECT_EQ(f.messages.boxes.size(), 1u);
@@ -918,6 +943,26 @@ TEST(FormGeometry, StoredEdgesOffTheScreenAreCentred) {
   }
 }
 
+TEST(FormGeometry, StoredTwipsAreOnlyPlainNumbers) {
+  const struct {
+    const char* text;
+    bool number;
+    double twips;
+  } cases[] = {
+      {"4320", true, 4320}, {"  1507.5 ", true, 1507.5}, {"-100", true, -100}, {"+15", true, 15},
+      {"", false, 0},       {"   ", false, 0},           {"left", false, 0},   {"12px", false, 0},
+      {"1507,5", false, 0}, {"nan", false, 0},           {"inf", false, 0},    {"1e300", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    double value = 0;
+    EXPECT_EQ(ParseStoredTwips(c.text, value), c.number);
+    if (c.number) {
+      EXPECT_EQ(value, c.twips);
+    }
+  }
+}
+
 // Whole twips give the pixels the stored fractions would.
 TEST(FormGeometry, RoundedTwipsKeepThePixels) {
   for (double t = -60; t <= 60; t += 0.25) {
@@ -962,15 +1007,15 @@ TEST(FormDrops, FilesOfOneFolderBecomeTheInput) {
     f.Load({{"InFileGPX", "before"}});
     // Dragged over: the answer only.
     EXPECT_EQ(f.form.DropFiles(c.files, false), c.accepted);
-    EXPECT_EQ(f.view.Text(Ctl::Text1), "before");
+    EXPECT_EQ(f.view.Text(Ctl::InputField), "before");
     EXPECT_EQ(CurrentDirectory(), f.dir.path());
     EXPECT_EQ(f.form.DropFiles(c.files, true), c.accepted);
-    EXPECT_EQ(f.view.Text(Ctl::Text1), c.text1);
+    EXPECT_EQ(f.view.Text(Ctl::InputField), c.text1);
     EXPECT_EQ(CurrentDirectory(), c.accepted ? a.path() : f.dir.path());
     const bool list = c.files.size() > 1 && c.accepted;
-    EXPECT_EQ(f.view.Enabled(Ctl::Text2), !list);
+    EXPECT_EQ(f.view.Enabled(Ctl::OutputField), !list);
     if (c.accepted) {
-      EXPECT_TRUE(f.view.controls[Ctl::Text1].caretAtEnd);
+      EXPECT_TRUE(f.view.controls[Ctl::InputField].caretAtEnd);
     }
   }
 }

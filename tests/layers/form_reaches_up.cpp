@@ -1,2 +1,2 @@
 // Must not compile: the window's rules know nothing of Qt.
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"

@@ -18,9 +18,9 @@
 #include <cstring>
 
 #include "engine/run_main.h"
-#include "window/frm_get_command.h"
-#include "window/qt_front_end.h"
-#include "window/window_host.h"
+#include "window/qt/application.h"
+#include "window/qt/front_end.h"
+#include "window/qt/main_window.h"
 #include "window_fixture.h"
 
 using namespace marklode;
@@ -32,12 +32,6 @@ class TestFrontEnd : public QObject {
   Q_OBJECT
 
  private slots:
-  void storedTwips_data();
-  void storedTwips();
-  void joinSelection_data();
-  void joinSelection();
-  void profilePresetName_data();
-  void profilePresetName();
   void nameFilters_data();
   void nameFilters();
   void messageBoxLook_data();
@@ -62,78 +56,6 @@ class TestFrontEnd : public QObject {
   void windowCycleProfileFromCreateProfile();
   void windowCycleFailedOutputWarnsOnce();
 };
-
-void TestFrontEnd::storedTwips_data() {
-  QTest::addColumn<QString>("text");
-  QTest::addColumn<bool>("number");
-  QTest::addColumn<double>("twips");
-  QTest::newRow("whole") << "4320" << true << 4320.0;
-  QTest::newRow("blanks and fraction") << "  1507.5 " << true << 1507.5;
-  QTest::newRow("signs") << "-100" << true << -100.0;
-  QTest::newRow("plus") << "+15" << true << 15.0;
-  QTest::newRow("empty") << "" << false << 0.0;
-  QTest::newRow("blank") << "   " << false << 0.0;
-  QTest::newRow("word") << "left" << false << 0.0;
-  QTest::newRow("unit behind") << "12px" << false << 0.0;
-  QTest::newRow("decimal comma") << "1507,5" << false << 0.0;
-  QTest::newRow("not a number") << "nan" << false << 0.0;
-  QTest::newRow("infinite") << "inf" << false << 0.0;
-  QTest::newRow("absurdly large") << "1e300" << false << 0.0;
-}
-
-void TestFrontEnd::storedTwips() {
-  QFETCH(QString, text);
-  QFETCH(bool, number);
-  QFETCH(double, twips);
-  double value = 0;
-  QCOMPARE(ParseStoredTwips(text.toStdString(), value), number);
-  if (number) QCOMPARE(value, twips);
-}
-
-void TestFrontEnd::joinSelection_data() {
-  QTest::addColumn<QStringList>("files");
-  QTest::addColumn<QString>("joined");
-  QTest::newRow("none") << QStringList{} << "";
-  QTest::newRow("one") << QStringList{"/m/a.gpx"} << "/m/a.gpx";
-  QTest::newRow("three") << QStringList{"/m/a.gpx", "/m/b.gpx", "/m/c.gpx"}
-                         << "/m/a.gpx;b.gpx;c.gpx";
-  QTest::newRow("two folders") << QStringList{"/m/a.gpx", "/n/b.gpx"} << "";
-  QTest::newRow("sub-folder") << QStringList{"/m/a.gpx", "/m/s/b.gpx"} << "";
-}
-
-void TestFrontEnd::joinSelection() {
-  QFETCH(QStringList, files);
-  QFETCH(QString, joined);
-  std::vector<std::string> list;
-  for (const QString& f : files) list.push_back(f.toStdString());
-  QCOMPARE(QString::fromStdString(JoinFileSelection(list)), joined);
-}
-
-void TestFrontEnd::profilePresetName_data() {
-  QTest::addColumn<QString>("base");
-  QTest::addColumn<QString>("ext");
-  QTest::addColumn<QString>("preset");
-  QTest::newRow("dots become dashes") << "Trip.Log.gpx"
-                                      << "CSV"
-                                      << "Convert Trip-Log-GPX to CSV.ZVP";
-  QTest::newRow("mixed case extension") << "points.Csv"
-                                        << "GPX"
-                                        << "Convert points-CSV to GPX.ZVP";
-  QTest::newRow("extension inside the name") << "a.gpx.b.CSV.x"
-                                             << "CSV"
-                                             << "Convert a-GPX-b-CSV-x to CSV.ZVP";
-  QTest::newRow("no file found") << ""
-                                 << "GPX"
-                                 << "Convert  to GPX.ZVP";
-}
-
-void TestFrontEnd::profilePresetName() {
-  QFETCH(QString, base);
-  QFETCH(QString, ext);
-  QFETCH(QString, preset);
-  QCOMPARE(QString::fromStdString(ProfilePresetName(base.toStdString(), ext.toStdString())),
-           preset);
-}
 
 void TestFrontEnd::nameFilters_data() {
   QTest::addColumn<QString>("filter");
@@ -431,17 +353,17 @@ void WriteGpxFiles(const ScratchDir& dir, const QStringList& files) {
 // Runs the entry routine with a real window; each shown window gets the next
 // step, queued so that it runs inside the window's event loop. A window
 // beyond the steps is closed, and the count of windows shown is returned.
-int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(frmGetCommand&)>> steps,
+int RunWindowCycles(WindowFixture& f, std::vector<std::function<void(QtMainWindow&)>> steps,
                     ExitStatus& status) {
   QtProgressSink progress;
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     const std::size_t step = std::size_t(shown++);
     if (step < steps.size())
       QTimer::singleShot(0, &w, [&w, &steps, step] { steps[step](w); });
     else
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
   };
   status = RunWindow(host, f.ctx, &progress);
   return shown;
@@ -517,20 +439,20 @@ void TestFrontEnd::windowCycleConvertsAndComesBack() {
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
   std::vector<std::string> messagesSeenByWindow;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     ++shown;
     QVERIFY(w.isVisible());
     messagesSeenByWindow.push_back(f.LastMessage());
     if (shown == 1) {
       QTimer::singleShot(0, &w, [&w, input, output] {
-        w.Text1->setText(QString::fromStdString(input));
-        w.Text2->setText(QString::fromStdString(output));
-        QTest::mouseClick(w.Command4, Qt::LeftButton);
+        w.inputField->setText(QString::fromStdString(input));
+        w.outputField->setText(QString::fromStdString(output));
+        QTest::mouseClick(w.convertButton, Qt::LeftButton);
       });
     } else {
-      QCOMPARE(w.Text1->text().toStdString(), input);
-      QCOMPARE(w.Text2->text().toStdString(), output);
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QCOMPARE(w.inputField->text().toStdString(), input);
+      QCOMPARE(w.outputField->text().toStdString(), output);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
     }
   };
 
@@ -598,13 +520,14 @@ void TestFrontEnd::windowCycleCancelTellsWhatChanged() {
                           [&now] { return now += std::chrono::milliseconds(100); });
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     if (++shown == 1) {
-      w.Text1->setText(QString::fromStdString(f.dir / input.toStdString()));
-      if (!output.isEmpty()) w.Text2->setText(QString::fromStdString(f.dir / output.toStdString()));
-      QTimer::singleShot(0, w.Command4, &QPushButton::click);
+      w.inputField->setText(QString::fromStdString(f.dir / input.toStdString()));
+      if (!output.isEmpty())
+        w.outputField->setText(QString::fromStdString(f.dir / output.toStdString()));
+      QTimer::singleShot(0, w.convertButton, &QPushButton::click);
     } else {
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
     }
   };
   auto cancelWhenShown = std::make_unique<QTimer>();
@@ -638,13 +561,13 @@ void TestFrontEnd::windowCycleRunsAfterCancelComplete() {
                           [&now] { return now += std::chrono::milliseconds(100); });
   QtWindowHost host(WindowServices{f.chooser}, &progress);
   int shown = 0;
-  host.onShown = [&](frmGetCommand& w) {
+  host.onShown = [&](QtMainWindow& w) {
     if (++shown <= 3) {
-      w.Text1->setText(QString::fromStdString(input));
-      w.Text2->setText(QString::fromStdString(output));
-      QTimer::singleShot(0, w.Command4, &QPushButton::click);
+      w.inputField->setText(QString::fromStdString(input));
+      w.outputField->setText(QString::fromStdString(output));
+      QTimer::singleShot(0, w.convertButton, &QPushButton::click);
     } else {
-      QTimer::singleShot(0, w.cmdCancel, &QPushButton::click);
+      QTimer::singleShot(0, w.closeButton, &QPushButton::click);
     }
   };
   bool cancelOnce = true;
@@ -682,17 +605,17 @@ void TestFrontEnd::windowCycleStopComesBackToWindow() {
   WriteFile(input, Gpx(2));
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
-                                    {[&](frmGetCommand& w) {
-                                       if (!w.Check1->isChecked()) w.Check1->click();
-                                       w.Text3->setText(QString::fromStdString(profile));
-                                       w.Command4->click();
+                                    {[&](QtMainWindow& w) {
+                                       if (!w.useProfile->isChecked()) w.useProfile->click();
+                                       w.profileField->setText(QString::fromStdString(profile));
+                                       w.convertButton->click();
                                      },
-                                     [&](frmGetCommand& w) {
+                                     [&](QtMainWindow& w) {
                                        QVERIFY(w.isVisible());
-                                       w.Check1->click();
-                                       w.Text1->setText(QString::fromStdString(input));
-                                       w.Text2->setText(QString::fromStdString(output));
-                                       w.Command4->click();
+                                       w.useProfile->click();
+                                       w.inputField->setText(QString::fromStdString(input));
+                                       w.outputField->setText(QString::fromStdString(output));
+                                       w.convertButton->click();
                                      }},
                                     status);
   QCOMPARE(shown, 3);
@@ -715,14 +638,14 @@ void TestFrontEnd::windowCycleListFromChooser() {
   const std::string list = trips + "/a.gpx;b.gpx";
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
-                                    {[](frmGetCommand& w) {
-                                       w.Command3->click();
-                                       w.Command4->click();
+                                    {[](QtMainWindow& w) {
+                                       w.browseInput->click();
+                                       w.convertButton->click();
                                      },
-                                     [&](frmGetCommand& w) {
-                                       QCOMPARE(w.Text1->text().toStdString(), list);
-                                       QVERIFY(!w.Text2->isEnabled());
-                                       w.cmdExit->trigger();
+                                     [&](QtMainWindow& w) {
+                                       QCOMPARE(w.inputField->text().toStdString(), list);
+                                       QVERIFY(!w.outputField->isEnabled());
+                                       w.exitItem->trigger();
                                      }},
                                     status);
   QCOMPARE(shown, 2);
@@ -746,20 +669,20 @@ void TestFrontEnd::windowCycleProfileFromCreateProfile() {
   f.chooser.Answer({profile});                // the profile chooser
   auto status = static_cast<ExitStatus>(-1);  // not yet run
   const int shown = RunWindowCycles(f,
-                                    {[&](frmGetCommand& w) {
-                                       w.Text1->setText(QString::fromStdString(input));
-                                       w.Text2->setText(QString::fromStdString(output));
-                                       emit w.cmdFileMenu->aboutToShow();
-                                       QVERIFY(w.cmdCreateProfile->isEnabled());
-                                       w.cmdCreateProfile->trigger();
-                                       w.Check1->click();
-                                       w.Command2->click();
-                                       QCOMPARE(w.Text3->text().toStdString(), profile);
-                                       w.Command4->click();
+                                    {[&](QtMainWindow& w) {
+                                       w.inputField->setText(QString::fromStdString(input));
+                                       w.outputField->setText(QString::fromStdString(output));
+                                       emit w.fileMenu->aboutToShow();
+                                       QVERIFY(w.createProfileItem->isEnabled());
+                                       w.createProfileItem->trigger();
+                                       w.useProfile->click();
+                                       w.browseProfile->click();
+                                       QCOMPARE(w.profileField->text().toStdString(), profile);
+                                       w.convertButton->click();
                                      },
-                                     [&](frmGetCommand& w) {
-                                       QVERIFY(w.Check1->isChecked());
-                                       QCOMPARE(w.Text3->text().toStdString(), profile);
+                                     [&](QtMainWindow& w) {
+                                       QVERIFY(w.useProfile->isChecked());
+                                       QCOMPARE(w.profileField->text().toStdString(), profile);
                                        w.close();
                                      }},
                                     status);
@@ -780,10 +703,10 @@ void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
   WriteFile(input, Gpx(40));
   WriteFile(profile, "[Profile]\r\nInput=" + input + "\r\nOutput=" + output + "\r\n");
   auto status = static_cast<ExitStatus>(-1);  // not yet run
-  const int shown = RunWindowCycles(f, {[&](frmGetCommand& w) {
-                                      if (!w.Check1->isChecked()) w.Check1->click();
-                                      w.Text3->setText(QString::fromStdString(profile));
-                                      w.Command4->click();
+  const int shown = RunWindowCycles(f, {[&](QtMainWindow& w) {
+                                      if (!w.useProfile->isChecked()) w.useProfile->click();
+                                      w.profileField->setText(QString::fromStdString(profile));
+                                      w.convertButton->click();
                                     }},
                                     status);
   QCOMPARE(shown, 2);

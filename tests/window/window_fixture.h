@@ -14,7 +14,7 @@
 #include "tests/scripted_chooser.h"
 #include "tests/test_util.h"
 #include "window/form/window_loop.h"
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 #include "window/window_services.h"
 
 namespace marklode::testing {
@@ -43,11 +43,11 @@ struct WindowFixture {
   RecordingMessageSink messages;
   WindowState ctx{messages, settings};
   test::ScriptedChooser chooser;
-  std::unique_ptr<frmGetCommand> window;
+  std::unique_ptr<QtMainWindow> window;
 
-  frmGetCommand& Load() {
+  QtMainWindow& Load() {
     window.reset();
-    window = std::make_unique<frmGetCommand>(ctx, WindowServices{chooser});
+    window = std::make_unique<QtMainWindow>(ctx, WindowServices{chooser});
     return *window;
   }
   std::string Stored(const std::string& name) { return settings.GetRegistryValue(name); }

@@ -48,27 +48,28 @@ std::string FolderOf(std::string_view text) {
 // Captions end short of their fields, so that nothing of them is drawn under
 // a field; mnemonics stay clear of the menus (F, O, H) and of Close (C).
 const std::array<ControlDesign, 14> kControlDesign = {{
-    {Ctl::Option1, CtlKind::Radio, "Option1", "&GPX --> POI", 1230, 345, 1320, 225, ""},
-    {Ctl::Option2, CtlKind::Radio, "Option2", "&POI --> GPX", 3030, 345, 1320, 225, ""},
-    {Ctl::Label2, CtlKind::Label, "Label2", "&Input file(s):", 300, 885, 915, 285, ""},
-    {Ctl::Text1, CtlKind::Field, "Text1", "", 1245, 855, 2355, 315,
+    {Ctl::GpxToPoi, CtlKind::Radio, "GpxToPoi", "&GPX --> POI", 1230, 345, 1320, 225, ""},
+    {Ctl::PoiToGpx, CtlKind::Radio, "PoiToGpx", "&POI --> GPX", 3030, 345, 1320, 225, ""},
+    {Ctl::InputCaption, CtlKind::Label, "InputCaption", "&Input file(s):", 300, 885, 915, 285, ""},
+    {Ctl::InputField, CtlKind::Field, "InputField", "", 1245, 855, 2355, 315,
      "One file; a pattern such as /data/*.csv; or several files of one folder joined by \";\", "
      "such as /data/a.gpx;b.gpx (Browse... can choose several at once)."},
-    {Ctl::Command3, CtlKind::Button, "Command3", "Browse...", 3750, 855, 1365, 315, ""},
-    {Ctl::Label1, CtlKind::Label, "Label1", "Ou&tput File:", 300, 1470, 915, 285, ""},
-    {Ctl::Text2, CtlKind::Field, "Text2", "", 1245, 1440, 2355, 315,
+    {Ctl::BrowseInput, CtlKind::Button, "BrowseInput", "Browse...", 3750, 855, 1365, 315, ""},
+    {Ctl::OutputCaption, CtlKind::Label, "OutputCaption", "Ou&tput File:", 300, 1470, 915, 285, ""},
+    {Ctl::OutputField, CtlKind::Field, "OutputField", "", 1245, 1440, 2355, 315,
      "The file to write. Several inputs are each written beside themselves, under their own "
      "name with the new extension. A GPX output cannot be a pattern."},
-    {Ctl::Command1, CtlKind::Button, "Command1", "Browse...", 3750, 1440, 1365, 315, ""},
-    {Ctl::Command4, CtlKind::Button, "Command4", "Con&vert", 1245, 2940, 2355, 315, ""},
-    {Ctl::cmdCancel, CtlKind::Button, "cmdCancel", "&Close", 3750, 2940, 1365, 315, ""},
-    {Ctl::Check1, CtlKind::CheckBox, "Check1", "&Use Conversion Profile:", 1245, 2010, 2265, 300,
-     "Run the conversion a profile describes instead of the fields above."},
-    {Ctl::Label3, CtlKind::Label, "Label3", "P&rofile File:", 300, 2385, 915, 285, ""},
-    {Ctl::Text3, CtlKind::Field, "Text3", "", 1245, 2355, 2355, 315,
+    {Ctl::BrowseOutput, CtlKind::Button, "BrowseOutput", "Browse...", 3750, 1440, 1365, 315, ""},
+    {Ctl::Convert, CtlKind::Button, "Convert", "Con&vert", 1245, 2940, 2355, 315, ""},
+    {Ctl::Close, CtlKind::Button, "Close", "&Close", 3750, 2940, 1365, 315, ""},
+    {Ctl::UseProfile, CtlKind::CheckBox, "UseProfile", "&Use Conversion Profile:", 1245, 2010, 2265,
+     300, "Run the conversion a profile describes instead of the fields above."},
+    {Ctl::ProfileCaption, CtlKind::Label, "ProfileCaption", "P&rofile File:", 300, 2385, 915, 285,
+     ""},
+    {Ctl::ProfileField, CtlKind::Field, "ProfileField", "", 1245, 2355, 2355, 315,
      "A conversion profile (.ZVP): a text file naming the input, the output, filters and "
      "templates. File > Create Profile writes one for the conversion set up above."},
-    {Ctl::Command2, CtlKind::Button, "Command2", "Browse...", 3750, 2355, 1365, 315, ""},
+    {Ctl::BrowseProfile, CtlKind::Button, "BrowseProfile", "Browse...", 3750, 2355, 1365, 315, ""},
 }};
 
 const ControlDesign& DesignOf(Ctl id) {
@@ -137,8 +138,8 @@ void GetCommandForm::Load() {
   // when set from code shows one mode all the same.
   const std::string mode = Stored("ModeGPX");
   const bool toCsv = mode.empty() || IsStoredTrue(mode);
-  view_.SetChecked(toCsv ? Ctl::Option1 : Ctl::Option2, true);
-  view_.SetChecked(toCsv ? Ctl::Option2 : Ctl::Option1, false);
+  view_.SetChecked(toCsv ? Ctl::GpxToPoi : Ctl::PoiToGpx, true);
+  view_.SetChecked(toCsv ? Ctl::PoiToGpx : Ctl::GpxToPoi, false);
   LoadModeFields();
 }
 
@@ -181,78 +182,78 @@ void GetCommandForm::Unload(int left, int top) {
 // ---------------------------------------------------------------------------
 // Modes and fields
 
-void GetCommandForm::OptionClicked() {
+void GetCommandForm::DirectionClicked() {
   LoadModeFields();
 }
 
-void GetCommandForm::Text1Changed() {
+void GetCommandForm::InputChanged() {
   RefreshOutputField();
 }
 
 void GetCommandForm::LoadModeFields() {
   // The input first: its change may empty a disabled output field, which is
   // then filled from the store.
-  const bool toCsv = view_.Checked(Ctl::Option1);
-  view_.SetText(Ctl::Text1, Stored(toCsv ? "InFileGPX" : "InFilePOI"));
+  const bool toCsv = view_.Checked(Ctl::GpxToPoi);
+  view_.SetText(Ctl::InputField, Stored(toCsv ? "InFileGPX" : "InFilePOI"));
   RefreshOutputField();
-  view_.SetText(Ctl::Text2, Stored(toCsv ? "OutFileGPX" : "OutFilePOI"));
-  view_.SetChecked(Ctl::Check1, IsStoredTrue(Stored("ProfileMode")));
-  view_.SetChecked(Ctl::cmdCMTLineBreak, IsStoredTrue(Stored("KeepCommentLineBreak")));
-  view_.SetText(Ctl::Text3, Stored("ProfileFile"));
-  for (Ctl field : {Ctl::Text1, Ctl::Text2, Ctl::Text3}) view_.CaretToEnd(field);
+  view_.SetText(Ctl::OutputField, Stored(toCsv ? "OutFileGPX" : "OutFilePOI"));
+  view_.SetChecked(Ctl::UseProfile, IsStoredTrue(Stored("ProfileMode")));
+  view_.SetChecked(Ctl::KeepCommentLineBreaks, IsStoredTrue(Stored("KeepCommentLineBreak")));
+  view_.SetText(Ctl::ProfileField, Stored("ProfileFile"));
+  for (Ctl field : {Ctl::InputField, Ctl::OutputField, Ctl::ProfileField}) view_.CaretToEnd(field);
   ApplyProfileMode();
   RefreshOutputField();
 }
 
 void GetCommandForm::ApplyProfileMode() {
-  const bool profile = view_.Checked(Ctl::Check1);
+  const bool profile = view_.Checked(Ctl::UseProfile);
   const FieldLook fieldsLook = profile ? FieldLook::Window : FieldLook::Editable;
-  view_.SetEnabled(Ctl::Text1, !profile);
-  view_.SetLook(Ctl::Text1, fieldsLook);
-  view_.SetEnabled(Ctl::Command3, !profile);
-  view_.SetEnabled(Ctl::Option1, !profile);
-  view_.SetEnabled(Ctl::Option2, !profile);
-  view_.SetEnabled(Ctl::Text3, profile);
-  view_.SetLook(Ctl::Text3, profile ? FieldLook::Editable : FieldLook::Window);
-  view_.SetEnabled(Ctl::Command2, profile);
+  view_.SetEnabled(Ctl::InputField, !profile);
+  view_.SetLook(Ctl::InputField, fieldsLook);
+  view_.SetEnabled(Ctl::BrowseInput, !profile);
+  view_.SetEnabled(Ctl::GpxToPoi, !profile);
+  view_.SetEnabled(Ctl::PoiToGpx, !profile);
+  view_.SetEnabled(Ctl::ProfileField, profile);
+  view_.SetLook(Ctl::ProfileField, profile ? FieldLook::Editable : FieldLook::Window);
+  view_.SetEnabled(Ctl::BrowseProfile, profile);
   if (profile) {
-    view_.SetEnabled(Ctl::Text2, false);
-    view_.SetLook(Ctl::Text2, FieldLook::Window);
-    view_.SetEnabled(Ctl::Command1, false);
+    view_.SetEnabled(Ctl::OutputField, false);
+    view_.SetLook(Ctl::OutputField, FieldLook::Window);
+    view_.SetEnabled(Ctl::BrowseOutput, false);
   } else {
-    view_.SetEnabled(Ctl::Text2, true);
+    view_.SetEnabled(Ctl::OutputField, true);
     RefreshOutputField();
   }
 }
 
 void GetCommandForm::RefreshOutputField() {
-  if (view_.Checked(Ctl::Check1)) return;
-  if (IsFileList(view_.Text(Ctl::Text1))) {
+  if (view_.Checked(Ctl::UseProfile)) return;
+  if (IsFileList(view_.Text(Ctl::InputField))) {
     // Several inputs: each output is named after its input.
-    view_.SetEnabled(Ctl::Text2, false);
-    view_.SetLook(Ctl::Text2, FieldLook::Window);
-    view_.SetText(Ctl::Text2,
-                  std::string(kSameAsInput) + (view_.Checked(Ctl::Option1) ? "CSV" : "GPX"));
-    view_.SetEnabled(Ctl::Command1, false);
+    view_.SetEnabled(Ctl::OutputField, false);
+    view_.SetLook(Ctl::OutputField, FieldLook::Window);
+    view_.SetText(Ctl::OutputField,
+                  std::string(kSameAsInput) + (view_.Checked(Ctl::GpxToPoi) ? "CSV" : "GPX"));
+    view_.SetEnabled(Ctl::BrowseOutput, false);
   } else {
-    if (!view_.Enabled(Ctl::Text2)) view_.SetText(Ctl::Text2, "");
-    view_.SetEnabled(Ctl::Text2, true);
-    view_.SetLook(Ctl::Text2, FieldLook::Editable);
-    view_.SetEnabled(Ctl::Command1, true);
+    if (!view_.Enabled(Ctl::OutputField)) view_.SetText(Ctl::OutputField, "");
+    view_.SetEnabled(Ctl::OutputField, true);
+    view_.SetLook(Ctl::OutputField, FieldLook::Editable);
+    view_.SetEnabled(Ctl::BrowseOutput, true);
   }
 }
 
-void GetCommandForm::Check1Clicked() {
+void GetCommandForm::UseProfileClicked() {
   ApplyProfileMode();
-  Store("ProfileMode", StoredFlag(view_.Checked(Ctl::Check1)));
+  Store("ProfileMode", StoredFlag(view_.Checked(Ctl::UseProfile)));
 }
 
-void GetCommandForm::Text2FocusLost() {
+void GetCommandForm::OutputFocusLost() {
   ctx_.OverwriteConfirmed = false;
 }
 
 void GetCommandForm::LineBreakToggled() {
-  Store("KeepCommentLineBreak", StoredFlag(view_.Checked(Ctl::cmdCMTLineBreak)));
+  Store("KeepCommentLineBreak", StoredFlag(view_.Checked(Ctl::KeepCommentLineBreaks)));
 }
 
 // ---------------------------------------------------------------------------
@@ -261,8 +262,8 @@ void GetCommandForm::LineBreakToggled() {
 void GetCommandForm::Convert() {
   ctx_.request.reset();
 
-  if (view_.Checked(Ctl::Check1)) {
-    const std::string profile = view_.Text(Ctl::Text3);
+  if (view_.Checked(Ctl::UseProfile)) {
+    const std::string profile = view_.Text(Ctl::ProfileField);
     if (profile.empty()) {
       ctx_.messages.Show(kNameMissing, MessageKind::Plain);
       return;
@@ -280,15 +281,15 @@ void GetCommandForm::Convert() {
   }
 
   Request request;
-  request.input = view_.Text(Ctl::Text1);
-  request.output = view_.Text(Ctl::Text2);
+  request.input = view_.Text(Ctl::InputField);
+  request.output = view_.Text(Ctl::OutputField);
   if (request.input.empty() || request.output.empty()) {
     ctx_.messages.Show(kNameMissing, MessageKind::Plain);
     return;
   }
-  const bool toCsv = view_.Checked(Ctl::Option1);
+  const bool toCsv = view_.Checked(Ctl::GpxToPoi);
   request.direction = toCsv ? Direction::GpxToPoi : Direction::PoiToGpx;
-  request.keepCommentLineBreaks = view_.Checked(Ctl::cmdCMTLineBreak);
+  request.keepCommentLineBreaks = view_.Checked(Ctl::KeepCommentLineBreaks);
   // Planned as the run will plan it: each item is checked under the names
   // the run will use.
   SystemFileLookup files;
@@ -372,12 +373,12 @@ FileDialogResult GetCommandForm::ShowFileDlg(FileDialogRequest request) {
 }
 
 void GetCommandForm::ChooseInput() {
-  const bool toCsv = view_.Checked(Ctl::Option1);
-  const std::string current = view_.Text(Ctl::Text1);
+  const bool toCsv = view_.Checked(Ctl::GpxToPoi);
+  const std::string current = view_.Text(Ctl::InputField);
   FileDialogRequest request;
   request.title = "Select file for input";
   request.filter = toCsv ? kGpxFilter : kCsvFilter;
-  request.initialFolder = FolderOf(view_.Text(Ctl::Text2));
+  request.initialFolder = FolderOf(view_.Text(Ctl::OutputField));
   request.presetName = current.empty() ? (toCsv ? "*.GPX" : "*.CSV") : current;
   request.options =
       kDlgHideReadOnly | kDlgAllowMultiSelect | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
@@ -387,15 +388,15 @@ void GetCommandForm::ChooseInput() {
   if (result.cancelled) return;  // a typed pattern stays as it was
   std::string chosen = JoinFileSelection(result.files);
   if (HasWildcards(chosen)) chosen.clear();
-  view_.SetText(Ctl::Text1, chosen);
-  view_.CaretToEnd(Ctl::Text1);
-  view_.CaretToEnd(Ctl::Text2);
+  view_.SetText(Ctl::InputField, chosen);
+  view_.CaretToEnd(Ctl::InputField);
+  view_.CaretToEnd(Ctl::OutputField);
   RefreshOutputField();
 }
 
 void GetCommandForm::ChooseOutput() {
-  const bool toCsv = view_.Checked(Ctl::Option1);
-  const std::string current = view_.Text(Ctl::Text2);
+  const bool toCsv = view_.Checked(Ctl::GpxToPoi);
+  const std::string current = view_.Text(Ctl::OutputField);
   FileDialogRequest request;
   request.save = true;
   request.title = "Select file for output";
@@ -407,13 +408,13 @@ void GetCommandForm::ChooseOutput() {
   if (result.cancelled) return;
   std::string chosen = result.files.front();
   if (HasWildcards(chosen)) chosen.clear();
-  view_.SetText(Ctl::Text2, chosen);
-  view_.CaretToEnd(Ctl::Text1);
-  view_.CaretToEnd(Ctl::Text2);
+  view_.SetText(Ctl::OutputField, chosen);
+  view_.CaretToEnd(Ctl::InputField);
+  view_.CaretToEnd(Ctl::OutputField);
 }
 
 void GetCommandForm::ChooseProfile() {
-  const std::string current = view_.Text(Ctl::Text3);
+  const std::string current = view_.Text(Ctl::ProfileField);
   FileDialogRequest request;
   // A title of its own: after Create Profile the shared one would ask to create.
   request.title = "Select conversion profile";
@@ -423,8 +424,8 @@ void GetCommandForm::ChooseProfile() {
   request.options = kDlgHideReadOnly | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
   const FileDialogResult result = ShowFileDlg(request);
   // A cancel hands back the preset name, pattern and all.
-  view_.SetText(Ctl::Text3, result.cancelled ? request.presetName : result.files.front());
-  view_.CaretToEnd(Ctl::Text3);
+  view_.SetText(Ctl::ProfileField, result.cancelled ? request.presetName : result.files.front());
+  view_.CaretToEnd(Ctl::ProfileField);
 }
 
 bool GetCommandForm::DropFiles(const std::vector<std::string>& files, bool drop) {
@@ -435,9 +436,9 @@ bool GetCommandForm::DropFiles(const std::vector<std::string>& files, bool drop)
     // As the input chooser would have it: joined names, and the current
     // directory at their folder for the bare second and later names.
     ChangeDirectory(std::string(DirectoryPart(joined)));
-    view_.SetText(Ctl::Text1, joined);
-    view_.CaretToEnd(Ctl::Text1);
-    view_.CaretToEnd(Ctl::Text2);
+    view_.SetText(Ctl::InputField, joined);
+    view_.CaretToEnd(Ctl::InputField);
+    view_.CaretToEnd(Ctl::OutputField);
     RefreshOutputField();
   }
   return true;
@@ -447,15 +448,15 @@ bool GetCommandForm::DropFiles(const std::vector<std::string>& files, bool drop)
 // Create Profile
 
 void GetCommandForm::FileMenuOpening() {
-  const std::string input = view_.Text(Ctl::Text1);
+  const std::string input = view_.Text(Ctl::InputField);
   const bool unavailable = input.empty() || FindFirstFile(input).empty() ||
-                           view_.Text(Ctl::Text2).empty() || view_.Checked(Ctl::Check1);
-  view_.SetEnabled(Ctl::cmdCreateProfile, !unavailable);
+                           view_.Text(Ctl::OutputField).empty() || view_.Checked(Ctl::UseProfile);
+  view_.SetEnabled(Ctl::CreateProfile, !unavailable);
 }
 
 void GetCommandForm::CreateProfile() {
-  const std::string input = view_.Text(Ctl::Text1);
-  const bool toCsv = view_.Checked(Ctl::Option1);
+  const std::string input = view_.Text(Ctl::InputField);
+  const bool toCsv = view_.Checked(Ctl::GpxToPoi);
   FileDialogRequest request;
   request.save = true;
   request.title = "Select file to create as profile";
@@ -470,7 +471,7 @@ void GetCommandForm::CreateProfile() {
   if (HasWildcards(path)) return;
   const std::string text =
       FillProfileTemplate(LoadProfileTemplate(toCsv ? "GPXTOCSV" : "CSVTOGPX"), input,
-                          view_.Text(Ctl::Text2), view_.Checked(Ctl::cmdCMTLineBreak));
+                          view_.Text(Ctl::OutputField), view_.Checked(Ctl::KeepCommentLineBreaks));
   SysPutTextFile(ctx_.messages, path, text);  // reports its own failures
 }
 

@@ -17,25 +17,25 @@
 
 namespace marklode {
 
-// The controls, named as the window's design names them. The three menus'
-// items that the form enables or checks are controls too.
+// The controls, named for what they do. The two menu items that the form
+// enables or checks are controls too.
 enum class Ctl {
-  Option1,           // GPX --> POI
-  Option2,           // POI --> GPX
-  Label2,            // caption of Text1
-  Text1,             // input file(s)
-  Command3,          // input chooser
-  Label1,            // caption of Text2
-  Text2,             // output file
-  Command1,          // output chooser
-  Check1,            // use conversion profile
-  Label3,            // caption of Text3
-  Text3,             // profile file
-  Command2,          // profile chooser
-  Command4,          // Convert (the default button: Enter)
-  cmdCancel,         // Close (Esc)
-  cmdCreateProfile,  // File > Create Profile
-  cmdCMTLineBreak,   // Options > Keep Comment Line Breaks (checkable)
+  GpxToPoi,               // direction GPX --> POI
+  PoiToGpx,               // direction POI --> GPX
+  InputCaption,           // caption of InputField
+  InputField,             // input file(s)
+  BrowseInput,            // input chooser
+  OutputCaption,          // caption of OutputField
+  OutputField,            // output file
+  BrowseOutput,           // output chooser
+  UseProfile,             // use conversion profile
+  ProfileCaption,         // caption of ProfileField
+  ProfileField,           // profile file
+  BrowseProfile,          // profile chooser
+  Convert,                // the default button: Enter
+  Close,                  // Esc
+  CreateProfile,          // File > Create Profile
+  KeepCommentLineBreaks,  // Options > Keep Comment Line Breaks (checkable)
 };
 
 enum class CtlKind { Radio, Label, Field, Button, CheckBox };
@@ -45,7 +45,7 @@ enum class CtlKind { Radio, Label, Field, Button, CheckBox };
 struct ControlDesign {
   Ctl id;
   CtlKind kind;
-  const char* name;     // the design's name, used as the object name
+  const char* name;     // the control's name, used as the object name
   const char* caption;  // empty for fields
   int left, top, width, height;
   const char* tooltip;  // empty: none
@@ -92,9 +92,9 @@ enum class FieldLook { Window, Editable };
 class FormView {
  public:
   virtual ~FormView() = default;
-  virtual std::string Text(Ctl field) const = 0;  // Text1, Text2, Text3
+  virtual std::string Text(Ctl field) const = 0;  // InputField, OutputField, ProfileField
   virtual void SetText(Ctl field, const std::string& text) = 0;
-  virtual bool Checked(Ctl control) const = 0;  // Option1/2, Check1, cmdCMTLineBreak
+  virtual bool Checked(Ctl control) const = 0;  // the directions, UseProfile, KeepCommentLineBreaks
   virtual void SetChecked(Ctl control, bool on) = 0;
   virtual bool Enabled(Ctl control) const = 0;
   virtual void SetEnabled(Ctl control, bool on) = 0;
@@ -127,23 +127,23 @@ class GetCommandForm {
   void Unload(int left, int top);  // the window closes: its position, once
 
   // The user's actions, as the view forwards them.
-  void OptionClicked();  // Option1 or Option2 became checked
-  void Text1Changed();
-  void Check1Clicked();
-  void Text2FocusLost();   // to another control of the window, not to a box or menu
-  void Convert();          // Command4, Enter
-  void Cancel();           // cmdCancel, Esc
+  void DirectionClicked();  // GpxToPoi or PoiToGpx became checked
+  void InputChanged();
+  void UseProfileClicked();
+  void OutputFocusLost();  // to another control of the window, not to a box or menu
+  void Convert();          // Convert, Enter
+  void Cancel();           // Close, Esc
   void Exit();             // File > Exit
-  void ChooseInput();      // Command3
-  void ChooseOutput();     // Command1
-  void ChooseProfile();    // Command2
+  void ChooseInput();      // BrowseInput
+  void ChooseOutput();     // BrowseOutput
+  void ChooseProfile();    // BrowseProfile
   void FileMenuOpening();  // each time the File menu opens
   void CreateProfile();
   void LineBreakToggled();  // the item has already inverted its check
   void Notes();
   void Terms();
   void About();
-  // Files dragged over Text1: true when they are acceptable (local files of
+  // Files dragged over InputField: true when they are acceptable (local files of
   // one folder); when `drop` is set they also become the input.
   bool DropFiles(const std::vector<std::string>& files, bool drop);
 

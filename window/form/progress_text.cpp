@@ -11,4 +11,9 @@ std::string ConvertingText(std::string_view input, int item, int items) {
   return text;
 }
 
+std::string ProgressHeading(std::string_view input, int item, int items) {
+  if (input.empty()) return "Converting...";
+  return ConvertingText(input, item, items);
+}
+
 }  // namespace marklode

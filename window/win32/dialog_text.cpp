@@ -6,7 +6,6 @@
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/strings.h"
-#include "window/form/progress_text.h"
 
 namespace marklode {
 
@@ -57,11 +56,10 @@ std::string ByteCountText(std::uint64_t bytes) {
   return text;
 }
 
-std::string ProgressText(std::string_view input, int item, int items, std::uint64_t bytesDone,
+std::string ProgressText(std::string_view heading, std::uint64_t bytesDone,
                          std::uint64_t bytesTotal) {
-  const std::string text =
-      input.empty() ? std::string("Converting...") : ConvertingText(input, item, items);
-  return text + "\r\n" + ByteCountText(bytesDone) + " of " + ByteCountText(bytesTotal) + " read";
+  return std::string(heading) + "\r\n" + ByteCountText(bytesDone) + " of " +
+         ByteCountText(bytesTotal) + " read";
 }
 
 std::string GuidePlainText(std::string_view markdown) {

@@ -24,10 +24,9 @@ std::vector<std::string> SelectedFiles(const wchar_t* buffer, std::size_t size);
 // A byte count for the progress window: "512 bytes", "1.5 KB", "20.0 MB".
 std::string ByteCountText(std::uint64_t bytes);
 
-// The progress window's two lines: the file being read (for a list, which
-// of how many, as the run tells it) and how much of it has been read.
-// Without an input, no file is named.
-std::string ProgressText(std::string_view input, int item, int items, std::uint64_t bytesDone,
+// The progress window's two lines: the heading the progress policy gives and
+// how much of the file has been read.
+std::string ProgressText(std::string_view heading, std::uint64_t bytesDone,
                          std::uint64_t bytesTotal);
 
 // The user guide's Markdown as plain text for a text box: headings without

@@ -172,12 +172,10 @@ FileDialogResult Win32FileChooser::Choose(const FileDialogRequest& request) {
 // ---------------------------------------------------------------------------
 
 struct Win32ProgressSink::Impl {
-  std::chrono::milliseconds delay;
-  bool started = false, cancelled = false;
-  std::string input;  // empty: no file is named
-  int item = 0, items = 0;
+  explicit Impl(std::chrono::milliseconds delay) : policy(delay) {}
+  ProgressPolicy policy;
+  bool cancelled = false;  // Cancel pressed since the last report
   std::wstring labelShown;
-  std::chrono::steady_clock::time_point start, lastPump;
   HWND window = nullptr, label = nullptr, bar = nullptr, button = nullptr;
   HFONT font = nullptr;
 
@@ -248,9 +246,7 @@ LRESULT CALLBACK Win32ProgressSink::Impl::Proc(HWND hwnd, UINT msg, WPARAM wPara
 }
 
 Win32ProgressSink::Win32ProgressSink(std::chrono::milliseconds delay)
-    : impl_(std::make_unique<Impl>()) {
-  impl_->delay = delay;
-}
+    : impl_(std::make_unique<Impl>(delay)) {}
 
 Win32ProgressSink::~Win32ProgressSink() {
   if (impl_->window != nullptr) ::DestroyWindow(impl_->window);
@@ -259,18 +255,13 @@ Win32ProgressSink::~Win32ProgressSink() {
 
 void Win32ProgressSink::BeginRun() {
   Impl& s = *impl_;
-  s.started = false;
+  s.policy.BeginRun();
   s.cancelled = false;
   if (s.button != nullptr) ::EnableWindow(s.button, TRUE);
-  s.input.clear();
-  s.item = s.items = 0;
 }
 
 void Win32ProgressSink::Reading(std::string_view input, int item, int items) {
-  Impl& s = *impl_;
-  s.input = input;
-  s.item = item;
-  s.items = items;
+  impl_->policy.Reading(input, item, items);
 }
 
 void Win32ProgressSink::Finish() {
@@ -279,27 +270,17 @@ void Win32ProgressSink::Finish() {
 
 bool Win32ProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
   Impl& s = *impl_;
-  if (s.cancelled) return false;
-  const auto now = std::chrono::steady_clock::now();
-  if (!s.started) {
-    s.started = true;
-    s.start = now;
-    s.lastPump = now - std::chrono::seconds(1);
-  }
-  if (now - s.start < s.delay) return true;
-  if (now - s.lastPump < std::chrono::milliseconds(50)) return true;
-  s.lastPump = now;
+  if (s.policy.cancelled()) return false;
+  if (!s.policy.Due()) return true;
   if (s.window == nullptr && !s.Create(over ? over() : nullptr)) return true;
 
-  const std::wstring label =
-      os::Utf16(ProgressText(s.input, s.item, s.items, bytesDone, bytesTotal));
+  const std::wstring label = os::Utf16(ProgressText(s.policy.Heading(), bytesDone, bytesTotal));
   if (label != s.labelShown) {
     s.labelShown = label;
     ::SetWindowTextW(s.label, label.c_str());
   }
-  const std::uint64_t done = std::min(bytesDone, bytesTotal);
   ::SendMessageW(s.bar, PBM_SETPOS,
-                 bytesTotal == 0 ? 0 : static_cast<WPARAM>(done * 1000 / bytesTotal), 0);
+                 static_cast<WPARAM>(ProgressPolicy::Permille(bytesDone, bytesTotal)), 0);
   if (!::IsWindowVisible(s.window)) {
     ::ShowWindow(s.window, SW_SHOWNORMAL);
     ::SetForegroundWindow(s.window);
@@ -317,6 +298,7 @@ bool Win32ProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal
     }
   }
   if (s.cancelled) {
+    s.policy.Cancel();
     ::ShowWindow(s.window, SW_HIDE);
     return false;
   }

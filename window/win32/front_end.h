@@ -10,6 +10,7 @@
 
 #include "engine/progress.h"
 #include "services/messages.h"
+#include "window/form/progress_policy.h"
 #include "window/form/window_loop.h"
 #include "window/window_services.h"
 
@@ -46,12 +47,11 @@ class Win32FileChooser : public FileChooser {
   FileDialogResult Choose(const FileDialogRequest& request) override;
 };
 
-// Shows "bytes read of total" with Cancel once a conversion has run longer
-// than the delay; short runs show nothing. Window messages are serviced while
-// it is up, at most every 50 ms, so that Cancel can be pressed.
+// Shows "bytes read of total" with Cancel when and as the progress policy
+// says (window/form/progress_policy.h).
 class Win32ProgressSink : public ProgressSink {
  public:
-  explicit Win32ProgressSink(std::chrono::milliseconds delay = std::chrono::milliseconds(500));
+  explicit Win32ProgressSink(std::chrono::milliseconds delay = ProgressPolicy::kDelay);
   ~Win32ProgressSink() override;
   Win32ProgressSink(const Win32ProgressSink&) = delete;
   Win32ProgressSink& operator=(const Win32ProgressSink&) = delete;

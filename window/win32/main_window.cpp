@@ -11,6 +11,7 @@
 
 #include "services/os.h"
 #include "services/platform.h"
+#include "window/form/window_geometry.h"
 #include "window/win32/dialog_text.h"
 
 namespace marklode {
@@ -35,7 +36,7 @@ enum MenuId : int {
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
-constexpr std::array<Ctl, 3> kFields = {Ctl::Text1, Ctl::Text2, Ctl::Text3};
+constexpr std::array<Ctl, 3> kFields = {Ctl::InputField, Ctl::OutputField, Ctl::ProfileField};
 
 std::size_t IndexOf(Ctl id) {
   for (std::size_t i = 0; i < kControlDesign.size(); ++i)
@@ -45,9 +46,9 @@ std::size_t IndexOf(Ctl id) {
 
 int ControlId(std::size_t index) {
   switch (kControlDesign[index].id) {
-    case Ctl::Command4:
+    case Ctl::Convert:
       return IDOK;
-    case Ctl::cmdCancel:
+    case Ctl::Close:
       return IDCANCEL;
     default:
       return kFirstControlId + static_cast<int>(index);
@@ -187,7 +188,7 @@ bool Win32MainWindow::Create() {
   built_ = true;
   Layout();
   form_->Load();
-  optionShown_ = Checked(Ctl::Option1);
+  optionShown_ = Checked(Ctl::GpxToPoi);
   ::DragAcceptFiles(hwnd_, TRUE);
   return true;
 }
@@ -259,7 +260,7 @@ void Win32MainWindow::BuildControls() {
     const ControlDesign& d = kControlDesign[i];
     // Each control is a group of its own but for the two direction buttons,
     // so that the arrow keys move between those two only.
-    DWORD style = WS_CHILD | WS_VISIBLE | (d.id == Ctl::Option2 ? 0 : WS_GROUP);
+    DWORD style = WS_CHILD | WS_VISIBLE | (d.id == Ctl::PoiToGpx ? 0 : WS_GROUP);
     DWORD exStyle = 0;
     const wchar_t* cls = L"BUTTON";
     switch (d.kind) {
@@ -276,7 +277,7 @@ void Win32MainWindow::BuildControls() {
         exStyle = WS_EX_CLIENTEDGE;
         break;
       case CtlKind::Button:
-        style |= (d.id == Ctl::Command4 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP;
+        style |= (d.id == Ctl::Convert ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP;
         break;
       case CtlKind::CheckBox:
         style |= BS_AUTOCHECKBOX | WS_TABSTOP;
@@ -292,18 +293,18 @@ void Win32MainWindow::BuildControls() {
     // limit; every name must arrive whole.
     if (d.kind == CtlKind::Field) ::SendMessageW(c, EM_SETLIMITTEXT, 0, 0);
     switch (d.id) {
-      case Ctl::Text2:
-      case Ctl::Command1:
-      case Ctl::Command3:
-      case Ctl::Command4:
-      case Ctl::cmdCancel:
+      case Ctl::OutputField:
+      case Ctl::BrowseOutput:
+      case Ctl::BrowseInput:
+      case Ctl::Convert:
+      case Ctl::Close:
         ::SetWindowSubclass(c, &ControlProc, ControlId(i), reinterpret_cast<DWORD_PTR>(this));
         break;
       default:
         break;
     }
   }
-  ::SendMessageW(Control(Ctl::Option1), BM_SETCHECK, BST_CHECKED, 0);
+  ::SendMessageW(Control(Ctl::GpxToPoi), BM_SETCHECK, BST_CHECKED, 0);
   separator_ = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ, 0, 0, 0,
                                  0, hwnd_, nullptr, instance, nullptr);
 
@@ -380,8 +381,12 @@ void Win32MainWindow::PlaceControls() {
   outerHeight_ = Px(kDesignClientHeight) + (outer.bottom - outer.top) - client.bottom;
 }
 
+double Win32MainWindow::Scale() const {
+  return dpi_ * fit_ / 96.0;
+}
+
 int Win32MainWindow::Px(double twips) const {
-  return static_cast<int>(std::lround(twips * dpi_ * fit_ / 1440.0));
+  return ScaledPixels(twips, Scale());
 }
 
 int Win32MainWindow::ToTwips(int pixels) const {
@@ -389,7 +394,8 @@ int Win32MainWindow::ToTwips(int pixels) const {
 }
 
 // The stored place and width; a place on no monitor (one that is gone) comes
-// back centred on the primary one.
+// back centred on the primary one, and a place near a monitor's edge is pulled
+// in until the whole window is on it.
 void Win32MainWindow::LoadGeometry() {
   RECT placed{};
   ::GetWindowRect(hwnd_, &placed);
@@ -402,46 +408,51 @@ void Win32MainWindow::LoadGeometry() {
   if (g.hasY) y = fromTwips(g.y);
   if (g.hasWidth) width = std::max(fromTwips(g.width), outerWidth_);
   RECT wanted{x, y, x + width, y + outerHeight_};
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
   if (::MonitorFromRect(&wanted, MONITOR_DEFAULTTONULL) == nullptr) {
-    MONITORINFO info{};
-    info.cbSize = sizeof info;
     const POINT origin{0, 0};
     if (::GetMonitorInfoW(::MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY), &info)) {
       const RECT& area = info.rcWork;
-      width = std::max(std::min(width, static_cast<int>(area.right - area.left)), outerWidth_);
       x = area.left + std::max(0, static_cast<int>(area.right - area.left) - width) / 2;
       y = area.top + std::max(0, static_cast<int>(area.bottom - area.top) - outerHeight_) / 2;
     }
+  } else if (!::GetMonitorInfoW(::MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST), &info)) {
+    info.rcWork = RECT{};
+  }
+  // The whole window on its monitor; the window's rectangle holds its frame.
+  const RECT& area = info.rcWork;
+  if (area.right > area.left && area.bottom > area.top) {
+    const PixelRect placed =
+        KeepOnScreen({area.left, area.top, area.right - area.left, area.bottom - area.top},
+                     {x, y, width, outerHeight_}, FrameExtents{}, outerWidth_);
+    x = placed.left;
+    y = placed.top;
+    width = placed.width;
   }
   ::SetWindowPos(hwnd_, nullptr, x, y, width, outerHeight_, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// Only the width can change: the three fields widen, the Browse buttons and
-// the separator follow the right edge, everything else keeps its place.
+// Only the width can change; the form lays the client area out for it.
 void Win32MainWindow::Layout() {
   if (!built_ || placing_ || ::IsIconic(hwnd_)) return;
   placing_ = true;
   RECT client{};
   ::GetClientRect(hwnd_, &client);
-  const int d = std::max(0, static_cast<int>(client.right) - Px(kDesignClientWidth));
+  const ClientLayout layout = LayoutForWidth(client.right, Scale());
   HDWP moves = ::BeginDeferWindowPos(static_cast<int>(controls_.size()) + 1);
-  for (std::size_t i = 0; i < kControlDesign.size(); ++i) {
-    const ControlDesign& c = kControlDesign[i];
-    int x = Px(c.left), width = Px(c.width);
-    if (c.kind == CtlKind::Field) width += d;
-    if (c.id == Ctl::Command1 || c.id == Ctl::Command2 || c.id == Ctl::Command3) x += d;
+  auto place = [&moves](HWND c, const PixelRect& r) {
     if (moves != nullptr)
-      moves = ::DeferWindowPos(moves, controls_[i], nullptr, x, Px(c.top), width, Px(c.height),
+      moves = ::DeferWindowPos(moves, c, nullptr, r.left, r.top, r.width, r.height,
                                SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  if (moves != nullptr)
-    moves = ::DeferWindowPos(moves, separator_, nullptr, Px(kSeparatorLeft), Px(kSeparatorTop),
-                             Px(kSeparatorRight) - Px(kSeparatorLeft) + 1 + d, 2,
-                             SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  for (std::size_t i = 0; i < controls_.size(); ++i) place(controls_[i], layout.controls[i]);
+  place(separator_, layout.separator);
   if (moves != nullptr) ::EndDeferWindowPos(moves);
   // What moved or widened is drawn whole at its new place, not only the part
   // that was uncovered.
-  for (Ctl c : {Ctl::Text1, Ctl::Text2, Ctl::Text3, Ctl::Command1, Ctl::Command2, Ctl::Command3})
+  for (Ctl c : {Ctl::InputField, Ctl::OutputField, Ctl::ProfileField, Ctl::BrowseOutput,
+                Ctl::BrowseProfile, Ctl::BrowseInput})
     ::RedrawWindow(Control(c), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
   ::RedrawWindow(separator_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
   for (Ctl field : kFields) ::SendMessageW(Control(field), EM_SETSEL, 0, 0);
@@ -539,10 +550,10 @@ void Win32MainWindow::Command(int id, int code) {
   if (closed_) return;
   switch (id) {
     case IDOK:  // Convert, also Enter
-      if (code == BN_CLICKED && ::IsWindowEnabled(Control(Ctl::Command4))) form_->Convert();
+      if (code == BN_CLICKED && ::IsWindowEnabled(Control(Ctl::Convert))) form_->Convert();
       return;
     case IDCANCEL:  // Close, also Esc
-      if (code == BN_CLICKED && ::IsWindowEnabled(Control(Ctl::cmdCancel))) form_->Cancel();
+      if (code == BN_CLICKED && ::IsWindowEnabled(Control(Ctl::Close))) form_->Cancel();
       return;
     case kMenuCreateProfile:
       form_->CreateProfile();
@@ -551,7 +562,7 @@ void Win32MainWindow::Command(int id, int code) {
       form_->Exit();
       return;
     case kMenuLineBreak:
-      SetChecked(Ctl::cmdCMTLineBreak, !Checked(Ctl::cmdCMTLineBreak));
+      SetChecked(Ctl::KeepCommentLineBreaks, !Checked(Ctl::KeepCommentLineBreaks));
       form_->LineBreakToggled();
       return;
     case kMenuNotes:
@@ -569,27 +580,27 @@ void Win32MainWindow::Command(int id, int code) {
   const int index = id - kFirstControlId;
   if (index < 0 || index >= static_cast<int>(kControlDesign.size())) return;
   switch (kControlDesign[static_cast<std::size_t>(index)].id) {
-    case Ctl::Option1:
-    case Ctl::Option2:
+    case Ctl::GpxToPoi:
+    case Ctl::PoiToGpx:
       // A click on the button already chosen changes nothing.
-      if (code == BN_CLICKED && Checked(Ctl::Option1) != optionShown_) {
-        optionShown_ = Checked(Ctl::Option1);
-        form_->OptionClicked();
+      if (code == BN_CLICKED && Checked(Ctl::GpxToPoi) != optionShown_) {
+        optionShown_ = Checked(Ctl::GpxToPoi);
+        form_->DirectionClicked();
       }
       return;
-    case Ctl::Text1:
-      if (code == EN_CHANGE) form_->Text1Changed();
+    case Ctl::InputField:
+      if (code == EN_CHANGE) form_->InputChanged();
       return;
-    case Ctl::Check1:
-      if (code == BN_CLICKED) form_->Check1Clicked();
+    case Ctl::UseProfile:
+      if (code == BN_CLICKED) form_->UseProfileClicked();
       return;
-    case Ctl::Command3:
+    case Ctl::BrowseInput:
       if (code == BN_CLICKED) form_->ChooseInput();
       return;
-    case Ctl::Command1:
+    case Ctl::BrowseOutput:
       if (code == BN_CLICKED) form_->ChooseOutput();
       return;
-    case Ctl::Command2:
+    case Ctl::BrowseProfile:
       if (code == BN_CLICKED) form_->ChooseProfile();
       return;
     default:
@@ -602,13 +613,13 @@ LRESULT CALLBACK Win32MainWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wParam
   auto* self = reinterpret_cast<Win32MainWindow*>(data);
   if (msg == WM_NCDESTROY) {
     ::RemoveWindowSubclass(hwnd, &ControlProc, id);
-  } else if (hwnd == self->Control(Ctl::Text2)) {
+  } else if (hwnd == self->Control(Ctl::OutputField)) {
     if (msg == WM_KILLFOCUS) {
       // Leaving the field for another control of the window, not for a
       // message box or another program, asks the overwrite question again.
       HWND to = reinterpret_cast<HWND>(wParam);
       if (to != nullptr && !self->closed_ && ::IsChild(self->hwnd_, to))
-        self->form_->Text2FocusLost();
+        self->form_->OutputFocusLost();
     } else if (msg == WM_SETFOCUS) {
       // The whole name is selected, also after the click that brought the
       // focus has placed its caret.
@@ -645,7 +656,7 @@ void Win32MainWindow::DropFiles(HDROP drop) {
   }
   ::DragFinish(drop);
   // In profile mode the input is not for typing, nor for dropping.
-  if (closed_ || files.empty() || !::IsWindowEnabled(Control(Ctl::Text1))) return;
+  if (closed_ || files.empty() || !::IsWindowEnabled(Control(Ctl::InputField))) return;
   if (!form_->DropFiles(files, true)) ::MessageBeep(MB_ICONWARNING);
 }
 
@@ -660,7 +671,7 @@ HWND Win32MainWindow::Control(Ctl id) const {
 Ctl Win32MainWindow::CtlOf(HWND control) const {
   for (std::size_t i = 0; i < controls_.size(); ++i)
     if (controls_[i] == control) return kControlDesign[i].id;
-  return Ctl::cmdCreateProfile;  // none of the client area's
+  return Ctl::CreateProfile;  // none of the client area's
 }
 
 std::string Win32MainWindow::Text(Ctl field) const {
@@ -677,33 +688,33 @@ void Win32MainWindow::SetText(Ctl field, const std::string& text) {
 }
 
 bool Win32MainWindow::Checked(Ctl control) const {
-  if (control == Ctl::cmdCMTLineBreak)
+  if (control == Ctl::KeepCommentLineBreaks)
     return (::GetMenuState(menuBar_, kMenuLineBreak, MF_BYCOMMAND) & MF_CHECKED) != 0;
   HWND c = Control(control);
   return c != nullptr && ::SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void Win32MainWindow::SetChecked(Ctl control, bool on) {
-  if (control == Ctl::cmdCMTLineBreak) {
+  if (control == Ctl::KeepCommentLineBreaks) {
     ::CheckMenuItem(menuBar_, kMenuLineBreak, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
     return;
   }
   HWND c = Control(control);
   if (c != nullptr) ::SendMessageW(c, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-  if (control == Ctl::Option1 || control == Ctl::Option2) optionShown_ = Checked(Ctl::Option1);
+  if (control == Ctl::GpxToPoi || control == Ctl::PoiToGpx) optionShown_ = Checked(Ctl::GpxToPoi);
 }
 
 bool Win32MainWindow::Enabled(Ctl control) const {
-  if (control == Ctl::cmdCreateProfile || control == Ctl::cmdCMTLineBreak) {
-    const UINT item = control == Ctl::cmdCreateProfile ? kMenuCreateProfile : kMenuLineBreak;
+  if (control == Ctl::CreateProfile || control == Ctl::KeepCommentLineBreaks) {
+    const UINT item = control == Ctl::CreateProfile ? kMenuCreateProfile : kMenuLineBreak;
     return (::GetMenuState(menuBar_, item, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) == 0;
   }
   return ::IsWindowEnabled(Control(control)) != FALSE;
 }
 
 void Win32MainWindow::SetEnabled(Ctl control, bool on) {
-  if (control == Ctl::cmdCreateProfile || control == Ctl::cmdCMTLineBreak) {
-    const UINT item = control == Ctl::cmdCreateProfile ? kMenuCreateProfile : kMenuLineBreak;
+  if (control == Ctl::CreateProfile || control == Ctl::KeepCommentLineBreaks) {
+    const UINT item = control == Ctl::CreateProfile ? kMenuCreateProfile : kMenuLineBreak;
     ::EnableMenuItem(menuBar_, item, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
     return;
   }

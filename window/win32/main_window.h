@@ -68,7 +68,8 @@ class Win32MainWindow : public FormView {
   bool LabelMnemonic(wchar_t key);
   LRESULT FieldColour(HDC dc, HWND field);
   HWND Control(Ctl id) const;
-  Ctl CtlOf(HWND control) const;  // cmdCreateProfile for none of the client area's
+  Ctl CtlOf(HWND control) const;  // CreateProfile for none of the client area's
+  double Scale() const;           // of the design: the DPI and the font's fit
   int Px(double twips) const;
   int ToTwips(int pixels) const;
 
@@ -85,7 +86,7 @@ class Win32MainWindow : public FormView {
   double fit_ = 1.0;                      // the design enlarged until every caption fits the font
   int outerWidth_ = 0, outerHeight_ = 0;  // the designed window, frame and menu included
   bool built_ = false, closed_ = false, placing_ = false;
-  bool optionShown_ = true;  // Option1's state the form last saw
+  bool optionShown_ = true;  // GpxToPoi's state the form last saw
 };
 
 }  // namespace marklode

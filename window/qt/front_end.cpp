@@ -1,4 +1,4 @@
-#include "window/qt_front_end.h"
+#include "window/qt/front_end.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,8 +11,7 @@
 
 #include "services/platform.h"
 #include "services/strings.h"
-#include "window/form/progress_text.h"
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 
 namespace marklode {
 
@@ -106,26 +105,21 @@ FileDialogResult QtFileChooser::Choose(const FileDialogRequest& request) {
 // ---------------------------------------------------------------------------
 
 QtProgressSink::QtProgressSink(std::chrono::milliseconds delay, Clock clock)
-    : delay_(delay), clock_(std::move(clock)) {}
+    : policy_(delay, std::move(clock)) {}
 
 QtProgressSink::~QtProgressSink() {
   delete dialog_.data();
 }
 
 void QtProgressSink::Reading(std::string_view input, int item, int items) {
-  input_ = input;
-  item_ = item;
-  items_ = items;
+  policy_.Reading(input, item, items);
 }
 
 void QtProgressSink::BeginRun() {
-  started_ = false;
-  cancelled_ = false;
+  policy_.BeginRun();
   // The dialog is reused: its own Cancel flag would otherwise cancel every
   // later run at its first report.
   if (dialog_) dialog_->reset();
-  input_.clear();
-  item_ = items_ = 0;
 }
 
 void QtProgressSink::Finish() {
@@ -133,16 +127,8 @@ void QtProgressSink::Finish() {
 }
 
 bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
-  if (cancelled_) return false;
-  const auto now = clock_();
-  if (!started_) {
-    started_ = true;
-    start_ = now;
-    lastPump_ = now - std::chrono::seconds(1);
-  }
-  if (now - start_ < delay_) return true;
-  if (now - lastPump_ < std::chrono::milliseconds(50)) return true;
-  lastPump_ = now;
+  if (policy_.cancelled()) return false;
+  if (!policy_.Due()) return true;
   if (!dialog_) {
     dialog_ = new QProgressDialog;
     dialog_->setWindowTitle(Q(kAppTitle));
@@ -153,23 +139,16 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
     dialog_->setAutoReset(false);
   }
   const QLocale locale;
-  QString label;
-  if (!input_.empty()) {
-    label = Q(ConvertingText(input_, item_, items_)) + QLatin1Char('\n');
-  } else {
-    label = QObject::tr("Converting...") + QLatin1Char(' ');
-  }
-  label += QObject::tr("%1 of %2 read")
-               .arg(locale.formattedDataSize(qint64(bytesDone)),
-                    locale.formattedDataSize(qint64(bytesTotal)));
+  const QString label = Q(policy_.Heading()) + QLatin1Char('\n') +
+                        QObject::tr("%1 of %2 read")
+                            .arg(locale.formattedDataSize(qint64(bytesDone)),
+                                 locale.formattedDataSize(qint64(bytesTotal)));
   dialog_->setLabelText(label);
-  dialog_->setValue(bytesTotal == 0
-                        ? 0
-                        : int(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal));
+  dialog_->setValue(ProgressPolicy::Permille(bytesDone, bytesTotal));
   if (!dialog_->isVisible()) dialog_->show();
   QApplication::processEvents();
   if (dialog_ && dialog_->wasCanceled()) {
-    cancelled_ = true;
+    policy_.Cancel();
     dialog_->hide();
     return false;
   }
@@ -190,11 +169,11 @@ QWidget* QtWindowHost::lastWindow() const {
 void QtWindowHost::ShowMainWindowAndWait(WindowState& state) {
   if (progress_ != nullptr) progress_->Finish();
   window_.reset();  // each showing loads a fresh window
-  window_ = std::make_unique<frmGetCommand>(state, services_);
-  frmGetCommand& window = *window_;
+  window_ = std::make_unique<QtMainWindow>(state, services_);
+  QtMainWindow& window = *window_;
   QEventLoop loop;
   // Queued: a window closed before the loop runs still ends it.
-  QObject::connect(&window, &frmGetCommand::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+  QObject::connect(&window, &QtMainWindow::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
   window.show();
   // The window that comes back after a conversion takes the keyboard, so Esc
   // and the mnemonics work without a click first.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "window/form/get_command_form.h"
+#include "window/form/window_geometry.h"
 #include "window/form/window_loop.h"
 #include "window/window_services.h"
 
@@ -33,36 +34,37 @@ std::vector<std::string> QtNameFilters(std::string_view filterList);
 // The user guide built into the program, as Markdown.
 QString UserGuideText();
 
-class frmGetCommand : public QMainWindow, private FormView {
+class QtMainWindow : public QMainWindow, private FormView {
   Q_OBJECT
 
  public:
-  frmGetCommand(WindowState& ctx, const WindowServices& services, QWidget* parent = nullptr);
-  ~frmGetCommand() override;
+  QtMainWindow(WindowState& ctx, const WindowServices& services, QWidget* parent = nullptr);
+  ~QtMainWindow() override;
 
   // The designed size as the layout enforces it, in pixels.
   int DesignWidth() const { return designWidth_; }
   int DesignHeight() const { return designHeight_; }
   // A designed length in twips as pixels at the scale the desktop's font asks for.
   int Px(double twips) const;
+  double Scale() const { return scale_; }
 
  signals:
   void closed();
 
  public slots:
-  void Form_Resize();
-  void Command4_Click();  // Convert
-  void Command3_Click();  // input chooser
-  void Command1_Click();  // output chooser
-  void Command2_Click();  // profile chooser
-  void cmdCancel_Click();
-  void cmdExit_Click();
-  void cmdFileMenu_Click();  // each time the File menu opens
-  void cmdCreateProfile_Click();
-  void cmdCMTLineBreak_Click();
-  void cmdNotes_Click();
-  void cmdTerms_Click();
-  void cmdAbout_Click();
+  void LayOut();
+  void OnConvert();
+  void OnBrowseInput();    // input chooser
+  void OnBrowseOutput();   // output chooser
+  void OnBrowseProfile();  // profile chooser
+  void OnClose();
+  void OnExit();
+  void OnFileMenu();  // each time the File menu opens
+  void OnCreateProfile();
+  void OnKeepLineBreaks();
+  void OnNotes();
+  void OnTerms();
+  void OnAbout();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -87,7 +89,8 @@ class frmGetCommand : public QMainWindow, private FormView {
 
   void BuildControls();
   void BuildMenus();
-  void Form_Load();
+  void LoadForm();
+  ClientLayout PlaceControls(int clientWidth);  // as the form lays them out for the width
   void KeepOnScreen();
   QWidget* Widget(Ctl id) const;
   QLineEdit* Field(Ctl id) const;
@@ -100,36 +103,36 @@ class frmGetCommand : public QMainWindow, private FormView {
 
   double scale_ = 1.0;  // of the design, for the desktop's font (1: as designed)
   int designWidth_ = 0, designHeight_ = 0;
-  int designFieldWidth_ = 0, designBrowseLeft_ = 0, designLineX2_ = 0;
 
  public:
-  // The controls, named as the window's design names them.
-  QRadioButton* Option1 = nullptr;
-  QRadioButton* Option2 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLabel* Label2 = nullptr;
-  QLabel* Label3 = nullptr;
-  QLineEdit* Text1 = nullptr;
-  QLineEdit* Text2 = nullptr;
-  QLineEdit* Text3 = nullptr;
-  QLineEdit* txtActiveModel = nullptr;
-  QPushButton* Command1 = nullptr;
-  QPushButton* Command2 = nullptr;
-  QPushButton* Command3 = nullptr;
-  QPushButton* Command4 = nullptr;
-  QPushButton* cmdCancel = nullptr;
-  QCheckBox* Check1 = nullptr;
-  QWidget* Line1 = nullptr;  // with Line2 below it, the etched separator under the menu bar
-  QWidget* Line2 = nullptr;
-  QMenu* cmdFileMenu = nullptr;
-  QMenu* cmdOptions = nullptr;
-  QMenu* cmdHelp = nullptr;
-  QAction* cmdCreateProfile = nullptr;
-  QAction* cmdExit = nullptr;
-  QAction* cmdCMTLineBreak = nullptr;
-  QAction* cmdNotes = nullptr;
-  QAction* cmdTerms = nullptr;
-  QAction* cmdAbout = nullptr;
+  // The controls, named as the form names them.
+  QRadioButton* gpxToPoi = nullptr;
+  QRadioButton* poiToGpx = nullptr;
+  QLabel* outputCaption = nullptr;
+  QLabel* inputCaption = nullptr;
+  QLabel* profileCaption = nullptr;
+  QLineEdit* inputField = nullptr;
+  QLineEdit* outputField = nullptr;
+  QLineEdit* profileField = nullptr;
+  QLineEdit* editableModel = nullptr;
+  QPushButton* browseOutput = nullptr;
+  QPushButton* browseProfile = nullptr;
+  QPushButton* browseInput = nullptr;
+  QPushButton* convertButton = nullptr;
+  QPushButton* closeButton = nullptr;
+  QCheckBox* useProfile = nullptr;
+  QWidget* separatorDark =
+      nullptr;  // with separatorLight below it, the etched separator under the menu bar
+  QWidget* separatorLight = nullptr;
+  QMenu* fileMenu = nullptr;
+  QMenu* optionsMenu = nullptr;
+  QMenu* helpMenu = nullptr;
+  QAction* createProfileItem = nullptr;
+  QAction* exitItem = nullptr;
+  QAction* keepLineBreaksItem = nullptr;
+  QAction* notesItem = nullptr;
+  QAction* termsItem = nullptr;
+  QAction* aboutItem = nullptr;
 };
 
 }  // namespace marklode

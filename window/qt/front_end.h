@@ -13,12 +13,13 @@
 
 #include "engine/progress.h"
 #include "services/messages.h"
+#include "window/form/progress_policy.h"
 #include "window/form/window_loop.h"
 #include "window/window_services.h"
 
 namespace marklode {
 
-class frmGetCommand;
+class QtMainWindow;
 
 // How a box of a kind looks: its icon, its buttons and the button that Enter
 // presses.
@@ -49,13 +50,12 @@ class QtFileChooser : public FileChooser {
   FileDialogResult Choose(const FileDialogRequest& request) override;
 };
 
-// Shows "bytes read of total" with Cancel once a conversion has run longer
-// than the delay; short runs show nothing. Events are serviced while the
-// dialog is up, at most every 50 ms, so that Cancel can be pressed.
+// Shows "bytes read of total" with Cancel when and as the progress policy
+// says (window/form/progress_policy.h).
 class QtProgressSink : public ProgressSink {
  public:
-  using Clock = std::function<std::chrono::steady_clock::time_point()>;
-  explicit QtProgressSink(std::chrono::milliseconds delay = std::chrono::milliseconds(500),
+  using Clock = ProgressPolicy::Clock;
+  explicit QtProgressSink(std::chrono::milliseconds delay = ProgressPolicy::kDelay,
                           Clock clock = &std::chrono::steady_clock::now);
   ~QtProgressSink() override;
 
@@ -66,17 +66,11 @@ class QtProgressSink : public ProgressSink {
   void Reading(std::string_view input, int item, int items) override;
   void Finish();  // the request is over: the dialog goes
   bool Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
-  bool cancelled() const { return cancelled_; }
+  bool cancelled() const { return policy_.cancelled(); }
   QProgressDialog* dialog() const { return dialog_; }
 
  private:
-  std::chrono::milliseconds delay_;
-  Clock clock_;
-  bool started_ = false;
-  bool cancelled_ = false;
-  std::string input_;  // empty: no file is named
-  int item_ = 0, items_ = 0;
-  std::chrono::steady_clock::time_point start_, lastPump_;
+  ProgressPolicy policy_;
   QPointer<QProgressDialog> dialog_;
 };
 
@@ -92,12 +86,12 @@ class QtWindowHost : public WindowHost {
 
   // Run once each window is shown, before events are serviced (tests and the
   // picture of the window use it to act on the window).
-  std::function<void(frmGetCommand&)> onShown;
+  std::function<void(QtMainWindow&)> onShown;
 
  private:
   WindowServices services_;
   QtProgressSink* progress_;
-  std::unique_ptr<frmGetCommand> window_;
+  std::unique_ptr<QtMainWindow> window_;
 };
 
 }  // namespace marklode

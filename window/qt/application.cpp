@@ -1,4 +1,4 @@
-#include "window/window_host.h"
+#include "window/qt/application.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 
 #include "services/platform.h"
 #include "services/version.h"
-#include "window/qt_front_end.h"
+#include "window/qt/front_end.h"
 
 // Resources compiled into a static library are registered by hand.
 static void InitWindowResources() {

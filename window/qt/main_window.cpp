@@ -1,4 +1,4 @@
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -86,52 +86,52 @@ QString UserGuideText() {
 
 // ---------------------------------------------------------------------------
 
-frmGetCommand::frmGetCommand(WindowState& ctx, const WindowServices& services, QWidget* parent)
+QtMainWindow::QtMainWindow(WindowState& ctx, const WindowServices& services, QWidget* parent)
     : QMainWindow(parent),
       form_(
           std::make_unique<GetCommandForm>(ctx, services.chooser, static_cast<FormView&>(*this))) {
-  setObjectName("frmGetCommand");
+  setObjectName("QtMainWindow");
   setWindowTitle(Q(kAppTitle));
   BuildMenus();
   BuildControls();
-  Form_Load();
+  LoadForm();
 }
 
-frmGetCommand::~frmGetCommand() = default;
+QtMainWindow::~QtMainWindow() = default;
 
-void frmGetCommand::BuildMenus() {
-  cmdFileMenu = menuBar()->addMenu(tr("&File"));
-  cmdFileMenu->setObjectName("cmdFileMenu");
-  cmdCreateProfile = cmdFileMenu->addAction(tr("Create &Profile"));
-  cmdCreateProfile->setObjectName("cmdCreateProfile");
-  cmdExit = cmdFileMenu->addAction(tr("E&xit"));
-  cmdExit->setObjectName("cmdExit");
+void QtMainWindow::BuildMenus() {
+  fileMenu = menuBar()->addMenu(tr("&File"));
+  fileMenu->setObjectName("FileMenu");
+  createProfileItem = fileMenu->addAction(tr("Create &Profile"));
+  createProfileItem->setObjectName("CreateProfile");
+  exitItem = fileMenu->addAction(tr("E&xit"));
+  exitItem->setObjectName("Exit");
 
-  cmdOptions = menuBar()->addMenu(tr("&Options"));
-  cmdOptions->setObjectName("cmdOptions");
-  cmdCMTLineBreak = cmdOptions->addAction(tr("Keep Comment Line Breaks"));
-  cmdCMTLineBreak->setObjectName("cmdCMTLineBreak");
-  cmdCMTLineBreak->setCheckable(true);
+  optionsMenu = menuBar()->addMenu(tr("&Options"));
+  optionsMenu->setObjectName("OptionsMenu");
+  keepLineBreaksItem = optionsMenu->addAction(tr("Keep Comment Line Breaks"));
+  keepLineBreaksItem->setObjectName("KeepCommentLineBreaks");
+  keepLineBreaksItem->setCheckable(true);
 
-  cmdHelp = menuBar()->addMenu(tr("&Help"));
-  cmdHelp->setObjectName("cmdHelp");
-  cmdNotes = cmdHelp->addAction(tr("&Notes..."));
-  cmdNotes->setObjectName("cmdNotes");
-  cmdTerms = cmdHelp->addAction(tr("&Terms of Use..."));
-  cmdTerms->setObjectName("cmdTerms");
-  cmdAbout = cmdHelp->addAction(tr("&About..."));
-  cmdAbout->setObjectName("cmdAbout");
+  helpMenu = menuBar()->addMenu(tr("&Help"));
+  helpMenu->setObjectName("HelpMenu");
+  notesItem = helpMenu->addAction(tr("&Notes..."));
+  notesItem->setObjectName("Notes");
+  termsItem = helpMenu->addAction(tr("&Terms of Use..."));
+  termsItem->setObjectName("Terms");
+  aboutItem = helpMenu->addAction(tr("&About..."));
+  aboutItem->setObjectName("About");
 
-  connect(cmdFileMenu, &QMenu::aboutToShow, this, &frmGetCommand::cmdFileMenu_Click);
-  connect(cmdCreateProfile, &QAction::triggered, this, &frmGetCommand::cmdCreateProfile_Click);
-  connect(cmdExit, &QAction::triggered, this, &frmGetCommand::cmdExit_Click);
-  connect(cmdCMTLineBreak, &QAction::triggered, this, &frmGetCommand::cmdCMTLineBreak_Click);
-  connect(cmdNotes, &QAction::triggered, this, &frmGetCommand::cmdNotes_Click);
-  connect(cmdTerms, &QAction::triggered, this, &frmGetCommand::cmdTerms_Click);
-  connect(cmdAbout, &QAction::triggered, this, &frmGetCommand::cmdAbout_Click);
+  connect(fileMenu, &QMenu::aboutToShow, this, &QtMainWindow::OnFileMenu);
+  connect(createProfileItem, &QAction::triggered, this, &QtMainWindow::OnCreateProfile);
+  connect(exitItem, &QAction::triggered, this, &QtMainWindow::OnExit);
+  connect(keepLineBreaksItem, &QAction::triggered, this, &QtMainWindow::OnKeepLineBreaks);
+  connect(notesItem, &QAction::triggered, this, &QtMainWindow::OnNotes);
+  connect(termsItem, &QAction::triggered, this, &QtMainWindow::OnTerms);
+  connect(aboutItem, &QAction::triggered, this, &QtMainWindow::OnAbout);
 }
 
-void frmGetCommand::BuildControls() {
+void QtMainWindow::BuildControls() {
   auto* client = new QWidget(this);
   client->setObjectName("client");
   setCentralWidget(client);
@@ -143,8 +143,8 @@ void frmGetCommand::BuildControls() {
     w->setBackgroundRole(role);
     return w;
   };
-  Line1 = line("Line1", QPalette::Dark);
-  Line2 = line("Line2", QPalette::Light);
+  separatorDark = line("SeparatorDark", QPalette::Dark);
+  separatorLight = line("SeparatorLight", QPalette::Light);
 
   // Every control sits where the design puts it, in twips; the pixels follow
   // once the scale for the desktop's font is known.
@@ -153,57 +153,57 @@ void frmGetCommand::BuildControls() {
     const QString caption = Q(d.caption);
     QWidget* w = nullptr;
     switch (d.id) {
-      case Ctl::Option1:
-        w = Option1 = new QRadioButton(caption, client);
+      case Ctl::GpxToPoi:
+        w = gpxToPoi = new QRadioButton(caption, client);
         break;
-      case Ctl::Option2:
-        w = Option2 = new QRadioButton(caption, client);
+      case Ctl::PoiToGpx:
+        w = poiToGpx = new QRadioButton(caption, client);
         break;
-      case Ctl::Label1:
-        w = Label1 = new QLabel(caption, client);
+      case Ctl::OutputCaption:
+        w = outputCaption = new QLabel(caption, client);
         break;
-      case Ctl::Label2:
-        w = Label2 = new QLabel(caption, client);
+      case Ctl::InputCaption:
+        w = inputCaption = new QLabel(caption, client);
         break;
-      case Ctl::Label3:
-        w = Label3 = new QLabel(caption, client);
+      case Ctl::ProfileCaption:
+        w = profileCaption = new QLabel(caption, client);
         break;
-      case Ctl::Text1:
-        w = Text1 = new QLineEdit(client);
+      case Ctl::InputField:
+        w = inputField = new QLineEdit(client);
         break;
-      case Ctl::Text2:
-        w = Text2 = new QLineEdit(client);
+      case Ctl::OutputField:
+        w = outputField = new QLineEdit(client);
         break;
-      case Ctl::Text3:
-        w = Text3 = new QLineEdit(client);
+      case Ctl::ProfileField:
+        w = profileField = new QLineEdit(client);
         break;
-      case Ctl::Command1:
-        w = Command1 = new QPushButton(caption, client);
+      case Ctl::BrowseOutput:
+        w = browseOutput = new QPushButton(caption, client);
         break;
-      case Ctl::Command2:
-        w = Command2 = new QPushButton(caption, client);
+      case Ctl::BrowseProfile:
+        w = browseProfile = new QPushButton(caption, client);
         break;
-      case Ctl::Command3:
-        w = Command3 = new QPushButton(caption, client);
+      case Ctl::BrowseInput:
+        w = browseInput = new QPushButton(caption, client);
         break;
-      case Ctl::Command4:
-        w = Command4 = new QPushButton(caption, client);
+      case Ctl::Convert:
+        w = convertButton = new QPushButton(caption, client);
         break;
-      case Ctl::cmdCancel:
-        w = cmdCancel = new QPushButton(caption, client);
+      case Ctl::Close:
+        w = closeButton = new QPushButton(caption, client);
         break;
-      case Ctl::Check1:
-        w = Check1 = new QCheckBox(caption, client);
+      case Ctl::UseProfile:
+        w = useProfile = new QCheckBox(caption, client);
         break;
-      case Ctl::cmdCreateProfile:
-      case Ctl::cmdCMTLineBreak:
+      case Ctl::CreateProfile:
+      case Ctl::KeepCommentLineBreaks:
         continue;  // menu items, made with the menus
     }
     w->setObjectName(d.name);
     if (*d.tooltip != '\0') w->setToolTip(Q(d.tooltip));
     placed.push_back(w);
   }
-  Option1->setChecked(true);
+  gpxToPoi->setChecked(true);
 
   // A label captions the field after it in the design.
   for (std::size_t i = 0; i + 1 < kControlDesign.size(); ++i) {
@@ -221,30 +221,24 @@ void frmGetCommand::BuildControls() {
     scale_ = std::max(scale_, placed[i]->sizeHint().width() / double(TwipsToPixels(d.width)));
     scale_ = std::max(scale_, placed[i]->sizeHint().height() / double(TwipsToPixels(d.height)));
   }
-  for (std::size_t i = 0; i < placed.size(); ++i) {
-    const ControlDesign& d = kControlDesign[i];
-    placed[i]->setGeometry(Px(d.left), Px(d.top), Px(d.width), Px(d.height));
-  }
-  client->setFixedHeight(Px(kDesignClientHeight));
-  client->setMinimumWidth(Px(kDesignClientWidth));
-  const int lineWidth = Px(kSeparatorRight) - Px(kSeparatorLeft) + 1;
-  Line1->setGeometry(Px(kSeparatorLeft), Px(kSeparatorTop), lineWidth, 1);
-  Line2->setGeometry(Px(kSeparatorLeft), Px(kSeparatorTop) + 1, lineWidth, 1);
+  const ClientLayout designed = PlaceControls(0);
+  client->setFixedHeight(designed.height);
+  client->setMinimumWidth(designed.minWidth);
 
   // Never shown: it only carries the colour of an editable field.
-  txtActiveModel = new QLineEdit(client);
-  txtActiveModel->setObjectName("txtActiveModel");
-  txtActiveModel->setGeometry(Px(1245), Px(3480), Px(780), Px(315));
-  txtActiveModel->hide();
-  txtActiveModel->setFocusPolicy(Qt::NoFocus);
+  editableModel = new QLineEdit(client);
+  editableModel->setObjectName("EditableModel");
+  editableModel->setGeometry(Px(1245), Px(3480), Px(780), Px(315));
+  editableModel->hide();
+  editableModel->setFocusPolicy(Qt::NoFocus);
 
   // Enter runs Convert and Esc runs Close (keyPressEvent); a focused button
   // takes Enter itself, as buttons do on the desktop. Qt buttons need no
   // correction for releases of other mouse buttons: they react to the left
   // button only.
-  for (QPushButton* b : {Command1, Command2, Command3, Command4, cmdCancel})
+  for (QPushButton* b : {browseOutput, browseProfile, browseInput, convertButton, closeButton})
     b->setAutoDefault(true);
-  Command4->setDefault(true);
+  convertButton->setDefault(true);
 
   // The design lists the controls in tab order; labels take no focus.
   QWidget* previous = nullptr;
@@ -254,38 +248,35 @@ void frmGetCommand::BuildControls() {
     previous = placed[i];
   }
 
-  connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) form_->OptionClicked();
+  connect(gpxToPoi, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) form_->DirectionClicked();
   });
-  connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) form_->OptionClicked();
+  connect(poiToGpx, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) form_->DirectionClicked();
   });
-  connect(Text1, &QLineEdit::textChanged, this, [this] { form_->Text1Changed(); });
-  connect(Check1, &QCheckBox::toggled, this, [this] { form_->Check1Clicked(); });
-  connect(Command4, &QPushButton::clicked, this, &frmGetCommand::Command4_Click);
-  connect(Command3, &QPushButton::clicked, this, &frmGetCommand::Command3_Click);
-  connect(Command1, &QPushButton::clicked, this, &frmGetCommand::Command1_Click);
-  connect(Command2, &QPushButton::clicked, this, &frmGetCommand::Command2_Click);
-  connect(cmdCancel, &QPushButton::clicked, this, &frmGetCommand::cmdCancel_Click);
+  connect(inputField, &QLineEdit::textChanged, this, [this] { form_->InputChanged(); });
+  connect(useProfile, &QCheckBox::toggled, this, [this] { form_->UseProfileClicked(); });
+  connect(convertButton, &QPushButton::clicked, this, &QtMainWindow::OnConvert);
+  connect(browseInput, &QPushButton::clicked, this, &QtMainWindow::OnBrowseInput);
+  connect(browseOutput, &QPushButton::clicked, this, &QtMainWindow::OnBrowseOutput);
+  connect(browseProfile, &QPushButton::clicked, this, &QtMainWindow::OnBrowseProfile);
+  connect(closeButton, &QPushButton::clicked, this, &QtMainWindow::OnClose);
 
   // A joined selection of many files is far longer than a line edit's usual
   // limit; every name must arrive whole.
-  for (QLineEdit* field : {Text1, Text2, Text3}) field->setMaxLength(1 << 24);
-  Text2->installEventFilter(this);
-  Text1->installEventFilter(this);
-  Text1->setAcceptDrops(true);
+  for (QLineEdit* field : {inputField, outputField, profileField}) field->setMaxLength(1 << 24);
+  outputField->installEventFilter(this);
+  inputField->installEventFilter(this);
+  inputField->setAcceptDrops(true);
 }
 
 // ---------------------------------------------------------------------------
 // Load, layout, unload
 
-void frmGetCommand::Form_Load() {
+void QtMainWindow::LoadForm() {
   // The design as built above, before anything from the store changes it.
   designWidth_ = Px(kDesignClientWidth);
   designHeight_ = layout()->totalMinimumSize().height();
-  designFieldWidth_ = Text1->width();
-  designBrowseLeft_ = Command1->x();
-  designLineX2_ = Line1->geometry().right();
   setMinimumWidth(designWidth_);
   setFixedHeight(designHeight_);
   resize(designWidth_, designHeight_);
@@ -299,62 +290,93 @@ void frmGetCommand::Form_Load() {
   if (stored.hasY) move(x(), TwipsToPixels(stored.y));
   if (stored.hasWidth) resize(std::max(TwipsToPixels(stored.width), 1), height());
   KeepOnScreen();
-  Form_Resize();
+  LayOut();
   form_->Load();
 }
+
+namespace {
+// The frame the last window of this run was given: a new window is kept on
+// the screen with it until the window manager has framed that one too.
+FrameExtents lastFrame;
+}  // namespace
 
 // Whatever the store says, the window comes up whole and usable on the screen
 // it lands on: a position saved on a larger monitor, or near its right or
 // bottom edge, is pulled in, and a width larger than the screen is cut to it.
-void frmGetCommand::KeepOnScreen() {
-  // The frame counts: its size is known once the window manager has framed
-  // the window, so this runs again after the first showing.
-  QRect outer = frameGeometry();
-  QScreen* screen = QGuiApplication::screenAt(outer.center());
+void QtMainWindow::KeepOnScreen() {
+  // Qt places a window by its frame's corner (pos()); the frame's size is
+  // known only once the window manager has framed the window.
+  const QRect framed = frameGeometry(), client = geometry();
+  FrameExtents frame = lastFrame;
+  if (framed != client) {
+    frame = {client.left() - framed.left(), client.top() - framed.top(),
+             framed.right() - client.right(), framed.bottom() - client.bottom()};
+    lastFrame = frame;
+  }
+  QScreen* screen = QGuiApplication::screenAt(framed.center());
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   const QRect area = screen->availableGeometry();
-  if (outer.width() > area.width()) {
-    resize(std::max(area.width() - (outer.width() - width()), minimumWidth()), height());
-    outer = frameGeometry();
-  }
+  const PixelRect placed = marklode::KeepOnScreen(
+      {area.x(), area.y(), area.width(), area.height()},
+      {pos().x() + frame.left, pos().y() + frame.top, width(), height()}, frame, minimumWidth());
+  if (placed.width != width()) resize(placed.width, height());
   if (!testAttribute(Qt::WA_Moved)) return;  // the platform places the window itself
-  const int x =
-      std::clamp(outer.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width()));
-  const int y =
-      std::clamp(outer.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height()));
-  if (QPoint(x, y) != outer.topLeft()) move(x, y);
+  const QPoint corner(placed.left - frame.left, placed.top - frame.top);
+  if (corner != pos()) move(corner);
 }
 
-void frmGetCommand::showEvent(QShowEvent* event) {
+void QtMainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownOnce_) return;
   shownOnce_ = true;
-  QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+  QTimer::singleShot(0, this, &QtMainWindow::KeepOnScreen);
+  // The frame may come after the first move (some window managers set it
+  // later): until it is seen, the window looks for it a while.
+  auto* wait = new QTimer(this);
+  wait->setInterval(50);
+  connect(wait, &QTimer::timeout, this, [this, wait, tries = 0]() mutable {
+    if (!framed_ && frameGeometry() != geometry()) {
+      framed_ = true;
+      KeepOnScreen();
+    }
+    if (framed_ || ++tries >= 40) wait->deleteLater();
+  });
+  wait->start();
 }
 
-void frmGetCommand::moveEvent(QMoveEvent* event) {
+void QtMainWindow::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   // The window manager has put its frame around the window: check once more
   // with the frame's real size.
   if (shownOnce_ && !framed_ && frameGeometry() != geometry()) {
     framed_ = true;
-    QTimer::singleShot(0, this, &frmGetCommand::KeepOnScreen);
+    QTimer::singleShot(0, this, &QtMainWindow::KeepOnScreen);
   }
 }
 
-int frmGetCommand::Px(double twips) const {
-  return static_cast<int>(std::lround(twips * scale_ / kTwipsPerPixel));
+int QtMainWindow::Px(double twips) const {
+  return ScaledPixels(twips, scale_);
 }
 
-void frmGetCommand::resizeEvent(QResizeEvent* event) {
+ClientLayout QtMainWindow::PlaceControls(int clientWidth) {
+  const ClientLayout layout = LayoutForWidth(clientWidth, scale_);
+  auto rect = [](const PixelRect& r) { return QRect(r.left, r.top, r.width, r.height); };
+  for (std::size_t i = 0; i < kControlDesign.size(); ++i)
+    Widget(kControlDesign[i].id)->setGeometry(rect(layout.controls[i]));
+  const PixelRect& line = layout.separator;
+  separatorDark->setGeometry(line.left, line.top, line.width, 1);
+  separatorLight->setGeometry(line.left, line.top + 1, line.width, 1);
+  return layout;
+}
+
+void QtMainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  Form_Resize();
+  LayOut();
 }
 
-// Only the width can change: the three fields widen, the Browse buttons and
-// the separator follow the right edge, everything else keeps its place.
-void frmGetCommand::Form_Resize() {
+// Only the width can change; the form lays the client area out for it.
+void QtMainWindow::LayOut() {
   if (laying_out_ || designWidth_ == 0) return;
   if (windowState() & Qt::WindowMinimized) return;
   // Maximised, the fields still follow the width; only a normal window has
@@ -366,51 +388,47 @@ void frmGetCommand::Form_Resize() {
     w = std::max(w, designWidth_);
     resize(w, designHeight_);
   }
-  const int d = std::max(w - designWidth_, 0);
-  for (QLineEdit* field : {Text1, Text2, Text3})
-    field->resize(designFieldWidth_ + d, field->height());
-  for (QLineEdit* field : {Text1, Text2, Text3}) field->setCursorPosition(0);
-  for (Ctl field : {Ctl::Text1, Ctl::Text2, Ctl::Text3})
+  PlaceControls(w);
+  for (QLineEdit* field : {inputField, outputField, profileField}) field->setCursorPosition(0);
+  for (Ctl field : {Ctl::InputField, Ctl::OutputField, Ctl::ProfileField})
     CaretToEnd(field);  // a long path shows its end
-  for (QPushButton* b : {Command1, Command2, Command3}) b->move(designBrowseLeft_ + d, b->y());
-  for (QWidget* l : {Line1, Line2}) l->resize(designLineX2_ + d - l->x() + 1, l->height());
   if (normal) form_->StoreWidth(w * kTwipsPerPixel);
   laying_out_ = false;
 }
 
-void frmGetCommand::closeEvent(QCloseEvent* event) {
+void QtMainWindow::closeEvent(QCloseEvent* event) {
   form_->Unload(pos().x() * kTwipsPerPixel, pos().y() * kTwipsPerPixel);
   event->accept();
   emit closed();
 }
 
-void frmGetCommand::keyPressEvent(QKeyEvent* event) {
+void QtMainWindow::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      Command4->click();
+      convertButton->click();
       return;
     case Qt::Key_Escape:
-      cmdCancel->click();
+      closeButton->click();
       return;
     default:
       QMainWindow::keyPressEvent(event);
   }
 }
 
-bool frmGetCommand::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Text2) {
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == outputField) {
     if (event->type() == QEvent::FocusIn) {
       // After the click that brought the focus has placed its caret.
-      QTimer::singleShot(0, Text2, &QLineEdit::selectAll);  // Text2_GotFocus
+      QTimer::singleShot(0, outputField, &QLineEdit::selectAll);
     } else if (event->type() == QEvent::FocusOut) {
       // Leaving the field for another control, not for a message box or a
       // menu, is what asks the overwrite question again.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
       if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-        form_->Text2FocusLost();
+        form_->OutputFocusLost();
     }
-  } else if (watched == Text1) {
+  } else if (watched == inputField) {
     const QEvent::Type type = event->type();
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
       return QMainWindow::eventFilter(watched, event);
@@ -430,7 +448,7 @@ bool frmGetCommand::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // Local files only: the form takes names, not addresses.
-bool frmGetCommand::DroppedFiles(const QEvent* event, std::vector<std::string>& files) const {
+bool QtMainWindow::DroppedFiles(const QEvent* event, std::vector<std::string>& files) const {
   const QMimeData* mime = static_cast<const QDropEvent*>(event)->mimeData();
   if (mime == nullptr || !mime->hasUrls()) return false;
   for (const QUrl& url : mime->urls()) {
@@ -443,180 +461,180 @@ bool frmGetCommand::DroppedFiles(const QEvent* event, std::vector<std::string>& 
 // ---------------------------------------------------------------------------
 // The user's actions, handed to the form
 
-void frmGetCommand::Command4_Click() {
+void QtMainWindow::OnConvert() {
   form_->Convert();
 }
 
-void frmGetCommand::cmdCancel_Click() {
+void QtMainWindow::OnClose() {
   form_->Cancel();
 }
 
-void frmGetCommand::cmdExit_Click() {
+void QtMainWindow::OnExit() {
   form_->Exit();
 }
 
-void frmGetCommand::Command3_Click() {
+void QtMainWindow::OnBrowseInput() {
   form_->ChooseInput();
 }
 
-void frmGetCommand::Command1_Click() {
+void QtMainWindow::OnBrowseOutput() {
   form_->ChooseOutput();
 }
 
-void frmGetCommand::Command2_Click() {
+void QtMainWindow::OnBrowseProfile() {
   form_->ChooseProfile();
 }
 
-void frmGetCommand::cmdFileMenu_Click() {
+void QtMainWindow::OnFileMenu() {
   form_->FileMenuOpening();
 }
 
-void frmGetCommand::cmdCreateProfile_Click() {
+void QtMainWindow::OnCreateProfile() {
   form_->CreateProfile();
 }
 
-void frmGetCommand::cmdCMTLineBreak_Click() {
+void QtMainWindow::OnKeepLineBreaks() {
   // The checkable item has already inverted its mark.
   form_->LineBreakToggled();
 }
 
-void frmGetCommand::cmdNotes_Click() {
+void QtMainWindow::OnNotes() {
   form_->Notes();
 }
 
-void frmGetCommand::cmdTerms_Click() {
+void QtMainWindow::OnTerms() {
   form_->Terms();
 }
 
-void frmGetCommand::cmdAbout_Click() {
+void QtMainWindow::OnAbout() {
   form_->About();
 }
 
 // ---------------------------------------------------------------------------
 // What the form sees of the window
 
-QWidget* frmGetCommand::Widget(Ctl id) const {
+QWidget* QtMainWindow::Widget(Ctl id) const {
   switch (id) {
-    case Ctl::Option1:
-      return Option1;
-    case Ctl::Option2:
-      return Option2;
-    case Ctl::Label1:
-      return Label1;
-    case Ctl::Label2:
-      return Label2;
-    case Ctl::Label3:
-      return Label3;
-    case Ctl::Text1:
-      return Text1;
-    case Ctl::Text2:
-      return Text2;
-    case Ctl::Text3:
-      return Text3;
-    case Ctl::Command1:
-      return Command1;
-    case Ctl::Command2:
-      return Command2;
-    case Ctl::Command3:
-      return Command3;
-    case Ctl::Command4:
-      return Command4;
-    case Ctl::cmdCancel:
-      return cmdCancel;
-    case Ctl::Check1:
-      return Check1;
-    case Ctl::cmdCreateProfile:
-    case Ctl::cmdCMTLineBreak:
+    case Ctl::GpxToPoi:
+      return gpxToPoi;
+    case Ctl::PoiToGpx:
+      return poiToGpx;
+    case Ctl::OutputCaption:
+      return outputCaption;
+    case Ctl::InputCaption:
+      return inputCaption;
+    case Ctl::ProfileCaption:
+      return profileCaption;
+    case Ctl::InputField:
+      return inputField;
+    case Ctl::OutputField:
+      return outputField;
+    case Ctl::ProfileField:
+      return profileField;
+    case Ctl::BrowseOutput:
+      return browseOutput;
+    case Ctl::BrowseProfile:
+      return browseProfile;
+    case Ctl::BrowseInput:
+      return browseInput;
+    case Ctl::Convert:
+      return convertButton;
+    case Ctl::Close:
+      return closeButton;
+    case Ctl::UseProfile:
+      return useProfile;
+    case Ctl::CreateProfile:
+    case Ctl::KeepCommentLineBreaks:
       break;
   }
   return nullptr;
 }
 
-QLineEdit* frmGetCommand::Field(Ctl id) const {
+QLineEdit* QtMainWindow::Field(Ctl id) const {
   return qobject_cast<QLineEdit*>(Widget(id));
 }
 
-std::string frmGetCommand::Text(Ctl field) const {
+std::string QtMainWindow::Text(Ctl field) const {
   return Field(field)->text().toStdString();
 }
 
-void frmGetCommand::SetText(Ctl field, const std::string& text) {
+void QtMainWindow::SetText(Ctl field, const std::string& text) {
   Field(field)->setText(Q(text));
 }
 
-bool frmGetCommand::Checked(Ctl control) const {
+bool QtMainWindow::Checked(Ctl control) const {
   switch (control) {
-    case Ctl::Option1:
-      return Option1->isChecked();
-    case Ctl::Option2:
-      return Option2->isChecked();
-    case Ctl::Check1:
-      return Check1->isChecked();
-    case Ctl::cmdCMTLineBreak:
-      return cmdCMTLineBreak->isChecked();
+    case Ctl::GpxToPoi:
+      return gpxToPoi->isChecked();
+    case Ctl::PoiToGpx:
+      return poiToGpx->isChecked();
+    case Ctl::UseProfile:
+      return useProfile->isChecked();
+    case Ctl::KeepCommentLineBreaks:
+      return keepLineBreaksItem->isChecked();
     default:
       return false;
   }
 }
 
-void frmGetCommand::SetChecked(Ctl control, bool on) {
+void QtMainWindow::SetChecked(Ctl control, bool on) {
   switch (control) {
-    case Ctl::Option1:
-      Option1->setChecked(on);
+    case Ctl::GpxToPoi:
+      gpxToPoi->setChecked(on);
       break;
-    case Ctl::Option2:
-      Option2->setChecked(on);
+    case Ctl::PoiToGpx:
+      poiToGpx->setChecked(on);
       break;
-    case Ctl::Check1:
-      Check1->setChecked(on);
+    case Ctl::UseProfile:
+      useProfile->setChecked(on);
       break;
-    case Ctl::cmdCMTLineBreak:
-      cmdCMTLineBreak->setChecked(on);
+    case Ctl::KeepCommentLineBreaks:
+      keepLineBreaksItem->setChecked(on);
       break;
     default:
       break;
   }
 }
 
-bool frmGetCommand::Enabled(Ctl control) const {
-  if (control == Ctl::cmdCreateProfile) return cmdCreateProfile->isEnabled();
-  if (control == Ctl::cmdCMTLineBreak) return cmdCMTLineBreak->isEnabled();
+bool QtMainWindow::Enabled(Ctl control) const {
+  if (control == Ctl::CreateProfile) return createProfileItem->isEnabled();
+  if (control == Ctl::KeepCommentLineBreaks) return keepLineBreaksItem->isEnabled();
   return Widget(control)->isEnabled();
 }
 
-void frmGetCommand::SetEnabled(Ctl control, bool on) {
-  if (control == Ctl::cmdCreateProfile)
-    cmdCreateProfile->setEnabled(on);
-  else if (control == Ctl::cmdCMTLineBreak)
-    cmdCMTLineBreak->setEnabled(on);
+void QtMainWindow::SetEnabled(Ctl control, bool on) {
+  if (control == Ctl::CreateProfile)
+    createProfileItem->setEnabled(on);
+  else if (control == Ctl::KeepCommentLineBreaks)
+    keepLineBreaksItem->setEnabled(on);
   else
     Widget(control)->setEnabled(on);
 }
 
-void frmGetCommand::SetLook(Ctl field, FieldLook look) {
+void QtMainWindow::SetLook(Ctl field, FieldLook look) {
   // The window's colour, or that of an editable field, in every colour
   // group (disabled too).
   const QColor colour = look == FieldLook::Window
                             ? palette().color(QPalette::Window)
-                            : txtActiveModel->palette().color(QPalette::Active, QPalette::Base);
+                            : editableModel->palette().color(QPalette::Active, QPalette::Base);
   QLineEdit* edit = Field(field);
   QPalette p = edit->palette();
   p.setColor(QPalette::Base, colour);
   edit->setPalette(p);
 }
 
-void frmGetCommand::CaretToEnd(Ctl field) {
+void QtMainWindow::CaretToEnd(Ctl field) {
   QLineEdit* edit = Field(field);
   edit->setCursorPosition(int(edit->text().size()));
 }
 
-void frmGetCommand::Close() {
+void QtMainWindow::Close() {
   close();
 }
 
 // The guide is built into the program and shown in a viewer of its own, as
 // many desktops have no program for the installed Notes.rtf.
-void frmGetCommand::ShowGuide() {
+void QtMainWindow::ShowGuide() {
   if (guide_ == nullptr) {
     guide_ = new QDialog(this);
     guide_->setObjectName("guide");

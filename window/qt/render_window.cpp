@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "services/settings.h"
-#include "window/frm_get_command.h"
+#include "window/qt/main_window.h"
 
 namespace {
 class NoChooser : public marklode::FileChooser {
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   marklode::RecordingMessageSink messages;
   marklode::WindowState ctx(messages, settings);
   NoChooser chooser;
-  marklode::frmGetCommand window(ctx, marklode::WindowServices{chooser});
+  marklode::QtMainWindow window(ctx, marklode::WindowServices{chooser});
   window.resize(window.DesignWidth() + 60, window.DesignHeight());
   window.show();
   QApplication::processEvents();
