@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows window, driven like a user under Wine on a virtual X screen:
-# marklode.exe opens its window, the input and output are typed into the
+# first the window's cycle cancelled in its progress window
+# (tests/test_win32_window_cycle.cpp); then marklode.exe opens its window, the input and output are typed into the
 # fields, Enter converts, the result box is answered, the window comes back,
 # Esc ends the program, and the store holds the window's place. The output
 # must equal the Linux program's for the same input (the console program's
@@ -82,6 +83,13 @@ box_window() {
 }
 to_wine() { echo "Z:${1//\//\\}"; }
 
+# The window's cycle with the progress window on this screen: a Cancel during
+# a list's second item, and the box that names what the first one wrote.
+if [ -f "$build/tests/win32_window_cycle_tests.exe" ]; then
+  timeout 200 "$wine" "$build/tests/win32_window_cycle_tests.exe" >"$work/cycle.log" 2>&1 ||
+    { cat "$work/cycle.log"; fail "the window cycle's Cancel test failed"; }
+fi
+
 cp "$root/examples/club-tour.gpx" "$work/tour.gpx"
 output="$work/tour-window.csv"
 
@@ -135,4 +143,4 @@ fi
 reference="$(ls "$work"/ref/tour.[cC][sS][vV] 2>/dev/null | head -n 1)"
 [ -n "$reference" ] || fail "$made_by wrote no reference output"
 cmp -s "$reference" "$output" || fail "the window's output differs from that of $made_by"
-echo "win32 window smoke test passed: typed request converted as $made_by does, window back, Esc ends, place stored"
+echo "win32 window smoke test passed: a Cancel in a list is told truly; typed request converted as $made_by does, window back, Esc ends, place stored"

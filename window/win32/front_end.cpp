@@ -172,7 +172,8 @@ FileDialogResult Win32FileChooser::Choose(const FileDialogRequest& request) {
 // ---------------------------------------------------------------------------
 
 struct Win32ProgressSink::Impl {
-  explicit Impl(std::chrono::milliseconds delay) : policy(delay) {}
+  Impl(std::chrono::milliseconds delay, ProgressPolicy::Clock clock)
+      : policy(delay, std::move(clock)) {}
   ProgressPolicy policy;
   bool cancelled = false;  // Cancel pressed since the last report
   std::wstring labelShown;
@@ -245,8 +246,8 @@ LRESULT CALLBACK Win32ProgressSink::Impl::Proc(HWND hwnd, UINT msg, WPARAM wPara
   return ::DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-Win32ProgressSink::Win32ProgressSink(std::chrono::milliseconds delay)
-    : impl_(std::make_unique<Impl>(delay)) {}
+Win32ProgressSink::Win32ProgressSink(std::chrono::milliseconds delay, ProgressPolicy::Clock clock)
+    : impl_(std::make_unique<Impl>(delay, std::move(clock))) {}
 
 Win32ProgressSink::~Win32ProgressSink() {
   if (impl_->window != nullptr) ::DestroyWindow(impl_->window);

@@ -51,7 +51,8 @@ class Win32FileChooser : public FileChooser {
 // says (window/form/progress_policy.h).
 class Win32ProgressSink : public ProgressSink {
  public:
-  explicit Win32ProgressSink(std::chrono::milliseconds delay = ProgressPolicy::kDelay);
+  explicit Win32ProgressSink(std::chrono::milliseconds delay = ProgressPolicy::kDelay,
+                             ProgressPolicy::Clock clock = &std::chrono::steady_clock::now);
   ~Win32ProgressSink() override;
   Win32ProgressSink(const Win32ProgressSink&) = delete;
   Win32ProgressSink& operator=(const Win32ProgressSink&) = delete;
