@@ -7,12 +7,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 #include <cstring>
@@ -55,6 +57,11 @@ class TestFrontEnd : public QObject {
   void windowCycleListFromChooser();
   void windowCycleProfileFromCreateProfile();
   void windowCycleFailedOutputWarnsOnce();
+  void fileDialogFitsTheScreen_data();
+  void fileDialogFitsTheScreen();
+  void progressOpensOverTheWindow_data();
+  void progressOpensOverTheWindow();
+  void windowCycleKeepsGuideOpen();
 };
 
 void TestFrontEnd::nameFilters_data() {
@@ -715,6 +722,106 @@ void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
   QCOMPARE(f.messages.boxes[0].title, std::string("PutTextLine"));
   QCOMPARE(f.messages.boxes[0].text, "Path not found.  (" + output + ").");
   QCOMPARE(f.messages.boxes[1].text, std::string("0 entries converted."));
+}
+
+// At a large scale Qt's file dialog asks for more than a small screen holds:
+// it is cut to the work area and lies whole on it, over its window.
+void TestFrontEnd::fileDialogFitsTheScreen_data() {
+  QTest::addColumn<int>("points");
+  QTest::newRow("usual font") << 9;
+  QTest::newRow("double scale") << 26;
+}
+
+void TestFrontEnd::fileDialogFitsTheScreen() {
+  QFETCH(int, points);
+  const QFont before = QApplication::font();
+  QFont font = before;
+  font.setPointSize(points);
+  QApplication::setFont(font);
+  QWidget owner;
+  owner.setGeometry(100, 100, 300, 100);
+  owner.show();
+  owner.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&owner));
+  FileDialogRequest request;
+  request.title = "Pick";
+  request.filter = "GPX Files (*.gpx)|*.gpx|All Files (*.*)|*.*";
+  QRect seen;
+  QTimer::singleShot(0, [&seen] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (dialog == nullptr) return;
+    seen = dialog->frameGeometry();
+    static_cast<QDialog*>(dialog)->reject();
+  });
+  const FileDialogResult result = QtFileChooser().Choose(request);
+  QApplication::setFont(before);
+  QVERIFY(result.cancelled);
+  const QRect area = owner.screen()->availableGeometry();
+  QVERIFY(seen.isValid());
+  QVERIFY2(
+      area.contains(seen),
+      qPrintable(
+          QString("%1,%2 %3x%4").arg(seen.x()).arg(seen.y()).arg(seen.width()).arg(seen.height())));
+}
+
+// The progress dialog opens over the window the request came from, and stays
+// whole on the screen where that window stands near an edge.
+void TestFrontEnd::progressOpensOverTheWindow_data() {
+  QTest::addColumn<QRect>("window");
+  QTest::addColumn<bool>("centred");
+  QTest::newRow("mid-screen") << QRect(120, 200, 420, 140) << true;
+  QTest::newRow("near the corner") << QRect(0, 0, 420, 20) << false;
+}
+
+void TestFrontEnd::progressOpensOverTheWindow() {
+  QFETCH(QRect, window);
+  QFETCH(bool, centred);
+  QWidget owner;
+  owner.setGeometry(window);
+  Clock::time_point now{};
+  QtProgressSink progress(std::chrono::milliseconds(0), [&now] { return now; });
+  progress.owner = [&owner] { return &owner; };
+  progress.BeginRun();
+  QVERIFY(progress.Update(10, 100));
+  QProgressDialog* dialog = progress.dialog();
+  QVERIFY(dialog != nullptr && dialog->isVisible());
+  const QRect shown = dialog->frameGeometry();
+  QVERIFY(owner.screen()->availableGeometry().contains(shown));
+  QCOMPARE(qAbs(shown.center().x() - window.center().x()) <= 1, true);
+  QCOMPARE(qAbs(shown.center().y() - window.center().y()) <= 1, centred);
+  progress.Finish();
+}
+
+// The guide opened from one window stays open while the request runs and
+// when the next window comes up: the same viewer, still showing.
+void TestFrontEnd::windowCycleKeepsGuideOpen() {
+  WindowFixture f;
+  const std::string input = f.dir / "trip.gpx";
+  WriteFile(input, Gpx(2));
+  QPointer<QDialog> guide;
+  bool openAfterRun = false, sameViewer = false;
+  ExitStatus status{};
+  const int shown =
+      RunWindowCycles(f,
+                      {[&](QtMainWindow& w) {
+                         w.notesItem->trigger();
+                         guide = w.guide().dialog();
+                         w.inputField->setText(QString::fromStdString(input));
+                         w.outputField->setText(QString::fromStdString(f.dir / "trip.csv"));
+                         w.convertButton->click();
+                       },
+                       [&](QtMainWindow& w) {
+                         openAfterRun = guide != nullptr && guide->isVisible();
+                         w.notesItem->trigger();
+                         sameViewer = guide != nullptr && w.guide().dialog() == guide.data();
+                         w.closeButton->click();
+                       }},
+                      status);
+  QCOMPARE(status, ExitStatus::Done);
+  QCOMPARE(shown, 2);
+  QVERIFY(openAfterRun);
+  QVERIFY(sameViewer);
+  QCOMPARE(f.LastMessage(), std::string("2 entries converted."));
 }
 
 QTEST_MAIN(TestFrontEnd)

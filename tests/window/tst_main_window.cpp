@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -71,6 +72,13 @@ class TestMainWindow : public QObject {
   void createProfileAvailability();
   void aboutAndTerms();
   void notesShowsGuide();
+  void guideFitsTheScreen_data();
+  void guideFitsTheScreen();
+  void droppedFileNamesOutput_data();
+  void droppedFileNamesOutput();
+  void closingMaximisedStoresNormalPlace();
+  void browseButtonsSayWhatTheyFill_data();
+  void browseButtonsSayWhatTheyFill();
 };
 
 // Every control of the form's design, built and placed as the form says.
@@ -661,10 +669,11 @@ void TestMainWindow::notesShowsGuide() {
   QtMainWindow& w = f.Load();
   w.show();
   w.notesItem->trigger();
-  auto* guide = w.findChild<QDialog*>("guide");
+  QDialog* guide = w.guide().dialog();
   QVERIFY(guide != nullptr);
   QVERIFY(guide->isVisible());
-  QCOMPARE(guide->parentWidget(), &w);
+  QVERIFY(guide->isWindow());
+  QVERIFY(guide->parentWidget() == nullptr);  // it outlives the window
   auto* text = guide->findChild<QTextBrowser*>("guideText");
   QVERIFY(text != nullptr);
   QVERIFY(text->isReadOnly());
@@ -676,7 +685,120 @@ void TestMainWindow::notesShowsGuide() {
   guide->close();
   w.notesItem->trigger();  // comes back, the same viewer
   QVERIFY(guide->isVisible());
-  QCOMPARE(w.findChildren<QDialog*>("guide").size(), 1);
+  QCOMPARE(w.guide().dialog(), guide);
+}
+
+// At a large scale the guide asks for more than the screen holds: it is cut
+// to the work area and lies whole on it; at the usual scale it keeps its size.
+void TestMainWindow::guideFitsTheScreen_data() {
+  QTest::addColumn<int>("points");
+  QTest::addColumn<bool>("cut");
+  QTest::newRow("usual font") << 9 << false;
+  QTest::newRow("double scale") << 26 << true;
+}
+
+void TestMainWindow::guideFitsTheScreen() {
+  QFETCH(int, points);
+  QFETCH(bool, cut);
+  const QFont before = QApplication::font();
+  QFont font = before;
+  font.setPointSize(points);
+  QApplication::setFont(font);
+  WindowFixture f;
+  QtMainWindow& w = f.Load();
+  const QRect area = w.screen()->availableGeometry();
+  w.move(area.center() - w.rect().center());
+  w.show();
+  w.notesItem->trigger();
+  QDialog* guide = w.guide().dialog();
+  QApplication::setFont(before);
+  QVERIFY(guide != nullptr && guide->isVisible());
+  QVERIFY2(area.contains(guide->frameGeometry()), qPrintable(QString("%1,%2 %3x%4")
+                                                                 .arg(guide->x())
+                                                                 .arg(guide->y())
+                                                                 .arg(guide->width())
+                                                                 .arg(guide->height())));
+  const QFontMetrics fm(guide->findChild<QTextBrowser*>("guideText")->font());
+  const QSize wanted(fm.averageCharWidth() * 80, fm.lineSpacing() * 30);
+  QCOMPARE(guide->size() != wanted, cut);
+  if (!cut) {  // centred over the window
+    QVERIFY(qAbs(guide->geometry().center().x() - w.geometry().center().x()) <= 1);
+    QVERIFY(qAbs(guide->geometry().center().y() - w.geometry().center().y()) <= 1);
+  }
+}
+
+// A file dropped on the output field names it by its path; what is not one
+// local file leaves the field as it was.
+void TestMainWindow::droppedFileNamesOutput_data() {
+  QTest::addColumn<QStringList>("urls");
+  QTest::addColumn<QString>("expected");  // "=": the field keeps its text
+  QTest::newRow("local file") << QStringList{"file:///data/trip.csv"} << "/data/trip.csv";
+  QTest::newRow("escaped space") << QStringList{"file:///data/club%20tour.csv"}
+                                 << "/data/club tour.csv";
+  QTest::newRow("web address") << QStringList{"https://example.org/trip.csv"} << "=";
+  QTest::newRow("two files") << QStringList{"file:///data/a.csv", "file:///data/b.csv"} << "=";
+}
+
+void TestMainWindow::droppedFileNamesOutput() {
+  QFETCH(QStringList, urls);
+  QFETCH(QString, expected);
+  WindowFixture f;
+  QtMainWindow& w = f.Load();
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  w.outputField->setText("old.csv");
+  f.ctx.OverwriteConfirmed = true;
+  QMimeData mime;
+  QList<QUrl> list;
+  for (const QString& u : urls) list << QUrl(u);
+  mime.setUrls(list);  // also offers the addresses as text, as file managers do
+  const QPoint at = w.outputField->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.outputField, &enter);
+  QCOMPARE(enter.isAccepted(), expected != "=");
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.outputField, &drop);
+  QCOMPARE(w.outputField->text(), expected == "=" ? QString("old.csv") : expected);
+  QCOMPARE(f.ctx.OverwriteConfirmed, expected == "=");
+}
+
+// Closed maximised, the window stores where it stood before, not the
+// screen's corner it fills.
+void TestMainWindow::closingMaximisedStoresNormalPlace() {
+  WindowFixture f;
+  QtMainWindow& w = f.Load();
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  w.move(90, 45);
+  QTRY_COMPARE(w.pos(), QPoint(90, 45));
+  w.showMaximized();
+  QTRY_VERIFY(w.pos() != QPoint(90, 45));
+  w.close();
+  QCOMPARE(f.Stored("WindowX"), std::string("1350"));
+  QCOMPARE(f.Stored("WindowY"), std::string("675"));
+}
+
+// Three buttons read "Browse...": each tells a screen reader its field.
+void TestMainWindow::browseButtonsSayWhatTheyFill_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<QString>("name");
+  QTest::newRow("input") << "BrowseInput"
+                         << "Browse for the input file";
+  QTest::newRow("output") << "BrowseOutput"
+                          << "Browse for the output file";
+  QTest::newRow("profile") << "BrowseProfile"
+                           << "Browse for the profile file";
+}
+
+void TestMainWindow::browseButtonsSayWhatTheyFill() {
+  QFETCH(QString, button);
+  QFETCH(QString, name);
+  WindowFixture f;
+  QtMainWindow& w = f.Load();
+  auto* b = w.findChild<QPushButton*>(button);
+  QVERIFY(b != nullptr);
+  QCOMPARE(b->text(), QString("Browse..."));
+  QCOMPARE(b->accessibleName(), name);
 }
 
 QTEST_MAIN(TestMainWindow)

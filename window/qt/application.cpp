@@ -81,6 +81,7 @@ class FrontEnd : public QtFrontEnd {
     QApplication::setWindowIcon(icon);
     messages_.beforeShow = [this] { progress_.Finish(); };
     messages_.owner = [this] { return host_.lastWindow(); };
+    progress_.owner = [this] { return host_.lastWindow(); };
   }
 
   WindowHost& host() override { return host_; }

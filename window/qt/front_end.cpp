@@ -95,6 +95,11 @@ FileDialogResult QtFileChooser::Choose(const FileDialogRequest& request) {
   // A pattern in the name box is the filter's job in Qt's dialog.
   if (!presetName.empty() && !HasWildcards(presetName)) dialog.selectFile(Q(presetName));
 
+  // Qt's own dialog asks for much room at a large scale; a small screen
+  // still shows all of it.
+  dialog.adjustSize();
+  FitOnScreen(dialog, dialog.parentWidget());
+
   FileDialogResult result;
   if (dialog.exec() != QDialog::Accepted) return result;
   for (const QString& f : dialog.selectedFiles()) result.files.push_back(f.toStdString());
@@ -144,6 +149,13 @@ bool QtProgressSink::Update(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
                             .arg(locale.formattedDataSize(qint64(bytesDone)),
                                  locale.formattedDataSize(qint64(bytesTotal)));
   dialog_->setLabelText(label);
+  if (!dialog_->isVisible()) {
+    // Over the window the request came from, where the user looks, not
+    // mid-screen; that window may have moved since the last request. Placed
+    // before setValue(), which shows the dialog.
+    dialog_->adjustSize();
+    FitOnScreen(*dialog_, owner ? owner() : nullptr);
+  }
   dialog_->setValue(ProgressPolicy::Permille(bytesDone, bytesTotal));
   if (!dialog_->isVisible()) dialog_->show();
   QApplication::processEvents();
@@ -169,7 +181,7 @@ QWidget* QtWindowHost::lastWindow() const {
 void QtWindowHost::ShowMainWindowAndWait(WindowState& state) {
   if (progress_ != nullptr) progress_->Finish();
   window_.reset();  // each showing loads a fresh window
-  window_ = std::make_unique<QtMainWindow>(state, services_);
+  window_ = std::make_unique<QtMainWindow>(state, services_, &guide_);
   QtMainWindow& window = *window_;
   QEventLoop loop;
   // Queued: a window closed before the loop runs still ends it.

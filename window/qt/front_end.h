@@ -15,11 +15,10 @@
 #include "services/messages.h"
 #include "window/form/progress_policy.h"
 #include "window/form/window_loop.h"
+#include "window/qt/main_window.h"
 #include "window/window_services.h"
 
 namespace marklode {
-
-class QtMainWindow;
 
 // How a box of a kind looks: its icon, its buttons and the button that Enter
 // presses.
@@ -69,6 +68,9 @@ class QtProgressSink : public ProgressSink {
   bool cancelled() const { return policy_.cancelled(); }
   QProgressDialog* dialog() const { return dialog_; }
 
+  // The window the dialog opens over (none: where the platform puts it).
+  std::function<QWidget*()> owner;
+
  private:
   ProgressPolicy policy_;
   QPointer<QProgressDialog> dialog_;
@@ -88,9 +90,13 @@ class QtWindowHost : public WindowHost {
   // picture of the window use it to act on the window).
   std::function<void(QtMainWindow&)> onShown;
 
+  // Outlives the windows, so that it stays open between requests.
+  GuideViewer& guide() { return guide_; }
+
  private:
   WindowServices services_;
   QtProgressSink* progress_;
+  GuideViewer guide_;  // declared before the window, which may point at it
   std::unique_ptr<QtMainWindow> window_;
 };
 

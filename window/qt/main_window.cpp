@@ -84,12 +84,85 @@ QString UserGuideText() {
   return QString::fromUtf8(file.readAll());
 }
 
+void FitOnScreen(QWidget& window, const QWidget* over) {
+  QScreen* screen = over != nullptr ? over->screen() : nullptr;
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  // The window's own frame is known only once it is shown; one like the
+  // owner's is the best guess.
+  QMargins frame;
+  if (over != nullptr) {
+    const QRect framed = over->frameGeometry(), client = over->geometry();
+    frame = QMargins(client.left() - framed.left(), client.top() - framed.top(),
+                     framed.right() - client.right(), framed.bottom() - client.bottom());
+  }
+  const QSize room = area.marginsRemoved(frame).size().expandedTo(QSize(1, 1));
+  // A layout asking for more than the screen holds gives way: a dialog the
+  // user cannot reach the buttons of is worse than a tight one.
+  window.setMinimumSize(window.minimumSizeHint().boundedTo(room).expandedTo(QSize(0, 0)));
+  window.resize(window.size().boundedTo(room));
+  if (over == nullptr) return;
+  const QSize outer = window.size().grownBy(frame);
+  const QPoint centre = over->frameGeometry().center();
+  const int left = std::clamp(centre.x() - outer.width() / 2, area.left(),
+                              std::max(area.left(), area.right() + 1 - outer.width()));
+  const int top = std::clamp(centre.y() - outer.height() / 2, area.top(),
+                             std::max(area.top(), area.bottom() + 1 - outer.height()));
+  window.move(left, top);  // a top-level window is placed by its frame's corner
+}
+
+QString DroppedOutputName(const QMimeData* mime) {
+  if (mime == nullptr || !mime->hasUrls()) return {};
+  const QList<QUrl> urls = mime->urls();
+  // One output name: several files say nothing about which one is meant.
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+  return urls.front().toLocalFile();
+}
+
 // ---------------------------------------------------------------------------
 
-QtMainWindow::QtMainWindow(WindowState& ctx, const WindowServices& services, QWidget* parent)
-    : QMainWindow(parent),
+GuideViewer::GuideViewer() = default;
+
+GuideViewer::~GuideViewer() {
+  delete dialog_.data();
+}
+
+// The guide is built into the program and shown in a viewer of its own, as
+// many desktops have no program for the installed Notes.rtf.
+void GuideViewer::Show(const QWidget* over) {
+  if (dialog_ == nullptr) {
+    // No parent: a main window goes with each request, the guide stays.
+    dialog_ = new QDialog(nullptr, Qt::Window);
+    dialog_->setObjectName("guide");
+    dialog_->setWindowTitle(QObject::tr("Marklode User Guide"));
+    auto* text = new QTextBrowser(dialog_);
+    text->setObjectName("guideText");
+    text->setOpenExternalLinks(true);
+    text->setMarkdown(UserGuideText());
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog_);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog_.data(), &QDialog::close);
+    auto* layout = new QVBoxLayout(dialog_);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    // Room for a line of some 70 characters and a good part of a page, as
+    // far as the screen has it.
+    const QFontMetrics fm(text->font());
+    dialog_->resize(fm.averageCharWidth() * 80, fm.lineSpacing() * 30);
+    FitOnScreen(*dialog_, over);
+  }
+  dialog_->show();
+  dialog_->raise();
+  dialog_->activateWindow();
+}
+
+// ---------------------------------------------------------------------------
+
+QtMainWindow::QtMainWindow(WindowState& ctx, const WindowServices& services, GuideViewer* guide)
+    : QMainWindow(nullptr),
       form_(
           std::make_unique<GetCommandForm>(ctx, services.chooser, static_cast<FormView&>(*this))) {
+  guide_ = guide;
   setObjectName("QtMainWindow");
   setWindowTitle(Q(kAppTitle));
   BuildMenus();
@@ -201,6 +274,10 @@ void QtMainWindow::BuildControls() {
     }
     w->setObjectName(d.name);
     if (*d.tooltip != '\0') w->setToolTip(Q(d.tooltip));
+    // Three buttons read "Browse...": a screen reader says which field each fills.
+    if (d.id == Ctl::BrowseInput) w->setAccessibleName(tr("Browse for the input file"));
+    if (d.id == Ctl::BrowseOutput) w->setAccessibleName(tr("Browse for the output file"));
+    if (d.id == Ctl::BrowseProfile) w->setAccessibleName(tr("Browse for the profile file"));
     placed.push_back(w);
   }
   gpxToPoi->setChecked(true);
@@ -397,7 +474,14 @@ void QtMainWindow::LayOut() {
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
-  form_->Unload(pos().x() * kTwipsPerPixel, pos().y() * kTwipsPerPixel);
+  // Maximised, the window stands at the screen's corner; the place it comes
+  // back to is the one it had before, its frame's corner as for a normal one.
+  QPoint corner = pos();
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+    const QRect normal = normalGeometry();
+    if (normal.isValid()) corner = normal.topLeft() - QPoint(lastFrame.left, lastFrame.top);
+  }
+  form_->Unload(corner.x() * kTwipsPerPixel, corner.y() * kTwipsPerPixel);
   event->accept();
   emit closed();
 }
@@ -418,6 +502,26 @@ void QtMainWindow::keyPressEvent(QKeyEvent* event) {
 
 bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == outputField) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) &&
+        static_cast<QDropEvent*>(event)->mimeData() != nullptr &&
+        static_cast<QDropEvent*>(event)->mimeData()->hasUrls()) {
+      // A dropped file names the output by its path, never by its address,
+      // which no conversion could write to; other addresses are refused.
+      auto* drop = static_cast<QDropEvent*>(event);
+      const QString name = DroppedOutputName(drop->mimeData());
+      if (name.isEmpty()) {
+        drop->ignore();
+        return true;
+      }
+      drop->acceptProposedAction();
+      if (type == QEvent::Drop) {
+        outputField->setText(name);
+        CaretToEnd(Ctl::OutputField);
+        form_->OutputFocusLost();  // a new name: a list's overwrite question comes again
+      }
+      return true;
+    }
     if (event->type() == QEvent::FocusIn) {
       // After the click that brought the focus has placed its caret.
       QTimer::singleShot(0, outputField, &QLineEdit::selectAll);
@@ -632,29 +736,16 @@ void QtMainWindow::Close() {
   close();
 }
 
-// The guide is built into the program and shown in a viewer of its own, as
-// many desktops have no program for the installed Notes.rtf.
-void QtMainWindow::ShowGuide() {
+GuideViewer& QtMainWindow::guide() {
   if (guide_ == nullptr) {
-    guide_ = new QDialog(this);
-    guide_->setObjectName("guide");
-    guide_->setWindowTitle(tr("Marklode User Guide"));
-    auto* text = new QTextBrowser(guide_);
-    text->setObjectName("guideText");
-    text->setOpenExternalLinks(true);
-    text->setMarkdown(UserGuideText());
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, guide_);
-    connect(buttons, &QDialogButtonBox::rejected, guide_, &QDialog::close);
-    auto* layout = new QVBoxLayout(guide_);
-    layout->addWidget(text);
-    layout->addWidget(buttons);
-    // Room for a line of some 70 characters and a good part of a page.
-    const QFontMetrics fm(text->font());
-    guide_->resize(fm.averageCharWidth() * 80, fm.lineSpacing() * 30);
+    ownGuide_ = std::make_unique<GuideViewer>();
+    guide_ = ownGuide_.get();
   }
-  guide_->show();
-  guide_->raise();
-  guide_->activateWindow();
+  return *guide_;
+}
+
+void QtMainWindow::ShowGuide() {
+  guide().Show(this);
 }
 
 }  // namespace marklode

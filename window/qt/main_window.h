@@ -5,7 +5,9 @@
 // live in GetCommandForm; this is the Qt view of it.
 #pragma once
 
+#include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,10 +20,10 @@
 
 class QAction;
 class QCheckBox;
-class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 
@@ -34,12 +36,37 @@ std::vector<std::string> QtNameFilters(std::string_view filterList);
 // The user guide built into the program, as Markdown.
 QString UserGuideText();
 
+// A top-level window made to fit the work area of the screen `over` is on
+// (else the primary screen's), with room for a frame like `over`'s: no larger
+// than the area, centred over `over` where given, and whole on the area.
+void FitOnScreen(QWidget& window, const QWidget* over);
+
+// A file dropped on the output field, as its local path; empty for anything
+// else (several files, or an address that is no local file).
+QString DroppedOutputName(const QMimeData* mime);
+
+// The user guide's viewer, a window of its own: it belongs to whoever shows
+// the main windows, so it stays open while a request runs and a fresh main
+// window comes up.
+class GuideViewer {
+ public:
+  GuideViewer();
+  ~GuideViewer();
+  void Show(const QWidget* over);  // the first time centred over `over`
+  QDialog* dialog() const { return dialog_; }
+
+ private:
+  QPointer<QDialog> dialog_;
+};
+
 class QtMainWindow : public QMainWindow, private FormView {
   Q_OBJECT
 
  public:
-  QtMainWindow(WindowState& ctx, const WindowServices& services, QWidget* parent = nullptr);
+  // The guide's viewer is the caller's when given, else the window's own.
+  QtMainWindow(WindowState& ctx, const WindowServices& services, GuideViewer* guide = nullptr);
   ~QtMainWindow() override;
+  GuideViewer& guide();
 
   // The designed size as the layout enforces it, in pixels.
   int DesignWidth() const { return designWidth_; }
@@ -99,7 +126,8 @@ class QtMainWindow : public QMainWindow, private FormView {
   std::unique_ptr<GetCommandForm> form_;
   bool laying_out_ = false;
   bool shownOnce_ = false, framed_ = false;
-  QDialog* guide_ = nullptr;  // the user guide's viewer, made on first use
+  GuideViewer* guide_ = nullptr;
+  std::unique_ptr<GuideViewer> ownGuide_;  // made on first use when none was given
 
   double scale_ = 1.0;  // of the design, for the desktop's font (1: as designed)
   int designWidth_ = 0, designHeight_ = 0;
