@@ -751,7 +751,8 @@ void TestMainWindow::droppedFileNamesOutput() {
   QMimeData mime;
   QList<QUrl> list;
   for (const QString& u : urls) list << QUrl(u);
-  mime.setUrls(list);  // also offers the addresses as text, as file managers do
+  mime.setUrls(list);
+  mime.setText(urls.join('\n'));  // file managers offer the addresses as text too
   const QPoint at = w.outputField->rect().center();
   QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(w.outputField, &enter);
