@@ -729,7 +729,8 @@ void TestFrontEnd::windowCycleFailedOutputWarnsOnce() {
 void TestFrontEnd::fileDialogFitsTheScreen_data() {
   QTest::addColumn<int>("points");
   QTest::newRow("usual font") << 9;
-  QTest::newRow("double scale") << 26;
+  QTest::newRow("large font") << 26;
+  QTest::newRow("font too large for the screen") << 40;
 }
 
 void TestFrontEnd::fileDialogFitsTheScreen() {
