@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
-"""Draws the Marklode icon (a waypoint pin over a folded map) as 16x16 and
-32x32 PNG files in resources/icons/, and the Windows icon marklode.ico with
-those and larger sizes for high-DPI screens. Standard library only, so the pictures can
-be redrawn anywhere: python3 scripts/draw_icon.py"""
+"""Draws the Marklode icon (a waypoint pin over a folded map) as PNG files of
+16 to 256 pixels in resources/icons/ (the sizes desktops look for in the
+hicolor theme), and the Windows icon marklode.ico with the sizes Windows
+uses. Standard library only, so the pictures can be redrawn anywhere: python3 scripts/draw_icon.py"""
 import math
 import os
 import struct
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+PNG_SIZES = (16, 32, 48, 64, 128, 256)
 OUT = os.path.join(HERE, "..", "resources", "icons")
 
 MAP_A = (0x5f, 0xa8, 0xd3)   # map panels
@@ -102,9 +103,10 @@ def ico(images):
 
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
-    for size in (16, 32):
+    drawn = {size: png(size, render(size)) for size in PNG_SIZES}
+    for size, image in drawn.items():
         with open(os.path.join(OUT, "marklode-%d.png" % size), "wb") as f:
-            f.write(png(size, render(size)))
-    images = [(size, png(size, render(size))) for size in (16, 32, 48, 256)]
+            f.write(image)
+    images = [(size, drawn[size]) for size in (16, 32, 48, 256)]
     with open(os.path.join(OUT, "marklode.ico"), "wb") as f:
         f.write(ico(images))

@@ -113,8 +113,7 @@ test_deb() {
   contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
   for want in ./usr/bin/marklode ./usr/share/man/man1/marklode.1.gz \
     ./usr/share/applications/marklode.desktop \
-    ./usr/share/icons/hicolor/16x16/apps/marklode.png \
-    ./usr/share/icons/hicolor/32x32/apps/marklode.png \
+    ./usr/share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/marklode.png \
     ./usr/share/doc/marklode/copyright ./usr/share/doc/marklode/changelog.Debian.gz \
     ./usr/share/doc/marklode/Notes.rtf ./usr/share/doc/marklode/guide.md; do
     grep -qxF "$want" <<<"$contents" || fail "the package lacks $want"

@@ -76,8 +76,8 @@ class FrontEnd : public QtFrontEnd {
     QApplication::setQuitOnLastWindowClosed(false);
     InitWindowResources();
     QIcon icon;
-    icon.addFile(":/marklode/marklode-16.png", QSize(16, 16));
-    icon.addFile(":/marklode/marklode-32.png", QSize(32, 32));
+    for (int size : {16, 32, 48, 64, 128, 256})
+      icon.addFile(QString(":/marklode/marklode-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
     messages_.beforeShow = [this] { progress_.Finish(); };
     messages_.owner = [this] { return host_.lastWindow(); };
