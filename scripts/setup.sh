@@ -16,7 +16,9 @@ pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
       # the installed page, and the Windows installer.
       scdoc lintian man-db nsis
       # A case-blind folder for the tests on Linux: an exFAT volume in a file.
-      exfatprogs exfat-fuse)
+      exfatprogs exfat-fuse
+      # The desktop entry's check.
+      desktop-file-utils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
