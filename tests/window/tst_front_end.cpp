@@ -49,6 +49,7 @@ class TestFrontEnd : public QObject {
   void progressNamesFileOfList_data();
   void progressNamesFileOfList();
   void boxWithoutActiveWindowOpensOverLastWindow();
+  void boxBetweenRequestsIgnoresTheGuide();
   void windowCycleConvertsAndComesBack();
   void windowCycleCancelTellsWhatChanged_data();
   void windowCycleCancelTellsWhatChanged();
@@ -312,6 +313,27 @@ void TestFrontEnd::progressCancelStopsTheRun() {
 void TestFrontEnd::boxWithoutActiveWindowOpensOverLastWindow() {
   QWidget last;
   last.setGeometry(40, 50, 300, 200);
+  QtMessageSink sink;
+  sink.owner = [&last] { return &last; };
+  QWidget* parentSeen = nullptr;
+  QTimer::singleShot(0, [&parentSeen] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    parentSeen = box->parentWidget();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  QCOMPARE(sink.Show("3 entries converted.", MessageKind::Plain), kButtonOk);
+  QCOMPARE(parentSeen, &last);
+}
+
+// The guide stays open between requests and may hold the focus then: the
+// result box still opens over the window the user left, not over the guide.
+void TestFrontEnd::boxBetweenRequestsIgnoresTheGuide() {
+  QWidget last;
+  last.setGeometry(40, 50, 300, 200);
+  GuideViewer guide;
+  guide.Show(&last);
+  QVERIFY(QTest::qWaitForWindowActive(guide.dialog()));
   QtMessageSink sink;
   sink.owner = [&last] { return &last; };
   QWidget* parentSeen = nullptr;

@@ -53,9 +53,13 @@ QString MessageBoxText(std::string_view text) {
 int QtMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
   if (beforeShow) beforeShow();
   const MessageBoxLook look = LookOfKind(kind);
-  // Over the main window when it is open, so the box shows where the user looks.
-  QWidget* parent = QApplication::activeWindow();
+  // Over the main window when it is open, so the box shows where the user
+  // looks; between requests over the one just left, even when the desktop
+  // has handed the focus to the guide, which stays open.
+  QWidget* parent = QApplication::activeModalWidget();
+  if (parent == nullptr) parent = qobject_cast<QtMainWindow*>(QApplication::activeWindow());
   if (parent == nullptr && owner) parent = owner();
+  if (parent == nullptr) parent = QApplication::activeWindow();
   QMessageBox box(look.icon, Q(title.empty() ? kAppTitle : title), MessageBoxText(text),
                   look.buttons, parent);
   box.setTextFormat(Qt::PlainText);
