@@ -128,6 +128,10 @@ GuideViewer::~GuideViewer() {
   delete dialog_.data();
 }
 
+QDialog* GuideViewer::dialog() const {
+  return dialog_;
+}
+
 // The guide is built into the program and shown in a viewer of its own, as
 // many desktops have no program for the installed Notes.rtf.
 void GuideViewer::Show(const QWidget* over) {
@@ -503,12 +507,12 @@ void QtMainWindow::keyPressEvent(QKeyEvent* event) {
 bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == outputField) {
     const QEvent::Type type = event->type();
-    if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) &&
-        static_cast<QDropEvent*>(event)->mimeData() != nullptr &&
-        static_cast<QDropEvent*>(event)->mimeData()->hasUrls()) {
+    auto* drop = type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop
+                     ? static_cast<QDropEvent*>(event)
+                     : nullptr;
+    if (drop != nullptr && drop->mimeData() != nullptr && drop->mimeData()->hasUrls()) {
       // A dropped file names the output by its path, never by its address,
       // which no conversion could write to; other addresses are refused.
-      auto* drop = static_cast<QDropEvent*>(event);
       const QString name = DroppedOutputName(drop->mimeData());
       if (name.isEmpty()) {
         drop->ignore();

@@ -5,7 +5,6 @@
 // live in GetCommandForm; this is the Qt view of it.
 #pragma once
 
-#include <QDialog>
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
@@ -20,6 +19,7 @@
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -53,7 +53,7 @@ class GuideViewer {
   GuideViewer();
   ~GuideViewer();
   void Show(const QWidget* over);  // the first time centred over `over`
-  QDialog* dialog() const { return dialog_; }
+  QDialog* dialog() const;         // none until first shown
 
  private:
   QPointer<QDialog> dialog_;
