@@ -104,6 +104,8 @@ int main(int argc, char** argv) {
 }
 
 marklode::ExitStatus Main(int argc, char** argv) {
+  // Held until the program ends: the installer waits while any copy runs.
+  marklode::os::MarkRunning();
   marklode::PrepareStandardStreams();
   const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
