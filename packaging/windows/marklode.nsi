@@ -59,7 +59,7 @@ Function ${un}WaitForMarklode
     IntPtrCmp $0 0 done
     System::Call 'kernel32::CloseHandle(p r0)'
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-      "Marklode is running, so its files cannot be replaced.$\r$\n$\r$\nClose every Marklode window and command prompt run of it, then choose Retry." \
+      "Marklode is running, so its files cannot be replaced.$\r$\n$\r$\nClose Marklode (its window, and marklode-cli in any command prompt), then choose Retry." \
       /SD IDCANCEL IDRETRY retry
     SetErrorLevel 2
     Quit
