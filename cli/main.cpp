@@ -50,8 +50,9 @@ constexpr const char* kUsage =
     "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
     "2 done, but a file could not be read or written or a record was skipped;\n"
     "130 interrupted (Ctrl-C, Ctrl-Break): unfinished outputs are removed.\n"
-    "Settings: HKEY_CURRENT_USER\\Software\\Orvel\\Marklode (TruncatePOIname=False\n"
-    "keeps long POI names whole).\n";
+    "Settings: HKEY_CURRENT_USER\\Software\\Orvel\\Marklode, or Marklode.ini beside the\n"
+    "program when a file named portable is there (TruncatePOIname=False keeps long\n"
+    "POI names whole).\n";
 #else
 constexpr const char* kUsage =
     "Usage:\n"
@@ -104,6 +105,8 @@ int main(int argc, char** argv) {
 }
 
 marklode::ExitStatus Main(int argc, char** argv) {
+  // Held until the program ends: the installer waits while any copy runs.
+  marklode::os::MarkRunning();
   marklode::PrepareStandardStreams();
   const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {

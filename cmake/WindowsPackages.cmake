@@ -53,14 +53,25 @@ else()
     COMMAND ${CMAKE_COMMAND} -E false VERBATIM)
 endif()
 
-# The zip holds its files at the top, as the installer puts them in one
-# folder. cmake -E tar writes zip files, so no zip program is needed.
+# The zip unpacks into one folder, Marklode-VERSION, holding the files the
+# installer installs, the README.txt and the file "portable", which makes the
+# programs keep their settings in Marklode.ini beside them rather than in the
+# registry. cmake -E tar writes zip files, so no zip program is needed.
 set(marklode_portable_name marklode-${PROJECT_VERSION}-win64-portable)
 set(marklode_portable_zip ${CMAKE_BINARY_DIR}/${marklode_portable_name}.zip)
+set(marklode_portable_top Marklode-${PROJECT_VERSION})
+set(marklode_portable_stage ${CMAKE_BINARY_DIR}/portable-zip)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/portable.in
+  ${CMAKE_BINARY_DIR}/generated/portable @ONLY NEWLINE_STYLE CRLF)
 add_custom_command(OUTPUT ${marklode_portable_zip}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${marklode_portable_zip}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${marklode_portable_stage}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${marklode_portable_stage}/${marklode_portable_top}
   COMMAND ${CMAKE_COMMAND} -E chdir ${marklode_stage}
-    ${CMAKE_COMMAND} -E tar cf ${marklode_portable_zip} --format=zip ${marklode_stage_files}
-  DEPENDS ${marklode_stage_inputs}
+    ${CMAKE_COMMAND} -E copy ${marklode_stage_files} ${CMAKE_BINARY_DIR}/generated/portable
+    ${marklode_portable_stage}/${marklode_portable_top}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${marklode_portable_stage}
+    ${CMAKE_COMMAND} -E tar cf ${marklode_portable_zip} --format=zip ${marklode_portable_top}
+  DEPENDS ${marklode_stage_inputs} ${CMAKE_BINARY_DIR}/generated/portable
   COMMENT "Writing ${marklode_portable_name}.zip" VERBATIM)
 add_custom_target(portable DEPENDS ${marklode_portable_zip})

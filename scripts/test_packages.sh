@@ -7,11 +7,13 @@
 # the installed marklode --version, its manual page, a conversion of the
 # examples compared with the build's own program, then dpkg --purge and a
 # check that none of the package's files is left.
-# Windows, when the build exists: the portable zip and the installer; the
-# installer runs silently under Wine in a prefix of its own, the installed
-# marklode-cli.exe converts the examples, the file type, shortcut and
-# uninstall entry are checked, and the silent uninstaller must remove them
-# all and leave the settings and the user's own files.
+# Windows, when the build exists: the portable zip (one Marklode-VERSION
+# folder) and the installer; the installer runs silently under Wine in a
+# prefix of its own, the installed marklode-cli.exe converts the examples,
+# the file type, Start menu shortcuts and uninstall entry are checked, a
+# running Marklode (on a virtual screen) makes the silent installer and
+# uninstaller fail and change nothing, and the silent uninstaller must
+# remove it all and leave the settings and the user's own files.
 # Every outside command runs under a time limit; whatever happens, the
 # package is removed and the Wine processes of the prefix are ended.
 set -uo pipefail
@@ -31,8 +33,11 @@ work=$(mktemp -d)
 installed_by_us=0
 wineprefix=""
 wineserver=""
+holder=""
+xvfb=""
 
 cleanup() {
+  stop_holder
   if ((installed_by_us)); then
     DEBIAN_FRONTEND=noninteractive timeout 300 $SUDO dpkg --purge marklode >/dev/null 2>&1 ||
       echo "FAIL: could not remove the marklode package"
@@ -196,6 +201,36 @@ has_key() {
   w reg query "$1" >/dev/null 2>&1
 }
 
+# A Marklode left running, as a user leaves it open: marklode.exe showing its
+# box for a missing input, on a virtual screen of its own (without a screen
+# the box returns at once). Returns once the box is up. No other program of
+# the prefix may run: the desktop they share would have no screen.
+start_holder() {  # start_holder EXE
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  xvfb=$!
+  local i display
+  for i in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/display" ] || return 1
+  display=":$(head -n 1 "$work/display")"
+  DISPLAY=$display timeout 600 "$wine64" "$1" 'C:\no such folder\trip.gpx' </dev/null >/dev/null 2>&1 &
+  holder=$!
+  for i in $(seq 120); do
+    DISPLAY=$display xdotool search --onlyvisible --name . >/dev/null 2>&1 && return 0
+    kill -0 "$holder" 2>/dev/null || return 1
+    sleep 0.5
+  done
+  return 1
+}
+stop_holder() {
+  [ -n "$holder" ] && { kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null; }
+  [ -n "$xvfb" ] && { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }
+  holder="" xvfb=""
+}
+
 test_windows() {
   echo "=== Windows installer and portable zip ($win)"
   local version
@@ -220,21 +255,24 @@ test_windows() {
   # The programs as the build made them: what the installed ones must match.
   convert_examples "$work/win-built" w "$win/marklode-cli.exe"
 
-  # The zip: exactly its six files, and its program runs.
-  local names
-  names=$(cd "$work" && cmake -E tar tf "$zip" | sort | tr '\n' ' ')
-  [ "$names" = "CSVTOGPX.zvp GPXTOCSV.zvp Notes.rtf README.txt marklode-cli.exe marklode.exe " ] ||
+  # The zip: one folder Marklode-VERSION holding exactly its seven files (the
+  # marker "portable" among them), and its program runs.
+  local names top="Marklode-$version"
+  names=$(cd "$work" && cmake -E tar tf "$zip" | grep -v '/$' | sort | tr '\n' ' ')
+  [ "$names" = "$top/CSVTOGPX.zvp $top/GPXTOCSV.zvp $top/Notes.rtf $top/README.txt $top/marklode-cli.exe $top/marklode.exe $top/portable " ] ||
     fail "the zip holds: $names"
   mkdir -p "$work/portable"
   (cd "$work/portable" && cmake -E tar xf "$zip")
+  [ "$(ls -A "$work/portable")" = "$top" ] ||
+    fail "the zip unpacks into: $(ls -A "$work/portable" | tr '\n' ' ')"
   local exe objdump=x86_64-w64-mingw32-objdump
   command -v "$objdump" >/dev/null || objdump=objdump
   for exe in marklode.exe marklode-cli.exe; do
-    "$objdump" -h "$work/portable/$exe" | grep -qE '\.(debug_|gnu_debuglink)' &&
+    "$objdump" -h "$work/portable/$top/$exe" | grep -qE '\.(debug_|gnu_debuglink)' &&
       fail "$exe in the zip still has its debug information or a link to it"
   done
   local out
-  out=$(w "$work/portable/marklode-cli.exe" --version 2>&1 | tr -d '\r')
+  out=$(w "$work/portable/$top/marklode-cli.exe" --version 2>&1 | tr -d '\r')
   [ "$out" = "Marklode version $version" ] || fail "the zip's marklode-cli.exe --version said '$out'"
 
   local appdata instdir
@@ -244,12 +282,20 @@ test_windows() {
   [ "$st" = 0 ] || fail "the installer ended with $st"
   instdir="$(unix_folder LOCALAPPDATA)/Programs/Marklode"
   appdata=$(unix_folder APPDATA)
-  local lnk="$appdata/Microsoft/Windows/Start Menu/Programs/Marklode.lnk"
+  local menu="$appdata/Microsoft/Windows/Start Menu/Programs/Marklode"
+  local lnk="$menu/Marklode.lnk"
   local f
   for f in marklode.exe marklode-cli.exe Notes.rtf GPXTOCSV.zvp CSVTOGPX.zvp Uninstall.exe; do
     [ -f "$instdir/$f" ] || fail "the installer put no $f in $instdir"
   done
-  [ -f "$lnk" ] || fail "no Start menu shortcut $lnk"
+  # The program, its guide and its uninstaller, each a shortcut to its file.
+  for f in Marklode:marklode.exe "Marklode Guide:Notes.rtf" "Uninstall Marklode:Uninstall.exe"; do
+    if [ ! -f "$menu/${f%%:*}.lnk" ]; then
+      fail "no Start menu shortcut $menu/${f%%:*}.lnk"
+    elif ! grep -qiF "Marklode\\${f#*:}" <<<"$(strings -a "$menu/${f%%:*}.lnk")"; then
+      fail "the Start menu shortcut ${f%%:*}.lnk does not lead to ${f#*:}"
+    fi
+  done
   [ -f "$instdir/marklode-cli.exe" ] || return
 
   out=$(w "$instdir/marklode-cli.exe" --version 2>&1 | tr -d '\r')
@@ -281,6 +327,42 @@ test_windows() {
   w reg query "$uninst" /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "REG_SZ *$version\$" ||
     fail "no uninstall entry with DisplayVersion $version"
 
+  # While Marklode runs, the silent installer and uninstaller end with a
+  # failure and leave every file as it was; once it has ended, the installer
+  # replaces them. The installed files are made to differ from the new ones
+  # first, as an older version's would.
+  printf 'older' >>"$instdir/marklode.exe"
+  printf 'older' >>"$instdir/Notes.rtf"
+  cp "$instdir/marklode.exe" "$work/old-marklode.exe"
+  cp "$instdir/Notes.rtf" "$work/old-Notes.rtf"
+  if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    fail "Xvfb and xdotool are needed to leave Marklode running (scripts/setup.sh installs them)"
+  elif ! wait_wine || ! start_holder "$instdir/marklode.exe"; then
+    fail "marklode.exe did not stay open on the virtual screen"
+  else
+    w "$setup" /S
+    st=$?
+    [ "$st" != 0 ] || fail "the installer ended with 0 while Marklode ran"
+    cmp -s "$instdir/marklode.exe" "$work/old-marklode.exe" ||
+      fail "the installer changed marklode.exe while Marklode ran"
+    cmp -s "$instdir/Notes.rtf" "$work/old-Notes.rtf" ||
+      fail "the installer changed Notes.rtf while Marklode ran"
+    # _?= runs the uninstaller in place, so that its status is its own.
+    w "$instdir/Uninstall.exe" /S "_?=$(w winepath -w "$instdir" 2>/dev/null | tr -d '\r')"
+    st=$?
+    [ "$st" != 0 ] || fail "the uninstaller ended with 0 while Marklode ran"
+    [ -f "$instdir/marklode.exe" ] && [ -f "$lnk" ] ||
+      fail "the uninstaller removed files while Marklode ran"
+  fi
+  stop_holder
+  wait_wine
+  w "$setup" /S
+  st=$?
+  wait_wine
+  [ "$st" = 0 ] || fail "the installer over an older copy ended with $st"
+  cmp -s "$instdir/marklode.exe" "$win/package/marklode.exe" ||
+    fail "the installer did not replace marklode.exe"
+
   # A setting of the user's, as the window or a person writes it.
   w reg add 'HKCU\Software\Orvel\Marklode' /v TruncatePOIname /d False /f >/dev/null 2>&1
 
@@ -293,7 +375,7 @@ test_windows() {
     sleep 1
   done
   [ ! -e "$instdir" ] || fail "left in the install folder: $(ls -A "$instdir" | tr '\n' ' ')"
-  [ ! -e "$lnk" ] || fail "the Start menu shortcut is left"
+  [ ! -e "$menu" ] || fail "the Start menu folder is left: $(ls -A "$menu" | tr '\n' ' ')"
   has_key 'HKCU\Software\Classes\.zvp' && fail "HKCU\\Software\\Classes\\.zvp is left"
   has_key 'HKCU\Software\Classes\Marklode.Profile' && fail "the Marklode.Profile class is left"
   has_key "$uninst" && fail "the uninstall entry is left"

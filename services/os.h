@@ -192,5 +192,14 @@ std::unique_ptr<SettingsStore> UserSettings();
 // writable) counts as keeping them apart.
 bool FolderIgnoresCase(const std::string& dir);
 
+// Marks this process as a running Marklode until it ends, so that the
+// installer and the uninstaller can tell (on Windows a named mutex,
+// kRunningMark; nothing elsewhere).
+void MarkRunning();
+#ifdef _WIN32
+// Also in packaging/windows/marklode.nsi.
+inline constexpr const char* kRunningMark = "Marklode.Running";
+#endif
+
 }  // namespace os
 }  // namespace marklode

@@ -521,4 +521,6 @@ bool FolderIgnoresCase(const std::string& dir) {
   return ignores;
 }
 
+void MarkRunning() {}  // no installer to tell
+
 }  // namespace marklode::os

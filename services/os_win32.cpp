@@ -663,6 +663,12 @@ bool FolderIgnoresCase(const std::string&) {
   return true;
 }
 
+// The handle stays open until the process ends, whichever way it ends: the
+// system closes it then, and the installer sees the mutex gone.
+void MarkRunning() {
+  ::CreateMutexW(nullptr, FALSE, Wide(kRunningMark).c_str());
+}
+
 }  // namespace os
 
 }  // namespace marklode

@@ -38,6 +38,14 @@ bool ParseLine(std::string_view line, std::string_view& name, std::string_view& 
   return !name.empty();
 }
 
+// "[name]" alone on a line starts an INI file's section.
+bool SectionLine(std::string_view line, std::string_view& name) {
+  const std::string_view t = TrimBlanks(line);
+  if (t.size() < 2 || t.front() != '[' || t.back() != ']') return false;
+  name = TrimBlanks(t.substr(1, t.size() - 2));
+  return true;
+}
+
 // Editors on Windows may start the file with a UTF-8 byte order mark; it is
 // no part of the first name.
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -91,8 +99,14 @@ std::string FileSettingsStore::GetRegistryValue(std::string_view name) {
   if (ReadWhole(path_, text) != Stored::Read) return {};
   std::string found;
   // Names are matched without regard to case; the last line of a name wins.
-  for (auto& [n, v] : ParseSettingsText(text))
-    if (IEquals(n, name)) found = v;
+  bool inSection = section_.empty();
+  ForEachLine(WithoutBom(text), [&](std::string_view line) {
+    std::string_view n, v;
+    if (!section_.empty() && SectionLine(line, n))
+      inSection = IEquals(n, section_);
+    else if (inSection && ParseLine(line, n, v) && IEquals(n, name))
+      found = v;
+  });
   return found;
 }
 
@@ -102,22 +116,35 @@ void FileSettingsStore::SetRegistryValue(std::string_view name, std::string_view
   std::string text;
   // A file that is there but cannot be read as settings is left alone.
   if (ReadWhole(path_, text) == Stored::Unusable) return;
-  // Keep the file's own line ends (the user may have written it with CR LF).
-  const char* eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  // Keep the file's own line ends (the user may have written it with CR LF);
+  // a new INI file has Windows' own.
+  const bool crlf = text.find("\r\n") != std::string::npos || (text.empty() && !section_.empty());
+  const char* eol = crlf ? "\r\n" : "\n";
   std::string out;
   if (text.starts_with(kUtf8Bom)) out = kUtf8Bom;  // kept, as the file's own form
   bool replaced = false;
+  bool inSection = section_.empty(), sawSection = section_.empty();
+  std::size_t sectionEnd = std::string::npos;  // in out: after the section's last line
   ForEachLine(WithoutBom(text), [&](std::string_view line) {
     std::string_view n, v;
-    if (ParseLine(line, n, v) && IEquals(n, name)) {
+    if (!section_.empty() && SectionLine(line, n)) {
+      inSection = IEquals(n, section_);
+      sawSection = sawSection || inSection;
+    } else if (inSection && ParseLine(line, n, v) && IEquals(n, name)) {
       if (replaced) return;  // drop duplicates of the same name
       out.append(n).append("=").append(value).append(eol);
       replaced = true;
       return;
     }
     out.append(line).append(eol);
+    if (inSection && !section_.empty() && !TrimBlanks(line).empty()) sectionEnd = out.size();
   });
-  if (!replaced) out.append(name).append("=").append(value).append(eol);
+  if (!replaced) {
+    std::string added;
+    if (!sawSection) added.append("[").append(section_).append("]").append(eol);
+    added.append(name).append("=").append(value).append(eol);
+    out.insert(sawSection && sectionEnd != std::string::npos ? sectionEnd : out.size(), added);
+  }
   const std::string_view folder = DirectoryPart(path_);
   if (!folder.empty()) os::CreateFolders(std::string(folder));
   SilentSink silent;
@@ -126,6 +153,19 @@ void FileSettingsStore::SetRegistryValue(std::string_view name, std::string_view
 }
 
 std::unique_ptr<SettingsStore> UserSettingsStore() {
+  return UserSettingsStore(ProgramFolder());
+}
+
+std::unique_ptr<SettingsStore> UserSettingsStore(const std::string& programFolder) {
+#ifdef _WIN32
+  // A copy carried on a stick leaves nothing behind in the registry.
+  std::string base = programFolder;
+  if (!base.empty() && base.back() != '\\' && base.back() != '/') base += '\\';
+  if (os::Stat(base + "portable").kind == os::Kind::Regular)
+    return std::make_unique<FileSettingsStore>(base + "Marklode.ini", "Marklode");
+#else
+  (void)programFolder;
+#endif
   return os::UserSettings();
 }
 

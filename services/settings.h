@@ -29,18 +29,24 @@ bool IsStoredTrue(std::string_view value);
 std::vector<std::pair<std::string, std::string>> ParseSettingsText(std::string_view text);
 
 // The store as a human-editable file, read afresh on every call (nothing cached).
+// With a section name the file is an INI file: only the lines after the
+// "[section]" line (up to the next "[...]" line) hold values, a new name goes
+// at the end of that section, and a new file starts with that line.
 class FileSettingsStore : public SettingsStore {
  public:
-  explicit FileSettingsStore(std::string path) : path_(std::move(path)) {}
+  explicit FileSettingsStore(std::string path, std::string section = {})
+      : path_(std::move(path)), section_(std::move(section)) {}
   // $XDG_CONFIG_HOME/Orvel/Marklode.conf, or ~/.config/Orvel/Marklode.conf.
   static std::string DefaultPath();
 
   std::string GetRegistryValue(std::string_view name) override;
   void SetRegistryValue(std::string_view name, std::string_view value) override;
   const std::string& path() const { return path_; }
+  const std::string& section() const { return section_; }
 
  private:
   std::string path_;
+  std::string section_;
 };
 
 // In-memory store for tests and for runs that must not touch the user's file.
@@ -68,7 +74,10 @@ class RegistrySettingsStore : public SettingsStore {
 #endif
 
 // The user's store on this platform: the registry on Windows, the settings
-// file elsewhere.
+// file elsewhere. A portable Windows copy (a file named "portable" in its
+// folder) keeps its settings beside itself instead, in Marklode.ini.
 std::unique_ptr<SettingsStore> UserSettingsStore();
+// The same for a program in programFolder.
+std::unique_ptr<SettingsStore> UserSettingsStore(const std::string& programFolder);
 
 }  // namespace marklode

@@ -61,6 +61,37 @@ TEST(Settings, FileStartingWithAByteOrderMarkIsReadWhole) {
   EXPECT_EQ(ReadFile(store.path()), "\xEF\xBB\xBFTruncatePOIname=true\r\nModeGPX=True\r\n");
 }
 
+// A store with a section reads and writes only its own section of an INI
+// file: a new file starts with the section's line, a new name goes at the end
+// of the section (not after the next one), and other sections stay as they are.
+TEST(Settings, IniStoreKeepsToItsSection) {
+  test::TempDir dir;
+  FileSettingsStore store(dir / "Marklode.ini", "Marklode");
+  store.SetRegistryValue("WindowX", "1200");
+  store.SetRegistryValue("ModeGPX", "True");
+  EXPECT_EQ(ReadFile(store.path()), "[Marklode]\r\nWindowX=1200\r\nModeGPX=True\r\n");
+
+  const struct {
+    const char* before;
+    const char* read;   // TruncatePOIname as read
+    const char* after;  // the file once TruncatePOIname=False is written
+  } cases[] = {
+      {"[Other]\nTruncatePOIname=x\n[ marklode ]\nA=1\n\n[Last]\nB=2\n", "",
+       "[Other]\nTruncatePOIname=x\n[ marklode ]\nA=1\nTruncatePOIname=False\n\n[Last]\nB=2\n"},
+      {"TruncatePOIname=x\n[Marklode]\nTruncatePOIname=true\ntruncatepoiname=y\n[Other]\n", "y",
+       "TruncatePOIname=x\n[Marklode]\nTruncatePOIname=False\n[Other]\n"},
+      {"; mine\r\nA=1\r\n", "", "; mine\r\nA=1\r\n[Marklode]\r\nTruncatePOIname=False\r\n"},
+      {"[Marklode]", "", "[Marklode]\nTruncatePOIname=False\n"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(store.path(), c.before);
+    EXPECT_EQ(store.GetRegistryValue("TruncatePOIname"), c.read) << c.before;
+    store.SetRegistryValue("TruncatePOIname", "False");
+    EXPECT_EQ(ReadFile(store.path()), c.after) << c.before;
+    EXPECT_EQ(store.GetRegistryValue("TruncatePOIname"), "False") << c.before;
+  }
+}
+
 TEST(Settings, UnwritableStoreIsSilent) {
   test::TempDir dir;
   WriteFile(dir / "file", "x");

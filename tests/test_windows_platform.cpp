@@ -699,6 +699,30 @@ TEST(WindowsSettings, RegistryStore) {
   EXPECT_EQ(registry->keyPath(), "Software\\Orvel\\Marklode");
 }
 
+// A copy with a file named "portable" beside it keeps its settings in
+// Marklode.ini there; without it (or with a folder of that name) the settings
+// go to the registry key.
+TEST(WindowsSettings, PortableCopyKeepsItsSettingsBesideItself) {
+  Folder dir;
+  std::string folder = dir.text();
+  folder.pop_back();  // as ProgramFolder() gives it
+  std::filesystem::create_directory(std::filesystem::u8path(dir / "portable"));
+  auto store = UserSettingsStore(folder);
+  EXPECT_NE(dynamic_cast<RegistrySettingsStore*>(store.get()), nullptr);
+  std::filesystem::remove(std::filesystem::u8path(dir / "portable"));
+  std::ofstream(std::filesystem::u8path(dir / "portable")).put('\n');
+  store = UserSettingsStore(folder);
+  auto* file = dynamic_cast<FileSettingsStore*>(store.get());
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->path(), dir / "Marklode.ini");
+  EXPECT_EQ(file->section(), "Marklode");
+  store->SetRegistryValue("TruncatePOIname", "False");
+  EXPECT_EQ(ReadAll(dir / "Marklode.ini"), "[Marklode]\r\nTruncatePOIname=False\r\n");
+  EXPECT_EQ(UserSettingsStore(folder)->GetRegistryValue("truncatepoiname"), "False");
+  // The running program's own folder has no marker: the registry.
+  EXPECT_NE(dynamic_cast<RegistrySettingsStore*>(UserSettingsStore().get()), nullptr);
+}
+
 // The system's boxes: the icon, the buttons and the default button of each
 // kind, as both Windows programs show them.
 TEST(WindowsMessageBoxes, EachKindHasItsIconButtonsAndDefault) {

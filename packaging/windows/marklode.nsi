@@ -4,7 +4,9 @@
 ;   FILES_DIR  the folder holding the files to install
 ;   ICON       the program's icon
 ;   OUTFILE    the installer to write
-; Silent use: setup.exe /S [/D=folder], Uninstall.exe /S.
+; Silent use: setup.exe /S [/D=folder], Uninstall.exe /S. While Marklode runs,
+; its files cannot be replaced: the interactive setup asks the user to close
+; it, the silent one changes nothing and ends with status 2.
 
 Unicode true
 Target amd64-unicode
@@ -18,6 +20,10 @@ ManifestDPIAware true
 !define APP "Marklode"
 !define PROGID "Marklode.Profile"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Marklode"
+; The mutex both programs hold while they run (kRunningMark, services/os.h).
+!define RUNNING_MARK "Marklode.Running"
+; The Start menu folder of the program, its guide and its uninstaller.
+!define SM_FOLDER "$SMPROGRAMS\${APP}"
 
 Name "${APP} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -43,15 +49,39 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 The Marklode developers"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; Returns while no Marklode runs. Otherwise the user closes it and retries,
+; or cancels; a silent run gives up at once with status 2, nothing changed.
+!macro WaitForMarklode un
+Function ${un}WaitForMarklode
+  retry:
+    ; SYNCHRONIZE access: enough to see that the mutex is there.
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MARK}") p .r0'
+    IntPtrCmp $0 0 done
+    System::Call 'kernel32::CloseHandle(p r0)'
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+      "Marklode is running, so its files cannot be replaced.$\r$\n$\r$\nClose Marklode (its window, and marklode-cli in any command prompt), then choose Retry." \
+      /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Quit
+  done:
+FunctionEnd
+!macroend
+!insertmacro WaitForMarklode ""
+!insertmacro WaitForMarklode "un."
+
 Function .onInit
   SetShellVarContext current
+  Call WaitForMarklode
 FunctionEnd
 
 Function un.onInit
   SetShellVarContext current
+  Call un.WaitForMarklode
 FunctionEnd
 
 Section "Marklode"
+  ; Marklode may have been started while the pages were shown.
+  Call WaitForMarklode
   SetOutPath "$INSTDIR"
   File "/oname=marklode.exe" "${FILES_DIR}/marklode.exe"
   File "/oname=marklode-cli.exe" "${FILES_DIR}/marklode-cli.exe"
@@ -60,7 +90,13 @@ Section "Marklode"
   File "/oname=CSVTOGPX.zvp" "${FILES_DIR}/CSVTOGPX.zvp"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
-  CreateShortcut "$SMPROGRAMS\${APP}.lnk" "$INSTDIR\marklode.exe" "" "$INSTDIR\marklode.exe" 0
+  ; Earlier installers put one shortcut at the top of the Start menu.
+  Delete "$SMPROGRAMS\${APP}.lnk"
+  CreateDirectory "${SM_FOLDER}"
+  CreateShortcut "${SM_FOLDER}\${APP}.lnk" "$INSTDIR\marklode.exe" "" "$INSTDIR\marklode.exe" 0
+  CreateShortcut "${SM_FOLDER}\${APP} Guide.lnk" "$INSTDIR\Notes.rtf"
+  CreateShortcut "${SM_FOLDER}\Uninstall ${APP}.lnk" "$INSTDIR\Uninstall.exe" "" \
+    "$INSTDIR\Uninstall.exe" 0
 
   ; Profiles open in the program, which runs them.
   WriteRegStr HKCU "Software\Classes\.zvp" "" "${PROGID}"
@@ -89,6 +125,7 @@ SectionEnd
 ; user chose keeps anything else in it. The settings under
 ; HKCU\Software\Orvel\Marklode and the user's profiles stay.
 Section "Uninstall"
+  Call un.WaitForMarklode
   Delete "$INSTDIR\marklode.exe"
   Delete "$INSTDIR\marklode-cli.exe"
   Delete "$INSTDIR\Notes.rtf"
@@ -98,6 +135,10 @@ Section "Uninstall"
   RMDir "$INSTDIR"
 
   Delete "$SMPROGRAMS\${APP}.lnk"
+  Delete "${SM_FOLDER}\${APP}.lnk"
+  Delete "${SM_FOLDER}\${APP} Guide.lnk"
+  Delete "${SM_FOLDER}\Uninstall ${APP}.lnk"
+  RMDir "${SM_FOLDER}"
 
   ; .zvp is left alone when another program has taken it over since.
   ReadRegStr $0 HKCU "Software\Classes\.zvp" ""
