@@ -153,6 +153,9 @@ struct CsvFrame {
   // The scan ran past its end, which was a held LF: what the scan found past
   // it is no part of it.
   bool overran = false;
+  // It ended at a CR inside a quoted stretch: what followed the CR, in the
+  // field or not, is the next record.
+  bool crInQuotes = false;
 };
 
 // The first stage of reading POI-CSV, the framer: where each record ends. A
@@ -231,13 +234,17 @@ class CsvRecordReader : public CsvFramer {
   // took in what followed: a field over line breaks that is not quoted whole.
   // Told once (the first such in the stream); 0 when none.
   std::size_t TakeRunOnLine() { return std::exchange(runOnLine_, 0); }
+  // The line of a CR that ended a record inside a quoted stretch (a line
+  // break in a field, or a quote left open), so that the rest of the field
+  // became a record of its own. Told once, as the run-on quote is; 0 when none.
+  std::size_t TakeCrInQuotesLine() { return std::exchange(crLine_, 0); }
 
  private:
   template <class Scan>
   bool NextRecord(Scan& scan, std::string_view& record);
 
-  bool runOnTold_ = false, whole_ = true;
-  std::size_t runOnLine_ = 0;
+  bool runOnTold_ = false, whole_ = true, crTold_ = false;
+  std::size_t runOnLine_ = 0, crLine_ = 0;
   std::string scratch_;
 };
 
