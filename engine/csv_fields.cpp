@@ -304,6 +304,7 @@ bool CsvFramer::Frame(Scan& scan, CsvFrame& frame) {
   frame.plain = plain;
   frame.overran = overran;
   frame.crInQuotes = crInQuotes;
+  frame.openQuote = quoted;
   begin_ = next;
   line_ += 1 + keptLfs;
   if (frame.bytes == "\x1A") {  // a DOS end-of-file mark ends the file
@@ -484,11 +485,12 @@ bool CsvRecordReader::NextRecord(Scan& scan, std::string_view& record) {
         runOnLine_ = line;
       }
     }
-    // (A stretch that ran on over LFs first is told as the run-on.)
-    if (frame.crInQuotes && frame.keptLfs == 0 && !crTold_) [[unlikely]] {
+    if (crCutLine_ && frame.openQuote && !crTold_) [[unlikely]] {
       crTold_ = true;
-      crLine_ = frame.line;
+      crLine_ = crCutLine_;
     }
+    // (A stretch that ran on over LFs first is told as the run-on.)
+    crCutLine_ = frame.crInQuotes && frame.keptLfs == 0 ? frame.line : 0;
     if (frame.bytes.empty()) continue;
     whole_ = !scan.cut.cut;
     if (!MakeRecordText(frame, scan.cut, scratch_, text)) continue;

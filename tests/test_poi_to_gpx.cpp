@@ -760,6 +760,8 @@ TEST_F(PoiFiles, StrayQuoteOverLineBreaksIsWarnedOnce) {
 
 // A CR ends a record even inside quotes: the records stay as they are read
 // (the rest of the field is no point), and this is said once, naming the line.
+// A quote left open at the end of a line with whole records after it is a
+// stray quote, read as ever without a word.
 TEST_F(PoiFiles, CrInsideQuotesIsWarnedOnce) {
   WriteFile(dir / "cr.csv", "1,2,A,\"x\ry\"\r\n3,4,B,\"p\rq\"\r\n5,6,C\r\n");
   EXPECT_EQ(Run(dir / "cr.csv"), RunStatus::Done);
@@ -770,12 +772,18 @@ TEST_F(PoiFiles, CrInsideQuotesIsWarnedOnce) {
             "the next line is read as a record of its own.  (cr.csv).\n");
   EXPECT_EQ(h.messages.boxes[0].kind, MessageKind::Warning);
 
-  WriteFile(dir / "open.csv", "1,2,A\r\n3,4,\"B\r\n5,6,C\r\n");  // a quote left open
   h.messages.boxes.clear();
-  EXPECT_EQ(Run(dir / "open.csv"), RunStatus::Done);
+  WriteFile(dir / "lines.csv", "1,2,A\r\n3,4,B,\"one\r\ntwo\"\r\n5,6,C\r\n");  // CR LF in it
+  EXPECT_EQ(Run(dir / "lines.csv"), RunStatus::Done);
   EXPECT_EQ(h.result.entries, 3);
   EXPECT_NE(h.messages.Joined().find("Line 2 ends inside"), std::string::npos)
       << h.messages.Joined();
+
+  h.messages.boxes.clear();
+  WriteFile(dir / "open.csv", "1,2,A\r\n3,4,\"B\r\n5,6,C\r\n");  // a stray quote
+  EXPECT_EQ(Run(dir / "open.csv"), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 3);
+  EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
 }
 
 TEST_F(PoiFiles, UnwritableOutputIsReportedOnceAndNothingCounted) {
