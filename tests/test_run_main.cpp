@@ -237,8 +237,9 @@ TEST(Program, ReverseListsAndProfiles) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(ReadFile(dir / "all.gpx").find("<name>C</name>"), std::string::npos);
 
-  // Paths pasted with Explorer's "Copy as path" keep their quotes (cmd.exe
-  // passes them on): one pair is taken off the input and each list item.
+  // A path pasted with Explorer's "Copy as path" keeps its quotes where they
+  // reach the program (a POSIX shell's single quotes; a Windows console
+  // takes a pair off itself): one pair is taken off the input and each item.
   std::filesystem::remove(test::FsPath(dir / "pts.GPX"));
   r = RunProgram({"/r", "\"" + dir / "pts.csv" + "\""});
   EXPECT_EQ(r.status, 0) << r.err;
