@@ -111,6 +111,7 @@ check_text() {  # check_text FILE LINE-PREFIX-OF-EXAMPLES
   # Every example line has its doc-example.
   while IFS= read -r line; do
     cmd=$(sed -E -e "s/^$prefix//" -e 's/ +#.*$//' -e 's/ +$//' <<<"$line")
+    # shellcheck disable=SC2001  # on every line of markers
     grep -qxF -- "$cmd" <<<"$(sed 's/ => .*//' <<<"$markers")" ||
       fail "$text: the example '$cmd' has no doc-example"
   done < <(grep -E "^${prefix}marklode( |\$)" "$text")
