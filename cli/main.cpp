@@ -54,18 +54,31 @@ constexpr const char* kUsage =
     "program when a file named portable is there (TruncatePOIname=False keeps long\n"
     "POI names whole).\n";
 #else
+// Each usage line is run by tests/doc_examples.sh as its doc-example says.
+// clang-format off
+// doc-example for "marklode": marklode => 2: nothing
+// doc-example for "marklode FILE[.gpx]": marklode trip.gpx => 0: trip.CSV
+// doc-example for "marklode /r FILE[.csv]": marklode /r points => 0: points.GPX
+// doc-example for "marklode 'DIR/a.csv;b.csv'": marklode 'data/a.csv;b.csv' => 0: data/a.GPX, data/b.GPX
+// doc-example for "marklode /p PROFILE.zvp": marklode /p tour.zvp => 0: tour.csv
+// doc-example for "marklode --help | -h | --version": marklode -h => 0: nothing
+// doc-example for "marklode --help | -h | --version": marklode --version => 0: nothing
+// doc-example for "marklode FILE /r": marklode trip.gpx /r => 1: nothing
+// clang-format on
 constexpr const char* kUsage =
     "Usage:\n"
-    "  marklode                      open the window\n"
+    "  marklode                      open the window (no display: status 2)\n"
     "  marklode FILE[.gpx]           convert a GPX file to POI-CSV (FILE.CSV beside it)\n"
     "  marklode /r FILE[.csv]        convert a POI-CSV file to GPX (FILE.GPX beside it)\n"
     "  (POI-CSV files of a pattern into one GPX file: a profile naming the output)\n"
     "  marklode 'DIR/a.csv;b.csv'    each listed POI-CSV file to its own GPX (quote the list)\n"
     "  marklode /p PROFILE.zvp       run a conversion profile (either direction)\n"
-    "  marklode --help | --version\n"
+    "  marklode --help | -h | --version\n"
+    "Switches come first: marklode FILE /r stops with status 1.\n"
     "\n"
-    "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
-    "2 done, but a file could not be read or written or a record was skipped;\n"
+    "Exit status: 0 done; 1 stopped on an error (such as a missing input or a\n"
+    "switch after the file); 2 done, but a file could not be read or written,\n"
+    "a record was skipped or a warning given, or no display for the window;\n"
     "130 interrupted (143 on SIGTERM): unfinished outputs are removed.\n"
     "Settings: $XDG_CONFIG_HOME/Orvel/Marklode.conf (TruncatePOIname=False keeps\n"
     "long POI names whole).\n";

@@ -196,6 +196,7 @@ bool CsvFramer::Frame(Scan& scan, CsvFrame& frame) {
   bool quoted = false;      // inside a quoted stretch
   bool shortened = false;   // the scan took bytes out of the record
   bool overran = false;     // the record ends before bytes the scan passed on
+  bool crInQuotes = false;  // see CsvFrame
   bool plain = true;        // see CsvFrame
   unsigned high = 0;        // any byte above 0x7F
   std::size_t keptLfs = 0;  // LFs that stay in quoted stretches
@@ -248,6 +249,7 @@ bool CsvFramer::Frame(Scan& scan, CsvFrame& frame) {
         }
         ends_ = LineEnds::kCR;
       }
+      crInQuotes = quoted;
       lineEnd = pos;
       next = pos + 1;
       if (next >= end_) {  // is an LF next, in the following block?
@@ -301,6 +303,8 @@ bool CsvFramer::Frame(Scan& scan, CsvFrame& frame) {
   frame.high = high != 0;
   frame.plain = plain;
   frame.overran = overran;
+  frame.crInQuotes = crInQuotes;
+  frame.openQuote = quoted;
   begin_ = next;
   line_ += 1 + keptLfs;
   if (frame.bytes == "\x1A") {  // a DOS end-of-file mark ends the file
@@ -481,6 +485,12 @@ bool CsvRecordReader::NextRecord(Scan& scan, std::string_view& record) {
         runOnLine_ = line;
       }
     }
+    if (crCutLine_ && frame.openQuote && !crTold_) [[unlikely]] {
+      crTold_ = true;
+      crLine_ = crCutLine_;
+    }
+    // (A stretch that ran on over LFs first is told as the run-on.)
+    crCutLine_ = frame.crInQuotes && frame.keptLfs == 0 ? frame.line : 0;
     if (frame.bytes.empty()) continue;
     whole_ = !scan.cut.cut;
     if (!MakeRecordText(frame, scan.cut, scratch_, text)) continue;

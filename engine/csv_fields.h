@@ -153,6 +153,10 @@ struct CsvFrame {
   // The scan ran past its end, which was a held LF: what the scan found past
   // it is no part of it.
   bool overran = false;
+  // It ended at a CR inside a quoted stretch: what followed the CR, in the
+  // field or not, is the next record.
+  bool crInQuotes = false;
+  bool openQuote = false;  // a quoted stretch was open where it ended
 };
 
 // The first stage of reading POI-CSV, the framer: where each record ends. A
@@ -231,13 +235,20 @@ class CsvRecordReader : public CsvFramer {
   // took in what followed: a field over line breaks that is not quoted whole.
   // Told once (the first such in the stream); 0 when none.
   std::size_t TakeRunOnLine() { return std::exchange(runOnLine_, 0); }
+  // The line of a CR that ended a record inside a quoted stretch when the
+  // next record closes that stretch (its quotes are odd): a line break in a
+  // field, whose rest became a record of its own. (An odd last quote with
+  // whole records after it is a stray quote that protects the rest of its
+  // record, as in any other.) Told once, as the run-on quote is; 0 when none.
+  std::size_t TakeCrInQuotesLine() { return std::exchange(crLine_, 0); }
 
  private:
   template <class Scan>
   bool NextRecord(Scan& scan, std::string_view& record);
 
-  bool runOnTold_ = false, whole_ = true;
-  std::size_t runOnLine_ = 0;
+  bool runOnTold_ = false, whole_ = true, crTold_ = false;
+  std::size_t runOnLine_ = 0, crLine_ = 0;
+  std::size_t crCutLine_ = 0;  // the record before ended at a CR in quotes there
   std::string scratch_;
 };
 

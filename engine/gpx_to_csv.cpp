@@ -95,9 +95,11 @@ class PoiRecordMaker {
   }
 
   // The file the file-name template names; only when there is one.
+  // An empty name (no category for <C>) is "_": ".CSV" would be a hidden file.
   const std::string& FileName() {
-    file_ =
-        outDir_ + SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_)) + ".CSV";
+    std::string stem = SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_));
+    if (stem.empty()) stem = "_";
+    file_ = outDir_ + stem + ".CSV";
     return file_;
   }
 

@@ -36,6 +36,12 @@ std::string OutputNameOf(std::string_view completedInput, std::string_view outpu
   return std::string(output);
 }
 
+std::string_view WithoutSurroundingQuotes(std::string_view path) {
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
+    return path.substr(1, path.size() - 2);
+  return path;
+}
+
 bool IsFileList(std::string_view input) {
   return input.find(';') != std::string_view::npos;
 }
@@ -90,6 +96,23 @@ bool ReplacesAnInput(const PlannedItem& item, const std::string& output, FileLoo
   return false;
 }
 
+// A list with the quotes of pasted paths taken off: one pair around the
+// whole ("C:\gps\a.csv;b.csv"), or one around each item, the first with its
+// folder ("C:\gps\a.csv";"b.csv").
+std::string UnquotedList(std::string_view list) {
+  const std::string_view whole = WithoutSurroundingQuotes(list);
+  if (whole.size() < list.size() && whole.find('"') == std::string_view::npos)
+    return std::string(whole);
+  std::string out;
+  for (std::size_t pos = 0;;) {
+    const std::size_t semi = list.find(';', pos);
+    out.append(WithoutSurroundingQuotes(list.substr(pos, semi - pos)));
+    if (semi == std::string_view::npos) return out;
+    out += ';';
+    pos = semi + 1;
+  }
+}
+
 void FindStop(Plan& plan, FileLookup& fs) {
   for (const PlannedItem& item : plan.items) {
     plan.stop = OutputStop(plan, item, fs);
@@ -106,8 +129,11 @@ Plan MakePlan(const Request& request, FileLookup& fs) {
   Plan plan;
   plan.direction = request.direction;
   plan.isList = request.profile.empty() && IsFileList(request.input);
+  const std::string input = plan.isList ? UnquotedList(request.input)
+                                        : std::string(WithoutSurroundingQuotes(request.input));
   if (!plan.isList) {
-    plan.items.push_back(PlanItem(request.input, request.output, request.direction, fs));
+    plan.items.push_back(PlanItem(std::string(input), WithoutSurroundingQuotes(request.output),
+                                  request.direction, fs));
     const PlannedItem& item = plan.items.front();
     // A profile may not write its conversion over itself. Names a template
     // gives are checked against it as they come.
@@ -125,7 +151,7 @@ Plan MakePlan(const Request& request, FileLookup& fs) {
   // Every item is looked at before any is converted, so that a list that
   // would write a GPX file named by a pattern, or replace one of its inputs,
   // stops with nothing written.
-  const FileList list = SplitFileList(request.input);
+  const FileList list = SplitFileList(input);
   std::string given;
   for (const std::string_view name : list.names) {
     if (name.empty()) continue;  // "a.csv;" or "a.csv;;b.csv": no item there

@@ -90,6 +90,11 @@ std::string CompletedInput(std::string_view input, Direction direction);
 std::string OutputNameOf(std::string_view completedInput, std::string_view output,
                          Direction direction);
 
+// A path as Explorer's "Copy as path" gives it, "C:\gps\a.csv": one pair of
+// double quotes around the whole is taken off; any other quote is part of
+// the name.
+std::string_view WithoutSurroundingQuotes(std::string_view path);
+
 // Whether an input is a ";" list: a ";" anywhere in it, its folder included.
 bool IsFileList(std::string_view input);
 

@@ -70,6 +70,8 @@ bool PoiReader::File(ByteSource& src, std::string_view fileName, ProgressSink* p
     }
     if (const std::size_t line = reader.TakeRunOnLine()) [[unlikely]]
       RunOnWarning(line, fileName);
+    if (const std::size_t line = reader.TakeCrInQuotesLine()) [[unlikely]]
+      CrInQuotesWarning(line, fileName);
     const bool longRecord = record.size() + fields_.rest.size() > kLongRecord;
     Record();
     if (longRecord) [[unlikely]] {  // before the writing side takes its copy
@@ -94,6 +96,16 @@ void PoiReader::RunOnWarning(std::size_t line, std::string_view fileName) {
   ShowWarning(messages_, "Unpaired Quote",
               "Unpaired double quote in line " + std::to_string(line) +
                   "; its field runs on over the lines after it",
+              fileName);
+}
+
+// A CR ends a record even inside quotes: the rest of the field is read as a
+// record of its own, which is seldom a point. Said once per file.
+void PoiReader::CrInQuotesWarning(std::size_t line, std::string_view fileName) {
+  ShowWarning(messages_, "Unpaired Quote",
+              "Line " + std::to_string(line) +
+                  " ends inside a double-quoted field; the record ends there and the "
+                  "next line is read as a record of its own",
               fileName);
 }
 

@@ -49,6 +49,7 @@ class PoiReader {
  private:
   bool HandOffBatch();
   void RunOnWarning(std::size_t line, std::string_view fileName);
+  void CrInQuotesWarning(std::size_t line, std::string_view fileName);
   void Record();
   std::string_view Unquoted(std::size_t k, std::string& scratch);
   void ReadPoint();

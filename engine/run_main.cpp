@@ -48,7 +48,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argsIn,
     cmd.request = Joined(args);
     if (!cmd.request.empty()) {
       cmd.profile = true;
-      cmd.profileFile = cmd.request;
+      cmd.profileFile = WithoutSurroundingQuotes(cmd.request);  // as the planner takes paths
       // A bare name: the current directory first, then the program's folder.
       if (DirectoryPart(cmd.profileFile).empty() && FindFirstFile(cmd.profileFile).empty())
         cmd.profileFile = programFolder + kPathSep + cmd.profileFile;

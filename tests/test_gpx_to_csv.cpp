@@ -157,6 +157,19 @@ TEST_F(GpxToCsv, OneToManyByTemplateContinuesFilesThatComeBack) {
             (std::vector<std::string>{"Food.CSV", "Fuel.CSV", "trip.gpx"}));
 }
 
+// A waypoint without a category gives <C> an empty name: its file is "_.CSV",
+// not a hidden ".CSV"; a name the template fills stays as it is.
+TEST_F(GpxToCsv, AnEmptyFileNameFromTheTemplateIsAnUnderscore) {
+  Options o;
+  o.csvName = "<C>";
+  Convert(Gpx(CategorizedWpt("a", "Food") + Wpt("1", "2", "    <name>b</name>\n") +
+              CategorizedWpt("c", "")),
+          o);
+  EXPECT_EQ(ReadFile(dir / "_.CSV"), "2,1,\"b\"\r\n2,1,\"c\"");
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"Food.CSV", "_.CSV", "trip.gpx"}));
+  EXPECT_EQ(h.result.entries, 3);
+}
+
 // Categories that differ only in case name one file where the folder ignores
 // case (Windows, and Wine's view of any folder): that file gets every record,
 // in input order, under the first spelling. On ext4 each is a file of its own.

@@ -758,6 +758,34 @@ TEST_F(PoiFiles, StrayQuoteOverLineBreaksIsWarnedOnce) {
   EXPECT_EQ(h.messages.boxes[0].kind, MessageKind::Warning);
 }
 
+// A CR ends a record even inside quotes: the records stay as they are read
+// (the rest of the field is no point), and this is said once, naming the line.
+// A quote left open at the end of a line with whole records after it is a
+// stray quote, read as ever without a word.
+TEST_F(PoiFiles, CrInsideQuotesIsWarnedOnce) {
+  WriteFile(dir / "cr.csv", "1,2,A,\"x\ry\"\r\n3,4,B,\"p\rq\"\r\n5,6,C\r\n");
+  EXPECT_EQ(Run(dir / "cr.csv"), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 3);
+  EXPECT_NE(ReadFile(dir / "cr.GPX").find("<cmt>x</cmt>"), std::string::npos);
+  EXPECT_EQ(h.messages.Joined(),
+            "Unpaired Quote: Line 1 ends inside a double-quoted field; the record ends there and "
+            "the next line is read as a record of its own.  (cr.csv).\n");
+  EXPECT_EQ(h.messages.boxes[0].kind, MessageKind::Warning);
+
+  h.messages.boxes.clear();
+  WriteFile(dir / "lines.csv", "1,2,A\r\n3,4,B,\"one\r\ntwo\"\r\n5,6,C\r\n");  // CR LF in it
+  EXPECT_EQ(Run(dir / "lines.csv"), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 3);
+  EXPECT_NE(h.messages.Joined().find("Line 2 ends inside"), std::string::npos)
+      << h.messages.Joined();
+
+  h.messages.boxes.clear();
+  WriteFile(dir / "open.csv", "1,2,A\r\n3,4,\"B\r\n5,6,C\r\n");  // a stray quote
+  EXPECT_EQ(Run(dir / "open.csv"), RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 3);
+  EXPECT_TRUE(h.messages.boxes.empty()) << h.messages.Joined();
+}
+
 TEST_F(PoiFiles, UnwritableOutputIsReportedOnceAndNothingCounted) {
   WriteFile(dir / "a.csv", "1,2,A\n3,4,B\n");
   Run(dir / "a.csv", dir / "missing/out.gpx");

@@ -35,6 +35,7 @@ TEST(CommandLine, SwitchesAndRequest) {
       {{"/r", "/p", "/a/b.zvp"}, "/a/b.zvp", true, true, "/a/b.zvp"},
       {{"/p"}, "", false, false, ""},
       {{"x/r"}, "x/r", false, false, ""},  // a switch is a whole argument
+      {{"/p", "\"/a/b.zvp\""}, "\"/a/b.zvp\"", false, true, "/a/b.zvp"},  // pasted
   };
   for (const Case& c : cases) {
     CommandLine cmd = ParseCommandLine(c.args, "/prog");
@@ -235,6 +236,18 @@ TEST(Program, ReverseListsAndProfiles) {
   r = RunProgram({"/P", dir / "all.zvp"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(ReadFile(dir / "all.gpx").find("<name>C</name>"), std::string::npos);
+
+  // A path pasted with Explorer's "Copy as path" keeps its quotes where they
+  // reach the program (a POSIX shell's single quotes; a Windows console
+  // takes a pair off itself): one pair is taken off the input and each item.
+  std::filesystem::remove(test::FsPath(dir / "pts.GPX"));
+  r = RunProgram({"/r", "\"" + dir / "pts.csv" + "\""});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadFile(dir / "pts.GPX").find("<name>B</name>"), std::string::npos);
+  std::filesystem::remove(test::FsPath(dir / "more.GPX"));
+  r = RunProgram({"\"" + dir / "pts.csv\";\"more.csv\""});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadFile(dir / "more.GPX").find("<name>C</name>"), std::string::npos);
 
   r = RunProgram({"/p", "nowhere.zvp"});
   EXPECT_EQ(r.status, 1);

@@ -590,6 +590,32 @@ TEST(FormConvert, ProfileIsHandedOnAndStored) {
   EXPECT_EQ(f.Stored("InFileGPX"), "<none>");
 }
 
+// Paths pasted with Explorer's "Copy as path" come with quotes: one pair is
+// taken off each field, as the planner takes it off, and not stored.
+TEST(FormConvert, PastedPathsLoseTheirQuotes) {
+  FormFixture f;
+  f.Load();
+  const std::string in = f.File("in.gpx");
+  f.view.Type(Ctl::InputField, "\"" + in + "\"");
+  f.view.Type(Ctl::OutputField, "\"" + f.dir / "new.csv" + "\"");
+  f.form.Convert();
+  EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
+  ASSERT_TRUE(f.ctx.request);
+  EXPECT_EQ(f.ctx.request->input, in);
+  EXPECT_EQ(f.ctx.request->output, f.dir / "new.csv");
+  EXPECT_EQ(f.Stored("InFileGPX"), in);
+  EXPECT_EQ(f.Stored("OutFileGPX"), f.dir / "new.csv");
+
+  const std::string profile = f.File("p.zvp");
+  f.view.ClickCheck1();
+  f.view.Type(Ctl::ProfileField, "\"" + profile + "\"");
+  f.form.Convert();
+  EXPECT_TRUE(f.messages.boxes.empty()) << f.messages.Joined();
+  ASSERT_TRUE(f.ctx.request);
+  EXPECT_EQ(f.ctx.request->profile, profile);
+  EXPECT_EQ(f.Stored("ProfileFile"), profile);
+}
+
 TEST(FormConvert, CloseAndExitLeaveNoRequest) {
   FormFixture f;
   f.Load();

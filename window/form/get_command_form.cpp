@@ -263,7 +263,9 @@ void GetCommandForm::Convert() {
   ctx_.request.reset();
 
   if (view_.Checked(Ctl::UseProfile)) {
-    const std::string profile = view_.Text(Ctl::ProfileField);
+    // Pasted with "Copy as path", a name keeps its quotes: taken off as the
+    // planner takes them off.
+    const std::string profile(WithoutSurroundingQuotes(view_.Text(Ctl::ProfileField)));
     if (profile.empty()) {
       ctx_.messages.Show(kNameMissing, MessageKind::Plain);
       return;
@@ -281,8 +283,8 @@ void GetCommandForm::Convert() {
   }
 
   Request request;
-  request.input = view_.Text(Ctl::InputField);
-  request.output = view_.Text(Ctl::OutputField);
+  request.input = WithoutSurroundingQuotes(view_.Text(Ctl::InputField));
+  request.output = WithoutSurroundingQuotes(view_.Text(Ctl::OutputField));
   if (request.input.empty() || request.output.empty()) {
     ctx_.messages.Show(kNameMissing, MessageKind::Plain);
     return;
