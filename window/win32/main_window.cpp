@@ -36,6 +36,13 @@ enum MenuId : int {
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
+// Posted by every resize that does not come from the program itself, to set
+// the rule's size again. A window manager under Wine sizes and maximises the
+// window without asking it: the system then keeps the window's own rectangle
+// inside the rule (WM_GETMINMAXINFO) while the screen shows the manager's
+// size, until the program sets its size again.
+constexpr UINT kMsgKeepSize = WM_APP + 1;
+
 constexpr std::array<Ctl, 3> kFields = {Ctl::InputField, Ctl::OutputField, Ctl::ProfileField};
 
 std::size_t IndexOf(Ctl id) {
@@ -465,6 +472,35 @@ void Win32MainWindow::Layout() {
   }
 }
 
+bool Win32MainWindow::HoldsSizeRule() const {
+  if (outerWidth_ <= 0 || ::IsIconic(hwnd_)) return true;
+  RECT outer{};
+  ::GetWindowRect(hwnd_, &outer);
+  return !::IsZoomed(hwnd_) && outer.bottom - outer.top == outerHeight_ &&
+         outer.right - outer.left >= outerWidth_;
+}
+
+void Win32MainWindow::PostKeepSize() {
+  if (outerWidth_ <= 0 || keepingSize_ || keepSizePosted_) return;
+  keepSizePosted_ = true;
+  ::PostMessageW(hwnd_, kMsgKeepSize, 0, 0);
+}
+
+// A maximised window is restored; then the rule's size is set, the width
+// kept where it is wide enough, the top-left corner kept. Set even where the
+// window's rectangle holds the rule already: the screen may not.
+void Win32MainWindow::KeepSizeRule() {
+  if (outerWidth_ <= 0 || ::IsIconic(hwnd_)) return;
+  keepingSize_ = true;
+  if (::IsZoomed(hwnd_)) ::ShowWindow(hwnd_, SW_RESTORE);
+  RECT outer{};
+  ::GetWindowRect(hwnd_, &outer);
+  const int width = std::max(static_cast<int>(outer.right - outer.left), outerWidth_);
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, width, outerHeight_,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+  keepingSize_ = false;
+}
+
 // ---------------------------------------------------------------------------
 // Messages
 
@@ -489,14 +525,25 @@ LRESULT Win32MainWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (reinterpret_cast<HMENU>(wParam) == fileMenu_ && !closed_) form_->FileMenuOpening();
       return 0;
     case WM_SIZE:
-      if (wParam != SIZE_MINIMIZED) Layout();
+      if (wParam == SIZE_MINIMIZED) return 0;
+      if (wParam == SIZE_MAXIMIZED || !HoldsSizeRule()) PostKeepSize();
+      Layout();
       return 0;
+    case WM_WINDOWPOSCHANGING:
+      if ((reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_NOSIZE) == 0) PostKeepSize();
+      return ::DefWindowProcW(hwnd_, msg, wParam, lParam);
+    case kMsgKeepSize:
+      keepSizePosted_ = false;
+      KeepSizeRule();
+      return 0;
+    // The size rule: the designed height, at least the designed width.
     case WM_GETMINMAXINFO:
       if (outerWidth_ > 0) {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize.x = outerWidth_;
         info->ptMinTrackSize.y = outerHeight_;
         info->ptMaxTrackSize.y = outerHeight_;
+        info->ptMaxSize.y = outerHeight_;
       }
       return 0;
     case WM_DPICHANGED: {
