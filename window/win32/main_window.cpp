@@ -2,6 +2,7 @@
 
 // windows.h first: the others need its types.
 #include <commctrl.h>
+#include <richedit.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "services/os.h"
 #include "services/platform.h"
+#include "window/form/guide_text.h"
 #include "window/form/window_geometry.h"
 #include "window/win32/dialog_text.h"
 
@@ -808,21 +810,10 @@ void Win32MainWindow::Close() {
 // ---------------------------------------------------------------------------
 // The guide
 
-// Notes.rtf beside the program, in whatever the desktop opens it with; where
-// that fails, the guide built into the program in a window of its own.
+// The guide built into the program, in its Windows edition, set as RTF in a
+// RichEdit control (a plain text box where RichEdit cannot be loaded), in a
+// window of its own that fits the work area of the main window's monitor.
 void Win32MainWindow::ShowGuide() {
-  const std::wstring notes = os::Utf16(ProgramFolder() + "\\Notes.rtf");
-  SHELLEXECUTEINFOW open{};
-  open.cbSize = sizeof open;
-  open.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-  open.hwnd = hwnd_;
-  open.lpVerb = L"open";
-  open.lpFile = notes.c_str();
-  open.nShow = SW_SHOWNORMAL;
-  if (::GetFileAttributesW(notes.c_str()) != INVALID_FILE_ATTRIBUTES &&
-      ::ShellExecuteExW(&open) != FALSE)
-    return;
-
   if (guide_ == nullptr) {
     HDC dc = ::GetDC(hwnd_);
     HGDIOBJ was = ::SelectObject(dc, font_);
@@ -830,19 +821,42 @@ void Win32MainWindow::ShowGuide() {
     ::GetTextMetricsW(dc, &tm);
     ::SelectObject(dc, was);
     ::ReleaseDC(hwnd_, dc);
-    // Room for a line of some 70 characters and a good part of a page.
-    guide_ = ::CreateWindowExW(0, kGuideClass, L"Marklode User Guide", WS_OVERLAPPEDWINDOW,
-                               CW_USEDEFAULT, CW_USEDEFAULT, tm.tmAveCharWidth * 84,
-                               tm.tmHeight * 32, hwnd_, nullptr, ::GetModuleHandleW(nullptr), this);
+    // Room for a line of some 70 characters and a good part of a page, but
+    // no more than the work area holds.
+    int width = tm.tmAveCharWidth * 84, height = tm.tmHeight * 36;
+    int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &info)) {
+      const RECT& area = info.rcWork;
+      const int areaWidth = area.right - area.left, areaHeight = area.bottom - area.top;
+      width = std::min(width, areaWidth * 9 / 10);
+      height = std::min(height, areaHeight * 9 / 10);
+      x = area.left + (areaWidth - width) / 2;
+      y = area.top + (areaHeight - height) / 2;
+    }
+    guide_ = ::CreateWindowExW(0, kGuideClass, L"Marklode User Guide", WS_OVERLAPPEDWINDOW, x, y,
+                               width, height, hwnd_, nullptr, ::GetModuleHandleW(nullptr), this);
     if (guide_ == nullptr) return;
+    const std::string guide = GuideEdition(GuideText(), GuideSystem::Windows);
+    static const bool richEdit = ::LoadLibraryW(L"Msftedit.dll") != nullptr;
+    const DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
+                        ES_READONLY | ES_AUTOVSCROLL;
     HWND text =
-        ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                          WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
-                              ES_READONLY | ES_AUTOVSCROLL,
-                          0, 0, 0, 0, guide_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    ::SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
-    ::SetWindowTextW(text, WithCrLf(os::Utf16(GuidePlainText(GuideText()))).c_str());
+        ::CreateWindowExW(WS_EX_CLIENTEDGE, richEdit ? MSFTEDIT_CLASS : L"EDIT", L"", style, 0, 0,
+                          0, 0, guide_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    // The window's font as the text's default: without it RichEdit starts
+    // from the bold System font, and the RTF's plain text stays bold.
+    if (text != nullptr) ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (text != nullptr && richEdit) {
+      const std::string rtf = GuideRtf(guide);  // ASCII: the code page does not matter
+      SETTEXTEX set{ST_DEFAULT, CP_ACP};
+      ::SendMessageW(text, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&set),
+                     reinterpret_cast<LPARAM>(rtf.c_str()));
+    } else if (text != nullptr) {
+      ::SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
+      ::SetWindowTextW(text, WithCrLf(os::Utf16(GuidePlainText(guide))).c_str());
+    }
     RECT client{};
     ::GetClientRect(guide_, &client);
     ::MoveWindow(text, 0, 0, client.right, client.bottom, FALSE);
