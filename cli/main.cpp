@@ -27,25 +27,41 @@
 
 namespace {
 
-#ifdef _WIN32
 #ifdef MARKLODE_MESSAGE_BOXES
-#define MARKLODE_PROGRAM "marklode"
-#else
-#define MARKLODE_PROGRAM "marklode-cli"
-#endif
+// A message box sets its text in a proportional font, where columns of spaces
+// do not line up: each command on a line of its own, its meaning after it.
 constexpr const char* kUsage =
     "Usage:\n"
-    "  " MARKLODE_PROGRAM
-    " FILE[.gpx]         convert a GPX file to POI-CSV (FILE.CSV beside it)\n"
-    "  " MARKLODE_PROGRAM
-    " /r FILE[.csv]      convert a POI-CSV file to GPX (FILE.GPX beside it)\n"
+    "\n"
+    "marklode FILE[.gpx]\n"
+    "    converts a GPX file to POI-CSV (FILE.CSV beside it)\n"
+    "marklode /r FILE[.csv]\n"
+    "    converts a POI-CSV file to GPX (FILE.GPX beside it)\n"
+    "marklode \"DIR\\a.csv;b.csv\"\n"
+    "    converts each listed POI-CSV file to its own GPX\n"
+    "marklode /p PROFILE.zvp\n"
+    "    runs a conversion profile (either direction)\n"
+    "marklode --help (or -h, /?)\n"
+    "marklode --version\n"
+    "\n"
+    "The POI-CSV files of a pattern go into one GPX file through a profile that names the "
+    "output.\n"
+    "\n"
+    "Exit status: 0 done; 1 stopped on an error (such as a missing input); "
+    "2 done, but a file could not be read or written or a record was skipped; "
+    "130 interrupted (Ctrl-C, Ctrl-Break): unfinished outputs are removed.\n"
+    "\n"
+    "Settings: HKEY_CURRENT_USER\\Software\\Orvel\\Marklode (TruncatePOIname=False "
+    "keeps long POI names whole).\n";
+#elif defined(_WIN32)
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  marklode-cli FILE[.gpx]         convert a GPX file to POI-CSV (FILE.CSV beside it)\n"
+    "  marklode-cli /r FILE[.csv]      convert a POI-CSV file to GPX (FILE.GPX beside it)\n"
     "  (POI-CSV files of a pattern into one GPX file: a profile naming the output)\n"
-    "  " MARKLODE_PROGRAM
-    " \"DIR\\a.csv;b.csv\"  each listed POI-CSV file to its own GPX\n"
-    "  " MARKLODE_PROGRAM
-    " /p PROFILE.zvp     run a conversion profile (either direction)\n"
-    "  " MARKLODE_PROGRAM
-    " --help | --version\n"
+    "  marklode-cli \"DIR\\a.csv;b.csv\"  each listed POI-CSV file to its own GPX\n"
+    "  marklode-cli /p PROFILE.zvp     run a conversion profile (either direction)\n"
+    "  marklode-cli --help | -h | /? | --version\n"
     "\n"
     "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
     "2 done, but a file could not be read or written or a record was skipped;\n"
@@ -61,8 +77,9 @@ constexpr const char* kUsage =
 // doc-example for "marklode /r FILE[.csv]": marklode /r points => 0: points.GPX
 // doc-example for "marklode 'DIR/a.csv;b.csv'": marklode 'data/a.csv;b.csv' => 0: data/a.GPX, data/b.GPX
 // doc-example for "marklode /p PROFILE.zvp": marklode /p tour.zvp => 0: tour.csv
-// doc-example for "marklode --help | -h | --version": marklode -h => 0: nothing
-// doc-example for "marklode --help | -h | --version": marklode --version => 0: nothing
+// doc-example for "marklode --help | -h | /? | --version": marklode -h => 0: nothing
+// doc-example for "marklode --help | -h | /? | --version": marklode /? => 0: nothing
+// doc-example for "marklode --help | -h | /? | --version": marklode --version => 0: nothing
 // doc-example for "marklode FILE /r": marklode trip.gpx /r => 1: nothing
 // clang-format on
 constexpr const char* kUsage =
@@ -73,7 +90,7 @@ constexpr const char* kUsage =
     "  (POI-CSV files of a pattern into one GPX file: a profile naming the output)\n"
     "  marklode 'DIR/a.csv;b.csv'    each listed POI-CSV file to its own GPX (quote the list)\n"
     "  marklode /p PROFILE.zvp       run a conversion profile (either direction)\n"
-    "  marklode --help | -h | --version\n"
+    "  marklode --help | -h | /? | --version\n"
     "Switches come first: marklode FILE /r stops with status 1.\n"
     "\n"
     "Exit status: 0 done; 1 stopped on an error (such as a missing input or a\n"
@@ -122,7 +139,7 @@ marklode::ExitStatus Main(int argc, char** argv) {
   marklode::os::MarkRunning();
   marklode::PrepareStandardStreams();
   const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+  if (marklode::AsksForHelp(args)) {
     Say(kUsage, marklode::MessageKind::Plain, stdout);
     return marklode::ExitStatus::Done;
   }

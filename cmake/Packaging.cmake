@@ -38,9 +38,9 @@ endif()
 
 # The user guide; Notes.rtf comes with the window's files when there is a
 # window.
-install(FILES ${PROJECT_SOURCE_DIR}/resources/guide.md DESTINATION ${MARKLODE_DOCDIR})
+install(FILES ${MARKLODE_GUIDE_MD} DESTINATION ${MARKLODE_DOCDIR})
 if(NOT MARKLODE_WINDOW)
-  install(FILES ${PROJECT_SOURCE_DIR}/resources/Notes.rtf DESTINATION ${MARKLODE_DOCDIR})
+  install(FILES ${MARKLODE_NOTES_RTF} DESTINATION ${MARKLODE_DOCDIR})
 endif()
 
 # --- The Debian package --------------------------------------------------

@@ -10,7 +10,7 @@ set(marklode_stage ${CMAKE_BINARY_DIR}/package)
 set(marklode_stage_files marklode.exe marklode-cli.exe Notes.rtf GPXTOCSV.zvp CSVTOGPX.zvp
   README.txt)
 set(marklode_sources_packed
-  ${PROJECT_SOURCE_DIR}/resources/Notes.rtf
+  ${MARKLODE_NOTES_RTF}
   ${PROJECT_SOURCE_DIR}/resources/GPXTOCSV.zvp
   ${PROJECT_SOURCE_DIR}/resources/CSVTOGPX.zvp)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in
@@ -33,6 +33,7 @@ add_custom_command(OUTPUT ${marklode_stamp}
 # would copy the rule into each, and a parallel build would then fill the
 # folder twice at once.
 add_custom_target(windows_package_files DEPENDS ${marklode_stamp})
+add_dependencies(windows_package_files marklode_guide_files)  # Notes.rtf
 set(marklode_stage_inputs windows_package_files marklode marklode_gui ${marklode_sources_packed}
   ${CMAKE_BINARY_DIR}/generated/README.txt)
 

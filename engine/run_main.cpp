@@ -88,4 +88,10 @@ ExitStatus RunCommandLine(const CommandLine& cmd, RunServices& services, RunResu
   return status;
 }
 
+bool AsksForHelp(const std::vector<std::string>& args) {
+  if (args.size() != 1) return false;
+  const std::string& a = args[0];
+  return a == "--help" || a == "-h" || a == "/?" || IEquals(a, "/h");
+}
+
 }  // namespace marklode

@@ -38,6 +38,10 @@ Request CommandLineRequest(const CommandLine& cmd, MessageSink& messages);
 // message, else Warned when a problem was shown, else Done.
 ExitStatus ExitStatusOf(RunStatus status, const MessageSink& messages);
 
+// True when the arguments ask for the usage text: one of "--help", "-h",
+// "/?" and "/h" (any case) alone.
+bool AsksForHelp(const std::vector<std::string>& args);
+
 // Runs what the command line asks for, once; the result, when asked for,
 // tells what was done.
 ExitStatus RunCommandLine(const CommandLine& cmd, RunServices& services,

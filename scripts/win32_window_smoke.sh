@@ -3,7 +3,9 @@
 # first the window's cycle cancelled in its progress window
 # (tests/test_win32_window_cycle.cpp); then marklode.exe opens its window, the input and output are typed into the
 # fields, Enter converts, the result box is answered, the window comes back,
-# Esc ends the program, and the store holds the window's place. The output
+# Esc ends the program, and the store holds the window's place; then, under
+# the openbox window manager, sizes that break the window's size rule are
+# undone. The output
 # must equal the Linux program's for the same input (the console program's
 # when no Linux build is at hand).
 # Usage: scripts/win32_window_smoke.sh [WIN64_BUILD] [LINUX_BUILD]
@@ -34,9 +36,10 @@ wineserver="$(dirname "$wine")/wineserver"
 [ -x "$wineserver" ] || wineserver=wineserver
 
 work="$(mktemp -d "$build/window-smoke.XXXXXX")"
-app=""
+app="" wm=""
 cleanup() {
   [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  [ -n "$wm" ] && kill "$wm" 2>/dev/null || true
   timeout 20 "$wineserver" -k 2>/dev/null || true
   rm -rf "$work"
 }
@@ -130,6 +133,48 @@ stored="$(timeout 60 "$wine" reg query "$key" 2>/dev/null | tr -d '\r')"
 grep -q 'WindowX' <<<"$stored" && grep -q 'WindowY' <<<"$stored" ||
   fail "no WindowX and WindowY under $key: $stored"
 
+# The size rule under a window manager, which sizes the window without
+# asking it: a drag to 162 pixels wide or to 507 tall, a stretch over the
+# whole screen and a maximise each end at the designed height and at least
+# the designed width.
+if command -v openbox >/dev/null; then
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  sleep 1
+  timeout 200 "$wine" "$build/marklode.exe" >/dev/null 2>&1 &
+  app=$!
+  wait_for 90 has_window || fail "no window titled Marklode under a window manager"
+  sleep 1
+  window="$(visible)"
+  size() { xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: \([0-9]*x[0-9]*\).*/\1/p'; }
+  designed="$(size)"
+  dw="${designed%x*}" dh="${designed#*x}"
+  holds_rule() {
+    local now
+    now="$(size)"
+    [ "${now#*x}" = "$dh" ] && [ "${now%x*}" -ge "$dw" ]
+  }
+  for wanted in "162 $dh" "$dw 507" "100% 100%"; do
+    xdotool windowsize "$window" $wanted
+    sleep 1
+    wait_for 10 holds_rule || fail "sized to $wanted, the window stays $(size), not ${dh} tall and ${dw}+ wide"
+  done
+  # A double click on the title bar maximises in openbox; with its default
+  # theme the bar's middle is 31 pixels above the window's X origin (the menu
+  # bar lies between).
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  xdotool mousemove $((X + 60)) $((Y - 31)) click --repeat 2 --delay 80 1
+  sleep 1
+  wait_for 10 holds_rule || fail "maximised, the window stays $(size), not ${dh} tall and ${dw}+ wide"
+  xdotool windowfocus "$window"
+  sleep 0.5
+  xdotool key Escape
+  wait_for 60 bash -c "! kill -0 $app 2>/dev/null" || fail "Esc did not end the program"
+  app=""
+  kill "$wm" 2>/dev/null || true
+  sizes=", size rule kept under a window manager"
+fi
+
 # The same request on the command line.
 mkdir "$work/ref"
 cp "$work/tour.gpx" "$work/ref/tour.gpx"
@@ -143,4 +188,4 @@ fi
 reference="$(ls "$work"/ref/tour.[cC][sS][vV] 2>/dev/null | head -n 1)"
 [ -n "$reference" ] || fail "$made_by wrote no reference output"
 cmp -s "$reference" "$output" || fail "the window's output differs from that of $made_by"
-echo "win32 window smoke test passed: a Cancel in a list is told truly; typed request converted as $made_by does, window back, Esc ends, place stored"
+echo "win32 window smoke test passed: a Cancel in a list is told truly; typed request converted as $made_by does, window back, Esc ends, place stored${sizes:-}"

@@ -47,6 +47,19 @@ TEST(CommandLine, SwitchesAndRequest) {
   }
 }
 
+TEST(CommandLine, HelpIsAskedForByEachOfItsSpellingsAlone) {
+  struct Case {
+    std::vector<std::string> args;
+    bool help;
+  } cases[] = {
+      {{"--help"}, true}, {{"-h"}, true},      {{"/?"}, true},       {{"/h"}, true},
+      {{"/H"}, true},     {{"-H"}, false},     {{"/?", "x"}, false}, {{"/r", "/?"}, false},
+      {{"/hh"}, false},   {{"/?.gpx"}, false}, {{"--HELP"}, false},  {{}, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(AsksForHelp(c.args), c.help) << (c.args.empty() ? "" : c.args.back());
+}
+
 // Runs the real program; returns its exit status and what it wrote to stderr
 // and stdout.
 struct Result {
@@ -110,6 +123,12 @@ TEST(Program, TruncationSettingComesFromTheSettingsFile) {
 }
 
 TEST(Program, HelpVersionAndNoDisplay) {
+  for (const char* help : {"--help", "/?", "/H"}) {
+    const Result h = RunProgram({help});
+    EXPECT_EQ(h.status, 0) << help;
+    EXPECT_EQ(h.out.rfind("Usage:", 0), 0u) << help << ": " << h.err;
+    EXPECT_NE(h.out.find("/?"), std::string::npos) << help;
+  }
   Result r = RunProgram({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string("Marklode version ") + MARKLODE_PROJECT_VERSION + "\n");

@@ -33,9 +33,9 @@ TEST(Win32DialogText, FilterBecomesNulSeparatedPairsWithClosingNul) {
     std::wstring expected;
   };
   const std::vector<Case> cases = {
-      {"GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*",
-       Nul(L"GPX FIles (*.GPX)\0*.GPX\0All Files (*.*)\0*.*\0\0")},
-      {"ZVP FIles (*.ZVP)|*.ZVP", Nul(L"ZVP FIles (*.ZVP)\0*.ZVP\0\0")},
+      {"GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*",
+       Nul(L"GPX Files (*.GPX)\0*.GPX\0All Files (*.*)\0*.*\0\0")},
+      {"ZVP Files (*.ZVP)|*.ZVP", Nul(L"ZVP Files (*.ZVP)\0*.ZVP\0\0")},
       // A closing "|" ends the last part already: still one NUL more, not two.
       {"CSV (*.CSV)|*.CSV|", Nul(L"CSV (*.CSV)\0*.CSV\0\0")},
       // Text outside ASCII arrives as UTF-16, not as bytes.

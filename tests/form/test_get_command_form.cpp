@@ -653,9 +653,9 @@ constexpr unsigned kSave =
     kDlgOverwritePrompt | kDlgHideReadOnly | kDlgPathMustExist | kDlgLongNames;
 constexpr unsigned kOpenOne = kDlgHideReadOnly | kDlgFileMustExist | kDlgExplorer | kDlgLongNames;
 const std::string kS(1, kSep);
-const std::string kGpx = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
-const std::string kCsv = "CSV FIles (*.CSV)|*.CSV|All Files (*.*)|*.*";
-const std::string kZvp = "ZVP FIles (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+const std::string kGpx = "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*";
+const std::string kCsv = "CSV Files (*.CSV)|*.CSV|All Files (*.*)|*.*";
+const std::string kZvp = "ZVP Files (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
 
 const ChooserCase kChooserCases[] = {
     {"InputGpxEmpty",
@@ -861,7 +861,7 @@ TEST(FormCreateProfile, WritesTheTemplateForTheModeWhereChosen) {
     const FileDialogRequest& r = f.chooser.requests[0];
     EXPECT_TRUE(r.save);
     EXPECT_EQ(r.title, "Select file to create as profile");
-    EXPECT_EQ(r.filter, "ZVP FIles (*.ZVP)|*.ZVP");
+    EXPECT_EQ(r.filter, "ZVP Files (*.ZVP)|*.ZVP");
     EXPECT_EQ(r.initialFolder, f.dir.path());
     EXPECT_EQ(r.presetName,
               poi ? "Convert trip-points-CSV to GPX.ZVP" : "Convert trip-GPX to CSV.ZVP");

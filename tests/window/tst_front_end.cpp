@@ -68,10 +68,10 @@ class TestFrontEnd : public QObject {
 void TestFrontEnd::nameFilters_data() {
   QTest::addColumn<QString>("filter");
   QTest::addColumn<QStringList>("qt");
-  QTest::newRow("GPX") << "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*"
-                       << QStringList{"GPX FIles (*.GPX *.gpx)", "All Files (*)"};
-  QTest::newRow("new profile") << "ZVP FIles (*.ZVP)|*.ZVP"
-                               << QStringList{"ZVP FIles (*.ZVP *.zvp)"};
+  QTest::newRow("GPX") << "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*"
+                       << QStringList{"GPX Files (*.GPX *.gpx)", "All Files (*)"};
+  QTest::newRow("new profile") << "ZVP Files (*.ZVP)|*.ZVP"
+                               << QStringList{"ZVP Files (*.ZVP *.zvp)"};
   QTest::newRow("several patterns")
       << "Lists|*.csv;*.Txt" << QStringList{"Lists (*.csv *.CSV *.Txt *.TXT *.txt)"};
 }
@@ -180,7 +180,7 @@ void TestFrontEnd::qtFileDialogFollowsRequest() {
   FileDialogRequest request;
   request.save = save;
   request.title = "Pick";
-  request.filter = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
+  request.filter = "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*";
   request.initialFolder = dir.path();
   request.presetName = QString(preset).replace("@", folder).toStdString();
   request.options = options;
@@ -200,7 +200,7 @@ void TestFrontEnd::qtFileDialogFollowsRequest() {
   const FileDialogResult result = QtFileChooser().Choose(request);
 
   QCOMPARE(seenFolder, folder);
-  QCOMPARE(seenFilter, QString("GPX FIles (*.GPX *.gpx)"));
+  QCOMPARE(seenFilter, QString("GPX Files (*.GPX *.gpx)"));
   QCOMPARE(seenTitle, QString("Pick"));
   QCOMPARE(seenMode, mode);
   QVERIFY(!result.cancelled);

@@ -653,9 +653,11 @@ void TestMainWindow::aboutAndTerms() {
   const auto& about = f.messages.boxes[0];
   QCOMPARE(about.title, std::string("Marklode"));
   QCOMPARE(about.kind, MessageKind::Information);
-  QCOMPARE(about.text, std::string("Marklode version " MARKLODE_PROJECT_VERSION
-                                   "\r\n\r\nCopyright (C) 2026 The Marklode developers"
-                                   "\r\n\r\nPlease report any issues to marklode@example.org"));
+  QCOMPARE(about.text,
+           std::string("Marklode version " MARKLODE_PROJECT_VERSION
+                       "\r\n\r\nCopyright (C) 2026 The Marklode developers"
+                       "\r\n\r\nHow to use it: Help > Notes. How it is built, tested and laid out: "
+                       "the README.md that comes with its source."));
   const auto& terms = f.messages.boxes[1];
   QCOMPARE(terms.title, std::string("Marklode Terms of Use"));
   QCOMPARE(terms.kind, MessageKind::Plain);

@@ -294,9 +294,9 @@ void TestRequests::choosersAskWithTheirSettings_data() {
   QTest::addColumn<QString>("folder");
   QTest::addColumn<QString>("preset");
   QTest::addColumn<uint>("options");
-  const QString gpx = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
-  const QString csv = "CSV FIles (*.CSV)|*.CSV|All Files (*.*)|*.*";
-  const QString zvp = "ZVP FIles (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+  const QString gpx = "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*";
+  const QString csv = "CSV Files (*.CSV)|*.CSV|All Files (*.*)|*.*";
+  const QString zvp = "ZVP Files (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
   QTest::newRow("input, empty fields") << "BrowseInput" << true << ""
                                        << "" << false << "Select file for input" << gpx << ""
                                        << "*.GPX" << 0x281204u;
@@ -493,7 +493,7 @@ void TestRequests::createProfileWritesTemplate() {
   QCOMPARE(r.initialFolder, f.dir.path());
   QVERIFY(r.save);
   QCOMPARE(r.title, std::string("Select file to create as profile"));
-  QCOMPARE(r.filter, std::string("ZVP FIles (*.ZVP)|*.ZVP"));
+  QCOMPARE(r.filter, std::string("ZVP Files (*.ZVP)|*.ZVP"));
   QCOMPARE(r.options, 0x200806u);
 
   const std::string written = ReadFile(profile);

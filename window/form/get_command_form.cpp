@@ -19,10 +19,10 @@ namespace marklode {
 
 namespace {
 
-constexpr const char* kGpxFilter = "GPX FIles (*.GPX)|*.GPX|All Files (*.*)|*.*";
-constexpr const char* kCsvFilter = "CSV FIles (*.CSV)|*.CSV|All Files (*.*)|*.*";
-constexpr const char* kProfileFilter = "ZVP FIles (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
-constexpr const char* kNewProfileFilter = "ZVP FIles (*.ZVP)|*.ZVP";
+constexpr const char* kGpxFilter = "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*";
+constexpr const char* kCsvFilter = "CSV Files (*.CSV)|*.CSV|All Files (*.*)|*.*";
+constexpr const char* kProfileFilter = "ZVP Files (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+constexpr const char* kNewProfileFilter = "ZVP Files (*.ZVP)|*.ZVP";
 
 constexpr const char* kNameMissing = "File name must be provided!";
 constexpr const char* kOverwriteWarning =
@@ -52,8 +52,13 @@ const std::array<ControlDesign, 14> kControlDesign = {{
     {Ctl::PoiToGpx, CtlKind::Radio, "PoiToGpx", "&POI --> GPX", 3030, 345, 1320, 225, ""},
     {Ctl::InputCaption, CtlKind::Label, "InputCaption", "&Input file(s):", 300, 885, 915, 285, ""},
     {Ctl::InputField, CtlKind::Field, "InputField", "", 1245, 855, 2355, 315,
+#ifdef _WIN32
+     "One file; a pattern such as C:\\gps\\*.csv; or several files of one folder joined by "
+     "\";\", such as C:\\gps\\a.gpx;b.gpx (Browse... can choose several at once)."},
+#else
      "One file; a pattern such as /data/*.csv; or several files of one folder joined by \";\", "
      "such as /data/a.gpx;b.gpx (Browse... can choose several at once)."},
+#endif
     {Ctl::BrowseInput, CtlKind::Button, "BrowseInput", "Browse...", 3750, 855, 1365, 315, ""},
     {Ctl::OutputCaption, CtlKind::Label, "OutputCaption", "Ou&tput File:", 300, 1470, 915, 285, ""},
     {Ctl::OutputField, CtlKind::Field, "OutputField", "", 1245, 1440, 2355, 315,
@@ -125,7 +130,8 @@ const char* const kTermsOfUseText =
 std::string AboutText() {
   return std::string("Marklode version ") + kVersionText +
          "\r\n\r\nCopyright (C) 2026 The Marklode developers\r\n\r\n"
-         "Please report any issues to marklode@example.org";
+         "How to use it: Help > Notes. How it is built, tested and laid out: the README.md "
+         "that comes with its source.";
 }
 
 // ---------------------------------------------------------------------------

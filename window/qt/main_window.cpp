@@ -28,6 +28,7 @@
 
 #include "services/messages.h"
 #include "services/strings.h"
+#include "window/form/guide_text.h"
 
 // Resources compiled into a static library are registered by hand.
 static void InitGuideResource() {
@@ -81,7 +82,9 @@ QString UserGuideText() {
   (void)registered;
   QFile file(QStringLiteral(":/marklode/guide.md"));
   if (!file.open(QIODevice::ReadOnly)) return {};
-  return QString::fromUtf8(file.readAll());
+  const QByteArray source = file.readAll();
+  return QString::fromStdString(
+      GuideEdition(std::string_view(source.constData(), source.size()), GuideSystem::Linux));
 }
 
 void FitOnScreen(QWidget& window, const QWidget* over) {

@@ -33,7 +33,7 @@ namespace marklode {
 // match either letter case, and "*.*" also matches names without a dot.
 std::vector<std::string> QtNameFilters(std::string_view filterList);
 
-// The user guide built into the program, as Markdown.
+// The user guide built into the program, as Markdown, in its Linux edition.
 QString UserGuideText();
 
 // A top-level window made to fit the work area of the screen `over` is on

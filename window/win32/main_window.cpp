@@ -2,6 +2,7 @@
 
 // windows.h first: the others need its types.
 #include <commctrl.h>
+#include <richedit.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "services/os.h"
 #include "services/platform.h"
+#include "window/form/guide_text.h"
 #include "window/form/window_geometry.h"
 #include "window/win32/dialog_text.h"
 
@@ -35,6 +37,13 @@ enum MenuId : int {
 
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+
+// Posted by every resize that does not come from the program itself, to set
+// the rule's size again. A window manager under Wine sizes and maximises the
+// window without asking it: the system then keeps the window's own rectangle
+// inside the rule (WM_GETMINMAXINFO) while the screen shows the manager's
+// size, until the program sets its size again.
+constexpr UINT kMsgKeepSize = WM_APP + 1;
 
 constexpr std::array<Ctl, 3> kFields = {Ctl::InputField, Ctl::OutputField, Ctl::ProfileField};
 
@@ -465,6 +474,35 @@ void Win32MainWindow::Layout() {
   }
 }
 
+bool Win32MainWindow::HoldsSizeRule() const {
+  if (outerWidth_ <= 0 || ::IsIconic(hwnd_)) return true;
+  RECT outer{};
+  ::GetWindowRect(hwnd_, &outer);
+  return !::IsZoomed(hwnd_) && outer.bottom - outer.top == outerHeight_ &&
+         outer.right - outer.left >= outerWidth_;
+}
+
+void Win32MainWindow::PostKeepSize() {
+  if (outerWidth_ <= 0 || keepingSize_ || keepSizePosted_) return;
+  keepSizePosted_ = true;
+  ::PostMessageW(hwnd_, kMsgKeepSize, 0, 0);
+}
+
+// A maximised window is restored; then the rule's size is set, the width
+// kept where it is wide enough, the top-left corner kept. Set even where the
+// window's rectangle holds the rule already: the screen may not.
+void Win32MainWindow::KeepSizeRule() {
+  if (outerWidth_ <= 0 || ::IsIconic(hwnd_)) return;
+  keepingSize_ = true;
+  if (::IsZoomed(hwnd_)) ::ShowWindow(hwnd_, SW_RESTORE);
+  RECT outer{};
+  ::GetWindowRect(hwnd_, &outer);
+  const int width = std::max(static_cast<int>(outer.right - outer.left), outerWidth_);
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, width, outerHeight_,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+  keepingSize_ = false;
+}
+
 // ---------------------------------------------------------------------------
 // Messages
 
@@ -489,14 +527,25 @@ LRESULT Win32MainWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (reinterpret_cast<HMENU>(wParam) == fileMenu_ && !closed_) form_->FileMenuOpening();
       return 0;
     case WM_SIZE:
-      if (wParam != SIZE_MINIMIZED) Layout();
+      if (wParam == SIZE_MINIMIZED) return 0;
+      if (wParam == SIZE_MAXIMIZED || !HoldsSizeRule()) PostKeepSize();
+      Layout();
       return 0;
+    case WM_WINDOWPOSCHANGING:
+      if ((reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_NOSIZE) == 0) PostKeepSize();
+      return ::DefWindowProcW(hwnd_, msg, wParam, lParam);
+    case kMsgKeepSize:
+      keepSizePosted_ = false;
+      KeepSizeRule();
+      return 0;
+    // The size rule: the designed height, at least the designed width.
     case WM_GETMINMAXINFO:
       if (outerWidth_ > 0) {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize.x = outerWidth_;
         info->ptMinTrackSize.y = outerHeight_;
         info->ptMaxTrackSize.y = outerHeight_;
+        info->ptMaxSize.y = outerHeight_;
       }
       return 0;
     case WM_DPICHANGED: {
@@ -761,21 +810,10 @@ void Win32MainWindow::Close() {
 // ---------------------------------------------------------------------------
 // The guide
 
-// Notes.rtf beside the program, in whatever the desktop opens it with; where
-// that fails, the guide built into the program in a window of its own.
+// The guide built into the program, in its Windows edition, set as RTF in a
+// RichEdit control (a plain text box where RichEdit cannot be loaded), in a
+// window of its own that fits the work area of the main window's monitor.
 void Win32MainWindow::ShowGuide() {
-  const std::wstring notes = os::Utf16(ProgramFolder() + "\\Notes.rtf");
-  SHELLEXECUTEINFOW open{};
-  open.cbSize = sizeof open;
-  open.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-  open.hwnd = hwnd_;
-  open.lpVerb = L"open";
-  open.lpFile = notes.c_str();
-  open.nShow = SW_SHOWNORMAL;
-  if (::GetFileAttributesW(notes.c_str()) != INVALID_FILE_ATTRIBUTES &&
-      ::ShellExecuteExW(&open) != FALSE)
-    return;
-
   if (guide_ == nullptr) {
     HDC dc = ::GetDC(hwnd_);
     HGDIOBJ was = ::SelectObject(dc, font_);
@@ -783,19 +821,42 @@ void Win32MainWindow::ShowGuide() {
     ::GetTextMetricsW(dc, &tm);
     ::SelectObject(dc, was);
     ::ReleaseDC(hwnd_, dc);
-    // Room for a line of some 70 characters and a good part of a page.
-    guide_ = ::CreateWindowExW(0, kGuideClass, L"Marklode User Guide", WS_OVERLAPPEDWINDOW,
-                               CW_USEDEFAULT, CW_USEDEFAULT, tm.tmAveCharWidth * 84,
-                               tm.tmHeight * 32, hwnd_, nullptr, ::GetModuleHandleW(nullptr), this);
+    // Room for a line of some 70 characters and a good part of a page, but
+    // no more than the work area holds.
+    int width = tm.tmAveCharWidth * 84, height = tm.tmHeight * 36;
+    int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &info)) {
+      const RECT& area = info.rcWork;
+      const int areaWidth = area.right - area.left, areaHeight = area.bottom - area.top;
+      width = std::min(width, areaWidth * 9 / 10);
+      height = std::min(height, areaHeight * 9 / 10);
+      x = area.left + (areaWidth - width) / 2;
+      y = area.top + (areaHeight - height) / 2;
+    }
+    guide_ = ::CreateWindowExW(0, kGuideClass, L"Marklode User Guide", WS_OVERLAPPEDWINDOW, x, y,
+                               width, height, hwnd_, nullptr, ::GetModuleHandleW(nullptr), this);
     if (guide_ == nullptr) return;
+    const std::string guide = GuideEdition(GuideText(), GuideSystem::Windows);
+    static const bool richEdit = ::LoadLibraryW(L"Msftedit.dll") != nullptr;
+    const DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
+                        ES_READONLY | ES_AUTOVSCROLL;
     HWND text =
-        ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                          WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
-                              ES_READONLY | ES_AUTOVSCROLL,
-                          0, 0, 0, 0, guide_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    ::SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
-    ::SetWindowTextW(text, WithCrLf(os::Utf16(GuidePlainText(GuideText()))).c_str());
+        ::CreateWindowExW(WS_EX_CLIENTEDGE, richEdit ? MSFTEDIT_CLASS : L"EDIT", L"", style, 0, 0,
+                          0, 0, guide_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    // The window's font as the text's default: without it RichEdit starts
+    // from the bold System font, and the RTF's plain text stays bold.
+    if (text != nullptr) ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (text != nullptr && richEdit) {
+      const std::string rtf = GuideRtf(guide);  // ASCII: the code page does not matter
+      SETTEXTEX set{ST_DEFAULT, CP_ACP};
+      ::SendMessageW(text, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&set),
+                     reinterpret_cast<LPARAM>(rtf.c_str()));
+    } else if (text != nullptr) {
+      ::SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
+      ::SetWindowTextW(text, WithCrLf(os::Utf16(GuidePlainText(guide))).c_str());
+    }
     RECT client{};
     ::GetClientRect(guide_, &client);
     ::MoveWindow(text, 0, 0, client.right, client.bottom, FALSE);

@@ -16,8 +16,8 @@
 
 namespace marklode {
 
-// The resource of the user guide's text (resources/guide.md), compiled into
-// marklode.exe.
+// The resource of the user guide's source (resources/guide.md, both
+// systems' editions in one), compiled into marklode.exe.
 constexpr int kGuideResource = 101;
 
 class Win32MainWindow : public FormView {
@@ -62,7 +62,10 @@ class Win32MainWindow : public FormView {
   void BuildControls();
   void ApplyScale(UINT dpi);  // font, fit and the designed outer size for a DPI
   void PlaceControls();
-  void Layout();  // the width-only rule, run on every normal resize
+  void Layout();               // the width-only rule, run on every normal resize
+  bool HoldsSizeRule() const;  // the designed height, at least the designed width
+  void PostKeepSize();         // a kMsgKeepSize, unless one is on its way
+  void KeepSizeRule();         // the rule's size set again after a resize
   void LoadGeometry();
   void DropFiles(HDROP drop);
   bool LabelMnemonic(wchar_t key);
@@ -86,7 +89,9 @@ class Win32MainWindow : public FormView {
   double fit_ = 1.0;                      // the design enlarged until every caption fits the font
   int outerWidth_ = 0, outerHeight_ = 0;  // the designed window, frame and menu included
   bool built_ = false, closed_ = false, placing_ = false;
-  bool optionShown_ = true;  // GpxToPoi's state the form last saw
+  bool keepSizePosted_ = false;  // a kMsgKeepSize is on its way
+  bool keepingSize_ = false;     // the program sets the rule's size itself
+  bool optionShown_ = true;      // GpxToPoi's state the form last saw
 };
 
 }  // namespace marklode
