@@ -308,13 +308,10 @@ void TestFrontEnd::progressCancelStopsTheRun() {
   QVERIFY(progress.Update(0, 10));
 }
 
-// Between requests no window is active; the result box still belongs to the
-// window the user just left and opens over it.
-void TestFrontEnd::boxWithoutActiveWindowOpensOverLastWindow() {
-  QWidget last;
-  last.setGeometry(40, 50, 300, 200);
-  QtMessageSink sink;
-  sink.owner = [&last] { return &last; };
+namespace {
+// Shows a result box through sink, answers it with Enter, and gives the
+// widget it opened over.
+QWidget* ParentOfResultBox(QtMessageSink& sink) {
   QWidget* parentSeen = nullptr;
   QTimer::singleShot(0, [&parentSeen] {
     QWidget* box = QApplication::activeModalWidget();
@@ -322,8 +319,19 @@ void TestFrontEnd::boxWithoutActiveWindowOpensOverLastWindow() {
     parentSeen = box->parentWidget();
     QTest::keyClick(box, Qt::Key_Return);
   });
-  QCOMPARE(sink.Show("3 entries converted.", MessageKind::Plain), kButtonOk);
-  QCOMPARE(parentSeen, &last);
+  if (sink.Show("3 entries converted.", MessageKind::Plain) != kButtonOk) return nullptr;
+  return parentSeen;
+}
+}  // namespace
+
+// Between requests no window is active; the result box still belongs to the
+// window the user just left and opens over it.
+void TestFrontEnd::boxWithoutActiveWindowOpensOverLastWindow() {
+  QWidget last;
+  last.setGeometry(40, 50, 300, 200);
+  QtMessageSink sink;
+  sink.owner = [&last] { return &last; };
+  QCOMPARE(ParentOfResultBox(sink), &last);
 }
 
 // The guide stays open between requests and may hold the focus then: the
@@ -336,15 +344,7 @@ void TestFrontEnd::boxBetweenRequestsIgnoresTheGuide() {
   QVERIFY(QTest::qWaitForWindowActive(guide.dialog()));
   QtMessageSink sink;
   sink.owner = [&last] { return &last; };
-  QWidget* parentSeen = nullptr;
-  QTimer::singleShot(0, [&parentSeen] {
-    QWidget* box = QApplication::activeModalWidget();
-    if (box == nullptr) return;
-    parentSeen = box->parentWidget();
-    QTest::keyClick(box, Qt::Key_Return);
-  });
-  QCOMPARE(sink.Show("3 entries converted.", MessageKind::Plain), kButtonOk);
-  QCOMPARE(parentSeen, &last);
+  QCOMPARE(ParentOfResultBox(sink), &last);
 }
 
 namespace {
@@ -757,10 +757,7 @@ void TestFrontEnd::fileDialogFitsTheScreen_data() {
 
 void TestFrontEnd::fileDialogFitsTheScreen() {
   QFETCH(int, points);
-  const QFont before = QApplication::font();
-  QFont font = before;
-  font.setPointSize(points);
-  QApplication::setFont(font);
+  AppFontSize fontSize(points);
   QWidget owner;
   owner.setGeometry(100, 100, 300, 100);
   owner.show();
@@ -777,7 +774,7 @@ void TestFrontEnd::fileDialogFitsTheScreen() {
     static_cast<QDialog*>(dialog)->reject();
   });
   const FileDialogResult result = QtFileChooser().Choose(request);
-  QApplication::setFont(before);
+  fontSize.Restore();
   QVERIFY(result.cancelled);
   const QRect area = owner.screen()->availableGeometry();
   QVERIFY(seen.isValid());

@@ -257,13 +257,10 @@ void TestMainWindow::captionsFitTheFont_data() {
 
 void TestMainWindow::captionsFitTheFont() {
   QFETCH(int, points);
-  const QFont before = QApplication::font();
-  QFont font = before;
-  font.setPointSize(points);
-  QApplication::setFont(font);
+  AppFontSize fontSize(points);
   WindowFixture f;
   QtMainWindow& w = f.Load();
-  QApplication::setFont(before);
+  fontSize.Restore();
   QCOMPARE(w.outputCaption->font().pointSize(), points);
   for (QWidget* control : std::initializer_list<QWidget*>{
            w.gpxToPoi, w.poiToGpx, w.outputCaption, w.inputCaption, w.profileCaption, w.useProfile,
@@ -701,10 +698,7 @@ void TestMainWindow::guideFitsTheScreen_data() {
 
 void TestMainWindow::guideFitsTheScreen() {
   QFETCH(int, points);
-  const QFont before = QApplication::font();
-  QFont font = before;
-  font.setPointSize(points);
-  QApplication::setFont(font);
+  AppFontSize fontSize(points);
   WindowFixture f;
   QtMainWindow& w = f.Load();
   const QRect area = w.screen()->availableGeometry();
@@ -712,7 +706,7 @@ void TestMainWindow::guideFitsTheScreen() {
   w.show();
   w.notesItem->trigger();
   QDialog* guide = w.guide().dialog();
-  QApplication::setFont(before);
+  fontSize.Restore();
   QVERIFY(guide != nullptr && guide->isVisible());
   QVERIFY2(area.contains(guide->frameGeometry()), qPrintable(QString("%1,%2 %3x%4")
                                                                  .arg(guide->x())

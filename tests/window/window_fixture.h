@@ -3,6 +3,8 @@
 // folder that also becomes the current directory for the test's duration.
 #pragma once
 
+#include <QApplication>
+#include <QFont>
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
@@ -18,6 +20,27 @@
 #include "window/window_services.h"
 
 namespace marklode::testing {
+
+// The application's font at another size until Restore() or the end of the
+// scope, for what a window does with large or small text.
+class AppFontSize {
+ public:
+  explicit AppFontSize(int points) : before_(QApplication::font()) {
+    QFont font = before_;
+    font.setPointSize(points);
+    QApplication::setFont(font);
+  }
+  ~AppFontSize() { Restore(); }
+  void Restore() {
+    if (restored_) return;
+    restored_ = true;
+    QApplication::setFont(before_);
+  }
+
+ private:
+  QFont before_;
+  bool restored_ = false;
+};
 
 using test::Exists;
 using test::ReadFile;
