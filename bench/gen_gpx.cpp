@@ -3,10 +3,13 @@
 // speed-suffix comments, and UTF-8 names. The same size always gives the same
 // bytes.
 //
-//   gen_gpx SIZE OUT.gpx [--no-end-tags]
+//   gen_gpx SIZE OUT.gpx [--no-end-tags] [--categories N]
 //
 // SIZE is in bytes, or with a K, M or G suffix. --no-end-tags leaves out every
 // </wpt>, the pathological case where each waypoint runs on to the next.
+// --categories N gives every waypoint one of N categories in turn
+// ("Category 0" .. "Category N-1"), for profiles that write a file per
+// category: each record goes to another file than the one before.
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -89,7 +92,8 @@ void Coordinate(std::string& out, Rng& rng, int maxDegrees) {
   out += buf;
 }
 
-void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags) {
+void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags,
+              std::uint64_t categories) {
   out += "  <wpt lat=\"";
   Coordinate(out, rng, 89);
   out += "\" lon=\"";
@@ -116,12 +120,16 @@ void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags) {
     out += "</cmt>\r\n";
   }
   out += "    <sym>Waypoint</sym>\r\n";
-  if (rng.Below(5) != 0) {
+  if (categories > 0 || rng.Below(5) != 0) {
     out += "    <extensions>\r\n";
     out += "      <gpxx:WaypointExtension>\r\n";
     out += "        <gpxx:Categories>\r\n";
     out += "          <gpxx:Category>";
-    Escape(out, kCategories[rng.Below(std::size(kCategories))]);
+    if (categories > 0) {
+      out += "Category " + std::to_string(index % categories);
+    } else {
+      Escape(out, kCategories[rng.Below(std::size(kCategories))]);
+    }
     out += "</gpxx:Category>\r\n";
     out += "        </gpxx:Categories>\r\n";
     out += "      </gpxx:WaypointExtension>\r\n";
@@ -133,9 +141,22 @@ void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool endTags = !(argc == 4 && std::string(argv[3]) == "--no-end-tags");
-  if (argc != 3 && endTags) {
-    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx [--no-end-tags]\n", argv[0]);
+  bool endTags = true, usage = argc < 3;
+  std::uint64_t categories = 0;
+  for (int i = 3; i < argc && !usage; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--no-end-tags") {
+      endTags = false;
+    } else if (arg == "--categories" && i + 1 < argc) {
+      categories = std::strtoull(argv[++i], nullptr, 10);
+      usage = categories == 0;
+    } else {
+      usage = true;
+    }
+  }
+  if (usage) {
+    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx [--no-end-tags] [--categories N]\n",
+                 argv[0]);
     return 2;
   }
   const std::uint64_t target = ParseSize(argv[1]);
@@ -164,7 +185,7 @@ int main(int argc, char** argv) {
       written += out.size();
       out.clear();
     }
-    Waypoint(out, rng, ++count, endTags);
+    Waypoint(out, rng, ++count, endTags, categories);
   }
   out += tail;
   if (std::fwrite(out.data(), 1, out.size(), f) != out.size() || std::fclose(f) != 0) {

@@ -137,6 +137,8 @@ int main(int argc, char** argv) {
 marklode::ExitStatus Main(int argc, char** argv) {
   // Held until the program ends: the installer waits while any copy runs.
   marklode::os::MarkRunning();
+  // A profile that writes a file per category keeps them all open.
+  marklode::os::RaiseOpenFileLimit();
   marklode::PrepareStandardStreams();
   const std::vector<std::string> args = marklode::os::Arguments(argc, argv);
   if (marklode::AsksForHelp(args)) {

@@ -1,7 +1,6 @@
 #include "engine/gpx_to_csv.h"
 
 #include <array>
-#include <map>
 #include <string>
 
 #include "engine/byte_scan.h"
@@ -187,10 +186,15 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   OutputSet outputs(messages);
   GpxWaypoint w;
   std::int64_t written = 0;
-  // Each name the template gives is checked once against the profile.
-  std::map<std::string, bool, std::less<>> isProfile;
   const bool namedFiles = !request.toPoi.fileName.empty();
-  const bool checkProfile = namedFiles && !request.profile.empty();
+  if (namedFiles && !request.profile.empty()) {
+    // Each name the template gives is checked once against the profile.
+    outputs.RefuseWhere([&](const std::string& file) {
+      if (!SameFile(file, request.profile)) return false;
+      ShowOutputRefused(messages, file);
+      return true;
+    });
+  }
 
   bool cancelled = false;
   while (reader.Next(w)) {
@@ -205,17 +209,7 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
     }
     maker.Take(w);
     const std::string* file = &commonFile;
-    if (namedFiles) {
-      file = &maker.FileName();
-      if (checkProfile) {
-        auto it = isProfile.find(*file);
-        if (it == isProfile.end()) {
-          it = isProfile.emplace(*file, SameFile(*file, request.profile)).first;
-          if (it->second) ShowOutputRefused(messages, *file);
-        }
-        if (it->second) continue;
-      }
-    }
+    if (namedFiles) file = &maker.FileName();
     if (outputs.WriteRecord(*file, maker.Record())) ++written;
   }
 

@@ -1,6 +1,44 @@
 #include "engine/output_set.h"
 
+#include <algorithm>
+
+#include "services/os.h"
+
 namespace marklode {
+namespace {
+
+// Descriptors left for everything else the program holds: its input, the
+// profile, settings, the standard streams and the window's own.
+constexpr std::size_t kOtherFiles = 64;
+// What the open outputs' write buffers may hold together: a few outputs get
+// a full buffer each, a thousand categories a page or two each.
+constexpr std::size_t kBufferBudget = 8 << 20;
+constexpr std::size_t kFullBuffer = 256 << 10, kLeastBuffer = 4 << 10;
+
+std::size_t MaxOpenFor(std::size_t limit) {
+  if (limit == SIZE_MAX) return limit;
+  return limit > 2 * kOtherFiles ? limit - kOtherFiles : std::max<std::size_t>(limit / 2, 1);
+}
+
+}  // namespace
+
+OutputSet::OutputSet(MessageSink& sink, OutputKeys::FolderRule ignoresCase, std::size_t maxOpen)
+    : sink_(sink),
+      keys_(std::move(ignoresCase)),
+      maxOpen_(maxOpen ? maxOpen : MaxOpenFor(os::OpenFileLimit())),
+      bufferBytes_(kFullBuffer) {}
+
+// Shrinks every output's buffer when the number of outputs reaches a power of
+// two, so that the budget holds however many there are, at a cost linear in
+// their number.
+void OutputSet::ShareBuffers() {
+  const std::size_t n = entries_.size();
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  const std::size_t share = std::clamp(kBufferBudget / n, kLeastBuffer, kFullBuffer);
+  if (share == bufferBytes_) return;
+  bufferBytes_ = share;
+  for (auto& [name, e] : entries_) e.file->LimitBuffer(share);
+}
 
 // Closes the least recently used open output; false when none is open.
 bool OutputSet::ParkOldest() {
@@ -15,7 +53,7 @@ bool OutputSet::ParkOldest() {
 // Opens an output for writing. Running short of descriptors parks other
 // outputs until it opens; only when none is left to park does it fail.
 bool OutputSet::OpenEntry(Entry& e) {
-  if (open_.size() >= kMaxOpen) ParkOldest();
+  if (open_.size() >= maxOpen_) ParkOldest();
   for (;;) {
     const int err = e.file->Open();
     if (err == 0) break;
@@ -33,15 +71,26 @@ bool OutputSet::OpenEntry(Entry& e) {
 bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
   Entry* e = last_;
   if (!e || e->file->target() != name) {
-    const std::string& key = keys_.Of(name);
-    auto it = entries_.find(key);
-    if (it == entries_.end()) {
-      it = entries_.emplace(key, Entry{}).first;
-      it->second.file = std::make_unique<OutputFile>(sink_, name);
+    // Records that take turns among many outputs find theirs by a hash of
+    // the name; the key is worked out once per name.
+    auto [found, isNew] = byName_.try_emplace(name, nullptr);
+    Entry*& known = found->second;
+    if (isNew && !(refuse_ && refuse_(name))) {
+      const std::string& key = keys_.Of(name);
+      auto it = entries_.find(key);
+      if (it == entries_.end()) {
+        it = entries_.emplace(key, Entry{}).first;
+        it->second.file = std::make_unique<OutputFile>(sink_, name);
+        it->second.file->LimitBuffer(bufferBytes_);
+        ShareBuffers();
+      }
+      known = &it->second;
     }
-    e = &it->second;
+    if (!known) return false;  // refused
+    e = known;
     last_ = e;
-    if (e->open) open_.splice(open_.end(), open_, e->use);
+    // The order of use matters only once outputs may have to be parked.
+    if (e->open && entries_.size() > maxOpen_) open_.splice(open_.end(), open_, e->use);
   }
   if (e->file->failed()) return false;
   if (!e->open && !OpenEntry(*e)) return false;
@@ -61,6 +110,7 @@ std::int64_t OutputSet::CommitAll() {
     }
   }
   entries_.clear();
+  byName_.clear();
   open_.clear();
   last_ = nullptr;
   return lost;
@@ -69,6 +119,7 @@ std::int64_t OutputSet::CommitAll() {
 void OutputSet::DiscardAll() {
   for (auto& [name, e] : entries_) e.file->Discard();
   entries_.clear();
+  byName_.clear();
   open_.clear();
   last_ = nullptr;
 }

@@ -1,19 +1,22 @@
 // The outputs of one conversion, by file name. Each output is written to a
 // temporary beside its target and renamed into place when the conversion
 // commits; an output that comes back after records went to another continues
-// where it left off. Only a bounded number stay open at a time, fewer when the
-// process runs short of descriptors. Names are told apart as their folder
+// where it left off. As many stay open as the process may hold (all of them on
+// Windows), fewer when it runs short of descriptors; the rest are parked and
+// reopened in turn. Their write buffers share one budget. Names are told apart as their folder
 // tells them: names that a case-blind folder takes for one file ("Food.CSV",
 // "FOOD.CSV") are one output, spelt as the first of them, else each would
 // replace the other at the commit.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/output_keys.h"
@@ -23,13 +26,20 @@ namespace marklode {
 
 class OutputSet {
  public:
-  // ignoresCase: whether a folder is case-blind; the system's answer unless given.
-  explicit OutputSet(MessageSink& sink, OutputKeys::FolderRule ignoresCase = {})
-      : sink_(sink), keys_(std::move(ignoresCase)) {}
+  // ignoresCase: whether a folder is case-blind; the system's answer unless
+  // given. maxOpen: how many outputs may be open at once; 0 for as many as the
+  // process's descriptor limit leaves room for.
+  explicit OutputSet(MessageSink& sink, OutputKeys::FolderRule ignoresCase = {},
+                     std::size_t maxOpen = 0);
 
+  // Names that refuse(name) is true of take no records: it is asked once per
+  // name, when its first record comes, and reports the refusal itself.
+  void RefuseWhere(std::function<bool(const std::string& name)> refuse) {
+    refuse_ = std::move(refuse);
+  }
   // Appends one record to the named output, after CR LF when the output
-  // already holds a record. False when it could not be written: an output
-  // that fails is reported once and takes no more records.
+  // already holds a record. False when it was refused or could not be
+  // written: an output that fails is reported once and takes no more records.
   bool WriteRecord(const std::string& name, std::string_view record);
   // Renames every output into place; returns the number of records that were
   // counted as written but are lost because their output failed.
@@ -45,14 +55,17 @@ class OutputSet {
     std::list<Entry*>::iterator use;  // in open_, while open
     bool open = false;
   };
-  static constexpr std::size_t kMaxOpen = 32;
-
   bool OpenEntry(Entry& e);
   bool ParkOldest();
+  void ShareBuffers();
 
   MessageSink& sink_;
   OutputKeys keys_;
-  std::map<std::string, Entry, std::less<>> entries_;
+  const std::size_t maxOpen_;
+  std::size_t bufferBytes_;                            // each output's share of the buffer budget
+  std::map<std::string, Entry, std::less<>> entries_;  // by key: committed in this order
+  std::unordered_map<std::string, Entry*> byName_;     // by the names as given; null: refused
+  std::function<bool(const std::string&)> refuse_;
   std::list<Entry*> open_;  // the open outputs, least recently used first
   Entry* last_ = nullptr;
   std::int32_t committed_ = 0;

@@ -50,6 +50,14 @@ inline constexpr Error kInterrupted = EINTR;  // a wait ended by Ctrl-C or a req
 // Too many open files, for the process or the system: the caller may close
 // some and try again.
 bool ShortOfHandles(Error err);
+// How many files the process may hold open at once, for callers that keep
+// many open: the soft descriptor limit on POSIX; no bound (SIZE_MAX) on
+// Windows, whose handles run out only with memory.
+std::size_t OpenFileLimit();
+// Raises the soft descriptor limit to the hard one (POSIX; nothing on
+// Windows). Called once at start: a profile that writes a file per category
+// then keeps them all open instead of closing and reopening them in turn.
+void RaiseOpenFileLimit();
 // The system's description of err (the usual file errors in short words on
 // POSIX), without a trailing period or line end.
 std::string ErrorText(Error err);

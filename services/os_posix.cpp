@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,24 @@ bool StillNamed(int fd, const std::string& path) {
 
 bool ShortOfHandles(Error err) {
   return err == EMFILE || err == ENFILE;
+}
+
+std::size_t OpenFileLimit() {
+  struct rlimit r;
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return 256;  // what any system allows
+  return r.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<std::size_t>(r.rlim_cur);
+}
+
+void RaiseOpenFileLimit() {
+  struct rlimit r;
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur == r.rlim_max) return;
+  // An unlimited hard limit is no number the kernel takes: a million is
+  // plenty, and halving finds what it allows.
+  rlim_t want = r.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20 : r.rlim_max;
+  for (; want > r.rlim_cur; want /= 2) {
+    struct rlimit raised = {want, r.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) return;
+  }
 }
 
 std::string ErrorText(Error err) {

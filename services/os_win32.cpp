@@ -82,6 +82,12 @@ bool ShortOfHandles(Error err) {
   return err == ERROR_TOO_MANY_OPEN_FILES || err == ERROR_NO_SYSTEM_RESOURCES;
 }
 
+std::size_t OpenFileLimit() {
+  return SIZE_MAX;
+}
+
+void RaiseOpenFileLimit() {}
+
 std::string ErrorText(Error err) {
   wchar_t* buf = nullptr;
   const DWORD n = ::FormatMessageW(

@@ -140,7 +140,10 @@ void ByteBuffer::Grow(std::size_t more) {
 }
 
 OutputFile::OutputFile(MessageSink& sink, std::string target, std::string title)
-    : sink_(sink), target_(std::move(target)), title_(std::move(title)) {}
+    : sink_(sink),
+      target_(std::move(target)),
+      title_(std::move(title)),
+      bufferLimit_(kWriteBuffer) {}
 
 OutputFile::~OutputFile() {
   Discard();
@@ -313,7 +316,7 @@ int OutputFile::Open() {
     if (err == os::kBusy) err = CreateTemp();  // a plain file after all
   }
   if (err == 0) {
-    buf_.Reserve(kWriteBuffer);
+    buf_.Reserve(bufferLimit_);
   } else if (!ShortOfDescriptors(err)) {
     Fail(err);
   }
@@ -342,9 +345,9 @@ bool OutputFile::Flush() {
 bool OutputFile::Write(std::string_view text) {
   if (broken_) return false;
   if (!OpenTemp()) return false;
-  if (buf_.size() + text.size() > kWriteBuffer) {
+  if (buf_.size() + text.size() > bufferLimit_) {
     if (!Flush()) return false;
-    if (text.size() > kWriteBuffer) {
+    if (text.size() > bufferLimit_) {
       int err = 0;
       if (!WriteAll(fd_, text.data(), text.size(), err)) {
         Fail(err);

@@ -174,6 +174,10 @@ class OutputFile {
   ChunkSink* Chunks();
   bool started() const { return !temp_.empty() || direct_; }
   bool failed() const { return broken_; }
+  // How many bytes Write gathers before it writes them out (256 KB unless
+  // told): many outputs open at once share a budget instead of each holding
+  // a full buffer.
+  void LimitBuffer(std::size_t bytes) { bufferLimit_ = bytes; }
   // Flushes and closes, keeping the temporary, so that many outputs need not
   // all stay open; the next Write reopens it.
   bool Park();
@@ -206,6 +210,7 @@ class OutputFile {
   bool direct_ = false;    // a device or pipe, written straight through
   os::FileId id_;          // of the temporary, to know it again when reopened
   std::uint64_t parkedSize_ = 0;
+  std::size_t bufferLimit_;
   ByteBuffer buf_;
   std::unique_ptr<DirectChunks> chunks_;  // while another thread writes
 };

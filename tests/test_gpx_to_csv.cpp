@@ -223,6 +223,34 @@ TEST(OutputSet, KeysByTheFoldersRule) {
 #endif
 }
 
+// Outputs taking turns, more of them than may be open: each is parked and
+// reopened in turn and keeps its records in order; a refused name gets no
+// file, and the others go on.
+TEST(OutputSet, ManyOutputsTakingTurnsKeepTheirOrder) {
+  test::TempDir dir;
+  RecordingMessageSink sink;
+  OutputSet outputs(
+      sink, [](const std::string&) { return false; }, 2);
+  std::vector<std::string> refused;
+  outputs.RefuseWhere([&](const std::string& name) {
+    if (name.find("no") == std::string::npos) return false;
+    refused.push_back(name);
+    return true;
+  });
+  for (int round = 0; round < 3; ++round)
+    for (const char* name : {"a", "b", "no", "c", "d", "e"})
+      EXPECT_EQ(
+          outputs.WriteRecord(dir / (std::string(name) + ".CSV"), name + std::to_string(round)),
+          std::string(name) != "no");
+  EXPECT_EQ(outputs.CommitAll(), 0);
+  EXPECT_EQ(outputs.committed(), 5);
+  EXPECT_EQ(refused, std::vector<std::string>{dir / "no.CSV"});  // asked once
+  EXPECT_EQ(ReadFile(dir / "a.CSV"), "a0\r\na1\r\na2");
+  EXPECT_EQ(ReadFile(dir / "e.CSV"), "e0\r\ne1\r\ne2");
+  EXPECT_EQ(test::Listing(dir.path()).size(), 5u);
+  EXPECT_EQ(sink.Joined(), "");
+}
+
 TEST_F(GpxToCsv, GeneratedFileNamesStayInTheOutputFolder) {
   Options o;
   o.csvName = "<W>";

@@ -4,7 +4,9 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -463,6 +465,29 @@ TEST(OutputFile, ReplacementKeepsPermissionsButNoSpecialBits) {
 // come from the heap; each goes back to the allocator it came from, also
 // after being moved (a heap block handed to munmap would leak, which the
 // sanitizer build reports).
+#ifndef _WIN32  // descriptor limits, fork
+// A shell or service that starts the program with a low soft limit (1024 is
+// common) would make a profile with a file per category close and reopen its
+// outputs for every record: the program takes all the hard limit allows.
+TEST(OpenFileLimit, RaisedToTheHardLimit) {
+  struct rlimit r;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &r), 0);
+  if (r.rlim_max != RLIM_INFINITY && r.rlim_max < 64) GTEST_SKIP() << "hard limit below 64";
+  const pid_t pid = ::fork();  // the test process keeps its own limit
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    struct rlimit low = {32, r.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &low) != 0 || os::OpenFileLimit() != 32) ::_exit(3);
+    os::RaiseOpenFileLimit();
+    const std::size_t got = os::OpenFileLimit();
+    ::_exit(got > 32 && (r.rlim_max == RLIM_INFINITY || got == r.rlim_max) ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+#endif
+
 TEST(ZeroedBlock, ZeroedWritableAndFreedByItsOwnAllocator) {
   const struct {
     std::size_t bytes;
