@@ -81,6 +81,15 @@ gpx_back="$data/bench-$size.GPX"
 
 calc() { awk "BEGIN { print $1 }"; }
 
+# check LABEL VALUE OP LIMIT UNIT: prints a ratio or size beside its target,
+# and remembers a target missed; the script fails at the end if any was.
+missed=()
+check() {
+  local label=$1 value=$2 op=$3 limit=$4 unit=${5:-x} verdict=ok
+  [ "$(calc "$value $op $limit")" = 1 ] || { verdict=MISSED; missed+=("$label"); }
+  printf '  %-34s %8.2f%s (target %s %s%s) %s\n' "$label:" "$value" "$unit" "$op" "$limit" "$unit" "$verdict"
+}
+
 # measure NAME CMD...: best wall time of $runs runs (1 for GPSBabel) and the
 # peak RSS; sets SECS and RSS_KB. Wall time comes from the shell's own `time`,
 # so that no helper process (date, /usr/bin/time) starts or ends inside the
@@ -98,6 +107,7 @@ measure() {
   local TIMEFORMAT=%3R
   run_once() {
     [ -n "${FRESH:-}" ] && rm -f "$FRESH"
+    [ -n "${PREP:-}" ] && eval "$PREP"
     { time "$@" >build/bench/stdout.log 2>build/bench/stderr.log; } 2>"$wall" || {
       echo "bench: '$*' failed:" >&2; cat build/bench/stderr.log >&2; exit 1; }
   }
@@ -190,6 +200,39 @@ else
   echo "POI-CSV -> GPX: skipped ('marklode /r' did not convert $csv)"
 fi
 
+# Many outputs: a profile that writes a file per category, the records taking
+# turns among 1,000 of them, beside the same profile on a file with one
+# category. Each run writes into a new folder (the last one is moved aside,
+# untimed, and all are removed at the end): the file system's cost of
+# creating files right after deleting as many would otherwise land on the
+# next run.
+cats="$data/categories"
+rm -rf "$cats"
+mkdir -p "$cats"
+echo "GPX -> POI-CSV, one file per category (GenerateCSVFileName=<C>)"
+for n in 1 1000; do
+  cat_in="$data/bench-$size-categories-$n.gpx"
+  [ -f "$cat_in" ] || "$gen" "$size" "$cat_in" --categories "$n"
+  cat "$cat_in" >/dev/null
+  printf '[Profile]\r\nInput=%s\r\nOutput=%s\r\nGenerateCSVFileName=<C>\r\nGenerateComment=<T>\r\n' \
+    "$PWD/$cat_in" "$PWD/$cats/out/x.csv" >"$cats/p$n.zvp"
+  PREP="[ -d $cats/out ] && mv $cats/out \$(mktemp -u $cats/old.XXXXXX); mkdir $cats/out" \
+    measure "$n cat." "$MARKLODE" /p "$cats/p$n.zvp"
+  files=$(find "$cats/out" -name '*.CSV' | wc -l)
+  [ "$files" = "$n" ] || { echo "bench: $n categories gave $files files" >&2; exit 1; }
+  eval "cat_s_$n=\$SECS cat_rss_$n=\$RSS_KB"
+done
+check "1,000 categories / one" "$(calc "$cat_s_1000 / $cat_s_1")" "<=" 1.5
+check "1,000 categories peak RSS" "$(calc "$cat_rss_1000 / 1024")" "<" 24 " MB"
+rm -rf "$cats"
+[ -n "${KEEP:-}" ] || rm -f "$data/bench-$size-categories-1.gpx" "$data/bench-$size-categories-1000.gpx"
+
 if [ -z "${KEEP:-}" ]; then
   rm -f "$broken" "$csv" "$gpx_back" "$data/bench-$size.gpsbabel.csv" "$data/bench-$size.gpsbabel.gpx"
 fi
+
+if [ ${#missed[@]} -gt 0 ]; then
+  echo "bench: targets missed: ${missed[*]}" >&2
+  exit 1
+fi
+echo "bench: every target met"
