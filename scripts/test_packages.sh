@@ -118,7 +118,7 @@ test_deb() {
 
   # What a user expects to find, where Debian puts it.
   local contents want
-  contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+  contents=$(dpkg-deb -c "$deb" | awk '{print $6}')  # a link's own name, not its target
   for want in ./usr/bin/marklode ./usr/bin/marklode-window ./usr/share/man/man1/marklode.1.gz \
     ./usr/share/man/man1/marklode-window.1.gz \
     ./usr/share/applications/marklode.desktop \
@@ -189,7 +189,8 @@ installed_without_qt() {
   [ -z "$qt" ] || fail "the installed marklode needs Qt: $qt"
   qt=$(ldd /usr/bin/marklode 2>&1 | grep -i 'libQt')
   [ -z "$qt" ] || fail "the installed marklode loads Qt: $qt"
-  ldd /usr/bin/marklode-window 2>&1 | grep -q 'libQt6Widgets' ||
+  qt=$(ldd /usr/bin/marklode-window 2>&1)
+  grep -q 'libQt6Widgets' <<<"$qt" ||
     fail "the installed marklode-window does not load Qt Widgets"
 
   # Peak RSS, GPX to POI-CSV on a file of 20 MB: the engine streams, so the
@@ -233,8 +234,8 @@ installed_without_qt() {
   if [ -z "$display" ]; then
     fail "Xvfb did not start"
   else
-    (cd "$work" && env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY="$display" \
-      XDG_CONFIG_HOME="$work/config" exec /usr/bin/marklode </dev/null >"$work/window.txt" 2>&1) &
+    (cd "$work" && exec env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY="$display" \
+      XDG_CONFIG_HOME="$work/config" /usr/bin/marklode </dev/null >"$work/window.txt" 2>&1) &
     app=$!
     for i in $(seq 120); do
       if DISPLAY=$display xdotool search --onlyvisible --name '^Marklode$' >/dev/null 2>&1; then
