@@ -1,8 +1,11 @@
-// marklode: one source for every front end. On Linux, one executable serves
-// the command line and, when built with it, the window. On Windows it builds
-// twice: marklode-cli.exe, a console program that writes its messages to
-// stderr, and marklode.exe (MARKLODE_MESSAGE_BOXES), which has no console and
-// shows every message in a message box.
+// marklode: one source for every front end. On Linux it builds twice:
+// marklode, the command line, which links no Qt and, given no request, starts
+// the window program from its own folder; and marklode-window
+// (MARKLODE_QT_WINDOW), the Qt window, which runs a request given to it as the
+// command line does. On Windows it builds twice too: marklode-cli.exe, a
+// console program that writes its messages to stderr, and marklode.exe
+// (MARKLODE_MESSAGE_BOXES), which has no console and shows every message in a
+// message box.
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -18,7 +21,10 @@
 #include "services/platform.h"
 #include "services/settings.h"
 #include "services/version.h"
-#ifndef MARKLODE_NO_WINDOW
+#ifndef _WIN32
+#include "services/display.h"
+#endif
+#ifdef MARKLODE_QT_WINDOW
 #include "window/qt/application.h"
 #endif
 #ifdef MARKLODE_WIN32_WINDOW
@@ -84,7 +90,7 @@ constexpr const char* kUsage =
 // clang-format on
 constexpr const char* kUsage =
     "Usage:\n"
-    "  marklode                      open the window (no display: status 2)\n"
+    "  marklode                      open the window (marklode-window; no display: status 2)\n"
     "  marklode FILE[.gpx]           convert a GPX file to POI-CSV (FILE.CSV beside it)\n"
     "  marklode /r FILE[.csv]        convert a POI-CSV file to GPX (FILE.GPX beside it)\n"
     "  (POI-CSV files of a pattern into one GPX file: a profile naming the output)\n"
@@ -116,6 +122,33 @@ void Say(const std::string& text, marklode::MessageKind kind, FILE*) {
 #else
 void Say(const std::string& text, marklode::MessageKind, FILE* stream) {
   std::fwrite(text.data(), 1, text.size(), stream);
+}
+#endif
+
+#if !defined(_WIN32) && !defined(MARKLODE_QT_WINDOW)
+// The window is a program of its own, so that the command line never loads
+// Qt. It is the one beside this program, never one found on PATH, and it
+// takes this process's place: its exit status is the program's.
+marklode::ExitStatus StartWindowProgram(const std::vector<std::string>& args) {
+#ifdef MARKLODE_NO_WINDOW
+  (void)args;
+  Say("marklode: this build has no window (MARKLODE_WINDOW=OFF); give a file to convert on the "
+      "command line.\n\n",
+      marklode::MessageKind::Plain, stderr);
+#else
+  const std::string self = marklode::os::ProgramPath();
+  std::string why = "the program's own folder is unknown";
+  if (!self.empty()) {
+    const std::string window = std::string(marklode::DirectoryPart(self)) + "marklode-window";
+    const marklode::os::Error err = marklode::os::ReplaceProcess(window, args);
+    why = window + ": " + marklode::os::ErrorText(err);
+  }
+  Say("marklode: cannot start the window (" + why +
+          "); give a file to convert on the command line.\n\n",
+      marklode::MessageKind::Plain, stderr);
+#endif
+  Say(kUsage, marklode::MessageKind::Plain, stderr);
+  return marklode::ExitStatus::Warned;
 }
 #endif
 
@@ -169,14 +202,6 @@ marklode::ExitStatus Main(int argc, char** argv) {
 #endif
   }
 
-#ifndef MARKLODE_NO_WINDOW
-  if (marklode::WindowSystemAvailable()) {
-    auto frontEnd = marklode::StartQtFrontEnd(argc, argv);
-    marklode::WindowState state(frontEnd->messages(), settings);
-    state.ReverseSwitch = cmd.reverse;
-    return marklode::RunWindow(frontEnd->host(), state, &frontEnd->progress());
-  }
-#endif
 #ifdef MARKLODE_WIN32_WINDOW
   auto frontEnd = marklode::StartWin32FrontEnd();
   marklode::WindowState state(frontEnd->messages(), settings);
@@ -189,10 +214,20 @@ marklode::ExitStatus Main(int argc, char** argv) {
   Say(kUsage, marklode::MessageKind::Plain, stderr);
   return marklode::ExitStatus::Warned;
 #else
-  Say("marklode: no display to show the window on (DISPLAY is not set or not answering); "
-      "give a file to convert on the command line.\n\n",
-      marklode::MessageKind::Plain, stderr);
-  Say(kUsage, marklode::MessageKind::Plain, stderr);
+  if (!marklode::WindowSystemAvailable()) {
+    Say("marklode: no display to show the window on (DISPLAY is not set or not answering); "
+        "give a file to convert on the command line.\n\n",
+        marklode::MessageKind::Plain, stderr);
+    Say(kUsage, marklode::MessageKind::Plain, stderr);
+    return marklode::ExitStatus::Warned;
+  }
+#ifdef MARKLODE_QT_WINDOW
+  auto frontEnd = marklode::StartQtFrontEnd(argc, argv);
+  marklode::WindowState state(frontEnd->messages(), settings);
+  state.ReverseSwitch = cmd.reverse;
+  return marklode::RunWindow(frontEnd->host(), state, &frontEnd->progress());
+#else
+  return StartWindowProgram(args);
 #endif
-  return marklode::ExitStatus::Warned;
+#endif
 }

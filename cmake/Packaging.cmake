@@ -26,6 +26,11 @@ if(MARKLODE_SCDOC AND MARKLODE_GZIP)
     COMMENT "Writing the manual page marklode.1" VERBATIM)
   add_custom_target(marklode_manual ALL DEPENDS ${marklode_man}.gz)
   install(FILES ${marklode_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The window program is described on the same page.
+  if(MARKLODE_WINDOW)
+    file(CREATE_LINK marklode.1.gz ${marklode_docs}/marklode-window.1.gz SYMBOLIC)
+    install(FILES ${marklode_docs}/marklode-window.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
 else()
   message(STATUS "scdoc or gzip not found: the manual page is not built "
     "(scripts/setup.sh installs scdoc)")

@@ -5,8 +5,11 @@
 #
 # Linux: cpack -G DEB in the release build, lintian (errors fail), dpkg -i,
 # the installed marklode --version, its manual page, a conversion of the
-# examples compared with the build's own program, then dpkg --purge and a
-# check that none of the package's files is left.
+# examples compared with the build's own program, marklode without Qt (no
+# libQt needed, a peak RSS under 8 MB converting a generated GPX file of some
+# MB) and the window opened through it by marklode-window on a virtual
+# screen, then dpkg --purge and a check that none of the package's files is
+# left.
 # Windows, when the build exists: the portable zip (one Marklode-VERSION
 # folder) and the installer; the installer runs silently under Wine in a
 # prefix of its own, the installed marklode-cli.exe converts the examples,
@@ -115,8 +118,9 @@ test_deb() {
 
   # What a user expects to find, where Debian puts it.
   local contents want
-  contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-  for want in ./usr/bin/marklode ./usr/share/man/man1/marklode.1.gz \
+  contents=$(dpkg-deb -c "$deb" | awk '{print $6}')  # a link's own name, not its target
+  for want in ./usr/bin/marklode ./usr/bin/marklode-window ./usr/share/man/man1/marklode.1.gz \
+    ./usr/share/man/man1/marklode-window.1.gz \
     ./usr/share/applications/marklode.desktop \
     ./usr/share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/marklode.png \
     ./usr/share/doc/marklode/copyright ./usr/share/doc/marklode/changelog.Debian.gz \
@@ -139,7 +143,7 @@ test_deb() {
   local files
   files=$(dpkg -L marklode)
 
-  local out
+
   out=$(timeout 30 /usr/bin/marklode --version 2>&1 </dev/null)
   [ "$out" = "Marklode version $version" ] || fail "the installed marklode --version said '$out'"
   out=$(timeout 30 man -w marklode 2>&1)
@@ -161,6 +165,7 @@ test_deb() {
     convert_examples "$work/linux-built" timeout 120 "$linux/marklode"
   )
   same_conversions "the installed marklode" "$work/linux-installed" "$work/linux-built"
+  installed_without_qt
 
   timeout 300 $SUDO dpkg --purge marklode >>"$work/dpkg.log" 2>&1 ||
     fail "dpkg --purge failed: $(tail -n 5 "$work/dpkg.log")"
@@ -173,6 +178,88 @@ test_deb() {
   done <<<"$files"
   [ -z "$left" ] || fail "left behind after dpkg --purge:$left"
   [ ! -e /usr/share/doc/marklode ] || fail "/usr/share/doc/marklode is left after dpkg --purge"
+}
+
+# The installed marklode loads no Qt: none among the libraries it needs, a
+# small peak RSS on a conversion of some MB; and it opens the window all the
+# same, by becoming marklode-window, on a virtual screen.
+installed_without_qt() {
+  local qt rss st out
+  qt=$(readelf -d /usr/bin/marklode | grep '(NEEDED)' | grep -i 'libQt')
+  [ -z "$qt" ] || fail "the installed marklode needs Qt: $qt"
+  qt=$(ldd /usr/bin/marklode 2>&1 | grep -i 'libQt')
+  [ -z "$qt" ] || fail "the installed marklode loads Qt: $qt"
+  qt=$(ldd /usr/bin/marklode-window 2>&1)
+  grep -q 'libQt6Widgets' <<<"$qt" ||
+    fail "the installed marklode-window does not load Qt Widgets"
+
+  # Peak RSS, GPX to POI-CSV on a file of 20 MB: the engine streams, so the
+  # figure is the program's own start-up and buffers (about 4 MB), where the
+  # Qt libraries added 12 MB.
+  mkdir -p "$work/rss"
+  if ! c++ -std=c++20 -O2 -o "$work/rss/gen_gpx" "$src/bench/gen_gpx.cpp" 2>"$work/rss/gen.log"; then
+    fail "bench/gen_gpx.cpp did not build: $(tail -n 3 "$work/rss/gen.log")"
+  elif ! "$work/rss/gen_gpx" 20M "$work/rss/bench.gpx" >/dev/null 2>&1; then
+    fail "gen_gpx wrote no bench.gpx"
+  else
+    (cd "$work/rss" && XDG_CONFIG_HOME="$work/config" timeout 120 /usr/bin/time -v \
+      -o "$work/rss/time.txt" /usr/bin/marklode bench.gpx </dev/null >/dev/null 2>&1)
+    st=$?
+    rss=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$work/rss/time.txt")
+    echo "installed marklode, GPX (20 MB) to POI-CSV: status $st, peak RSS ${rss:-?} kB"
+    [ "$st" = 0 ] && [ -s "$work/rss/bench.CSV" ] || fail "the 20 MB conversion ended with $st"
+    [ -n "$rss" ] && [ "$rss" -lt 8192 ] || fail "the installed marklode's peak RSS is ${rss:-unknown} kB (limit 8192)"
+  fi
+
+  # Without a display it says so; on a virtual screen the window comes up,
+  # in marklode-window, which took marklode's process.
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$work/config" \
+    timeout 30 /usr/bin/marklode 2>&1 </dev/null)
+  st=$?
+  [ "$st" = 2 ] && grep -q 'no display' <<<"$out" ||
+    fail "the installed marklode without a display: status $st: $out"
+  if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    fail "Xvfb and xdotool are needed to open the window (scripts/setup.sh installs them)"
+    return
+  fi
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  xvfb=$!
+  local i display="" app exe="" shown=0
+  for i in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/display" ] && display=":$(head -n 1 "$work/display")"
+  if [ -z "$display" ]; then
+    fail "Xvfb did not start"
+  else
+    (cd "$work" && exec env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY="$display" \
+      XDG_CONFIG_HOME="$work/config" /usr/bin/marklode </dev/null >"$work/window.txt" 2>&1) &
+    app=$!
+    for i in $(seq 120); do
+      if DISPLAY=$display xdotool search --onlyvisible --name '^Marklode$' >/dev/null 2>&1; then
+        shown=1
+        break
+      fi
+      kill -0 "$app" 2>/dev/null || break
+      sleep 0.25
+    done
+    exe=$(readlink "/proc/$app/exe" 2>/dev/null)
+    kill "$app" 2>/dev/null
+    wait "$app" 2>/dev/null
+    ((shown)) || fail "marklode opened no window on the virtual screen: $(cat "$work/window.txt")"
+    [ "$exe" = /usr/bin/marklode-window ] || fail "the window ran in '$exe', not /usr/bin/marklode-window"
+  fi
+  kill "$xvfb" 2>/dev/null
+  wait "$xvfb" 2>/dev/null
+  xvfb=""
+  # Started directly, marklode-window opens the window too: offscreen it is
+  # still in the window's loop when its time is up.
+  env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" \
+    timeout 5 /usr/bin/marklode-window </dev/null >"$work/window.txt" 2>&1
+  st=$?
+  [ "$st" = 124 ] || fail "marklode-window offscreen ended with $st: $(cat "$work/window.txt")"
 }
 
 # --- Windows -------------------------------------------------------------
@@ -271,7 +358,7 @@ test_windows() {
     "$objdump" -h "$work/portable/$top/$exe" | grep -qE '\.(debug_|gnu_debuglink)' &&
       fail "$exe in the zip still has its debug information or a link to it"
   done
-  local out
+
   out=$(w "$work/portable/$top/marklode-cli.exe" --version 2>&1 | tr -d '\r')
   [ "$out" = "Marklode version $version" ] || fail "the zip's marklode-cli.exe --version said '$out'"
 

@@ -209,5 +209,14 @@ void MarkRunning();
 inline constexpr const char* kRunningMark = "Marklode.Running";
 #endif
 
+#ifndef _WIN32
+// Whether a program listens on the local (Unix domain) socket at path, or
+// under the abstract name path when abstract.
+bool LocalSocketAnswers(const std::string& path, bool abstract);
+// Replaces this process with the program at path (no PATH lookup), given
+// args after its name, in the same environment. Returns only on failure.
+Error ReplaceProcess(const std::string& path, const std::vector<std::string>& args);
+#endif
+
 }  // namespace os
 }  // namespace marklode

@@ -8,11 +8,15 @@
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -541,5 +545,30 @@ bool FolderIgnoresCase(const std::string& dir) {
 }
 
 void MarkRunning() {}  // no installer to tell
+
+bool LocalSocketAnswers(const std::string& path, bool abstract) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::size_t offset = abstract ? 1 : 0;  // abstract names start with a NUL
+  if (path.size() + offset >= sizeof(addr.sun_path)) return false;
+  std::memcpy(addr.sun_path + offset, path.data(), path.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + offset + path.size());
+  const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
+  ::close(fd);
+  return ok;
+}
+
+Error ReplaceProcess(const std::string& path, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 2);
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(nullptr);  // nothing written so far may be lost with this process
+  ::execv(path.c_str(), argv.data());
+  return errno;
+}
 
 }  // namespace marklode::os

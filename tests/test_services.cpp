@@ -5,14 +5,21 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 #endif
 
 #include <algorithm>
 #include <thread>
 
+#ifndef _WIN32
+#include "services/display.h"
+#endif
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/settings.h"
@@ -509,6 +516,69 @@ TEST(ZeroedBlock, ZeroedWritableAndFreedByItsOwnAllocator) {
     EXPECT_EQ(assigned.data(), p);
   }
 }
+
+#ifndef _WIN32
+// A display named in the environment but not there must not reach Qt, which
+// would end the program; the command line tells before starting the window.
+TEST(Display, ProbeAnswersOnlyForAWindowSystemThatIsThere) {
+  struct Case {
+    const char* what;
+    const char* platform;
+    const char* display;
+    const char* wayland;  // "@socket": a listening socket made here
+    bool available;
+  };
+  const Case cases[] = {
+      {"nothing named", "", "", "", false},
+      {"platform named", "offscreen", "", "", true},
+      {"local X display gone", "", ":987654", "", false},
+      {"malformed X display", "", "nonsense", "", false},
+      {"remote X display trusted", "", "remote.example:10.0", "", true},
+      {"Wayland socket gone", "", "", "/nonexistent/wayland-9", false},
+      {"Wayland socket listening", "", ":987654", "@socket", true},
+  };
+  const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+  std::string saved[3];
+  bool had[3];
+  for (int i = 0; i < 3; ++i) {
+    const char* v = std::getenv(names[i]);
+    had[i] = v != nullptr;
+    saved[i] = v != nullptr ? v : "";
+  }
+  auto set = [](const char* name, const std::string& value) {
+    if (value.empty())
+      ::unsetenv(name);
+    else
+      ::setenv(name, value.c_str(), 1);
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    std::string wayland = c.wayland;
+    int listener = -1;
+    if (wayland == "@socket") {
+      wayland = dir / "wayland-test";
+      listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      std::strncpy(addr.sun_path, wayland.c_str(), sizeof(addr.sun_path) - 1);
+      ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << c.what;
+      ASSERT_EQ(::listen(listener, 1), 0) << c.what;
+    }
+    set("QT_QPA_PLATFORM", c.platform);
+    set("DISPLAY", c.display);
+    set("WAYLAND_DISPLAY", wayland);
+    const bool got = WindowSystemAvailable();
+    if (listener >= 0) ::close(listener);
+    EXPECT_EQ(got, c.available) << c.what;
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (had[i])
+      ::setenv(names[i], saved[i].c_str(), 1);
+    else
+      ::unsetenv(names[i]);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace marklode

@@ -1,10 +1,6 @@
 // The window's helpers and its Qt surroundings: stored numbers, joined
 // selections, preset names, dialog filters, message-box looks, the progress
 // dialog, and whole cycles of the entry routine with a real window.
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -42,8 +38,6 @@ class TestFrontEnd : public QObject {
   void messageBoxAnswers();
   void qtFileDialogFollowsRequest_data();
   void qtFileDialogFollowsRequest();
-  void windowSystemProbe_data();
-  void windowSystemProbe();
   void progressStaysHiddenForShortRuns();
   void progressCancelStopsTheRun();
   void progressNamesFileOfList_data();
@@ -208,71 +202,6 @@ void TestFrontEnd::qtFileDialogFollowsRequest() {
   for (const std::string& f : result.files) files << QString::fromStdString(f);
   for (QString& c : chosen) c = folder + "/" + c;
   QCOMPARE(files, chosen);
-}
-
-// A display named in the environment but not there must not reach Qt, which
-// would end the program.
-void TestFrontEnd::windowSystemProbe_data() {
-  QTest::addColumn<QString>("platform");
-  QTest::addColumn<QString>("display");
-  QTest::addColumn<QString>("wayland");  // "@socket": a listening socket made here
-  QTest::addColumn<bool>("available");
-  QTest::newRow("nothing named") << ""
-                                 << ""
-                                 << "" << false;
-  QTest::newRow("platform named") << "offscreen"
-                                  << ""
-                                  << "" << true;
-  QTest::newRow("local X display gone") << ""
-                                        << ":987654"
-                                        << "" << false;
-  QTest::newRow("malformed X display") << ""
-                                       << "nonsense"
-                                       << "" << false;
-  QTest::newRow("remote X display trusted") << ""
-                                            << "remote.example:10.0"
-                                            << "" << true;
-  QTest::newRow("Wayland socket gone") << ""
-                                       << ""
-                                       << "/nonexistent/wayland-9" << false;
-  QTest::newRow("Wayland socket listening") << ""
-                                            << ":987654"
-                                            << "@socket" << true;
-}
-
-void TestFrontEnd::windowSystemProbe() {
-  QFETCH(QString, platform);
-  QFETCH(QString, display);
-  QFETCH(QString, wayland);
-  QFETCH(bool, available);
-  ScratchDir dir;
-  int listener = -1;
-  if (wayland == "@socket") {
-    wayland = QString::fromStdString(dir / "wayland-test");
-    listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, wayland.toLocal8Bit().constData(), sizeof(addr.sun_path) - 1);
-    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0);
-    QVERIFY(::listen(listener, 1) == 0);
-  }
-  const QByteArray saved[3] = {qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"),
-                               qgetenv("WAYLAND_DISPLAY")};
-  auto set = [](const char* name, const QByteArray& value) {
-    if (value.isEmpty())
-      qunsetenv(name);
-    else
-      qputenv(name, value);
-  };
-  set("QT_QPA_PLATFORM", platform.toLocal8Bit());
-  set("DISPLAY", display.toLocal8Bit());
-  set("WAYLAND_DISPLAY", wayland.toLocal8Bit());
-  const bool got = WindowSystemAvailable();
-  set("QT_QPA_PLATFORM", saved[0]);
-  set("DISPLAY", saved[1]);
-  set("WAYLAND_DISPLAY", saved[2]);
-  if (listener >= 0) ::close(listener);
-  QCOMPARE(got, available);
 }
 
 void TestFrontEnd::progressStaysHiddenForShortRuns() {

@@ -9,12 +9,9 @@
 
 namespace marklode {
 
-// True when a window can be shown: QT_QPA_PLATFORM names a platform, or the
-// Wayland or X display named in the environment answers.
-bool WindowSystemAvailable();
-
 // Starts the Qt application and returns the window host with the message sink
-// that shows real modal boxes. Call only when WindowSystemAvailable().
+// that shows real modal boxes. Call only when WindowSystemAvailable()
+// (services/display.h).
 struct QtFrontEnd {
   virtual ~QtFrontEnd() = default;
   virtual WindowHost& host() = 0;
