@@ -10,10 +10,10 @@ namespace marklode {
 namespace {
 
 #if MARKLODE_SSE2
-// Whether the sixteen places from q hold "&" or "~", or start a run of two
-// spaces or a " - " (looking two bytes further); left is how much of the text
-// is left from q, and what lies past it does not count.
-bool CleaningHits(const char* q, std::size_t left, bool tildeBreaks, bool dashBreaks) {
+// Which of the sixteen places from q hold "&" or "~", or start a run of two
+// spaces or a " - " (looking two bytes further), a bit each; left is how much
+// of the text is left from q, and what lies past it does not count.
+unsigned CleaningHitMask(const char* q, std::size_t left, bool tildeBreaks, bool dashBreaks) {
   const __m128i space = _mm_set1_epi8(' ');
   const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
   const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
@@ -35,7 +35,11 @@ bool CleaningHits(const char* q, std::size_t left, bool tildeBreaks, bool dashBr
     pair &= left >= 1 ? below(left - 1) : 0;
     triple &= left >= 2 ? below(left - 2) : 0;
   }
-  return (single | pair | triple) != 0;
+  return single | pair | triple;
+}
+
+bool CleaningHits(const char* q, std::size_t left, bool tildeBreaks, bool dashBreaks) {
+  return CleaningHitMask(q, left, tildeBreaks, dashBreaks) != 0;
 }
 #endif
 
@@ -145,6 +149,59 @@ void AppendCleaned(PaddedBuffer& out, std::string_view text, bool needed, bool t
     out.Commit(BreakAndCollapse(out.Reserve(text.size()), text.data(), text.size(), tildeBreaks,
                                 dashBreaks));
   }
+}
+
+void AppendCleaned(PaddedBuffer& out, PaddedText text, bool tildeBreaks, bool dashBreaks,
+                   std::string& scratch) {
+#if MARKLODE_SSE2
+  // BreakAndCollapse's rule, run from the first place that needs it until a
+  // byte that is no space: from there, up to the next hit, the text is copied
+  // as it is. (Past its front, a lone space before other text stays.)
+  const char* const s = text.data();
+  const std::size_t n = text.size();
+  char* const start = out.Reserve(n);  // the text only shrinks; kPad more for the last step
+  char* o = start;
+  std::size_t r = 0;
+  const auto rule = [&] {
+    do {
+      const char c = s[r++];
+      if (c != ' ') {
+        *o++ = tildeBreaks && c == '~' ? '\n' : c;
+      } else if (dashBreaks && n - r >= 2 && s[r] == '-' && s[r + 1] == ' ') {
+        *o++ = '\n';
+        r += 2;
+      } else if (o > start && o[-1] != ' ') {
+        *o++ = ' ';
+      }
+    } while (r < n && s[r] == ' ');
+  };
+  if (n > 0 && s[0] == ' ') rule();
+  while (r < n) {
+    const unsigned hits = CleaningHitMask(s + r, n - r, tildeBreaks, dashBreaks);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + r)));
+    if (hits == 0) {
+      const std::size_t step = std::min<std::size_t>(16, n - r);
+      o += step;
+      r += step;
+      continue;
+    }
+    const auto k = static_cast<std::size_t>(LowestSetBit(hits));
+    o += k;
+    r += k;
+    if (s[r] == '&') {  // it widens first, and what it makes may then break
+      out.Commit(start);
+      out.Append(CleanText(text.view(), true, tildeBreaks, dashBreaks, scratch));
+      return;
+    }
+    rule();
+  }
+  if (o > start && o[-1] == ' ') --o;
+  out.Commit(o);
+#else
+  AppendCleaned(out, text.view(), NeedsCleaningScalar(text.view(), tildeBreaks, dashBreaks),
+                tildeBreaks, dashBreaks, scratch);
+#endif
 }
 
 std::string_view CheckedCoordinate(std::string_view text, int limit, bool longitude) {
