@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "engine/name_set.h"
 #include "engine/poi_clean.h"
 #include "engine/reports.h"
 #include "engine/templates.h"
@@ -196,6 +197,7 @@ void PoiReader::ReadPoint() {
   // Text is escaped on the writing side, which has less to do.
   text.Append(name);
   item.ends[Batch::kName] = text.size();
+  item.nameHash = NameSet::Hash(name);
   // Cleaned as it is copied, where it may be read past its end.
   reading_->WithPadding(comment, [&](auto t) {
     if constexpr (std::is_same_v<decltype(t), PaddedText>) {
