@@ -197,11 +197,15 @@ TEST(SimdTwins, CleaningOnTheWay) {
   };
   EveryByteEverywhere('x', same);
   for (const char filler : {'x', ' ', '-'})
-    for (const std::string_view seq :
-         {"  ", " - ", " -", "- ", " ~", "& ", " - - ", "~ ", "  -  ", " &", "-&", " -&"})
+    for (const std::string_view seq : {"  ", " - ", " -", "- ", " ~", "& ", " - - ", "~ ", "  -  ",
+                                       " &", "-&", " -&", "&&", "& -", "-&-"})
       EverySequenceEverywhere(seq, filler, same);
   for (const std::string_view t : {" - x", "x - ", "  - -  a  -  b ~ c  ", "a -&- b", "-", " "})
     same(t);
+  std::string amps(100, '&'), mixed;
+  for (int i = 0; i < 40; ++i) mixed += " a& - ~&  ";
+  same(amps);  // widens five times over
+  same(mixed);
 }
 
 }  // namespace
