@@ -176,38 +176,26 @@ void AppendCleaned(PaddedBuffer& out, PaddedText text, bool tildeBreaks, bool da
   char* o = start;
   std::size_t r = 0, v = 0;
   bool roomed = false;  // room made for the rest widened
-  // The byte k places ahead in the widened text, or 0 past its end.
-  const auto ahead = [&](std::size_t k) -> char {
-    std::size_t rr = r, vv = v;
-    for (; k > 0 && rr < n; --k) {
-      if (s[rr] == '&' && vv + 1 < kAnd.size()) {
-        ++vv;
-      } else {
-        ++rr;
-        vv = 0;
-      }
-    }
-    if (rr >= n) return 0;
-    return s[rr] == '&' ? kAnd[vv] : s[rr];
-  };
-  const auto next = [&] {
-    if (s[r] == '&' && v + 1 < kAnd.size()) {
-      ++v;
-    } else {
-      ++r;
+  // The next byte of the widened text, taken.
+  const auto take = [&] {
+    if (s[r] != '&') return s[r++];
+    const char c = kAnd[v];
+    if (++v == kAnd.size()) {
       v = 0;
+      ++r;
     }
+    return c;
   };
   const auto rule = [&] {
     do {
-      const char c = ahead(0);
-      next();
+      const char c = take();
       if (c != ' ') {
         *o++ = tildeBreaks && c == '~' ? '\n' : c;
-      } else if (dashBreaks && ahead(0) == '-' && ahead(1) == ' ') {
+      } else if (dashBreaks && v == 0 && n - r >= 2 && s[r] == '-' &&
+                 (s[r + 1] == ' ' || s[r + 1] == '&')) {  // no "-" within " and "
         *o++ = '\n';
-        next();
-        next();
+        take();
+        take();
       } else if (o > start && o[-1] != ' ') {
         *o++ = ' ';
       }
