@@ -84,15 +84,16 @@ void GpxWriter::ExpectInput(std::uint64_t bytes) {
 }
 
 bool GpxWriter::Write(const Batch& batch) {
-  // The names of the next few points are hashed ahead, and their slots in the
-  // set of names fetched, while the points before them are written.
+  // The slots of the next few points' names in the set of names are fetched
+  // while the points before them are written. (The hashes stay in an array
+  // of their own: without a use the compiler drops the prefetch.)
   constexpr std::size_t kAhead = 8;
   std::array<std::size_t, kAhead> hashes{};
   const std::size_t n = batch.items.size();
   const auto lookAhead = [&](std::size_t k) {
     const Batch::Item& item = batch.items[k];
     if (item.kind != Batch::Item::kPoint) return;
-    hashes[k % kAhead] = NameSet::Hash(batch.Get(item, Batch::kName));
+    hashes[k % kAhead] = item.nameHash;  // worked out on the reading side
     used_.Prefetch(hashes[k % kAhead]);
   };
   for (std::size_t k = 0; k < n && k < kAhead; ++k) lookAhead(k);

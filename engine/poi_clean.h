@@ -34,6 +34,10 @@ std::string_view CleanText(std::string_view text, bool needed, bool tildeBreaks,
 // copy first; only "&", which widens, needs one.
 void AppendCleaned(PaddedBuffer& out, std::string_view text, bool needed, bool tildeBreaks,
                    bool dashBreaks, std::string& scratch);
+// The same, without asking first: in one pass over text, which is copied
+// sixteen bytes at a time up to each place that needs cleaning.
+void AppendCleaned(PaddedBuffer& out, PaddedText text, bool tildeBreaks, bool dashBreaks,
+                   std::string& scratch);
 
 // The coordinate to write for text, or empty text when it is not a decimal
 // number (an optional sign, digits with at most one ".") within -limit to

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <type_traits>
 #include <utility>
 
+#include "engine/name_set.h"
 #include "engine/poi_clean.h"
 #include "engine/reports.h"
 #include "engine/templates.h"
@@ -195,9 +197,15 @@ void PoiReader::ReadPoint() {
   // Text is escaped on the writing side, which has less to do.
   text.Append(name);
   item.ends[Batch::kName] = text.size();
-  const bool commentNeeds =
-      reading_->WithPadding(comment, [&](auto t) { return NeedsCleaning(t, true, commentDashes); });
-  AppendCleaned(text, comment, commentNeeds, true, commentDashes, commentC_);
+  item.nameHash = NameSet::Hash(name);
+  // Cleaned as it is copied, where it may be read past its end.
+  reading_->WithPadding(comment, [&](auto t) {
+    if constexpr (std::is_same_v<decltype(t), PaddedText>) {
+      AppendCleaned(text, t, true, commentDashes, commentC_);
+    } else {
+      AppendCleaned(text, t, NeedsCleaning(t, true, commentDashes), true, commentDashes, commentC_);
+    }
+  });
   item.ends[Batch::kComment] = text.size();
   text.Append(symbol);
   item.ends[Batch::kSymbol] = text.size();

@@ -39,8 +39,11 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
   event.outcome = ItemOutcome::NotWritten;
   const std::string& dir = item.folder;
   const std::string& outputName = item.output;
+  std::uint64_t inputBytes = 0;
+  for (const std::string& name : item.files) inputBytes += FileSize(dir + name);
   OutputFile output(messages, outputName);
-  ChunkSink* chunks = output.Chunks();
+  // A point's GPX takes about nine times its line of POI-CSV.
+  ChunkSink* chunks = output.Chunks(inputBytes * 9);
   if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
 
   // Reading here, writing on a thread of its own (or here too, where the
@@ -49,8 +52,6 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
   // where the output itself needs the room anyway.
   GpxWriter writer([chunks](ByteBuffer& text) { return chunks->Submit(text); },
                    RouteSpill{true, std::string(DirectoryPart(outputName))});
-  std::uint64_t inputBytes = 0;
-  for (const std::string& name : item.files) inputBytes += FileSize(dir + name);
   writer.ExpectInput(inputBytes);
   std::optional<WriterThread> writing(std::in_place, writer);
   const PoiTemplates templates{request.toGpx.comment, request.toGpx.name, request.toGpx.category,

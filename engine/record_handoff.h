@@ -20,6 +20,9 @@ struct Batch {
     enum Kind : std::uint8_t { kPoint, kRouteBegin, kRouteEnd } kind;
     std::size_t begin;                      // in text
     std::array<std::size_t, kPieces> ends;  // a point's pieces; a route's name ends at ends[0]
+    // A point's name's NameSet::Hash, worked out on the reading side, which
+    // has less to do.
+    std::size_t nameHash;
   };
 
   PaddedBuffer text;

@@ -88,8 +88,9 @@ Error WriteAt(File file, const char* p, std::size_t n, std::uint64_t offset);
 Error ReadAt(File file, char* buf, std::size_t cap, std::uint64_t offset, std::size_t& got);
 Error SizeOf(File file, std::uint64_t& size);
 Error Truncate(File file, std::uint64_t size);
-// Space for the bytes from..from+n set aside ahead of writing them; false
-// where the file system cannot.
+// Space for the bytes from..from+n set aside ahead of writing them, the file
+// made that long; false where the file system cannot. Even then the file may
+// have grown part of the way: the caller truncates it to its text.
 bool Reserve(File file, std::uint64_t from, std::uint64_t n);
 // Closes file; the error is that of the last writes the system deferred.
 Error Close(File file);

@@ -226,7 +226,7 @@ Error Truncate(File file, std::uint64_t size) {
 }
 
 bool Reserve(File, std::uint64_t, std::uint64_t) {
-  return false;  // NTFS gains little from it
+  return false;  // NTFS gains little from it, and never writes a file out on a rename
 }
 
 Error Close(File file) {

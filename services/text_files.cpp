@@ -91,13 +91,14 @@ class OutputFile::DirectChunks : public ChunkSink {
  public:
   // Text is only ever appended, so it ends where the file does. A device
   // or pipe has no size to go by, and no space to reserve.
-  DirectChunks(os::File fd, bool device) : fd_(fd), reserving_(!device) {
+  DirectChunks(os::File fd, bool device, std::uint64_t expected)
+      : fd_(fd), expected_(expected), reserving_(!device) {
     if (!device) err_ = os::SizeOf(fd, end_);
   }
   bool Submit(ByteBuffer& chunk) override {
     if (err_ == 0) {
       Reserve(end_ + chunk.size());
-      if (WriteAll(fd_, chunk.data(), chunk.size(), err_)) end_ += chunk.size();
+      if (err_ == 0 && WriteAll(fd_, chunk.data(), chunk.size(), err_)) end_ += chunk.size();
     }
     chunk.clear();
     return err_ == 0;
@@ -105,26 +106,39 @@ class OutputFile::DirectChunks : public ChunkSink {
   // Gives back the space reserved beyond the text; returns the first error, or 0.
   int Finish() {
     if (err_ == 0 && reserved_ > end_) err_ = os::Truncate(fd_, end_);
+    reserved_ = 0;
     return err_;
   }
 
  private:
-  // A big output reserves its disk space ahead, in large steps: the file
+  // A big output reserves its disk space ahead, from its first byte: the file
   // system then only maps each page written, which makes writing a quarter
-  // cheaper. Where that fails the writes go on without.
+  // cheaper, and renaming it over an old file does not first have to write it
+  // out (ext4 does so for a file with space still to allocate). A small one
+  // reserves nothing: it costs little either way. Where reserving fails the
+  // writes go on without.
   void Reserve(std::uint64_t need) {
-    constexpr std::uint64_t kStep = 32 << 20;
-    if (need <= reserved_ || !reserving_ || need <= kStep / 4) return;  // small outputs: never
-    if (os::Reserve(fd_, end_, need + kStep - end_)) {
-      reserved_ = need + kStep;
+    constexpr std::uint64_t kSmall = 1 << 20, kStep = 32 << 20;
+    if (need <= reserved_ || !reserving_ || std::max(need, expected_) < kSmall) return;
+    // Ahead by a quarter of the text, so that a big one takes few calls; the
+    // first time, as far as the estimate goes.
+    std::uint64_t upto = need + std::clamp(need / 4, kSmall, kStep);
+    if (reserved_ == 0) upto = std::max(upto, expected_);
+    const std::uint64_t from = std::max(end_, reserved_);
+    if (os::Reserve(fd_, from, upto - from)) {
+      reserved_ = upto;
     } else {
+      // It may have grown the file part of the way: the text ends at end_.
       reserving_ = false;
+      err_ = os::Truncate(fd_, end_);
+      reserved_ = 0;
     }
   }
 
   const os::File fd_;
   std::uint64_t end_ = 0;       // of the text written
   std::uint64_t reserved_ = 0;  // the file's length while space is reserved ahead
+  const std::uint64_t expected_;
   bool reserving_;
   int err_ = 0;
 };
@@ -360,10 +374,10 @@ bool OutputFile::Write(std::string_view text) {
   return true;
 }
 
-ChunkSink* OutputFile::Chunks() {
+ChunkSink* OutputFile::Chunks(std::uint64_t expected) {
   if (broken_ || !OpenTemp()) return nullptr;
   if (!Flush()) return nullptr;  // what came before goes first
-  if (!chunks_) chunks_ = std::make_unique<DirectChunks>(fd_, direct_);
+  if (!chunks_) chunks_ = std::make_unique<DirectChunks>(fd_, direct_, expected);
   return chunks_.get();
 }
 

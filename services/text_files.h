@@ -171,7 +171,9 @@ class OutputFile {
   void GiveUp(int err);
   // Opens the output for chunks from another thread; null (reported) when it
   // cannot be created. Until Commit or Discard, only the sink may be used.
-  ChunkSink* Chunks();
+  // expected is about how many bytes the chunks bring (0: not known): a big
+  // output reserves its space ahead, and gives back what it did not use.
+  ChunkSink* Chunks(std::uint64_t expected = 0);
   bool started() const { return !temp_.empty() || direct_; }
   bool failed() const { return broken_; }
   // How many bytes Write gathers before it writes them out (256 KB unless

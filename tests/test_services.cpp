@@ -15,6 +15,7 @@
 #endif
 
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #ifndef _WIN32
@@ -208,6 +209,49 @@ TEST(OutputFile, ChunksFollowEarlierTextAndReplaceOnlyOnCommit) {
   EXPECT_EQ(ReadFile(dir / "out.gpx"), expected);
   EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"out.gpx"});
   EXPECT_TRUE(sink.boxes.empty());
+}
+
+// A big output reserves its space ahead and gives back what it did not use:
+// whatever the estimate (far over, under, impossible to reserve), the file
+// that replaces the old one ends exactly at its text. A small one reserves
+// nothing beyond its text while it is written.
+TEST(OutputFile, ReservedSpaceEndsAtTheText) {
+  struct Case {
+    std::uint64_t expected;
+    std::size_t chunk, chunks;
+  };
+  const Case cases[] = {
+      {64u << 20, 1 << 20, 3},               // far over the estimate's mark
+      {1u << 20, 1 << 20, 5},                // past the estimate
+      {0, 1 << 20, 4},                       // no estimate
+      {std::uint64_t{1} << 62, 1 << 20, 2},  // no file system holds that much
+      {1000, 1000, 1},                       // small
+  };
+  test::TempDir dir;
+  RecordingMessageSink sink;
+  for (const Case& c : cases) {
+    WriteFile(dir / "out.gpx", std::string(8u << 20, 'o'));  // an old, longer file
+    std::string expected;
+    {
+      OutputFile out(sink, dir / "out.gpx");
+      ChunkSink* chunks = out.Chunks(c.expected);
+      ASSERT_NE(chunks, nullptr);
+      for (std::size_t i = 0; i < c.chunks; ++i) {
+        ByteBuffer chunk;
+        chunk.Append(std::string(c.chunk, static_cast<char>('a' + i)));
+        expected.append(chunk.view());
+        ASSERT_TRUE(chunks->Submit(chunk)) << c.expected;
+      }
+      if (c.expected < (1u << 20) && c.chunk < (1u << 20)) {
+        EXPECT_EQ(std::filesystem::file_size(out.temporary()), expected.size());
+      }
+      ASSERT_TRUE(out.Commit()) << c.expected;
+    }
+    EXPECT_EQ(std::filesystem::file_size(dir / "out.gpx"), expected.size()) << c.expected;
+    EXPECT_TRUE(ReadFile(dir / "out.gpx") == expected) << c.expected;
+  }
+  EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"out.gpx"});
+  EXPECT_TRUE(sink.boxes.empty()) << sink.Joined();
 }
 
 // Short copies take a path of their own for each size band; each length must

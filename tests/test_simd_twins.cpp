@@ -174,5 +174,39 @@ TEST(SimdTwins, CleaningCheck) {
     EverySequenceEverywhere(seq, 'x', same);
 }
 
+// The clean-up in one pass against the check and the scalar clean-up, on
+// the bytes and sequences it acts on at every place, alone and after other
+// text in the buffer.
+TEST(SimdTwins, CleaningOnTheWay) {
+  const auto same = [](std::string_view t) {
+    PaddedBuffer in;
+    in.Append(t);
+    in.Append(kTrap);
+    for (const bool tilde : {false, true})
+      for (const bool dash : {false, true}) {
+        std::string want(t), scratch;
+        CleanTextInPlace(want, tilde, dash);
+        for (const std::string_view before : {"", "ab "}) {
+          PaddedBuffer out;
+          out.Append(before);
+          AppendCleaned(out, in.Padded(0, t.size()), tilde, dash, scratch);
+          ASSERT_EQ(out.view().substr(before.size()), want)
+              << '"' << t << '"' << tilde << dash << before.size();
+        }
+      }
+  };
+  EveryByteEverywhere('x', same);
+  for (const char filler : {'x', ' ', '-'})
+    for (const std::string_view seq : {"  ", " - ", " -", "- ", " ~", "& ", " - - ", "~ ", "  -  ",
+                                       " &", "-&", " -&", "&&", "& -", "-&-"})
+      EverySequenceEverywhere(seq, filler, same);
+  for (const std::string_view t : {" - x", "x - ", "  - -  a  -  b ~ c  ", "a -&- b", "-", " "})
+    same(t);
+  std::string amps(100, '&'), mixed;
+  for (int i = 0; i < 40; ++i) mixed += " a& - ~&  ";
+  same(amps);  // widens five times over
+  same(mixed);
+}
+
 }  // namespace
 }  // namespace marklode
