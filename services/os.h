@@ -201,5 +201,8 @@ void MarkRunning();
 inline constexpr const char* kRunningMark = "Marklode.Running";
 #endif
 
+// The processors this process may run on (its affinity mask), at least 1.
+int UsableCores();
+
 }  // namespace os
 }  // namespace marklode
