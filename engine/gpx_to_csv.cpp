@@ -356,6 +356,7 @@ class PieceConverter {
       }
       if (front.error) std::rethrow_exception(front.error);
       if (!front.held) break;
+      if (progress_ && progress_->Cancelled()) return false;  // asked at least once a piece
       const char* p = front.records.bytes.data();
       std::string file;
       for (const PieceRecords::Entry& e : front.records.entries) {
