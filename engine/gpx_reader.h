@@ -56,6 +56,8 @@ class GpxReader : private BlockReader {
   // tells whether it did; a reader that read past stop met the cut inside
   // other markup or text, and its waypoints from there on are not the file's.
   void StopAt(std::uint64_t stop) { stopAt_ = stop; }
+  // The bytes of the input before the source's first, for the progress told.
+  void StartAfter(std::uint64_t bytes) { consumed_ = bytes; }
   bool stopped() const { return stopped_; }
   // Waypoints dropped so far for want of a name (none, or only blanks).
   std::int64_t nameless() const { return nameless_; }

@@ -377,10 +377,15 @@ class PieceConverter {
     // One reader from the start of the first piece not written.
     StopThreads();
     std::vector<std::string_view> parts;
-    for (const auto& piece : pieces_) parts.emplace_back(piece->bytes.data(), piece->cut);
+    std::uint64_t ahead = carry_.size();
+    for (const auto& piece : pieces_) {
+      parts.emplace_back(piece->bytes.data(), piece->cut);
+      ahead += piece->cut;
+    }
     parts.emplace_back(carry_);
     ChainSource rest(std::move(parts), text);
     GpxReader reader(rest, request_.keepCommentLineBreaks, progress_);
+    reader.StartAfter(read_ - ahead);
     PoiRecordMaker maker(request_, inputStem_, outDir_, truncate_);
     const bool finished = ConvertWaypoints(reader, maker, namedFiles_, progress_, writer);
     nameless_ += reader.nameless();
