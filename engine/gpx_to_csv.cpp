@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -329,8 +330,12 @@ class PieceConverter {
   ~PieceConverter() { StopThreads(); }
 
   bool Run(DecodingSource& text, RecordWriter& writer) {
-    for (int i = 0; i < threads_; ++i) threads_list_.emplace_back([this] { Work(); });
-    bool queuedAlone = false, first = true;
+    try {
+      for (int i = 0; i < threads_; ++i) threads_list_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // a process or memory limit: the threads there are do the work, or one reader alone
+    }
+    bool queuedAlone = threads_list_.empty(), first = true;
     for (;;) {
       while (!atEnd_ && !queuedAlone && pieces_.size() < static_cast<std::size_t>(threads_) + 1) {
         std::unique_ptr<Piece> piece = ReadPiece(text);
@@ -347,7 +352,10 @@ class PieceConverter {
         pieces_.push_back(std::move(piece));
         work_.notify_one();
       }
-      if (pieces_.empty()) return true;
+      if (pieces_.empty()) {
+        if (atEnd_) return true;
+        break;  // no thread to convert pieces
+      }
       Piece& front = *pieces_.front();
       if (front.alone) break;
       {
