@@ -268,6 +268,10 @@ struct Piece {
   std::exception_ptr error;
 };
 
+// Pieces read ahead, for each thread: a thread slowed by another program on
+// its processor leaves the others pieces to go on with.
+constexpr std::size_t kPiecesPerThread = 3;
+
 // More than the reader looks ahead from a "<".
 constexpr std::size_t kPieceLookahead = 16;
 
@@ -337,7 +341,8 @@ class PieceConverter {
     }
     bool queuedAlone = threads_list_.empty(), first = true;
     for (;;) {
-      while (!atEnd_ && !queuedAlone && pieces_.size() < static_cast<std::size_t>(threads_) + 1) {
+      while (!atEnd_ && !queuedAlone &&
+             pieces_.size() < kPiecesPerThread * static_cast<std::size_t>(threads_)) {
         std::unique_ptr<Piece> piece = ReadPiece(text);
         if (!piece) return false;  // cancelled
         if (first && (text.utf16() || text.utf32() || text.unreadable()))
@@ -512,7 +517,7 @@ class PieceConverter {
 
 // The usual piece: large enough that handing pieces over costs nothing, small
 // enough that the few in flight stay well within the memory a run may take.
-constexpr std::size_t kPieceBytes = 1 << 20;
+constexpr std::size_t kPieceBytes = 512 << 10;
 
 }  // namespace
 
