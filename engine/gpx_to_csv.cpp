@@ -234,7 +234,7 @@ bool ConvertWaypoints(GpxReader& reader, PoiRecordMaker& maker, bool namedFiles,
 // files) or the name of a waypoint with invalid coordinates.
 struct PieceRecords {
   struct Entry {
-    std::size_t file, text;  // byte counts in bytes
+    std::size_t file, text;  // their lengths, one after the other in bytes
     bool invalid;
   };
   std::string bytes;
