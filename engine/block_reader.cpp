@@ -5,6 +5,13 @@
 
 namespace marklode {
 
+BlockReader::BlockReader(ReadBuffer& bytes, std::size_t n) : src_(NoBytes()), progress_(nullptr) {
+  buf_.swap(bytes);
+  end_ = n;
+  consumed_ = n;
+  eof_ = true;
+}
+
 bool BlockReader::Fill() {
   if (eof_) return false;
   if (begin_ > 0) {
@@ -30,6 +37,11 @@ bool BlockReader::Fill() {
     eof_ = true;
   }
   return true;
+}
+
+ByteSource& BlockReader::NoBytes() {
+  static MemorySource none{std::string_view()};  // never read: the reader is at its end
+  return none;
 }
 
 void BlockReader::ReleaseRoom() {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "engine/padded_text.h"
 #include "engine/progress.h"
@@ -25,6 +26,7 @@ namespace marklode {
 // not a cleared copy of twice its size.
 class ReadBuffer {
  public:
+  ReadBuffer() = default;
   explicit ReadBuffer(std::size_t n) { resize(n); }
   ~ReadBuffer() { std::free(data_); }
   ReadBuffer(const ReadBuffer&) = delete;
@@ -39,6 +41,10 @@ class ReadBuffer {
     if (!p) throw std::bad_alloc();
     data_ = static_cast<char*>(p);
     size_ = n;
+  }
+  void swap(ReadBuffer& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
   }
 
  private:
@@ -70,14 +76,24 @@ class BlockReader {
   // Shrinks a buffer that grew for a long record back to one block, once
   // what is left to read fits in one. No view into the data may be kept.
   void ReleaseRoom();
+  // Gives bytes taken over by the constructor below back.
+  void ReturnBytes(ReadBuffer& bytes) {
+    buf_.swap(bytes);
+    begin_ = end_ = 0;
+  }
 
  protected:
   BlockReader(ByteSource& src, ProgressSink* progress)
       : src_(src), progress_(progress), buf_(MARKLODE_READ_BLOCK + kPadding) {}
+  // Reads the first n bytes of bytes, taken over as they are (with kPadding
+  // more after them), and nothing else.
+  BlockReader(ReadBuffer& bytes, std::size_t n);
 
   // Moves the unread part to the front and reads more. False at the end of the
   // input, or when the progress sink cancelled the run (the data read stays).
   bool Fill();
+
+  static ByteSource& NoBytes();
 
   ByteSource& src_;
   ProgressSink* progress_;

@@ -44,6 +44,12 @@ GpxReader::GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* 
   KeepRoom(scratch_);
 }
 
+GpxReader::GpxReader(ReadBuffer& bytes, std::size_t n, bool keepCommentLineBreaks)
+    : BlockReader(bytes, n), joiner_(keepCommentLineBreaks ? "\n" : " - ") {
+  KeepRoom(raw_);
+  KeepRoom(scratch_);
+}
+
 bool GpxReader::Ensure(std::size_t k) {
   while (end_ - begin_ < k)
     if (!Fill()) return false;
@@ -100,6 +106,10 @@ bool GpxReader::Markup() {
   }
   bool wptStart = false;
   if (Boundary(s.size(), wptStart)) {
+    if (wptStart && consumed_ - (end_ - begin_) == stopAt_) {
+      stopped_ = true;
+      return Finish();
+    }
     const bool done = Finish();
     if (wptStart) {
       open_ = true;
@@ -379,7 +389,7 @@ bool GpxReader::FieldText() {
 }
 
 bool GpxReader::Step() {
-  while (begin_ < end_) {
+  while (begin_ < end_ && !stopped_) {
     if (skip_ != Skip::None) {
       if (skip_ == Skip::Pi) {
         SkipTo('?', 1);
@@ -409,7 +419,7 @@ bool GpxReader::Step() {
 bool GpxReader::Next(GpxWaypoint& wpt) {
   out_ = &wpt;
   for (;;) {
-    if (cancelled_) return false;
+    if (cancelled_ || stopped_) return false;
     if (begin_ == end_ && !Fill()) break;
     if (cancelled_) return false;
     if (Step()) return true;

@@ -45,8 +45,20 @@ struct GpxWaypoint {
 class GpxReader : private BlockReader {
  public:
   GpxReader(ByteSource& src, bool keepCommentLineBreaks, ProgressSink* progress = nullptr);
+  // Reads the first n bytes of bytes, taken over until ReturnBytes.
+  GpxReader(ReadBuffer& bytes, std::size_t n, bool keepCommentLineBreaks);
   bool Next(GpxWaypoint& wpt);
   using BlockReader::cancelled;
+  using BlockReader::ReturnBytes;
+  // Ends the input at offset stop, where a piece of the input is cut, if
+  // that is where a waypoint's start tag begins as the reader reads it: the
+  // waypoint open there ends, and Next yields nothing after it. stopped()
+  // tells whether it did; a reader that read past stop met the cut inside
+  // other markup or text, and its waypoints from there on are not the file's.
+  void StopAt(std::uint64_t stop) { stopAt_ = stop; }
+  // The bytes of the input before the source's first, for the progress told.
+  void StartAfter(std::uint64_t bytes) { consumed_ = bytes; }
+  bool stopped() const { return stopped_; }
   // Waypoints dropped so far for want of a name (none, or only blanks).
   std::int64_t nameless() const { return nameless_; }
 
@@ -93,6 +105,8 @@ class GpxReader : private BlockReader {
   GpxWaypoint cur_;
   std::int64_t nameless_ = 0;
   GpxWaypoint* out_ = nullptr;  // the caller's waypoint in Next, where a finished one goes
+  std::uint64_t stopAt_ = UINT64_MAX;
+  bool stopped_ = false;
 };
 
 // Decodes the five XML entities and numeric character references (to UTF-8);

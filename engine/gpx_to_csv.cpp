@@ -1,13 +1,25 @@
 #include "engine/gpx_to_csv.h"
 
+#include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "engine/byte_scan.h"
 #include "engine/gpx_reader.h"
 #include "engine/output_set.h"
 #include "engine/reports.h"
 #include "engine/templates.h"
+#include "services/os.h"
 #include "services/platform.h"
 #include "services/strings.h"
 #include "services/text_decoding.h"
@@ -163,6 +175,345 @@ class PoiRecordMaker {
   ByteBuffer record_;
 };
 
+// Where the records of the waypoints go, in input order: invalid coordinates
+// are told, a record is written to its file (the common one when file is
+// null), but never over the profile (when one is given).
+class RecordWriter {
+ public:
+  RecordWriter(MessageSink& messages, OutputSet& outputs, const std::string& commonFile,
+               const std::string* profile)
+      : messages_(messages), outputs_(outputs), commonFile_(commonFile) {
+    if (!profile) return;
+    // Each name the template gives is checked once against the profile.
+    outputs_.RefuseWhere([this, profile](const std::string& file) {
+      if (!SameFile(file, *profile)) return false;
+      ShowOutputRefused(messages_, file);
+      return true;
+    });
+  }
+
+  void Invalid(std::string_view name) { ShowInvalidCoordinates(messages_, name); }
+  void Record(const std::string* file, std::string_view record) {
+    if (outputs_.WriteRecord(file ? *file : commonFile_, record)) ++written_;
+  }
+  std::int64_t written() const { return written_; }
+
+ private:
+  MessageSink& messages_;
+  OutputSet& outputs_;
+  const std::string& commonFile_;
+  std::int64_t written_ = 0;
+};
+
+// The waypoints reader yields, through the filters, to sink. False when the
+// progress sink cancelled.
+template <class Sink>
+bool ConvertWaypoints(GpxReader& reader, PoiRecordMaker& maker, bool namedFiles,
+                      ProgressSink* progress, Sink& sink) {
+  GpxWaypoint w;
+  while (reader.Next(w)) {
+    if (progress && progress->Cancelled()) return false;
+    if (!maker.Passes(w)) continue;
+    if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
+      sink.Invalid(w.name);
+      continue;
+    }
+    maker.Take(w);
+    sink.Record(namedFiles ? &maker.FileName() : nullptr, maker.Record());
+  }
+  return true;
+}
+
+// What a piece of the input gave, kept for the calling thread to write and
+// tell in order: each entry is a record (after its file's name, with named
+// files) or the name of a waypoint with invalid coordinates.
+struct PieceRecords {
+  struct Entry {
+    std::size_t file, text;  // their lengths, one after the other in bytes
+    bool invalid;
+  };
+  std::string bytes;
+  std::vector<Entry> entries;
+
+  void Invalid(std::string_view name) {
+    bytes.append(name);
+    entries.push_back({0, name.size(), true});
+  }
+  void Record(const std::string* file, std::string_view record) {
+    if (file) bytes.append(*file);
+    bytes.append(record);
+    entries.push_back({file ? file->size() : 0, record.size(), false});
+  }
+};
+
+// A piece of the input. It ends where a waypoint's start tag seems to begin,
+// and holds a few bytes past that for the reader to look ahead; the next
+// piece starts there.
+struct Piece {
+  ReadBuffer bytes;
+  std::size_t size = 0;  // bytes read into it
+  std::size_t cut = 0;   // its own bytes; the rest are the next piece's
+  bool last = false;     // runs to the end of the input
+  bool alone = false;    // no cut found: one reader goes on from its start
+  // Set by the thread that read it.
+  bool done = false;
+  bool held = false;  // its reader stopped at the cut: the next piece starts in a known state
+  PieceRecords records;
+  std::int64_t nameless = 0;
+  std::exception_ptr error;
+};
+
+// Pieces read ahead, for each thread: a thread slowed by another program on
+// its processor leaves the others pieces to go on with.
+constexpr std::size_t kPiecesPerThread = 3;
+
+// More than the reader looks ahead from a "<".
+constexpr std::size_t kPieceLookahead = 16;
+
+bool IsTagEnd(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '>' || c == '/';
+}
+
+// The last "<wpt" start tag at or after low with kPieceLookahead bytes after
+// it, or 0.
+std::size_t FindCut(const char* p, std::size_t n, std::size_t low) {
+  if (n < low + kPieceLookahead) return 0;
+  for (std::size_t c = n - kPieceLookahead;; --c) {
+    if (p[c] == '<' && p[c + 1] == 'w' && p[c + 2] == 'p' && p[c + 3] == 't' && IsTagEnd(p[c + 4]))
+      return c;
+    if (c <= low) return 0;
+  }
+}
+
+// The bytes of the pieces not yet written, then the rest of the input.
+class ChainSource : public ByteSource {
+ public:
+  ChainSource(std::vector<std::string_view> parts, ByteSource& rest)
+      : parts_(std::move(parts)), rest_(rest) {}
+  std::size_t Read(char* buf, std::size_t cap) override {
+    for (; next_ < parts_.size(); ++next_) {
+      std::string_view& part = parts_[next_];
+      if (part.empty()) continue;
+      const std::size_t k = std::min(cap, part.size());
+      std::memcpy(buf, part.data(), k);
+      part.remove_prefix(k);
+      return k;
+    }
+    return rest_.Read(buf, cap);
+  }
+  std::uint64_t Size() const override { return rest_.Size(); }
+
+ private:
+  std::vector<std::string_view> parts_;
+  std::size_t next_ = 0;
+  ByteSource& rest_;
+};
+
+// Reads text in pieces that other threads convert, and writes their records
+// in input order; messages and progress stay on the calling thread. Where a
+// piece's reader did not stop at the cut (it fell inside a comment, CDATA or
+// other markup), or no cut is found, one reader goes on from the start of
+// that piece, whose state is known. False when cancelled.
+class PieceConverter {
+ public:
+  PieceConverter(const Request& request, std::string_view inputStem, std::string_view outDir,
+                 bool truncate, ProgressSink* progress, int threads, std::size_t pieceBytes)
+      : request_(request),
+        inputStem_(inputStem),
+        outDir_(outDir),
+        truncate_(truncate),
+        namedFiles_(!request.toPoi.fileName.empty()),
+        progress_(progress),
+        threads_(threads),
+        pieceBytes_(std::max<std::size_t>(pieceBytes, 2 * kPieceLookahead)) {}
+  ~PieceConverter() { StopThreads(); }
+
+  bool Run(DecodingSource& text, RecordWriter& writer) {
+    try {
+      for (int i = 0; i < threads_; ++i) threads_list_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // a process or memory limit: the threads there are do the work, or one reader alone
+    }
+    bool queuedAlone = threads_list_.empty(), first = true;
+    for (;;) {
+      while (!atEnd_ && !queuedAlone &&
+             pieces_.size() < kPiecesPerThread * static_cast<std::size_t>(threads_)) {
+        std::unique_ptr<Piece> piece = ReadPiece(text);
+        if (!piece) return false;  // cancelled
+        if (first && (text.utf16() || text.utf32() || text.unreadable()))
+          piece->alone = true;  // decoded text: one reader, as ever
+        first = false;
+        atEnd_ = piece->last;
+        queuedAlone = piece->alone;
+        if (!piece->alone) {
+          std::lock_guard lock(mutex_);
+          todo_.push_back(piece.get());
+        }
+        pieces_.push_back(std::move(piece));
+        work_.notify_one();
+      }
+      if (pieces_.empty()) {
+        if (atEnd_) return true;
+        break;  // no thread to convert pieces
+      }
+      Piece& front = *pieces_.front();
+      if (front.alone) break;
+      {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return front.done; });
+      }
+      if (front.error) std::rethrow_exception(front.error);
+      if (!front.held) break;
+      if (progress_ && progress_->Cancelled()) return false;  // asked at least once a piece
+      const char* p = front.records.bytes.data();
+      std::string file;
+      for (const PieceRecords::Entry& e : front.records.entries) {
+        if (progress_ && progress_->Cancelled()) return false;
+        if (e.invalid) {
+          writer.Invalid(std::string_view(p, e.text));
+        } else if (namedFiles_) {
+          file.assign(p, e.file);
+          writer.Record(&file, std::string_view(p + e.file, e.text));
+        } else {
+          writer.Record(nullptr, std::string_view(p, e.text));
+        }
+        p += e.file + e.text;
+      }
+      nameless_ += front.nameless;
+      pieces_.pop_front();
+    }
+    // One reader from the start of the first piece not written.
+    StopThreads();
+    std::vector<std::string_view> parts;
+    std::uint64_t ahead = carry_.size();
+    for (const auto& piece : pieces_) {
+      parts.emplace_back(piece->bytes.data(), piece->cut);
+      ahead += piece->cut;
+    }
+    parts.emplace_back(carry_);
+    ChainSource rest(std::move(parts), text);
+    GpxReader reader(rest, request_.keepCommentLineBreaks, progress_);
+    reader.StartAfter(read_ - ahead);
+    PoiRecordMaker maker(request_, inputStem_, outDir_, truncate_);
+    const bool finished = ConvertWaypoints(reader, maker, namedFiles_, progress_, writer);
+    nameless_ += reader.nameless();
+    return finished && !reader.cancelled();
+  }
+
+  std::int64_t nameless() const { return nameless_; }
+
+ private:
+  // The next piece of text, or null when the progress sink cancelled.
+  std::unique_ptr<Piece> ReadPiece(DecodingSource& text) {
+    auto piece = std::make_unique<Piece>();
+    std::size_t room = std::max(pieceBytes_, 2 * carry_.size());
+    piece->bytes.resize(room + BlockReader::kPadding);
+    char* buf = piece->bytes.data();
+    std::memcpy(buf, carry_.data(), carry_.size());
+    std::size_t n = carry_.size(), low = 1;
+    carry_.clear();
+    for (;;) {
+      bool end = false;
+      while (n < room) {
+        const std::size_t k =
+            text.Read(buf + n, std::min<std::size_t>(MARKLODE_READ_BLOCK, room - n));
+        if (k == 0) {
+          end = true;
+          break;
+        }
+        n += k;
+        read_ += k;
+        if (progress_ && !progress_->Update(read_, text.Size())) return nullptr;
+      }
+      piece->size = n;
+      if (end) {
+        piece->last = true;
+        piece->cut = n;
+        break;
+      }
+      if (const std::size_t c = FindCut(buf, n, low)) {
+        piece->cut = c;
+        carry_.assign(buf + c, n - c);
+        break;
+      }
+      // A waypoint longer than a piece, or none: the piece grows, up to a
+      // point, and then one reader goes on from its start.
+      if (n >= 4 * pieceBytes_) {
+        piece->alone = true;
+        piece->cut = n;
+        break;
+      }
+      low = n - kPieceLookahead + 1;
+      room = 2 * n;
+      piece->bytes.resize(room + BlockReader::kPadding);
+      buf = piece->bytes.data();
+    }
+    return piece;
+  }
+
+  void Work() {
+    PoiRecordMaker maker(request_, inputStem_, outDir_, truncate_);
+    for (;;) {
+      Piece* piece;
+      {
+        std::unique_lock lock(mutex_);
+        work_.wait(lock, [&] { return stop_ || !todo_.empty(); });
+        if (stop_) return;
+        piece = todo_.front();
+        todo_.pop_front();
+      }
+      try {
+        GpxReader reader(piece->bytes, piece->size, request_.keepCommentLineBreaks);
+        if (!piece->last) reader.StopAt(piece->cut);
+        ConvertWaypoints(reader, maker, namedFiles_, nullptr, piece->records);
+        piece->held = piece->last || reader.stopped();
+        piece->nameless = reader.nameless();
+        reader.ReturnBytes(piece->bytes);
+      } catch (...) {
+        piece->error = std::current_exception();
+      }
+      {
+        std::lock_guard lock(mutex_);
+        piece->done = true;
+      }
+      done_.notify_all();
+    }
+  }
+
+  void StopThreads() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : threads_list_) t.join();
+    threads_list_.clear();
+  }
+
+  const Request& request_;
+  const std::string_view inputStem_;
+  const std::string_view outDir_;
+  const bool truncate_;
+  const bool namedFiles_;
+  ProgressSink* const progress_;
+  const int threads_;
+  const std::size_t pieceBytes_;
+  std::deque<std::unique_ptr<Piece>> pieces_;  // read and not yet written, in input order
+  std::string carry_;                          // read past the last cut
+  std::uint64_t read_ = 0;
+  bool atEnd_ = false;
+  std::int64_t nameless_ = 0;
+  std::mutex mutex_;
+  std::condition_variable work_, done_;
+  std::deque<Piece*> todo_;  // pieces no thread has taken
+  bool stop_ = false;
+  std::vector<std::thread> threads_list_;
+};
+
+// The usual piece: large enough that handing pieces over costs nothing, small
+// enough that the few in flight stay well within the memory a run may take.
+constexpr std::size_t kPieceBytes = 512 << 10;
+
 }  // namespace
 
 RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunServices& services,
@@ -181,39 +532,31 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   if (!in.Open(item.path)) return RunStatus::Done;
 
   DecodingSource text(in);  // UTF-16 and UTF-32 become UTF-8; anything else passes as it is
-  GpxReader reader(text, request.keepCommentLineBreaks, progress);
-  PoiRecordMaker maker(request, inputStem, DirectoryPart(commonFile), truncate);
   OutputSet outputs(messages);
-  GpxWaypoint w;
-  std::int64_t written = 0;
   const bool namedFiles = !request.toPoi.fileName.empty();
-  if (namedFiles && !request.profile.empty()) {
-    // Each name the template gives is checked once against the profile.
-    outputs.RefuseWhere([&](const std::string& file) {
-      if (!SameFile(file, request.profile)) return false;
-      ShowOutputRefused(messages, file);
-      return true;
-    });
+  RecordWriter writer(messages, outputs, commonFile,
+                      namedFiles && !request.profile.empty() ? &request.profile : nullptr);
+
+  // A large input is read in pieces on two threads where two processors are
+  // there to run them; on one, the pieces would only cost.
+  const int threads =
+      services.gpxThreads > 0 ? services.gpxThreads : std::min(2, os::UsableCores());
+  const std::size_t pieceBytes = services.gpxPieceBytes > 0 ? services.gpxPieceBytes : kPieceBytes;
+  bool finished;
+  std::int64_t nameless;
+  if (threads > 1 && (in.Size() == 0 || in.Size() > pieceBytes)) {
+    PieceConverter pieces(request, inputStem, DirectoryPart(commonFile), truncate, progress,
+                          threads, pieceBytes);
+    finished = pieces.Run(text, writer);
+    nameless = pieces.nameless();
+  } else {
+    GpxReader reader(text, request.keepCommentLineBreaks, progress);
+    PoiRecordMaker maker(request, inputStem, DirectoryPart(commonFile), truncate);
+    finished = ConvertWaypoints(reader, maker, namedFiles, progress, writer) && !reader.cancelled();
+    nameless = reader.nameless();
   }
 
-  bool cancelled = false;
-  while (reader.Next(w)) {
-    if (progress && progress->Cancelled()) {
-      cancelled = true;
-      break;
-    }
-    if (!maker.Passes(w)) continue;
-    if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
-      ShowInvalidCoordinates(messages, w.name);
-      continue;
-    }
-    maker.Take(w);
-    const std::string* file = &commonFile;
-    if (namedFiles) file = &maker.FileName();
-    if (outputs.WriteRecord(*file, maker.Record())) ++written;
-  }
-
-  if (cancelled || reader.cancelled() || (progress && progress->Cancelled())) {
+  if (!finished || (progress && progress->Cancelled())) {
     outputs.DiscardAll();
     event.outcome = ItemOutcome::Cancelled;
     return RunStatus::Cancelled;
@@ -224,8 +567,8 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
     return RunStatus::Done;
   }
   // Nameless waypoints are no POIs, but the user is told how many there were.
-  if (reader.nameless() > 0) ShowNamelessSkipped(messages, reader.nameless());
-  written -= outputs.CommitAll();
+  if (nameless > 0) ShowNamelessSkipped(messages, nameless);
+  std::int64_t written = writer.written() - outputs.CommitAll();
   event.committed = outputs.committed();
   event.entries = static_cast<std::int32_t>(written);
   event.outcome = ItemOutcome::Converted;

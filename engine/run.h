@@ -21,6 +21,11 @@ struct RunServices {
   MessageSink& messages;
   SettingsStore& settings;
   ProgressSink* progress = nullptr;  // optional
+  // GPX to POI-CSV reads a large input in pieces of about gpxPieceBytes on
+  // gpxThreads threads; 0 for either: as the processors allow. Tests set
+  // small pieces to cut small inputs everywhere.
+  int gpxThreads = 0;
+  std::size_t gpxPieceBytes = 0;
 };
 
 // How a run ended. Stopped: a stop message was shown (the command line ends).

@@ -219,5 +219,8 @@ bool LocalSocketAnswers(const std::string& path, bool abstract);
 Error ReplaceProcess(const std::string& path, const std::vector<std::string>& args);
 #endif
 
+// The processors this process may run on (its affinity mask), at least 1.
+int UsableCores();
+
 }  // namespace os
 }  // namespace marklode

@@ -675,6 +675,14 @@ void MarkRunning() {
   ::CreateMutexW(nullptr, FALSE, Wide(kRunningMark).c_str());
 }
 
+int UsableCores() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
+  int n = 0;
+  for (; process; process &= process - 1) ++n;
+  return std::max(1, n);
+}
+
 }  // namespace os
 
 }  // namespace marklode
