@@ -6,7 +6,6 @@
 #include <cstring>
 #include <deque>
 #include <exception>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
