@@ -84,7 +84,7 @@ in="$data/bench-$size.gpx"
 csv="$data/bench-$size.CSV"
 gpx_back="$data/bench-$size.GPX"
 
-calc() { awk "BEGIN { print $1 }"; }
+calc() { awk "BEGIN { print ($1) }"; }
 
 # check LABEL VALUE OP LIMIT UNIT: prints a ratio or size beside its target,
 # and remembers a target missed; the script fails at the end if any was.

@@ -29,12 +29,12 @@ OutputSet::OutputSet(MessageSink& sink, OutputKeys::FolderRule ignoresCase, std:
       bufferBytes_(kFullBuffer) {}
 
 // Shrinks every output's buffer when the number of outputs reaches a power of
-// two, so that the budget holds however many there are, at a cost linear in
-// their number.
+// two, to its share among twice as many: the budget holds until the next
+// power of two, at a cost linear in their number.
 void OutputSet::ShareBuffers() {
   const std::size_t n = entries_.size();
   if (n < 2 || (n & (n - 1)) != 0) return;
-  const std::size_t share = std::clamp(kBufferBudget / n, kLeastBuffer, kFullBuffer);
+  const std::size_t share = std::clamp(kBufferBudget / (2 * n), kLeastBuffer, kFullBuffer);
   if (share == bufferBytes_) return;
   bufferBytes_ = share;
   for (auto& [name, e] : entries_) e.file->LimitBuffer(share);
