@@ -260,6 +260,18 @@ struct Piece {
   PieceRecords records;
   std::int64_t nameless = 0;
   std::exception_ptr error;
+
+  // Made ready for the next piece, keeping its room: pieces come and go by
+  // the hundred, and a heap that hands large blocks back to the system each
+  // time (Windows') would fault every page of each one in again.
+  void Reuse() {
+    size = cut = 0;
+    last = alone = done = held = false;
+    records.bytes.clear();
+    records.entries.clear();
+    nameless = 0;
+    error = nullptr;
+  }
 };
 
 // Pieces read ahead, for each thread: a thread slowed by another program on
@@ -379,6 +391,7 @@ class PieceConverter {
         p += e.file + e.text;
       }
       nameless_ += front.nameless;
+      spare_.push_back(std::move(pieces_.front()));
       pieces_.pop_front();
     }
     // One reader from the start of the first piece not written.
@@ -404,9 +417,17 @@ class PieceConverter {
  private:
   // The next piece of text, or null when the progress sink cancelled.
   std::unique_ptr<Piece> ReadPiece(DecodingSource& text) {
-    auto piece = std::make_unique<Piece>();
+    std::unique_ptr<Piece> piece;
+    if (spare_.empty()) {
+      piece = std::make_unique<Piece>();
+    } else {
+      piece = std::move(spare_.back());
+      spare_.pop_back();
+      piece->Reuse();
+    }
     std::size_t room = std::max(pieceBytes_, 2 * carry_.size());
-    piece->bytes.resize(room + BlockReader::kPadding);
+    if (piece->bytes.size() != room + BlockReader::kPadding)
+      piece->bytes.resize(room + BlockReader::kPadding);
     char* buf = piece->bytes.data();
     std::memcpy(buf, carry_.data(), carry_.size());
     std::size_t n = carry_.size(), low = 1;
@@ -498,6 +519,7 @@ class PieceConverter {
   const int threads_;
   const std::size_t pieceBytes_;
   std::deque<std::unique_ptr<Piece>> pieces_;  // read and not yet written, in input order
+  std::vector<std::unique_ptr<Piece>> spare_;  // written, to be read into again
   std::string carry_;                          // read past the last cut
   std::uint64_t read_ = 0;
   bool atEnd_ = false;
