@@ -533,7 +533,7 @@ class PieceConverter {
 
 // The usual piece: large enough that handing pieces over costs nothing, small
 // enough that the few in flight stay well within the memory a run may take.
-constexpr std::size_t kPieceBytes = 512 << 10;
+constexpr std::size_t kPieceBytes = 256 << 10;
 
 }  // namespace
 
