@@ -184,6 +184,9 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   GpxReader reader(text, request.keepCommentLineBreaks, progress);
   PoiRecordMaker maker(request, inputStem, DirectoryPart(commonFile), truncate);
   OutputSet outputs(messages);
+  if (services.check) outputs.WriteNothing();
+  FileReport& report = event.files.emplace_back();
+  report.file = item.input;
   GpxWaypoint w;
   std::int64_t written = 0;
   const bool namedFiles = !request.toPoi.fileName.empty();
@@ -202,11 +205,20 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
       cancelled = true;
       break;
     }
-    if (!maker.Passes(w)) continue;
-    if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
-      ShowInvalidCoordinates(messages, w.name);
+    ++report.read;
+    if (!maker.Passes(w)) {
+      report.Skip(SkipReason::Filtered);
       continue;
     }
+    if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
+      ShowInvalidCoordinates(messages, w.name);
+      report.Skip(SkipReason::NoCoordinates);
+      continue;
+    }
+    NoteCoordinates(report, w.lat, w.lon);
+    if (truncate && w.name.size() > kPoiNameChars &&
+        FirstChars(w.name, kPoiNameChars).size() < w.name.size())
+      report.Renamed(NameChange::Cut);
     maker.Take(w);
     const std::string* file = &commonFile;
     if (namedFiles) file = &maker.FileName();
@@ -225,9 +237,11 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   }
   // Nameless waypoints are no POIs, but the user is told how many there were.
   if (reader.nameless() > 0) ShowNamelessSkipped(messages, reader.nameless());
+  report.SkipMany(SkipReason::NoName, reader.nameless());
   written -= outputs.CommitAll();
   event.committed = outputs.committed();
   event.entries = static_cast<std::int32_t>(written);
+  report.written = written;
   event.outcome = ItemOutcome::Converted;
   return RunStatus::Done;
 }
