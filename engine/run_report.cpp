@@ -247,6 +247,8 @@ std::string ReportText(const RunResult& result, bool check) {
       for (ReportHint h : f.Hints()) out += head + "hint: " + std::string(HintText(h)) + "\n";
     });
   }
+  if (result.itemsNotStarted > 0)
+    out += std::to_string(result.itemsNotStarted) + " more not read: the run had ended\n";
   return out;
 }
 
@@ -256,7 +258,8 @@ std::string ReportJson(const RunResult& result, bool check) {
   j += ",\"status\":\"";
   j += StatusKey(result.status);
   j += "\",\"entries\":" + std::to_string(result.entries) +
-       ",\"outputs\":" + std::to_string(result.outputsCommitted) + ",\"files\":[";
+       ",\"outputs\":" + std::to_string(result.outputsCommitted) +
+       ",\"not-started\":" + std::to_string(result.itemsNotStarted) + ",\"files\":[";
   bool first = true;
   for (const ItemEvent& event : result.events) {
     ForEachFile(event, [&](const FileReport& f) {

@@ -400,6 +400,25 @@ TEST(RunReport, JsonCountsEachReasonPerFile) {
   }
 }
 
+// A list that stops at a missing item tells what each item before it did,
+// the item it stopped at, and how many it never read.
+TEST(RunReport, AStoppedListTellsWhereItStopped) {
+  test::TempDir dir;
+  WriteFile(dir / "a.csv", "1,2,\"A\"\r\n");
+  WriteFile(dir / "b.csv", "1,2,\"B\"\r\n");
+  const Ran r = RunIn(dir, {"--report=json", "a.csv;gone.csv;b.csv"});
+  EXPECT_EQ(r.status, 1);
+  const Json doc = JsonParser(r.out).Document();
+  EXPECT_EQ(doc["status"].str(), "stopped");
+  EXPECT_EQ(doc["not-started"].num(), 1);
+  ASSERT_EQ(doc["files"].size(), 2u);
+  EXPECT_EQ(doc["files"][0]["outcome"].str(), "converted");
+  EXPECT_EQ(doc["files"][0]["written"].num(), 1);
+  EXPECT_TRUE(doc["files"][1]["input"].str().ends_with("gone.csv"));
+  EXPECT_EQ(doc["files"][1]["outcome"].str(), "stopped");
+  EXPECT_EQ(doc["files"][1]["read"].num(), 0);
+}
+
 // A check reads and counts as a run does, and leaves the folder as it was:
 // no output, no temporary, not even where the run would replace a file. It
 // stops where the run stops, with the same word.
