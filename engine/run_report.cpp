@@ -121,22 +121,31 @@ std::int64_t FileReport::SkippedTotal() const {
 
 std::vector<ReportHint> FileReport::Hints() const {
   std::vector<ReportHint> hints;
-  if (latitudesBeyond90 > 0 && longitudesBeyond90 == 0)
-    hints.push_back(ReportHint::SwappedCoordinates);
-  if (points > 0 && atZero == points) hints.push_back(ReportHint::AllZero);
+  if (latitudesBeyond90 > 0 && !longitudeBeyond90) hints.push_back(ReportHint::SwappedCoordinates);
+  if (anyPoint && !awayFromZero) hints.push_back(ReportHint::AllZero);
   return hints;
 }
 
-void NoteCoordinates(FileReport& report, std::string_view lat, std::string_view lon) {
-  const Degrees x = ReadDegrees(lon), y = ReadDegrees(lat);
-  ++report.points;
-  if (Beyond(x, 90)) ++report.longitudesBeyond90;
-  if (x.whole == 0 && !x.fraction && y.whole == 0 && !y.fraction) ++report.atZero;
+bool IsZeroDegrees(std::string_view text) {
+  const Degrees d = ReadDegrees(text);
+  return d.whole == 0 && !d.fraction;
+}
+
+bool IsBeyond90(std::string_view t) {
+  // Most longitudes tell by their whole part alone: read no further.
+  std::size_t i = 0;
+  while (i < t.size() && (t[i] == ' ' || t[i] == '-' || t[i] == '+')) ++i;
+  std::size_t digits = 0;
+  while (i + digits < t.size() && t[i + digits] >= '0' && t[i + digits] <= '9') ++digits;
+  if (digits < 2) return false;
+  if (digits > 2) return Beyond(ReadDegrees(t), 90);  // seldom: a flag is set, or "090"
+  const int whole = (t[i] - '0') * 10 + (t[i + 1] - '0');
+  return whole > 90 || (whole == 90 && Beyond(ReadDegrees(t), 90));
 }
 
 void NoteRefusedCoordinates(FileReport& report, std::string_view lat, std::string_view lon) {
   const Degrees x = ReadDegrees(lon), y = ReadDegrees(lat);
-  if (x.number && Beyond(x, 90)) ++report.longitudesBeyond90;
+  if (x.number && Beyond(x, 90)) report.longitudeBeyond90 = true;
   if (y.number && Beyond(y, 90) && !Beyond(y, 180)) ++report.latitudesBeyond90;
 }
 

@@ -52,11 +52,13 @@ struct FileReport {
   std::array<Skips, kSkipReasons> skipped{};
   std::array<std::int64_t, kNameChanges> names{};
 
-  // Evidence for the hints: seen while converting, cheap to keep.
-  std::int64_t longitudesBeyond90 = 0;  // longitudes read outside -90..90
-  std::int64_t latitudesBeyond90 = 0;   // "latitudes" outside -90..90 but within -180..180
-  std::int64_t atZero = 0;              // points at 0,0
-  std::int64_t points = 0;              // points with coordinates in range
+  // Evidence for the hints, seen while converting. Each flag, once set,
+  // stops its check: most files settle both after their first points.
+  bool anyPoint = false;           // a point with coordinates in range
+  bool awayFromZero = false;       // one of them not at 0,0
+  bool longitudeBeyond90 = false;  // a longitude outside -90..90
+  std::int64_t latitudesBeyond90 =
+      0;  // refused "latitudes" beyond 90 that would pass as longitudes
 
   // line: where the record begins, 0 when not known.
   void Skip(SkipReason reason, std::int64_t line = 0) {
@@ -77,9 +79,18 @@ struct FileReport {
   std::vector<ReportHint> Hints() const;
 };
 
-// Notes a point's coordinate texts (plain decimal numbers, as written) for the
-// hints: cheap enough for every record.
-void NoteCoordinates(FileReport& report, std::string_view lat, std::string_view lon);
+// Whether a coordinate's text (a decimal number that passed its check) is 0,
+// or lies beyond 90 either way.
+bool IsZeroDegrees(std::string_view text);
+bool IsBeyond90(std::string_view text);
+
+// Notes a point's coordinate texts (numbers that passed their check) for the
+// hints: after the first points of most files, two tests of a flag.
+inline void NoteCoordinates(FileReport& report, std::string_view lat, std::string_view lon) {
+  report.anyPoint = true;
+  if (!report.awayFromZero) report.awayFromZero = !IsZeroDegrees(lat) || !IsZeroDegrees(lon);
+  if (!report.longitudeBeyond90) report.longitudeBeyond90 = IsBeyond90(lon);
+}
 // The same for a record whose coordinates were refused: a "latitude" between
 // 90 and 180 that would pass as a longitude.
 void NoteRefusedCoordinates(FileReport& report, std::string_view lat, std::string_view lon);

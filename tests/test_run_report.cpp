@@ -213,6 +213,24 @@ TEST(RunReport, JsonStringsEscapeWhatJsonCannotHoldAndMarkBytesThatAreNoUtf8) {
   }
 }
 
+// The hints look at coordinates that passed their check, as written.
+TEST(RunReport, CoordinateTextsForTheHints) {
+  struct Case {
+    const char* text;
+    bool zero, beyond90;
+  } cases[] = {
+      {"0", true, false},       {"-0.000", true, false},  {"0.0001", false, false},
+      {"5.25", false, false},   {"-89.9", false, false},  {"90", false, false},
+      {"90.000", false, false}, {"90.0001", false, true}, {"-91", false, true},
+      {"180", false, true},     {"090.5", false, true},   {"012", false, false},
+      {" 100 ", false, true},   {"+95.5", false, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsZeroDegrees(c.text), c.zero) << c.text;
+    EXPECT_EQ(IsBeyond90(c.text), c.beyond90) << c.text;
+  }
+}
+
 TEST(RunReport, LongOptionsComeAmongTheSwitchesBeforeTheFile) {
   struct Case {
     std::vector<std::string> args;
