@@ -72,6 +72,16 @@ ExitStatus RunFromCommandLine(const CommandLine& cmd, SettingsStore& settings,
   RunServices services{messages, settings, &progress};
   RunResult result;
   const ExitStatus status = RunCommandLine(cmd, services, &result);
+  // The report comes after the run's own messages: text on stderr, where they
+  // went, and JSON alone on stdout for scripts.
+  if (const std::string report = CommandLineReport(cmd, result); !report.empty()) {
+    if (cmd.report == ReportForm::Json) {
+      std::fwrite(report.data(), 1, report.size(), stdout);
+      std::fflush(stdout);
+    } else {
+      WriteStderr(report);
+    }
+  }
   if (Interrupted()) {
     // The converter has removed its unfinished outputs by now; those of the
     // list items before it stand.

@@ -68,6 +68,8 @@ constexpr const char* kUsage =
     "  marklode-cli \"DIR\\a.csv;b.csv\"  each listed POI-CSV file to its own GPX\n"
     "  marklode-cli /p PROFILE.zvp     run a conversion profile (either direction)\n"
     "  marklode-cli --help | -h | /? | --version\n"
+    "  --report, --report=json, --check: before the file (or /r, /p), they print what\n"
+    "  was read, written and skipped on stderr (JSON: on stdout); --check writes nothing.\n"
     "\n"
     "Exit status: 0 done; 1 stopped on an error (such as a missing input);\n"
     "2 done, but a file could not be read or written or a record was skipped;\n"
@@ -87,6 +89,10 @@ constexpr const char* kUsage =
 // doc-example for "marklode --help | -h | /? | --version": marklode /? => 0: nothing
 // doc-example for "marklode --help | -h | /? | --version": marklode --version => 0: nothing
 // doc-example for "marklode FILE /r": marklode trip.gpx /r => 1: nothing
+// doc-example for "marklode --report FILE": marklode --report trip.gpx => 0: trip.CSV
+// doc-example for "marklode --report=json /r FILE": marklode --report=json /r points => 0: points.GPX
+// doc-example for "marklode --check /p PROFILE.zvp": marklode --check /p tour.zvp => 0: nothing
+// doc-example for "marklode --check 'DIR/a.csv;b.csv'": marklode --check 'data/a.csv;b.csv' => 0: nothing
 // clang-format on
 constexpr const char* kUsage =
     "Usage:\n"
@@ -97,7 +103,13 @@ constexpr const char* kUsage =
     "  marklode 'DIR/a.csv;b.csv'    each listed POI-CSV file to its own GPX (quote the list)\n"
     "  marklode /p PROFILE.zvp       run a conversion profile (either direction)\n"
     "  marklode --help | -h | /? | --version\n"
-    "Switches come first: marklode FILE /r stops with status 1.\n"
+    "  marklode --report FILE        then print on stderr, per input file, what was\n"
+    "                                read, written and skipped, and why\n"
+    "  marklode --report=json /r FILE  the same as one JSON document on stdout\n"
+    "  marklode --check /p PROFILE.zvp  read and count as a run would, write nothing\n"
+    "  marklode --check 'DIR/a.csv;b.csv'  (--check prints the report too)\n"
+    "Switches come first: marklode FILE /r stops with status 1. --report,\n"
+    "--report=json and --check go before the file, before or after /r and /p.\n"
     "\n"
     "Exit status: 0 done; 1 stopped on an error (such as a missing input or a\n"
     "switch after the file); 2 done, but a file could not be read or written,\n"

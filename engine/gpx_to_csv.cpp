@@ -17,6 +17,7 @@
 #include "engine/gpx_reader.h"
 #include "engine/output_set.h"
 #include "engine/reports.h"
+#include "engine/run_report.h"
 #include "engine/templates.h"
 #include "services/os.h"
 #include "services/platform.h"
@@ -207,16 +208,25 @@ class RecordWriter {
 // The waypoints reader yields, through the filters, to sink. False when the
 // progress sink cancelled.
 template <class Sink>
-bool ConvertWaypoints(GpxReader& reader, PoiRecordMaker& maker, bool namedFiles,
-                      ProgressSink* progress, Sink& sink) {
+bool ConvertWaypoints(GpxReader& reader, PoiRecordMaker& maker, bool namedFiles, bool truncate,
+                      ProgressSink* progress, Sink& sink, FileReport& report) {
   GpxWaypoint w;
   while (reader.Next(w)) {
     if (progress && progress->Cancelled()) return false;
-    if (!maker.Passes(w)) continue;
-    if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
-      sink.Invalid(w.name);
+    ++report.read;
+    if (!maker.Passes(w)) {
+      report.Skip(SkipReason::Filtered);
       continue;
     }
+    if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
+      sink.Invalid(w.name);
+      report.Skip(SkipReason::NoCoordinates);
+      continue;
+    }
+    NoteCoordinates(report, w.lat, w.lon);
+    if (truncate && w.name.size() > kPoiNameChars &&
+        FirstChars(w.name, kPoiNameChars).size() < w.name.size())
+      report.Renamed(NameChange::Cut);
     maker.Take(w);
     sink.Record(namedFiles ? &maker.FileName() : nullptr, maker.Record());
   }
@@ -258,6 +268,7 @@ struct Piece {
   bool done = false;
   bool held = false;  // its reader stopped at the cut: the next piece starts in a known state
   PieceRecords records;
+  FileReport counts;  // added to the file's report when the piece is written
   std::int64_t nameless = 0;
   std::exception_ptr error;
 
@@ -269,6 +280,7 @@ struct Piece {
     last = alone = done = held = false;
     records.bytes.clear();
     records.entries.clear();
+    counts = FileReport();
     nameless = 0;
     error = nullptr;
   }
@@ -339,7 +351,7 @@ class PieceConverter {
         pieceBytes_(std::max<std::size_t>(pieceBytes, 2 * kPieceLookahead)) {}
   ~PieceConverter() { StopThreads(); }
 
-  bool Run(DecodingSource& text, RecordWriter& writer) {
+  bool Run(DecodingSource& text, RecordWriter& writer, FileReport& report) {
     try {
       for (int i = 0; i < threads_; ++i) threads_list_.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
@@ -391,6 +403,7 @@ class PieceConverter {
         p += e.file + e.text;
       }
       nameless_ += front.nameless;
+      report.Add(front.counts);
       spare_.push_back(std::move(pieces_.front()));
       pieces_.pop_front();
     }
@@ -407,7 +420,8 @@ class PieceConverter {
     GpxReader reader(rest, request_.keepCommentLineBreaks, progress_);
     reader.StartAfter(read_ - ahead);
     PoiRecordMaker maker(request_, inputStem_, outDir_, truncate_);
-    const bool finished = ConvertWaypoints(reader, maker, namedFiles_, progress_, writer);
+    const bool finished =
+        ConvertWaypoints(reader, maker, namedFiles_, truncate_, progress_, writer, report);
     nameless_ += reader.nameless();
     return finished && !reader.cancelled();
   }
@@ -485,7 +499,8 @@ class PieceConverter {
       try {
         GpxReader reader(piece->bytes, piece->size, request_.keepCommentLineBreaks);
         if (!piece->last) reader.StopAt(piece->cut);
-        ConvertWaypoints(reader, maker, namedFiles_, nullptr, piece->records);
+        ConvertWaypoints(reader, maker, namedFiles_, truncate_, nullptr, piece->records,
+                         piece->counts);
         piece->held = piece->last || reader.stopped();
         piece->nameless = reader.nameless();
         reader.ReturnBytes(piece->bytes);
@@ -554,6 +569,9 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
 
   DecodingSource text(in);  // UTF-16 and UTF-32 become UTF-8; anything else passes as it is
   OutputSet outputs(messages);
+  if (services.check) outputs.WriteNothing();
+  FileReport& report = event.files.emplace_back();
+  report.file = item.input;
   const bool namedFiles = !request.toPoi.fileName.empty();
   RecordWriter writer(messages, outputs, commonFile,
                       namedFiles && !request.profile.empty() ? &request.profile : nullptr);
@@ -568,12 +586,13 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   if (threads > 1 && (in.Size() == 0 || in.Size() > pieceBytes)) {
     PieceConverter pieces(request, inputStem, DirectoryPart(commonFile), truncate, progress,
                           threads, pieceBytes);
-    finished = pieces.Run(text, writer);
+    finished = pieces.Run(text, writer, report);
     nameless = pieces.nameless();
   } else {
     GpxReader reader(text, request.keepCommentLineBreaks, progress);
     PoiRecordMaker maker(request, inputStem, DirectoryPart(commonFile), truncate);
-    finished = ConvertWaypoints(reader, maker, namedFiles, progress, writer) && !reader.cancelled();
+    finished = ConvertWaypoints(reader, maker, namedFiles, truncate, progress, writer, report) &&
+               !reader.cancelled();
     nameless = reader.nameless();
   }
 
@@ -589,9 +608,11 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   }
   // Nameless waypoints are no POIs, but the user is told how many there were.
   if (nameless > 0) ShowNamelessSkipped(messages, nameless);
+  report.SkipMany(SkipReason::NoName, nameless);
   std::int64_t written = writer.written() - outputs.CommitAll();
   event.committed = outputs.committed();
   event.entries = static_cast<std::int32_t>(written);
+  report.written = written;
   event.outcome = ItemOutcome::Converted;
   return RunStatus::Done;
 }

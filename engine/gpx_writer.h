@@ -52,6 +52,8 @@ class GpxWriter {
   bool Finish();
 
   std::int32_t count() const { return count_; }
+  // Names that a number made unique.
+  std::int64_t renamed() const { return renamed_; }
   // A system error (os::Error) when the route text could not be read back from its
   // scratch file (the output is then incomplete), else 0.
   int scratchError() const { return scratchError_; }
@@ -78,6 +80,7 @@ class GpxWriter {
   bool failed_ = false;  // the output took no more
   bool inRoute_ = false;
   std::int32_t count_ = 0;
+  std::int64_t renamed_ = 0;
   NameSet used_;
   std::unordered_map<std::string, std::size_t> nextSuffix_;
   std::string candidate_;

@@ -69,6 +69,7 @@ bool OutputSet::OpenEntry(Entry& e) {
 }
 
 bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
+  if (writeNothing_) return TakeUnwritten(name);
   Entry* e = last_;
   if (!e || e->file->target() != name) {
     // Records that take turns among many outputs find theirs by a hash of
@@ -100,6 +101,12 @@ bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
 }
 
 std::int64_t OutputSet::CommitAll() {
+  if (writeNothing_) {
+    committed_ += static_cast<std::int32_t>(unwrittenKeys_.size());
+    unwritten_.clear();
+    unwrittenKeys_.clear();
+    return 0;
+  }
   std::int64_t lost = 0;
   for (auto& [name, e] : entries_) {
     if (!e.file->started()) continue;  // nothing was written: no file is touched
@@ -116,7 +123,18 @@ std::int64_t OutputSet::CommitAll() {
   return lost;
 }
 
+bool OutputSet::TakeUnwritten(const std::string& name) {
+  auto [found, isNew] = unwritten_.try_emplace(name, true);
+  if (isNew) {
+    found->second = !(refuse_ && refuse_(name));
+    if (found->second) unwrittenKeys_.insert(keys_.Of(name));
+  }
+  return found->second;
+}
+
 void OutputSet::DiscardAll() {
+  unwritten_.clear();
+  unwrittenKeys_.clear();
   for (auto& [name, e] : entries_) e.file->Discard();
   entries_.clear();
   byName_.clear();

@@ -14,6 +14,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,6 +49,10 @@ class OutputSet {
   // Outputs that CommitAll put in place.
   std::int32_t committed() const { return committed_; }
 
+  // For a check: records are taken and counted, refusals told, but no file
+  // is created; CommitAll counts the outputs that would have been put in place.
+  void WriteNothing() { writeNothing_ = true; }
+
  private:
   struct Entry {
     std::unique_ptr<OutputFile> file;
@@ -69,6 +74,11 @@ class OutputSet {
   std::list<Entry*> open_;  // the open outputs, least recently used first
   Entry* last_ = nullptr;
   std::int32_t committed_ = 0;
+
+  bool TakeUnwritten(const std::string& name);
+  bool writeNothing_ = false;
+  std::unordered_map<std::string, bool> unwritten_;  // by name: taken (not refused)
+  std::set<std::string, std::less<>> unwrittenKeys_;
 };
 
 }  // namespace marklode

@@ -99,6 +99,7 @@ void PoiReader::RunOnWarning(std::size_t line, std::string_view fileName) {
               "Unpaired double quote in line " + std::to_string(line) +
                   "; its field runs on over the lines after it",
               fileName);
+  report_->Skip(SkipReason::UnpairedQuote, static_cast<std::int64_t>(line));
 }
 
 // A CR ends a record even inside quotes: the rest of the field is read as a
@@ -109,13 +110,17 @@ void PoiReader::CrInQuotesWarning(std::size_t line, std::string_view fileName) {
                   " ends inside a double-quoted field; the record ends there and the "
                   "next line is read as a record of its own",
               fileName);
+  report_->Skip(SkipReason::UnpairedQuote, static_cast<std::int64_t>(line));
 }
 
 void PoiReader::Record() {
   if (fields_.count >= 3) {
+    ++report_->read;
     ReadPoint();
   } else if (fields_.count == 1) {
     RouteLine(Unquoted(0, routeQ_));
+  } else {
+    report_->SkipMany(SkipReason::FewFields, 1);
   }
 }
 
@@ -148,6 +153,8 @@ void PoiReader::ReadPoint() {
       --cut;
     ShowInvalidCoordinates(messages_,
                            CleanCsvField(raw.substr(0, cut)) + (cut < raw.size() ? "..." : ""));
+    report_->Skip(SkipReason::NoCoordinates);
+    NoteRefusedCoordinates(*report_, latText, lonText);
     return;
   }
   const bool hasComment = fields_.count >= 4;
@@ -156,6 +163,9 @@ void PoiReader::ReadPoint() {
       rawName,
       reading_->WithPadding(rawName, [](auto t) { return NeedsCleaning(t, false, false); }), false,
       false, nameC_);
+  if (name.data() != rawName.data()) report_->Renamed(NameChange::Replaced);
+  NoteCoordinates(*report_, lat, lon);
+  ++report_->written;  // until the output fails
   std::string_view comment, speed, category, symbol;
   bool commentDashes = false;  // the comment is cleaned as it is appended
   if (std::size_t at = name.find('@'); at != std::string_view::npos) {
@@ -224,6 +234,8 @@ void PoiReader::RouteLine(std::string_view v) {
   } else if (IEquals(v, "[end-route]")) {
     Batch::Item& item = batch_.Add(Batch::Item::kRouteEnd);
     item.ends[0] = batch_.text.size();
+  } else {
+    report_->SkipMany(SkipReason::FewFields, 1);
   }
 }
 

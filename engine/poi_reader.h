@@ -12,6 +12,7 @@
 #include "engine/poi_to_gpx.h"
 #include "engine/progress.h"
 #include "engine/record_handoff.h"
+#include "engine/run_report.h"
 #include "services/text_files.h"
 
 namespace marklode {
@@ -45,6 +46,8 @@ class PoiReader {
   // Gives away what is left; false when the writing side stopped.
   bool Finish() { return batch_.items.empty() || HandOffBatch(); }
   bool cancelled() const { return cancelled_; }
+  // Where the file read next is counted.
+  void ReportTo(FileReport& report) { report_ = &report; }
 
  private:
   bool HandOffBatch();
@@ -57,6 +60,8 @@ class PoiReader {
   void ReleaseRoom();
 
   MessageSink& messages_;
+  FileReport unreported_;
+  FileReport* report_ = &unreported_;
   const PoiTemplate commentT_, nameT_, categoryT_, iconT_;
   HandOff handOff_;
   bool anyTemplate_;

@@ -41,17 +41,29 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
   const std::string& outputName = item.output;
   std::uint64_t inputBytes = 0;
   for (const std::string& name : item.files) inputBytes += FileSize(dir + name);
-  OutputFile output(messages, outputName);
-  // A point's GPX takes about nine times its line of POI-CSV.
-  ChunkSink* chunks = output.Chunks(inputBytes * 9);
-  if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
+  // A check creates no output, not even its temporary: the text is counted
+  // and dropped.
+  std::optional<OutputFile> output;
+  ChunkSink* chunks = nullptr;
+  if (!services.check) {
+    output.emplace(messages, outputName);
+    // A point's GPX takes about nine times its line of POI-CSV.
+    chunks = output->Chunks(inputBytes * 9);
+    if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
+  }
+  const auto drop = [](ByteBuffer& text) {
+    text.clear();
+    return true;
+  };
 
   // Reading here, writing on a thread of its own (or here too, where the
   // system gives no thread): messages and progress stay on this thread.
   // Routes that wait for the end wait in the output's folder past a bound,
   // where the output itself needs the room anyway.
-  GpxWriter writer([chunks](ByteBuffer& text) { return chunks->Submit(text); },
-                   RouteSpill{true, std::string(DirectoryPart(outputName))});
+  GpxWriter writer(
+      chunks ? GpxWriter::Flush([chunks](ByteBuffer& text) { return chunks->Submit(text); })
+             : GpxWriter::Flush(drop),
+      RouteSpill{chunks != nullptr, std::string(DirectoryPart(outputName))});
   writer.ExpectInput(inputBytes);
   std::optional<WriterThread> writing(std::in_place, writer);
   const PoiTemplates templates{request.toGpx.comment, request.toGpx.name, request.toGpx.category,
@@ -61,6 +73,9 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
   bool inputFailed = false;  // an input that could not be read leaves the output as it was
   for (const std::string& name : item.files) {
     const std::string path = dir + name;
+    FileReport& report = event.files.emplace_back();
+    report.file = path;
+    reader.ReportTo(report);
     InputFile in(messages);
     if (!in.Open(path)) {
       inputFailed = true;
@@ -74,32 +89,43 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
     if (text.unreadable()) ShowUnreadableEncoding(messages, path);
     if (in.failed() || text.unreadable()) inputFailed = true;
   }
+  // Until the output is in place, nothing was written.
+  const auto unwritten = [&] {
+    for (FileReport& f : event.files) f.written = 0;
+  };
   if (reader.cancelled()) {
     writing.reset();
-    output.Discard();
+    if (output) output->Discard();
+    unwritten();
     event.outcome = ItemOutcome::Cancelled;
     return RunStatus::Cancelled;
   }
   if (inputFailed) {
     writing.reset();
-    output.Discard();
+    if (output) output->Discard();
+    unwritten();
     return RunStatus::Done;
   }
   bool written = writerGoesOn && reader.Finish();
   written = writing->Finish() && written;  // joins always; throws what the writer threw
   writing.reset();
-  if (const int err = writer.scratchError()) output.GiveUp(err);  // the routes are not whole
+  if (const int err = writer.scratchError(); err && output)
+    output->GiveUp(err);                    // the routes are not whole
   if (progress && progress->Cancelled()) {  // a cancel that came after the last record
-    output.Discard();
+    if (output) output->Discard();
+    unwritten();
     event.outcome = ItemOutcome::Cancelled;
     return RunStatus::Cancelled;
   }
   // A failed output is reported here, once, and its temporary removed.
-  if (output.Commit()) {
+  if (!output || output->Commit()) {
     event.committed = 1;
     event.outcome = ItemOutcome::Converted;
     if (written) event.entries = writer.count();
   }
+  if (!written || event.committed == 0) unwritten();
+  // Names are made unique across the whole output; with one input they are its own.
+  if (event.files.size() == 1) event.files[0].Renamed(NameChange::Unique, writer.renamed());
   return RunStatus::Done;
 }
 

@@ -10,6 +10,7 @@
 #include "engine/plan.h"
 #include "engine/progress.h"
 #include "engine/request.h"
+#include "engine/run_report.h"
 #include "services/messages.h"
 #include "services/settings.h"
 
@@ -26,6 +27,9 @@ struct RunServices {
   // small pieces to cut small inputs everywhere.
   int gpxThreads = 0;
   std::size_t gpxPieceBytes = 0;
+  // A check: everything is read and planned as in a run, and counted as
+  // written, but no file is created, not even a temporary.
+  bool check = false;
 };
 
 // How a run ended. Stopped: a stop message was shown (the command line ends).
@@ -45,8 +49,9 @@ struct ItemEvent {
   std::string input;   // as given
   std::string output;  // the output named for it (a template may have named others)
   ItemOutcome outcome = ItemOutcome::Converted;
-  std::int32_t entries = 0;    // records or waypoints written
-  std::int32_t committed = 0;  // outputs put in place
+  std::int32_t entries = 0;       // records or waypoints written
+  std::int32_t committed = 0;     // outputs put in place
+  std::vector<FileReport> files;  // what was read of each input file, in order
 };
 
 struct RunResult {

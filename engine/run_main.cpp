@@ -29,12 +29,35 @@ std::string Joined(const std::vector<std::string>& args) {
 
 }  // namespace
 
-CommandLine ParseCommandLine(const std::vector<std::string>& argsIn,
+CommandLine ParseCommandLine(const std::vector<std::string>& allArgs,
                              const std::string& programFolder) {
   CommandLine cmd;
+  // The long options, among the leading switches, go first; one after the
+  // file is misplaced like "/r" there.
+  std::vector<std::string> argsIn;
+  bool leading = true;
+  for (const std::string& a : allArgs) {
+    const bool isOption = a == "--check" || a == "--report" || a.starts_with("--report=");
+    if (!isOption || !leading) {
+      if (!IEquals(a, "/r") && !IEquals(a, "/p")) leading = false;
+      argsIn.push_back(a);
+      continue;
+    }
+    if (a == "--check") {
+      cmd.check = true;
+    } else if (a == "--report" || a == "--report=text") {
+      cmd.report = ReportForm::Text;
+    } else if (a == "--report=json") {
+      cmd.report = ReportForm::Json;
+    } else {
+      cmd.badOption = a;
+    }
+  }
+  if (cmd.check && cmd.report == ReportForm::None) cmd.report = ReportForm::Text;
   const std::string* other = nullptr;  // the first argument that is no switch
   for (const std::string& a : argsIn) {
-    const bool isSwitch = IEquals(a, "/r") || IEquals(a, "/p");
+    const bool isSwitch = IEquals(a, "/r") || IEquals(a, "/p") || a == "--check" ||
+                          a == "--report" || a.starts_with("--report=");
     if (!isSwitch && !other) other = &a;
     if (isSwitch && other) {
       cmd.misplacedSwitch = a;
@@ -81,11 +104,31 @@ ExitStatus RunCommandLine(const CommandLine& cmd, RunServices& services, RunResu
                            MessageKind::Error, kAppTitle, Severity::Stop);
     return ExitStatus::Stopped;
   }
+  if (!cmd.badOption.empty()) {
+    services.messages.Show("Unknown option \"" + cmd.badOption +
+                               "\": the report is --report (short lines) or --report=json.",
+                           MessageKind::Error, kAppTitle, Severity::Stop);
+    return ExitStatus::Stopped;
+  }
   if (cmd.request.empty()) return ExitStatus::Warned;
+  services.check = cmd.check;
   RunResult done = RunRequest(CommandLineRequest(cmd, services.messages), services);
   const ExitStatus status = ExitStatusOf(done.status, services.messages);
   if (result) *result = std::move(done);
   return status;
+}
+
+std::string CommandLineReport(const CommandLine& cmd, const RunResult& result) {
+  if (!cmd.misplacedSwitch.empty() || !cmd.badOption.empty() || cmd.request.empty()) return "";
+  switch (cmd.report) {
+    case ReportForm::None:
+      return "";
+    case ReportForm::Text:
+      return ReportText(result, cmd.check);
+    case ReportForm::Json:
+      return ReportJson(result, cmd.check);
+  }
+  return "";
 }
 
 bool AsksForHelp(const std::vector<std::string>& args) {

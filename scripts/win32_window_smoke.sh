@@ -87,10 +87,11 @@ box_window() {
 to_wine() { echo "Z:${1//\//\\}"; }
 
 # The window's cycle with the progress window on this screen: a Cancel during
-# a list's second item, and the box that names what the first one wrote.
+# a list's second item, and the box that names what the first one wrote;
+# the result box with the run report below its text.
 if [ -f "$build/tests/win32_window_cycle_tests.exe" ]; then
   timeout 200 "$wine" "$build/tests/win32_window_cycle_tests.exe" >"$work/cycle.log" 2>&1 ||
-    { cat "$work/cycle.log"; fail "the window cycle's Cancel test failed"; }
+    { cat "$work/cycle.log"; fail "the window cycle tests failed"; }
 fi
 
 cp "$root/examples/club-tour.gpx" "$work/tour.gpx"

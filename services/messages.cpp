@@ -88,6 +88,13 @@ int MessageSink::Show(std::string_view text, MessageKind kind, std::string_view 
   return Present(shownText, kind, shownTitle);
 }
 
+int MessageSink::ShowWithDetails(std::string_view text, std::string_view details, MessageKind kind,
+                                 std::string_view title) {
+  // Details quote file names as the user gave them: shown as every box shows text.
+  return PresentWithDetails(ShowableText(text), ShowableText(details), kind,
+                            ShowableText(title.empty() ? kAppTitle : title));
+}
+
 std::string FormatMessageText(std::string_view message, std::string_view detail) {
   std::string s(message);
   std::string_view d = detail;
@@ -135,6 +142,13 @@ int StderrMessageSink::Present(std::string_view text, MessageKind kind, std::str
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
   return kind == MessageKind::Question ? kButtonCancel : kButtonOk;
+}
+
+int RecordingMessageSink::PresentWithDetails(std::string_view text, std::string_view details,
+                                             MessageKind kind, std::string_view title) {
+  const int answer = Present(text, kind, title);
+  boxes.back().details = details;
+  return answer;
 }
 
 int RecordingMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {

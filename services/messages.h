@@ -40,11 +40,21 @@ class MessageSink {
   int Show(std::string_view text, MessageKind kind, std::string_view title = kAppTitle,
            Severity severity = Severity::Notice);
 
+  // A box whose details (several lines) wait behind a Details button: the
+  // result of a run in the window. A sink that has no such button shows the
+  // text alone.
+  int ShowWithDetails(std::string_view text, std::string_view details, MessageKind kind,
+                      std::string_view title = kAppTitle);
+
   bool ProblemShown() const { return problems_ > 0; }
   bool StopShown() const { return stops_ > 0; }
 
  protected:
   virtual int Present(std::string_view text, MessageKind kind, std::string_view title) = 0;
+  virtual int PresentWithDetails(std::string_view text, std::string_view /*details*/,
+                                 MessageKind kind, std::string_view title) {
+    return Present(text, kind, title);
+  }
 
  private:
   int problems_ = 0;
@@ -81,6 +91,7 @@ class RecordingMessageSink : public MessageSink {
     std::string title;
     std::string text;
     MessageKind kind;
+    std::string details = {};
   };
   std::vector<Box> boxes;
   std::vector<int> answers;
@@ -89,6 +100,8 @@ class RecordingMessageSink : public MessageSink {
 
  protected:
   int Present(std::string_view text, MessageKind kind, std::string_view title) override;
+  int PresentWithDetails(std::string_view text, std::string_view details, MessageKind kind,
+                         std::string_view title) override;
 };
 
 }  // namespace marklode

@@ -8,6 +8,7 @@
 
 #include "engine/gpx_reader.h"
 #include "engine/run.h"
+#include "engine/run_report.h"
 #include "test_util.h"
 
 namespace marklode {
@@ -55,18 +56,21 @@ struct Options {
   std::string csvName;  // the file-name template: one input to many outputs
 };
 
-// What a run left: its status and counts, every message in order, and every
-// file it wrote with its bytes.
+// What a run left: its status and counts, every message in order, its report
+// (counts per reason, line numbers, hints), and every file it wrote with its
+// bytes.
 struct Outcome {
   RunStatus status;
   std::int32_t entries;
   std::string messages;
+  std::string report;
   std::vector<std::pair<std::string, std::string>> files;
   bool operator==(const Outcome&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-  os << "status " << static_cast<int>(o.status) << ", " << o.entries << " entries\n" << o.messages;
+  os << "status " << static_cast<int>(o.status) << ", " << o.entries << " entries\n"
+     << o.messages << o.report;
   for (const auto& [name, text] : o.files) os << name << ":\n" << text << "\n";
   return os;
 }
@@ -86,10 +90,19 @@ Outcome Convert(std::string_view gpx, const Options& o, int threads, std::size_t
   request.keepCommentLineBreaks = o.keepBreaks;
   request.toPoi.fileName = o.csvName;
   const RunResult result = RunRequest(request, services);
-  std::string said = messages.Joined();  // the folder differs from run to run
-  for (std::size_t at; (at = said.find(dir.path())) != std::string::npos;)
-    said.replace(at, dir.path().size(), "DIR");
-  Outcome out{result.status, result.entries, said, {}};
+  // The folder differs from run to run.
+  const std::string quoted = JsonString(dir.path());  // as the report writes it
+  const auto withoutDir = [&](std::string text) {
+    for (const std::string& d : {dir.path(), quoted.substr(1, quoted.size() - 2)})
+      for (std::size_t at; (at = text.find(d)) != std::string::npos;)
+        text.replace(at, d.size(), "DIR");
+    return text;
+  };
+  Outcome out{result.status,
+              result.entries,
+              withoutDir(messages.Joined()),
+              withoutDir(ReportJson(result, false)),
+              {}};
   for (const std::string& name : test::Listing(dir.path()))
     if (name != "trip.gpx") out.files.emplace_back(name, ReadFile(dir / name));
   return out;

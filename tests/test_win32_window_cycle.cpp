@@ -1,12 +1,14 @@
 // The Windows window's cycle with its own progress window on a screen (run
 // by scripts/win32_window_smoke.sh under Wine on a virtual one): a Cancel
 // pressed in the progress window during a list's second item ends the run,
-// and the box that follows names what the list had written before it.
+// and the box that follows names what the list had written before it; the
+// result box shows the run report below its text.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "services/messages.h"
@@ -94,6 +96,32 @@ TEST(Win32WindowCycle, CancelInTheProgressWindowTellsWhatTheListWrote) {
             "were left as they were.\n");
   EXPECT_EQ(ReadFile(dir / "a.CSV"), "2,1,\"P0\"\r\n2,1,\"P1\"");
   EXPECT_EQ(ReadFile(dir / "big.CSV"), "old content");
+}
+
+// The result box of the window has no Details button: the report shows in
+// the box, below the words it always had.
+TEST(Win32WindowCycle, TheResultBoxShowsTheReportBelowItsText) {
+  Win32MessageSink sink;
+  std::wstring shown;
+  std::thread reader([&shown] {
+    for (int i = 0; i < 500; ++i) {
+      if (HWND box = ::FindWindowW(L"#32770", L"Marklode")) {
+        wchar_t text[1024] = {};
+        ::GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the box's message
+        shown = text;
+        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      ::Sleep(20);
+    }
+  });
+  const int answer = sink.ShowWithDetails("2 entries converted.",
+                                          "t.gpx: 4 read, 2 written\nt.gpx: 1 skipped, no name\n",
+                                          MessageKind::Plain);
+  reader.join();
+  EXPECT_EQ(answer, kButtonOk);
+  EXPECT_EQ(shown,
+            L"2 entries converted.\r\n\r\nt.gpx: 4 read, 2 written\r\nt.gpx: 1 skipped, no name");
 }
 
 }  // namespace

@@ -92,5 +92,32 @@ TEST(WindowLoop, ACancelTellsWhatItsRequestWrote) {
             "Marklode: The conversion was cancelled; no file was changed.\n");
 }
 
+// The result box says what it always said; the report waits behind its
+// Details, for each file of the request.
+TEST(WindowLoop, TheResultBoxCarriesTheReportAsDetails) {
+  Loop l;
+  WriteFile(l.dir / "d.gpx",
+            "<gpx>\n<wpt lat='1' lon='2'><name>A</name></wpt>\n"
+            "<wpt lat='x' lon='2'><name>B</name></wpt>\n<wpt lat='1' lon='2'/></gpx>");
+  ScriptedWindow window({l.dir / "a.gpx;d.gpx"});
+  RunWindow(window, l.state, nullptr);
+  ASSERT_FALSE(l.messages.boxes.empty());
+  const RecordingMessageSink::Box& result = l.messages.boxes.back();
+  EXPECT_EQ(result.text, "2 Files processed.\r\n2 entries converted.");
+  EXPECT_EQ(result.details, l.dir / "a.gpx" + ": 1 read, 1 written\n" + l.dir / "d.gpx" +
+                                ": 3 read, 1 written\n" + l.dir / "d.gpx" +
+                                ": 1 skipped, no valid coordinates\n" + l.dir / "d.gpx" +
+                                ": 1 skipped, no name\n");
+}
+
+// Where a box has no Details button, the details follow the text in it, up
+// to a number of lines.
+TEST(WindowLoop, ExpandedResultTextKeepsTheFirstLines) {
+  EXPECT_EQ(ExpandedResultText("1 entries converted.", ""), "1 entries converted.");
+  EXPECT_EQ(ExpandedResultText("1 entries converted.", "a: 1 read, 1 written\n"),
+            "1 entries converted.\r\n\r\na: 1 read, 1 written");
+  EXPECT_EQ(ExpandedResultText("N.", "1\n2\n3\n4\n", 2), "N.\r\n\r\n1\r\n2\r\n(2 more lines)");
+}
+
 }  // namespace
 }  // namespace marklode::test

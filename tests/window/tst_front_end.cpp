@@ -44,6 +44,7 @@ class TestFrontEnd : public QObject {
   void progressNamesFileOfList();
   void boxWithoutActiveWindowOpensOverLastWindow();
   void boxBetweenRequestsIgnoresTheGuide();
+  void resultBoxShowsTheReportAsDetails();
   void windowCycleConvertsAndComesBack();
   void windowCycleCancelTellsWhatChanged_data();
   void windowCycleCancelTellsWhatChanged();
@@ -274,6 +275,33 @@ void TestFrontEnd::boxBetweenRequestsIgnoresTheGuide() {
   QtMessageSink sink;
   sink.owner = [&last] { return &last; };
   QCOMPARE(ParentOfResultBox(sink), &last);
+}
+
+// The result box keeps its words; the report is the toolkit's detailed text,
+// behind its Show Details... button. A box without details has none.
+void TestFrontEnd::resultBoxShowsTheReportAsDetails() {
+  QtMessageSink sink;
+  QString text, details = QStringLiteral("unset");
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    text = box->text();
+    details = box->detailedText();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  const std::string report = "trip.gpx: 4 read, 2 written\ntrip.gpx: 1 skipped, no name\n";
+  QCOMPARE(sink.ShowWithDetails("2 entries converted.", report, MessageKind::Plain), kButtonOk);
+  QCOMPARE(text, QStringLiteral("2 entries converted."));
+  QCOMPARE(details, QString::fromStdString(report));
+
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    details = box->detailedText();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  sink.Show("2 entries converted.", MessageKind::Plain);
+  QCOMPARE(details, QString());
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/request.h"
 #include "engine/run.h"
@@ -40,6 +41,12 @@ class WindowHost {
   // in state.
   virtual void ShowMainWindowAndWait(WindowState& state) = 0;
 };
+
+// A result box with its details in the box itself, for a view whose boxes
+// have no Details button: the text, a blank line, and the first maxLines
+// lines of the details, then how many more there were.
+std::string ExpandedResultText(std::string_view text, std::string_view details,
+                               std::size_t maxLines = 30);
 
 // Runs the cycles; progress is the view's progress window (or none). Returns
 // the exit status: Stopped when a stop message was shown, else Warned when a

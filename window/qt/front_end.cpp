@@ -51,6 +51,11 @@ QString MessageBoxText(std::string_view text) {
 }
 
 int QtMessageSink::Present(std::string_view text, MessageKind kind, std::string_view title) {
+  return PresentWithDetails(text, {}, kind, title);
+}
+
+int QtMessageSink::PresentWithDetails(std::string_view text, std::string_view details,
+                                      MessageKind kind, std::string_view title) {
   if (beforeShow) beforeShow();
   const MessageBoxLook look = LookOfKind(kind);
   // Over the main window when it is open, so the box shows where the user
@@ -63,6 +68,7 @@ int QtMessageSink::Present(std::string_view text, MessageKind kind, std::string_
   QMessageBox box(look.icon, Q(title.empty() ? kAppTitle : title), MessageBoxText(text),
                   look.buttons, parent);
   box.setTextFormat(Qt::PlainText);
+  if (!details.empty()) box.setDetailedText(MessageBoxText(details));
   box.setDefaultButton(look.defaultButton);
   box.setEscapeButton(look.buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel
                                                                  : QMessageBox::Ok);

@@ -42,6 +42,9 @@ class QtMessageSink : public MessageSink {
 
  protected:
   int Present(std::string_view text, MessageKind kind, std::string_view title) override;
+  // The toolkit's own Show Details... button opens the details below the text.
+  int PresentWithDetails(std::string_view text, std::string_view details, MessageKind kind,
+                         std::string_view title) override;
 };
 
 class QtFileChooser : public FileChooser {

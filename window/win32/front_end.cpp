@@ -127,6 +127,11 @@ int Win32MessageSink::Present(std::string_view text, MessageKind kind, std::stri
   return answer == IDCANCEL ? kButtonCancel : kButtonOk;
 }
 
+int Win32MessageSink::PresentWithDetails(std::string_view text, std::string_view details,
+                                         MessageKind kind, std::string_view title) {
+  return Present(ExpandedResultText(text, details), kind, title);
+}
+
 // ---------------------------------------------------------------------------
 
 FileDialogResult Win32FileChooser::Choose(const FileDialogRequest& request) {

@@ -40,6 +40,9 @@ class Win32MessageSink : public MessageSink {
 
  protected:
   int Present(std::string_view text, MessageKind kind, std::string_view title) override;
+  // The box has no Details button: the details show in it, below the text.
+  int PresentWithDetails(std::string_view text, std::string_view details, MessageKind kind,
+                         std::string_view title) override;
 };
 
 class Win32FileChooser : public FileChooser {
