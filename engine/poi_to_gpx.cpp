@@ -50,6 +50,8 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
     // A point's GPX takes about nine times its line of POI-CSV.
     chunks = output->Chunks(inputBytes * 9);
     if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
+  } else if (OutputFile(messages, outputName).WouldOpen() != 0) {
+    return RunStatus::Done;  // as the run would stop, with the same word
   }
   const auto drop = [](ByteBuffer& text) {
     text.clear();

@@ -495,8 +495,13 @@ TEST(RunReport, CheckWritesNothingAndCountsAsTheRunWould) {
   struct Case {
     std::string what;
     std::vector<std::string> args;
+    std::string readOnly = "";  // a target marked read-only
   } cases[] = {
       {"gpx", {"t.gpx"}},
+      {"gpx to a read-only target", {"/p", "ro.zvp"}, "ro.csv"},
+      {"gpx into a missing folder", {"/p", "gone.zvp"}},
+      {"csv to a read-only target", {"/r", "q.csv"}, "q.GPX"},
+      {"csv into a missing folder", {"/p", "gone-gpx.zvp"}},
       {"csv", {"/r", "p.csv"}},
       {"list", {"p.csv;q.csv"}},
       {"profile naming files by category", {"/p", "c.zvp"}},
@@ -513,6 +518,15 @@ TEST(RunReport, CheckWritesNothingAndCountsAsTheRunWould) {
     WriteFile(dir / "c.zvp",
               "[Profile]\r\nInput=t.gpx\r\nOutput=*.csv\r\nGenerateCSVFileName=<W>\r\n");
     WriteFile(dir / "all.zvp", "[Profile]\r\nInput=*.csv\r\nOutput=all.gpx\r\n");
+    WriteFile(dir / "ro.zvp", "[Profile]\r\nInput=t.gpx\r\nOutput=ro.csv\r\n");
+    WriteFile(dir / "gone.zvp", "[Profile]\r\nInput=t.gpx\r\nOutput=gone/t.csv\r\n");
+    WriteFile(dir / "gone-gpx.zvp", "[Profile]\r\nInput=q.csv\r\nOutput=gone/q.gpx\r\n");
+    if (!c.readOnly.empty()) {
+      WriteFile(dir / c.readOnly, "kept as it is");
+      std::filesystem::permissions(dir / c.readOnly, std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::others_read);
+    }
     const auto before = Snapshot(dir);
 
     std::vector<std::string> args = {"--check", "--report=json"};
@@ -528,7 +542,14 @@ TEST(RunReport, CheckWritesNothingAndCountsAsTheRunWould) {
     EXPECT_TRUE(checked["check"].flag());
     EXPECT_EQ(checked["entries"].num(), ran["entries"].num());
     EXPECT_EQ(checked["outputs"].num(), ran["outputs"].num());
-    EXPECT_EQ(ran["outputs"].num() == 0, run.status == 1);  // only the stop writes nothing
+    if (c.readOnly.empty() && !c.what.ends_with("missing folder")) {
+      EXPECT_EQ(ran["outputs"].num() == 0, run.status == 1);  // only the stop writes nothing
+    } else {
+      EXPECT_EQ(ran["outputs"].num(), 0);
+      EXPECT_NE(run.err.find(c.readOnly.empty() ? "Path not found" : "read-only"),
+                std::string::npos)
+          << run.err;
+    }
     // Apart from "check", the documents agree.
     std::string a = check.out, b = run.out;
     a.replace(0, std::string("{\"check\":true").size(), "{\"check\":false");
