@@ -557,6 +557,22 @@ TEST(RunReport, CheckWritesNothingAndCountsAsTheRunWould) {
   }
 }
 
+// "--check" or "--report" without a file is a command line missing its file:
+// it stops with a word and the usage, and never opens the window.
+TEST(RunReport, AnOptionWithoutAFileStopsWithTheUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--check"}, {"--report"}, {"--report=json", "/r"}, {"--check", "/p"}, {"--report=xml"}};
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.front());
+    test::TempDir dir;
+    const Ran r = RunIn(dir, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.starts_with("marklode: --check and --report need a file")) << r.err;
+    EXPECT_NE(r.err.find("Usage"), std::string::npos) << r.err;
+  }
+}
+
 TEST(RunReport, TextLinesOnStderrAndNothingWithoutTheOption) {
   test::TempDir dir;
   WriteFile(dir / "t.gpx", kGpx);
