@@ -214,6 +214,15 @@ marklode::ExitStatus Main(int argc, char** argv) {
 #endif
   }
 
+  // "--check" and "--report" ask for a command-line run: without a file
+  // they stop here rather than open the window.
+  if (cmd.check || cmd.report != marklode::ReportForm::None || !cmd.badOption.empty()) {
+    Say("marklode: --check and --report need a file to read (or /r, /p and a file).\n\n",
+        marklode::MessageKind::Plain, stderr);
+    Say(kUsage, marklode::MessageKind::Plain, stderr);
+    return marklode::ExitStatus::Stopped;
+  }
+
 #ifdef MARKLODE_WIN32_WINDOW
   auto frontEnd = marklode::StartWin32FrontEnd();
   marklode::WindowState state(frontEnd->messages(), settings);

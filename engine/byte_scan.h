@@ -5,6 +5,7 @@
 // the last short step, and the tests hold the two together.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 
 #include "services/simd.h"
@@ -142,6 +143,42 @@ const char* FindRecordStop(const char* p, const char* e, unsigned& high) {
   }
 #endif
   return FindRecordStopScalar<Commas>(p, e, high);
+}
+
+// How many bytes in [p, e) equal C: the GPX reader counts line ends with it
+// as it goes, so it must cost next to nothing per byte.
+template <char C>
+std::size_t CountByteScalar(const char* p, const char* e) {
+  std::size_t n = 0;
+  for (; p < e; ++p) n += *p == C;
+  return n;
+}
+
+template <char C>
+std::size_t CountByte(const char* p, const char* e) {
+  std::size_t n = 0;
+#if MARKLODE_SSE2
+  const __m128i c = _mm_set1_epi8(C);
+  const auto match = [&](const char* q) {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), c);
+  };
+  while (e - p >= 16) {
+    // Each match subtracts one from its lane's byte count, which may reach
+    // 255 before the lanes are summed: steps of four blocks, then blocks.
+    __m128i lanes = _mm_setzero_si128();
+    std::size_t blocks = std::min<std::size_t>(252, static_cast<std::size_t>(e - p) / 16);
+    for (; blocks >= 4; blocks -= 4, p += 64) {
+      const __m128i ab = _mm_add_epi8(match(p), match(p + 16));
+      const __m128i cd = _mm_add_epi8(match(p + 32), match(p + 48));
+      lanes = _mm_sub_epi8(lanes, _mm_add_epi8(ab, cd));
+    }
+    for (; blocks > 0; --blocks, p += 16) lanes = _mm_sub_epi8(lanes, match(p));
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#endif
+  return n + CountByteScalar<C>(p, e);
 }
 
 }  // namespace marklode

@@ -479,20 +479,15 @@ bool CsvRecordReader::NextRecord(Scan& scan, std::string_view& record) {
   CsvFrame frame;
   RecordText text;
   while (Frame(scan, frame)) {
-    if (frame.keptLfs > 0 && !runOnTold_) [[unlikely]] {
-      if (const std::size_t line = RunOnLine(frame.bytes, frame.line)) {
-        runOnTold_ = true;
-        runOnLine_ = line;
-      }
-    }
-    if (crCutLine_ && frame.openQuote && !crTold_) [[unlikely]] {
-      crTold_ = true;
+    if (frame.keptLfs > 0) [[unlikely]]
+      runOnLine_ = RunOnLine(frame.bytes, frame.line);
+    if (crCutLine_ && frame.openQuote) [[unlikely]]
       crLine_ = crCutLine_;
-    }
     // (A stretch that ran on over LFs first is told as the run-on.)
     crCutLine_ = frame.crInQuotes && frame.keptLfs == 0 ? frame.line : 0;
     if (frame.bytes.empty()) continue;
     whole_ = !scan.cut.cut;
+    line_ = frame.line;
     if (!MakeRecordText(frame, scan.cut, scratch_, text)) continue;
     scan.Finish(text, frame.bytes);
     // The record is all in scratch_ now: a long one's bytes need no room here.

@@ -230,24 +230,26 @@ class CsvRecordReader : public CsvFramer {
   // drops its further fields as they pass (copied into rest), and then only
   // its first four and its last are left in the record text.
   bool whole() const { return whole_; }
+  // The line the last record began on.
+  std::size_t line() const { return line_; }
 
   // The line of a double quote whose stretch ran on over a line break and
   // took in what followed: a field over line breaks that is not quoted whole.
-  // Told once (the first such in the stream); 0 when none.
+  // Told for each such record; 0 when none.
   std::size_t TakeRunOnLine() { return std::exchange(runOnLine_, 0); }
   // The line of a CR that ended a record inside a quoted stretch when the
   // next record closes that stretch (its quotes are odd): a line break in a
   // field, whose rest became a record of its own. (An odd last quote with
   // whole records after it is a stray quote that protects the rest of its
-  // record, as in any other.) Told once, as the run-on quote is; 0 when none.
+  // record, as in any other.) Told for each, as the run-on quote is; 0 when none.
   std::size_t TakeCrInQuotesLine() { return std::exchange(crLine_, 0); }
 
  private:
   template <class Scan>
   bool NextRecord(Scan& scan, std::string_view& record);
 
-  bool runOnTold_ = false, whole_ = true, crTold_ = false;
-  std::size_t runOnLine_ = 0, crLine_ = 0;
+  bool whole_ = true;
+  std::size_t runOnLine_ = 0, crLine_ = 0, line_ = 0;
   std::size_t crCutLine_ = 0;  // the record before ended at a CR in quotes there
   std::string scratch_;
 };

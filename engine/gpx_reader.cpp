@@ -50,16 +50,45 @@ GpxReader::GpxReader(ReadBuffer& bytes, std::size_t n, bool keepCommentLineBreak
   KeepRoom(scratch_);
 }
 
-bool GpxReader::Ensure(std::size_t k) {
+bool GpxReader::EnsureMore(std::size_t k) {
   while (end_ - begin_ < k)
-    if (!Fill()) return false;
+    if (!More()) return false;
   return true;
+}
+
+bool GpxReader::More() {
+  // The bytes before begin_ go: the open waypoint's line is worked out
+  // while its start is still there.
+  if (open_) LineOf(cur_);
+  CountLines(begin_);
+  const bool more = Fill();
+  counted_ = begin_;  // the bytes before begin_ are gone
+  return more;
+}
+
+void GpxReader::CountLines(std::size_t to) {
+  const char* const p = buf_.data() + counted_;
+  const char* const e = buf_.data() + to;
+  lf_ += static_cast<std::int64_t>(CountByte<'\n'>(p, e));
+  if (lf_ == 0) cr_ += static_cast<std::int64_t>(CountByte<'\r'>(p, e));
+  counted_ = to;
+}
+
+std::int64_t GpxReader::LineAt(std::uint64_t at) {
+  const std::uint64_t first = consumed_ - end_;  // the input offset of buf_[0]
+  if (at > first + counted_ && at <= first + end_) CountLines(static_cast<std::size_t>(at - first));
+  return 1 + lineBase_ + lineEnds();
+}
+
+void GpxReader::NoteNameless() {
+  ++nameless_;
+  if (namelessKept_ < namelessLines_.size()) namelessLines_[namelessKept_++] = LineOf(cur_);
 }
 
 bool GpxReader::Finish() {
   const bool named = open_ && hasName_;
   if (named) swap(*out_, cur_);  // swapped, not moved: the strings keep their room
-  if (open_ && !hasName_) ++nameless_;
+  if (open_ && !hasName_) NoteNameless();
   open_ = false;
   return named;
 }
@@ -108,6 +137,8 @@ bool GpxReader::Markup() {
   if (Boundary(s.size(), wptStart)) {
     if (wptStart && consumed_ - (end_ - begin_) == stopAt_) {
       stopped_ = true;
+      if (open_) LineOf(cur_);  // before the count runs past its start
+      CountLines(begin_);
       return Finish();
     }
     const bool done = Finish();
@@ -119,7 +150,9 @@ bool GpxReader::Markup() {
         if (f->capacity() > kKeepCapacity) std::string().swap(*f);
         KeepRoom(*f);
       }
-      cur_.hasLat = cur_.hasLon = false;
+      cur_.hasLat = cur_.hasLon = cur_.nameJoined = false;
+      cur_.at = consumed_ - end_ + begin_;
+      cur_.line = 0;
       inStartTag_ = true;
       attr_ = Attr::Space;
       lastInTag_ = '\0';
@@ -231,7 +264,7 @@ void GpxReader::EndStartTag(bool selfClosing) {
     value_ = nullptr;
   }
   if (selfClosing) {  // <wpt .../> has no name
-    ++nameless_;
+    NoteNameless();
     open_ = false;
   }
 }
@@ -319,7 +352,7 @@ void GpxReader::EndField() {
   }
   switch (field_) {
     case Field::Name:
-      JoinNameLines(raw_);
+      cur_.nameJoined = JoinNameLines(raw_);
       if (!raw_.empty()) {  // white space alone is no name
         cur_.name.swap(raw_);
         hasName_ = true;
@@ -420,7 +453,7 @@ bool GpxReader::Next(GpxWaypoint& wpt) {
   out_ = &wpt;
   for (;;) {
     if (cancelled_ || stopped_) return false;
-    if (begin_ == end_ && !Fill()) break;
+    if (begin_ == end_ && !More()) break;
     if (cancelled_) return false;
     if (Step()) return true;
   }
@@ -532,11 +565,12 @@ std::size_t FindLineBreak(std::string_view s, std::size_t i) {
 
 }  // namespace
 
-void JoinNameLines(std::string& text) {
+bool JoinNameLines(std::string& text) {
   const char* const e = text.data() + text.size();
   if (!text.empty() && FindFirstOf<'\r', '\n'>(text.data(), e) == e && !IsSpace(text.front()) &&
       !IsSpace(text.back()))
-    return;  // one line, nothing to trim: the usual case
+    return false;  // one line, nothing to trim: the usual case
+  bool joined = false;
   // The joined text is never longer, so it is written over the text itself.
   std::size_t out = 0, i = 0;
   for (;;) {
@@ -544,7 +578,10 @@ void JoinNameLines(std::string& text) {
     if (j == std::string::npos) j = text.size();
     const std::string_view line = TrimBlanks(std::string_view(text).substr(i, j - i));
     if (!line.empty()) {
-      if (out > 0) text[out++] = ' ';
+      if (out > 0) {
+        text[out++] = ' ';
+        joined = true;
+      }
       std::memmove(text.data() + out, line.data(), line.size());
       out += line.size();
     }
@@ -552,6 +589,7 @@ void JoinNameLines(std::string& text) {
     i = j + 1;  // the LF of a CR LF gives an empty line, which is dropped
   }
   text.resize(out);
+  return joined;
 }
 
 std::string JoinCommentLines(std::string_view text, std::string_view joiner) {

@@ -10,7 +10,9 @@
 // long line costs no memory.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,6 +27,11 @@ struct GpxWaypoint {
   std::string lat, lon;  // attribute texts as written
   bool hasLat = false, hasLon = false;
   std::string name, comment, category;  // decoded text, without line breaks but a comment's LF
+  // Where its "<wpt" lies in the input, and its line once worked out (0
+  // before): lines are counted only where one is asked for (GpxReader::LineOf).
+  std::uint64_t at = 0;
+  std::int64_t line = 0;
+  bool nameJoined = false;  // its name was written over several lines
 
   // The reader hands waypoints over by swapping, so that their strings keep
   // their room from one waypoint to the next.
@@ -36,6 +43,9 @@ struct GpxWaypoint {
     a.name.swap(b.name);
     a.comment.swap(b.comment);
     a.category.swap(b.category);
+    std::swap(a.at, b.at);
+    std::swap(a.line, b.line);
+    std::swap(a.nameJoined, b.nameJoined);
   }
 };
 
@@ -61,6 +71,22 @@ class GpxReader : private BlockReader {
   bool stopped() const { return stopped_; }
   // Waypoints dropped so far for want of a name (none, or only blanks).
   std::int64_t nameless() const { return nameless_; }
+  // The lines of the first few of them.
+  std::span<const std::int64_t> namelessLines() const {
+    return {namelessLines_.data(), namelessKept_};
+  }
+  // The line ends of the input before the source's first byte: lines are
+  // told from there on.
+  void StartLine(std::int64_t lineEnds) { lineBase_ = lineEnds; }
+  // The line of w's "<wpt", for the last waypoint Next gave (or an earlier
+  // one already asked for). LF ends a line; a file without any ends its
+  // lines with CR alone.
+  std::int64_t LineOf(GpxWaypoint& w) {
+    if (w.line == 0) w.line = LineAt(w.at);
+    return w.line;
+  }
+  // Line ends counted so far; up to the cut once stopped().
+  std::int64_t lineEnds() const { return lf_ > 0 ? lf_ : cr_; }
 
  private:
   enum class Field { None, Name, Comment, Category };
@@ -84,7 +110,13 @@ class GpxReader : private BlockReader {
   void EndField();
   bool Boundary(std::size_t avail, bool& wptStart) const;
   bool Finish();
-  bool Ensure(std::size_t k);  // k bytes from begin_ when the input has them
+  // k bytes from begin_ when the input has them.
+  bool Ensure(std::size_t k) { return end_ - begin_ >= k || EnsureMore(k); }
+  bool EnsureMore(std::size_t k);
+  bool More();                            // Fill, after counting the line ends it would drop
+  void CountLines(std::size_t to);        // the line ends from counted_ to buffer index to
+  std::int64_t LineAt(std::uint64_t at);  // the line at input offset at, not before counted_
+  void NoteNameless();
 
   const char* joiner_;
   bool open_ = false;     // inside a waypoint
@@ -104,6 +136,11 @@ class GpxReader : private BlockReader {
   std::string scratch_;    // decoded or joined text, swapped in: no allocation per field
   GpxWaypoint cur_;
   std::int64_t nameless_ = 0;
+  std::array<std::int64_t, 5> namelessLines_{};
+  std::uint8_t namelessKept_ = 0;
+  std::size_t counted_ = 0;       // the buffer's bytes before it are counted in lf_ and cr_
+  std::int64_t lf_ = 0, cr_ = 0;  // CR only while no LF was seen
+  std::int64_t lineBase_ = 0;
   GpxWaypoint* out_ = nullptr;  // the caller's waypoint in Next, where a finished one goes
   std::uint64_t stopAt_ = UINT64_MAX;
   bool stopped_ = false;
@@ -115,8 +152,9 @@ std::string DecodeXmlText(std::string_view raw);
 void DecodeXmlText(std::string_view raw, std::string& out);  // replaces out
 
 // A name's lines joined by single spaces, in place: each line (ended by CR,
-// LF or CR LF) trimmed of spaces and tabs, empty ones dropped.
-void JoinNameLines(std::string& text);
+// LF or CR LF) trimmed of spaces and tabs, empty ones dropped. True when
+// two lines or more were joined.
+bool JoinNameLines(std::string& text);
 
 // A comment's lines joined by joiner: blanks around each line break trimmed,
 // empty lines before the first and after the last dropped, empty lines

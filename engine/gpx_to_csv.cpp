@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -65,17 +66,18 @@ void AppendField(ByteBuffer& record, std::string_view text, const char* lineJoin
 
 // Cuts a POI name to 39 characters, in place; with a speed suffix "@n" in it,
 // only the part before the "@" is cut, and anything from a second "@" on is
-// dropped.
-void TruncatePoiName(std::string& name) {
+// dropped. True when it was.
+bool TruncatePoiName(std::string& name) {
   const std::size_t at = name.find('@');
   if (at == std::string::npos) {
     name.resize(FirstChars(name, kPoiNameChars).size());
-    return;
+    return false;
   }
   const std::size_t second = name.find('@', at + 1);
   if (second != std::string::npos) name.resize(second);
   const std::size_t keep = FirstChars(std::string_view(name).substr(0, at), kPoiNameChars).size();
   name.erase(keep, at - keep);
+  return second != std::string::npos;
 }
 
 // The stages a waypoint passes on its way to a record: the filters, the
@@ -135,12 +137,15 @@ class PoiRecordMaker {
     }
     return record_.view();
   }
+  // Whether the last record's POI name lost what came from a second "@" on.
+  bool cutAtSecondAt() const { return cutAtSecondAt_; }
 
  private:
   // The POI name as the template makes it, or the waypoint's, cut to its
   // characters; a comment "@n" becomes the speed suffix of a waypoint's own name.
   std::string_view PoiName(std::string_view& suffix) {
     const std::string_view W = values_[1];
+    cutAtSecondAt_ = false;
     bool generated = false;
     if (!templates_.poiName.empty()) {
       poiName_ = ExpandTemplate(templates_.poiName, kGpxLetters, values_);
@@ -157,7 +162,7 @@ class PoiRecordMaker {
     if (generated ||
         (truncate_ && FindFirstOf<'@'>(W.data(), W.data() + W.size()) != W.data() + W.size())) {
       if (!generated) poiName_.assign(W);
-      if (truncate_) TruncatePoiName(poiName_);
+      if (truncate_) cutAtSecondAt_ = TruncatePoiName(poiName_);
       return poiName_;
     }
     return W;
@@ -170,6 +175,7 @@ class PoiRecordMaker {
   const bool truncate_;
   const char* const commentJoiner_;
   const GpxWaypoint* w_ = nullptr;
+  bool cutAtSecondAt_ = false;
   std::array<std::string_view, 4> values_;
   std::string file_, poiName_, comment_;
   ByteBuffer record_;
@@ -215,12 +221,12 @@ bool ConvertWaypoints(GpxReader& reader, PoiRecordMaker& maker, bool namedFiles,
     if (progress && progress->Cancelled()) return false;
     ++report.read;
     if (!maker.Passes(w)) {
-      report.Skip(SkipReason::Filtered);
+      report.Skip(SkipReason::Filtered, reader.LineOf(w));
       continue;
     }
     if (!w.hasLat || !w.hasLon || !IsCoordinate(w.lat, 90) || !IsCoordinate(w.lon, 180)) {
       sink.Invalid(w.name);
-      report.Skip(SkipReason::NoCoordinates);
+      report.Skip(SkipReason::NoCoordinates, reader.LineOf(w));
       continue;
     }
     NoteCoordinates(report, w.lat, w.lon);
@@ -229,8 +235,18 @@ bool ConvertWaypoints(GpxReader& reader, PoiRecordMaker& maker, bool namedFiles,
       report.Renamed(NameChange::Cut);
     maker.Take(w);
     sink.Record(namedFiles ? &maker.FileName() : nullptr, maker.Record());
+    if (w.nameJoined || maker.cutAtSecondAt()) [[unlikely]]
+      report.Renamed(NameChange::Replaced);
   }
   return true;
+}
+
+// The waypoints reader dropped for want of a name, with their first lines.
+void CountNameless(FileReport& report, const GpxReader& reader) {
+  const std::span<const std::int64_t> lines = reader.namelessLines();
+  for (const std::int64_t line : lines) report.Skip(SkipReason::NoName, line);
+  report.read += static_cast<std::int64_t>(lines.size());
+  report.SkipMany(SkipReason::NoName, reader.nameless() - static_cast<std::int64_t>(lines.size()));
 }
 
 // What a piece of the input gave, kept for the calling thread to write and
@@ -270,6 +286,7 @@ struct Piece {
   PieceRecords records;
   FileReport counts;  // added to the file's report when the piece is written
   std::int64_t nameless = 0;
+  std::int64_t lineEnds = 0;  // up to its cut, when held: its lines count from its start
   std::exception_ptr error;
 
   // Made ready for the next piece, keeping its room: pieces come and go by
@@ -281,7 +298,7 @@ struct Piece {
     records.bytes.clear();
     records.entries.clear();
     counts = FileReport();
-    nameless = 0;
+    nameless = lineEnds = 0;
     error = nullptr;
   }
 };
@@ -403,7 +420,8 @@ class PieceConverter {
         p += e.file + e.text;
       }
       nameless_ += front.nameless;
-      report.Add(front.counts);
+      report.Add(front.counts, lineEnds_);
+      lineEnds_ += front.lineEnds;
       spare_.push_back(std::move(pieces_.front()));
       pieces_.pop_front();
     }
@@ -419,10 +437,12 @@ class PieceConverter {
     ChainSource rest(std::move(parts), text);
     GpxReader reader(rest, request_.keepCommentLineBreaks, progress_);
     reader.StartAfter(read_ - ahead);
+    reader.StartLine(lineEnds_);
     PoiRecordMaker maker(request_, inputStem_, outDir_, truncate_);
     const bool finished =
         ConvertWaypoints(reader, maker, namedFiles_, truncate_, progress_, writer, report);
     nameless_ += reader.nameless();
+    CountNameless(report, reader);
     return finished && !reader.cancelled();
   }
 
@@ -503,6 +523,8 @@ class PieceConverter {
                          piece->counts);
         piece->held = piece->last || reader.stopped();
         piece->nameless = reader.nameless();
+        piece->lineEnds = reader.lineEnds();
+        CountNameless(piece->counts, reader);
         reader.ReturnBytes(piece->bytes);
       } catch (...) {
         piece->error = std::current_exception();
@@ -539,6 +561,7 @@ class PieceConverter {
   std::uint64_t read_ = 0;
   bool atEnd_ = false;
   std::int64_t nameless_ = 0;
+  std::int64_t lineEnds_ = 0;  // in the pieces written
   std::mutex mutex_;
   std::condition_variable work_, done_;
   std::deque<Piece*> todo_;  // pieces no thread has taken
@@ -594,6 +617,7 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
     finished = ConvertWaypoints(reader, maker, namedFiles, truncate, progress, writer, report) &&
                !reader.cancelled();
     nameless = reader.nameless();
+    CountNameless(report, reader);
   }
 
   if (!finished || (progress && progress->Cancelled())) {
@@ -603,12 +627,13 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   }
   if (text.unreadable()) ShowUnreadableEncoding(messages, item.path);
   if (in.failed() || text.unreadable()) {  // a file read in part replaces nothing
+    // What it held past the failure is unknown: the file counts as one.
+    report.Skip(SkipReason::Unreadable);
     outputs.DiscardAll();
     return RunStatus::Done;
   }
   // Nameless waypoints are no POIs, but the user is told how many there were.
   if (nameless > 0) ShowNamelessSkipped(messages, nameless);
-  report.SkipMany(SkipReason::NoName, nameless);
   std::int64_t written = writer.written() - outputs.CommitAll();
   event.committed = outputs.committed();
   event.entries = static_cast<std::int32_t>(written);

@@ -178,7 +178,11 @@ bool GpxWriter::Finish() {
 void GpxWriter::WritePoint(const Batch& batch, const Batch::Item& item, std::size_t nameHash) {
   using B = Batch;
   const std::string* const renamed = MakeUnique(batch.Get(item, B::kName), nameHash);
-  if (renamed) ++renamed_;
+  if (renamed) [[unlikely]] {
+    ++renamed_;
+    if (item.input >= renamedBy_.size()) renamedBy_.resize(item.input + 1);
+    ++renamedBy_[item.input];
+  }
   const std::string_view name = renamed ? std::string_view(*renamed) : batch.Get(item, B::kName);
   const std::string_view comment = batch.Get(item, B::kComment);
   const std::string_view category = batch.Get(item, B::kCategory);

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/name_set.h"
 #include "engine/padded_text.h"
@@ -54,6 +55,10 @@ class GpxWriter {
   std::int32_t count() const { return count_; }
   // Names that a number made unique.
   std::int64_t renamed() const { return renamed_; }
+  // Of them, those from input file input (Batch::Item::input).
+  std::int64_t renamed(std::size_t input) const {
+    return input < renamedBy_.size() ? renamedBy_[input] : 0;
+  }
   // A system error (os::Error) when the route text could not be read back from its
   // scratch file (the output is then incomplete), else 0.
   int scratchError() const { return scratchError_; }
@@ -81,6 +86,7 @@ class GpxWriter {
   bool inRoute_ = false;
   std::int32_t count_ = 0;
   std::int64_t renamed_ = 0;
+  std::vector<std::int64_t> renamedBy_;  // per input file
   NameSet used_;
   std::unordered_map<std::string, std::size_t> nextSuffix_;
   std::string candidate_;

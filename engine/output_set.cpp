@@ -126,7 +126,8 @@ std::int64_t OutputSet::CommitAll() {
 bool OutputSet::TakeUnwritten(const std::string& name) {
   auto [found, isNew] = unwritten_.try_emplace(name, true);
   if (isNew) {
-    found->second = !(refuse_ && refuse_(name));
+    // What the run would be told opening it, told here without creating it.
+    found->second = !(refuse_ && refuse_(name)) && OutputFile(sink_, name).WouldOpen() == 0;
     if (found->second) unwrittenKeys_.insert(keys_.Of(name));
   }
   return found->second;

@@ -64,6 +64,7 @@ bool PoiReader::File(ByteSource& src, std::string_view fileName, ProgressSink* p
   fileBase_ = ToXmlText(fileName.substr(0, dot));
   CsvRecordReader reader(src, progress);
   reading_ = &reader;
+  runOnShown_ = crShown_ = false;
   std::string_view record;
   while (reader.Next(record, &fields_)) {
     if (progress && progress->Cancelled()) {
@@ -93,23 +94,25 @@ bool PoiReader::HandOffBatch() {
 }
 
 // A stray quote takes the lines after it into its field: said once per file,
-// since the points lost that way are easy to miss.
+// since the points lost that way are easy to miss; each is counted.
 void PoiReader::RunOnWarning(std::size_t line, std::string_view fileName) {
-  ShowWarning(messages_, "Unpaired Quote",
-              "Unpaired double quote in line " + std::to_string(line) +
-                  "; its field runs on over the lines after it",
-              fileName);
+  if (!std::exchange(runOnShown_, true))
+    ShowWarning(messages_, "Unpaired Quote",
+                "Unpaired double quote in line " + std::to_string(line) +
+                    "; its field runs on over the lines after it",
+                fileName);
   report_->Skip(SkipReason::UnpairedQuote, static_cast<std::int64_t>(line));
 }
 
 // A CR ends a record even inside quotes: the rest of the field is read as a
-// record of its own, which is seldom a point. Said once per file.
+// record of its own, which is seldom a point. Said once per file, each counted.
 void PoiReader::CrInQuotesWarning(std::size_t line, std::string_view fileName) {
-  ShowWarning(messages_, "Unpaired Quote",
-              "Line " + std::to_string(line) +
-                  " ends inside a double-quoted field; the record ends there and the "
-                  "next line is read as a record of its own",
-              fileName);
+  if (!std::exchange(crShown_, true))
+    ShowWarning(messages_, "Unpaired Quote",
+                "Line " + std::to_string(line) +
+                    " ends inside a double-quoted field; the record ends there and the "
+                    "next line is read as a record of its own",
+                fileName);
   report_->Skip(SkipReason::UnpairedQuote, static_cast<std::int64_t>(line));
 }
 
@@ -120,7 +123,8 @@ void PoiReader::Record() {
   } else if (fields_.count == 1) {
     RouteLine(Unquoted(0, routeQ_));
   } else {
-    report_->SkipMany(SkipReason::FewFields, 1);
+    ++report_->read;
+    report_->Skip(SkipReason::FewFields, static_cast<std::int64_t>(reading_->line()));
   }
 }
 
@@ -153,7 +157,7 @@ void PoiReader::ReadPoint() {
       --cut;
     ShowInvalidCoordinates(messages_,
                            CleanCsvField(raw.substr(0, cut)) + (cut < raw.size() ? "..." : ""));
-    report_->Skip(SkipReason::NoCoordinates);
+    report_->Skip(SkipReason::NoCoordinates, static_cast<std::int64_t>(reading_->line()));
     NoteRefusedCoordinates(*report_, latText, lonText);
     return;
   }
@@ -197,7 +201,7 @@ void PoiReader::ReadPoint() {
   }
   if (symbol.empty()) symbol = "Waypoint";
 
-  Batch::Item& item = batch_.Add(Batch::Item::kPoint);
+  Batch::Item& item = batch_.Add(Batch::Item::kPoint, input_);
   PaddedBuffer& text = batch_.text;
   // Coordinates are checked above to be plain numbers: nothing to escape.
   text.Append(lat);
@@ -235,7 +239,8 @@ void PoiReader::RouteLine(std::string_view v) {
     Batch::Item& item = batch_.Add(Batch::Item::kRouteEnd);
     item.ends[0] = batch_.text.size();
   } else {
-    report_->SkipMany(SkipReason::FewFields, 1);
+    ++report_->read;
+    report_->Skip(SkipReason::FewFields, static_cast<std::int64_t>(reading_->line()));
   }
 }
 

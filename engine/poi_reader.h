@@ -47,7 +47,11 @@ class PoiReader {
   bool Finish() { return batch_.items.empty() || HandOffBatch(); }
   bool cancelled() const { return cancelled_; }
   // Where the file read next is counted.
-  void ReportTo(FileReport& report) { report_ = &report; }
+  // The counts of the file read next, the input-th of its output.
+  void ReportTo(FileReport& report, std::uint32_t input = 0) {
+    report_ = &report;
+    input_ = input;
+  }
 
  private:
   bool HandOffBatch();
@@ -66,6 +70,8 @@ class PoiReader {
   HandOff handOff_;
   bool anyTemplate_;
   bool cancelled_ = false;
+  std::uint32_t input_ = 0;
+  bool runOnShown_ = false, crShown_ = false;  // in the file being read
   std::string fileBase_;
   CsvRecordFields fields_;
   const CsvRecordReader* reading_ = nullptr;  // the file being read

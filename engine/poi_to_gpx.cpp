@@ -50,6 +50,8 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
     // A point's GPX takes about nine times its line of POI-CSV.
     chunks = output->Chunks(inputBytes * 9);
     if (!chunks) return RunStatus::Done;  // reported once; nothing can be written
+  } else if (OutputFile(messages, outputName).WouldOpen() != 0) {
+    return RunStatus::Done;  // as the run would stop, with the same word
   }
   const auto drop = [](ByteBuffer& text) {
     text.clear();
@@ -75,7 +77,7 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
     const std::string path = dir + name;
     FileReport& report = event.files.emplace_back();
     report.file = path;
-    reader.ReportTo(report);
+    reader.ReportTo(report, static_cast<std::uint32_t>(event.files.size() - 1));
     InputFile in(messages);
     if (!in.Open(path)) {
       inputFailed = true;
@@ -87,7 +89,11 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
       break;
     }
     if (text.unreadable()) ShowUnreadableEncoding(messages, path);
-    if (in.failed() || text.unreadable()) inputFailed = true;
+    if (in.failed() || text.unreadable()) {
+      // What it held past the failure is unknown: the file counts as one.
+      report.Skip(SkipReason::Unreadable);
+      inputFailed = true;
+    }
   }
   // Until the output is in place, nothing was written.
   const auto unwritten = [&] {
@@ -124,8 +130,10 @@ RunStatus ConvertPoiToGpx(const PlannedItem& item, const Request& request, RunSe
     if (written) event.entries = writer.count();
   }
   if (!written || event.committed == 0) unwritten();
-  // Names are made unique across the whole output; with one input they are its own.
-  if (event.files.size() == 1) event.files[0].Renamed(NameChange::Unique, writer.renamed());
+  // Names are made unique across the whole output; each is counted for the
+  // input it came from.
+  for (std::size_t i = 0; i < event.files.size(); ++i)
+    event.files[i].Renamed(NameChange::Unique, writer.renamed(i));
   return RunStatus::Done;
 }
 

@@ -18,6 +18,7 @@ struct Batch {
   enum Piece { kLat, kLon, kName, kComment, kSymbol, kCategory, kPieces };
   struct Item {
     enum Kind : std::uint8_t { kPoint, kRouteBegin, kRouteEnd } kind;
+    std::uint32_t input;                    // the index of the input file it came from
     std::size_t begin;                      // in text
     std::array<std::size_t, kPieces> ends;  // a point's pieces; a route's name ends at ends[0]
     // A point's name's NameSet::Hash, worked out on the reading side, which
@@ -44,9 +45,10 @@ struct Batch {
     return text.Padded(Begin(item, piece), item.ends[piece]);
   }
   // A new item, starting at the end of the text.
-  Item& Add(Item::Kind kind) {
+  Item& Add(Item::Kind kind, std::uint32_t input = 0) {
     Item& item = items.emplace_back();
     item.kind = kind;
+    item.input = input;
     item.begin = text.size();
     return item;
   }

@@ -113,7 +113,7 @@ std::string LinesText(const FileReport::Skips& s) {
 
 }  // namespace
 
-void FileReport::Add(const FileReport& later) {
+void FileReport::Add(const FileReport& later, std::int64_t lineOffset) {
   read += later.read;
   written += later.written;
   for (std::size_t r = 0; r < kSkipReasons; ++r) {
@@ -121,7 +121,7 @@ void FileReport::Add(const FileReport& later) {
     const Skips& theirs = later.skipped[r];
     mine.count += theirs.count;
     for (std::uint8_t k = 0; k < theirs.linesKept && mine.linesKept < kLinesKept; ++k)
-      mine.lines[mine.linesKept++] = theirs.lines[k];
+      mine.lines[mine.linesKept++] = theirs.lines[k] + lineOffset;
   }
   for (std::size_t c = 0; c < kNameChanges; ++c) names[c] += later.names[c];
   anyPoint = anyPoint || later.anyPoint;

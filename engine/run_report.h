@@ -75,8 +75,9 @@ struct FileReport {
     names[static_cast<std::size_t>(change)] += n;
   }
   // Adds the counts of a later part of the same file (read on another
-  // thread): its lines come after this one's.
-  void Add(const FileReport& later);
+  // thread): its lines come after this one's, and are lineOffset lines
+  // further on in the file than it counted.
+  void Add(const FileReport& later, std::int64_t lineOffset = 0);
   const Skips& Of(SkipReason reason) const { return skipped[static_cast<std::size_t>(reason)]; }
   std::int64_t SkippedTotal() const;
   std::vector<ReportHint> Hints() const;

@@ -222,5 +222,10 @@ Error ReplaceProcess(const std::string& path, const std::vector<std::string>& ar
 // The processors this process may run on (its affinity mask), at least 1.
 int UsableCores();
 
+// Whether a new file could be created in folder, found without creating
+// anything: 0, or the error creating one there would give (folder missing,
+// not a folder, no write permission on POSIX).
+Error CouldCreateIn(const std::string& folder);
+
 }  // namespace os
 }  // namespace marklode

@@ -580,4 +580,12 @@ int UsableCores() {
   return std::max(1, CPU_COUNT(&set));
 }
 
+Error CouldCreateIn(const std::string& folder) {
+  const std::string dir = folder.empty() ? "." : folder;
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  return ::access(dir.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
 }  // namespace marklode::os

@@ -683,6 +683,18 @@ int UsableCores() {
   return std::max(1, n);
 }
 
+// Windows tells whether a folder may be written only by trying: its
+// read-only attribute means nothing for the files in it.
+Error CouldCreateIn(const std::string& folder) {
+  const DWORD attrs = ::GetFileAttributesW(PathW(folder.empty() ? "." : folder).c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) {
+    const DWORD err = ::GetLastError();
+    // Creating a file in a missing folder says "path not found".
+    return err == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : static_cast<Error>(err);
+  }
+  return (attrs & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ERROR_DIRECTORY;
+}
+
 }  // namespace os
 
 }  // namespace marklode

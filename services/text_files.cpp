@@ -471,4 +471,15 @@ bool SysPutTextFile(MessageSink& sink, const std::string& path, std::string_view
   return out.Commit();
 }
 
+int OutputFile::WouldOpen() {
+  int err = 0;
+  if (os::ReadOnlyFile(target_)) {
+    err = kReadOnly;
+  } else if (!IsDevice(target_)) {
+    err = os::CouldCreateIn(std::string(DirectoryPart(target_)));
+  }
+  if (err != 0) Fail(err);
+  return err;
+}
+
 }  // namespace marklode

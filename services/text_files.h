@@ -189,6 +189,10 @@ class OutputFile {
   void Discard();
   const std::string& target() const { return target_; }
   const std::string& temporary() const { return temp_; }
+  // For a check that creates nothing: whether Open would fail on the target
+  // as it is (read-only, its folder missing or not writable). Returns 0 or
+  // the error, reported as Open would report it.
+  int WouldOpen();
 
  private:
   class DirectChunks;

@@ -335,7 +335,32 @@ TEST(RunReport, JsonCountsEachReasonPerFile) {
        {{"t.gpx", kGpx}},
        {"--report=json", "t.gpx"},
        2,
-       {{"t.gpx", "converted", 4, 2, {{"no-coordinates", 1}, {"no-name", 1}}, {{"cut", 1}}}}},
+       {{"t.gpx",
+         "converted",
+         4,
+         2,
+         {{"no-coordinates", 1, {4}}, {"no-name", 1, {5}}},
+         {{"cut", 1}}}}},
+      {"gpx lines ended by CR alone, the first five nameless kept",
+       {{"cr.gpx",
+         "<gpx>\r<wpt lat='1' lon='2'/>\r<wpt lat='x' lon='1'><name>A</name></wpt>\r"
+         "<wpt lat='1' lon='2'>\r<name>B</name></wpt>\r<wpt/><wpt/>\r\r<wpt/>\r<wpt>"
+         "<name> </name></wpt>\r<wpt/></gpx>"}},
+       {"--report=json", "cr.gpx"},
+       2,
+       {{"cr.gpx",
+         "converted",
+         8,
+         1,
+         {{"no-coordinates", 1, {3}}, {"no-name", 6, {2, 6, 6, 8, 9}}}}}},
+      {"gpx names with line breaks joined and text cut at a second \"@\"",
+       {{"n.gpx",
+         "<gpx>\n<wpt lat='1' lon='2'><name>Old\n  Mill</name></wpt>\n"
+         "<wpt lat='1' lon='2'><name>Cam@50@x</name></wpt>\n"
+         "<wpt lat='1' lon='2'><name>  Plain\n</name></wpt>\n</gpx>\n"}},
+       {"--report=json", "n.gpx"},
+       0,
+       {{"n.gpx", "converted", 3, 3, {}, {{"characters-replaced", 2}}}}},
       {"csv",
        {{"p.csv", kCsv}},
        {"--report=json", "/r", "p.csv"},
@@ -344,13 +369,18 @@ TEST(RunReport, JsonCountsEachReasonPerFile) {
          "converted",
          6,
          3,
-         {{"no-coordinates", 1}, {"few-fields", 2}},
+         {{"no-coordinates", 1, {6}}, {"few-fields", 2, {2, 8}}},
          {{"made-unique", 1}, {"characters-replaced", 1}}}}},
       {"unpaired quote",
        {{"q.csv", "1,2,\"X\"\r\n1,2,\"A\n3,4,\"B\"\r\n5,6,\"C\"\r\n"}},
        {"--report=json", "/r", "q.csv"},
        2,
        {{"q.csv", "converted", 3, 3, {{"unpaired-quote", 1, {2}}}}}},
+      {"an unpaired quote in each of two records",
+       {{"u.csv", "1,2,\"A\n3,4,\"B\"\r\n5,6,\"C\n7,8,\"D\"\r\n9,9,\"E\"\r\n"}},
+       {"--report=json", "/r", "u.csv"},
+       2,
+       {{"u.csv", "converted", 3, 3, {{"unpaired-quote", 2, {1, 3}}}}}},
       {"swapped",
        {{"s.csv", "1,2,\"A\"\r\n10,120,\"B\"\r\n"}},
        {"--report=json", "/r", "s.csv"},
@@ -368,15 +398,36 @@ TEST(RunReport, JsonCountsEachReasonPerFile) {
        {"--report=json", "a.csv;b.csv"},
        0,  // a line of two fields is dropped without a word
        {{"a.csv", "converted", 1, 1, {}}, {"b.csv", "converted", 2, 1, {{"few-fields", 1}}}}},
+      {"names made unique in one GPX, each counted for its input",
+       {{"a.csv", "1,2,\"Home\"\r\n"},
+        {"b.csv", "3,4,\"Home\"\r\n3,4,\"Home\"\r\n3,4,\"Inn\"\r\n"},
+        {"c.csv", "5,6,\"Inn\"\r\n"},
+        {"all.zvp", "[Profile]\r\nInput=*.csv\r\nOutput=all.gpx\r\n"}},
+       {"--report=json", "/p", "all.zvp"},
+       0,
+       {{"a.csv", "converted", 1, 1, {}},
+        {"b.csv", "converted", 3, 3, {}, {{"made-unique", 2}}},
+        {"c.csv", "converted", 1, 1, {}, {{"made-unique", 1}}}}},
+      {"gpx in an encoding that cannot be decoded",
+       {{"e.gpx",
+         std::string("\0<\0\0", 4) + "<gpx><wpt lat='1' lon='2'><name>A</name></wpt></gpx>"}},
+       {"--report=json", "e.gpx"},
+       2,
+       {{"e.gpx", "not-written", 0, 0, {{"unreadable", 1}}}}},
+      {"csv in an encoding that cannot be decoded",
+       {{"e.csv", std::string("\0\x31\0\0,2,\"A\"\r\n", 12)}},
+       {"--report=json", "/r", "e.csv"},
+       2,
+       {{"e.csv", "not-written", 0, 0, {{"unreadable", 1}}}}},
       {"profile with a filter",
        {{"f.gpx",
          "<gpx><wpt lat='1' lon='2'><name>Cam</name><gpxx:Category>Speed</gpxx:Category>"
-         "</wpt><wpt lat='1' lon='2'><name>Pub</name></wpt>"
+         "</wpt>\n<wpt lat='1' lon='2'><name>Pub</name></wpt>\n\n"
          "<wpt lat='1' lon='2'><name>Inn</name></wpt></gpx>"},
         {"f.zvp", "[Profile]\r\nInput=f.gpx\r\nOutput=out.csv\r\nCategoryFilter=S*\r\n"}},
        {"--report=json", "/p", "f.zvp"},
        0,
-       {{"f.gpx", "converted", 3, 1, {{"filtered", 2}}}}},
+       {{"f.gpx", "converted", 3, 1, {{"filtered", 2, {2, 4}}}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -444,8 +495,13 @@ TEST(RunReport, CheckWritesNothingAndCountsAsTheRunWould) {
   struct Case {
     std::string what;
     std::vector<std::string> args;
+    std::string readOnly = "";  // a target marked read-only
   } cases[] = {
       {"gpx", {"t.gpx"}},
+      {"gpx to a read-only target", {"/p", "ro.zvp"}, "ro.csv"},
+      {"gpx into a missing folder", {"/p", "gone.zvp"}},
+      {"csv to a read-only target", {"/r", "q.csv"}, "q.GPX"},
+      {"csv into a missing folder", {"/p", "gone-gpx.zvp"}},
       {"csv", {"/r", "p.csv"}},
       {"list", {"p.csv;q.csv"}},
       {"profile naming files by category", {"/p", "c.zvp"}},
@@ -462,6 +518,15 @@ TEST(RunReport, CheckWritesNothingAndCountsAsTheRunWould) {
     WriteFile(dir / "c.zvp",
               "[Profile]\r\nInput=t.gpx\r\nOutput=*.csv\r\nGenerateCSVFileName=<W>\r\n");
     WriteFile(dir / "all.zvp", "[Profile]\r\nInput=*.csv\r\nOutput=all.gpx\r\n");
+    WriteFile(dir / "ro.zvp", "[Profile]\r\nInput=t.gpx\r\nOutput=ro.csv\r\n");
+    WriteFile(dir / "gone.zvp", "[Profile]\r\nInput=t.gpx\r\nOutput=gone/t.csv\r\n");
+    WriteFile(dir / "gone-gpx.zvp", "[Profile]\r\nInput=q.csv\r\nOutput=gone/q.gpx\r\n");
+    if (!c.readOnly.empty()) {
+      WriteFile(dir / c.readOnly, "kept as it is");
+      std::filesystem::permissions(dir / c.readOnly, std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::others_read);
+    }
     const auto before = Snapshot(dir);
 
     std::vector<std::string> args = {"--check", "--report=json"};
@@ -477,11 +542,33 @@ TEST(RunReport, CheckWritesNothingAndCountsAsTheRunWould) {
     EXPECT_TRUE(checked["check"].flag());
     EXPECT_EQ(checked["entries"].num(), ran["entries"].num());
     EXPECT_EQ(checked["outputs"].num(), ran["outputs"].num());
-    EXPECT_EQ(ran["outputs"].num() == 0, run.status == 1);  // only the stop writes nothing
+    if (c.readOnly.empty() && !c.what.ends_with("missing folder")) {
+      EXPECT_EQ(ran["outputs"].num() == 0, run.status == 1);  // only the stop writes nothing
+    } else {
+      EXPECT_EQ(ran["outputs"].num(), 0);
+      EXPECT_NE(run.err.find(c.readOnly.empty() ? "gone" : "read-only"), std::string::npos)
+          << run.err;
+    }
     // Apart from "check", the documents agree.
     std::string a = check.out, b = run.out;
     a.replace(0, std::string("{\"check\":true").size(), "{\"check\":false");
     EXPECT_EQ(a, b);
+  }
+}
+
+// "--check" or "--report" without a file is a command line missing its file:
+// it stops with a word and the usage, and never opens the window.
+TEST(RunReport, AnOptionWithoutAFileStopsWithTheUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--check"}, {"--report"}, {"--report=json", "/r"}, {"--check", "/p"}, {"--report=xml"}};
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.front());
+    test::TempDir dir;
+    const Ran r = RunIn(dir, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.starts_with("marklode: --check and --report need a file")) << r.err;
+    EXPECT_NE(r.err.find("Usage"), std::string::npos) << r.err;
   }
 }
 
@@ -501,8 +588,8 @@ TEST(RunReport, TextLinesOnStderrAndNothingWithoutTheOption) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, messages +
                        "t.gpx: 4 read, 2 written\n"
-                       "t.gpx: 1 skipped, no valid coordinates\n"
-                       "t.gpx: 1 skipped, no name\n"
+                       "t.gpx: 1 skipped, no valid coordinates (line 4)\n"
+                       "t.gpx: 1 skipped, no name (line 5)\n"
                        "t.gpx: 1 name cut to the length limit\n");
 
   WriteFile(dir / "q.csv", "1,2,\"X\"\r\n1,2,\"A\r\nB\"\r\n9,99,\"C\"\r\n");
@@ -512,8 +599,8 @@ TEST(RunReport, TextLinesOnStderrAndNothingWithoutTheOption) {
   EXPECT_TRUE(
       r.err.ends_with("Check only: nothing was written.\n"
                       "q.csv: 4 read, 2 to write\n"
-                      "q.csv: 1 skipped, no valid coordinates\n"
-                      "q.csv: 1 skipped, fewer than three fields\n"
+                      "q.csv: 1 skipped, no valid coordinates (line 4)\n"
+                      "q.csv: 1 skipped, fewer than three fields (line 3)\n"
                       "q.csv: 1 skipped, unpaired quote (line 2)\n"
                       "q.csv: hint: latitude and longitude look swapped\n"))
       << r.err;

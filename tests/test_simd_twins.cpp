@@ -115,6 +115,9 @@ TEST(SimdTwins, ByteScans) {
     ExpectSameStop(t, FindFirstNotOf<' ', '\t'>, FindFirstNotOfScalar<' ', '\t'>);
     ExpectSameStop(t, FindControlOrHigh, FindControlOrHighScalar);
     ExpectSameStop(t, FindControlOrEF, FindControlOrEFScalar);
+    ASSERT_EQ(CountByte<'\n'>(t.data(), t.data() + t.size()),
+              CountByteScalar<'\n'>(t.data(), t.data() + t.size()))
+        << '"' << t << '"';
     for (const bool commas : {false, true}) {
       unsigned h1 = 0, h2 = 0;
       const char* const b = t.data();
@@ -138,6 +141,21 @@ TEST(SimdTwins, ByteScans) {
   for (const std::string_view seq :
        {"\xEF\xBF\xBF", "\xE2\x82\xAC", "\xC3\xA9", "\xF0\x9F\x98\x80"})
     EverySequenceEverywhere(seq, 'x', all);
+}
+
+// Texts of line breaks only, or every other byte one, long enough that the
+// per-lane counts are summed before they could run over, at every offset.
+TEST(SimdTwins, CountingPastALanesLimit) {
+  for (const std::size_t len : {std::size_t{255 * 16 - 1}, std::size_t{255 * 16},
+                                std::size_t{255 * 16 + 17}, std::size_t{10000}})
+    for (const std::string_view unit : {"\n", "\nx", "\r\n"})
+      for (std::size_t offset = 0; offset < 3; ++offset) {
+        std::string text;
+        while (text.size() < len + offset) text += unit;
+        const char* const b = text.data() + offset;
+        const char* const e = b + len;
+        ASSERT_EQ(CountByte<'\n'>(b, e), CountByteScalar<'\n'>(b, e)) << len << " " << offset;
+      }
 }
 
 // What a padded routine could see past a value if it forgot to stop.

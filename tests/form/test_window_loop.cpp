@@ -106,8 +106,8 @@ TEST(WindowLoop, TheResultBoxCarriesTheReportAsDetails) {
   EXPECT_EQ(result.text, "2 Files processed.\r\n2 entries converted.");
   EXPECT_EQ(result.details, l.dir / "a.gpx" + ": 1 read, 1 written\n" + l.dir / "d.gpx" +
                                 ": 3 read, 1 written\n" + l.dir / "d.gpx" +
-                                ": 1 skipped, no valid coordinates\n" + l.dir / "d.gpx" +
-                                ": 1 skipped, no name\n");
+                                ": 1 skipped, no valid coordinates (line 3)\n" + l.dir / "d.gpx" +
+                                ": 1 skipped, no name (line 4)\n");
 }
 
 // Where a box has no Details button, the details follow the text in it, up
