@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "engine/block_reader.h"
 #include "engine/progress.h"
@@ -25,6 +26,9 @@ struct GpxWaypoint {
   std::string lat, lon;  // attribute texts as written
   bool hasLat = false, hasLon = false;
   std::string name, comment, category;  // decoded text, without line breaks but a comment's LF
+  // Values by name for the templates' <{name}> (KML's ExtendedData and
+  // styleUrl); GPX gives none, and an empty list costs nothing.
+  std::vector<std::pair<std::string, std::string>> values;
 
   // The reader hands waypoints over by swapping, so that their strings keep
   // their room from one waypoint to the next.
@@ -36,6 +40,7 @@ struct GpxWaypoint {
     a.name.swap(b.name);
     a.comment.swap(b.comment);
     a.category.swap(b.category);
+    a.values.swap(b.values);
   }
 };
 
