@@ -36,7 +36,8 @@ bool HasKmlElement(std::string_view s) {
 class KmzReader : public WaypointReader {
  public:
   KmzReader(ByteSource& zip, bool folderPath) : zip_(zip), text_(zip_), kml_(text_, folderPath) {}
-  bool Next(GpxWaypoint& w) override { return kml_.Next(w); }
+  // Nothing more once the archive failed: the KML's last placemark may be cut.
+  bool Next(GpxWaypoint& w) override { return kml_.Next(w) && zip_.failure().empty(); }
   bool cancelled() const override { return kml_.cancelled(); }
   std::int64_t nameless() const override { return kml_.nameless(); }
   void AddSkips(FileReport& report) const override { kml_.AddSkips(report); }
