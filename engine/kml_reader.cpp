@@ -1,6 +1,7 @@
 #include "engine/kml_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "engine/byte_scan.h"
@@ -96,6 +97,13 @@ bool HtmlEntity(std::string_view name, std::string& out) {
   AppendUtf8(out, cp);
   return true;
 }
+
+// The bytes that end an element's name.
+constexpr auto kNameEnd = [] {
+  std::array<bool, 256> t{};
+  for (const unsigned char c : {' ', '\t', '\r', '\n', '>', '/'}) t[c] = true;
+  return t;
+}();
 
 bool IsTagStart(char c) {
   return c == '/' || c == '!' || c == '?' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
@@ -210,29 +218,31 @@ void KmlReader::DeclBytes() {
 }
 
 void KmlReader::TagNameBytes() {
-  const char* p = buf_.data() + begin_;
-  const char* e = buf_.data() + end_;
-  for (; p < e; ++p) {
-    const char c = *p;
-    if (IsSpace(c) || c == '>' || c == '/') {
-      begin_ = p - buf_.data();
-      state_ = State::Attrs;
-      lastInTag_ = '\0';
-      attrSep_ = true;
-      attrName_.clear();
-      StartElement();
-      return;
-    }
-    if (c == ':') {  // a prefix: the local name follows
+  const char* base = buf_.data();
+  const char* p = base + begin_;
+  const char* e = base + end_;
+  const char* d = p;
+  while (d < e && !kNameEnd[static_cast<unsigned char>(*d)]) ++d;
+  // Only the local name counts: a prefix ("kml:") is dropped with its colon.
+  for (const char* c = d; c > p;)
+    if (*--c == ':') {
+      p = c + 1;
       tagName_.clear();
       nameLong_ = false;
-    } else if (tagName_.size() < kTagNameBytes) {
-      tagName_ += c;
-    } else {
-      nameLong_ = true;
+      break;
     }
-  }
-  begin_ = end_;
+  const std::size_t n = static_cast<std::size_t>(d - p);
+  if (tagName_.size() + n <= kTagNameBytes)
+    tagName_.append(p, n);
+  else
+    nameLong_ = true;
+  begin_ = d - base;
+  if (d == e) return;
+  state_ = State::Attrs;
+  lastInTag_ = '\0';
+  attrSep_ = true;
+  attrName_.clear();
+  StartElement();
 }
 
 void KmlReader::AttrBytes() {
@@ -327,7 +337,7 @@ void KmlReader::StartElement() {
       hasName_ = false;
       Shrink(name_);
       Shrink(description_);
-      values_.clear();
+      values_.clear();  // the strings' room goes: values are rare enough
       ready_ = next_ = 0;
       shapes_ = 0;
       break;
@@ -425,8 +435,12 @@ void KmlReader::EndCapture() {
       }
       break;
     case Capture::Description:
-      description_ = HtmlToText(text_);
-      description_.assign(Trim(description_));
+      if (text_.find_first_of("<&") == std::string::npos) {  // plain text, as most are
+        description_.assign(Trim(text_));
+      } else {
+        description_ = HtmlToText(text_);
+        description_.assign(Trim(description_));
+      }
       break;
     case Capture::StyleUrl:
       values_.emplace_back("styleUrl", Trim(text_));
