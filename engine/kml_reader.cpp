@@ -174,7 +174,8 @@ bool KmlReader::Section(std::string_view terminator, bool keep) {
   if (at != std::string_view::npos) {
     if (keep) raw_.append(s.substr(0, at + terminator.size()));
     begin_ += at + terminator.size();
-    state_ = State::Text;
+    state_ = afterSection_;
+    afterSection_ = State::Text;
     return true;
   }
   const std::size_t hold = std::min(s.size(), terminator.size() - 1);
@@ -184,9 +185,11 @@ bool KmlReader::Section(std::string_view terminator, bool keep) {
 }
 
 // A declaration (a DOCTYPE with its internal subset): skipped whole, its
-// entities never defined. Outside the subset a "<" ends it, so one never
-// closed cannot run on over the placemarks.
-void KmlReader::DeclBytes() {
+// entities never defined. In the subset, quoted literals, comments and
+// processing instructions are stepped over whole. Outside it a "<" ends the
+// declaration, so one never closed cannot run on over the placemarks. False
+// when more input is needed to tell what a "<" in the subset opens.
+bool KmlReader::DeclBytes() {
   const char* base = buf_.data();
   const char* p = base + begin_;
   const char* e = base + end_;
@@ -208,6 +211,18 @@ void KmlReader::DeclBytes() {
       declSubset_ = true;
     } else if (c == ']') {
       declSubset_ = false;
+    } else if (declSubset_ && c == '<') {
+      if (e - f < 4 && !eof_) {
+        begin_ = f - base;
+        return false;
+      }
+      const std::string_view s(f, std::min<std::size_t>(e - f, 4));
+      if (s.starts_with("<!--") || s.starts_with("<?")) {
+        begin_ = f - base + (s[1] == '!' ? 4 : 2);
+        state_ = s[1] == '!' ? State::Comment : State::Pi;
+        afterSection_ = State::Decl;  // the subset goes on after it
+        return true;
+      }
     } else if (!declSubset_) {
       if (c == '<') p = f;  // not consumed: the markup after it is read
       state_ = State::Text;
@@ -215,6 +230,7 @@ void KmlReader::DeclBytes() {
     }
   }
   begin_ = p - base;
+  return true;
 }
 
 void KmlReader::TagNameBytes() {
@@ -557,7 +573,7 @@ bool KmlReader::Advance() {
           more = Section("?>", false);
           break;
         case State::Decl:
-          DeclBytes();
+          more = DeclBytes();
           break;
         case State::TagName:
           TagNameBytes();
@@ -606,9 +622,8 @@ bool KmlReader::Advance() {
     if (next_ < ready_ && !inPlacemark_) return true;
     if (!more) {
       if (!Fill()) {
-        if (state_ == State::Lt && begin_ < end_) {
+        if ((state_ == State::Lt || state_ == State::Decl) && begin_ < end_)
           continue;  // the last bytes: read as they are
-        }
         AtEnd();
         return next_ < ready_;
       }

@@ -72,7 +72,7 @@ class KmlReader : public WaypointReader, private BlockReader {
 
   bool Advance();  // reads on until a placemark's points are ready; false at the end
   bool Section(std::string_view terminator, bool keep);
-  void DeclBytes();
+  bool DeclBytes();
   void TagNameBytes();
   void AttrBytes();
   void StartElement();
@@ -84,6 +84,8 @@ class KmlReader : public WaypointReader, private BlockReader {
 
   const bool folderPath_;
   State state_ = State::Text;
+  State afterSection_ =
+      State::Text;  // where a comment or PI ends: a DOCTYPE's subset may hold them
   std::vector<El> stack_;
   std::int64_t deeper_ = 0;  // levels past the deepest kept
   std::string tagName_;      // the local name, up to a few bytes

@@ -8,6 +8,7 @@
 #include "engine/input_formats.h"
 #include "engine/kml_reader.h"
 #include "engine/kmz_source.h"
+#include "engine/profiles.h"
 #include "engine/run_report.h"
 #include "test_util.h"
 #include "tests/chunked_source.h"
@@ -120,6 +121,8 @@ TEST(KmlReader, ShapesOfTheFileReadAlike) {
       Crlf(Kml(kTrip)),
       "\xEF\xBB\xBF" + Kml(kTrip),
       "<!DOCTYPE kml [<!ENTITY x \"<Placemark>\">]><!-- <Placemark> -->" + Kml(kTrip),
+      // A subset's comment and processing instruction may hold quotes and brackets.
+      "<!DOCTYPE kml [<!-- it's ] --><?pi \"?><!ENTITY y '>'>]>" + Kml(kTrip),
   };
   for (const std::string& kml : shapes) {
     std::string expected = kTripRead;
@@ -133,6 +136,18 @@ TEST(KmlReader, EveryBlockBoundaryReadsTheSame) {
     test::ChunkedSource src(kml, step);
     EXPECT_EQ(ReadAll(src), kTripRead) << "step " << step;
   }
+}
+
+TEST(InputFormatOf, ProfilesTakeEveryInputKindForGpxToPoi) {
+  const auto direction = [](const char* input) {
+    ConversionProfile p;
+    p.Input = input;
+    return RequestOf(p, "").direction;
+  };
+  for (const char* in : {"a.kml", "B.KMZ", "c.geojson", "d.json", "e.gpx"})
+    EXPECT_EQ(direction(in), Direction::GpxToPoi) << in;
+  for (const char* in : {"a.csv", "b.txt", "kml"})
+    EXPECT_EQ(direction(in), Direction::PoiToGpx) << in;
 }
 
 TEST(KmlReader, OddPlacemarks) {
