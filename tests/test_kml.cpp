@@ -433,6 +433,8 @@ TEST_F(KmlToCsv, KmlKmzAndContentNamedOtherwiseConvertAlike) {
   EXPECT_EQ(Convert("saved.xml", kml), kTripCsv);
   EXPECT_EQ(Convert("places.kmz", Zip({{"images/icon-1.png", "png"}, {"doc.kml", kml}})), kTripCsv);
   EXPECT_EQ(Convert("zipped.bin", Zip({{"doc.kml", kml}})), kTripCsv);
+  const std::u32string wide(kml.begin(), kml.end());  // the fixture is ASCII
+  EXPECT_EQ(Convert("wide.xml", "\xFF\xFE" + test::EncodeUtf(wide, 2, false)), kTripCsv);
   EXPECT_TRUE(h.messages.boxes.empty());
   ASSERT_EQ(h.result.events.size(), 1u);
   const FileReport& report = h.result.events[0].files.at(0);
