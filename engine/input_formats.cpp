@@ -32,10 +32,15 @@ bool HasKmlElement(std::string_view s) {
   return false;
 }
 
-// A KML read from the KML entry of a KMZ archive.
-class KmzReader : public WaypointReader {
+// A KML read from the KML entry of a KMZ archive. Progress is told in the
+// archive's bytes, which is what its size counts.
+class KmzReader : public WaypointReader, private ProgressSink {
  public:
-  KmzReader(ByteSource& zip, bool folderPath) : zip_(zip), text_(zip_), kml_(text_, folderPath) {}
+  KmzReader(ByteSource& zip, bool folderPath, ProgressSink* progress)
+      : progress_(progress),
+        zip_(zip),
+        text_(zip_),
+        kml_(text_, folderPath, progress ? static_cast<ProgressSink*>(this) : nullptr) {}
   // Nothing more once the archive failed: the KML's last placemark may be cut.
   bool Next(GpxWaypoint& w) override { return kml_.Next(w) && zip_.failure().empty(); }
   bool cancelled() const override { return kml_.cancelled(); }
@@ -48,6 +53,12 @@ class KmzReader : public WaypointReader {
   }
 
  private:
+  bool Update(std::uint64_t, std::uint64_t) override {
+    return progress_->Update(zip_.consumed(), zip_.Size());
+  }
+  bool Cancelled() override { return progress_->Cancelled(); }
+
+  ProgressSink* const progress_;
   KmzSource zip_;
   DecodingSource text_;
   KmlReader kml_;
@@ -92,7 +103,7 @@ std::unique_ptr<WaypointReader> MakeWaypointReader(InputFormat format, ByteSourc
     case InputFormat::Kml:
       return std::make_unique<KmlReader>(text, request.categoryFromFolderPath, progress);
     case InputFormat::Kmz:
-      return std::make_unique<KmzReader>(text, request.categoryFromFolderPath);
+      return std::make_unique<KmzReader>(text, request.categoryFromFolderPath, progress);
     case InputFormat::GeoJson:  // the GeoJSON reader goes here
     case InputFormat::Gpx:
       break;

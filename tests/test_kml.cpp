@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -452,6 +454,38 @@ TEST_F(KmlToCsv, FoldersAndValuesFillTheTemplates) {
   EXPECT_EQ(ReadFile(dir / "Trip.CSV"),
             "8.5,47.3,\"Lakes\",\"Trip:  \"\r\n8.6,47.4,\"Lakes\",\"Trip:  \"");
   EXPECT_EQ(ReadFile(dir / "_.CSV"), "-0.12,51.5,\"Home\",\":  \"");
+}
+
+// Progress in the archive's bytes, never past its size; a cancel honoured.
+TEST_F(KmlToCsv, AKmzTellsProgressInItsOwnBytes) {
+  struct Recorder : ProgressSink {
+    std::uint64_t most = 0, total = 0, calls = 0, cancelAfter = UINT64_MAX;
+    bool Update(std::uint64_t done, std::uint64_t all) override {
+      most = std::max(most, done);
+      total = all;
+      return ++calls < cancelAfter;
+    }
+  } progress;
+  h.services.progress = &progress;
+  std::string many;
+  for (int i = 0; i < 30000; ++i)
+    many += "<Placemark><name>P" + std::to_string(i) +
+            "</name><Point><coordinates>1,2</coordinates></Point></Placemark>\n";
+  const std::string zip = Zip({{"images/a.png", std::string(3000, 'x')}, {"doc.kml", Kml(many)}});
+  ASSERT_GT(Kml(many).size(), 2u << 20);  // more than one block of the reader
+  Convert("many.kmz", zip);
+  EXPECT_EQ(status, RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 30000);
+  EXPECT_GE(progress.calls, 2u);
+  EXPECT_EQ(progress.total, zip.size());
+  EXPECT_LE(progress.most, zip.size());
+
+  progress = Recorder();
+  progress.cancelAfter = 1;
+  std::remove((dir / "many.CSV").c_str());
+  Convert("many.kmz", zip);
+  EXPECT_EQ(status, RunStatus::Cancelled);
+  EXPECT_FALSE(test::Exists(dir / "many.CSV"));
 }
 
 TEST_F(KmlToCsv, ADamagedKmzWritesNothingAndSaysWhy) {
