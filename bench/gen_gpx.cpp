@@ -138,15 +138,57 @@ void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags,
   if (endTags) out += "  </wpt>\r\n";
 }
 
+// The same waypoint as Waypoint gives from the same state of rng, as a KML
+// placemark: the comment as its description, the category as a value.
+void Placemark(std::string& out, Rng& rng, std::uint64_t index, std::uint64_t categories) {
+  std::string lat, lon;
+  Coordinate(lat, rng, 89);
+  Coordinate(lon, rng, 179);
+  const std::string ele = std::to_string(rng.Below(3000)) + ".0";
+  out += "  <Placemark>\r\n    <name>";
+  Escape(out, kPlaces[rng.Below(std::size(kPlaces))]);
+  out += " " + std::to_string(index) + "</name>\r\n";
+  const std::uint64_t kind = rng.Below(4);
+  if (kind == 0) {
+    out += "    <description>@" + std::to_string(30 + 10 * rng.Below(10)) + "</description>\r\n";
+  } else if (kind != 3) {
+    const std::uint64_t lines = 1 + rng.Below(3);
+    out += "    <description>";
+    for (std::uint64_t l = 0; l < lines; ++l) {
+      if (l) out += "\r\n";
+      const std::uint64_t words = 2 + rng.Below(5);
+      for (std::uint64_t w = 0; w < words; ++w) {
+        if (w) out += ' ';
+        Escape(out, kWords[rng.Below(std::size(kWords))]);
+      }
+    }
+    out += "</description>\r\n";
+  }
+  out += "    <styleUrl>#waypoint</styleUrl>\r\n";
+  if (categories > 0 || rng.Below(5) != 0) {
+    out += "    <ExtendedData><Data name=\"category\"><value>";
+    if (categories > 0) {
+      out += "Category " + std::to_string(index % categories);
+    } else {
+      Escape(out, kCategories[rng.Below(std::size(kCategories))]);
+    }
+    out += "</value></Data></ExtendedData>\r\n";
+  }
+  out += "    <Point><coordinates>" + lon + "," + lat + "," + ele + "</coordinates></Point>\r\n";
+  out += "  </Placemark>\r\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool endTags = true, usage = argc < 3;
+  bool endTags = true, kml = false, usage = argc < 3;
   std::uint64_t categories = 0;
   for (int i = 3; i < argc && !usage; ++i) {
     const std::string arg = argv[i];
     if (arg == "--no-end-tags") {
       endTags = false;
+    } else if (arg == "--kml") {  // the waypoints of the GPX of this size, as KML
+      kml = true;
     } else if (arg == "--categories" && i + 1 < argc) {
       categories = std::strtoull(argv[++i], nullptr, 10);
       usage = categories == 0;
@@ -155,7 +197,7 @@ int main(int argc, char** argv) {
     }
   }
   if (usage) {
-    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx [--no-end-tags] [--categories N]\n",
+    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx [--no-end-tags] [--categories N] [--kml]\n",
                  argv[0]);
     return 2;
   }
@@ -165,8 +207,9 @@ int main(int argc, char** argv) {
     std::perror(argv[2]);
     return 1;
   }
-  const std::string tail = "</gpx>\r\n";
-  std::string out =
+  const std::string gpxTail = "</gpx>\r\n";
+  const std::string tail = kml ? "</Document></kml>\r\n" : gpxTail;
+  const std::string gpxHead =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\r\n"
       "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" "
       "xmlns:gpxx=\"http://www.garmin.com/xmlschemas/GpxExtensions/v3\" "
@@ -174,9 +217,16 @@ int main(int argc, char** argv) {
       "  <metadata>\r\n"
       "    <name>Benchmark waypoints</name>\r\n"
       "  </metadata>\r\n";
+  std::string out = kml ? std::string(
+                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                              "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document>\r\n"
+                              "  <name>Benchmark waypoints</name>\r\n")
+                        : gpxHead;
   Rng rng{42};
   std::uint64_t written = 0, count = 0;
-  while (written + out.size() + tail.size() < target) {
+  std::uint64_t gpxBytes = gpxHead.size();  // with --kml: the GPX's size, which ends the file
+  std::string gpx;
+  while ((kml ? gpxBytes : written + out.size()) + gpxTail.size() < target) {
     if (out.size() > (1u << 20)) {
       if (std::fwrite(out.data(), 1, out.size(), f) != out.size()) {
         std::perror(argv[2]);
@@ -185,7 +235,15 @@ int main(int argc, char** argv) {
       written += out.size();
       out.clear();
     }
-    Waypoint(out, rng, ++count, endTags, categories);
+    if (kml) {
+      Rng same = rng;
+      gpx.clear();
+      Waypoint(gpx, rng, ++count, endTags, categories);
+      gpxBytes += gpx.size();
+      Placemark(out, same, count, categories);
+    } else {
+      Waypoint(out, rng, ++count, endTags, categories);
+    }
   }
   out += tail;
   if (std::fwrite(out.data(), 1, out.size(), f) != out.size() || std::fclose(f) != 0) {

@@ -25,6 +25,8 @@
 #   GPX -> POI-CSV: Marklode <= 1.2x the time of grep -c '<wpt' on the same
 #                   file, >= 100x faster than GPSBabel, peak RSS < 24 MB; the
 #                   file without any </wpt> within 1.5x of the well-formed one;
+#   KML -> POI-CSV: the same waypoints as KML within 2x the GPX's time, and
+#                   the same points;
 #   POI-CSV -> GPX: Marklode <= 1.5x the time of cp copying Marklode's own
 #                   output (the same bytes written, timed in the same run),
 #                   both into a new file and over an existing one, >= 16x
@@ -168,6 +170,18 @@ cat "$broken" >/dev/null
 FRESH=${broken%.gpx}.CSV measure marklode "$MARKLODE" "$broken"
 check "time / well-formed file" "$(calc "$SECS / $ml_s")" "<=" 1.5
 rm -f "$data/bench-$size-no-end-tags.CSV"
+
+# KML: the same waypoints as the GPX, as placemarks, read on one thread.
+kml="$data/bench-$size-kml.kml"  # its own stem: its output must not replace the GPX's
+[ -f "$kml" ] || "$gen" "$size" "$kml" --kml
+echo "KML -> POI-CSV, $kml ($(stat -c %s "$kml") bytes, $(grep -c '<Placemark' "$kml") placemarks)"
+cat "$kml" >/dev/null
+FRESH=${kml%.kml}.CSV measure marklode "$MARKLODE" "$kml"
+check "KML / GPX time" "$(calc "$SECS / $ml_s")" "<=" 2
+# The same points (the comments differ where the GPX's text looks like HTML).
+cmp -s <(cut -d, -f1,2 "${kml%.kml}.CSV") <(cut -d, -f1,2 "$csv") ||
+  { echo "bench: the KML's points differ from the GPX's" >&2; missed+=("KML points"); }
+rm -f "${kml%.kml}.CSV"
 
 if "$MARKLODE" /r "$csv" >/dev/null 2>&1 && [ -s "$gpx_back" ]; then
   points=$(grep -c '' "$csv" || true)

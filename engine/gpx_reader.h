@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "engine/block_reader.h"
 #include "engine/progress.h"
@@ -32,6 +33,9 @@ struct GpxWaypoint {
   std::uint64_t at = 0;
   std::int64_t line = 0;
   bool nameJoined = false;  // its name was written over several lines
+  // Values by name for the templates' <{name}> (KML's ExtendedData and
+  // styleUrl); GPX gives none, and an empty list costs nothing.
+  std::vector<std::pair<std::string, std::string>> values;
 
   // The reader hands waypoints over by swapping, so that their strings keep
   // their room from one waypoint to the next.
@@ -46,6 +50,7 @@ struct GpxWaypoint {
     std::swap(a.at, b.at);
     std::swap(a.line, b.line);
     std::swap(a.nameJoined, b.nameJoined);
+    a.values.swap(b.values);
   }
 };
 

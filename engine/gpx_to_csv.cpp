@@ -16,6 +16,7 @@
 
 #include "engine/byte_scan.h"
 #include "engine/gpx_reader.h"
+#include "engine/input_formats.h"
 #include "engine/output_set.h"
 #include "engine/reports.h"
 #include "engine/run_report.h"
@@ -110,7 +111,8 @@ class PoiRecordMaker {
   // The file the file-name template names; only when there is one.
   // An empty name (no category for <C>) is "_": ".CSV" would be a hidden file.
   const std::string& FileName() {
-    std::string stem = SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_));
+    std::string stem =
+        SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_, w_->values));
     if (stem.empty()) stem = "_";
     file_ = outDir_ + stem + ".CSV";
     return file_;
@@ -128,7 +130,7 @@ class PoiRecordMaker {
     AppendField(record_, suffix, nullptr);
     record_.Append("\"");
     if (!templates_.comment.empty()) {
-      comment_ = ExpandTemplate(templates_.comment, kGpxLetters, values_);
+      comment_ = ExpandTemplate(templates_.comment, kGpxLetters, values_, w_->values);
       if (!comment_.empty()) {
         record_.Append(",\"");
         AppendField(record_, comment_, commentJoiner_);
@@ -148,7 +150,7 @@ class PoiRecordMaker {
     cutAtSecondAt_ = false;
     bool generated = false;
     if (!templates_.poiName.empty()) {
-      poiName_ = ExpandTemplate(templates_.poiName, kGpxLetters, values_);
+      poiName_ = ExpandTemplate(templates_.poiName, kGpxLetters, values_, w_->values);
       if (!poiName_.empty()) {
         generated = true;
         const std::size_t at = poiName_.find('@');
@@ -213,8 +215,8 @@ class RecordWriter {
 
 // The waypoints reader yields, through the filters, to sink. False when the
 // progress sink cancelled.
-template <class Sink>
-bool ConvertWaypoints(GpxReader& reader, PoiRecordMaker& maker, bool namedFiles, bool truncate,
+template <class Reader, class Sink>
+bool ConvertWaypoints(Reader& reader, PoiRecordMaker& maker, bool namedFiles, bool truncate,
                       ProgressSink* progress, Sink& sink, FileReport& report) {
   GpxWaypoint w;
   while (reader.Next(w)) {
@@ -573,6 +575,26 @@ class PieceConverter {
 // enough that the few in flight stay well within the memory a run may take.
 constexpr std::size_t kPieceBytes = 256 << 10;
 
+// The format of an input, from its name and, unless that is ".gpx", its
+// first bytes; the file is read again from its start after (opened anew
+// where the sniffing read to its end, which closes it).
+InputFormat FormatOf(InputFile& in, const std::string& path) {
+  std::string head;
+  const std::string_view name = FileNamePart(path);
+  if (name.size() < 4 || !IEquals(name.substr(name.size() - 4), ".gpx")) {
+    head.resize(kSniffBytes);
+    std::size_t n = 0;
+    while (n < head.size()) {
+      const std::size_t k = in.Read(head.data() + n, head.size() - n);
+      if (k == 0) break;
+      n += k;
+    }
+    head.resize(n);
+    if (!in.failed() && !in.Seek(0)) in.Open(path);
+  }
+  return InputFormatOf(path, head);
+}
+
 }  // namespace
 
 RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunServices& services,
@@ -589,6 +611,8 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
 
   InputFile in(messages);
   if (!in.Open(item.path)) return RunStatus::Done;
+  const InputFormat format = FormatOf(in, item.path);
+  if (in.failed()) return RunStatus::Done;
 
   DecodingSource text(in);  // UTF-16 and UTF-32 become UTF-8; anything else passes as it is
   OutputSet outputs(messages);
@@ -606,7 +630,24 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   const std::size_t pieceBytes = services.gpxPieceBytes > 0 ? services.gpxPieceBytes : kPieceBytes;
   bool finished;
   std::int64_t nameless;
-  if (threads > 1 && (in.Size() == 0 || in.Size() > pieceBytes)) {
+  std::string failure;  // why a reader other than GPX's stopped early
+  if (format != InputFormat::Gpx) {
+    // KML, KMZ and GeoJSON: one reader on this thread. A KMZ is read as the
+    // archive it is; the others as text.
+    std::unique_ptr<WaypointReader> reader =
+        MakeWaypointReader(format, format == InputFormat::Kmz ? static_cast<ByteSource&>(in) : text,
+                           request, progress);
+    if (!reader) {
+      ShowWarning(messages, kReadWarningTitle, "This kind of input cannot be read", item.path);
+      return RunStatus::Done;
+    }
+    PoiRecordMaker maker(request, inputStem, DirectoryPart(commonFile), truncate);
+    finished = ConvertWaypoints(*reader, maker, namedFiles, truncate, progress, writer, report) &&
+               !reader->cancelled();
+    nameless = reader->nameless();
+    reader->AddSkips(report);
+    failure = reader->failure();
+  } else if (threads > 1 && (in.Size() == 0 || in.Size() > pieceBytes)) {
     PieceConverter pieces(request, inputStem, DirectoryPart(commonFile), truncate, progress,
                           threads, pieceBytes);
     finished = pieces.Run(text, writer, report);
@@ -626,7 +667,8 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
     return RunStatus::Cancelled;
   }
   if (text.unreadable()) ShowUnreadableEncoding(messages, item.path);
-  if (in.failed() || text.unreadable()) {  // a file read in part replaces nothing
+  if (!failure.empty()) ShowWarning(messages, kReadWarningTitle, failure, item.path);
+  if (in.failed() || text.unreadable() || !failure.empty()) {  // a file read in part replaces nothing
     // What it held past the failure is unknown: the file counts as one.
     report.Skip(SkipReason::Unreadable);
     outputs.DiscardAll();

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/input_formats.h"
 #include "engine/reports.h"
 #include "services/platform.h"
 #include "services/strings.h"
@@ -56,11 +57,11 @@ ConversionProfile ParseProfile(std::string_view ini) {
 Request RequestOf(const ConversionProfile& p, std::string profilePath) {
   Request r;
   const std::string_view in = p.Input;
-  r.direction = in.size() >= 4 && IEquals(in.substr(in.size() - 4), ".GPX") ? Direction::GpxToPoi
-                                                                            : Direction::PoiToGpx;
+  r.direction = IsWaypointInputName(in) ? Direction::GpxToPoi : Direction::PoiToGpx;
   r.input = p.Input;
   r.output = p.Output;
   r.keepCommentLineBreaks = p.KeepCommentLineBreaks;
+  r.categoryFromFolderPath = p.CategoryFromFolderPath;
   r.filters = {p.WaypointNameFilter, p.CommentFilter, p.CategoryFilter};
   r.toPoi = {p.GenerateComment, p.GenerateCSVFileName, p.GeneratePOIName};
   r.toGpx = {p.GenerateWaypointComment, p.GenerateWaypointName, p.GenerateCategory,

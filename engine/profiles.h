@@ -17,6 +17,7 @@ struct ConversionProfile {
       GenerateWaypointName, GenerateWaypointComment, GenerateCategory, GenerateIconName,
       GeneratePOIName, GenerateComment;
   bool KeepCommentLineBreaks = false;
+  bool CategoryFromFolderPath = false;
 };
 
 // The keys of a profile's [Profile] section and the fields they fill: a text
@@ -44,6 +45,7 @@ inline constexpr ProfileKey kProfileKeys[] = {
     {"GeneratePOIName", &ConversionProfile::GeneratePOIName},
     {"GenerateComment", &ConversionProfile::GenerateComment},
     {"KeepCommentLineBreaks", nullptr, &ConversionProfile::KeepCommentLineBreaks},
+    {"CategoryFromFolderPath", nullptr, &ConversionProfile::CategoryFromFolderPath},
 };
 // profile keys: end
 

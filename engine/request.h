@@ -35,6 +35,9 @@ struct Request {
   std::string input;
   std::string output;  // empty: beside each input, named after it
   bool keepCommentLineBreaks = false;
+  // KML input: <C> is the path of a placemark's folders ("Trip / Day 1"),
+  // not only the innermost one.
+  bool categoryFromFolderPath = false;
   WaypointFilters filters;
   PoiRecordTemplates toPoi;  // GPX to POI-CSV
   WaypointTemplates toGpx;   // POI-CSV to GPX

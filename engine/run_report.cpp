@@ -180,6 +180,8 @@ std::string_view SkipReasonText(SkipReason reason) {
       return "unpaired quote";
     case SkipReason::Unreadable:
       return "unreadable";
+    case SkipReason::NotAPoint:
+      return "not a point";
   }
   return "";
 }
@@ -198,6 +200,8 @@ std::string_view SkipReasonKey(SkipReason reason) {
       return "unpaired-quote";
     case SkipReason::Unreadable:
       return "unreadable";
+    case SkipReason::NotAPoint:
+      return "not-a-point";
   }
   return "";
 }

@@ -22,8 +22,9 @@ enum class SkipReason : std::uint8_t {
   FewFields,      // a POI-CSV line with fewer than three fields
   UnpairedQuote,  // a POI-CSV line taken apart by a stray double quote
   Unreadable,     // a record that could not be read
+  NotAPoint,      // a KML line or polygon: no one place to mark
 };
-inline constexpr std::size_t kSkipReasons = 6;
+inline constexpr std::size_t kSkipReasons = 7;
 
 enum class NameChange : std::uint8_t {
   Cut,       // to the length limit

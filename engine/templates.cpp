@@ -22,6 +22,23 @@ long long Bound(std::string_view piece) {
   return static_cast<long long>(v);
 }
 
+std::string_view Ranged(std::string_view v, std::string_view range) {
+  if (range.empty()) return v;
+  long long a = Bound(FieldAt(range, 1, '-'));
+  long long b = FieldCount(range, '-') >= 2 ? Bound(FieldAt(range, 2, '-')) : 0;
+  if (a < 1) a = 1;
+  if (b < a) b = static_cast<long long>(CharCount(v));
+  return CharSlice(v, static_cast<std::size_t>(a), static_cast<std::size_t>(b));
+}
+
+std::string_view Named(std::string_view name, NamedValues named) {
+  for (const auto& [n, v] : named)
+    if (n == name) return v;
+  for (const auto& [n, v] : named)
+    if (IEquals(n, name)) return v;
+  return {};
+}
+
 std::string_view Replacement(std::string_view inner, std::string_view letters,
                              std::span<const std::string_view> values) {
   std::size_t k = 0;  // 1-based place of the letter in the set
@@ -36,24 +53,29 @@ std::string_view Replacement(std::string_view inner, std::string_view letters,
   }
   if (k == 0 || k > values.size()) return {};
   std::string_view v = values[k - 1];
-  std::string_view range = inner.empty() ? inner : inner.substr(1);
-  if (range.empty()) return v;  // the common case: the whole value
-  long long a = Bound(FieldAt(range, 1, '-'));
-  long long b = FieldCount(range, '-') >= 2 ? Bound(FieldAt(range, 2, '-')) : 0;
-  if (a < 1) a = 1;
-  if (b < a) b = static_cast<long long>(CharCount(v));
-  return CharSlice(v, static_cast<std::size_t>(a), static_cast<std::size_t>(b));
+  return Ranged(v, inner.empty() ? inner : inner.substr(1));
 }
 
 }  // namespace
 
 void ExpandTemplateInto(std::string& out, std::string_view templ, std::string_view letters,
-                        std::span<const std::string_view> values) {
+                        std::span<const std::string_view> values, NamedValues named) {
   out.clear();
   std::size_t pos = 0;
   for (;;) {
     std::size_t lt = templ.find('<', pos);
     if (lt == std::string_view::npos) break;
+    if (lt + 1 < templ.size() && templ[lt + 1] == '{') {
+      const std::size_t close = templ.find('}', lt + 2);
+      const std::size_t gt = close == std::string_view::npos ? close : templ.find('>', close + 1);
+      if (gt != std::string_view::npos) {
+        out.append(templ, pos, lt - pos);
+        out.append(Ranged(Named(templ.substr(lt + 2, close - lt - 2), named),
+                          templ.substr(close + 1, gt - close - 1)));
+        pos = gt + 1;
+        continue;
+      }
+    }
     std::size_t gt = templ.find('>', lt + 1);
     if (gt == std::string_view::npos) {
       out.assign(templ);
@@ -67,9 +89,9 @@ void ExpandTemplateInto(std::string& out, std::string_view templ, std::string_vi
 }
 
 std::string ExpandTemplate(std::string_view templ, std::string_view letters,
-                           std::span<const std::string_view> values) {
+                           std::span<const std::string_view> values, NamedValues named) {
   std::string out;
-  ExpandTemplateInto(out, templ, letters, values);
+  ExpandTemplateInto(out, templ, letters, values, named);
   return out;
 }
 

@@ -18,7 +18,9 @@ pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
       # A case-blind folder for the tests on Linux: an exFAT volume in a file.
       exfatprogs exfat-fuse
       # The desktop entry's check.
-      desktop-file-utils)
+      desktop-file-utils
+      # KMZ inputs are inflated by zlib, on Linux and in the Windows build.
+      zlib1g-dev libz-mingw-w64-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -39,6 +39,7 @@ fixtures() {  # fixtures DIR
     cp "$src/examples/europe-sights.csv" "$d/$f"
   done
   printf '[Profile]\r\nInput=trip.gpx\r\nOutput=tour.csv\r\n' >"$d/tour.zvp"
+  cp "$src/examples/city-walk.kml" "$src/examples/city-walk.kmz" "$d/"
 }
 
 # The doc-file blocks of a text, written into DIR: the tab-indented block

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/templates.h"
 
@@ -55,6 +58,31 @@ TEST(ExpandTemplate, RangesCountCharactersNotBytes) {
   const std::array<std::string_view, 2> v{"f", "Zürich Hauptbahnhof"};
   EXPECT_EQ(ExpandTemplate("<W1-2>", kGpxLetters, v), "Zü");
   EXPECT_EQ(ExpandTemplate("<W-3>", kGpxLetters, v), "Zür");
+}
+
+TEST(ExpandTemplate, NamedValuesByTheirNames) {
+  const std::array<std::string_view, 2> v{"trip", "Harbour View"};
+  const std::vector<std::pair<std::string, std::string>> named{
+      {"phone", "555 123"}, {"Open hours", "8-5"}, {"styleUrl", "#icon-1"}, {"PHONE", "other"}};
+  struct Case {
+    const char* templ;
+    const char* result;
+  } cases[] = {
+      {"<{phone}>", "555 123"},
+      {"<{Phone}>", "555 123"},  // without regard to case when no name is written so
+      {"<{PHONE}>", "other"},
+      {"<{Open hours}>", "8-5"},
+      {"<W> (<{styleUrl}2-99>)", "Harbour View (icon-1)"},
+      {"<{phone}1-3>", "555"},
+      {"<{missing}>x", "x"},
+      {"<{}>", ""},
+      {"a <{b> c", "a  c"},  // no "}": an ordinary token, and "{" is no letter
+      {"<{phone", "<{phone"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ExpandTemplate(c.templ, kGpxLetters, v, named), c.result) << c.templ;
+  // Without named values (GPX), a named token is empty, as it always was.
+  EXPECT_EQ(ExpandTemplate("[<{phone}>]", kGpxLetters, v), "[]");
 }
 
 }  // namespace

@@ -200,5 +200,24 @@ TEST(GpsbabelInterop, MarklodeReadsGpsbabelsGpx) {
   ExpectSamePlaces(FromPoiCsv(ReadFile(dir / "babel.CSV")), want, 1e-9);
 }
 
+// KML: GPSBabel writes the GPX's waypoints as KML (in a folder, with
+// styles), and both programs read that KML: the same points.
+TEST(GpsbabelInterop, KmlPointsAgreeWithGpsbabels) {
+  REQUIRE_GPSBABEL();
+  test::TempDir dir;
+  const auto wrote = RunCommand({"gpsbabel", "-i", "gpx", "-f", kFixtures + "source.gpx", "-o",
+                                 "kml", "-F", dir / "babel.kml"});
+  ASSERT_EQ(wrote.status, 0) << wrote.err;
+  const auto ran = RunMarklode({dir / "babel.kml"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  const auto read =
+      RunCommand({"gpsbabel", "-i", "kml", "-f", dir / "babel.kml", "-o", "unicsv", "-F", "-"});
+  ASSERT_EQ(read.status, 0) << read.err;
+  std::vector<Place> want = FromUnicsv(read.out);
+  ASSERT_EQ(want.size(), kSourcePlaces.size());
+  want[5].name += "@60";  // the speed suffix of its description "@60"
+  ExpectSamePlaces(FromPoiCsv(ReadFile(dir / "babel.CSV")), want, 1e-9);
+}
+
 }  // namespace
 }  // namespace marklode

@@ -656,6 +656,11 @@ const std::string kS(1, kSep);
 const std::string kGpx = "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*";
 const std::string kCsv = "CSV Files (*.CSV)|*.CSV|All Files (*.*)|*.*";
 const std::string kZvp = "ZVP Files (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+// GPX to POI-CSV reads KML, KMZ and GeoJSON too.
+const std::string kWaypoints =
+    "Waypoint Files (*.GPX;*.KML;*.KMZ;*.GEOJSON;*.JSON)|*.GPX;*.KML;*.KMZ;*.GEOJSON;*.JSON|"
+    "GPX Files (*.GPX)|*.GPX|KML Files (*.KML;*.KMZ)|*.KML;*.KMZ|"
+    "GeoJSON Files (*.GEOJSON;*.JSON)|*.GEOJSON;*.JSON|All Files (*.*)|*.*";
 
 const ChooserCase kChooserCases[] = {
     {"InputGpxEmpty",
@@ -664,7 +669,7 @@ const ChooserCase kChooserCases[] = {
      Ctl::InputField,
      "",
      "",
-     {false, "Select file for input", kGpx, "", "*.GPX", kOpenMany}},
+     {false, "Select file for input", kWaypoints, "", "*.GPX", kOpenMany}},
     {"InputPoiFromOutputsFolder",
      true,
      &GetCommandForm::ChooseInput,

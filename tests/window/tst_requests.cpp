@@ -297,15 +297,19 @@ void TestRequests::choosersAskWithTheirSettings_data() {
   const QString gpx = "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*";
   const QString csv = "CSV Files (*.CSV)|*.CSV|All Files (*.*)|*.*";
   const QString zvp = "ZVP Files (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
+  const QString waypoints =
+      "Waypoint Files (*.GPX;*.KML;*.KMZ;*.GEOJSON;*.JSON)|*.GPX;*.KML;*.KMZ;*.GEOJSON;*.JSON|"
+      "GPX Files (*.GPX)|*.GPX|KML Files (*.KML;*.KMZ)|*.KML;*.KMZ|"
+      "GeoJSON Files (*.GEOJSON;*.JSON)|*.GEOJSON;*.JSON|All Files (*.*)|*.*";
   QTest::newRow("input, empty fields") << "BrowseInput" << true << ""
-                                       << "" << false << "Select file for input" << gpx << ""
+                                       << "" << false << "Select file for input" << waypoints << ""
                                        << "*.GPX" << 0x281204u;
   QTest::newRow("input opens in the output's folder")
       << "BrowseInput" << false << ""
       << "/out/dir/o.gpx" << false << "Select file for input" << csv << "/out/dir"
       << "*.CSV" << 0x281204u;
   QTest::newRow("input, filled") << "BrowseInput" << true << "/in/t.gpx"
-                                 << "" << false << "Select file for input" << gpx << ""
+                                 << "" << false << "Select file for input" << waypoints << ""
                                  << "/in/t.gpx" << 0x281204u;
   QTest::newRow("output, empty") << "BrowseOutput" << true << ""
                                  << "" << true << "Select file for output" << csv << ""

@@ -20,6 +20,11 @@ namespace marklode {
 namespace {
 
 constexpr const char* kGpxFilter = "GPX Files (*.GPX)|*.GPX|All Files (*.*)|*.*";
+// What GPX to POI-CSV reads: every kind at once first, then each alone.
+constexpr const char* kWaypointInputFilter =
+    "Waypoint Files (*.GPX;*.KML;*.KMZ;*.GEOJSON;*.JSON)|*.GPX;*.KML;*.KMZ;*.GEOJSON;*.JSON|"
+    "GPX Files (*.GPX)|*.GPX|KML Files (*.KML;*.KMZ)|*.KML;*.KMZ|"
+    "GeoJSON Files (*.GEOJSON;*.JSON)|*.GEOJSON;*.JSON|All Files (*.*)|*.*";
 constexpr const char* kCsvFilter = "CSV Files (*.CSV)|*.CSV|All Files (*.*)|*.*";
 constexpr const char* kProfileFilter = "ZVP Files (*.ZVP)|*.ZVP|All Files (*.*)|*.*";
 constexpr const char* kNewProfileFilter = "ZVP Files (*.ZVP)|*.ZVP";
@@ -385,7 +390,7 @@ void GetCommandForm::ChooseInput() {
   const std::string current = view_.Text(Ctl::InputField);
   FileDialogRequest request;
   request.title = "Select file for input";
-  request.filter = toCsv ? kGpxFilter : kCsvFilter;
+  request.filter = toCsv ? kWaypointInputFilter : kCsvFilter;
   request.initialFolder = FolderOf(view_.Text(Ctl::OutputField));
   request.presetName = current.empty() ? (toCsv ? "*.GPX" : "*.CSV") : current;
   request.options =

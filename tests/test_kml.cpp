@@ -1,0 +1,511 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/input_formats.h"
+#include "engine/kml_reader.h"
+#include "engine/kmz_source.h"
+#include "engine/profiles.h"
+#include "engine/run_report.h"
+#include "test_util.h"
+#include "tests/chunked_source.h"
+
+namespace marklode {
+namespace {
+
+using test::Crlf;
+using test::ReadFile;
+using test::WriteFile;
+
+// Each waypoint as "lat,lon|name|comment|category" and its values "{n=v}".
+std::string ReadAll(ByteSource& src, bool folderPath = false, std::int64_t* nameless = nullptr,
+                    std::int64_t* notPoints = nullptr) {
+  KmlReader r(src, folderPath);
+  GpxWaypoint w;
+  std::string out;
+  while (r.Next(w)) {
+    out += (w.hasLat ? w.lat + "," + w.lon : std::string("-")) + "|" + w.name + "|" + w.comment +
+           "|" + w.category;
+    for (const auto& [n, v] : w.values) out += "{" + n + "=" + v + "}";
+    out += "\n";
+  }
+  if (nameless) *nameless = r.nameless();
+  if (notPoints) *notPoints = r.notPoints();
+  return out;
+}
+
+std::string ReadAll(std::string_view kml, bool folderPath = false) {
+  MemorySource src{kml};
+  return ReadAll(src, folderPath);
+}
+
+std::string Kml(std::string_view body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document><name>My map</name>\n" +
+         std::string(body) + "</Document></kml>\n";
+}
+
+// The shapes online map editors and Earth programs export.
+const char* const kTrip =
+    "<Style id=\"icon-1\"><IconStyle><Icon><href>images/icon-1.png</href></Icon></IconStyle>"
+    "</Style>\n"
+    "<Folder><name>Trip</name>\n"
+    " <Folder><name>Day 1</name>\n"
+    "  <Placemark><name>Cafe &amp; Bar</name>\n"
+    "   <description><![CDATA[Good <b>coffee</b><br>Open 8&ndash;5<br/>Cash only]]></description>\n"
+    "   <styleUrl>#icon-1</styleUrl>\n"
+    "   <ExtendedData><Data name=\"phone\"><displayName>Phone</displayName>"
+    "<value>555 123</value></Data>\n"
+    "    <SchemaData schemaUrl=\"#s\"><SimpleData name=\"stars\">4</SimpleData></SchemaData>"
+    "</ExtendedData>\n"
+    "   <Point><coordinates>13.4050,52.5200,0</coordinates></Point></Placemark>\n"
+    "  <Placemark><name>Road</name><LineString><coordinates>1,2,0 3,4,0</coordinates>"
+    "</LineString></Placemark>\n"
+    " </Folder>\n"
+    " <Placemark><name>Lakes</name><description>North &lt;br&gt;South</description>\n"
+    "  <MultiGeometry><Point><coordinates> 8.5,47.3 </coordinates></Point>\n"
+    "   <Point><coordinates>\n 8.6,47.4\n </coordinates></Point>\n"
+    "   <Polygon><outerBoundaryIs><LinearRing><coordinates>0,0 1,1 0,0</coordinates>"
+    "</LinearRing></outerBoundaryIs></Polygon></MultiGeometry></Placemark>\n"
+    "</Folder>\n"
+    "<Placemark><name>Home</name><Point><coordinates>-0.12,51.5</coordinates></Point>"
+    "</Placemark>\n";
+
+const char* const kTripRead =
+    "52.5200,13.4050|Cafe & Bar|Good coffee\nOpen 8\xE2\x80\x93"
+    "5\nCash only|Day 1"
+    "{styleUrl=#icon-1}{phone=555 123}{stars=4}\n"
+    "47.3,8.5|Lakes|North \nSouth|Trip\n"
+    "47.4,8.6|Lakes|North \nSouth|Trip\n"
+    "51.5,-0.12|Home||\n";
+
+TEST(KmlReader, PlacemarksOfRealExportsBecomeWaypoints) {
+  std::int64_t nameless = 0, notPoints = 0;
+  const std::string kml = Kml(kTrip);
+  MemorySource src{kml};
+  EXPECT_EQ(ReadAll(src, false, &nameless, &notPoints), kTripRead);
+  EXPECT_EQ(notPoints, 2);  // the road and the lakes' polygon
+  EXPECT_EQ(nameless, 0);
+}
+
+TEST(KmlReader, TheFolderPathWhenAskedFor) {
+  const std::string out = ReadAll(Kml(kTrip), true);
+  EXPECT_NE(out.find("|Trip / Day 1{"), std::string::npos) << out;
+  EXPECT_NE(out.find("Lakes|North \nSouth|Trip\n"), std::string::npos) << out;
+  // Folders without a name are passed over in the path.
+  EXPECT_EQ(ReadAll(Kml("<Folder><name>A</name><Folder><Folder><name>C</name><Placemark>"
+                        "<name>p</name><Point><coordinates>1,2</coordinates></Point>"
+                        "</Placemark></Folder></Folder></Folder>"),
+                    true),
+            "2,1|p||A / C\n");
+}
+
+TEST(KmlReader, ShapesOfTheFileReadAlike) {
+  // A prefix on every element, Windows line ends, a byte order mark, a
+  // DOCTYPE and comments: the same waypoints.
+  std::string prefixed = Kml(kTrip);
+  for (std::size_t at = 0; (at = prefixed.find('<', at)) != std::string::npos; ++at) {
+    const char next = prefixed[at + 1];
+    if (prefixed.compare(at, 9, "<![CDATA[") == 0) {
+      at = prefixed.find("]]>", at);
+    } else if (next == '/')
+      prefixed.insert(at + 2, "kml:");
+    else if (next != '?' && next != '!')
+      prefixed.insert(at + 1, "kml:");
+  }
+  const std::string shapes[] = {
+      prefixed,
+      Crlf(Kml(kTrip)),
+      "\xEF\xBB\xBF" + Kml(kTrip),
+      "<!DOCTYPE kml [<!ENTITY x \"<Placemark>\">]><!-- <Placemark> -->" + Kml(kTrip),
+      // A subset's comment and processing instruction may hold quotes and brackets.
+      "<!DOCTYPE kml [<!-- it's ] --><?pi \"?><!ENTITY y '>'>]>" + Kml(kTrip),
+  };
+  for (const std::string& kml : shapes) {
+    std::string expected = kTripRead;
+    EXPECT_EQ(ReadAll(kml), expected) << kml.substr(0, 80);
+  }
+}
+
+TEST(KmlReader, EveryBlockBoundaryReadsTheSame) {
+  const std::string kml = Kml(kTrip);
+  for (std::size_t step = 1; step < 40; ++step) {
+    test::ChunkedSource src(kml, step);
+    EXPECT_EQ(ReadAll(src), kTripRead) << "step " << step;
+  }
+}
+
+TEST(InputFormatOf, ProfilesTakeEveryInputKindForGpxToPoi) {
+  const auto direction = [](const char* input) {
+    ConversionProfile p;
+    p.Input = input;
+    return RequestOf(p, "").direction;
+  };
+  for (const char* in : {"a.kml", "B.KMZ", "c.geojson", "d.json", "e.gpx"})
+    EXPECT_EQ(direction(in), Direction::GpxToPoi) << in;
+  for (const char* in : {"a.csv", "b.txt", "kml"})
+    EXPECT_EQ(direction(in), Direction::PoiToGpx) << in;
+}
+
+TEST(KmlReader, OddPlacemarks) {
+  struct Case {
+    const char* body;
+    const char* read;
+    std::int64_t nameless, notPoints;
+  } cases[] = {
+      // No geometry: a waypoint without coordinates, told as such later.
+      {"<Placemark><name>Idea</name></Placemark>", "-|Idea||\n", 0, 0},
+      // No name: dropped and counted, as GPX's nameless waypoints.
+      {"<Placemark><Point><coordinates>1,2</coordinates></Point></Placemark>", "", 1, 0},
+      {"<Placemark><name>  </name><Point><coordinates>1,2</coordinates></Point></Placemark>", "", 1,
+       0},
+      // Self-closing elements, single quotes, attributes in any order.
+      {"<Placemark id='a'><name>X</name><description/><Point><coordinates>1,2</coordinates>"
+       "</Point></Placemark>",
+       "2,1|X||\n", 0, 0},
+      {"<Placemark><name>D</name><ExtendedData><Data id=\"q\" name = 'a &amp; b'><value>v"
+       "</value></Data><Data><value>no name</value></Data></ExtendedData><Point><coordinates>1,2"
+       "</coordinates></Point></Placemark>",
+       "2,1|D||{a & b=v}\n", 0, 0},
+      // A name over lines, and only the placemark's own: a style's is not it.
+      {"<Placemark><name>\n  Two\n  lines\n</name><Point><coordinates>1,2</coordinates></Point>"
+       "</Placemark>",
+       "2,1|Two lines||\n", 0, 0},
+      // Coordinates without a latitude; a track is not a point.
+      {"<Placemark><name>L</name><Point><coordinates>7</coordinates></Point></Placemark>",
+       "-|L||\n", 0, 0},
+      {"<Placemark><name>T</name><gx:Track><gx:coord>1 2 3</gx:coord></gx:Track></Placemark>", "",
+       0, 1},
+  };
+  for (const Case& c : cases) {
+    const std::string kml = Kml(c.body);
+    MemorySource src{kml};
+    std::int64_t nameless = 0, notPoints = 0;
+    EXPECT_EQ(ReadAll(src, false, &nameless, &notPoints), c.read) << c.body;
+    EXPECT_EQ(nameless, c.nameless) << c.body;
+    EXPECT_EQ(notPoints, c.notPoints) << c.body;
+  }
+}
+
+TEST(KmlReader, HostileShapesHold) {
+  // An entity bomb: its entities are never expanded.
+  std::string bomb = "<!DOCTYPE kml [<!ENTITY a \"aaaaaaaaaa\">";
+  for (int i = 1; i < 10; ++i)
+    bomb += "<!ENTITY " + std::string(1, char('a' + i)) + " \"" + std::string(10, '&') +
+            "\">";  // nonsense, never read
+  bomb += "]>" + Kml("<Placemark><name>&j;&a;</name><Point><coordinates>1,2</coordinates>"
+                     "</Point></Placemark>");
+  EXPECT_EQ(ReadAll(bomb), "2,1|&j;&a;||\n");
+  // Deep nesting: bounded, and the placemark after it is still read.
+  std::string deep = std::string(200000 * 5, ' ');
+  deep.clear();
+  for (int i = 0; i < 200000; ++i) deep += "<a>";
+  for (int i = 0; i < 200000; ++i) deep += "</a>";
+  EXPECT_EQ(ReadAll(Kml(deep + "<Placemark><name>P</name><Point><coordinates>1,2</coordinates>"
+                               "</Point></Placemark>")),
+            "2,1|P||\n");
+  // A huge name and a huge attribute are read or passed over whole.
+  const std::string big(3 << 20, 'x');
+  EXPECT_EQ(ReadAll(Kml("<Placemark a=\"" + big + "\"><name>" + big +
+                        "</name><Point><coordinates>1,2</coordinates></Point></Placemark>")),
+            "2,1|" + big + "||\n");
+  // Cut at every byte: never a crash or a hang, never a waypoint made up.
+  const std::string kml = Kml(kTrip);
+  for (std::size_t n = 0; n <= kml.size(); ++n) {
+    const std::string out = ReadAll(std::string_view(kml).substr(0, n));
+    EXPECT_LE(std::count(out.begin(), out.end(), '|'), 12) << n;
+  }
+}
+
+TEST(HtmlToText, DescriptionsBecomePlainText) {
+  struct Case {
+    const char* html;
+    const char* text;
+  } cases[] = {
+      {"a<br>b<BR/>c<br />d", "a\nb\nc\nd"},
+      {"<p><b>Bold</b> <a href=\"x\">link</a></p>", "Bold link"},
+      {"5 &lt; 6 &amp;&nbsp;&#233;&#x20AC;", "5 < 6 & \xC3\xA9\xE2\x82\xAC"},
+      {"a < b > c", "a < b > c"},
+      {"&unknown; &", "&unknown; &"},
+      {"<broken", "<broken"},
+      {"<bread>x", "x"},  // a tag named otherwise is no line break
+  };
+  for (const Case& c : cases) EXPECT_EQ(HtmlToText(c.html), c.text) << c.html;
+}
+
+TEST(InputFormatOf, ContentFirstThenExtension) {
+  struct Case {
+    const char* name;
+    std::string head;
+    InputFormat format;
+  } cases[] = {
+      {"a.kml", "<?xml version=\"1.0\"?><kml xmlns=\"x\">", InputFormat::Kml},
+      {"a.xml", "<?xml version=\"1.0\"?>\n<kml xmlns=\"x\">", InputFormat::Kml},
+      {"a.xml", "<kml:kml xmlns:kml=\"x\">", InputFormat::Kml},
+      {"a.txt", "\xEF\xBB\xBF {\"type\": \"FeatureCollection\"", InputFormat::GeoJson},
+      {"a.bin", std::string("PK\x03\x04", 4), InputFormat::Kmz},
+      {"A.KMZ", "", InputFormat::Kmz},
+      {"a.geojson", "", InputFormat::GeoJson},
+      {"a.json", "", InputFormat::GeoJson},
+      {"a.kml", "", InputFormat::Kml},
+      {"a.xml", "<gpx version=\"1.1\"><wpt", InputFormat::Gpx},
+      {"a.txt", "anything", InputFormat::Gpx},
+      // A ".gpx" is GPX, whatever it holds, as it always was.
+      {"a.gpx", "<kml xmlns=\"x\">", InputFormat::Gpx},
+      {"a.xml", std::string("<\0k\0m\0l\0 \0", 10), InputFormat::Kml},  // UTF-16
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(InputFormatOf(c.name, c.head), c.format) << c.name << " " << c.head;
+  EXPECT_TRUE(IsWaypointInputName("/x/Places.KMZ"));
+  EXPECT_TRUE(IsWaypointInputName("p.geojson"));
+  EXPECT_FALSE(IsWaypointInputName("p.csv"));
+  EXPECT_FALSE(IsWaypointInputName("kml"));
+}
+
+// A zip archive of entries, as archivers write it: local headers with their
+// sizes, or (descriptor) sizes after the data.
+struct ZipEntry {
+  std::string name, data;
+  bool deflate = true, descriptor = false;
+};
+
+std::string Deflated(const std::string& data) {
+  z_stream s{};
+  deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&s, static_cast<uLong>(data.size())), '\0');
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  s.avail_in = static_cast<uInt>(data.size());
+  s.next_out = reinterpret_cast<Bytef*>(out.data());
+  s.avail_out = static_cast<uInt>(out.size());
+  deflate(&s, Z_FINISH);
+  out.resize(s.total_out);
+  deflateEnd(&s);
+  return out;
+}
+
+void Put(std::string& out, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+std::string Zip(const std::vector<ZipEntry>& entries) {
+  std::string out, central;
+  for (const ZipEntry& e : entries) {
+    const std::string body = e.deflate ? Deflated(e.data) : e.data;
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
+    const std::uint32_t offset = static_cast<std::uint32_t>(out.size());
+    Put(out, 0x04034b50, 4);
+    Put(out, 20, 2);
+    Put(out, e.descriptor ? 8 : 0, 2);
+    Put(out, e.deflate ? 8 : 0, 2);
+    Put(out, 0, 4);
+    Put(out, e.descriptor ? 0 : crc, 4);
+    Put(out, e.descriptor ? 0 : static_cast<std::uint32_t>(body.size()), 4);
+    Put(out, e.descriptor ? 0 : static_cast<std::uint32_t>(e.data.size()), 4);
+    Put(out, static_cast<std::uint32_t>(e.name.size()), 2);
+    Put(out, 0, 2);
+    out += e.name;
+    out += body;
+    if (e.descriptor) {
+      Put(out, 0x08074b50, 4);
+      Put(out, crc, 4);
+      Put(out, static_cast<std::uint32_t>(body.size()), 4);
+      Put(out, static_cast<std::uint32_t>(e.data.size()), 4);
+    }
+    Put(central, 0x02014b50, 4);
+    central += std::string(12, '\0');
+    Put(central, crc, 4);
+    Put(central, static_cast<std::uint32_t>(body.size()), 4);
+    Put(central, static_cast<std::uint32_t>(e.data.size()), 4);
+    Put(central, static_cast<std::uint32_t>(e.name.size()), 2);
+    central += std::string(12, '\0');
+    Put(central, offset, 4);
+    central += e.name;
+  }
+  const std::uint32_t at = static_cast<std::uint32_t>(out.size());
+  out += central;
+  Put(out, 0x06054b50, 4);
+  Put(out, 0, 4);
+  Put(out, static_cast<std::uint32_t>(entries.size()), 2);
+  Put(out, static_cast<std::uint32_t>(entries.size()), 2);
+  Put(out, static_cast<std::uint32_t>(central.size()), 4);
+  Put(out, at, 4);
+  Put(out, 0, 2);
+  return out;
+}
+
+// The KML a KMZ gives, and why it stopped.
+std::string Unzipped(const std::string& zip, std::string* failure = nullptr) {
+  MemorySource src{zip};
+  KmzSource kmz(src);
+  std::string out;
+  char buf[4096];
+  for (std::size_t n; (n = kmz.Read(buf, sizeof buf)) > 0;) out.append(buf, n);
+  if (failure) *failure = kmz.failure();
+  return out;
+}
+
+TEST(KmzSource, TheFirstKmlEntryIsReadPastImages) {
+  const std::string kml = Kml(kTrip);
+  std::string png(5000, '\0');
+  for (std::size_t i = 0; i < png.size(); ++i) png[i] = static_cast<char>(i * 7919 % 251);
+  const std::vector<std::vector<ZipEntry>> archives = {
+      {{"doc.kml", kml}, {"images/icon-1.png", png}},
+      {{"images/icon-1.png", png, false}, {"files/doc.KML", kml}},
+      {{"images/icon-1.png", png, true, true}, {"doc.kml", kml, true, true}},
+      {{"images/", ""}, {"doc.kml", kml, false}, {"other.kml", "nothing"}},
+  };
+  for (const auto& entries : archives) {
+    std::string failure;
+    EXPECT_EQ(Unzipped(Zip(entries), &failure), kml);
+    EXPECT_EQ(failure, "");
+  }
+}
+
+TEST(KmzSource, DamageIsToldNeverHidden) {
+  const std::string kml = Kml(kTrip);
+  const std::string good = Zip({{"images/a.png", "png bytes"}, {"doc.kml", kml}});
+  struct Case {
+    std::string zip;
+    const char* says;
+  } cases[] = {
+      {"", "empty"},
+      {"not a zip at all", "not a zip archive"},
+      {Zip({{"images/a.png", "png"}}), "holds no .kml"},
+      {good.substr(0, good.size() / 2), "cut short"},
+      {good.substr(0, 47), "cannot be stepped over"},
+  };
+  for (const Case& c : cases) {
+    std::string failure;
+    Unzipped(c.zip, &failure);
+    EXPECT_NE(failure.find(c.says), std::string::npos) << failure;
+  }
+  // A flipped byte in the deflated KML: the checksum or the inflation tells.
+  std::string flipped = good;
+  flipped[flipped.find("doc.kml") + 60] ^= 0x55;
+  std::string failure;
+  Unzipped(flipped, &failure);
+  EXPECT_NE(failure.find("damaged"), std::string::npos) << failure;
+}
+
+TEST(KmzSource, AZipBombIsRefused) {
+  // Sizes written after the data, as streaming archivers do: only the ratio tells.
+  const std::string zeros(KmzSource::kFreeBytes + (8 << 20), ' ');
+  std::string failure;
+  const std::string out = Unzipped(Zip({{"doc.kml", zeros, true, true}}), &failure);
+  EXPECT_NE(failure.find("zip bomb"), std::string::npos) << failure;
+  EXPECT_LE(out.size(), KmzSource::kFreeBytes + (1 << 20));
+  // A header that understates the size.
+  std::string lying = Zip({{"doc.kml", std::string(100000, ' ')}});
+  lying[22] = 10;  // the uncompressed size: 10 bytes
+  lying[23] = lying[24] = lying[25] = 0;
+  Unzipped(lying, &failure);
+  EXPECT_NE(failure.find("inflates far past"), std::string::npos) << failure;
+}
+
+class KmlToCsv : public ::testing::Test {
+ protected:
+  std::string Convert(const std::string& name, std::string_view bytes) {
+    WriteFile(dir / name, bytes);
+    h.request.input = dir / name;
+    status = h.ToPoi();
+    const std::string stem = name.substr(0, name.rfind('.'));
+    return ReadFile(dir / (stem + ".CSV"));
+  }
+  test::TempDir dir;
+  test::Harness h;
+  RunStatus status = RunStatus::Done;
+};
+
+constexpr const char* kTripCsv =
+    "13.4050,52.5200,\"Cafe & Bar\",\"Good coffee - Open 8\xE2\x80\x93"
+    "5 - Cash only\"\r\n"
+    "8.5,47.3,\"Lakes\",\"North - South\"\r\n"
+    "8.6,47.4,\"Lakes\",\"North - South\"\r\n"
+    "-0.12,51.5,\"Home\"";
+
+TEST_F(KmlToCsv, KmlKmzAndContentNamedOtherwiseConvertAlike) {
+  const std::string kml = Kml(kTrip);
+  EXPECT_EQ(Convert("places.kml", kml), kTripCsv);
+  EXPECT_EQ(Convert("saved.xml", kml), kTripCsv);
+  EXPECT_EQ(Convert("places.kmz", Zip({{"images/icon-1.png", "png"}, {"doc.kml", kml}})), kTripCsv);
+  EXPECT_EQ(Convert("zipped.bin", Zip({{"doc.kml", kml}})), kTripCsv);
+  const std::u32string wide(kml.begin(), kml.end());  // the fixture is ASCII
+  EXPECT_EQ(Convert("wide.xml", "\xFF\xFE" + test::EncodeUtf(wide, 2, false)), kTripCsv);
+  EXPECT_TRUE(h.messages.boxes.empty());
+  ASSERT_EQ(h.result.events.size(), 1u);
+  const FileReport& report = h.result.events[0].files.at(0);
+  EXPECT_EQ(report.Of(SkipReason::NotAPoint).count, 2);
+  EXPECT_EQ(report.written, 4);
+  EXPECT_EQ(report.read, 6);
+}
+
+TEST_F(KmlToCsv, FoldersAndValuesFillTheTemplates) {
+  h.request.toPoi = {"<C>: <{phone}> <{styleUrl}>", "<C>", ""};
+  h.request.categoryFromFolderPath = true;
+  Convert("places.kml", Kml(kTrip));
+  EXPECT_EQ(ReadFile(dir / "Trip _ Day 1.CSV"),
+            "13.4050,52.5200,\"Cafe & Bar\",\"Trip / Day 1: 555 123 #icon-1\"");
+  EXPECT_EQ(ReadFile(dir / "Trip.CSV"),
+            "8.5,47.3,\"Lakes\",\"Trip:  \"\r\n8.6,47.4,\"Lakes\",\"Trip:  \"");
+  EXPECT_EQ(ReadFile(dir / "_.CSV"), "-0.12,51.5,\"Home\",\":  \"");
+}
+
+// Progress in the archive's bytes, never past its size; a cancel honoured.
+TEST_F(KmlToCsv, AKmzTellsProgressInItsOwnBytes) {
+  struct Recorder : ProgressSink {
+    std::uint64_t most = 0, total = 0, calls = 0, cancelAfter = UINT64_MAX;
+    bool Update(std::uint64_t done, std::uint64_t all) override {
+      most = std::max(most, done);
+      total = all;
+      return ++calls < cancelAfter;
+    }
+  } progress;
+  h.services.progress = &progress;
+  std::string many;
+  for (int i = 0; i < 30000; ++i)
+    many += "<Placemark><name>P" + std::to_string(i) +
+            "</name><Point><coordinates>1,2</coordinates></Point></Placemark>\n";
+  const std::string zip = Zip({{"images/a.png", std::string(3000, 'x')}, {"doc.kml", Kml(many)}});
+  ASSERT_GT(Kml(many).size(), 2u << 20);  // more than one block of the reader
+  Convert("many.kmz", zip);
+  EXPECT_EQ(status, RunStatus::Done);
+  EXPECT_EQ(h.result.entries, 30000);
+  EXPECT_GE(progress.calls, 2u);
+  EXPECT_EQ(progress.total, zip.size());
+  EXPECT_LE(progress.most, zip.size());
+
+  progress = Recorder();
+  progress.cancelAfter = 1;
+  std::remove((dir / "many.CSV").c_str());
+  Convert("many.kmz", zip);
+  EXPECT_EQ(status, RunStatus::Cancelled);
+  EXPECT_FALSE(test::Exists(dir / "many.CSV"));
+}
+
+TEST_F(KmlToCsv, ADamagedKmzWritesNothingAndSaysWhy) {
+  const std::string zip = Zip({{"doc.kml", Kml(kTrip)}});
+  EXPECT_EQ(Convert("places.kmz", zip.substr(0, zip.size() / 2)), "");
+  EXPECT_FALSE(test::Exists(dir / "places.CSV"));
+  ASSERT_EQ(h.messages.boxes.size(), 1u) << h.messages.Joined();
+  EXPECT_NE(h.messages.boxes[0].text.find("cut short"), std::string::npos);
+}
+
+TEST_F(KmlToCsv, AProfileNamesKmlAndAsksForTheFolderPath) {
+  WriteFile(dir / "places.kml", Kml(kTrip));
+  WriteFile(dir / "p.zvp", "[Profile]\r\nInput=" + (dir / "places.kml") +
+                               "\r\nGenerateComment=<C>\r\nCategoryFromFolderPath=True\r\n");
+  h.RunProfile(dir / "p.zvp");
+  EXPECT_EQ(h.request.direction, Direction::GpxToPoi);
+  EXPECT_EQ(ReadFile(dir / "places.CSV"),
+            "13.4050,52.5200,\"Cafe & Bar\",\"Trip / Day 1\"\r\n8.5,47.3,\"Lakes\",\"Trip\"\r\n"
+            "8.6,47.4,\"Lakes\",\"Trip\"\r\n-0.12,51.5,\"Home\"");
+}
+
+}  // namespace
+}  // namespace marklode
