@@ -18,7 +18,9 @@ pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
       # A case-blind folder for the tests on Linux: an exFAT volume in a file.
       exfatprogs exfat-fuse
       # The desktop entry's check.
-      desktop-file-utils)
+      desktop-file-utils
+      # JSON for GeoJSON inputs, header-only (the Windows build uses the same headers).
+      nlohmann-json3-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
