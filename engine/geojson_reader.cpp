@@ -730,6 +730,8 @@ void GeoJsonReader::Impl::Parse() {
     parsed = Json::sax_parse(FeedIterator(&feed), FeedIterator(), &h);
   } catch (const std::bad_alloc&) {
     h.Problem("out of memory");
+  } catch (const std::exception& e) {  // none is known to come; the thread must not end on one
+    h.Problem(std::string("cannot read: ") + e.what());
   }
   h.Finish(parsed);
 }

@@ -118,6 +118,17 @@ null, 7]})",
        "nameless 1, not points 0"},
       {"an empty collection", R"({"type":"FeatureCollection","features":[]})",
        "nameless 0, not points 0"},
+      {"nulls and numbers where objects and texts belong",
+       R"({"type":"FeatureCollection","features":[
+{"type":"Feature","geometry":{"type":"Point","coordinates":[1,2]},"properties":null},
+{"type":null,"geometry":{"type":null,"coordinates":null},"properties":{"name":7}},
+{"type":"Feature","geometry":{"type":"Point","coordinates":null},"properties":{"name":8}},
+{"type":"Feature","geometry":{"type":"Point","coordinates":[1,2]},"properties":{"name":null,"title":"T"}}]})",
+       "8|||-,-|@4|name=8\n"
+       "T|||2,1|@5|name=|title=T\n"
+       "nameless 1, not points 1"},
+      {"features null", R"({"type":"FeatureCollection","features":null})",
+       "nameless 0, not points 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -303,8 +314,7 @@ TEST(GeoJsonReader, ACancelEndsTheReadAndLeavingEarlyDoesNotHang) {
     int count = 0;
     while (r.Next(w, named)) ++count;
     EXPECT_TRUE(r.cancelled());
-    EXPECT_GT(count, 0);
-    EXPECT_LT(count, 40000);
+    EXPECT_LT(count, 40000);  // how many came first depends on the threads' pace
   }
   {
     MemorySource src(text);
