@@ -58,8 +58,8 @@ class GeoJsonReader {
   // GeoJSON saved as .txt or .json.
   static bool LooksLikeGeoJson(std::string_view head);
 
-  // Where reading stops: deeper nesting, and longer single values, are
-  // problems.
+  // Where reading stops: deeper nesting, and a longer single value (told
+  // as the blocks are read, so to within one block: 256 KB), are problems.
   static constexpr int kMaxDepth = 512;
   static constexpr std::size_t kMaxValueBytes = std::size_t{16} << 20;
   // The most one feature's kept text (properties and positions) may take.
