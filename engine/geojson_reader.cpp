@@ -74,8 +74,9 @@ struct Position {
 struct Feature {
   enum class Geom : std::uint8_t { Missing, Null, Object, Other };
   // The shape of "coordinates": one position (Point), positions (MultiPoint),
-  // or anything else.
-  enum class Shape : std::uint8_t { Empty, Flat, Nested, Bad };
+  // anything else, or more positions than a feature may keep (a long line's,
+  // read before its type).
+  enum class Shape : std::uint8_t { Empty, Flat, Nested, Bad, Overflow };
 
   std::string type, gType;
   Geom geom = Geom::Missing;
@@ -88,7 +89,8 @@ struct Feature {
   bool coordinates = false;  // the root: a bare geometry's "coordinates"
   bool properties = false;
   std::int64_t line = 1;
-  std::size_t bytes = 0;  // text kept, against kMaxFeatureBytes
+  std::size_t bytes = 0;     // text kept, against kMaxFeatureBytes
+  std::size_t posBytes = 0;  // the positions' part of it
 
   void Reset(std::int64_t at) {
     type.clear();
@@ -98,11 +100,13 @@ struct Feature {
     npos = nprops = 0;
     features = coordinates = properties = false;
     line = at;
-    bytes = 0;
+    bytes = posBytes = 0;
   }
   Position& NewPosition() {
     if (npos == pos.size()) pos.emplace_back();
     Position& p = pos[npos++];
+    bytes += sizeof(Position);
+    posBytes += sizeof(Position);
     p.lon.clear();
     p.lat.clear();
     p.hasLon = p.hasLat = false;
@@ -307,6 +311,9 @@ class Handler {
   Kind Place(V v, std::string_view text);
   Kind Coordinates(Feature& f, V v);
   void Component(Position& p, std::int64_t i, V v, std::string_view text);
+  // Drops the positions kept: a point's feature that has more is a problem
+  // at its end, a line's or polygon's is counted as it is.
+  void Overflow(Feature& f);
   Kind PropValue(Feature& f, V v, std::string_view text);
   bool Budget();
   void Emit(Feature& f);
@@ -321,7 +328,8 @@ class Handler {
   Batch out_;
   std::int64_t nameless_ = 0, notPoints_ = 0;
   bool geoJson_ = false;  // the root was a FeatureCollection, Feature or geometry
-  bool stopped_ = false;
+  bool stopped_ = false;  // the reader is gone or cancelled
+  bool failed_ = false;   // a problem ends the parse
   std::string problem_;
   std::string number_;  // a coordinate's plain text
 };
@@ -423,10 +431,14 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
         if (v == V::Array) {
           if (f.shape == Feature::Shape::Empty) f.shape = Feature::Shape::Nested;
           if (f.shape != Feature::Shape::Nested) {
-            f.shape = Feature::Shape::Bad;
+            if (f.shape != Feature::Shape::Overflow) f.shape = Feature::Shape::Bad;
             return Kind::Skip;
           }
           f.NewPosition();
+          if (f.bytes > GeoJsonReader::kMaxFeatureBytes) {
+            Overflow(f);
+            return Kind::Skip;
+          }
           pending_ = Frame{Kind::Coords, &f, Slot::None, 1};
           return Kind::Coords;
         }
@@ -436,7 +448,7 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
         }
         if (f.shape == Feature::Shape::Flat) {
           Component(f.pos[0], t.index++, v, text);
-        } else {
+        } else if (f.shape != Feature::Shape::Overflow) {
           f.shape = Feature::Shape::Bad;
         }
         return Kind::None;
@@ -484,7 +496,17 @@ void Handler::Component(Position& p, std::int64_t i, V v, std::string_view text)
   } else {
     out.assign(text);
   }
-  frames_.back().f->bytes += out.size() + sizeof(Position);
+  Feature& f = *frames_.back().f;
+  f.bytes += out.size();
+  f.posBytes += out.size();
+  if (f.bytes > GeoJsonReader::kMaxFeatureBytes) Overflow(f);
+}
+
+void Handler::Overflow(Feature& f) {
+  f.shape = Feature::Shape::Overflow;
+  f.bytes -= f.posBytes;
+  f.posBytes = 0;
+  f.npos = 0;
 }
 
 Handler::Kind Handler::PropValue(Feature& f, V v, std::string_view text) {
@@ -550,7 +572,7 @@ bool Handler::Close() {
     geoJson_ = true;
   }
   Emit(f);
-  return !stopped_;
+  return !stopped_ && !failed_;
 }
 
 bool Handler::Budget() {
@@ -577,6 +599,11 @@ void Handler::Emit(Feature& f) {
       ++notPoints_;
       return;
     case Feature::Geom::Object:
+      if (f.shape == Feature::Shape::Overflow && IsPointType(f.gType)) {
+        Problem("a MultiPoint of more positions than 64 MB hold at line " + std::to_string(f.line));
+        failed_ = true;
+        return;
+      }
       if (IEquals(f.gType, "Point")) {
         if (f.shape == Feature::Shape::Flat) positions = f.pos.data();
       } else if (IEquals(f.gType, "MultiPoint")) {

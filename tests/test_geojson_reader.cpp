@@ -182,6 +182,25 @@ TEST(GeoJsonReader, HostileShapesStopAtTheirLimits) {
   EXPECT_EQ(Read(huge), "nameless 0, not points 0, a value longer than 16 MB at line 2");
   huge.erase(huge.size() - (600 << 10) - 3, 600 << 10);
   EXPECT_EQ(Read(huge).substr(0, 3), "xxx");
+
+  // Positions read before the geometry's type are kept up to a limit: past
+  // it, a line is still a line, and a MultiPoint stops the read.
+  std::string positions;
+  for (int i = 0; i < 1000000; ++i) positions += "[1,2],";
+  positions += "[1,2]";
+  const std::string many =
+      "{\"type\":\"FeatureCollection\",\"features\":[\n"
+      "{\"type\":\"Feature\",\"geometry\":{\"coordinates\":[" +
+      positions +
+      "],\"type\":\"LineString\"},\"properties\":{\"name\":\"L\"}},\n"
+      "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[1,2]},"
+      "\"properties\":{\"name\":\"P\"}},\n"
+      "{\"type\":\"Feature\",\"geometry\":{\"coordinates\":[" +
+      positions + "],\"type\":\"MultiPoint\"},\"properties\":{\"name\":\"M\"}}]}";
+  EXPECT_EQ(
+      Read(many),
+      "P|||2,1|@3|name=P\nnameless 0, not points 1, a MultiPoint of more positions than 64 MB "
+      "hold at line 4");
 }
 
 TEST(GeoJsonReader, EveryCutAndEveryBlockSizeReadsAlike) {
