@@ -9,6 +9,7 @@
 
 #include "engine/geojson_reader.h"
 #include "services/strings.h"
+#include "services/text_decoding.h"
 #include "services/text_files.h"
 #include "tests/chunked_source.h"
 
@@ -259,6 +260,21 @@ TEST(GeoJsonReader, FixturesInTheShapesExportsWrite) {
     EXPECT_TRUE(GeoJsonReader::LooksLikeGeoJson(text.substr(0, 512)));
     EXPECT_EQ(Read(text), c.expected);
   }
+}
+
+// UTF-16 (as Windows tools save JSON) reads through the decoding source the
+// conversion puts in front of every input.
+TEST(GeoJsonReader, Utf16ThroughTheDecodingSource) {
+  const std::string utf8 = ReadFixture("saved_as.txt");
+  std::string utf16 = "\xFF\xFE";
+  for (char c : utf8) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  MemorySource src(utf16);
+  DecodingSource text(src);
+  GeoJsonReader r(text);
+  EXPECT_EQ(Render(r), Read(utf8));
 }
 
 // A [lat, lon] written the wrong way round, or a value off the map, is no
