@@ -645,6 +645,7 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
     finished = ConvertWaypoints(*reader, maker, namedFiles, truncate, progress, writer, report) &&
                !reader->cancelled();
     nameless = reader->nameless();
+    report.SkipMany(SkipReason::NoName, nameless);
     reader->AddSkips(report);
     failure = reader->failure();
   } else if (threads > 1 && (in.Size() == 0 || in.Size() > pieceBytes)) {
@@ -668,7 +669,8 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   }
   if (text.unreadable()) ShowUnreadableEncoding(messages, item.path);
   if (!failure.empty()) ShowWarning(messages, kReadWarningTitle, failure, item.path);
-  if (in.failed() || text.unreadable() || !failure.empty()) {  // a file read in part replaces nothing
+  if (in.failed() || text.unreadable() ||
+      !failure.empty()) {  // a file read in part replaces nothing
     // What it held past the failure is unknown: the file counts as one.
     report.Skip(SkipReason::Unreadable);
     outputs.DiscardAll();

@@ -1,7 +1,9 @@
 #include "engine/input_formats.h"
 
+#include "engine/geojson_reader.h"
 #include "engine/kml_reader.h"
 #include "engine/kmz_source.h"
+#include "engine/run_report.h"
 #include "services/platform.h"
 #include "services/strings.h"
 #include "services/text_decoding.h"
@@ -64,6 +66,26 @@ class KmzReader : public WaypointReader, private ProgressSink {
   KmlReader kml_;
 };
 
+// A GeoJSON file's points; every property is a value the templates can name.
+class GeoJsonWaypoints : public WaypointReader {
+ public:
+  GeoJsonWaypoints(ByteSource& text, ProgressSink* progress) : json_(text, progress) {}
+  bool Next(GpxWaypoint& w) override {
+    if (!json_.Next(w, w.values)) return false;
+    w.line = json_.line();
+    return true;
+  }
+  bool cancelled() const override { return json_.cancelled(); }
+  std::int64_t nameless() const override { return json_.nameless(); }
+  void AddSkips(FileReport& report) const override {
+    report.SkipMany(SkipReason::NotAPoint, json_.notPoints());
+  }
+  std::string_view failure() const override { return json_.problem(); }
+
+ private:
+  GeoJsonReader json_;
+};
+
 }  // namespace
 
 bool IsWaypointInputName(std::string_view name) {
@@ -104,7 +126,8 @@ std::unique_ptr<WaypointReader> MakeWaypointReader(InputFormat format, ByteSourc
       return std::make_unique<KmlReader>(text, request.categoryFromFolderPath, progress);
     case InputFormat::Kmz:
       return std::make_unique<KmzReader>(text, request.categoryFromFolderPath, progress);
-    case InputFormat::GeoJson:  // the GeoJSON reader goes here
+    case InputFormat::GeoJson:
+      return std::make_unique<GeoJsonWaypoints>(text, progress);
     case InputFormat::Gpx:
       break;
   }

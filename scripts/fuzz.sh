@@ -5,7 +5,7 @@
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     default: 10 seconds, every target
 #
-# Targets: gpx_reader poi_reader template profile command_line kml_reader. Each starts from
+# Targets: gpx_reader poi_reader template profile command_line kml_reader geojson_reader. Each starts from
 # its seed corpus in tests/fuzz/corpus/TARGET and the inputs that once failed in
 # tests/fuzz/regressions/TARGET; inputs it finds go to build/fuzz/corpus/TARGET
 # and are kept for the next run.
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 secs=${1:-10}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(gpx_reader poi_reader template profile command_line kml_reader)
+((${#targets[@]})) || targets=(gpx_reader poi_reader template profile command_line kml_reader geojson_reader)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"

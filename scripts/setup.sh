@@ -20,7 +20,9 @@ pkgs=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools
       # The desktop entry's check.
       desktop-file-utils
       # KMZ inputs are inflated by zlib, on Linux and in the Windows build.
-      zlib1g-dev libz-mingw-w64-dev)
+      zlib1g-dev libz-mingw-w64-dev
+      # JSON for GeoJSON inputs, header-only (the Windows build uses the same headers).
+      nlohmann-json3-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -445,6 +445,57 @@ TEST_F(KmlToCsv, KmlKmzAndContentNamedOtherwiseConvertAlike) {
   EXPECT_EQ(report.read, 6);
 }
 
+// GeoJSON through the whole conversion, by name and by content: points and
+// multi-points become records, properties fill <{name}>, and what is no
+// point, has no name or no coordinates is counted, as for KML.
+TEST_F(KmlToCsv, GeoJsonFeaturesConvertWithTheirProperties) {
+  const std::string json =
+      "\xEF\xBB\xBF{\"type\": \"FeatureCollection\", \"features\": [\r\n"
+      "{\"type\": \"Feature\", \"properties\": {\"name\": \"Hut\", \"description\": "
+      "\"Open\\nMay\", \"category\": \"Shelter\", \"ele\": 2351},\r\n"
+      " \"geometry\": {\"type\": \"Point\", \"coordinates\": [7.6583, 45.9763, 2351.0]}},\r\n"
+      "{\"type\": \"Feature\", \"properties\": {\"title\": \"Springs\"}, \"geometry\": "
+      "{\"type\": \"MultiPoint\", \"coordinates\": [[7.61, 45.91], [7.62, 45.92]]}},\r\n"
+      "{\"type\": \"Feature\", \"properties\": {\"name\": \"Ridge\"}, \"geometry\": "
+      "{\"type\": \"LineString\", \"coordinates\": [[7.65, 45.97], [7.66, 45.98]]}},\r\n"
+      "{\"type\": \"Feature\", \"properties\": {\"name\": \"Swapped\"}, \"geometry\": "
+      "{\"type\": \"Point\", \"coordinates\": [45.9, 120.5]}},\r\n"
+      "{\"type\": \"Feature\", \"properties\": {\"ref\": 7}, \"geometry\": "
+      "{\"type\": \"Point\", \"coordinates\": [7.5, 45.5]}}\r\n]}\r\n";
+  const std::string csv =
+      "7.6583,45.9763,\"Hut\",\"Open - May\"\r\n"
+      "7.61,45.91,\"Springs\"\r\n"
+      "7.62,45.92,\"Springs\"";
+  EXPECT_EQ(Convert("places.geojson", json), csv);
+  EXPECT_EQ(Convert("export.txt", json), csv);
+  ASSERT_EQ(h.result.events.size(), 1u);
+  const FileReport& report = h.result.events[0].files.at(0);
+  EXPECT_EQ(report.read, 6);
+  EXPECT_EQ(report.written, 3);
+  EXPECT_EQ(report.Of(SkipReason::NotAPoint).count, 1);
+  EXPECT_EQ(report.Of(SkipReason::NoName).count, 1);
+  EXPECT_EQ(report.Of(SkipReason::NoCoordinates).count, 1);
+  EXPECT_EQ(report.Of(SkipReason::NoCoordinates).lines[0], 6);
+  EXPECT_NE(h.messages.Joined().find("Invalid lon/lat for: Swapped"), std::string::npos);
+
+  h.request.toPoi = {"<{category}>: <{ele}>", "", ""};
+  Convert("places.json", json);
+  EXPECT_EQ(ReadFile(dir / "places.CSV"),
+            "7.6583,45.9763,\"Hut\",\"Shelter: 2351\"\r\n"
+            "7.61,45.91,\"Springs\",\": \"\r\n7.62,45.92,\"Springs\",\": \"");
+}
+
+// Bad JSON writes nothing and says where it went wrong.
+TEST_F(KmlToCsv, BadGeoJsonWritesNothingAndSaysWhere) {
+  WriteFile(dir / "bad.CSV", "OLD");
+  Convert("bad.geojson",
+          "{\"type\": \"FeatureCollection\", \"features\": [\n{\"type\": \"Feature\", "
+          "\"properties\": {\"name\": \"A\"}, \"geometry\": {\"type\": \"Point\", "
+          "\"coordinates\": [1, 2]}},\n{\"type\": ");
+  EXPECT_EQ(ReadFile(dir / "bad.CSV"), "OLD");
+  EXPECT_NE(h.messages.Joined().find("line 3"), std::string::npos) << h.messages.Joined();
+}
+
 TEST_F(KmlToCsv, FoldersAndValuesFillTheTemplates) {
   h.request.toPoi = {"<C>: <{phone}> <{styleUrl}>", "<C>", ""};
   h.request.categoryFromFolderPath = true;
