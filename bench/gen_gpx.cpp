@@ -92,6 +92,28 @@ void Coordinate(std::string& out, Rng& rng, int maxDegrees) {
   out += buf;
 }
 
+// A waypoint's comment in the element tag, or none: a speed camera's "@n",
+// or one to three lines of words.
+void Comment(std::string& out, Rng& rng, const std::string& tag) {
+  const std::uint64_t kind = rng.Below(4);
+  if (kind == 3) return;
+  out += "    <" + tag + ">";
+  if (kind == 0) {
+    out += "@" + std::to_string(30 + 10 * rng.Below(10));
+  } else {
+    const std::uint64_t lines = 1 + rng.Below(3);
+    for (std::uint64_t l = 0; l < lines; ++l) {
+      if (l) out += "\r\n";
+      const std::uint64_t words = 2 + rng.Below(5);
+      for (std::uint64_t w = 0; w < words; ++w) {
+        if (w) out += ' ';
+        Escape(out, kWords[rng.Below(std::size(kWords))]);
+      }
+    }
+  }
+  out += "</" + tag + ">\r\n";
+}
+
 void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags,
               std::uint64_t categories) {
   out += "  <wpt lat=\"";
@@ -103,22 +125,7 @@ void Waypoint(std::string& out, Rng& rng, std::uint64_t index, bool endTags,
   out += "    <name>";
   Escape(out, kPlaces[rng.Below(std::size(kPlaces))]);
   out += " " + std::to_string(index) + "</name>\r\n";
-  const std::uint64_t kind = rng.Below(4);
-  if (kind == 0) {  // a speed camera: the comment is the speed suffix
-    out += "    <cmt>@" + std::to_string(30 + 10 * rng.Below(10)) + "</cmt>\r\n";
-  } else if (kind != 3) {  // a comment over one to three lines
-    const std::uint64_t lines = 1 + rng.Below(3);
-    out += "    <cmt>";
-    for (std::uint64_t l = 0; l < lines; ++l) {
-      if (l) out += "\r\n";
-      const std::uint64_t words = 2 + rng.Below(5);
-      for (std::uint64_t w = 0; w < words; ++w) {
-        if (w) out += ' ';
-        Escape(out, kWords[rng.Below(std::size(kWords))]);
-      }
-    }
-    out += "</cmt>\r\n";
-  }
+  Comment(out, rng, "cmt");
   out += "    <sym>Waypoint</sym>\r\n";
   if (categories > 0 || rng.Below(5) != 0) {
     out += "    <extensions>\r\n";
@@ -148,22 +155,7 @@ void Placemark(std::string& out, Rng& rng, std::uint64_t index, std::uint64_t ca
   out += "  <Placemark>\r\n    <name>";
   Escape(out, kPlaces[rng.Below(std::size(kPlaces))]);
   out += " " + std::to_string(index) + "</name>\r\n";
-  const std::uint64_t kind = rng.Below(4);
-  if (kind == 0) {
-    out += "    <description>@" + std::to_string(30 + 10 * rng.Below(10)) + "</description>\r\n";
-  } else if (kind != 3) {
-    const std::uint64_t lines = 1 + rng.Below(3);
-    out += "    <description>";
-    for (std::uint64_t l = 0; l < lines; ++l) {
-      if (l) out += "\r\n";
-      const std::uint64_t words = 2 + rng.Below(5);
-      for (std::uint64_t w = 0; w < words; ++w) {
-        if (w) out += ' ';
-        Escape(out, kWords[rng.Below(std::size(kWords))]);
-      }
-    }
-    out += "</description>\r\n";
-  }
+  Comment(out, rng, "description");
   out += "    <styleUrl>#waypoint</styleUrl>\r\n";
   if (categories > 0 || rng.Below(5) != 0) {
     out += "    <ExtendedData><Data name=\"category\"><value>";
