@@ -18,7 +18,8 @@ const char* NameSet::Keep(std::string_view name) {
   const std::size_t need = sizeof(std::uint32_t) + name.size();
   if (blocks_.empty() || blockSize_ - blockUsed_ < need) {
     blockSize_ = std::max(kBlockBytes, need);
-    blocks_.push_back(std::make_unique<char[]>(blockSize_));
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(
+        blockSize_));  // every byte is written before it is read
     blockUsed_ = 0;
   }
   char* entry = blocks_.back().get() + blockUsed_;

@@ -104,6 +104,17 @@ bool CanAppendTo(const std::string& path);
 // read-only: no write permission for anybody (POSIX), or the read-only
 // attribute (Windows). Such a target is refused rather than replaced.
 bool ReadOnlyFile(const std::string& path);
+
+// What an output's target is, found in one look where the system allows:
+// opening and committing an output ask it once each, since every lookup of a
+// name that is not there costs (under Wine, a scan of the folder).
+struct TargetState {
+  Kind kind = Kind::Missing;  // links followed
+  bool readOnly = false;      // as ReadOnlyFile says
+  unsigned mode = 0;          // POSIX permission bits of an existing target
+  bool device() const { return kind == Kind::Device || kind == Kind::Pipe; }
+};
+TargetState InspectTarget(const std::string& path);
 // Opens a device or a named pipe at path (links followed) for writing, as it
 // is: nothing is created or emptied. Waiting for a pipe's reader ends when the
 // run is interrupted. kBusy when path is a regular file after all.
@@ -135,9 +146,10 @@ void RemoveStale(const std::string& path);
 // of that size that was parked; kBusy when another run took it over or
 // something else now has its name.
 Error ReopenTemporary(const std::string& path, const FileId& id, std::uint64_t size, File& file);
-// Gives the temporary the permissions of the target it replaces, or those of a
-// new file; done last, so that nobody else may open it while it is written.
-void MatchPermissions(File file, const std::string& target);
+// Gives the temporary the permissions of the target it replaces (target, as
+// InspectTarget found it), or those of a new file; done last, so that nobody
+// else may open it while it is written.
+void MatchPermissions(File file, const TargetState& target);
 // Closes the temporary (unless file is kNoFile) and moves it into target's
 // place at once, replacing the target. On failure the target stays as it was
 // and the temporary is removed.

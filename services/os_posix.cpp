@@ -331,18 +331,34 @@ Error ReopenTemporary(const std::string& path, const FileId& id, std::uint64_t s
   return 0;
 }
 
+TargetState InspectTarget(const std::string& path) {
+  TargetState t;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return t;  // one lookup for a new target
+  const bool link = S_ISLNK(st.st_mode);
+  if (link && ::stat(path.c_str(), &st) != 0) return t;  // a dangling link
+  t.kind = KindOf(st.st_mode);
+  t.mode = st.st_mode & 0777;
+  t.readOnly = !link && t.kind == Kind::Regular && (t.mode & 0222) == 0;  // as ReadOnlyFile
+  return t;
+}
+
+namespace {
+// The process's file creation mask, read once: reading it means setting it.
+mode_t CreationMask() {
+  static const mode_t mask = [] {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+  }();
+  return mask;
+}
+}  // namespace
+
 // What a new file would get, or the permissions of the file replaced; never
 // set-user-ID, set-group-ID or sticky.
-void MatchPermissions(File file, const std::string& target) {
-  struct stat st;
-  mode_t mode;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 0777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
+void MatchPermissions(File file, const TargetState& target) {
+  const mode_t mode = target.kind != Kind::Missing ? target.mode : 0666 & ~CreationMask();
   ::fchmod(Fd(file), mode);
 }
 

@@ -258,6 +258,20 @@ bool ReadOnlyFile(const std::string& path) {
          (attrs & FILE_ATTRIBUTE_READONLY);
 }
 
+TargetState InspectTarget(const std::string& path) {
+  TargetState t;
+  if (IsWindowsDeviceName(FileNamePart(path))) {
+    t.kind = Kind::Device;
+    return t;
+  }
+  const DWORD attrs = ::GetFileAttributesW(PathW(path).c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) return t;
+  t.kind = attrs & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder : Kind::Regular;
+  t.readOnly = !(attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+               (attrs & FILE_ATTRIBUTE_READONLY);  // as ReadOnlyFile
+  return t;
+}
+
 // Devices go by their plain names: the extended form would make "NUL" a
 // file of that name.
 Error OpenDevice(const std::string& path, File& file) {
@@ -365,7 +379,7 @@ Error ReopenTemporary(const std::string& path, const FileId& id, std::uint64_t s
   return 0;
 }
 
-void MatchPermissions(File, const std::string&) {}  // a new file takes its folder's
+void MatchPermissions(File, const TargetState&) {}  // a new file takes its folder's
 
 namespace {
 

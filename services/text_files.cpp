@@ -187,12 +187,6 @@ bool ShortOfDescriptors(int err) {
   return os::ShortOfHandles(err);
 }
 
-// A device or a named pipe, links followed: written through, never replaced.
-bool IsDevice(const std::string& path) {
-  const os::Kind kind = os::Stat(path).kind;
-  return kind == os::Kind::Device || kind == os::Kind::Pipe;
-}
-
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
 }
@@ -323,10 +317,12 @@ int OutputFile::Open() {
   int err;
   if (!temp_.empty()) {
     err = Reopen();
-  } else if (os::ReadOnlyFile(target_)) {
+  } else if (const os::TargetState target = os::InspectTarget(target_); target.readOnly) {
     err = kReadOnly;
   } else {
-    err = IsDevice(target_) ? OpenDirect() : os::kBusy;
+    // A device or a named pipe, links followed, is written through, never
+    // replaced.
+    err = target.device() ? OpenDirect() : os::kBusy;
     if (err == os::kBusy) err = CreateTemp();  // a plain file after all
   }
   if (err == 0) {
@@ -407,19 +403,20 @@ bool OutputFile::Commit() {
   if (temp_.empty()) return false;
   bool ok = !broken_ && Flush();
   ok = EndChunks() && ok;
+  const os::TargetState target = ok ? os::InspectTarget(target_) : os::TargetState{};
   // Only the owner may open the temporary while it is written; it takes its
   // final permissions just before it takes the target's place.
-  if (ok && fd_ != os::kNoFile) os::MatchPermissions(fd_, target_);
+  if (ok && fd_ != os::kNoFile) os::MatchPermissions(fd_, target);
   if (ok && fd_ == os::kNoFile) {  // parked: take it back for the replacement
     const int err = Reopen();
     if (err == 0) {
-      os::MatchPermissions(fd_, target_);
+      os::MatchPermissions(fd_, target);
     } else if (!ShortOfDescriptors(err)) {
       Fail(err);
       ok = false;
     }
   }
-  if (ok && IsDevice(target_)) {  // became one while the run wrote
+  if (ok && target.device()) {  // became one while the run wrote
     Fail(os::kBusy);
     ok = false;
   }
@@ -473,9 +470,9 @@ bool SysPutTextFile(MessageSink& sink, const std::string& path, std::string_view
 
 int OutputFile::WouldOpen() {
   int err = 0;
-  if (os::ReadOnlyFile(target_)) {
+  if (const os::TargetState target = os::InspectTarget(target_); target.readOnly) {
     err = kReadOnly;
-  } else if (!IsDevice(target_)) {
+  } else if (!target.device()) {
     err = os::CouldCreateIn(std::string(DirectoryPart(target_)));
   }
   if (err != 0) Fail(err);
