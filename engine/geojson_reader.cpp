@@ -11,6 +11,7 @@
 
 #include "engine/block_reader.h"  // MARKLODE_READ_BLOCK
 #include "services/strings.h"
+#include "services/sync.h"
 
 namespace marklode {
 namespace {
@@ -148,8 +149,8 @@ struct GeoJsonReader::Impl {
   std::uint64_t total, read = 0;
 
   // Shared, under mu.
-  std::mutex mu;
-  std::condition_variable cv;
+  Mutex mu;
+  CondVar cv;
   std::deque<std::string> blocks;  // read, not yet parsed; an empty one ends the input
   std::vector<std::string> spareBlocks;
   std::deque<Batch> batches;

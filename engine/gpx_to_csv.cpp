@@ -24,6 +24,7 @@
 #include "services/os.h"
 #include "services/platform.h"
 #include "services/strings.h"
+#include "services/sync.h"
 #include "services/text_decoding.h"
 
 namespace marklode {
@@ -111,10 +112,10 @@ class PoiRecordMaker {
   // The file the file-name template names; only when there is one.
   // An empty name (no category for <C>) is "_": ".CSV" would be a hidden file.
   const std::string& FileName() {
-    std::string stem =
-        SafeFileName(ExpandTemplate(templates_.fileName, kGpxLetters, values_, w_->values));
-    if (stem.empty()) stem = "_";
-    file_ = outDir_ + stem + ".CSV";
+    ExpandTemplateInto(stem_, templates_.fileName, kGpxLetters, values_, w_->values);
+    MakeSafeFileName(stem_);
+    if (stem_.empty()) stem_ = "_";
+    file_.assign(outDir_).append(stem_).append(".CSV");
     return file_;
   }
 
@@ -130,7 +131,7 @@ class PoiRecordMaker {
     AppendField(record_, suffix, nullptr);
     record_.Append("\"");
     if (!templates_.comment.empty()) {
-      comment_ = ExpandTemplate(templates_.comment, kGpxLetters, values_, w_->values);
+      ExpandTemplateInto(comment_, templates_.comment, kGpxLetters, values_, w_->values);
       if (!comment_.empty()) {
         record_.Append(",\"");
         AppendField(record_, comment_, commentJoiner_);
@@ -150,7 +151,7 @@ class PoiRecordMaker {
     cutAtSecondAt_ = false;
     bool generated = false;
     if (!templates_.poiName.empty()) {
-      poiName_ = ExpandTemplate(templates_.poiName, kGpxLetters, values_, w_->values);
+      ExpandTemplateInto(poiName_, templates_.poiName, kGpxLetters, values_, w_->values);
       if (!poiName_.empty()) {
         generated = true;
         const std::size_t at = poiName_.find('@');
@@ -179,7 +180,7 @@ class PoiRecordMaker {
   const GpxWaypoint* w_ = nullptr;
   bool cutAtSecondAt_ = false;
   std::array<std::string_view, 4> values_;
-  std::string file_, poiName_, comment_;
+  std::string stem_, file_, poiName_, comment_;
   ByteBuffer record_;
 };
 
@@ -564,8 +565,8 @@ class PieceConverter {
   bool atEnd_ = false;
   std::int64_t nameless_ = 0;
   std::int64_t lineEnds_ = 0;  // in the pieces written
-  std::mutex mutex_;
-  std::condition_variable work_, done_;
+  Mutex mutex_;
+  CondVar work_, done_;
   std::deque<Piece*> todo_;  // pieces no thread has taken
   bool stop_ = false;
   std::vector<std::thread> threads_list_;

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "services/sync.h"
+
 namespace marklode {
 
 template <class T>
@@ -68,8 +70,8 @@ class Handoff {
 
  private:
   const std::size_t capacity_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  mutable Mutex mutex_;
+  CondVar changed_;
   std::deque<T> queue_;
   std::vector<T> spare_;
   bool ended_ = false, closed_ = false;

@@ -20,6 +20,7 @@
 #include "services/platform.h"
 #include "services/settings.h"
 #include "services/strings.h"
+#include "services/sync.h"
 
 namespace marklode {
 
@@ -77,6 +78,31 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 }  // namespace
 
 namespace os {
+
+// The slim lock and condition variable are each one pointer, all zero when
+// new: Mutex and CondVar keep them as a void*.
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+void LockExclusive(void** lock) {
+  ::AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock));
+}
+
+void UnlockExclusive(void** lock) {
+  ::ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock));
+}
+
+void SleepOn(void** condition, void** lock) {
+  ::SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(condition),
+                              reinterpret_cast<PSRWLOCK>(lock), INFINITE, 0);
+}
+
+void WakeOne(void** condition) {
+  ::WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(condition));
+}
+
+void WakeAll(void** condition) {
+  ::WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(condition));
+}
 
 bool ShortOfHandles(Error err) {
   return err == ERROR_TOO_MANY_OPEN_FILES || err == ERROR_NO_SYSTEM_RESOURCES;

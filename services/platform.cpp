@@ -57,16 +57,20 @@ bool IsWindowsDeviceName(std::string_view name) {
          digit == "\xc2\xb2" || digit == "\xc2\xb3";
 }
 
-std::string SafeFileName(std::string_view text, PathRule rule) {
-  std::string name(text);
+void MakeSafeFileName(std::string& name, PathRule rule) {
   const std::string_view banned = rule == PathRule::Posix ? "/" : "\\/:*?\"<>|";
   for (char& c : name)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || banned.find(c) != banned.npos) c = '_';
-  if (rule == PathRule::Posix) return name;
+  if (rule == PathRule::Posix) return;
   // Windows drops these from the end of a name, so a file would not get the
   // name it was given.
   while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
   if (IsWindowsDeviceName(name)) name.insert(std::min(name.find('.'), name.size()), "_");
+}
+
+std::string SafeFileName(std::string_view text, PathRule rule) {
+  std::string name(text);
+  MakeSafeFileName(name, rule);
   return name;
 }
 

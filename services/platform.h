@@ -35,6 +35,8 @@ bool HasWildcards(std::string_view text);
 // no trailing dot or space, and no device name (CON, PRN, AUX, NUL, COM1-9,
 // LPT1-9, with any extension), which gets "_" after it.
 std::string SafeFileName(std::string_view name, PathRule rule = kHostPathRule);
+// The same, in place.
+void MakeSafeFileName(std::string& name, PathRule rule = kHostPathRule);
 // Whether name (a file name, any extension) names a Windows device.
 bool IsWindowsDeviceName(std::string_view name);
 

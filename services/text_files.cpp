@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "services/platform.h"
+#include "services/sync.h"
 
 namespace marklode {
 
@@ -203,7 +204,7 @@ class Leftovers {
     const std::string_view folder = DirectoryPart(stem);
     std::vector<std::string> names;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<Mutex> lock(mutex_);
       const auto now = std::chrono::steady_clock::now();
       auto listed = folders_.find(folder);
       if (listed == folders_.end()) {
@@ -254,7 +255,7 @@ class Leftovers {
   // left open still finds what later killed runs leave.
   static constexpr std::chrono::seconds kListingLife{60};
 
-  std::mutex mutex_;
+  Mutex mutex_;
   std::map<std::string, Listed, std::less<>> folders_;
 };
 
