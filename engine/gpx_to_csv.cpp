@@ -205,6 +205,10 @@ class RecordWriter {
   void Record(const std::string* file, std::string_view record) {
     if (outputs_.WriteRecord(file ? *file : commonFile_, record)) ++written_;
   }
+  // A record for the file named file, whose OutputSet::HashOf is hash.
+  void Record(std::string_view file, std::size_t hash, std::string_view record) {
+    if (outputs_.WriteRecord(file, record, hash)) ++written_;
+  }
   std::int64_t written() const { return written_; }
 
  private:
@@ -258,6 +262,7 @@ void CountNameless(FileReport& report, const GpxReader& reader) {
 struct PieceRecords {
   struct Entry {
     std::size_t file, text;  // their lengths, one after the other in bytes
+    std::size_t fileHash;    // worked out here, not on the thread that writes
     bool invalid;
   };
   std::string bytes;
@@ -265,12 +270,13 @@ struct PieceRecords {
 
   void Invalid(std::string_view name) {
     bytes.append(name);
-    entries.push_back({0, name.size(), true});
+    entries.push_back({0, name.size(), 0, true});
   }
   void Record(const std::string* file, std::string_view record) {
     if (file) bytes.append(*file);
     bytes.append(record);
-    entries.push_back({file ? file->size() : 0, record.size(), false});
+    entries.push_back(
+        {file ? file->size() : 0, record.size(), file ? OutputSet::HashOf(*file) : 0, false});
   }
 };
 
@@ -409,14 +415,13 @@ class PieceConverter {
       if (!front.held) break;
       if (progress_ && progress_->Cancelled()) return false;  // asked at least once a piece
       const char* p = front.records.bytes.data();
-      std::string file;
       for (const PieceRecords::Entry& e : front.records.entries) {
         if (progress_ && progress_->Cancelled()) return false;
         if (e.invalid) {
           writer.Invalid(std::string_view(p, e.text));
         } else if (namedFiles_) {
-          file.assign(p, e.file);
-          writer.Record(&file, std::string_view(p + e.file, e.text));
+          writer.Record(std::string_view(p, e.file), e.fileHash,
+                        std::string_view(p + e.file, e.text));
         } else {
           writer.Record(nullptr, std::string_view(p, e.text));
         }

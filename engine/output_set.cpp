@@ -68,27 +68,31 @@ bool OutputSet::OpenEntry(Entry& e) {
   return true;
 }
 
-bool OutputSet::WriteRecord(const std::string& name, std::string_view record) {
-  if (writeNothing_) return TakeUnwritten(name);
+bool OutputSet::WriteRecord(std::string_view name, std::string_view record, std::size_t hash) {
+  if (writeNothing_) return TakeUnwritten(std::string(name));
   Entry* e = last_;
-  if (!e || e->file->target() != name) {
-    // Records that take turns among many outputs find theirs by a hash of
+  if (!e || e->hash != hash || e->file->target() != name) {
+    // Records that take turns among many outputs find theirs by the hash of
     // the name; the key is worked out once per name.
-    auto [found, isNew] = byName_.try_emplace(name, nullptr);
-    Entry*& known = found->second;
-    if (isNew && !(refuse_ && refuse_(name))) {
-      const std::string& key = keys_.Of(name);
-      auto it = entries_.find(key);
-      if (it == entries_.end()) {
-        it = entries_.emplace(key, Entry{}).first;
-        it->second.file = std::make_unique<OutputFile>(sink_, name);
-        it->second.file->LimitBuffer(bufferBytes_);
-        ShareBuffers();
+    auto found = byName_.find(Hashed{name, hash});
+    if (found == byName_.end()) {
+      const std::string given(name);
+      found = byName_.emplace(given, nullptr).first;
+      if (!(refuse_ && refuse_(given))) {
+        const std::string& key = keys_.Of(given);
+        auto it = entries_.find(key);
+        if (it == entries_.end()) {
+          it = entries_.emplace(key, Entry{}).first;
+          it->second.file = std::make_unique<OutputFile>(sink_, given);
+          it->second.file->LimitBuffer(bufferBytes_);
+          ShareBuffers();
+        }
+        found->second = &it->second;
       }
-      known = &it->second;
     }
-    if (!known) return false;  // refused
-    e = known;
+    if (!found->second) return false;  // refused
+    e = found->second;
+    e->hash = hash;  // names a case-blind folder takes for one share an entry
     last_ = e;
     // The order of use matters only once outputs may have to be parked.
     if (e->open && entries_.size() > maxOpen_) open_.splice(open_.end(), open_, e->use);

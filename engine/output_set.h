@@ -41,7 +41,12 @@ class OutputSet {
   // Appends one record to the named output, after CR LF when the output
   // already holds a record. False when it was refused or could not be
   // written: an output that fails is reported once and takes no more records.
-  bool WriteRecord(const std::string& name, std::string_view record);
+  bool WriteRecord(std::string_view name, std::string_view record) {
+    return WriteRecord(name, record, HashOf(name));
+  }
+  // The same with the name's HashOf worked out earlier (on another thread).
+  bool WriteRecord(std::string_view name, std::string_view record, std::size_t hash);
+  static std::size_t HashOf(std::string_view name) { return std::hash<std::string_view>{}(name); }
   // Renames every output into place; returns the number of records that were
   // counted as written but are lost because their output failed.
   std::int64_t CommitAll();
@@ -56,6 +61,7 @@ class OutputSet {
  private:
   struct Entry {
     std::unique_ptr<OutputFile> file;
+    std::size_t hash = 0;  // of the name last looked up for it
     std::int64_t records = 0;
     std::list<Entry*>::iterator use;  // in open_, while open
     bool open = false;
@@ -69,7 +75,24 @@ class OutputSet {
   const std::size_t maxOpen_;
   std::size_t bufferBytes_;                            // each output's share of the buffer budget
   std::map<std::string, Entry, std::less<>> entries_;  // by key: committed in this order
-  std::unordered_map<std::string, Entry*> byName_;     // by the names as given; null: refused
+  // A name with its hash, looked up without hashing it again.
+  struct Hashed {
+    std::string_view name;
+    std::size_t hash;
+  };
+  struct ByHash {
+    using is_transparent = void;
+    std::size_t operator()(const std::string& name) const { return HashOf(name); }
+    std::size_t operator()(const Hashed& key) const { return key.hash; }
+  };
+  struct SameName {
+    using is_transparent = void;
+    bool operator()(const std::string& a, const std::string& b) const { return a == b; }
+    bool operator()(const Hashed& a, const std::string& b) const { return a.name == b; }
+    bool operator()(const std::string& a, const Hashed& b) const { return a == b.name; }
+  };
+  // By the names as given; null: refused.
+  std::unordered_map<std::string, Entry*, ByHash, SameName> byName_;
   std::function<bool(const std::string&)> refuse_;
   std::list<Entry*> open_;  // the open outputs, least recently used first
   Entry* last_ = nullptr;
