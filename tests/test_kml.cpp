@@ -272,6 +272,9 @@ TEST(InputFormatOf, ContentFirstThenExtension) {
 struct ZipEntry {
   std::string name, data;
   bool deflate = true, descriptor = false;
+  // The descriptor's sizes in 64 bits (a zip64 extra field saying so), or
+  // without the descriptor's signature.
+  bool zip64 = false, unsigned_ = false;
 };
 
 std::string Deflated(const std::string& data) {
@@ -299,33 +302,54 @@ std::string Zip(const std::vector<ZipEntry>& entries) {
     const auto crc = static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
     const std::uint32_t offset = static_cast<std::uint32_t>(out.size());
+    const std::uint32_t unknown = e.zip64 ? 0xFFFFFFFF : 0;
     Put(out, 0x04034b50, 4);
-    Put(out, 20, 2);
+    Put(out, e.zip64 ? 45 : 20, 2);
     Put(out, e.descriptor ? 8 : 0, 2);
     Put(out, e.deflate ? 8 : 0, 2);
     Put(out, 0, 4);
     Put(out, e.descriptor ? 0 : crc, 4);
-    Put(out, e.descriptor ? 0 : static_cast<std::uint32_t>(body.size()), 4);
-    Put(out, e.descriptor ? 0 : static_cast<std::uint32_t>(e.data.size()), 4);
+    Put(out, e.descriptor ? unknown : static_cast<std::uint32_t>(body.size()), 4);
+    Put(out, e.descriptor ? unknown : static_cast<std::uint32_t>(e.data.size()), 4);
     Put(out, static_cast<std::uint32_t>(e.name.size()), 2);
-    Put(out, 0, 2);
+    Put(out, e.zip64 ? 20 : 0, 2);
     out += e.name;
+    if (e.zip64) {  // sizes unknown yet: zeros, as streaming writers put them
+      Put(out, 1, 2);
+      Put(out, 16, 2);
+      out += std::string(16, '\0');
+    }
     out += body;
     if (e.descriptor) {
-      Put(out, 0x08074b50, 4);
+      if (!e.unsigned_) Put(out, 0x08074b50, 4);
       Put(out, crc, 4);
-      Put(out, static_cast<std::uint32_t>(body.size()), 4);
-      Put(out, static_cast<std::uint32_t>(e.data.size()), 4);
+      for (const std::size_t size : {body.size(), e.data.size()}) {
+        Put(out, static_cast<std::uint32_t>(size), 4);
+        if (e.zip64) Put(out, 0, 4);
+      }
     }
+    // The directory: a zip64 entry's sizes in its extra field.
     Put(central, 0x02014b50, 4);
-    central += std::string(12, '\0');
+    central += std::string(4, '\0');
+    Put(central, e.descriptor ? 8 : 0, 2);
+    Put(central, e.deflate ? 8 : 0, 2);
+    central += std::string(4, '\0');
     Put(central, crc, 4);
-    Put(central, static_cast<std::uint32_t>(body.size()), 4);
-    Put(central, static_cast<std::uint32_t>(e.data.size()), 4);
+    Put(central, e.zip64 ? unknown : static_cast<std::uint32_t>(body.size()), 4);
+    Put(central, e.zip64 ? unknown : static_cast<std::uint32_t>(e.data.size()), 4);
     Put(central, static_cast<std::uint32_t>(e.name.size()), 2);
-    central += std::string(12, '\0');
+    Put(central, e.zip64 ? 20 : 0, 2);
+    central += std::string(10, '\0');
     Put(central, offset, 4);
     central += e.name;
+    if (e.zip64) {
+      Put(central, 1, 2);
+      Put(central, 16, 2);
+      for (const std::size_t size : {e.data.size(), body.size()}) {
+        Put(central, static_cast<std::uint32_t>(size), 4);
+        Put(central, 0, 4);
+      }
+    }
   }
   const std::uint32_t at = static_cast<std::uint32_t>(out.size());
   out += central;
@@ -339,10 +363,12 @@ std::string Zip(const std::vector<ZipEntry>& entries) {
   return out;
 }
 
-// The KML a KMZ gives, and why it stopped.
-std::string Unzipped(const std::string& zip, std::string* failure = nullptr) {
-  MemorySource src{zip};
-  KmzSource kmz(src);
+// The KML a KMZ gives, and why it stopped: read from a source that can seek
+// (as a file), or (stream) from one that cannot, a few bytes at a time.
+std::string Unzipped(const std::string& zip, std::string* failure = nullptr, bool stream = false) {
+  MemorySource file{zip};
+  test::ChunkedSource pipe(zip, 7);
+  KmzSource kmz(stream ? static_cast<ByteSource&>(pipe) : file);
   std::string out;
   char buf[4096];
   for (std::size_t n; (n = kmz.Read(buf, sizeof buf)) > 0;) out.append(buf, n);
@@ -361,10 +387,80 @@ TEST(KmzSource, TheFirstKmlEntryIsReadPastImages) {
       {{"images/", ""}, {"doc.kml", kml, false}, {"other.kml", "nothing"}},
   };
   for (const auto& entries : archives) {
-    std::string failure;
-    EXPECT_EQ(Unzipped(Zip(entries), &failure), kml);
-    EXPECT_EQ(failure, "");
+    for (const bool stream : {false, true}) {
+      std::string failure;
+      EXPECT_EQ(Unzipped(Zip(entries), &failure, stream), kml);
+      EXPECT_EQ(failure, "");
+    }
   }
+}
+
+// Streaming writers put an entry's sizes after its data: in 32 or (zip64)
+// 64 bits, with the descriptor's signature or without. The directory at the
+// end gives them all; a source that cannot seek finds a deflated entry's end
+// by inflating it, and cannot step over a stored one.
+TEST(KmzSource, EntriesWithTheirSizesAfterTheirData) {
+  const std::string kml = Kml(kTrip);
+  std::string png(5000, '\0');
+  for (std::size_t i = 0; i < png.size(); ++i) png[i] = static_cast<char>(i * 7919 % 251);
+  struct Case {
+    std::vector<ZipEntry> entries;
+    bool streams;  // read from a source that cannot seek too
+  } cases[] = {
+      {{{"a.png", png, true, true}, {"doc.kml", kml}}, true},
+      {{{"a.png", png, true, true, false, true}, {"doc.kml", kml}}, true},
+      {{{"a.png", png, true, true, true}, {"doc.kml", kml, true, true, true}}, true},
+      {{{"a.png", png, true, true, true, true}, {"doc.kml", kml}}, true},
+      {{{"a.png", png, false, true}, {"doc.kml", kml}}, false},
+      {{{"a.png", png, false, true, true},
+        {"b.png", png, true, true},
+        {"doc.kml", kml, false, true}},
+       false},
+      {{{"doc.kml", kml, false, true, true}, {"a.png", png}}, false},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string zip = Zip(cases[i].entries);
+    std::string failure;
+    EXPECT_EQ(Unzipped(zip, &failure), kml) << i;
+    EXPECT_EQ(failure, "") << i;
+    const std::string streamed = Unzipped(zip, &failure, true);
+    if (cases[i].streams) {
+      EXPECT_EQ(streamed, kml) << i;
+      EXPECT_EQ(failure, "") << i;
+    } else {
+      EXPECT_NE(failure, "") << i;
+    }
+  }
+  // The archive's directory in its zip64 form.
+  std::string zip = Zip({{"a.png", png, false, true}, {"doc.kml", kml, true, true, true}});
+  const std::size_t end = zip.size() - 22;
+  std::string record;
+  Put(record, 0x06064b50, 4);
+  Put(record, 44, 4);
+  Put(record, 0, 4);
+  Put(record, 45, 2);
+  Put(record, 45, 2);
+  Put(record, 0, 4);
+  Put(record, 0, 4);
+  const auto le16 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>((zip[at] & 0xFF) | ((zip[at + 1] & 0xFF) << 8));
+  };
+  // Entries on this disk and in all; the directory's size and offset.
+  for (const std::uint32_t v : {2u, 2u, le16(end + 12), le16(end + 16)}) {
+    Put(record, v, 4);
+    Put(record, 0, 4);
+  }
+  Put(record, 0x07064b50, 4);
+  Put(record, 0, 4);
+  Put(record, static_cast<std::uint32_t>(end), 4);
+  Put(record, 0, 4);
+  Put(record, 1, 4);
+  for (const int at : {8, 10}) zip[end + at] = zip[end + at + 1] = '\xFF';
+  for (const int at : {12, 16}) zip.replace(end + at, 4, "\xFF\xFF\xFF\xFF");
+  zip.insert(end, record);
+  std::string failure;
+  EXPECT_EQ(Unzipped(zip, &failure), kml);
+  EXPECT_EQ(failure, "");
 }
 
 TEST(KmzSource, DamageIsToldNeverHidden) {
