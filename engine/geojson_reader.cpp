@@ -182,6 +182,7 @@ struct Feed {
   const char* counted = nullptr;
   std::int64_t lines = 0;  // line breaks before counted
   bool tooLong = false;
+  char tail[3] = {};  // the last three bytes read before this block
 
   explicit Feed(GeoJsonReader::Impl* i) : impl(i) {
     block.reserve(kBlock);
@@ -194,6 +195,12 @@ struct Feed {
   }
   void Refill() {
     lines += std::count(counted, e, '\n');
+    // The last bytes stay within reach of NegativeZero.
+    for (const char* q = std::max<const char*>(block.data(), e - 3); q < e; ++q) {
+      tail[0] = tail[1];
+      tail[1] = tail[2];
+      tail[2] = *q;
+    }
     blockStart += block.size();
     // Bytes without an event are one value (or blanks): past the limit the
     // input ends here, and the parser's complaint is told as this.
@@ -204,6 +211,13 @@ struct Feed {
       return;
     }
     Load();
+  }
+  // Whether the integer 0 just read was written "-0". The parser has taken
+  // one byte past the number (the one that ends it), so the "0" is the
+  // second byte back and its sign the third.
+  bool NegativeZero() const {
+    const std::size_t in = static_cast<std::size_t>(p - block.data());
+    return in >= 3 ? p[-3] == '-' : tail[in] == '-';
   }
   std::uint64_t Offset() const { return blockStart + static_cast<std::uint64_t>(p - block.data()); }
   std::int64_t Line() {
@@ -254,7 +268,12 @@ class Handler {
   bool number_integer(Json::number_integer_t n) { return Integer(n); }
   bool number_unsigned(Json::number_unsigned_t n) { return Integer(n); }
   bool number_float(Json::number_float_t, const std::string& text) {
-    return Value(V::Number, text);
+    // The parser writes the locale's decimal point into the text it passes
+    // (a comma where the window's locale says so): the file's is a ".".
+    number_.assign(text);
+    for (char& c : number_)
+      if ((c < '0' || c > '9') && c != '-' && c != '+' && c != 'e' && c != 'E') c = '.';
+    return Value(V::Number, number_);
   }
   bool string(std::string& s) { return Value(V::String, s); }
   bool binary(Json::binary_t&) { return Value(V::Null, {}); }  // not in JSON text
@@ -284,11 +303,16 @@ class Handler {
     std::int64_t index = 0;   // Coords: the next value's place; PropsList: the next index
   };
 
+  // JSON writes an integer one way only, which its value gives back, but for
+  // "-0": its sign is looked for in the bytes before the "0".
   template <class N>
   bool Integer(N n) {
     char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, n);
-    return Value(V::Number, std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+    char* const start = buf + 1;
+    const auto r = std::to_chars(start, buf + sizeof buf, n);
+    char* from = start;
+    if (n == 0 && feed_.NegativeZero()) *--from = '-';
+    return Value(V::Number, std::string_view(from, static_cast<std::size_t>(r.ptr - from)));
   }
   bool Value(V v, std::string_view text) {
     feed_.lastEvent = feed_.Offset();
@@ -331,7 +355,7 @@ class Handler {
   bool stopped_ = false;  // the reader is gone or cancelled
   bool failed_ = false;   // a problem ends the parse
   std::string problem_;
-  std::string number_;  // a coordinate's plain text
+  std::string number_;  // a number's text as the file writes it
 };
 
 bool Handler::Open(V v) {
@@ -491,11 +515,7 @@ void Handler::Component(Position& p, std::int64_t i, V v, std::string_view text)
   bool& has = i == 0 ? p.hasLon : p.hasLat;
   has = v == V::Number || v == V::String;
   if (!has) return;
-  if (v == V::Number && text.find_first_of("eE") != std::string_view::npos) {
-    out = PlainDecimal(text);
-  } else {
-    out.assign(text);
-  }
+  out.assign(text);  // judged later as a GPX file's coordinates are
   Feature& f = *frames_.back().f;
   f.bytes += out.size();
   f.posBytes += out.size();
@@ -867,42 +887,6 @@ bool GeoJsonReader::LooksLikeGeoJson(std::string_view head) {
        {"\"FeatureCollection\"", "\"Feature\"", "\"features\"", "\"geometry\""})
     if (head.find(token) != std::string_view::npos) return true;
   return false;
-}
-
-std::string PlainDecimal(std::string_view number) {
-  const std::size_t e = number.find_first_of("eE");
-  if (e == std::string_view::npos) return std::string(number);
-  std::string_view mant = number.substr(0, e), exp = number.substr(e + 1);
-  std::string sign;
-  if (!mant.empty() && (mant[0] == '-' || mant[0] == '+')) {
-    if (mant[0] == '-') sign = "-";
-    mant.remove_prefix(1);
-  }
-  if (!exp.empty() && exp[0] == '+') exp.remove_prefix(1);
-  int shift = 0;
-  const auto r = std::from_chars(exp.data(), exp.data() + exp.size(), shift);
-  if (r.ec != std::errc() || r.ptr != exp.data() + exp.size() || shift > 400 || shift < -400)
-    return std::string(number);
-  const std::size_t dot = mant.find('.');
-  std::string digits(mant.substr(0, dot));
-  if (dot != std::string_view::npos) digits.append(mant.substr(dot + 1));
-  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
-    return std::string(number);
-  // Where the point goes in digits.
-  const long point = static_cast<long>(dot == std::string_view::npos ? mant.size() : dot) + shift;
-  std::string whole, fraction;
-  if (point <= 0) {
-    whole = "0";
-    fraction = std::string(static_cast<std::size_t>(-point), '0') + digits;
-  } else if (static_cast<std::size_t>(point) >= digits.size()) {
-    whole = digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
-  } else {
-    whole = digits.substr(0, static_cast<std::size_t>(point));
-    fraction = digits.substr(static_cast<std::size_t>(point));
-  }
-  const std::size_t nz = whole.find_first_not_of('0');
-  whole = nz == std::string::npos ? "0" : whole.substr(nz);
-  return sign + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
 }  // namespace marklode

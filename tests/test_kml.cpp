@@ -654,5 +654,34 @@ TEST_F(KmlToCsv, AProfileNamesKmlAndAsksForTheFolderPath) {
             "8.6,47.4,\"Lakes\",\"Trip\"\r\n-0.12,51.5,\"Home\"");
 }
 
+// A GeoJSON coordinate is the text the file writes, and becomes what the
+// same text in a GPX file becomes: written as it is, or reported.
+TEST_F(KmlToCsv, GeoJsonCoordinatesReadAsGpxCoordinatesDo) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"-0", "0"},      {"12.30000", "-0.0"},  {"7", "-12"},
+      {"1e-7", "45"},   {"8.5", "4.5E1"},      {"1.5e+1", "2E-1"},
+      {"-180", "90"},   {"180.0000001", "10"}, {"123456789012345678901234", "1"},
+      {"-0.000", "-0"}, {"100", "-90.5"},
+  };
+  for (const auto& [lon, lat] : cases) {
+    std::remove((dir / "p.CSV").c_str());
+    const std::string gpx = Convert("p.gpx", "<gpx><wpt lat=\"" + std::string(lat) + "\" lon=\"" +
+                                                 lon + "\"><name>P</name></wpt></gpx>");
+    const FileReport gpxReport = h.result.events.at(0).files.at(0);
+    std::remove((dir / "p.CSV").c_str());
+    const std::string json =
+        Convert("p.geojson", std::string(R"({"type":"Feature","properties":{"name":"P"},)") +
+                                 R"("geometry":{"type":"Point","coordinates":[)" + lon + ", " +
+                                 lat + "]}}");
+    EXPECT_EQ(json, gpx) << lon << " " << lat;
+    EXPECT_EQ(h.result.events.at(0).files.at(0).Of(SkipReason::NoCoordinates).count,
+              gpxReport.Of(SkipReason::NoCoordinates).count)
+        << lon << " " << lat;
+  }
+  EXPECT_EQ(Convert("p.geojson", R"({"type":"Feature","properties":{"name":"P"},)"
+                                 R"("geometry":{"type":"Point","coordinates":[-0,12.30000]}})"),
+            "-0,12.30000,\"P\"");
+}
+
 }  // namespace
 }  // namespace marklode
