@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/block_reader.h"  // MARKLODE_READ_BLOCK
+#include "engine/shape_point.h"
 #include "services/strings.h"
 
 namespace marklode {
@@ -31,6 +32,12 @@ bool HasText(std::string_view s) {
 
 bool IsPointType(std::string_view t) {
   return IEquals(t, "Point") || IEquals(t, "MultiPoint");
+}
+
+// The geometries that give points where lines and polygons are asked for.
+bool IsShapeType(std::string_view t) {
+  return IEquals(t, "LineString") || IEquals(t, "MultiLineString") || IEquals(t, "Polygon") ||
+         IEquals(t, "MultiPolygon");
 }
 
 // Where key stands among keys (case-blind), or keys.size().
@@ -69,6 +76,14 @@ struct Position {
   bool hasLon = false, hasLat = false;
 };
 
+// A line or ring of a shape, read: the point it stands for as a line and as
+// a ring (which it is, its geometry's type may tell only later), and whether
+// it is its parent's first (a polygon's outer ring).
+struct ShapePart {
+  Position asLine, asRing;
+  bool first = false;
+};
+
 // What one feature has said so far; its points are made at its end, when
 // both its geometry and its properties are known, in whatever order they came.
 struct Feature {
@@ -88,6 +103,15 @@ struct Feature {
   bool features = false;     // the root: a "features" member
   bool coordinates = false;  // the root: a bare geometry's "coordinates"
   bool properties = false;
+  // Lines and polygons as points: the parts read, the one being read and
+  // its vertex, and the level of the arrays that are positions (-1: none yet).
+  std::vector<ShapePart> parts;
+  std::size_t nparts = 0;
+  ShapeCenter part;
+  bool partOpen = false;
+  Position vertex;
+  int posLevel = -1;
+  bool shapeBad = false;
   std::int64_t line = 1;
   std::size_t bytes = 0;     // text kept, against kMaxFeatureBytes
   std::size_t posBytes = 0;  // the positions' part of it
@@ -101,6 +125,13 @@ struct Feature {
     features = coordinates = properties = false;
     line = at;
     bytes = posBytes = 0;
+    ResetShape();
+  }
+  void ResetShape() {
+    nparts = 0;
+    partOpen = false;
+    posLevel = -1;
+    shapeBad = false;
   }
   Position& NewPosition() {
     if (npos == pos.size()) pos.emplace_back();
@@ -124,7 +155,8 @@ struct Feature {
 }  // namespace
 
 struct GeoJsonReader::Impl {
-  Impl(ByteSource& s, ProgressSink* p) : src(s), progress(p), total(s.Size()) {}
+  Impl(ByteSource& s, ProgressSink* p, ShapePoint sh)
+      : src(s), progress(p), total(s.Size()), shapes(sh) {}
   ~Impl() {
     {
       std::lock_guard lock(mu);
@@ -146,6 +178,7 @@ struct GeoJsonReader::Impl {
   ByteSource& src;
   ProgressSink* progress;
   std::uint64_t total, read = 0;
+  const ShapePoint shapes;
 
   // Shared, under mu.
   std::mutex mu;
@@ -299,6 +332,7 @@ class Handler {
     Feature* f = nullptr;
     Slot slot = Slot::None;
     int level = 0;            // Coords: 0 the array itself, 1 a position within it
+    bool first = false;       // Coords: the first array in its parent
     std::size_t pathLen = 0;  // Props, PropsList: the key path before their members
     std::int64_t index = 0;   // Coords: the next value's place; PropsList: the next index
   };
@@ -339,6 +373,15 @@ class Handler {
   // at its end, a line's or polygon's is counted as it is.
   void Overflow(Feature& f);
   Kind PropValue(Feature& f, V v, std::string_view text);
+  // Lines and polygons as points: whether f's coordinates are read for one,
+  // a value of a position, and the end of a position or of a line or ring.
+  bool Shapes(const Feature& f) const {
+    return impl_.shapes != ShapePoint::None && (f.gType.empty() || IsShapeType(f.gType));
+  }
+  void ShapeValue(Feature& f, int level, std::int64_t i, V v, std::string_view text);
+  void ShapeClose(const Frame& t);
+  // The points of f's shape into shapePoints_: how many; -1 where it is none.
+  int ShapePoints(const Feature& f);
   bool Budget();
   void Emit(Feature& f);
   Item& NextItem();
@@ -356,6 +399,7 @@ class Handler {
   bool failed_ = false;   // a problem ends the parse
   std::string problem_;
   std::string number_;  // a number's text as the file writes it
+  std::vector<Position> shapePoints_;
 };
 
 bool Handler::Open(V v) {
@@ -412,6 +456,7 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
             f.gType.clear();
             f.shape = Feature::Shape::Empty;
             f.npos = 0;
+            f.ResetShape();
             pending_ = Frame{Kind::Geometry, &f};
             return Kind::Geometry;
           }
@@ -437,7 +482,7 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
       if (slot == Slot::Type && v == V::String) f.gType.assign(text);
       if (slot == Slot::Coordinates) {
         // A line or polygon named before its coordinates is not kept.
-        if (!f.gType.empty() && !IsPointType(f.gType)) {
+        if (!f.gType.empty() && !IsPointType(f.gType) && !Shapes(f)) {
           f.shape = Feature::Shape::Bad;
           return skip;
         }
@@ -451,37 +496,50 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
         f.shape = Feature::Shape::Bad;
         return Kind::Skip;
       }
+      const bool shapes = Shapes(f);
       if (t.level == 0) {
         if (v == V::Array) {
-          if (f.shape == Feature::Shape::Empty) f.shape = Feature::Shape::Nested;
+          const bool first = t.index++ == 0;
+          // A MultiPoint's positions are kept; a line's need not be.
+          if (f.shape == Feature::Shape::Empty)
+            f.shape = shapes && !f.gType.empty() ? Feature::Shape::Bad : Feature::Shape::Nested;
           if (f.shape != Feature::Shape::Nested) {
             if (f.shape != Feature::Shape::Overflow) f.shape = Feature::Shape::Bad;
-            return Kind::Skip;
-          }
-          f.NewPosition();
-          if (f.bytes > GeoJsonReader::kMaxFeatureBytes) {
-            Overflow(f);
-            return Kind::Skip;
+            if (!shapes) return Kind::Skip;
+          } else {
+            f.NewPosition();
+            if (f.bytes > GeoJsonReader::kMaxFeatureBytes) {
+              Overflow(f);
+              if (!shapes) return Kind::Skip;
+            }
           }
           pending_ = Frame{Kind::Coords, &f, Slot::None, 1};
+          pending_.first = first;
           return Kind::Coords;
         }
         if (f.shape == Feature::Shape::Empty) {
           f.shape = Feature::Shape::Flat;
           f.NewPosition();
         }
+        const std::int64_t i = t.index++;
         if (f.shape == Feature::Shape::Flat) {
-          Component(f.pos[0], t.index++, v, text);
+          Component(f.pos[0], i, v, text);
         } else if (f.shape != Feature::Shape::Overflow) {
           f.shape = Feature::Shape::Bad;
         }
+        if (shapes) ShapeValue(f, 0, i, v, text);
         return Kind::None;
       }
       if (v == V::Array) {  // a position within a position: a line's or a polygon's
         f.shape = Feature::Shape::Bad;
-        return Kind::Skip;
+        if (!shapes) return Kind::Skip;
+        pending_ = Frame{Kind::Coords, &f, Slot::None, t.level + 1};
+        pending_.first = t.index++ == 0;
+        return Kind::Coords;
       }
-      if (f.shape == Feature::Shape::Nested) Component(f.pos[f.npos - 1], t.index++, v, text);
+      const std::int64_t i = t.index++;
+      if (f.shape == Feature::Shape::Nested) Component(f.pos[f.npos - 1], i, v, text);
+      if (shapes) ShapeValue(f, t.level, i, v, text);
       return Kind::None;
     }
     case Kind::Props:
@@ -502,7 +560,9 @@ Handler::Kind Handler::Coordinates(Feature& f, V v) {
   f.npos = 0;
   if (v == V::Array) {
     f.shape = Feature::Shape::Empty;
+    f.ResetShape();
     pending_ = Frame{Kind::Coords, &f, Slot::None, 0};
+    pending_.first = true;
     return Kind::Coords;
   }
   f.shape = v == V::Null ? Feature::Shape::Empty : Feature::Shape::Bad;
@@ -520,6 +580,68 @@ void Handler::Component(Position& p, std::int64_t i, V v, std::string_view text)
   f.bytes += out.size();
   f.posBytes += out.size();
   if (f.bytes > GeoJsonReader::kMaxFeatureBytes) Overflow(f);
+}
+
+void Handler::ShapeValue(Feature& f, int level, std::int64_t i, V v, std::string_view text) {
+  if (f.posLevel < 0) f.posLevel = level;
+  if (f.posLevel != level) f.shapeBad = true;  // positions at two depths
+  if (i > 1) return;                           // an altitude
+  std::string& out = i == 0 ? f.vertex.lon : f.vertex.lat;
+  bool& has = i == 0 ? f.vertex.hasLon : f.vertex.hasLat;
+  has = v == V::Number || v == V::String;
+  out.assign(has ? text : std::string_view());
+}
+
+void Handler::ShapeClose(const Frame& t) {
+  Feature& f = *t.f;
+  if (f.posLevel < 0 || !Shapes(f)) return;
+  if (t.level == f.posLevel) {  // a vertex
+    if (!f.partOpen) f.part.Reset(impl_.shapes, false);
+    f.partOpen = true;
+    Position& p = f.vertex;
+    f.part.Add(p.lon, p.lat, p.hasLon && p.hasLat);
+    p.lon.clear();
+    p.lat.clear();
+    p.hasLon = p.hasLat = false;
+  } else if (t.level == f.posLevel - 1 && f.partOpen) {  // a line or a ring
+    f.partOpen = false;
+    if (!t.first && (IEquals(f.gType, "Polygon") || IEquals(f.gType, "MultiPolygon")))
+      return;  // a hole: no point of its own
+    if (f.nparts == f.parts.size()) f.parts.emplace_back();
+    ShapePart& part = f.parts[f.nparts++];
+    part.first = t.first;
+    for (const bool ring : {false, true}) {
+      Position& p = ring ? part.asRing : part.asLine;
+      f.part.SetRing(ring);
+      bool has = false;
+      f.part.Result(p.lon, p.lat, has);
+      p.hasLon = p.hasLat = has;
+      f.bytes += sizeof(Position) + p.lon.size() + p.lat.size();
+    }
+  }
+}
+
+int Handler::ShapePoints(const Feature& f) {
+  // The depth of the positions says which parts there are; a polygon's
+  // points are its outer rings'.
+  int depth;
+  bool rings;
+  if (IEquals(f.gType, "LineString")) {
+    depth = 1, rings = false;
+  } else if (IEquals(f.gType, "MultiLineString")) {
+    depth = 2, rings = false;
+  } else if (IEquals(f.gType, "Polygon")) {
+    depth = 2, rings = true;
+  } else {
+    depth = 3, rings = true;
+  }
+  shapePoints_.clear();
+  if (f.posLevel < 0 && !f.shapeBad) return 0;  // no vertex at all
+  if (f.shapeBad || f.posLevel != depth) return -1;
+  for (std::size_t i = 0; i < f.nparts; ++i)
+    if (!rings || f.parts[i].first)
+      shapePoints_.push_back(rings ? f.parts[i].asRing : f.parts[i].asLine);
+  return static_cast<int>(shapePoints_.size());
 }
 
 void Handler::Overflow(Feature& f) {
@@ -576,6 +698,7 @@ bool Handler::Close() {
   feed_.lastEvent = feed_.Offset();
   const Frame t = frames_.back();
   frames_.pop_back();
+  if (t.kind == Kind::Coords && impl_.shapes != ShapePoint::None) ShapeClose(t);
   if (t.kind != Kind::Feature) return true;
   Feature& f = *t.f;
   if (&f == &root_) {
@@ -630,6 +753,16 @@ void Handler::Emit(Feature& f) {
         if (f.shape == Feature::Shape::Nested && f.npos > 0) {
           positions = f.pos.data();
           n = f.npos;
+        }
+      } else if (impl_.shapes != ShapePoint::None && IsShapeType(f.gType)) {
+        const int k = ShapePoints(f);
+        if (k < 0) {
+          ++notPoints_;
+          return;
+        }
+        if (k > 0) {
+          positions = shapePoints_.data();
+          n = static_cast<std::size_t>(k);
         }
       } else {
         ++notPoints_;
@@ -837,8 +970,8 @@ bool GeoJsonReader::Impl::TakeBatch() {
   }
 }
 
-GeoJsonReader::GeoJsonReader(ByteSource& src, ProgressSink* progress)
-    : impl_(std::make_unique<Impl>(src, progress)) {
+GeoJsonReader::GeoJsonReader(ByteSource& src, ProgressSink* progress, ShapePoint shapes)
+    : impl_(std::make_unique<Impl>(src, progress, shapes)) {
   try {
     impl_->parser = std::thread([impl = impl_.get()] { impl->Parse(); });
   } catch (const std::system_error&) {

@@ -30,13 +30,15 @@
 
 #include "engine/gpx_reader.h"
 #include "engine/progress.h"
+#include "engine/request.h"
 #include "services/text_files.h"
 
 namespace marklode {
 
 class GeoJsonReader {
  public:
-  GeoJsonReader(ByteSource& src, ProgressSink* progress = nullptr);
+  GeoJsonReader(ByteSource& src, ProgressSink* progress = nullptr,
+                ShapePoint shapes = ShapePoint::None);
   ~GeoJsonReader();
   GeoJsonReader(const GeoJsonReader&) = delete;
   GeoJsonReader& operator=(const GeoJsonReader&) = delete;

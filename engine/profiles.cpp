@@ -62,6 +62,7 @@ Request RequestOf(const ConversionProfile& p, std::string profilePath) {
   r.output = p.Output;
   r.keepCommentLineBreaks = p.KeepCommentLineBreaks;
   r.categoryFromFolderPath = p.CategoryFromFolderPath;
+  r.shapePoint = ShapePointOf(p.ShapesAsPoints);
   r.filters = {p.WaypointNameFilter, p.CommentFilter, p.CategoryFilter};
   r.toPoi = {p.GenerateComment, p.GenerateCSVFileName, p.GeneratePOIName};
   r.toGpx = {p.GenerateWaypointComment, p.GenerateWaypointName, p.GenerateCategory,
@@ -80,6 +81,25 @@ Request ReadProfileRequest(const std::string& profileFile, MessageSink& messages
     text.clear();
   }
   return RequestOf(ParseProfile(text), std::move(path));
+}
+
+ShapePoint ShapePointOf(std::string_view value) {
+  value = TrimBlanks(value);
+  if (IEquals(value, "FirstVertex")) return ShapePoint::FirstVertex;
+  if (IEquals(value, "Centroid")) return ShapePoint::Centroid;
+  return ShapePoint::None;
+}
+
+std::string_view ShapePointName(ShapePoint shapes) {
+  switch (shapes) {
+    case ShapePoint::FirstVertex:
+      return "FirstVertex";
+    case ShapePoint::Centroid:
+      return "Centroid";
+    case ShapePoint::None:
+      break;
+  }
+  return {};
 }
 
 std::string_view LoadProfileTemplate(std::string_view name) {

@@ -15,7 +15,7 @@ namespace marklode {
 struct ConversionProfile {
   std::string Input, Output, WaypointNameFilter, CommentFilter, CategoryFilter, GenerateCSVFileName,
       GenerateWaypointName, GenerateWaypointComment, GenerateCategory, GenerateIconName,
-      GeneratePOIName, GenerateComment;
+      GeneratePOIName, GenerateComment, ShapesAsPoints;
   bool KeepCommentLineBreaks = false;
   bool CategoryFromFolderPath = false;
 };
@@ -46,6 +46,7 @@ inline constexpr ProfileKey kProfileKeys[] = {
     {"GenerateComment", &ConversionProfile::GenerateComment},
     {"KeepCommentLineBreaks", nullptr, &ConversionProfile::KeepCommentLineBreaks},
     {"CategoryFromFolderPath", nullptr, &ConversionProfile::CategoryFromFolderPath},
+    {"ShapesAsPoints", &ConversionProfile::ShapesAsPoints},
 };
 // profile keys: end
 
@@ -63,6 +64,11 @@ ConversionProfile ParseProfile(std::string_view iniText);
 // empty, which then names no input.
 Request RequestOf(const ConversionProfile& profile, std::string profilePath);
 Request ReadProfileRequest(const std::string& profileFile, MessageSink& messages);
+
+// ShapesAsPoints: "FirstVertex" or "Centroid" (any case) asks for a point for
+// each line and polygon of KML and GeoJSON input; anything else for none.
+ShapePoint ShapePointOf(std::string_view value);
+std::string_view ShapePointName(ShapePoint shapes);  // empty for None
 
 // The built-in profile template "GPXTOCSV" or "CSVTOGPX" (any case), bytes as
 // stored (CR LF line ends); empty for another name.

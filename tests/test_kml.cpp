@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -138,6 +139,36 @@ TEST(KmlReader, EveryBlockBoundaryReadsTheSame) {
     test::ChunkedSource src(kml, step);
     EXPECT_EQ(ReadAll(src), kTripRead) << "step " << step;
   }
+}
+
+// A shape's coordinates are taken as they stream by: cut anywhere, the same
+// centroid; a vertex cut short by the file's end leaves none.
+TEST(KmlReader, ShapesReadAsTheyStreamBy) {
+  std::string ring;
+  for (int i = 0; i <= 360; i += 5) {
+    const double a = i * 3.14159265358979 / 180;
+    ring += std::to_string(7 + 0.5 * std::cos(a)) + "," + std::to_string(46 + 0.5 * std::sin(a)) +
+            ",0\n  ";
+  }
+  const std::string kml =
+      Kml("<Placemark><name>Round</name><Polygon><outerBoundaryIs><LinearRing><coordinates>" +
+          ring + "</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark>");
+  const auto read = [](ByteSource& src) {
+    KmlReader r(src, false, nullptr, ShapePoint::Centroid);
+    GpxWaypoint w;
+    std::string out;
+    while (r.Next(w)) out += (w.hasLat ? w.lon + "," + w.lat : "-") + "|" + w.name + "\n";
+    return out;
+  };
+  MemorySource whole(kml);
+  ASSERT_EQ(read(whole), "7,46|Round\n");
+  for (std::size_t step = 1; step < 24; ++step) {
+    test::ChunkedSource src(kml, step);
+    EXPECT_EQ(read(src), "7,46|Round\n") << "step " << step;
+  }
+  const std::string cut = Kml("<Placemark><name>L</name><LineString><coordinates>1,1 3,1 9");
+  MemorySource src(std::string_view(cut).substr(0, cut.find(" 9") + 2));
+  EXPECT_EQ(read(src), "-|L\n");
 }
 
 TEST(InputFormatOf, ProfilesTakeEveryInputKindForGpxToPoi) {
@@ -652,6 +683,109 @@ TEST_F(KmlToCsv, AProfileNamesKmlAndAsksForTheFolderPath) {
   EXPECT_EQ(ReadFile(dir / "places.CSV"),
             "13.4050,52.5200,\"Cafe & Bar\",\"Trip / Day 1\"\r\n8.5,47.3,\"Lakes\",\"Trip\"\r\n"
             "8.6,47.4,\"Lakes\",\"Trip\"\r\n-0.12,51.5,\"Home\"");
+}
+
+// Lines and polygons as points, where a profile asks: each line, and each
+// polygon's outer ring, gives its first vertex as written or its centroid,
+// for KML and GeoJSON alike.
+TEST_F(KmlToCsv, LinesAndPolygonsAsPointsWhereAskedFor) {
+  struct Case {
+    const char* what;
+    const char* kml;   // a placemark's geometry; nullptr: none to compare
+    const char* json;  // a feature's geometry; nullptr likewise
+    const char* first;
+    const char* centroid;
+    std::int64_t notPoints;
+  } cases[] = {
+      {"a line: the midpoint along its length",
+       "<LineString><coordinates>0,0 2,0,5\n 2,2</coordinates></LineString>",
+       R"({"type":"LineString","coordinates":[[0,0],[2,0,5],[2,2]]})", "0,0", "1.5,0.5", 0},
+      {"a polygon: its outer ring's area centroid; the first vertex as written",
+       "<Polygon><outerBoundaryIs><LinearRing><coordinates>10.000,10.000 12,10 12,12 10,12 "
+       "10.000,10.000</coordinates></LinearRing></outerBoundaryIs><innerBoundaryIs><LinearRing>"
+       "<coordinates>10.5,10.5 11,10.5 11,11 10.5,10.5</coordinates></LinearRing>"
+       "</innerBoundaryIs></Polygon>",
+       R"({"type":"Polygon","coordinates":[[[10.000,10.000],[12,10],[12,12],[10,12],[10.000,10.000]],[[10.5,10.5],[11,10.5],[11,11],[10.5,10.5]]]})",
+       "10.000,10.000", "11,11", 0},
+      {"a polygon across the 180th meridian stays there",
+       "<Polygon><outerBoundaryIs><LinearRing><coordinates>179,0 -178,0 -178,2 179,2 179,0"
+       "</coordinates></LinearRing></outerBoundaryIs></Polygon>",
+       R"({"type":"Polygon","coordinates":[[[179,0],[-178,0],[-178,2],[179,2],[179,0]]]})", "179,0",
+       "-179.5,1", 0},
+      {"a line across it", "<LineString><coordinates>178,10 -179,10</coordinates></LineString>",
+       R"({"coordinates":[[178,10],[-179,10]],"type":"LineString"})", "178,10", "179.5,10", 0},
+      {"a ring without area: the mean of its vertices",
+       "<LinearRing><coordinates>0,0 1,1 2,2 0,0</coordinates></LinearRing>",
+       R"({"type":"Polygon","coordinates":[[[0,0],[1,1],[2,2],[0,0]]]})", "0,0", "1,1", 0},
+      {"a vertex off the map: no centroid, reported",
+       "<LineString><coordinates>1,2 3,95</coordinates></LineString>",
+       R"({"coordinates":[[1,2],[3,95]],"type":"LineString"})", "1,2", "", 0},
+      {"each shape of a MultiGeometry; its points as ever",
+       "<MultiGeometry><LineString><coordinates>0,0 2,0</coordinates></LineString><Polygon>"
+       "<outerBoundaryIs><LinearRing><coordinates>4,4 6,4 6,6 4,6 4,4</coordinates></LinearRing>"
+       "</outerBoundaryIs></Polygon><Point><coordinates>9,9</coordinates></Point>"
+       "</MultiGeometry>",
+       nullptr, "0,0|4,4|9,9", "1,0|5,5|9,9", 0},
+      {"each line of a MultiLineString", nullptr,
+       R"({"type":"MultiLineString","coordinates":[[[0,0],[2,0]],[[5,5],[5,7]]]})", "0,0|5,5",
+       "1,0|5,6", 0},
+      {"each polygon of a MultiPolygon, its holes no points", nullptr,
+       R"({"type":"MultiPolygon","coordinates":[[[[4,4],[6,4],[6,6],[4,6],[4,4]]],[[[0,0],[2,0],[2,2],[0,2],[0,0]],[[0.5,0.5],[1,0.5],[1,1],[0.5,0.5]]]]})",
+       "4,4|0,0", "5,5|1,1", 0},
+      {"a track, and a polygon nested one level too deep, are still no points",
+       "<gx:Track><gx:coord>1 2 3</gx:coord></gx:Track>",
+       R"({"type":"Polygon","coordinates":[[[[1,2],[3,4]]]]})", "", "", 1},
+  };
+  const auto csv = [](std::string_view points) {
+    std::string out;
+    for (std::size_t b = 0; b < points.size();) {
+      std::size_t e = points.find('|', b);
+      if (e == std::string_view::npos) e = points.size();
+      if (!out.empty()) out += "\r\n";
+      out.append(points.substr(b, e - b)).append(",\"S\"");
+      b = e + 1;
+    }
+    return out;
+  };
+  for (const Case& c : cases) {
+    for (const ShapePoint mode : {ShapePoint::FirstVertex, ShapePoint::Centroid}) {
+      h.request.shapePoint = mode;
+      const std::string expected = csv(mode == ShapePoint::FirstVertex ? c.first : c.centroid);
+      for (const bool json : {false, true}) {
+        const char* geometry = json ? c.json : c.kml;
+        if (!geometry) continue;
+        const std::string input =
+            json ? std::string(R"({"type":"Feature","properties":{"name":"S"},"geometry":)") +
+                       geometry + "}"
+                 : Kml(std::string("<Placemark><name>S</name>") + geometry + "</Placemark>");
+        std::remove((dir / "s.CSV").c_str());
+        EXPECT_EQ(Convert(json ? "s.geojson" : "s.kml", input), expected)
+            << c.what << (json ? " (GeoJSON)" : " (KML)");
+        ASSERT_EQ(h.result.events.size(), 1u);
+        const FileReport& report = h.result.events[0].files.at(0);
+        EXPECT_EQ(report.Of(SkipReason::NotAPoint).count, c.notPoints) << c.what;
+        if (expected.empty() && c.notPoints == 0) {
+          EXPECT_EQ(report.Of(SkipReason::NoCoordinates).count, 1) << c.what;
+        }
+      }
+    }
+  }
+}
+
+// The profile key asks for it; without the key a line stays no point.
+TEST_F(KmlToCsv, AProfileAsksForCentroids) {
+  const std::string kml =
+      Kml("<Placemark><name>Lake</name><Polygon><outerBoundaryIs><LinearRing><coordinates>"
+          "8,47 8.2,47 8.2,47.2 8,47.2 8,47</coordinates></LinearRing></outerBoundaryIs></Polygon>"
+          "</Placemark>");
+  WriteFile(dir / "lake.kml", kml);
+  WriteFile(dir / "p.zvp",
+            "[Profile]\r\nInput=" + (dir / "lake.kml") + "\r\nShapesAsPoints=centroid\r\n");
+  h.RunProfile(dir / "p.zvp");
+  EXPECT_EQ(ReadFile(dir / "lake.CSV"), "8.1,47.1,\"Lake\"");
+  WriteFile(dir / "p.zvp", "[Profile]\r\nInput=" + (dir / "lake.kml") + "\r\nShapesAsPoints=\r\n");
+  h.RunProfile(dir / "p.zvp");
+  EXPECT_EQ(h.result.events.at(0).files.at(0).Of(SkipReason::NotAPoint).count, 1);
 }
 
 // A GeoJSON coordinate is the text the file writes, and becomes what the
