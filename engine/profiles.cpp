@@ -107,10 +107,19 @@ std::string_view LoadProfileTemplate(std::string_view name) {
 }
 
 std::string FillProfileTemplate(std::string_view templ, std::string_view inFile,
-                                std::string_view outFile, bool keepCommentBreaks) {
+                                std::string_view outFile, bool keepCommentBreaks,
+                                const ProfileExtras& extras) {
   std::string t = ReplaceText(templ, "%INFILE%", inFile);
   t = ReplaceText(t, "%OUTFILE%", outFile);
-  return ReplaceText(t, "%CMTBREAK%", keepCommentBreaks ? "True" : "False");
+  t = ReplaceText(t, "%CMTBREAK%", keepCommentBreaks ? "True" : "False");
+  const auto line = [&t](std::string_view key, std::string_view value) {
+    if (!t.empty() && t.back() != '\n') t += "\r\n";
+    t.append(key).append("=").append(value);
+  };
+  if (extras.categoryFromFolderPath) line("CategoryFromFolderPath", "True");
+  if (extras.shapePoint != ShapePoint::None)
+    line("ShapesAsPoints", ShapePointName(extras.shapePoint));
+  return t;
 }
 
 }  // namespace marklode

@@ -74,9 +74,18 @@ std::string_view ShapePointName(ShapePoint shapes);  // empty for None
 // stored (CR LF line ends); empty for another name.
 std::string_view LoadProfileTemplate(std::string_view name);
 
+// The keys newer than the templates, written after them only where they
+// are set, so that a profile without them is the template byte for byte.
+struct ProfileExtras {
+  bool categoryFromFolderPath = false;
+  ShapePoint shapePoint = ShapePoint::None;
+};
+
 // A template with "%INFILE%", "%OUTFILE%" and "%CMTBREAK%" filled in (exact
-// letter case), as Create Profile writes it before its final CR LF.
+// letter case), and the extras that are set on lines of their own, as
+// Create Profile writes it before its final CR LF.
 std::string FillProfileTemplate(std::string_view templ, std::string_view inFile,
-                                std::string_view outFile, bool keepCommentBreaks);
+                                std::string_view outFile, bool keepCommentBreaks,
+                                const ProfileExtras& extras = {});
 
 }  // namespace marklode

@@ -817,5 +817,39 @@ TEST_F(KmlToCsv, GeoJsonCoordinatesReadAsGpxCoordinatesDo) {
             "-0,12.30000,\"P\"");
 }
 
+// A profile rewritten keeps the newer keys, written only where they are set:
+// without them it is the template's text byte for byte.
+TEST(ProfileTemplates, NewerKeysSurviveARewrite) {
+  const std::string_view templ = LoadProfileTemplate("GPXTOCSV");
+  const std::string plain = FillProfileTemplate(templ, "/maps/in.kml", "/maps/out.csv", true);
+  EXPECT_EQ(FillProfileTemplate(templ, "/maps/in.kml", "/maps/out.csv", true, ProfileExtras{}),
+            plain);
+  EXPECT_EQ(plain.find("CategoryFromFolderPath"), std::string::npos);
+  EXPECT_EQ(plain.find("ShapesAsPoints"), std::string::npos);
+  struct Case {
+    ProfileExtras extras;
+    const char* added;
+  } cases[] = {
+      {{true, ShapePoint::None}, "CategoryFromFolderPath=True"},
+      {{false, ShapePoint::FirstVertex}, "ShapesAsPoints=FirstVertex"},
+      {{true, ShapePoint::Centroid}, "CategoryFromFolderPath=True\r\nShapesAsPoints=Centroid"},
+  };
+  for (const Case& c : cases) {
+    const std::string written =
+        FillProfileTemplate(templ, "/maps/in.kml", "/maps/out.csv", true, c.extras);
+    EXPECT_EQ(written, plain + c.added);
+    // Read and written again: the same text, and the same request.
+    const ConversionProfile p = ParseProfile(written);
+    EXPECT_EQ(FillProfileTemplate(templ, p.Input, p.Output, p.KeepCommentLineBreaks,
+                                  {p.CategoryFromFolderPath, ShapePointOf(p.ShapesAsPoints)}),
+              written);
+    const Request r = RequestOf(p, "");
+    EXPECT_EQ(r.categoryFromFolderPath, c.extras.categoryFromFolderPath);
+    EXPECT_EQ(r.shapePoint, c.extras.shapePoint);
+  }
+  EXPECT_EQ(ShapePointOf(" centroid "), ShapePoint::Centroid);
+  EXPECT_EQ(ShapePointOf("Middle"), ShapePoint::None);
+}
+
 }  // namespace
 }  // namespace marklode
