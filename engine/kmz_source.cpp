@@ -228,16 +228,15 @@ KmzSource::Found KmzSource::FromDirectory() {
   while (Le(tail.data() + at, 4) != kEndRecord ||
          at + kEndRecordBytes + Le(tail.data() + at + 20, 2) != tail.size())
     if (at-- == 0) return Found::Unknown;
-  std::uint64_t entries = Le(tail.data() + at + 10, 2), dirSize = Le(tail.data() + at + 12, 4),
-                dirAt = Le(tail.data() + at + 16, 4);
-  if (entries == 0xFFFF || dirSize == 0xFFFFFFFF || dirAt == 0xFFFFFFFF) {
+  std::uint64_t dirSize = Le(tail.data() + at + 12, 4), dirAt = Le(tail.data() + at + 16, 4);
+  // All ones: the values are in the zip64 end record the locator before it names.
+  if (Le(tail.data() + at + 10, 2) == 0xFFFF || dirSize == 0xFFFFFFFF || dirAt == 0xFFFFFFFF) {
     if (at < 20 || Le(tail.data() + at - 20, 4) != kZip64Locator) return Found::Unknown;
     const std::uint64_t recordAt = Le64(tail.data() + at - 12);
     char r[56];
     if (size < sizeof r || recordAt > size - sizeof r || !SeekTo(recordAt) || !Take(r, sizeof r) ||
         Le(r, 4) != kZip64EndRecord)
       return Found::Unknown;
-    entries = Le64(r + 32);
     dirSize = Le64(r + 40);
     dirAt = Le64(r + 48);
   }
