@@ -3,13 +3,15 @@
 // speed-suffix comments, and UTF-8 names. The same size always gives the same
 // bytes.
 //
-//   gen_gpx SIZE OUT.gpx [--no-end-tags] [--categories N]
+//   gen_gpx SIZE OUT.gpx [--no-end-tags] [--categories N] [--kml | --geojson]
 //
 // SIZE is in bytes, or with a K, M or G suffix. --no-end-tags leaves out every
 // </wpt>, the pathological case where each waypoint runs on to the next.
 // --categories N gives every waypoint one of N categories in turn
 // ("Category 0" .. "Category N-1"), for profiles that write a file per
-// category: each record goes to another file than the one before.
+// category: each record goes to another file than the one before. --kml and
+// --geojson write the waypoints of the GPX of this size as KML placemarks or
+// GeoJSON features instead.
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -170,10 +172,74 @@ void Placemark(std::string& out, Rng& rng, std::uint64_t index, std::uint64_t ca
   out += "  </Placemark>\r\n";
 }
 
+// text for a JSON string: quotes, backslashes and line ends escaped.
+void JsonEscape(std::string& out, const std::string& text) {
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+}
+
+// The text Escape wrote, as it was.
+std::string Unescape(const std::string& xml) {
+  std::string out;
+  for (std::size_t i = 0; i < xml.size(); ++i) {
+    if (xml[i] != '&') {
+      out += xml[i];
+      continue;
+    }
+    const std::size_t semi = xml.find(';', i);
+    const std::string entity = xml.substr(i + 1, semi - i - 1);
+    out += entity == "amp" ? '&' : entity == "lt" ? '<' : entity == "gt" ? '>' : '"';
+    i = semi;
+  }
+  return out;
+}
+
+// The same waypoint as Waypoint gives from the same state of rng, as a
+// GeoJSON feature: the comment as its description, the category a property.
+void Feature(std::string& out, Rng& rng, std::uint64_t index, std::uint64_t categories) {
+  std::string lat, lon;
+  Coordinate(lat, rng, 89);
+  Coordinate(lon, rng, 179);
+  const std::string ele = std::to_string(rng.Below(3000)) + ".0";
+  out += "{\"type\":\"Feature\",\"properties\":{\"name\":\"";
+  JsonEscape(out,
+             std::string(kPlaces[rng.Below(std::size(kPlaces))]) + " " + std::to_string(index));
+  out += '"';
+  std::string comment;
+  Comment(comment, rng, "c");
+  if (!comment.empty()) {
+    const std::size_t from = comment.find("<c>") + 3;
+    out += ",\"description\":\"";
+    JsonEscape(out, Unescape(comment.substr(from, comment.rfind("</c>") - from)));
+    out += '"';
+  }
+  if (categories > 0 || rng.Below(5) != 0) {
+    out += ",\"category\":\"";
+    if (categories > 0) {
+      out += "Category " + std::to_string(index % categories);
+    } else {
+      JsonEscape(out, kCategories[rng.Below(std::size(kCategories))]);
+    }
+    out += '"';
+  }
+  out +=
+      "},\"geometry\":{\"type\":\"Point\",\"coordinates\":[" + lon + "," + lat + "," + ele + "]}}";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool endTags = true, kml = false, usage = argc < 3;
+  bool endTags = true, kml = false, geojson = false, usage = argc < 3;
   std::uint64_t categories = 0;
   for (int i = 3; i < argc && !usage; ++i) {
     const std::string arg = argv[i];
@@ -181,6 +247,8 @@ int main(int argc, char** argv) {
       endTags = false;
     } else if (arg == "--kml") {  // the waypoints of the GPX of this size, as KML
       kml = true;
+    } else if (arg == "--geojson") {  // likewise, as GeoJSON
+      geojson = true;
     } else if (arg == "--categories" && i + 1 < argc) {
       categories = std::strtoull(argv[++i], nullptr, 10);
       usage = categories == 0;
@@ -189,7 +257,9 @@ int main(int argc, char** argv) {
     }
   }
   if (usage) {
-    std::fprintf(stderr, "usage: %s SIZE[K|M|G] OUT.gpx [--no-end-tags] [--categories N] [--kml]\n",
+    std::fprintf(stderr,
+                 "usage: %s SIZE[K|M|G] OUT.gpx [--no-end-tags] [--categories N] [--kml | "
+                 "--geojson]\n",
                  argv[0]);
     return 2;
   }
@@ -200,7 +270,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string gpxTail = "</gpx>\r\n";
-  const std::string tail = kml ? "</Document></kml>\r\n" : gpxTail;
+  const std::string tail = kml ? "</Document></kml>\r\n" : geojson ? "\r\n]}\r\n" : gpxTail;
   const std::string gpxHead =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\r\n"
       "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" "
@@ -213,12 +283,14 @@ int main(int argc, char** argv) {
                               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                               "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document>\r\n"
                               "  <name>Benchmark waypoints</name>\r\n")
-                        : gpxHead;
+                    : geojson ? std::string("{\"type\":\"FeatureCollection\",\"features\":[\r\n")
+                              : gpxHead;
   Rng rng{42};
   std::uint64_t written = 0, count = 0;
+  const bool other = kml || geojson;
   std::uint64_t gpxBytes = gpxHead.size();  // with --kml: the GPX's size, which ends the file
   std::string gpx;
-  while ((kml ? gpxBytes : written + out.size()) + gpxTail.size() < target) {
+  while ((other ? gpxBytes : written + out.size()) + gpxTail.size() < target) {
     if (out.size() > (1u << 20)) {
       if (std::fwrite(out.data(), 1, out.size(), f) != out.size()) {
         std::perror(argv[2]);
@@ -227,12 +299,17 @@ int main(int argc, char** argv) {
       written += out.size();
       out.clear();
     }
-    if (kml) {
+    if (other) {
       Rng same = rng;
       gpx.clear();
       Waypoint(gpx, rng, ++count, endTags, categories);
       gpxBytes += gpx.size();
-      Placemark(out, same, count, categories);
+      if (kml) {
+        Placemark(out, same, count, categories);
+      } else {
+        if (count > 1) out += ",\r\n";
+        Feature(out, same, count, categories);
+      }
     } else {
       Waypoint(out, rng, ++count, endTags, categories);
     }

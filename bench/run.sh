@@ -27,6 +27,9 @@
 #                   file without any </wpt> within 1.5x of the well-formed one;
 #   KML -> POI-CSV: the same waypoints as KML within 2x the GPX's time, and
 #                   the same points;
+#   GeoJSON -> POI-CSV: the same waypoints as GeoJSON, its time over the
+#                   GPX's printed (no target is set for it), and the same
+#                   points;
 #   POI-CSV -> GPX: Marklode <= 1.5x the time of cp copying Marklode's own
 #                   output (the same bytes written, timed in the same run),
 #                   both into a new file and over an existing one, >= 16x
@@ -182,6 +185,18 @@ check "KML / GPX time" "$(calc "$SECS / $ml_s")" "<=" 2
 cmp -s <(cut -d, -f1,2 "${kml%.kml}.CSV") <(cut -d, -f1,2 "$csv") ||
   { echo "bench: the KML's points differ from the GPX's" >&2; missed+=("KML points"); }
 rm -f "${kml%.kml}.CSV"
+
+# GeoJSON: the same waypoints again, as features. Timed and shown beside the
+# GPX, with no target to meet.
+geojson="$data/bench-$size-geojson.geojson"
+[ -f "$geojson" ] || "$gen" "$size" "$geojson" --geojson
+echo "GeoJSON -> POI-CSV, $geojson ($(stat -c %s "$geojson") bytes, $(grep -c '"Feature"' "$geojson") features)"
+cat "$geojson" >/dev/null
+FRESH=${geojson%.geojson}.CSV measure marklode "$MARKLODE" "$geojson"
+printf '  %-34s %8.2fx (no target)\n' "GeoJSON / GPX time:" "$(calc "$SECS / $ml_s")"
+cmp -s <(cut -d, -f1,2 "${geojson%.geojson}.CSV") <(cut -d, -f1,2 "$csv") ||
+  { echo "bench: the GeoJSON's points differ from the GPX's" >&2; missed+=("GeoJSON points"); }
+rm -f "${geojson%.geojson}.CSV"
 
 if "$MARKLODE" /r "$csv" >/dev/null 2>&1 && [ -s "$gpx_back" ]; then
   points=$(grep -c '' "$csv" || true)

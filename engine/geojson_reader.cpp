@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/block_reader.h"  // MARKLODE_READ_BLOCK
+#include "engine/shape_point.h"
 #include "services/strings.h"
 #include "services/sync.h"
 
@@ -32,6 +33,12 @@ bool HasText(std::string_view s) {
 
 bool IsPointType(std::string_view t) {
   return IEquals(t, "Point") || IEquals(t, "MultiPoint");
+}
+
+// The geometries that give points where lines and polygons are asked for.
+bool IsShapeType(std::string_view t) {
+  return IEquals(t, "LineString") || IEquals(t, "MultiLineString") || IEquals(t, "Polygon") ||
+         IEquals(t, "MultiPolygon");
 }
 
 // Where key stands among keys (case-blind), or keys.size().
@@ -70,6 +77,14 @@ struct Position {
   bool hasLon = false, hasLat = false;
 };
 
+// A line or ring of a shape, read: the point it stands for as a line and as
+// a ring (which it is, its geometry's type may tell only later), and whether
+// it is its parent's first (a polygon's outer ring).
+struct ShapePart {
+  Position asLine, asRing;
+  bool first = false;
+};
+
 // What one feature has said so far; its points are made at its end, when
 // both its geometry and its properties are known, in whatever order they came.
 struct Feature {
@@ -89,6 +104,15 @@ struct Feature {
   bool features = false;     // the root: a "features" member
   bool coordinates = false;  // the root: a bare geometry's "coordinates"
   bool properties = false;
+  // Lines and polygons as points: the parts read, the one being read and
+  // its vertex, and the level of the arrays that are positions (-1: none yet).
+  std::vector<ShapePart> parts;
+  std::size_t nparts = 0;
+  ShapeCenter part;
+  bool partOpen = false;
+  Position vertex;
+  int posLevel = -1;
+  bool shapeBad = false;
   std::int64_t line = 1;
   std::size_t bytes = 0;     // text kept, against kMaxFeatureBytes
   std::size_t posBytes = 0;  // the positions' part of it
@@ -102,6 +126,13 @@ struct Feature {
     features = coordinates = properties = false;
     line = at;
     bytes = posBytes = 0;
+    ResetShape();
+  }
+  void ResetShape() {
+    nparts = 0;
+    partOpen = false;
+    posLevel = -1;
+    shapeBad = false;
   }
   Position& NewPosition() {
     if (npos == pos.size()) pos.emplace_back();
@@ -125,7 +156,8 @@ struct Feature {
 }  // namespace
 
 struct GeoJsonReader::Impl {
-  Impl(ByteSource& s, ProgressSink* p) : src(s), progress(p), total(s.Size()) {}
+  Impl(ByteSource& s, ProgressSink* p, ShapePoint sh)
+      : src(s), progress(p), total(s.Size()), shapes(sh) {}
   ~Impl() {
     {
       std::lock_guard lock(mu);
@@ -147,6 +179,7 @@ struct GeoJsonReader::Impl {
   ByteSource& src;
   ProgressSink* progress;
   std::uint64_t total, read = 0;
+  const ShapePoint shapes;
 
   // Shared, under mu.
   Mutex mu;
@@ -183,6 +216,7 @@ struct Feed {
   const char* counted = nullptr;
   std::int64_t lines = 0;  // line breaks before counted
   bool tooLong = false;
+  char tail[3] = {};  // the last three bytes read before this block
 
   explicit Feed(GeoJsonReader::Impl* i) : impl(i) {
     block.reserve(kBlock);
@@ -195,6 +229,12 @@ struct Feed {
   }
   void Refill() {
     lines += std::count(counted, e, '\n');
+    // The last bytes stay within reach of NegativeZero.
+    for (const char* q = std::max<const char*>(block.data(), e - 3); q < e; ++q) {
+      tail[0] = tail[1];
+      tail[1] = tail[2];
+      tail[2] = *q;
+    }
     blockStart += block.size();
     // Bytes without an event are one value (or blanks): past the limit the
     // input ends here, and the parser's complaint is told as this.
@@ -205,6 +245,13 @@ struct Feed {
       return;
     }
     Load();
+  }
+  // Whether the integer 0 just read was written "-0". The parser has taken
+  // one byte past the number (the one that ends it), so the "0" is the
+  // second byte back and its sign the third.
+  bool NegativeZero() const {
+    const std::size_t in = static_cast<std::size_t>(p - block.data());
+    return in >= 3 ? p[-3] == '-' : tail[in] == '-';
   }
   std::uint64_t Offset() const { return blockStart + static_cast<std::uint64_t>(p - block.data()); }
   std::int64_t Line() {
@@ -255,7 +302,12 @@ class Handler {
   bool number_integer(Json::number_integer_t n) { return Integer(n); }
   bool number_unsigned(Json::number_unsigned_t n) { return Integer(n); }
   bool number_float(Json::number_float_t, const std::string& text) {
-    return Value(V::Number, text);
+    // The parser writes the locale's decimal point into the text it passes
+    // (a comma where the window's locale says so): the file's is a ".".
+    number_.assign(text);
+    for (char& c : number_)
+      if ((c < '0' || c > '9') && c != '-' && c != '+' && c != 'e' && c != 'E') c = '.';
+    return Value(V::Number, number_);
   }
   bool string(std::string& s) { return Value(V::String, s); }
   bool binary(Json::binary_t&) { return Value(V::Null, {}); }  // not in JSON text
@@ -281,15 +333,21 @@ class Handler {
     Feature* f = nullptr;
     Slot slot = Slot::None;
     int level = 0;            // Coords: 0 the array itself, 1 a position within it
+    bool first = false;       // Coords: the first array in its parent
     std::size_t pathLen = 0;  // Props, PropsList: the key path before their members
     std::int64_t index = 0;   // Coords: the next value's place; PropsList: the next index
   };
 
+  // JSON writes an integer one way only, which its value gives back, but for
+  // "-0": its sign is looked for in the bytes before the "0".
   template <class N>
   bool Integer(N n) {
     char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, n);
-    return Value(V::Number, std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+    char* const start = buf + 1;
+    const auto r = std::to_chars(start, buf + sizeof buf, n);
+    char* from = start;
+    if (n == 0 && feed_.NegativeZero()) *--from = '-';
+    return Value(V::Number, std::string_view(from, static_cast<std::size_t>(r.ptr - from)));
   }
   bool Value(V v, std::string_view text) {
     feed_.lastEvent = feed_.Offset();
@@ -316,6 +374,15 @@ class Handler {
   // at its end, a line's or polygon's is counted as it is.
   void Overflow(Feature& f);
   Kind PropValue(Feature& f, V v, std::string_view text);
+  // Lines and polygons as points: whether f's coordinates are read for one,
+  // a value of a position, and the end of a position or of a line or ring.
+  bool Shapes(const Feature& f) const {
+    return impl_.shapes != ShapePoint::None && (f.gType.empty() || IsShapeType(f.gType));
+  }
+  void ShapeValue(Feature& f, int level, std::int64_t i, V v, std::string_view text);
+  void ShapeClose(const Frame& t);
+  // The points of f's shape into shapePoints_: how many; -1 where it is none.
+  int ShapePoints(const Feature& f);
   bool Budget();
   void Emit(Feature& f);
   Item& NextItem();
@@ -332,7 +399,8 @@ class Handler {
   bool stopped_ = false;  // the reader is gone or cancelled
   bool failed_ = false;   // a problem ends the parse
   std::string problem_;
-  std::string number_;  // a coordinate's plain text
+  std::string number_;  // a number's text as the file writes it
+  std::vector<Position> shapePoints_;
 };
 
 bool Handler::Open(V v) {
@@ -389,6 +457,7 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
             f.gType.clear();
             f.shape = Feature::Shape::Empty;
             f.npos = 0;
+            f.ResetShape();
             pending_ = Frame{Kind::Geometry, &f};
             return Kind::Geometry;
           }
@@ -414,7 +483,7 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
       if (slot == Slot::Type && v == V::String) f.gType.assign(text);
       if (slot == Slot::Coordinates) {
         // A line or polygon named before its coordinates is not kept.
-        if (!f.gType.empty() && !IsPointType(f.gType)) {
+        if (!f.gType.empty() && !IsPointType(f.gType) && !Shapes(f)) {
           f.shape = Feature::Shape::Bad;
           return skip;
         }
@@ -428,37 +497,50 @@ Handler::Kind Handler::Place(V v, std::string_view text) {
         f.shape = Feature::Shape::Bad;
         return Kind::Skip;
       }
+      const bool shapes = Shapes(f);
       if (t.level == 0) {
         if (v == V::Array) {
-          if (f.shape == Feature::Shape::Empty) f.shape = Feature::Shape::Nested;
+          const bool first = t.index++ == 0;
+          // A MultiPoint's positions are kept; a line's need not be.
+          if (f.shape == Feature::Shape::Empty)
+            f.shape = shapes && !f.gType.empty() ? Feature::Shape::Bad : Feature::Shape::Nested;
           if (f.shape != Feature::Shape::Nested) {
             if (f.shape != Feature::Shape::Overflow) f.shape = Feature::Shape::Bad;
-            return Kind::Skip;
-          }
-          f.NewPosition();
-          if (f.bytes > GeoJsonReader::kMaxFeatureBytes) {
-            Overflow(f);
-            return Kind::Skip;
+            if (!shapes) return Kind::Skip;
+          } else {
+            f.NewPosition();
+            if (f.bytes > GeoJsonReader::kMaxFeatureBytes) {
+              Overflow(f);
+              if (!shapes) return Kind::Skip;
+            }
           }
           pending_ = Frame{Kind::Coords, &f, Slot::None, 1};
+          pending_.first = first;
           return Kind::Coords;
         }
         if (f.shape == Feature::Shape::Empty) {
           f.shape = Feature::Shape::Flat;
           f.NewPosition();
         }
+        const std::int64_t i = t.index++;
         if (f.shape == Feature::Shape::Flat) {
-          Component(f.pos[0], t.index++, v, text);
+          Component(f.pos[0], i, v, text);
         } else if (f.shape != Feature::Shape::Overflow) {
           f.shape = Feature::Shape::Bad;
         }
+        if (shapes) ShapeValue(f, 0, i, v, text);
         return Kind::None;
       }
       if (v == V::Array) {  // a position within a position: a line's or a polygon's
         f.shape = Feature::Shape::Bad;
-        return Kind::Skip;
+        if (!shapes) return Kind::Skip;
+        pending_ = Frame{Kind::Coords, &f, Slot::None, t.level + 1};
+        pending_.first = t.index++ == 0;
+        return Kind::Coords;
       }
-      if (f.shape == Feature::Shape::Nested) Component(f.pos[f.npos - 1], t.index++, v, text);
+      const std::int64_t i = t.index++;
+      if (f.shape == Feature::Shape::Nested) Component(f.pos[f.npos - 1], i, v, text);
+      if (shapes) ShapeValue(f, t.level, i, v, text);
       return Kind::None;
     }
     case Kind::Props:
@@ -479,7 +561,9 @@ Handler::Kind Handler::Coordinates(Feature& f, V v) {
   f.npos = 0;
   if (v == V::Array) {
     f.shape = Feature::Shape::Empty;
+    f.ResetShape();
     pending_ = Frame{Kind::Coords, &f, Slot::None, 0};
+    pending_.first = true;
     return Kind::Coords;
   }
   f.shape = v == V::Null ? Feature::Shape::Empty : Feature::Shape::Bad;
@@ -492,15 +576,73 @@ void Handler::Component(Position& p, std::int64_t i, V v, std::string_view text)
   bool& has = i == 0 ? p.hasLon : p.hasLat;
   has = v == V::Number || v == V::String;
   if (!has) return;
-  if (v == V::Number && text.find_first_of("eE") != std::string_view::npos) {
-    out = PlainDecimal(text);
-  } else {
-    out.assign(text);
-  }
+  out.assign(text);  // judged later as a GPX file's coordinates are
   Feature& f = *frames_.back().f;
   f.bytes += out.size();
   f.posBytes += out.size();
   if (f.bytes > GeoJsonReader::kMaxFeatureBytes) Overflow(f);
+}
+
+void Handler::ShapeValue(Feature& f, int level, std::int64_t i, V v, std::string_view text) {
+  if (f.posLevel < 0) f.posLevel = level;
+  if (f.posLevel != level) f.shapeBad = true;  // positions at two depths
+  if (i > 1) return;                           // an altitude
+  std::string& out = i == 0 ? f.vertex.lon : f.vertex.lat;
+  bool& has = i == 0 ? f.vertex.hasLon : f.vertex.hasLat;
+  has = v == V::Number || v == V::String;
+  out.assign(has ? text : std::string_view());
+}
+
+void Handler::ShapeClose(const Frame& t) {
+  Feature& f = *t.f;
+  if (f.posLevel < 0 || !Shapes(f)) return;
+  if (t.level == f.posLevel) {  // a vertex
+    if (!f.partOpen) f.part.Reset(impl_.shapes, false);
+    f.partOpen = true;
+    Position& p = f.vertex;
+    f.part.Add(p.lon, p.lat, p.hasLon && p.hasLat);
+    p.lon.clear();
+    p.lat.clear();
+    p.hasLon = p.hasLat = false;
+  } else if (t.level == f.posLevel - 1 && f.partOpen) {  // a line or a ring
+    f.partOpen = false;
+    if (!t.first && (IEquals(f.gType, "Polygon") || IEquals(f.gType, "MultiPolygon")))
+      return;  // a hole: no point of its own
+    if (f.nparts == f.parts.size()) f.parts.emplace_back();
+    ShapePart& part = f.parts[f.nparts++];
+    part.first = t.first;
+    for (const bool ring : {false, true}) {
+      Position& p = ring ? part.asRing : part.asLine;
+      f.part.SetRing(ring);
+      bool has = false;
+      f.part.Result(p.lon, p.lat, has);
+      p.hasLon = p.hasLat = has;
+      f.bytes += sizeof(Position) + p.lon.size() + p.lat.size();
+    }
+  }
+}
+
+int Handler::ShapePoints(const Feature& f) {
+  // The depth of the positions says which parts there are; a polygon's
+  // points are its outer rings'.
+  int depth;
+  bool rings;
+  if (IEquals(f.gType, "LineString")) {
+    depth = 1, rings = false;
+  } else if (IEquals(f.gType, "MultiLineString")) {
+    depth = 2, rings = false;
+  } else if (IEquals(f.gType, "Polygon")) {
+    depth = 2, rings = true;
+  } else {
+    depth = 3, rings = true;
+  }
+  shapePoints_.clear();
+  if (f.posLevel < 0 && !f.shapeBad) return 0;  // no vertex at all
+  if (f.shapeBad || f.posLevel != depth) return -1;
+  for (std::size_t i = 0; i < f.nparts; ++i)
+    if (!rings || f.parts[i].first)
+      shapePoints_.push_back(rings ? f.parts[i].asRing : f.parts[i].asLine);
+  return static_cast<int>(shapePoints_.size());
 }
 
 void Handler::Overflow(Feature& f) {
@@ -557,6 +699,7 @@ bool Handler::Close() {
   feed_.lastEvent = feed_.Offset();
   const Frame t = frames_.back();
   frames_.pop_back();
+  if (t.kind == Kind::Coords && impl_.shapes != ShapePoint::None) ShapeClose(t);
   if (t.kind != Kind::Feature) return true;
   Feature& f = *t.f;
   if (&f == &root_) {
@@ -611,6 +754,16 @@ void Handler::Emit(Feature& f) {
         if (f.shape == Feature::Shape::Nested && f.npos > 0) {
           positions = f.pos.data();
           n = f.npos;
+        }
+      } else if (impl_.shapes != ShapePoint::None && IsShapeType(f.gType)) {
+        const int k = ShapePoints(f);
+        if (k < 0) {
+          ++notPoints_;
+          return;
+        }
+        if (k > 0) {
+          positions = shapePoints_.data();
+          n = static_cast<std::size_t>(k);
         }
       } else {
         ++notPoints_;
@@ -818,8 +971,8 @@ bool GeoJsonReader::Impl::TakeBatch() {
   }
 }
 
-GeoJsonReader::GeoJsonReader(ByteSource& src, ProgressSink* progress)
-    : impl_(std::make_unique<Impl>(src, progress)) {
+GeoJsonReader::GeoJsonReader(ByteSource& src, ProgressSink* progress, ShapePoint shapes)
+    : impl_(std::make_unique<Impl>(src, progress, shapes)) {
   try {
     impl_->parser = std::thread([impl = impl_.get()] { impl->Parse(); });
   } catch (const std::system_error&) {
@@ -868,42 +1021,6 @@ bool GeoJsonReader::LooksLikeGeoJson(std::string_view head) {
        {"\"FeatureCollection\"", "\"Feature\"", "\"features\"", "\"geometry\""})
     if (head.find(token) != std::string_view::npos) return true;
   return false;
-}
-
-std::string PlainDecimal(std::string_view number) {
-  const std::size_t e = number.find_first_of("eE");
-  if (e == std::string_view::npos) return std::string(number);
-  std::string_view mant = number.substr(0, e), exp = number.substr(e + 1);
-  std::string sign;
-  if (!mant.empty() && (mant[0] == '-' || mant[0] == '+')) {
-    if (mant[0] == '-') sign = "-";
-    mant.remove_prefix(1);
-  }
-  if (!exp.empty() && exp[0] == '+') exp.remove_prefix(1);
-  int shift = 0;
-  const auto r = std::from_chars(exp.data(), exp.data() + exp.size(), shift);
-  if (r.ec != std::errc() || r.ptr != exp.data() + exp.size() || shift > 400 || shift < -400)
-    return std::string(number);
-  const std::size_t dot = mant.find('.');
-  std::string digits(mant.substr(0, dot));
-  if (dot != std::string_view::npos) digits.append(mant.substr(dot + 1));
-  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
-    return std::string(number);
-  // Where the point goes in digits.
-  const long point = static_cast<long>(dot == std::string_view::npos ? mant.size() : dot) + shift;
-  std::string whole, fraction;
-  if (point <= 0) {
-    whole = "0";
-    fraction = std::string(static_cast<std::size_t>(-point), '0') + digits;
-  } else if (static_cast<std::size_t>(point) >= digits.size()) {
-    whole = digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
-  } else {
-    whole = digits.substr(0, static_cast<std::size_t>(point));
-    fraction = digits.substr(static_cast<std::size_t>(point));
-  }
-  const std::size_t nz = whole.find_first_not_of('0');
-  whole = nz == std::string::npos ? "0" : whole.substr(nz);
-  return sign + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
 }  // namespace marklode

@@ -16,8 +16,9 @@
 // for the caller to judge as it judges a GPX waypoint's: out of range, a
 // string that is no number, or a [lat, lon] written the wrong way round
 // (its second value then out of the latitudes' range) all reach the caller
-// as invalid, never as a point. A number in exponent form is rewritten as the
-// plain decimal it stands for, digit for digit.
+// as invalid, never as a point. A number's text is the file's own, byte for
+// byte ("-0", "12.30000"), so a coordinate reads as the same text in a GPX
+// file would: an exponent form is then no coordinate, as it is none there.
 #pragma once
 
 #include <cstdint>
@@ -29,13 +30,15 @@
 
 #include "engine/gpx_reader.h"
 #include "engine/progress.h"
+#include "engine/request.h"
 #include "services/text_files.h"
 
 namespace marklode {
 
 class GeoJsonReader {
  public:
-  GeoJsonReader(ByteSource& src, ProgressSink* progress = nullptr);
+  GeoJsonReader(ByteSource& src, ProgressSink* progress = nullptr,
+                ShapePoint shapes = ShapePoint::None);
   ~GeoJsonReader();
   GeoJsonReader(const GeoJsonReader&) = delete;
   GeoJsonReader& operator=(const GeoJsonReader&) = delete;
@@ -70,10 +73,5 @@ class GeoJsonReader {
  private:
   std::unique_ptr<Impl> impl_;
 };
-
-// A JSON number's text in plain decimal form: "1.5e-3" gives "0.0015",
-// "-2E2" "-200"; text without an exponent, or with one beyond 400, comes
-// back as it is.
-std::string PlainDecimal(std::string_view number);
 
 }  // namespace marklode

@@ -38,11 +38,11 @@ bool HasKmlElement(std::string_view s) {
 // archive's bytes, which is what its size counts.
 class KmzReader : public WaypointReader, private ProgressSink {
  public:
-  KmzReader(ByteSource& zip, bool folderPath, ProgressSink* progress)
+  KmzReader(ByteSource& zip, bool folderPath, ProgressSink* progress, ShapePoint shapes)
       : progress_(progress),
         zip_(zip),
         text_(zip_),
-        kml_(text_, folderPath, progress ? static_cast<ProgressSink*>(this) : nullptr) {}
+        kml_(text_, folderPath, progress ? static_cast<ProgressSink*>(this) : nullptr, shapes) {}
   // Nothing more once the archive failed: the KML's last placemark may be cut.
   bool Next(GpxWaypoint& w) override { return kml_.Next(w) && zip_.failure().empty(); }
   bool cancelled() const override { return kml_.cancelled(); }
@@ -69,7 +69,8 @@ class KmzReader : public WaypointReader, private ProgressSink {
 // A GeoJSON file's points; every property is a value the templates can name.
 class GeoJsonWaypoints : public WaypointReader {
  public:
-  GeoJsonWaypoints(ByteSource& text, ProgressSink* progress) : json_(text, progress) {}
+  GeoJsonWaypoints(ByteSource& text, ProgressSink* progress, ShapePoint shapes)
+      : json_(text, progress, shapes) {}
   bool Next(GpxWaypoint& w) override {
     if (!json_.Next(w, w.values)) return false;
     w.line = json_.line();
@@ -123,11 +124,13 @@ std::unique_ptr<WaypointReader> MakeWaypointReader(InputFormat format, ByteSourc
                                                    const Request& request, ProgressSink* progress) {
   switch (format) {
     case InputFormat::Kml:
-      return std::make_unique<KmlReader>(text, request.categoryFromFolderPath, progress);
+      return std::make_unique<KmlReader>(text, request.categoryFromFolderPath, progress,
+                                         request.shapePoint);
     case InputFormat::Kmz:
-      return std::make_unique<KmzReader>(text, request.categoryFromFolderPath, progress);
+      return std::make_unique<KmzReader>(text, request.categoryFromFolderPath, progress,
+                                         request.shapePoint);
     case InputFormat::GeoJson:
-      return std::make_unique<GeoJsonWaypoints>(text, progress);
+      return std::make_unique<GeoJsonWaypoints>(text, progress, request.shapePoint);
     case InputFormat::Gpx:
       break;
   }

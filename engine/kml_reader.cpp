@@ -17,6 +17,7 @@ constexpr std::size_t kTagNameBytes = 24;  // enough for every name the scanner 
 constexpr std::size_t kAttrNameBytes = 8;
 constexpr std::size_t kAttrValueBytes = 1024;  // a Data name longer than this is cut
 constexpr std::size_t kKeepCapacity = 1 << 20;
+constexpr std::size_t kMostTupleBytes = 128;  // a shape's "lon,lat,alt", with room to spare
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -143,8 +144,8 @@ std::string HtmlToText(std::string_view html) {
   return out;
 }
 
-KmlReader::KmlReader(ByteSource& src, bool folderPath, ProgressSink* progress)
-    : BlockReader(src, progress), folderPath_(folderPath) {
+KmlReader::KmlReader(ByteSource& src, bool folderPath, ProgressSink* progress, ShapePoint shapes)
+    : BlockReader(src, progress), folderPath_(folderPath), shapeMode_(shapes) {
   stack_.reserve(32);
 }
 
@@ -307,6 +308,7 @@ void KmlReader::StartElement() {
   El kind = El::Other;
   const std::string_view n = nameLong_ ? std::string_view() : std::string_view(tagName_);
   const El parent = Parent();
+  int shape = 0;  // a line (1) or a ring (2) that may stand for a point
   if (n == "Placemark") {
     kind = El::Placemark;
   } else if (n == "Folder") {
@@ -314,9 +316,14 @@ void KmlReader::StartElement() {
   } else if (inPlacemark_) {
     if (n == "Point") {
       kind = El::Point;
+    } else if (n == "outerBoundaryIs") {
+      kind = El::Outer;
+    } else if (n == "LinearRing" && parent == El::Outer) {
+      kind = El::Ring;
     } else if (n == "LineString" || n == "Polygon" || n == "Track" || n == "MultiTrack" ||
                n == "Model" || (n == "LinearRing" && parent != El::Other)) {
       kind = El::Shape;
+      shape = n == "LineString" ? 1 : n == "Polygon" || n == "LinearRing" ? 2 : 0;
     } else if (n == "name" && parent == El::Placemark) {
       kind = El::Name;
     } else if (n == "description" && parent == El::Placemark) {
@@ -331,6 +338,9 @@ void KmlReader::StartElement() {
       kind = El::SimpleData;
     } else if (n == "coordinates" && parent == El::Point) {
       kind = El::Coordinates;
+    } else if (n == "coordinates" && shapeLevel_ > 0 &&
+               (parent == El::Shape || parent == El::Ring)) {
+      kind = El::ShapeCoords;
     }
   } else if (n == "name" && parent == El::Folder) {
     kind = El::Name;
@@ -356,6 +366,7 @@ void KmlReader::StartElement() {
       values_.clear();  // the strings' room goes: values are rare enough
       ready_ = next_ = 0;
       shapes_ = 0;
+      shapeLevel_ = 0;
       break;
     case El::Folder:
       if (folders_.size() < kMaxFolders)
@@ -374,7 +385,23 @@ void KmlReader::StartElement() {
       ++ready_;
       break;
     case El::Shape:
-      if (parent != El::Shape) ++shapes_;  // a polygon's rings are the polygon
+      if (parent == El::Shape) break;  // a polygon's rings are the polygon
+      if (shape == 0 || shapeMode_ == ShapePoint::None || shapeLevel_ > 0) {
+        ++shapes_;
+        break;
+      }
+      // A point of its own, its coordinates known at the shape's end.
+      if (ready_ == points_.size()) {
+        points_.emplace_back();
+        pointHas_.push_back(false);
+      }
+      shapePoint_ = ready_++;
+      shape_.Reset(shapeMode_, shape == 2);
+      shapeLevel_ = level;
+      break;
+    case El::ShapeCoords:
+      take = Capture::ShapeCoords;
+      tuple_.clear();
       break;
     case El::Name:
       take = inPlacemark_ ? Capture::Name : Capture::Folder;
@@ -411,6 +438,12 @@ void KmlReader::EndElement() {
   }
   if (stack_.empty()) return;  // an end tag with no start: nothing to close
   if (capture_ != Capture::None && stack_.size() == captureLevel_) EndCapture();
+  if (shapeLevel_ == stack_.size()) {
+    bool has = false;
+    shape_.Result(points_[shapePoint_].first, points_[shapePoint_].second, has);
+    pointHas_[shapePoint_] = has;
+    shapeLevel_ = 0;
+  }
   const El kind = stack_.back();
   if (kind == El::Placemark && inPlacemark_ && stack_.size() == placemarkLevel_) EndPlacemark();
   if (kind == El::Folder) {
@@ -427,6 +460,10 @@ void KmlReader::EndElement() {
 void KmlReader::EndCapture() {
   const Capture c = capture_;
   capture_ = Capture::None;
+  if (c == Capture::ShapeCoords) {
+    ShapeTuple(tuple_);
+    return;
+  }
   if (c == Capture::Coords) {
     if (ready_ > 0) {
       auto& pt = points_[ready_ - 1];
@@ -470,6 +507,38 @@ void KmlReader::EndCapture() {
     default:
       break;
   }
+}
+
+// A shape's coordinates text as it comes: "lon,lat[,alt]" tuples between
+// blanks, each added as it is complete.
+void KmlReader::ShapeText(const char* p, const char* e) {
+  while (p < e) {
+    if (IsSpace(*p)) {
+      if (!tuple_.empty()) ShapeTuple(tuple_);
+      tuple_.clear();
+      ++p;
+      continue;
+    }
+    const char* q = p;
+    while (q < e && !IsSpace(*q)) ++q;
+    // A tuple longer than any vertex is kept in part, and taken for none.
+    tuple_.append(p,
+                  std::min<std::size_t>(
+                      q - p, kMostTupleBytes + 1 - std::min(tuple_.size(), kMostTupleBytes + 1)));
+    p = q;
+  }
+}
+
+void KmlReader::ShapeTuple(std::string_view tuple) {
+  if (tuple.empty()) return;
+  const std::size_t c1 = tuple.find(',');
+  if (c1 == std::string_view::npos || tuple.size() > kMostTupleBytes) {
+    shape_.Add(tuple, {}, false);
+    return;
+  }
+  const std::size_t c2 = tuple.find(',', c1 + 1);
+  shape_.Add(tuple.substr(0, c1),
+             tuple.substr(c1 + 1, c2 == std::string_view::npos ? c2 : c2 - c1 - 1));
 }
 
 void KmlReader::EndPlacemark() {
@@ -524,7 +593,10 @@ bool KmlReader::Advance() {
           const char* p = buf_.data() + begin_;
           const char* e = buf_.data() + end_;
           const char* lt = FindFirstOf<'<'>(p, e);
-          if (capture_ != Capture::None) raw_.append(p, lt - p);
+          if (capture_ == Capture::ShapeCoords)
+            ShapeText(p, lt);
+          else if (capture_ != Capture::None)
+            raw_.append(p, lt - p);
           begin_ = lt - buf_.data();
           if (lt == e) {
             more = false;

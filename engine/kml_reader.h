@@ -9,7 +9,9 @@
 // its name, its description as plain text (HTML tags dropped, <br> a line
 // break, entities decoded), the name of its innermost Folder (or the folders'
 // path joined by " / ") as category, and its ExtendedData values and styleUrl
-// by name. Lines, polygons and other shapes are counted, not converted.
+// by name. Lines, polygons and other shapes are counted, not converted, unless
+// asked for as points: each LineString, Polygon (its outer ring) and
+// LinearRing is then one more point, its coordinates read as they stream by.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +21,14 @@
 
 #include "engine/block_reader.h"
 #include "engine/input_formats.h"
+#include "engine/shape_point.h"
 
 namespace marklode {
 
 class KmlReader : public WaypointReader, private BlockReader {
  public:
-  KmlReader(ByteSource& src, bool folderPath, ProgressSink* progress = nullptr);
+  KmlReader(ByteSource& src, bool folderPath, ProgressSink* progress = nullptr,
+            ShapePoint shapes = ShapePoint::None);
   bool Next(GpxWaypoint& w) override;
   bool cancelled() const override { return BlockReader::cancelled(); }
   std::int64_t nameless() const override { return nameless_; }
@@ -39,6 +43,9 @@ class KmlReader : public WaypointReader, private BlockReader {
     Placemark,
     Point,
     Shape,  // a line, polygon, track or model
+    Outer,  // a polygon's outerBoundaryIs
+    Ring,   // the LinearRing in it
+    ShapeCoords,
     Name,
     Description,
     StyleUrl,
@@ -67,7 +74,8 @@ class KmlReader : public WaypointReader, private BlockReader {
     Folder,
     Value,
     SimpleData,
-    Coords
+    Coords,
+    ShapeCoords
   };
 
   bool Advance();  // reads on until a placemark's points are ready; false at the end
@@ -79,6 +87,8 @@ class KmlReader : public WaypointReader, private BlockReader {
   void EndElement();
   void EndCapture();
   void EndPlacemark();
+  void ShapeText(const char* p, const char* e);
+  void ShapeTuple(std::string_view tuple);
   void AtEnd();
   El Parent() const { return stack_.empty() || deeper_ > 0 ? El::Other : stack_.back(); }
 
@@ -113,6 +123,12 @@ class KmlReader : public WaypointReader, private BlockReader {
   std::vector<std::pair<std::string, std::string>> points_;  // lon, lat texts
   std::vector<bool> pointHas_;                               // a point's coordinates were read
   std::size_t shapes_ = 0;
+  // Lines and polygons as points: the one being read, and its point's place.
+  const ShapePoint shapeMode_;
+  ShapeCenter shape_;
+  std::size_t shapeLevel_ = 0;  // 0: none open
+  std::size_t shapePoint_ = 0;
+  std::string tuple_;  // a vertex's text cut by a block's end
 
   std::string category_;
   std::size_t ready_ = 0, next_ = 0;  // points of the last placemark, handed over so far

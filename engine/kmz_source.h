@@ -1,9 +1,13 @@
-// The KML inside a KMZ (a zip archive), inflated as it is read: the archive's
-// entries are walked from the start by their local headers, the first whose
-// name ends in ".kml" (normally doc.kml) is read, and nothing is unpacked to
-// disk. Entries before it (images, mostly) are stepped over. A damaged archive,
-// one without KML, or an entry that inflates far past its compressed size (a
-// zip bomb) ends the text, with failure() saying why.
+// The KML inside a KMZ (a zip archive), inflated as it is read: the first
+// entry whose name ends in ".kml" (normally doc.kml) is read, and nothing is
+// unpacked to disk. Where the source can seek, the central directory at the
+// archive's end says where that entry is and how large, which holds for
+// entries whose sizes follow their data (streaming writers) too. Otherwise,
+// or where that directory cannot be read, the entries are walked from the
+// start by their local headers, stepping over those before the KML (images,
+// mostly); a deflated one whose sizes follow its data is inflated to its end.
+// A damaged archive, one without KML, or an entry that inflates far past its
+// compressed size (a zip bomb) ends the text, with failure() saying why.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +30,8 @@ class KmzSource : public ByteSource {
   std::uint64_t Size() const override { return zip_.Size(); }
   // Why the KML could not be read whole; empty when it was.
   const std::string& failure() const { return failure_; }
-  // The compressed bytes read, for the progress told.
-  std::uint64_t consumed() const { return consumed_; }
+  // How far into the archive the reading is, for the progress told.
+  std::uint64_t consumed() const { return pos_; }
 
   // Past this many bytes, an entry may inflate to at most kMostRatio times its
   // compressed size: real KML compresses far less than that.
@@ -36,19 +40,27 @@ class KmzSource : public ByteSource {
 
  private:
   struct Inflater;
+  struct Entry;
+  enum class Found { Yes, No, Unknown };
+  Found FromDirectory();  // Unknown: no directory to go by; read from the start
   bool FindKml();
+  bool BeginKml(const Entry& e);
   bool Fill();  // more compressed bytes into in_; false at the end of the archive
   bool Take(char* dst, std::size_t n);
   bool SkipBytes(std::uint64_t n);
-  bool InflateAway();  // through an entry of unknown size, to its end
+  std::size_t Peek(std::size_t n);  // up to n bytes at inPos_, fewer only at the end
+  bool SeekTo(std::uint64_t offset);
+  bool InflateAway(std::uint64_t& in, std::uint64_t& out);  // an entry of unknown size
+  bool SkipDescriptor(std::uint64_t in, std::uint64_t out, bool zip64);
   void Fail(std::string why);
 
   ByteSource& zip_;
   std::vector<char> in_;
   std::size_t inPos_ = 0, inEnd_ = 0;
-  std::uint64_t consumed_ = 0;
+  std::uint64_t pos_ = 0;  // of the byte after in_'s last
   std::unique_ptr<Inflater> z_;
   bool started_ = false, done_ = false;
+  bool sought_ = false;  // the source went elsewhere than its start
   bool stored_ = false;
   bool knownSizes_ = false;
   std::uint32_t crc_ = 0, wantCrc_ = 0;

@@ -62,6 +62,7 @@ Request RequestOf(const ConversionProfile& p, std::string profilePath) {
   r.output = p.Output;
   r.keepCommentLineBreaks = p.KeepCommentLineBreaks;
   r.categoryFromFolderPath = p.CategoryFromFolderPath;
+  r.shapePoint = ShapePointOf(p.ShapesAsPoints);
   r.filters = {p.WaypointNameFilter, p.CommentFilter, p.CategoryFilter};
   r.toPoi = {p.GenerateComment, p.GenerateCSVFileName, p.GeneratePOIName};
   r.toGpx = {p.GenerateWaypointComment, p.GenerateWaypointName, p.GenerateCategory,
@@ -82,15 +83,43 @@ Request ReadProfileRequest(const std::string& profileFile, MessageSink& messages
   return RequestOf(ParseProfile(text), std::move(path));
 }
 
+ShapePoint ShapePointOf(std::string_view value) {
+  value = TrimBlanks(value);
+  if (IEquals(value, "FirstVertex")) return ShapePoint::FirstVertex;
+  if (IEquals(value, "Centroid")) return ShapePoint::Centroid;
+  return ShapePoint::None;
+}
+
+std::string_view ShapePointName(ShapePoint shapes) {
+  switch (shapes) {
+    case ShapePoint::FirstVertex:
+      return "FirstVertex";
+    case ShapePoint::Centroid:
+      return "Centroid";
+    case ShapePoint::None:
+      break;
+  }
+  return {};
+}
+
 std::string_view LoadProfileTemplate(std::string_view name) {
   return resources::Find(ToUpperAscii(name));
 }
 
 std::string FillProfileTemplate(std::string_view templ, std::string_view inFile,
-                                std::string_view outFile, bool keepCommentBreaks) {
+                                std::string_view outFile, bool keepCommentBreaks,
+                                const ProfileExtras& extras) {
   std::string t = ReplaceText(templ, "%INFILE%", inFile);
   t = ReplaceText(t, "%OUTFILE%", outFile);
-  return ReplaceText(t, "%CMTBREAK%", keepCommentBreaks ? "True" : "False");
+  t = ReplaceText(t, "%CMTBREAK%", keepCommentBreaks ? "True" : "False");
+  const auto line = [&t](std::string_view key, std::string_view value) {
+    if (!t.empty() && t.back() != '\n') t += "\r\n";
+    t.append(key).append("=").append(value);
+  };
+  if (extras.categoryFromFolderPath) line("CategoryFromFolderPath", "True");
+  if (extras.shapePoint != ShapePoint::None)
+    line("ShapesAsPoints", ShapePointName(extras.shapePoint));
+  return t;
 }
 
 }  // namespace marklode

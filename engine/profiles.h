@@ -15,7 +15,7 @@ namespace marklode {
 struct ConversionProfile {
   std::string Input, Output, WaypointNameFilter, CommentFilter, CategoryFilter, GenerateCSVFileName,
       GenerateWaypointName, GenerateWaypointComment, GenerateCategory, GenerateIconName,
-      GeneratePOIName, GenerateComment;
+      GeneratePOIName, GenerateComment, ShapesAsPoints;
   bool KeepCommentLineBreaks = false;
   bool CategoryFromFolderPath = false;
 };
@@ -46,6 +46,7 @@ inline constexpr ProfileKey kProfileKeys[] = {
     {"GenerateComment", &ConversionProfile::GenerateComment},
     {"KeepCommentLineBreaks", nullptr, &ConversionProfile::KeepCommentLineBreaks},
     {"CategoryFromFolderPath", nullptr, &ConversionProfile::CategoryFromFolderPath},
+    {"ShapesAsPoints", &ConversionProfile::ShapesAsPoints},
 };
 // profile keys: end
 
@@ -64,13 +65,27 @@ ConversionProfile ParseProfile(std::string_view iniText);
 Request RequestOf(const ConversionProfile& profile, std::string profilePath);
 Request ReadProfileRequest(const std::string& profileFile, MessageSink& messages);
 
+// ShapesAsPoints: "FirstVertex" or "Centroid" (any case) asks for a point for
+// each line and polygon of KML and GeoJSON input; anything else for none.
+ShapePoint ShapePointOf(std::string_view value);
+std::string_view ShapePointName(ShapePoint shapes);  // empty for None
+
 // The built-in profile template "GPXTOCSV" or "CSVTOGPX" (any case), bytes as
 // stored (CR LF line ends); empty for another name.
 std::string_view LoadProfileTemplate(std::string_view name);
 
+// The keys newer than the templates, written after them only where they
+// are set, so that a profile without them is the template byte for byte.
+struct ProfileExtras {
+  bool categoryFromFolderPath = false;
+  ShapePoint shapePoint = ShapePoint::None;
+};
+
 // A template with "%INFILE%", "%OUTFILE%" and "%CMTBREAK%" filled in (exact
-// letter case), as Create Profile writes it before its final CR LF.
+// letter case), and the extras that are set on lines of their own, as
+// Create Profile writes it before its final CR LF.
 std::string FillProfileTemplate(std::string_view templ, std::string_view inFile,
-                                std::string_view outFile, bool keepCommentBreaks);
+                                std::string_view outFile, bool keepCommentBreaks,
+                                const ProfileExtras& extras = {});
 
 }  // namespace marklode

@@ -8,6 +8,10 @@ namespace marklode {
 
 enum class Direction { GpxToPoi, PoiToGpx };
 
+// What a line or polygon of KML or GeoJSON input becomes: no point (it is
+// counted as such), or one point, its first vertex or its centroid.
+enum class ShapePoint { None, FirstVertex, Centroid };
+
 // Waypoints pass a filter when the field matches its pattern ("*", "?", "#",
 // "[...]"); an empty pattern lets everything pass.
 struct WaypointFilters {
@@ -38,6 +42,7 @@ struct Request {
   // KML input: <C> is the path of a placemark's folders ("Trip / Day 1"),
   // not only the innermost one.
   bool categoryFromFolderPath = false;
+  ShapePoint shapePoint = ShapePoint::None;
   WaypointFilters filters;
   PoiRecordTemplates toPoi;  // GPX to POI-CSV
   WaypointTemplates toGpx;   // POI-CSV to GPX

@@ -41,6 +41,12 @@ std::size_t MemorySource::Read(char* buf, std::size_t cap) {
   return n;
 }
 
+bool MemorySource::Seek(std::uint64_t offset) {
+  if (offset > data_.size()) return false;
+  pos_ = static_cast<std::size_t>(offset);
+  return true;
+}
+
 InputFile::~InputFile() {
   if (fd_ != os::kNoFile) os::Close(fd_);
 }

@@ -26,6 +26,8 @@ class ByteSource {
   virtual ~ByteSource() = default;
   virtual std::size_t Read(char* buf, std::size_t cap) = 0;
   virtual std::uint64_t Size() const { return 0; }  // 0 when unknown
+  // Reads on from offset; false where the source cannot (a pipe, a decoder).
+  virtual bool Seek(std::uint64_t) { return false; }
 };
 
 class MemorySource : public ByteSource {
@@ -33,6 +35,7 @@ class MemorySource : public ByteSource {
   explicit MemorySource(std::string_view data) : data_(data) {}
   std::size_t Read(char* buf, std::size_t cap) override;
   std::uint64_t Size() const override { return data_.size(); }
+  bool Seek(std::uint64_t offset) override;
 
  private:
   std::string_view data_;
@@ -50,8 +53,8 @@ class InputFile : public ByteSource {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  bool Open(const std::string& path);  // reports and returns false on failure
-  bool Seek(std::uint64_t offset);     // for reading from offset on; false on failure
+  bool Open(const std::string& path);        // reports and returns false on failure
+  bool Seek(std::uint64_t offset) override;  // false on failure, or once the end was read
   std::size_t Read(char* buf, std::size_t cap) override;
   std::uint64_t Size() const override { return size_; }
   bool failed() const { return failed_; }

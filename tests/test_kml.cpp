@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -140,6 +141,36 @@ TEST(KmlReader, EveryBlockBoundaryReadsTheSame) {
   }
 }
 
+// A shape's coordinates are taken as they stream by: cut anywhere, the same
+// centroid; a vertex cut short by the file's end leaves none.
+TEST(KmlReader, ShapesReadAsTheyStreamBy) {
+  std::string ring;
+  for (int i = 0; i <= 360; i += 5) {
+    const double a = i * 3.14159265358979 / 180;
+    ring += std::to_string(7 + 0.5 * std::cos(a)) + "," + std::to_string(46 + 0.5 * std::sin(a)) +
+            ",0\n  ";
+  }
+  const std::string kml =
+      Kml("<Placemark><name>Round</name><Polygon><outerBoundaryIs><LinearRing><coordinates>" +
+          ring + "</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark>");
+  const auto read = [](ByteSource& src) {
+    KmlReader r(src, false, nullptr, ShapePoint::Centroid);
+    GpxWaypoint w;
+    std::string out;
+    while (r.Next(w)) out += (w.hasLat ? w.lon + "," + w.lat : "-") + "|" + w.name + "\n";
+    return out;
+  };
+  MemorySource whole(kml);
+  ASSERT_EQ(read(whole), "7,46|Round\n");
+  for (std::size_t step = 1; step < 24; ++step) {
+    test::ChunkedSource src(kml, step);
+    EXPECT_EQ(read(src), "7,46|Round\n") << "step " << step;
+  }
+  const std::string cut = Kml("<Placemark><name>L</name><LineString><coordinates>1,1 3,1 9");
+  MemorySource src(std::string_view(cut).substr(0, cut.find(" 9") + 2));
+  EXPECT_EQ(read(src), "-|L\n");
+}
+
 TEST(InputFormatOf, ProfilesTakeEveryInputKindForGpxToPoi) {
   const auto direction = [](const char* input) {
     ConversionProfile p;
@@ -272,6 +303,9 @@ TEST(InputFormatOf, ContentFirstThenExtension) {
 struct ZipEntry {
   std::string name, data;
   bool deflate = true, descriptor = false;
+  // The descriptor's sizes in 64 bits (a zip64 extra field saying so), or
+  // without the descriptor's signature.
+  bool zip64 = false, unsigned_ = false;
 };
 
 std::string Deflated(const std::string& data) {
@@ -299,33 +333,54 @@ std::string Zip(const std::vector<ZipEntry>& entries) {
     const auto crc = static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
     const std::uint32_t offset = static_cast<std::uint32_t>(out.size());
+    const std::uint32_t unknown = e.zip64 ? 0xFFFFFFFF : 0;
     Put(out, 0x04034b50, 4);
-    Put(out, 20, 2);
+    Put(out, e.zip64 ? 45 : 20, 2);
     Put(out, e.descriptor ? 8 : 0, 2);
     Put(out, e.deflate ? 8 : 0, 2);
     Put(out, 0, 4);
     Put(out, e.descriptor ? 0 : crc, 4);
-    Put(out, e.descriptor ? 0 : static_cast<std::uint32_t>(body.size()), 4);
-    Put(out, e.descriptor ? 0 : static_cast<std::uint32_t>(e.data.size()), 4);
+    Put(out, e.descriptor ? unknown : static_cast<std::uint32_t>(body.size()), 4);
+    Put(out, e.descriptor ? unknown : static_cast<std::uint32_t>(e.data.size()), 4);
     Put(out, static_cast<std::uint32_t>(e.name.size()), 2);
-    Put(out, 0, 2);
+    Put(out, e.zip64 ? 20 : 0, 2);
     out += e.name;
+    if (e.zip64) {  // sizes unknown yet: zeros, as streaming writers put them
+      Put(out, 1, 2);
+      Put(out, 16, 2);
+      out += std::string(16, '\0');
+    }
     out += body;
     if (e.descriptor) {
-      Put(out, 0x08074b50, 4);
+      if (!e.unsigned_) Put(out, 0x08074b50, 4);
       Put(out, crc, 4);
-      Put(out, static_cast<std::uint32_t>(body.size()), 4);
-      Put(out, static_cast<std::uint32_t>(e.data.size()), 4);
+      for (const std::size_t size : {body.size(), e.data.size()}) {
+        Put(out, static_cast<std::uint32_t>(size), 4);
+        if (e.zip64) Put(out, 0, 4);
+      }
     }
+    // The directory: a zip64 entry's sizes in its extra field.
     Put(central, 0x02014b50, 4);
-    central += std::string(12, '\0');
+    central += std::string(4, '\0');
+    Put(central, e.descriptor ? 8 : 0, 2);
+    Put(central, e.deflate ? 8 : 0, 2);
+    central += std::string(4, '\0');
     Put(central, crc, 4);
-    Put(central, static_cast<std::uint32_t>(body.size()), 4);
-    Put(central, static_cast<std::uint32_t>(e.data.size()), 4);
+    Put(central, e.zip64 ? unknown : static_cast<std::uint32_t>(body.size()), 4);
+    Put(central, e.zip64 ? unknown : static_cast<std::uint32_t>(e.data.size()), 4);
     Put(central, static_cast<std::uint32_t>(e.name.size()), 2);
-    central += std::string(12, '\0');
+    Put(central, e.zip64 ? 20 : 0, 2);
+    central += std::string(10, '\0');
     Put(central, offset, 4);
     central += e.name;
+    if (e.zip64) {
+      Put(central, 1, 2);
+      Put(central, 16, 2);
+      for (const std::size_t size : {e.data.size(), body.size()}) {
+        Put(central, static_cast<std::uint32_t>(size), 4);
+        Put(central, 0, 4);
+      }
+    }
   }
   const std::uint32_t at = static_cast<std::uint32_t>(out.size());
   out += central;
@@ -339,10 +394,12 @@ std::string Zip(const std::vector<ZipEntry>& entries) {
   return out;
 }
 
-// The KML a KMZ gives, and why it stopped.
-std::string Unzipped(const std::string& zip, std::string* failure = nullptr) {
-  MemorySource src{zip};
-  KmzSource kmz(src);
+// The KML a KMZ gives, and why it stopped: read from a source that can seek
+// (as a file), or (stream) from one that cannot, a few bytes at a time.
+std::string Unzipped(const std::string& zip, std::string* failure = nullptr, bool stream = false) {
+  MemorySource file{zip};
+  test::ChunkedSource pipe(zip, 7);
+  KmzSource kmz(stream ? static_cast<ByteSource&>(pipe) : file);
   std::string out;
   char buf[4096];
   for (std::size_t n; (n = kmz.Read(buf, sizeof buf)) > 0;) out.append(buf, n);
@@ -361,10 +418,80 @@ TEST(KmzSource, TheFirstKmlEntryIsReadPastImages) {
       {{"images/", ""}, {"doc.kml", kml, false}, {"other.kml", "nothing"}},
   };
   for (const auto& entries : archives) {
-    std::string failure;
-    EXPECT_EQ(Unzipped(Zip(entries), &failure), kml);
-    EXPECT_EQ(failure, "");
+    for (const bool stream : {false, true}) {
+      std::string failure;
+      EXPECT_EQ(Unzipped(Zip(entries), &failure, stream), kml);
+      EXPECT_EQ(failure, "");
+    }
   }
+}
+
+// Streaming writers put an entry's sizes after its data: in 32 or (zip64)
+// 64 bits, with the descriptor's signature or without. The directory at the
+// end gives them all; a source that cannot seek finds a deflated entry's end
+// by inflating it, and cannot step over a stored one.
+TEST(KmzSource, EntriesWithTheirSizesAfterTheirData) {
+  const std::string kml = Kml(kTrip);
+  std::string png(5000, '\0');
+  for (std::size_t i = 0; i < png.size(); ++i) png[i] = static_cast<char>(i * 7919 % 251);
+  struct Case {
+    std::vector<ZipEntry> entries;
+    bool streams;  // read from a source that cannot seek too
+  } cases[] = {
+      {{{"a.png", png, true, true}, {"doc.kml", kml}}, true},
+      {{{"a.png", png, true, true, false, true}, {"doc.kml", kml}}, true},
+      {{{"a.png", png, true, true, true}, {"doc.kml", kml, true, true, true}}, true},
+      {{{"a.png", png, true, true, true, true}, {"doc.kml", kml}}, true},
+      {{{"a.png", png, false, true}, {"doc.kml", kml}}, false},
+      {{{"a.png", png, false, true, true},
+        {"b.png", png, true, true},
+        {"doc.kml", kml, false, true}},
+       false},
+      {{{"doc.kml", kml, false, true, true}, {"a.png", png}}, false},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string zip = Zip(cases[i].entries);
+    std::string failure;
+    EXPECT_EQ(Unzipped(zip, &failure), kml) << i;
+    EXPECT_EQ(failure, "") << i;
+    const std::string streamed = Unzipped(zip, &failure, true);
+    if (cases[i].streams) {
+      EXPECT_EQ(streamed, kml) << i;
+      EXPECT_EQ(failure, "") << i;
+    } else {
+      EXPECT_NE(failure, "") << i;
+    }
+  }
+  // The archive's directory in its zip64 form.
+  std::string zip = Zip({{"a.png", png, false, true}, {"doc.kml", kml, true, true, true}});
+  const std::size_t end = zip.size() - 22;
+  std::string record;
+  Put(record, 0x06064b50, 4);
+  Put(record, 44, 4);
+  Put(record, 0, 4);
+  Put(record, 45, 2);
+  Put(record, 45, 2);
+  Put(record, 0, 4);
+  Put(record, 0, 4);
+  const auto le16 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>((zip[at] & 0xFF) | ((zip[at + 1] & 0xFF) << 8));
+  };
+  // Entries on this disk and in all; the directory's size and offset.
+  for (const std::uint32_t v : {2u, 2u, le16(end + 12), le16(end + 16)}) {
+    Put(record, v, 4);
+    Put(record, 0, 4);
+  }
+  Put(record, 0x07064b50, 4);
+  Put(record, 0, 4);
+  Put(record, static_cast<std::uint32_t>(end), 4);
+  Put(record, 0, 4);
+  Put(record, 1, 4);
+  for (const int at : {8, 10}) zip[end + at] = zip[end + at + 1] = '\xFF';
+  for (const int at : {12, 16}) zip.replace(end + at, 4, "\xFF\xFF\xFF\xFF");
+  zip.insert(end, record);
+  std::string failure;
+  EXPECT_EQ(Unzipped(zip, &failure), kml);
+  EXPECT_EQ(failure, "");
 }
 
 TEST(KmzSource, DamageIsToldNeverHidden) {
@@ -556,6 +683,172 @@ TEST_F(KmlToCsv, AProfileNamesKmlAndAsksForTheFolderPath) {
   EXPECT_EQ(ReadFile(dir / "places.CSV"),
             "13.4050,52.5200,\"Cafe & Bar\",\"Trip / Day 1\"\r\n8.5,47.3,\"Lakes\",\"Trip\"\r\n"
             "8.6,47.4,\"Lakes\",\"Trip\"\r\n-0.12,51.5,\"Home\"");
+}
+
+// Lines and polygons as points, where a profile asks: each line, and each
+// polygon's outer ring, gives its first vertex as written or its centroid,
+// for KML and GeoJSON alike.
+TEST_F(KmlToCsv, LinesAndPolygonsAsPointsWhereAskedFor) {
+  struct Case {
+    const char* what;
+    const char* kml;   // a placemark's geometry; nullptr: none to compare
+    const char* json;  // a feature's geometry; nullptr likewise
+    const char* first;
+    const char* centroid;
+    std::int64_t notPoints;
+  } cases[] = {
+      {"a line: the midpoint along its length",
+       "<LineString><coordinates>0,0 2,0,5\n 2,2</coordinates></LineString>",
+       R"({"type":"LineString","coordinates":[[0,0],[2,0,5],[2,2]]})", "0,0", "1.5,0.5", 0},
+      {"a polygon: its outer ring's area centroid; the first vertex as written",
+       "<Polygon><outerBoundaryIs><LinearRing><coordinates>10.000,10.000 12,10 12,12 10,12 "
+       "10.000,10.000</coordinates></LinearRing></outerBoundaryIs><innerBoundaryIs><LinearRing>"
+       "<coordinates>10.5,10.5 11,10.5 11,11 10.5,10.5</coordinates></LinearRing>"
+       "</innerBoundaryIs></Polygon>",
+       R"({"type":"Polygon","coordinates":[[[10.000,10.000],[12,10],[12,12],[10,12],[10.000,10.000]],[[10.5,10.5],[11,10.5],[11,11],[10.5,10.5]]]})",
+       "10.000,10.000", "11,11", 0},
+      {"a polygon across the 180th meridian stays there",
+       "<Polygon><outerBoundaryIs><LinearRing><coordinates>179,0 -178,0 -178,2 179,2 179,0"
+       "</coordinates></LinearRing></outerBoundaryIs></Polygon>",
+       R"({"type":"Polygon","coordinates":[[[179,0],[-178,0],[-178,2],[179,2],[179,0]]]})", "179,0",
+       "-179.5,1", 0},
+      {"a line across it", "<LineString><coordinates>178,10 -179,10</coordinates></LineString>",
+       R"({"coordinates":[[178,10],[-179,10]],"type":"LineString"})", "178,10", "179.5,10", 0},
+      {"a ring without area: the mean of its vertices",
+       "<LinearRing><coordinates>0,0 1,1 2,2 0,0</coordinates></LinearRing>",
+       R"({"type":"Polygon","coordinates":[[[0,0],[1,1],[2,2],[0,0]]]})", "0,0", "1,1", 0},
+      {"a vertex off the map: no centroid, reported",
+       "<LineString><coordinates>1,2 3,95</coordinates></LineString>",
+       R"({"coordinates":[[1,2],[3,95]],"type":"LineString"})", "1,2", "", 0},
+      {"each shape of a MultiGeometry; its points as ever",
+       "<MultiGeometry><LineString><coordinates>0,0 2,0</coordinates></LineString><Polygon>"
+       "<outerBoundaryIs><LinearRing><coordinates>4,4 6,4 6,6 4,6 4,4</coordinates></LinearRing>"
+       "</outerBoundaryIs></Polygon><Point><coordinates>9,9</coordinates></Point>"
+       "</MultiGeometry>",
+       nullptr, "0,0|4,4|9,9", "1,0|5,5|9,9", 0},
+      {"each line of a MultiLineString", nullptr,
+       R"({"type":"MultiLineString","coordinates":[[[0,0],[2,0]],[[5,5],[5,7]]]})", "0,0|5,5",
+       "1,0|5,6", 0},
+      {"each polygon of a MultiPolygon, its holes no points", nullptr,
+       R"({"type":"MultiPolygon","coordinates":[[[[4,4],[6,4],[6,6],[4,6],[4,4]]],[[[0,0],[2,0],[2,2],[0,2],[0,0]],[[0.5,0.5],[1,0.5],[1,1],[0.5,0.5]]]]})",
+       "4,4|0,0", "5,5|1,1", 0},
+      {"a track, and a polygon nested one level too deep, are still no points",
+       "<gx:Track><gx:coord>1 2 3</gx:coord></gx:Track>",
+       R"({"type":"Polygon","coordinates":[[[[1,2],[3,4]]]]})", "", "", 1},
+  };
+  const auto csv = [](std::string_view points) {
+    std::string out;
+    for (std::size_t b = 0; b < points.size();) {
+      std::size_t e = points.find('|', b);
+      if (e == std::string_view::npos) e = points.size();
+      if (!out.empty()) out += "\r\n";
+      out.append(points.substr(b, e - b)).append(",\"S\"");
+      b = e + 1;
+    }
+    return out;
+  };
+  for (const Case& c : cases) {
+    for (const ShapePoint mode : {ShapePoint::FirstVertex, ShapePoint::Centroid}) {
+      h.request.shapePoint = mode;
+      const std::string expected = csv(mode == ShapePoint::FirstVertex ? c.first : c.centroid);
+      for (const bool json : {false, true}) {
+        const char* geometry = json ? c.json : c.kml;
+        if (!geometry) continue;
+        const std::string input =
+            json ? std::string(R"({"type":"Feature","properties":{"name":"S"},"geometry":)") +
+                       geometry + "}"
+                 : Kml(std::string("<Placemark><name>S</name>") + geometry + "</Placemark>");
+        std::remove((dir / "s.CSV").c_str());
+        EXPECT_EQ(Convert(json ? "s.geojson" : "s.kml", input), expected)
+            << c.what << (json ? " (GeoJSON)" : " (KML)");
+        ASSERT_EQ(h.result.events.size(), 1u);
+        const FileReport& report = h.result.events[0].files.at(0);
+        EXPECT_EQ(report.Of(SkipReason::NotAPoint).count, c.notPoints) << c.what;
+        if (expected.empty() && c.notPoints == 0) {
+          EXPECT_EQ(report.Of(SkipReason::NoCoordinates).count, 1) << c.what;
+        }
+      }
+    }
+  }
+}
+
+// The profile key asks for it; without the key a line stays no point.
+TEST_F(KmlToCsv, AProfileAsksForCentroids) {
+  const std::string kml =
+      Kml("<Placemark><name>Lake</name><Polygon><outerBoundaryIs><LinearRing><coordinates>"
+          "8,47 8.2,47 8.2,47.2 8,47.2 8,47</coordinates></LinearRing></outerBoundaryIs></Polygon>"
+          "</Placemark>");
+  WriteFile(dir / "lake.kml", kml);
+  WriteFile(dir / "p.zvp",
+            "[Profile]\r\nInput=" + (dir / "lake.kml") + "\r\nShapesAsPoints=centroid\r\n");
+  h.RunProfile(dir / "p.zvp");
+  EXPECT_EQ(ReadFile(dir / "lake.CSV"), "8.1,47.1,\"Lake\"");
+  WriteFile(dir / "p.zvp", "[Profile]\r\nInput=" + (dir / "lake.kml") + "\r\nShapesAsPoints=\r\n");
+  h.RunProfile(dir / "p.zvp");
+  EXPECT_EQ(h.result.events.at(0).files.at(0).Of(SkipReason::NotAPoint).count, 1);
+}
+
+// A GeoJSON coordinate is the text the file writes, and becomes what the
+// same text in a GPX file becomes: written as it is, or reported.
+TEST_F(KmlToCsv, GeoJsonCoordinatesReadAsGpxCoordinatesDo) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"-0", "0"},      {"12.30000", "-0.0"},  {"7", "-12"},
+      {"1e-7", "45"},   {"8.5", "4.5E1"},      {"1.5e+1", "2E-1"},
+      {"-180", "90"},   {"180.0000001", "10"}, {"123456789012345678901234", "1"},
+      {"-0.000", "-0"}, {"100", "-90.5"},
+  };
+  for (const auto& [lon, lat] : cases) {
+    std::remove((dir / "p.CSV").c_str());
+    const std::string gpx = Convert("p.gpx", "<gpx><wpt lat=\"" + std::string(lat) + "\" lon=\"" +
+                                                 lon + "\"><name>P</name></wpt></gpx>");
+    const FileReport gpxReport = h.result.events.at(0).files.at(0);
+    std::remove((dir / "p.CSV").c_str());
+    const std::string json =
+        Convert("p.geojson", std::string(R"({"type":"Feature","properties":{"name":"P"},)") +
+                                 R"("geometry":{"type":"Point","coordinates":[)" + lon + ", " +
+                                 lat + "]}}");
+    EXPECT_EQ(json, gpx) << lon << " " << lat;
+    EXPECT_EQ(h.result.events.at(0).files.at(0).Of(SkipReason::NoCoordinates).count,
+              gpxReport.Of(SkipReason::NoCoordinates).count)
+        << lon << " " << lat;
+  }
+  EXPECT_EQ(Convert("p.geojson", R"({"type":"Feature","properties":{"name":"P"},)"
+                                 R"("geometry":{"type":"Point","coordinates":[-0,12.30000]}})"),
+            "-0,12.30000,\"P\"");
+}
+
+// A profile rewritten keeps the newer keys, written only where they are set:
+// without them it is the template's text byte for byte.
+TEST(ProfileTemplates, NewerKeysSurviveARewrite) {
+  const std::string_view templ = LoadProfileTemplate("GPXTOCSV");
+  const std::string plain = FillProfileTemplate(templ, "/maps/in.kml", "/maps/out.csv", true);
+  EXPECT_EQ(FillProfileTemplate(templ, "/maps/in.kml", "/maps/out.csv", true, ProfileExtras{}),
+            plain);
+  EXPECT_EQ(plain.find("CategoryFromFolderPath"), std::string::npos);
+  EXPECT_EQ(plain.find("ShapesAsPoints"), std::string::npos);
+  struct Case {
+    ProfileExtras extras;
+    const char* added;
+  } cases[] = {
+      {{true, ShapePoint::None}, "CategoryFromFolderPath=True"},
+      {{false, ShapePoint::FirstVertex}, "ShapesAsPoints=FirstVertex"},
+      {{true, ShapePoint::Centroid}, "CategoryFromFolderPath=True\r\nShapesAsPoints=Centroid"},
+  };
+  for (const Case& c : cases) {
+    const std::string written =
+        FillProfileTemplate(templ, "/maps/in.kml", "/maps/out.csv", true, c.extras);
+    EXPECT_EQ(written, plain + c.added);
+    // Read and written again: the same text, and the same request.
+    const ConversionProfile p = ParseProfile(written);
+    EXPECT_EQ(FillProfileTemplate(templ, p.Input, p.Output, p.KeepCommentLineBreaks,
+                                  {p.CategoryFromFolderPath, ShapePointOf(p.ShapesAsPoints)}),
+              written);
+    const Request r = RequestOf(p, "");
+    EXPECT_EQ(r.categoryFromFolderPath, c.extras.categoryFromFolderPath);
+    EXPECT_EQ(r.shapePoint, c.extras.shapePoint);
+  }
+  EXPECT_EQ(ShapePointOf(" centroid "), ShapePoint::Centroid);
+  EXPECT_EQ(ShapePointOf("Middle"), ShapePoint::None);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Fuzzes the GeoJSON reader. The first byte picks the block size the reader
-// is fed in; the rest is the file. The same file read in one block and in
-// small blocks must give the same points, counts and problem, and a point
-// never comes without a name.
+// is fed in and what lines and polygons become; the rest is the file. The same file read in one
+// block and in small blocks must give the same points, counts and problem, and a point never comes
+// without a name.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,9 +23,9 @@ struct Outcome {
   std::string problem;
 };
 
-Outcome ReadAll(marklode::ByteSource& src) {
+Outcome ReadAll(marklode::ByteSource& src, marklode::ShapePoint shapes) {
   Outcome o;
-  marklode::GeoJsonReader reader(src);
+  marklode::GeoJsonReader reader(src, nullptr, shapes);
   marklode::GpxWaypoint w;
   std::vector<std::pair<std::string, std::string>> named;
   while (reader.Next(w, named)) {
@@ -52,10 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t step = 16 + 2 * std::size_t{data[0]};
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
+  const auto shapes = static_cast<marklode::ShapePoint>(data[0] % 3);
   marklode::MemorySource whole(text);
-  const Outcome expected = ReadAll(whole);
+  const Outcome expected = ReadAll(whole, shapes);
   ChunkedSource chunked(text, step);
-  const Outcome got = ReadAll(chunked);
+  const Outcome got = ReadAll(chunked, shapes);
   FUZZ_CHECK(got.points.size() == expected.points.size());
   for (std::size_t i = 0; i < got.points.size(); ++i) {
     FUZZ_CHECK(Same(got.points[i], expected.points[i]));
@@ -66,6 +67,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(got.problem == expected.problem);
 
   (void)marklode::GeoJsonReader::LooksLikeGeoJson(text);
-  if (text.size() < 64) (void)marklode::PlainDecimal(text);
   return 0;
 }
