@@ -576,7 +576,14 @@ void Handler::Component(Position& p, std::int64_t i, V v, std::string_view text)
   bool& has = i == 0 ? p.hasLon : p.hasLat;
   has = v == V::Number || v == V::String;
   if (!has) return;
-  out.assign(text);  // judged later as a GPX file's coordinates are
+  // Judged later as a GPX file's coordinates are, as written ("-0",
+  // "12.30000"); JSON's exponent form, which GPX has not (Python writes
+  // 5e-05), first becomes the plain decimal it stands for.
+  if (v == V::Number && text.find_first_of("eE") != std::string_view::npos) {
+    out = PlainDecimal(text);
+  } else {
+    out.assign(text);
+  }
   Feature& f = *frames_.back().f;
   f.bytes += out.size();
   f.posBytes += out.size();
@@ -1021,6 +1028,42 @@ bool GeoJsonReader::LooksLikeGeoJson(std::string_view head) {
        {"\"FeatureCollection\"", "\"Feature\"", "\"features\"", "\"geometry\""})
     if (head.find(token) != std::string_view::npos) return true;
   return false;
+}
+
+std::string PlainDecimal(std::string_view number) {
+  const std::size_t e = number.find_first_of("eE");
+  if (e == std::string_view::npos) return std::string(number);
+  std::string_view mant = number.substr(0, e), exp = number.substr(e + 1);
+  std::string sign;
+  if (!mant.empty() && (mant[0] == '-' || mant[0] == '+')) {
+    if (mant[0] == '-') sign = "-";
+    mant.remove_prefix(1);
+  }
+  if (!exp.empty() && exp[0] == '+') exp.remove_prefix(1);
+  int shift = 0;
+  const auto r = std::from_chars(exp.data(), exp.data() + exp.size(), shift);
+  if (r.ec != std::errc() || r.ptr != exp.data() + exp.size() || shift > 400 || shift < -400)
+    return std::string(number);
+  const std::size_t dot = mant.find('.');
+  std::string digits(mant.substr(0, dot));
+  if (dot != std::string_view::npos) digits.append(mant.substr(dot + 1));
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::string(number);
+  // Where the point goes in digits.
+  const long point = static_cast<long>(dot == std::string_view::npos ? mant.size() : dot) + shift;
+  std::string whole, fraction;
+  if (point <= 0) {
+    whole = "0";
+    fraction = std::string(static_cast<std::size_t>(-point), '0') + digits;
+  } else if (static_cast<std::size_t>(point) >= digits.size()) {
+    whole = digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
+  } else {
+    whole = digits.substr(0, static_cast<std::size_t>(point));
+    fraction = digits.substr(static_cast<std::size_t>(point));
+  }
+  const std::size_t nz = whole.find_first_not_of('0');
+  whole = nz == std::string::npos ? "0" : whole.substr(nz);
+  return sign + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
 }  // namespace marklode

@@ -18,7 +18,8 @@
 // (its second value then out of the latitudes' range) all reach the caller
 // as invalid, never as a point. A number's text is the file's own, byte for
 // byte ("-0", "12.30000"), so a coordinate reads as the same text in a GPX
-// file would: an exponent form is then no coordinate, as it is none there.
+// file would; a number in exponent form, which GPX has not, is rewritten as
+// the plain decimal it stands for, digit for digit.
 #pragma once
 
 #include <cstdint>
@@ -73,5 +74,10 @@ class GeoJsonReader {
  private:
   std::unique_ptr<Impl> impl_;
 };
+
+// A JSON number's text in plain decimal form: "1.5e-3" gives "0.0015",
+// "-2E2" "-200"; text without an exponent, or with one beyond 400, comes
+// back as it is.
+std::string PlainDecimal(std::string_view number);
 
 }  // namespace marklode

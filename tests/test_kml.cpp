@@ -791,16 +791,29 @@ TEST_F(KmlToCsv, AProfileAsksForCentroids) {
 // A GeoJSON coordinate is the text the file writes, and becomes what the
 // same text in a GPX file becomes: written as it is, or reported.
 TEST_F(KmlToCsv, GeoJsonCoordinatesReadAsGpxCoordinatesDo) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"-0", "0"},      {"12.30000", "-0.0"},  {"7", "-12"},
-      {"1e-7", "45"},   {"8.5", "4.5E1"},      {"1.5e+1", "2E-1"},
-      {"-180", "90"},   {"180.0000001", "10"}, {"123456789012345678901234", "1"},
-      {"-0.000", "-0"}, {"100", "-90.5"},
+  // The GeoJSON's coordinates, and the same in a GPX file: JSON's exponent
+  // form is written there as the plain decimal it stands for.
+  struct Case {
+    const char *lon, *lat, *gpxLon, *gpxLat;
+  } cases[] = {
+      {"-0", "0", "-0", "0"},
+      {"12.30000", "-0.0", "12.30000", "-0.0"},
+      {"7", "-12", "7", "-12"},
+      {"1e-7", "45", "0.0000001", "45"},
+      {"8.5", "4.5E1", "8.5", "45"},
+      {"1.5e+1", "2E-1", "15", "0.2"},
+      {"-180", "90", "-180", "90"},
+      {"180.0000001", "10", "180.0000001", "10"},
+      {"123456789012345678901234", "1", "123456789012345678901234", "1"},
+      {"-0.000", "-0", "-0.000", "-0"},
+      {"100", "-90.5", "100", "-90.5"},
+      {"1e3", "10", "1000", "10"},
   };
-  for (const auto& [lon, lat] : cases) {
+  for (const auto& [lon, lat, gpxLon, gpxLat] : cases) {
     std::remove((dir / "p.CSV").c_str());
-    const std::string gpx = Convert("p.gpx", "<gpx><wpt lat=\"" + std::string(lat) + "\" lon=\"" +
-                                                 lon + "\"><name>P</name></wpt></gpx>");
+    const std::string gpx =
+        Convert("p.gpx", "<gpx><wpt lat=\"" + std::string(gpxLat) + "\" lon=\"" + gpxLon +
+                             "\"><name>P</name></wpt></gpx>");
     const FileReport gpxReport = h.result.events.at(0).files.at(0);
     std::remove((dir / "p.CSV").c_str());
     const std::string json =
