@@ -1,5 +1,15 @@
 #include "engine/input_formats.h"
 
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
 #include "engine/geojson_reader.h"
 #include "engine/kml_reader.h"
 #include "engine/kmz_source.h"
@@ -86,6 +96,190 @@ class GeoJsonWaypoints : public WaypointReader {
   GeoJsonReader json_;
 };
 
+// A reader run on a thread of its own, handing its waypoints over in
+// batches, in order. The progress it tells is kept with the batch, at the
+// waypoint it was told before, and told from the caller's thread when the
+// caller gets there, so the caller sees what the reader alone would show.
+// A cancel stops the reader at its next block.
+class ReadAhead : public WaypointReader, private ProgressSink {
+ public:
+  using Make = std::function<std::unique_ptr<WaypointReader>(ProgressSink*)>;
+  ReadAhead(ProgressSink* progress, const Make& make) : progress_(progress) {
+    // Always through here, so that a stop reaches the reader even when
+    // nobody asks for progress.
+    inner_ = make(this);
+    try {
+      thread_ = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+      alone_ = true;  // a process limit: read on this thread
+    }
+  }
+  ~ReadAhead() override { Stop(); }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  bool Next(GpxWaypoint& w) override {
+    if (alone_) return inner_->Next(w);
+    for (;;) {
+      if (!current_) {
+        if (over_) return false;
+        std::unique_lock lock(mutex_);
+        filled_.wait(lock, [&] { return produced_ > consumed_; });
+        current_ = &ring_[consumed_ % kBatches];
+        at_ = ticked_ = 0;
+      }
+      Batch& b = *current_;
+      for (; ticked_ < b.ticks.size() && b.ticks[ticked_].before <= at_; ++ticked_) {
+        if (progress_ && !progress_->Update(b.ticks[ticked_].done, b.ticks[ticked_].total)) {
+          cancelled_ = true;
+          Stop();
+          return false;
+        }
+      }
+      if (at_ < b.count) {
+        swap(w, b.points[at_++]);
+        return true;
+      }
+      const bool last = b.last;
+      const std::exception_ptr error = b.error;
+      {
+        std::lock_guard lock(mutex_);
+        ++consumed_;
+        ahead_ -= b.bytes;
+      }
+      room_.notify_one();
+      current_ = nullptr;
+      if (last) {
+        Stop();
+        if (error) std::rethrow_exception(error);
+        return false;
+      }
+    }
+  }
+  // Asked once Next said false, when the reader's thread has ended.
+  bool cancelled() const override { return cancelled_ || inner_->cancelled(); }
+  std::int64_t nameless() const override { return inner_->nameless(); }
+  void AddSkips(FileReport& report) const override { inner_->AddSkips(report); }
+  std::string_view failure() const override { return inner_->failure(); }
+  std::int64_t LineOf(const GpxWaypoint& w) const override { return inner_->LineOf(w); }
+
+ private:
+  // Waypoints read and not yet handed over, with the progress told on the way.
+  struct Batch {
+    struct Tick {
+      std::size_t before;  // the waypoint it came before
+      std::uint64_t done, total;
+    };
+    std::vector<GpxWaypoint> points;  // the first count are read
+    std::size_t count = 0;
+    std::size_t bytes = 0;  // their text, roughly
+    std::vector<Tick> ticks;
+    bool last = false;  // the reader has ended after these
+    std::exception_ptr error;
+  };
+  // Few and short batches keep the memory small; a batch ends at either
+  // bound, and waits while those before it hold more than kAheadBytes.
+  static constexpr std::size_t kBatches = 4;
+  static constexpr std::size_t kBatchPoints = 256;
+  static constexpr std::size_t kBatchBytes = 256 << 10;
+  static constexpr std::size_t kAheadBytes = 1 << 20;
+  static constexpr std::size_t kKeepCapacity = 1 << 20;
+
+  static std::size_t TextBytes(const GpxWaypoint& w) {
+    std::size_t n = w.lat.size() + w.lon.size() + w.name.size() + w.comment.size() +
+                    w.category.size() + sizeof(GpxWaypoint);
+    for (const auto& [name, value] : w.values) n += name.size() + value.size();
+    return n;
+  }
+  static std::size_t Room(const GpxWaypoint& w) {
+    return w.name.capacity() + w.comment.capacity() + w.category.capacity();
+  }
+
+  void Work() {
+    for (;;) {
+      Batch* b;
+      {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] {
+          return stop_ ||
+                 (produced_ - consumed_ < kBatches && (produced_ == consumed_ || ahead_ < kAheadBytes));
+        });
+        if (stop_) return;
+        b = &ring_[produced_ % kBatches];
+      }
+      b->count = b->bytes = 0;
+      b->ticks.clear();
+      b->last = false;
+      b->error = nullptr;
+      filling_ = b;
+      try {
+        while (b->count < kBatchPoints && b->bytes < kBatchBytes) {
+          if (b->count == b->points.size()) b->points.emplace_back();
+          GpxWaypoint& w = b->points[b->count];
+          if (Room(w) > kKeepCapacity) w = GpxWaypoint();  // a huge value's room goes
+          if (!inner_->Next(w)) {
+            b->last = true;
+            break;
+          }
+          b->bytes += TextBytes(w);
+          ++b->count;
+        }
+      } catch (...) {
+        b->error = std::current_exception();
+        b->last = true;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        ++produced_;
+        ahead_ += b->bytes;
+      }
+      filled_.notify_one();
+      if (b->last) return;
+    }
+  }
+
+  // Told by the reader: on its thread, kept for the caller's; alone, passed on.
+  bool Update(std::uint64_t done, std::uint64_t total) override {
+    if (alone_) return !progress_ || progress_->Update(done, total);
+    if (progress_) filling_->ticks.push_back({filling_->count, done, total});
+    return !stop_.load(std::memory_order_relaxed);
+  }
+  bool Cancelled() override {
+    if (alone_) return progress_ && progress_->Cancelled();
+    return stop_.load(std::memory_order_relaxed);
+  }
+
+  void Stop() {
+    over_ = true;
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    room_.notify_one();
+    thread_.join();
+  }
+
+  ProgressSink* const progress_;
+  std::unique_ptr<WaypointReader> inner_;
+  bool alone_ = false;
+  // The caller's side.
+  Batch* current_ = nullptr;
+  std::size_t at_ = 0, ticked_ = 0;
+  bool over_ = false;
+  bool cancelled_ = false;
+  // The reader's side.
+  Batch* filling_ = nullptr;
+  // Shared.
+  std::array<Batch, kBatches> ring_;
+  std::uint64_t produced_ = 0, consumed_ = 0;
+  std::size_t ahead_ = 0;  // bytes in the batches produced and not consumed
+  std::atomic<bool> stop_ = false;
+  std::mutex mutex_;
+  std::condition_variable filled_, room_;
+  std::thread thread_;
+};
+
 }  // namespace
 
 bool IsWaypointInputName(std::string_view name) {
@@ -120,7 +314,12 @@ InputFormat InputFormatOf(std::string_view name, std::string_view head) {
 }
 
 std::unique_ptr<WaypointReader> MakeWaypointReader(InputFormat format, ByteSource& text,
-                                                   const Request& request, ProgressSink* progress) {
+                                                   const Request& request, ProgressSink* progress,
+                                                   bool ahead) {
+  if (ahead && (format == InputFormat::Kml || format == InputFormat::Kmz))
+    return std::make_unique<ReadAhead>(progress, [&](ProgressSink* told) {
+      return MakeWaypointReader(format, text, request, told, false);
+    });
   switch (format) {
     case InputFormat::Kml:
       return std::make_unique<KmlReader>(text, request.categoryFromFolderPath, progress);
