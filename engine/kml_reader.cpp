@@ -14,6 +14,7 @@ namespace {
 constexpr std::size_t kMaxDepth = 256;     // element levels kept; deeper ones are counted
 constexpr std::size_t kMaxFolders = 64;    // folder names kept for a path
 constexpr std::size_t kTagNameBytes = 24;  // enough for every name the scanner knows
+constexpr std::size_t kWholeTagBytes = 128;  // the most a tag read at once spans
 constexpr std::size_t kAttrNameBytes = 8;
 constexpr std::size_t kAttrValueBytes = 1024;  // a Data name longer than this is cut
 constexpr std::size_t kKeepCapacity = 1 << 20;
@@ -136,8 +137,11 @@ std::string HtmlToText(std::string_view html) {
         ++i;
       }
     } else {
-      out += c;
-      ++i;
+      // Up to the next markup or entity at once.
+      const char* const from = html.data() + i;
+      const char* const to = FindFirstOf<'<', '&'>(from + 1, html.data() + html.size());
+      out.append(from, to);
+      i = static_cast<std::size_t>(to - html.data());
     }
   }
   return out;
@@ -158,10 +162,16 @@ bool KmlReader::Next(GpxWaypoint& w) {
   w.lon.assign(points_[i].first);
   w.lat.assign(points_[i].second);
   w.hasLat = w.hasLon = pointHas_[i];
-  w.name.assign(name_);
-  w.comment.assign(description_);
+  if (next_ < ready_) {
+    w.name.assign(name_);
+    w.comment.assign(description_);
+    w.values = values_;
+  } else {  // the placemark's last point (most have one): its texts change hands
+    w.name.swap(name_);
+    w.comment.swap(description_);
+    w.values.swap(values_);
+  }
   w.category.assign(category_);
-  w.values = values_;
   return true;
 }
 
@@ -254,11 +264,49 @@ void KmlReader::TagNameBytes() {
     nameLong_ = true;
   begin_ = d - base;
   if (d == e) return;
+  StartTag(nameLong_ ? std::string_view() : std::string_view(tagName_));
+  tagName_.clear();
+  nameLong_ = false;
+}
+
+void KmlReader::StartTag(std::string_view name) {
   state_ = State::Attrs;
   lastInTag_ = '\0';
   attrSep_ = true;
   attrName_.clear();
-  StartElement();
+  StartElement(name);
+}
+
+// The usual markup, a start tag without attributes or an end tag, read at
+// once where it lies whole in the data read: as the states would read it.
+// begin_ is at its "<". False for anything else, left to the states.
+bool KmlReader::WholeTag() {
+  const char* const base = buf_.data();
+  const char* const p = base + begin_;
+  const char* const e = base + std::min(end_, begin_ + kWholeTagBytes);
+  if (e - p < 3) return false;
+  if (p[1] == '/') {
+    const char* gt = FindFirstOf<'>'>(p + 2, e);
+    if (gt == e) return false;
+    begin_ = gt + 1 - base;
+    EndElement();
+    return true;
+  }
+  if (((p[1] | 0x20) < 'a' || (p[1] | 0x20) > 'z')) return false;
+  const char* const d = FindFirstOf<'>', ' ', '\n', '\r', '\t', '/'>(p + 2, e);  // kNameEnd
+  if (d == e) return false;
+  const char* local = d;  // only the local name counts: a prefix goes with its colon
+  while (local > p + 1 && local[-1] != ':') --local;
+  const auto n = static_cast<std::size_t>(d - local);
+  const std::string_view name = n <= kTagNameBytes ? std::string_view(local, n) : std::string_view();
+  if (*d != '>') {  // attributes, or an empty element: the states go on from here
+    begin_ = d - base;
+    StartTag(name);
+    return true;
+  }
+  begin_ = d + 1 - base;
+  StartElement(name);
+  return true;
 }
 
 void KmlReader::AttrBytes() {
@@ -303,9 +351,8 @@ void KmlReader::AttrBytes() {
   begin_ = end_;
 }
 
-void KmlReader::StartElement() {
+void KmlReader::StartElement(std::string_view n) {
   El kind = El::Other;
-  const std::string_view n = nameLong_ ? std::string_view() : std::string_view(tagName_);
   const El parent = Parent();
   if (n == "Placemark") {
     kind = El::Placemark;
@@ -335,8 +382,6 @@ void KmlReader::StartElement() {
   } else if (n == "name" && parent == El::Folder) {
     kind = El::Name;
   }
-  tagName_.clear();
-  nameLong_ = false;
 
   if (stack_.size() >= kMaxDepth || deeper_ > 0) {  // too deep to mean anything
     ++deeper_;
@@ -440,7 +485,7 @@ void KmlReader::EndCapture() {
   switch (c) {
     case Capture::Name:
       if (hasName_) break;  // the first name counts
-      name_.assign(text_);
+      name_.swap(text_);  // text_ is written anew each time
       JoinNameLines(name_);
       hasName_ = !name_.empty();
       break;
@@ -451,8 +496,12 @@ void KmlReader::EndCapture() {
       }
       break;
     case Capture::Description:
-      if (text_.find_first_of("<&") == std::string::npos) {  // plain text, as most are
-        description_.assign(Trim(text_));
+      if (FindFirstOf<'<', '&'>(text_.data(), text_.data() + text_.size()) ==
+          text_.data() + text_.size()) {  // plain text, as most are
+        if (const std::string_view t = Trim(text_); t.size() == text_.size())
+          description_.swap(text_);
+        else
+          description_.assign(t);
       } else {
         description_ = HtmlToText(text_);
         description_.assign(Trim(description_));
@@ -528,7 +577,7 @@ bool KmlReader::Advance() {
           begin_ = lt - buf_.data();
           if (lt == e) {
             more = false;
-          } else {
+          } else if (!WholeTag()) {
             state_ = State::Lt;
           }
           break;

@@ -74,8 +74,10 @@ class KmlReader : public WaypointReader, private BlockReader {
   bool Section(std::string_view terminator, bool keep);
   bool DeclBytes();
   void TagNameBytes();
+  void StartTag(std::string_view name);
+  bool WholeTag();
   void AttrBytes();
-  void StartElement();
+  void StartElement(std::string_view name);
   void EndElement();
   void EndCapture();
   void EndPlacemark();
