@@ -569,19 +569,26 @@ bool KmlReader::Advance() {
       more = false;
     } else {
       switch (state_) {
-        case State::Text: {
-          const char* p = buf_.data() + begin_;
-          const char* e = buf_.data() + end_;
-          const char* lt = FindFirstOf<'<'>(p, e);
-          if (capture_ != Capture::None) raw_.append(p, lt - p);
-          begin_ = lt - buf_.data();
-          if (lt == e) {
-            more = false;
-          } else if (!WholeTag()) {
-            state_ = State::Lt;
+        case State::Text:
+          // Text and whole tags, one after another, until other markup
+          // comes, the data read ends, or a placemark's points are ready.
+          for (;;) {
+            const char* p = buf_.data() + begin_;
+            const char* e = buf_.data() + end_;
+            const char* lt = FindFirstOf<'<'>(p, e);
+            if (capture_ != Capture::None) raw_.append(p, lt - p);
+            begin_ = lt - buf_.data();
+            if (lt == e) {
+              more = false;
+              break;
+            }
+            if (!WholeTag()) {
+              state_ = State::Lt;
+              break;
+            }
+            if (state_ != State::Text || (next_ < ready_ && !inPlacemark_)) break;
           }
           break;
-        }
         case State::Lt: {
           if (end_ - begin_ < 9 && !eof_) {
             more = false;
