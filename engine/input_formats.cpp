@@ -201,8 +201,8 @@ class ReadAhead : public WaypointReader, private ProgressSink {
       {
         std::unique_lock lock(mutex_);
         room_.wait(lock, [&] {
-          return stop_ ||
-                 (produced_ - consumed_ < kBatches && (produced_ == consumed_ || ahead_ < kAheadBytes));
+          return stop_ || (produced_ - consumed_ < kBatches &&
+                           (produced_ == consumed_ || ahead_ < kAheadBytes));
         });
         if (stop_) return;
         b = &ring_[produced_ % kBatches];

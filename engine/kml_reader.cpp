@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "engine/byte_scan.h"
@@ -11,9 +12,9 @@
 namespace marklode {
 namespace {
 
-constexpr std::size_t kMaxDepth = 256;     // element levels kept; deeper ones are counted
-constexpr std::size_t kMaxFolders = 64;    // folder names kept for a path
-constexpr std::size_t kTagNameBytes = 24;  // enough for every name the scanner knows
+constexpr std::size_t kMaxDepth = 256;       // element levels kept; deeper ones are counted
+constexpr std::size_t kMaxFolders = 64;      // folder names kept for a path
+constexpr std::size_t kTagNameBytes = 24;    // enough for every name the scanner knows
 constexpr std::size_t kWholeTagBytes = 128;  // the most a tag read at once spans
 constexpr std::size_t kAttrNameBytes = 8;
 constexpr std::size_t kAttrValueBytes = 1024;  // a Data name longer than this is cut
@@ -111,6 +112,42 @@ bool IsTagStart(char c) {
 }
 
 }  // namespace
+
+std::size_t TagNameEndScalar(std::string_view text, std::size_t& local) {
+  local = 0;
+  std::size_t i = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (kNameEnd[static_cast<unsigned char>(c)]) break;
+    if (c == ':') local = i + 1;
+  }
+  return i;
+}
+
+std::size_t TagNameEnd(PaddedText text, std::size_t& local) {
+#if MARKLODE_SSE2
+  local = 0;
+  const char* const b = text.data();
+  const std::size_t n = text.size();
+  const auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+  for (std::size_t i = 0; i < n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i end = _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(is(v, ' '), is(v, '\n')), _mm_or_si128(is(v, '\r'), is(v, '\t'))),
+        _mm_or_si128(is(v, '>'), is(v, '/')));
+    const std::uint32_t inText = n - i >= 16 ? 0xFFFFu : (1u << (n - i)) - 1;
+    const std::uint32_t ends = static_cast<std::uint32_t>(_mm_movemask_epi8(end)) & inText;
+    std::uint32_t colons = static_cast<std::uint32_t>(_mm_movemask_epi8(is(v, ':'))) & inText;
+    const int k = ends ? LowestSetBit(ends) : 16;
+    if (k < 16) colons &= (1u << k) - 1;
+    if (colons) local = i + static_cast<std::size_t>(32 - std::countl_zero(colons));
+    if (k < 16) return i + static_cast<std::size_t>(k);
+  }
+  return n;
+#else
+  return TagNameEndScalar(text.view(), local);
+#endif
+}
 
 std::string HtmlToText(std::string_view html) {
   std::string out;
@@ -293,12 +330,16 @@ bool KmlReader::WholeTag() {
     return true;
   }
   if (((p[1] | 0x20) < 'a' || (p[1] | 0x20) > 'z')) return false;
-  const char* const d = FindFirstOf<'>', ' ', '\n', '\r', '\t', '/'>(p + 2, e);  // kNameEnd
+  // Only the local name counts: a prefix goes with its colon.
+  std::size_t colon = 0;
+  const std::size_t at = WithPadding(std::string_view(p + 2, e - (p + 2)),
+                                     [&](auto text) { return TagNameEnd(text, colon); });
+  const char* const d = p + 2 + at;
   if (d == e) return false;
-  const char* local = d;  // only the local name counts: a prefix goes with its colon
-  while (local > p + 1 && local[-1] != ':') --local;
+  const char* const local = colon > 0 ? p + 2 + colon : p + 1;
   const auto n = static_cast<std::size_t>(d - local);
-  const std::string_view name = n <= kTagNameBytes ? std::string_view(local, n) : std::string_view();
+  const std::string_view name =
+      n <= kTagNameBytes ? std::string_view(local, n) : std::string_view();
   if (*d != '>') {  // attributes, or an empty element: the states go on from here
     begin_ = d - base;
     StartTag(name);
@@ -481,11 +522,14 @@ void KmlReader::EndCapture() {
     }
     return;
   }
-  DecodeXmlText(raw_, text_);
+  if (FindFirstOf<'&', '<'>(raw_.data(), raw_.data() + raw_.size()) == raw_.data() + raw_.size())
+    text_.swap(raw_);  // nothing to decode; raw_ is cleared before the next text
+  else
+    DecodeXmlText(raw_, text_);
   switch (c) {
     case Capture::Name:
       if (hasName_) break;  // the first name counts
-      name_.swap(text_);  // text_ is written anew each time
+      name_.swap(text_);    // text_ is written anew each time
       JoinNameLines(name_);
       hasName_ = !name_.empty();
       break;

@@ -122,6 +122,16 @@ class KmlReader : public WaypointReader, private BlockReader {
   std::int64_t notPoints_ = 0;
 };
 
+// Where an element's name ends in text: at the first blank, '>' or '/', or
+// at its end. local is set to where its local name starts: just past the
+// last ':' before that end, or 0. The padded twin reads sixteen bytes at a
+// time, past the text's end too (names are short: one step mostly does).
+std::size_t TagNameEndScalar(std::string_view text, std::size_t& local);
+std::size_t TagNameEnd(PaddedText text, std::size_t& local);
+inline std::size_t TagNameEnd(std::string_view text, std::size_t& local) {
+  return TagNameEndScalar(text, local);
+}
+
 // A KML description as plain text: "<br>" (in any spelling) a line break,
 // other tags dropped, character entities (HTML's &nbsp; too) decoded.
 std::string HtmlToText(std::string_view html);

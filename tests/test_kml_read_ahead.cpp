@@ -121,9 +121,9 @@ std::string Kml(std::string_view body) {
 std::string Placemark(int i, std::string_view inner, std::string_view prefix = "") {
   const std::string p(prefix);
   return "<" + p + "Placemark><" + p + "name>P" + std::to_string(i) + "</" + p + "name>" +
-         std::string(inner) + "<" + p + "Point><" + p + "coordinates>" +
-         std::to_string(i % 179) + ".25," + std::to_string(i % 89) + ".5,0</" + p +
-         "coordinates></" + p + "Point></" + p + "Placemark>\r\n";
+         std::string(inner) + "<" + p + "Point><" + p + "coordinates>" + std::to_string(i % 179) +
+         ".25," + std::to_string(i % 89) + ".5,0</" + p + "coordinates></" + p + "Point></" + p +
+         "Placemark>\r\n";
 }
 
 // Placemarks of every awkward shape one after another, many batches of them:
@@ -176,18 +176,18 @@ std::string Awkward(int count) {
              std::to_string(i) + "</name></Placemark>\r\n";
         break;
       case 8:
-        s += Placemark(i,
-                       "<styleUrl>#s</styleUrl><ExtendedData><Data name=\"phone\"><value>555 " +
-                           std::to_string(i) +
-                           "</value></Data><SchemaData><SimpleData name=\"stars\">4</SimpleData>"
-                           "</SchemaData></ExtendedData>");
+        s += Placemark(i, "<styleUrl>#s</styleUrl><ExtendedData><Data name=\"phone\"><value>555 " +
+                              std::to_string(i) +
+                              "</value></Data><SchemaData><SimpleData name=\"stars\">4</SimpleData>"
+                              "</SchemaData></ExtendedData>");
         break;
       case 9:
         if (open > 0) {
           s += "</Folder>\r\n";
           --open;
         }
-        s += Placemark(i, "<description>Caf&#xE9; &lt;br&gt;\r\nnext &quot;line&quot;</description>");
+        s += Placemark(i,
+                       "<description>Caf&#xE9; &lt;br&gt;\r\nnext &quot;line&quot;</description>");
         break;
       case 10:
         s += "<?pi <Placemark> ?>" + Placemark(i, "<!-- </name> -->");
@@ -200,7 +200,8 @@ std::string Awkward(int count) {
         break;
       case 12:
         s += "<Placemark><name>Long name of a placemark, more than thirty-nine characters " +
-             std::to_string(i) + "</name><description>@30</description><Point><coordinates>"
+             std::to_string(i) +
+             "</name><description>@30</description><Point><coordinates>"
              "5,6</coordinates></Point></Placemark>\r\n";
         break;
       case 13:
@@ -281,8 +282,7 @@ std::vector<std::pair<std::string, std::string>> Inputs() {
 }
 
 TEST(KmlReadAhead, TwoThreadsGiveWhatOneGives) {
-  const Options options[] = {
-      {}, {"<C>", "<T> <{phone}>", false}, {"", "<C>", true}};
+  const Options options[] = {{}, {"<C>", "<T> <{phone}>", false}, {"", "<C>", true}};
   for (const auto& [name, bytes] : Inputs()) {
     for (const Options& o : options) {
       SCOPED_TRACE(name + ", template \"" + o.csvName + "\"");
