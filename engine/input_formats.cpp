@@ -137,7 +137,9 @@ class ReadAhead : public WaypointReader, private ProgressSink {
         }
       }
       if (at_ < b.count) {
-        swap(w, b.points[at_++]);
+        GpxWaypoint& slot = b.points[at_++];
+        swap(w, slot);
+        if (Room(slot) > kKeepCapacity) slot = GpxWaypoint();  // a huge value's room goes now
         return true;
       }
       const bool last = b.last;
@@ -216,7 +218,6 @@ class ReadAhead : public WaypointReader, private ProgressSink {
         while (b->count < kBatchPoints && b->bytes < kBatchBytes) {
           if (b->count == b->points.size()) b->points.emplace_back();
           GpxWaypoint& w = b->points[b->count];
-          if (Room(w) > kKeepCapacity) w = GpxWaypoint();  // a huge value's room goes
           if (!inner_->Next(w)) {
             b->last = true;
             break;
