@@ -9,9 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "engine/kml_reader.h"
 #include "engine/run.h"
 #include "engine/run_report.h"
 #include "test_util.h"
+#include "tests/chunked_source.h"
 
 namespace marklode {
 namespace {
@@ -207,6 +209,12 @@ std::string Awkward(int count) {
       case 13:
         s += "<Folder><name>Empty</name></Folder><Folder><Folder><name>Inner</name>" +
              Placemark(i, "") + "</Folder></Folder>\r\n";
+        // Names longer than any the reader knows, and than a tag it reads at
+        // once; prefixes on prefixes, attributes after a prefix, empty elements.
+        s += "<" + std::string(30, 'x') + "/><" + std::string(200, 'y') + " a='1'></" +
+             std::string(200, 'y') +
+             "><a:b:Placemark><name>Deep</name><kml:Point\t><coordinates>"
+             "3,4</coordinates></kml:Point></a:b:Placemark><Point/><NAME>x</NAME >\r\n";
         break;
     }
   }
@@ -279,6 +287,34 @@ std::vector<std::pair<std::string, std::string>> Inputs() {
     inputs.emplace_back(example,
                         ReadFile(std::string(MARKLODE_SOURCE_DIR) + "/examples/" + example));
   return inputs;
+}
+
+// Every waypoint's fields and values, one line each.
+std::string ReadAll(ByteSource& src, bool folderPath) {
+  KmlReader r(src, folderPath);
+  GpxWaypoint w;
+  std::string out;
+  while (r.Next(w)) {
+    out += w.lat + "," + w.lon + "|" + w.name + "|" + w.comment + "|" + w.category;
+    for (const auto& [n, v] : w.values) out += "{" + n + "=" + v + "}";
+    out += "\n";
+  }
+  return out + std::to_string(r.nameless()) + " " + std::to_string(r.notPoints());
+}
+
+// A tag read at once, where it lies whole in the data read, reads as the
+// states read it a few bytes at a time.
+TEST(KmlReader, WholeTagsReadAsTheStatesReadThem) {
+  const std::string kml = Awkward(300);
+  for (const bool folderPath : {false, true}) {
+    MemorySource whole{kml};
+    const std::string expected = ReadAll(whole, folderPath);
+    EXPECT_NE(expected.find("4,3|Deep"), std::string::npos);
+    for (const std::size_t step : {1, 2, 5, 16, 129, 4000}) {
+      test::ChunkedSource src(kml, step);
+      EXPECT_EQ(ReadAll(src, folderPath), expected) << "step " << step;
+    }
+  }
 }
 
 TEST(KmlReadAhead, TwoThreadsGiveWhatOneGives) {
