@@ -273,6 +273,11 @@ std::string Kmz(std::string_view kml) {
 std::vector<std::pair<std::string, std::string>> Inputs() {
   const std::string many = Awkward(1400);  // several blocks of the reader, and many batches
   const std::string kmz = Kmz(many);
+  std::string deep, deep_end;  // nesting far past what the reader keeps
+  for (int i = 0; i < 100000; ++i) {
+    deep += i % 2 ? "<Folder>" : "<a>";
+    deep_end += i % 2 ? "</a>" : "</Folder>";
+  }
   std::vector<std::pair<std::string, std::string>> inputs = {
       {"awkward.kml", many},
       {"awkward.kmz", kmz},
@@ -281,6 +286,8 @@ std::vector<std::pair<std::string, std::string>> Inputs() {
       {"unclosed comment.kml", Awkward(40) + "<!-- " + many},
       {"empty.kml", ""},
       {"no placemarks.kml", Kml("<Folder><name>A</name></Folder>")},
+      {"deep and doctype.kml", "<!DOCTYPE kml [<!ENTITY a \"<Placemark>\"><!-- ]> -->]>" +
+                                   Awkward(20) + deep + deep_end + Awkward(20)},
       {"damaged.kmz", kmz.substr(0, kmz.size() / 2)},
   };
   for (const char* example : {"city-walk.kml", "city-walk.kmz"})
