@@ -239,14 +239,15 @@ class ReadAhead : public WaypointReader, private ProgressSink {
     }
   }
 
-  // Told by the reader: on its thread, kept for the caller's; alone, passed on.
+  // Told by the reader: on its thread, kept for the caller's; alone (or
+  // before the thread starts), passed on.
   bool Update(std::uint64_t done, std::uint64_t total) override {
-    if (alone_) return !progress_ || progress_->Update(done, total);
+    if (alone_ || !filling_) return !progress_ || progress_->Update(done, total);
     if (progress_) filling_->ticks.push_back({filling_->count, done, total});
     return !stop_.load(std::memory_order_relaxed);
   }
   bool Cancelled() override {
-    if (alone_) return progress_ && progress_->Cancelled();
+    if (alone_ || !filling_) return progress_ && progress_->Cancelled();
     return stop_.load(std::memory_order_relaxed);
   }
 
