@@ -97,10 +97,13 @@ class GeoJsonWaypoints : public WaypointReader {
 };
 
 // A reader run on a thread of its own, handing its waypoints over in
-// batches, in order. The progress it tells is kept with the batch, at the
-// waypoint it was told before, and told from the caller's thread when the
-// caller gets there, so the caller sees what the reader alone would show.
-// A cancel stops the reader at its next block.
+// batches, in order. A batch holds their texts end to end in one buffer,
+// which the caller reads from start to end: waypoints whose strings went
+// from one processor to the other cost more than the reading they save.
+// The progress the reader tells is kept with the batch, at the waypoint it
+// was told before, and told from the caller's thread when the caller gets
+// there, so the caller sees what the reader alone would show. A cancel
+// stops the reader at its next block.
 class ReadAhead : public WaypointReader, private ProgressSink {
  public:
   using Make = std::function<std::unique_ptr<WaypointReader>(ProgressSink*)>;
@@ -126,7 +129,7 @@ class ReadAhead : public WaypointReader, private ProgressSink {
         std::unique_lock lock(mutex_);
         filled_.wait(lock, [&] { return produced_ > consumed_; });
         current_ = &ring_[consumed_ % kBatches];
-        at_ = ticked_ = 0;
+        at_ = ticked_ = text_ = sizes_ = 0;
       }
       Batch& b = *current_;
       for (; ticked_ < b.ticks.size() && b.ticks[ticked_].before <= at_; ++ticked_) {
@@ -136,18 +139,16 @@ class ReadAhead : public WaypointReader, private ProgressSink {
           return false;
         }
       }
-      if (at_ < b.count) {
-        GpxWaypoint& slot = b.points[at_++];
-        swap(w, slot);
-        if (Room(slot) > kKeepCapacity) slot = GpxWaypoint();  // a huge value's room goes now
+      if (at_ < b.points.size()) {
+        Unpack(b, b.points[at_++], w);
         return true;
       }
       const bool last = b.last;
       const std::exception_ptr error = b.error;
+      if (b.text.capacity() > kKeepBytes) std::string().swap(b.text);  // a huge value's room
       {
         std::lock_guard lock(mutex_);
         ++consumed_;
-        ahead_ -= b.bytes;
       }
       room_.notify_one();
       current_ = nullptr;
@@ -168,62 +169,87 @@ class ReadAhead : public WaypointReader, private ProgressSink {
  private:
   // Waypoints read and not yet handed over, with the progress told on the way.
   struct Batch {
+    struct Point {
+      std::uint64_t at;
+      std::int64_t line;
+      std::size_t values;
+      bool hasLat, hasLon, nameJoined;
+    };
     struct Tick {
       std::size_t before;  // the waypoint it came before
       std::uint64_t done, total;
     };
-    std::vector<GpxWaypoint> points;  // the first count are read
-    std::size_t count = 0;
-    std::size_t bytes = 0;  // their text, roughly
+    std::vector<Point> points;
+    std::string text;                // every text of every point, end to end
+    std::vector<std::size_t> sizes;  // their lengths, in the order Pack writes them
     std::vector<Tick> ticks;
     bool last = false;  // the reader has ended after these
     std::exception_ptr error;
   };
-  // Few and short batches keep the memory small; a batch ends at either
-  // bound, and waits while those before it hold more than kAheadBytes.
+  // Few and short batches keep the memory small: a batch ends at either bound.
   static constexpr std::size_t kBatches = 4;
-  static constexpr std::size_t kBatchPoints = 256;
-  static constexpr std::size_t kBatchBytes = 256 << 10;
-  static constexpr std::size_t kAheadBytes = 1 << 20;
-  static constexpr std::size_t kKeepCapacity = 1 << 20;
+  static constexpr std::size_t kBatchPoints = 4096;
+  static constexpr std::size_t kBatchBytes = 1 << 20;
+  static constexpr std::size_t kKeepCapacity = 1 << 20;       // a string's, past which it is freed
+  static constexpr std::size_t kKeepBytes = 4 * kBatchBytes;  // a batch's
 
-  static std::size_t TextBytes(const GpxWaypoint& w) {
-    std::size_t n = w.lat.size() + w.lon.size() + w.name.size() + w.comment.size() +
-                    w.category.size() + sizeof(GpxWaypoint);
-    for (const auto& [name, value] : w.values) n += name.size() + value.size();
-    return n;
+  static void Put(Batch& b, std::string_view text) {
+    b.text.append(text);
+    b.sizes.push_back(text.size());
   }
-  static std::size_t Room(const GpxWaypoint& w) {
-    return w.name.capacity() + w.comment.capacity() + w.category.capacity();
+  static void Pack(const GpxWaypoint& w, Batch& b) {
+    b.points.push_back({w.at, w.line, w.values.size(), w.hasLat, w.hasLon, w.nameJoined});
+    for (const std::string* t : {&w.lat, &w.lon, &w.name, &w.comment, &w.category}) Put(b, *t);
+    for (const auto& [name, value] : w.values) {
+      Put(b, name);
+      Put(b, value);
+    }
+  }
+  std::string_view Take(const Batch& b) {
+    const std::string_view t = std::string_view(b.text).substr(text_, b.sizes[sizes_]);
+    text_ += b.sizes[sizes_++];
+    return t;
+  }
+  void Unpack(const Batch& b, const Batch::Point& p, GpxWaypoint& w) {
+    for (std::string* t : {&w.lat, &w.lon, &w.name, &w.comment, &w.category}) t->assign(Take(b));
+    w.values.resize(p.values);
+    for (auto& [name, value] : w.values) {
+      name.assign(Take(b));
+      value.assign(Take(b));
+    }
+    w.at = p.at;
+    w.line = p.line;
+    w.hasLat = p.hasLat;
+    w.hasLon = p.hasLon;
+    w.nameJoined = p.nameJoined;
   }
 
   void Work() {
+    GpxWaypoint w;
     for (;;) {
       Batch* b;
       {
         std::unique_lock lock(mutex_);
-        room_.wait(lock, [&] {
-          return stop_ || (produced_ - consumed_ < kBatches &&
-                           (produced_ == consumed_ || ahead_ < kAheadBytes));
-        });
+        room_.wait(lock, [&] { return stop_ || produced_ - consumed_ < kBatches; });
         if (stop_) return;
         b = &ring_[produced_ % kBatches];
       }
-      b->count = b->bytes = 0;
+      b->points.clear();
+      b->text.clear();
+      b->sizes.clear();
       b->ticks.clear();
       b->last = false;
       b->error = nullptr;
       filling_ = b;
       try {
-        while (b->count < kBatchPoints && b->bytes < kBatchBytes) {
-          if (b->count == b->points.size()) b->points.emplace_back();
-          GpxWaypoint& w = b->points[b->count];
+        while (b->points.size() < kBatchPoints && b->text.size() < kBatchBytes) {
           if (!inner_->Next(w)) {
             b->last = true;
             break;
           }
-          b->bytes += TextBytes(w);
-          ++b->count;
+          Pack(w, *b);
+          if (w.comment.capacity() > kKeepCapacity || w.name.capacity() > kKeepCapacity)
+            w = GpxWaypoint();
         }
       } catch (...) {
         b->error = std::current_exception();
@@ -232,7 +258,6 @@ class ReadAhead : public WaypointReader, private ProgressSink {
       {
         std::lock_guard lock(mutex_);
         ++produced_;
-        ahead_ += b->bytes;
       }
       filled_.notify_one();
       if (b->last) return;
@@ -243,7 +268,7 @@ class ReadAhead : public WaypointReader, private ProgressSink {
   // before the thread starts), passed on.
   bool Update(std::uint64_t done, std::uint64_t total) override {
     if (alone_ || !filling_) return !progress_ || progress_->Update(done, total);
-    if (progress_) filling_->ticks.push_back({filling_->count, done, total});
+    if (progress_) filling_->ticks.push_back({filling_->points.size(), done, total});
     return !stop_.load(std::memory_order_relaxed);
   }
   bool Cancelled() override {
@@ -267,7 +292,7 @@ class ReadAhead : public WaypointReader, private ProgressSink {
   bool alone_ = false;
   // The caller's side.
   Batch* current_ = nullptr;
-  std::size_t at_ = 0, ticked_ = 0;
+  std::size_t at_ = 0, ticked_ = 0, text_ = 0, sizes_ = 0;
   bool over_ = false;
   bool cancelled_ = false;
   // The reader's side.
@@ -275,7 +300,6 @@ class ReadAhead : public WaypointReader, private ProgressSink {
   // Shared.
   std::array<Batch, kBatches> ring_;
   std::uint64_t produced_ = 0, consumed_ = 0;
-  std::size_t ahead_ = 0;  // bytes in the batches produced and not consumed
   std::atomic<bool> stop_ = false;
   std::mutex mutex_;
   std::condition_variable filled_, room_;
