@@ -1,8 +1,10 @@
 #include "engine/input_formats.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -104,13 +106,14 @@ class GeoJsonWaypoints : public WaypointReader {
 // was told before, and told from the caller's thread when the caller gets
 // there, so the caller sees what the reader alone would show. A cancel
 // stops the reader at its next block.
-class ReadAhead : public WaypointReader, private ProgressSink {
+class ReadAhead : public WaypointReader, private ProgressSink, private ByteSource {
  public:
-  using Make = std::function<std::unique_ptr<WaypointReader>(ProgressSink*)>;
-  ReadAhead(ProgressSink* progress, const Make& make) : progress_(progress) {
+  using Make = std::function<std::unique_ptr<WaypointReader>(ByteSource&, ProgressSink*)>;
+  ReadAhead(ByteSource& src, ProgressSink* progress, const Make& make)
+      : progress_(progress), src_(src), size_(src.Size()) {
     // Always through here, so that a stop reaches the reader even when
     // nobody asks for progress.
-    inner_ = make(this);
+    inner_ = make(*this, this);
     try {
       thread_ = std::thread([this] { Work(); });
     } catch (const std::system_error&) {
@@ -124,10 +127,12 @@ class ReadAhead : public WaypointReader, private ProgressSink {
   bool Next(GpxWaypoint& w) override {
     if (alone_) return inner_->Next(w);
     for (;;) {
-      if (!current_) {
+      while (!current_) {
         if (over_) return false;
+        FillBlocks();
         std::unique_lock lock(mutex_);
-        filled_.wait(lock, [&] { return produced_ > consumed_; });
+        filled_.wait(lock, [&] { return produced_ > consumed_ || BlockFree(); });
+        if (produced_ == consumed_) continue;  // the reader wants bytes first
         current_ = &ring_[consumed_ % kBatches];
         at_ = ticked_ = text_ = sizes_ = 0;
       }
@@ -276,6 +281,65 @@ class ReadAhead : public WaypointReader, private ProgressSink {
     return stop_.load(std::memory_order_relaxed);
   }
 
+  // The input's bytes, read here a block at a time by the caller's thread
+  // and taken by the reader's: the system's copying would otherwise cost the
+  // reader's thread, which has the more to do.
+  struct Block {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+  };
+  static constexpr std::size_t kBlocks = 3;
+  static constexpr std::size_t kBlockBytes = 1 << 20;
+
+  bool BlockFree() const { return !inputEnd_ && blocksFilled_ - blocksTaken_ < kBlocks; }
+  // On the caller's thread: reads into every free block.
+  void FillBlocks() {
+    for (;;) {
+      Block* block;
+      {
+        std::lock_guard lock(mutex_);
+        if (!BlockFree()) return;
+        block = &blocks_[blocksFilled_ % kBlocks];
+      }
+      if (!block->bytes) block->bytes = std::make_unique<char[]>(kBlockBytes);
+      std::size_t n = 0;
+      bool end = false;
+      while (n < kBlockBytes && !end) {
+        const std::size_t k = src_.Read(block->bytes.get() + n, kBlockBytes - n);
+        n += k;
+        end = k == 0;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        block->size = n;
+        if (n > 0) ++blocksFilled_;
+        inputEnd_ = end;
+      }
+      blockReady_.notify_one();
+    }
+  }
+  // On the reader's thread.
+  std::size_t Read(char* buf, std::size_t cap) override {
+    if (alone_) return src_.Read(buf, cap);
+    if (!reading_ || readAt_ == reading_->size) {
+      std::unique_lock lock(mutex_);
+      if (reading_) {
+        ++blocksTaken_;
+        reading_ = nullptr;
+        filled_.notify_one();  // a block to fill
+      }
+      blockReady_.wait(lock, [&] { return stop_ || blocksFilled_ > blocksTaken_ || inputEnd_; });
+      if (stop_ || blocksFilled_ == blocksTaken_) return 0;
+      reading_ = &blocks_[blocksTaken_ % kBlocks];
+      readAt_ = 0;
+    }
+    const std::size_t k = std::min(cap, reading_->size - readAt_);
+    std::memcpy(buf, reading_->bytes.get() + readAt_, k);
+    readAt_ += k;
+    return k;
+  }
+  std::uint64_t Size() const override { return size_; }
+
   void Stop() {
     over_ = true;
     if (!thread_.joinable()) return;
@@ -284,10 +348,13 @@ class ReadAhead : public WaypointReader, private ProgressSink {
       stop_ = true;
     }
     room_.notify_one();
+    blockReady_.notify_one();
     thread_.join();
   }
 
   ProgressSink* const progress_;
+  ByteSource& src_;
+  const std::uint64_t size_;
   std::unique_ptr<WaypointReader> inner_;
   bool alone_ = false;
   // The caller's side.
@@ -297,12 +364,17 @@ class ReadAhead : public WaypointReader, private ProgressSink {
   bool cancelled_ = false;
   // The reader's side.
   Batch* filling_ = nullptr;
+  Block* reading_ = nullptr;
+  std::size_t readAt_ = 0;
   // Shared.
   std::array<Batch, kBatches> ring_;
   std::uint64_t produced_ = 0, consumed_ = 0;
+  std::array<Block, kBlocks> blocks_;
+  std::uint64_t blocksFilled_ = 0, blocksTaken_ = 0;
+  bool inputEnd_ = false;
   std::atomic<bool> stop_ = false;
   std::mutex mutex_;
-  std::condition_variable filled_, room_;
+  std::condition_variable filled_, room_, blockReady_;
   std::thread thread_;
 };
 
@@ -343,8 +415,8 @@ std::unique_ptr<WaypointReader> MakeWaypointReader(InputFormat format, ByteSourc
                                                    const Request& request, ProgressSink* progress,
                                                    bool ahead) {
   if (ahead && (format == InputFormat::Kml || format == InputFormat::Kmz))
-    return std::make_unique<ReadAhead>(progress, [&](ProgressSink* told) {
-      return MakeWaypointReader(format, text, request, told, false);
+    return std::make_unique<ReadAhead>(text, progress, [&](ByteSource& bytes, ProgressSink* told) {
+      return MakeWaypointReader(format, bytes, request, told, false);
     });
   switch (format) {
     case InputFormat::Kml:
