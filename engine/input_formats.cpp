@@ -104,8 +104,8 @@ class GeoJsonWaypoints : public WaypointReader {
 // from one processor to the other cost more than the reading they save.
 // The progress the reader tells is kept with the batch, at the waypoint it
 // was told before, and told from the caller's thread when the caller gets
-// there, so the caller sees what the reader alone would show. A cancel
-// stops the reader at its next block.
+// there: messages, progress and cancel all stay on the caller's thread. A
+// cancel stops the reader at its next block.
 class ReadAhead : public WaypointReader, private ProgressSink, private ByteSource {
  public:
   using Make = std::function<std::unique_ptr<WaypointReader>(ByteSource&, ProgressSink*)>;
