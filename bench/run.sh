@@ -174,7 +174,7 @@ FRESH=${broken%.gpx}.CSV measure marklode "$MARKLODE" "$broken"
 check "time / well-formed file" "$(calc "$SECS / $ml_s")" "<=" 1.5
 rm -f "$data/bench-$size-no-end-tags.CSV"
 
-# KML: the same waypoints as the GPX, as placemarks, read on one thread.
+# KML: the same waypoints as the GPX, as placemarks, read ahead on a second thread.
 kml="$data/bench-$size-kml.kml"  # its own stem: its output must not replace the GPX's
 [ -f "$kml" ] || "$gen" "$size" "$kml" --kml
 echo "KML -> POI-CSV, $kml ($(stat -c %s "$kml") bytes, $(grep -c '<Placemark' "$kml") placemarks)"

@@ -536,8 +536,11 @@ void DecodeXmlText(std::string_view raw, std::string& out) {
         }
       }
     }
-    out += c;
-    ++i;
+    // This byte, and the plain text up to the next markup or entity at once.
+    const char* const from = raw.data() + i;
+    const char* const to = FindFirstOf<'&', '<'>(from + 1, raw.data() + raw.size());
+    out.append(from, to);
+    i = static_cast<std::size_t>(to - raw.data());
   }
 }
 

@@ -638,11 +638,12 @@ RunStatus ConvertGpxToCsv(const PlannedItem& item, const Request& request, RunSe
   std::int64_t nameless;
   std::string failure;  // why a reader other than GPX's stopped early
   if (format != InputFormat::Gpx) {
-    // KML, KMZ and GeoJSON: one reader on this thread. A KMZ is read as the
-    // archive it is; the others as text.
+    // KML, KMZ and GeoJSON: one reader. A KMZ is read as the archive it is;
+    // the others as text. A KML's reader runs ahead on a thread of its own
+    // where there is a second processor, while this one writes the records.
     std::unique_ptr<WaypointReader> reader =
         MakeWaypointReader(format, format == InputFormat::Kmz ? static_cast<ByteSource&>(in) : text,
-                           request, progress);
+                           request, progress, threads > 1);
     if (!reader) {
       ShowWarning(messages, kReadWarningTitle, "This kind of input cannot be read", item.path);
       return RunStatus::Done;

@@ -1,6 +1,7 @@
 // The inputs GPX to POI-CSV reads besides GPX: KML, KMZ (and GeoJSON), told
 // apart by their first bytes, and by their extension where those say nothing.
-// Each is read by a WaypointReader on one thread; GPX keeps its own readers.
+// Each is read by a WaypointReader; a KML's (a KMZ's) may run on a thread of
+// its own, ahead of the caller. GPX keeps its own readers.
 #pragma once
 
 #include <cstdint>
@@ -44,12 +45,17 @@ class WaypointReader {
   // A problem that ended the reading early (a damaged archive); empty when none.
   virtual std::string_view failure() const { return {}; }
   // The line w began on, for the report; 0 when the reader does not know it.
+  // It may look at w only: a reader read ahead is busy on another thread.
   virtual std::int64_t LineOf(const GpxWaypoint& w) const { return w.line; }
 };
 
 // The reader for format (not GPX) over text, the input's bytes as they are
-// for a KMZ and decoded to UTF-8 for the others.
+// for a KMZ and decoded to UTF-8 for the others. With ahead, a KML or KMZ is
+// read on a thread of its own, a few hundred waypoints ahead of the caller,
+// which gets the same waypoints, progress and cancel on its own thread (one
+// thread where the system gives no other).
 std::unique_ptr<WaypointReader> MakeWaypointReader(InputFormat format, ByteSource& text,
-                                                   const Request& request, ProgressSink* progress);
+                                                   const Request& request, ProgressSink* progress,
+                                                   bool ahead = false);
 
 }  // namespace marklode

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "engine/byte_scan.h"
@@ -11,9 +12,10 @@
 namespace marklode {
 namespace {
 
-constexpr std::size_t kMaxDepth = 256;     // element levels kept; deeper ones are counted
-constexpr std::size_t kMaxFolders = 64;    // folder names kept for a path
-constexpr std::size_t kTagNameBytes = 24;  // enough for every name the scanner knows
+constexpr std::size_t kMaxDepth = 256;       // element levels kept; deeper ones are counted
+constexpr std::size_t kMaxFolders = 64;      // folder names kept for a path
+constexpr std::size_t kTagNameBytes = 24;    // enough for every name the scanner knows
+constexpr std::size_t kWholeTagBytes = 128;  // the most a tag read at once spans
 constexpr std::size_t kAttrNameBytes = 8;
 constexpr std::size_t kAttrValueBytes = 1024;  // a Data name longer than this is cut
 constexpr std::size_t kKeepCapacity = 1 << 20;
@@ -112,6 +114,42 @@ bool IsTagStart(char c) {
 
 }  // namespace
 
+std::size_t TagNameEndScalar(std::string_view text, std::size_t& local) {
+  local = 0;
+  std::size_t i = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (kNameEnd[static_cast<unsigned char>(c)]) break;
+    if (c == ':') local = i + 1;
+  }
+  return i;
+}
+
+std::size_t TagNameEnd(PaddedText text, std::size_t& local) {
+#if MARKLODE_SSE2
+  local = 0;
+  const char* const b = text.data();
+  const std::size_t n = text.size();
+  const auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+  for (std::size_t i = 0; i < n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i end = _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(is(v, ' '), is(v, '\n')), _mm_or_si128(is(v, '\r'), is(v, '\t'))),
+        _mm_or_si128(is(v, '>'), is(v, '/')));
+    const std::uint32_t inText = n - i >= 16 ? 0xFFFFu : (1u << (n - i)) - 1;
+    const std::uint32_t ends = static_cast<std::uint32_t>(_mm_movemask_epi8(end)) & inText;
+    std::uint32_t colons = static_cast<std::uint32_t>(_mm_movemask_epi8(is(v, ':'))) & inText;
+    const int k = ends ? LowestSetBit(ends) : 16;
+    if (k < 16) colons &= (1u << k) - 1;
+    if (colons) local = i + static_cast<std::size_t>(32 - std::countl_zero(colons));
+    if (k < 16) return i + static_cast<std::size_t>(k);
+  }
+  return n;
+#else
+  return TagNameEndScalar(text.view(), local);
+#endif
+}
+
 std::string HtmlToText(std::string_view html) {
   std::string out;
   out.reserve(html.size());
@@ -137,8 +175,11 @@ std::string HtmlToText(std::string_view html) {
         ++i;
       }
     } else {
-      out += c;
-      ++i;
+      // Up to the next markup or entity at once.
+      const char* const from = html.data() + i;
+      const char* const to = FindFirstOf<'<', '&'>(from + 1, html.data() + html.size());
+      out.append(from, to);
+      i = static_cast<std::size_t>(to - html.data());
     }
   }
   return out;
@@ -159,10 +200,16 @@ bool KmlReader::Next(GpxWaypoint& w) {
   w.lon.assign(points_[i].first);
   w.lat.assign(points_[i].second);
   w.hasLat = w.hasLon = pointHas_[i];
-  w.name.assign(name_);
-  w.comment.assign(description_);
+  if (next_ < ready_) {
+    w.name.assign(name_);
+    w.comment.assign(description_);
+    w.values = values_;
+  } else {  // the placemark's last point (most have one): its texts change hands
+    w.name.swap(name_);
+    w.comment.swap(description_);
+    w.values.swap(values_);
+  }
   w.category.assign(category_);
-  w.values = values_;
   return true;
 }
 
@@ -255,11 +302,53 @@ void KmlReader::TagNameBytes() {
     nameLong_ = true;
   begin_ = d - base;
   if (d == e) return;
+  StartTag(nameLong_ ? std::string_view() : std::string_view(tagName_));
+  tagName_.clear();
+  nameLong_ = false;
+}
+
+void KmlReader::StartTag(std::string_view name) {
   state_ = State::Attrs;
   lastInTag_ = '\0';
   attrSep_ = true;
   attrName_.clear();
-  StartElement();
+  StartElement(name);
+}
+
+// The usual markup, a start tag without attributes or an end tag, read at
+// once where it lies whole in the data read: as the states would read it.
+// begin_ is at its "<". False for anything else, left to the states.
+bool KmlReader::WholeTag() {
+  const char* const base = buf_.data();
+  const char* const p = base + begin_;
+  const char* const e = base + std::min(end_, begin_ + kWholeTagBytes);
+  if (e - p < 3) return false;
+  if (p[1] == '/') {
+    const char* gt = FindFirstOf<'>'>(p + 2, e);
+    if (gt == e) return false;
+    begin_ = gt + 1 - base;
+    EndElement();
+    return true;
+  }
+  if (((p[1] | 0x20) < 'a' || (p[1] | 0x20) > 'z')) return false;
+  // Only the local name counts: a prefix goes with its colon.
+  std::size_t colon = 0;
+  const std::size_t at = WithPadding(std::string_view(p + 2, e - (p + 2)),
+                                     [&](auto text) { return TagNameEnd(text, colon); });
+  const char* const d = p + 2 + at;
+  if (d == e) return false;
+  const char* const local = colon > 0 ? p + 2 + colon : p + 1;
+  const auto n = static_cast<std::size_t>(d - local);
+  const std::string_view name =
+      n <= kTagNameBytes ? std::string_view(local, n) : std::string_view();
+  if (*d != '>') {  // attributes, or an empty element: the states go on from here
+    begin_ = d - base;
+    StartTag(name);
+    return true;
+  }
+  begin_ = d + 1 - base;
+  StartElement(name);
+  return true;
 }
 
 void KmlReader::AttrBytes() {
@@ -304,9 +393,8 @@ void KmlReader::AttrBytes() {
   begin_ = end_;
 }
 
-void KmlReader::StartElement() {
+void KmlReader::StartElement(std::string_view n) {
   El kind = El::Other;
-  const std::string_view n = nameLong_ ? std::string_view() : std::string_view(tagName_);
   const El parent = Parent();
   int shape = 0;  // a line (1) or a ring (2) that may stand for a point
   if (n == "Placemark") {
@@ -345,8 +433,6 @@ void KmlReader::StartElement() {
   } else if (n == "name" && parent == El::Folder) {
     kind = El::Name;
   }
-  tagName_.clear();
-  nameLong_ = false;
 
   if (stack_.size() >= kMaxDepth || deeper_ > 0) {  // too deep to mean anything
     ++deeper_;
@@ -473,11 +559,14 @@ void KmlReader::EndCapture() {
     }
     return;
   }
-  DecodeXmlText(raw_, text_);
+  if (FindFirstOf<'&', '<'>(raw_.data(), raw_.data() + raw_.size()) == raw_.data() + raw_.size())
+    text_.swap(raw_);  // nothing to decode; raw_ is cleared before the next text
+  else
+    DecodeXmlText(raw_, text_);
   switch (c) {
     case Capture::Name:
       if (hasName_) break;  // the first name counts
-      name_.assign(text_);
+      name_.swap(text_);    // text_ is written anew each time
       JoinNameLines(name_);
       hasName_ = !name_.empty();
       break;
@@ -488,8 +577,12 @@ void KmlReader::EndCapture() {
       }
       break;
     case Capture::Description:
-      if (text_.find_first_of("<&") == std::string::npos) {  // plain text, as most are
-        description_.assign(Trim(text_));
+      if (FindFirstOf<'<', '&'>(text_.data(), text_.data() + text_.size()) ==
+          text_.data() + text_.size()) {  // plain text, as most are
+        if (const std::string_view t = Trim(text_); t.size() == text_.size())
+          description_.swap(text_);
+        else
+          description_.assign(t);
       } else {
         description_ = HtmlToText(text_);
         description_.assign(Trim(description_));
@@ -589,22 +682,29 @@ bool KmlReader::Advance() {
       more = false;
     } else {
       switch (state_) {
-        case State::Text: {
-          const char* p = buf_.data() + begin_;
-          const char* e = buf_.data() + end_;
-          const char* lt = FindFirstOf<'<'>(p, e);
-          if (capture_ == Capture::ShapeCoords)
-            ShapeText(p, lt);
-          else if (capture_ != Capture::None)
-            raw_.append(p, lt - p);
-          begin_ = lt - buf_.data();
-          if (lt == e) {
-            more = false;
-          } else {
-            state_ = State::Lt;
+        case State::Text:
+          // Text and whole tags, one after another, until other markup
+          // comes, the data read ends, or a placemark's points are ready.
+          for (;;) {
+            const char* p = buf_.data() + begin_;
+            const char* e = buf_.data() + end_;
+            const char* lt = FindFirstOf<'<'>(p, e);
+            if (capture_ == Capture::ShapeCoords)
+              ShapeText(p, lt);
+            else if (capture_ != Capture::None)
+              raw_.append(p, lt - p);
+            begin_ = lt - buf_.data();
+            if (lt == e) {
+              more = false;
+              break;
+            }
+            if (!WholeTag()) {
+              state_ = State::Lt;
+              break;
+            }
+            if (state_ != State::Text || (next_ < ready_ && !inPlacemark_)) break;
           }
           break;
-        }
         case State::Lt: {
           if (end_ - begin_ < 9 && !eof_) {
             more = false;

@@ -82,8 +82,10 @@ class KmlReader : public WaypointReader, private BlockReader {
   bool Section(std::string_view terminator, bool keep);
   bool DeclBytes();
   void TagNameBytes();
+  void StartTag(std::string_view name);
+  bool WholeTag();
   void AttrBytes();
-  void StartElement();
+  void StartElement(std::string_view name);
   void EndElement();
   void EndCapture();
   void EndPlacemark();
@@ -135,6 +137,16 @@ class KmlReader : public WaypointReader, private BlockReader {
   std::int64_t nameless_ = 0;
   std::int64_t notPoints_ = 0;
 };
+
+// Where an element's name ends in text: at the first blank, '>' or '/', or
+// at its end. local is set to where its local name starts: just past the
+// last ':' before that end, or 0. The padded twin reads sixteen bytes at a
+// time, past the text's end too (names are short: one step mostly does).
+std::size_t TagNameEndScalar(std::string_view text, std::size_t& local);
+std::size_t TagNameEnd(PaddedText text, std::size_t& local);
+inline std::size_t TagNameEnd(std::string_view text, std::size_t& local) {
+  return TagNameEndScalar(text, local);
+}
 
 // A KML description as plain text: "<br>" (in any spelling) a line break,
 // other tags dropped, character entities (HTML's &nbsp; too) decoded.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "engine/byte_scan.h"
+#include "engine/kml_reader.h"
 #include "engine/padded_text.h"
 #include "engine/poi_clean.h"
 #include "engine/xml_escape.h"
@@ -160,6 +161,27 @@ TEST(SimdTwins, CountingPastALanesLimit) {
 
 // What a padded routine could see past a value if it forgot to stop.
 constexpr std::string_view kTrap = "<>&\"  - ~&<>&\"  - ~&<>&\"  - ~&<>";
+
+// The end of a KML element's name and the start of its local name: the
+// bytes that end it and the colon at every place, with a colon and an end
+// right after the text for a scan that reads on to see.
+TEST(SimdTwins, TagNameEnd) {
+  const auto same = [](std::string_view t) {
+    PaddedBuffer in;
+    in.Append(t);
+    in.Append(":>:");
+    std::size_t localFast = 99, localScalar = 98;
+    ASSERT_EQ(TagNameEnd(in.Padded(0, t.size()), localFast), TagNameEndScalar(t, localScalar))
+        << '"' << t << '"';
+    ASSERT_EQ(localFast, localScalar) << '"' << t << '"';
+  };
+  for (const char filler : {'n', ':'}) {
+    EveryByteInEveryLane(filler, same);
+    EveryPlaceAtEveryOffset(filler, ": >/\t\r\n", same);
+  }
+  for (const std::string_view seq : {"kml:", ":>", "a:b ", "::/"})
+    EverySequenceEverywhere(seq, 'n', same);
+}
 
 TEST(SimdTwins, Escaping) {
   EveryByteEverywhere('a', [](std::string_view t) {
