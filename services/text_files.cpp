@@ -136,8 +136,12 @@ class OutputFile::DirectChunks : public ChunkSink {
       reserved_ = upto;
     } else {
       // It may have grown the file part of the way: the text ends at end_.
+      // Only then is it cut back: cutting a file to nothing (where nothing
+      // was reserved, as on Windows) makes ext4 write all of it out when it
+      // is closed.
       reserving_ = false;
-      err_ = os::Truncate(fd_, end_);
+      std::uint64_t size = 0;
+      if (os::SizeOf(fd_, size) != 0 || size != end_) err_ = os::Truncate(fd_, end_);
       reserved_ = 0;
     }
   }
