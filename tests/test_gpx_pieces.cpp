@@ -10,24 +10,14 @@
 #include "engine/run.h"
 #include "engine/run_report.h"
 #include "test_util.h"
+#include "tests/own_thread_sink.h"
 
 namespace marklode {
 namespace {
 
+using test::OwnThreadSink;
 using test::ReadFile;
 using test::WriteFile;
-
-// Messages only from the thread that runs the conversion.
-class OwnThreadSink : public RecordingMessageSink {
- protected:
-  int Present(std::string_view text, MessageKind kind, std::string_view title) override {
-    EXPECT_EQ(std::this_thread::get_id(), owner_) << text;
-    return RecordingMessageSink::Present(text, kind, title);
-  }
-
- private:
-  const std::thread::id owner_ = std::this_thread::get_id();
-};
 
 // Cancels at its cancelAt-th question (never when 0), and checks that it is
 // asked from the calling thread only.
