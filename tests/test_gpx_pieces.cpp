@@ -80,13 +80,8 @@ Outcome Convert(std::string_view gpx, const Options& o, int threads, std::size_t
   request.keepCommentLineBreaks = o.keepBreaks;
   request.toPoi.fileName = o.csvName;
   const RunResult result = RunRequest(request, services);
-  // The folder differs from run to run.
-  const std::string quoted = JsonString(dir.path());  // as the report writes it
   const auto withoutDir = [&](std::string text) {
-    for (const std::string& d : {dir.path(), quoted.substr(1, quoted.size() - 2)})
-      for (std::size_t at; (at = text.find(d)) != std::string::npos;)
-        text.replace(at, d.size(), "DIR");
-    return text;
+    return test::WithoutFolder(std::move(text), dir.path());
   };
   Outcome out{result.status,
               result.entries,

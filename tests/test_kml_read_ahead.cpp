@@ -94,12 +94,8 @@ Outcome Convert(const std::string& name, std::string_view bytes, const Options& 
   request.toPoi.comment = o.comment;
   request.categoryFromFolderPath = o.folderPath;
   const RunResult result = RunRequest(request, services);
-  const std::string quoted = JsonString(dir.path());
   const auto withoutDir = [&](std::string text) {
-    for (const std::string& d : {dir.path(), quoted.substr(1, quoted.size() - 2)})
-      for (std::size_t at; (at = text.find(d)) != std::string::npos;)
-        text.replace(at, d.size(), "DIR");
-    return text;
+    return test::WithoutFolder(std::move(text), dir.path());
   };
   Outcome out{result.status,
               result.entries,

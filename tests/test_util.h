@@ -22,6 +22,7 @@
 
 #include "engine/profiles.h"
 #include "engine/run.h"
+#include "engine/run_report.h"
 
 namespace marklode::test {
 
@@ -211,5 +212,15 @@ inline void OpenToOthers(const std::string& dir) {
   std::filesystem::permissions(dir, std::filesystem::perms::all);
 }
 #endif
+
+// text with every mention of folder, as written and as the report's JSON
+// writes it, replaced by "DIR": a test's folder differs from run to run.
+inline std::string WithoutFolder(std::string text, const std::string& folder) {
+  const std::string quoted = JsonString(folder);
+  for (const std::string& d : {folder, quoted.substr(1, quoted.size() - 2)})
+    for (std::size_t at; (at = text.find(d)) != std::string::npos;)
+      text.replace(at, d.size(), "DIR");
+  return text;
+}
 
 }  // namespace marklode::test
